@@ -1,0 +1,27 @@
+#pragma once
+// Main-window command numbers. Menus, accelerators, function buttons and the command line all
+// carry these numbers, so they all run the same handler.
+
+namespace quarry::command {
+
+inline constexpr int kSelectDrive = 101;
+inline constexpr int kVolumeInfo = 104;
+inline constexpr int kExit = 105;
+inline constexpr int kCopyToPc = 106;
+inline constexpr int kOpenFolder = 108;
+inline constexpr int kRoot = 109;
+inline constexpr int kParent = 110;
+inline constexpr int kNewFolder = 111;
+inline constexpr int kDelete = 112;
+inline constexpr int kRename = 113;
+inline constexpr int kDump = 114;
+inline constexpr int kAttributes = 115;
+inline constexpr int kDataForkMode = 121;
+inline constexpr int kResourceForkMode = 122;
+inline constexpr int kMacBinaryMode = 123;
+inline constexpr int kExtendedListing = 128;
+inline constexpr int kCommandLine = 129;
+inline constexpr int kHelpIndex = 132;
+inline constexpr int kSignatureListing = 138;
+
+}  // namespace quarry::command

@@ -1,0 +1,152 @@
+#include "app/file_list.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/session.h"
+#include "common/text.h"
+#include "copy/charset.h"
+#include "hfs/btree.h"
+#include "hfs/name_order.h"
+
+namespace quarry {
+namespace {
+
+constexpr uint32_t kSizeLimit = 9'999'999;
+
+void fillEntry(ListEntry& e, const uint8_t* key) {
+    e.raw.fill(0);
+    const uint8_t* data = recordData(key);
+    e.raw[entry::kKind] = static_cast<char>(data[0]);
+    const size_t nameLen = catalogKeyNameLength(key);
+    std::memcpy(e.raw.data() + entry::kName, key + catkey::kName, nameLen);
+    std::memset(e.raw.data() + entry::kTextStart, ' ', entry::kSize - entry::kTextStart);
+    for (size_t nul : entry::kFieldTerminators) e.raw[nul] = '\0';
+
+    char* r = e.raw.data();
+    if (data[0] == catrec::kFolder) {
+        FormatMacDate(r + entry::kCreated, loadBE32(data + catrec::kDirCreated));
+        FormatMacDate(r + entry::kModified, loadBE32(data + catrec::kDirModified));
+        std::memcpy(r + entry::kDirMark, "<DIR>", 5);
+        char valence[16];
+        const int n = std::snprintf(valence, sizeof valence, "[%u]", loadBE16(data + catrec::kValence));
+        std::memcpy(r + entry::kSignatureEnd + 1 - n, valence, static_cast<size_t>(n));
+    } else {
+        FormatSizeField(r, entry::kDataSizeEnd, loadBE32(data + catrec::kDataLength));
+        FormatSizeField(r, entry::kRsrcSizeEnd, loadBE32(data + catrec::kRsrcLength));
+        std::memcpy(r + entry::kSignature, data + catrec::kFinderInfo, entry::kSignatureWidth);
+        FormatMacDate(r + entry::kCreated, loadBE32(data + catrec::kFileCreated));
+        FormatMacDate(r + entry::kModified, loadBE32(data + catrec::kFileModified));
+    }
+}
+
+}  // namespace
+
+void FormatSizeField(char* record, size_t end, uint32_t value) {
+    size_t pos = end;
+    if (value > kSizeLimit) {
+        record[end] = 'k';
+        value /= 1024;
+        if (value > kSizeLimit) {
+            record[end] = 'M';
+            value /= 1024;
+        }
+        --pos;
+    }
+    do {
+        record[pos--] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+}
+
+MacCalendar MacTimeToCalendar(uint32_t macTime) {
+    const time_t t = macTime > kMacEpochOffset ? static_cast<time_t>(macTime - kMacEpochOffset) : 0;
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    return {tm.tm_mday, tm.tm_mon + 1, tm.tm_year, tm.tm_hour, tm.tm_min};
+}
+
+void FormatMacDate(char* out, uint32_t macTime) {
+    const MacCalendar c = MacTimeToCalendar(macTime);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d/%02d/%02d %02d:%02d", c.month % 100, c.day % 100, c.year % 100, c.hour % 100,
+                  c.minute % 100);
+    std::memcpy(out, text, entry::kDateWidth);
+}
+
+std::string FormatMacDate(uint32_t macTime) {
+    char text[entry::kDateWidth];
+    FormatMacDate(text, macTime);
+    return std::string(text, entry::kDateWidth);
+}
+
+void BuildFileList(Session& session, const char* filter) {
+    FileList& list = session.settings.list;
+    VolumeState& volume = session.volume;
+    BTreeFile& tree = volume.catalog;
+    list.entryCount = 0;
+    list.firstShown = 0;
+    list.endShown = 0;
+    const uint32_t dirID = session.dir.currentDirID;
+    const uint8_t* nd = findCatalogRecord(volume, "*", want::kAny, dirID);
+    if (!nd) return;
+
+    std::string pattern;
+    if (filter && *filter) pattern = TranslateName(filter, AnsiToMac);
+    const bool filtering = filter && *filter;
+    for (ListEntry& e : list.entries) e.raw.fill(0);
+
+    ChainGuard guard(tree.nodeCount());
+    guard.visit(tree.nodeNumber);
+    while (true) {
+        const uint8_t* key = currentRecordKey(tree);
+        if (!key) {
+            const uint32_t next = nodeForwardLink(tree.node.data());
+            if (next == 0) return;
+            if (!guard.visit(next)) {
+                treeFault(tree, "catalog node " + std::to_string(tree.nodeNumber) + ": leaf chain loops back to node " +
+                                    std::to_string(next));
+                return;
+            }
+            if (!readNode(next, tree)) return;
+            continue;
+        }
+        ++tree.recordIndex;
+        if (catalogKeyParent(key) != dirID) return;
+        const uint8_t type = recordType(key);
+        if (type != catrec::kFolder && type != catrec::kFile) continue;
+        if (filtering) {
+            std::string p = pattern;
+            if (compareRecordName(p, key) != 0) continue;
+        }
+        // A folder whose valence understates its entries still lists them all.
+        if (list.entryCount == list.entryCapacity()) {
+            if (list.entryCapacity() == 0xFFFF) return;
+            list.resize(std::min<size_t>(size_t{list.entryCapacity()} * 2 + 1, 0xFFFF));
+        }
+        fillEntry(list.entries[list.entryCount++], key);
+    }
+}
+
+std::string FreeSpaceText(const Session& session) {
+    const VolumeState& v = session.volume;
+    const uint32_t kb = static_cast<uint32_t>(v.mdb16(mdb::kFreeBlocks) * v.allocBlockSize) / 1024 + 1;
+    char text[64];
+    std::snprintf(text, sizeof text, "KB free : %8uk", kb);
+    return text;
+}
+
+std::string UsedSpaceText(const Session& session) {
+    const VolumeState& v = session.volume;
+    const uint32_t used = static_cast<uint32_t>((v.mdb16(mdb::kAllocBlocks) - v.mdb16(mdb::kFreeBlocks)) * v.allocBlockSize) -
+                          v.mdb32(mdb::kCatalogSize) - v.mdb32(mdb::kExtentsSize);
+    char text[64];
+    std::snprintf(text, sizeof text, "KB used : %8uk", used / 1024);
+    return text;
+}
+
+void SetVolumeTitle(Session& session) {
+    session.ui.setWindowTitle("Quarry : " + macNameToUtf8(session.volume.volumeName()));
+}
+
+}  // namespace quarry

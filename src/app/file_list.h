@@ -1,0 +1,95 @@
+#pragma once
+// The current folder's entries as fixed 92-byte records whose text fields the painter draws as
+// fixed-width slices, and the text formats of sizes, dates and space.
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarry {
+
+struct Session;
+
+inline constexpr uint16_t kNoIndex = 0xFFFF;
+inline constexpr uint16_t kInitialListCapacity = 36;
+
+// Positions within a ListEntry.
+namespace entry {
+inline constexpr size_t kSelected = 0;
+inline constexpr size_t kKind = 1;
+inline constexpr size_t kName = 2;          // 33 bytes, NUL-terminated Macintosh name
+inline constexpr size_t kDataSize = 35;     // last digit at 41, 42 a space
+inline constexpr size_t kDataSizeEnd = 41;
+inline constexpr size_t kDirMark = 37;      // "<DIR>" at 37..41
+inline constexpr size_t kRsrcSize = 44;     // last digit at 50
+inline constexpr size_t kRsrcSizeEnd = 50;
+inline constexpr size_t kSignature = 53;    // type and creator, or "[valence]" ending at 60
+inline constexpr size_t kSignatureEnd = 60;
+inline constexpr size_t kCreated = 62;      // mm/dd/yy hh:mm
+inline constexpr size_t kModified = 77;
+inline constexpr size_t kTextStart = 35;
+inline constexpr size_t kSize = 92;
+inline constexpr size_t kSizeWidth = 8;
+inline constexpr size_t kSignatureWidth = 8;
+inline constexpr size_t kDateWidth = 14;
+inline constexpr std::array<size_t, 5> kFieldTerminators = {43, 52, 61, 76, 91};
+}  // namespace entry
+
+struct ListEntry {
+    std::array<char, entry::kSize> raw{};
+
+    bool selected() const { return raw[entry::kSelected] != 0; }
+    uint8_t kind() const { return static_cast<uint8_t>(raw[entry::kKind]); }
+    bool isFolder() const { return kind() == 1; }
+    std::string name() const { return std::string(raw.data() + entry::kName); }
+    // A field as the record holds it, padding included.
+    std::string_view field(size_t pos, size_t width) const { return {raw.data() + pos, width}; }
+    std::string_view dataSizeText() const { return field(entry::kDataSize, entry::kSizeWidth); }
+    std::string_view rsrcSizeText() const { return field(entry::kRsrcSize, entry::kSizeWidth); }
+    std::string_view signatureText() const { return field(entry::kSignature, entry::kSignatureWidth); }
+    std::string_view createdText() const { return field(entry::kCreated, entry::kDateWidth); }
+    std::string_view modifiedText() const { return field(entry::kModified, entry::kDateWidth); }
+};
+static_assert(sizeof(ListEntry) == entry::kSize);
+
+struct FileList {
+    std::vector<ListEntry> entries = std::vector<ListEntry>(kInitialListCapacity);
+    uint16_t entryCount = 0;
+    uint16_t firstShown = 0;
+    uint16_t endShown = 0;
+
+    uint16_t entryCapacity() const { return static_cast<uint16_t>(entries.size()); }
+    void resize(size_t capacity) { entries.resize(capacity); }
+};
+
+// Fills the list for the current folder; a non-empty filter (typed text, Windows character
+// set) keeps only the names that match it.
+void BuildFileList(Session& session, const char* filter);
+
+// Writes value in decimal, right-aligned so that its last character is at end.
+void FormatSizeField(char* record, size_t end, uint32_t value);
+
+struct MacCalendar {
+    int day;     // 1..31
+    int month;   // 1..12
+    int year;    // years since 1900
+    int hour;    // 0..23
+    int minute;  // 0..59
+};
+// The wall-clock time an HFS timestamp records, as stored: no zone is applied.
+MacCalendar MacTimeToCalendar(uint32_t macTime);
+// 14 characters, "mm/dd/yy hh:mm", written to out (not terminated).
+void FormatMacDate(char* out, uint32_t macTime);
+std::string FormatMacDate(uint32_t macTime);
+
+std::string FreeSpaceText(const Session& session);
+std::string UsedSpaceText(const Session& session);
+void SetVolumeTitle(Session& session);
+
+// Seconds from 1904-01-01 (HFS time) to 1970-01-01 (calendar time).
+inline constexpr uint32_t kMacEpochOffset = 2082844800u;
+
+}  // namespace quarry

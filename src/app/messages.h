@@ -1,0 +1,32 @@
+#pragma once
+// The program's user-visible texts, kept in one table and addressed by number.
+
+namespace quarry {
+
+inline constexpr const char* kProgramTitle = "Quarry -";
+
+enum class Msg {
+    MediaUnreadable,
+    NotHfsVolume,
+    MsDosVolume,
+    NoTempSpace,
+    CatalogEmpty,
+    AnalyzingVolume,
+    PleaseWait,
+    CopyingCatalog,
+    CopyingExtents,
+    NoCdromDrive,
+    AspiInitFailed,
+    ZeroAllocation,
+    OutOfMemory,
+    AbortQuestion,
+    NoSelection,
+    WriteBlocked1024,
+    IdleHelp,
+    VolumeDamaged,
+    Count
+};
+
+const char* messageText(Msg id);
+
+}  // namespace quarry

@@ -1,0 +1,39 @@
+#pragma once
+// Everything one running program works on, gathered in one object that the program creates
+// once. Functions receive what they act on, so a test can run two volumes side by side.
+
+#include <cstdint>
+#include <string>
+
+#include "app/settings.h"
+#include "app/ui_port.h"
+#include "device/sector_source.h"
+#include "dialogs/log_file.h"
+#include "hfs/volume.h"
+
+namespace quarry {
+
+// The folder the program shows.
+struct CurrentDirectory {
+    // The folder's name followed by one space, "Root  " for the root, or the name exactly as
+    // stored after entering a subfolder (Macintosh character set).
+    std::string currentName;
+    uint32_t currentDirID = kRootDirId;
+    uint32_t currentParentID = kRootParentId;
+};
+
+struct Session {
+    explicit Session(UiPort& port) : ui(port) {}
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    ~Session() { closeWorkFiles(volume); }
+
+    UiPort& ui;
+    DeviceState device;
+    VolumeState volume;
+    CurrentDirectory dir;
+    AppSettings settings;
+    LogFile log;
+};
+
+}  // namespace quarry

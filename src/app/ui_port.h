@@ -1,0 +1,49 @@
+#pragma once
+// The one way the core talks to a person. The desktop program, quarry-cli and the tests each
+// implement it. Every text that crosses this boundary is UTF-8.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quarry {
+
+enum class Question { OkCancel, YesNo };
+
+class UiPort {
+public:
+    virtual ~UiPort() = default;
+
+    // The two texts of the status bar. A null left clears the left text, an empty one keeps it;
+    // a null right clears the right text.
+    virtual void setStatusText(const char* left, const char* right) = 0;
+    // A notice that closes itself after five seconds when nobody answers.
+    virtual void showTimedMessage(const std::string& text) = 0;
+    // A message box with an OK button only.
+    virtual void showMessageBox(const std::string& text) = 0;
+    // A question; true for OK or Yes.
+    virtual bool ask(const std::string& text, Question kind) = 0;
+    // Shows the text and asks the program to end with exit code 1. The core returns at once
+    // after calling it; the front end ends the process when control comes back to it.
+    virtual void fatalError(const std::string& text) = 0;
+
+    virtual void stepWaitCursor() = 0;
+    virtual bool escapeAbortRequested() = 0;
+    virtual void paintProgressBar(uint32_t remaining, uint32_t total) = 0;
+    virtual void beep() = 0;
+
+    // Row 255 invalidates the whole list.
+    virtual void invalidateListRow(int row) = 0;
+    virtual void updateCommandStates() = 0;
+    // Sets or clears the check mark of a menu item.
+    virtual void setMenuCheck(int command, bool checked) = 0;
+    virtual void setWindowTitle(const std::string& title) = 0;
+    // Queues a main-window command (101..143); it runs after the current one has returned.
+    virtual void postCommand(int command) = 0;
+    virtual void openHelp(const std::string& key) = 0;
+
+    // The drive dialog: returns the index of the chosen entry, or -1 for Cancel.
+    virtual int chooseDrive(const std::vector<std::string>& entries) = 0;
+};
+
+}  // namespace quarry

@@ -1,0 +1,81 @@
+#include "cli/cli_ui.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "app/messages.h"
+
+namespace quarry::cli {
+namespace {
+
+// Status texts that report a failure; other status texts describe work in progress, which a
+// terminal program has no status bar for.
+constexpr std::array<Msg, 3> kFailureStatus = {Msg::MediaUnreadable, Msg::MsDosVolume, Msg::NoSelection};
+
+constexpr int kBarWidth = 40;
+
+}  // namespace
+
+CliUi::CliUi(bool answerYes) : answerYes_(answerYes) {}
+
+void CliUi::report(const std::string& text) {
+    endProgress();
+    std::fprintf(stderr, "%s : %s\n", kProgramTitle, text.c_str());
+    std::fflush(stderr);
+    reported_ = true;
+}
+
+bool CliUi::takeReported() {
+    const bool was = reported_;
+    reported_ = false;
+    return was;
+}
+
+void CliUi::setStatusText(const char* left, const char* /*right*/) {
+    if (!left) return;
+    for (Msg m : kFailureStatus)
+        if (std::strcmp(left, messageText(m)) == 0) report(left);
+}
+
+void CliUi::showTimedMessage(const std::string& text) { report(text); }
+void CliUi::showMessageBox(const std::string& text) { report(text); }
+
+bool CliUi::ask(const std::string& text, Question kind) {
+    const char* answer = answerYes_ ? (kind == Question::YesNo ? "Yes" : "OK") : (kind == Question::YesNo ? "No" : "Cancel");
+    endProgress();
+    std::fprintf(stderr, "%s : %s [%s]\n", kProgramTitle, text.c_str(), answer);
+    std::fflush(stderr);
+    return answerYes_;
+}
+
+void CliUi::fatalError(const std::string& text) {
+    report(text);
+    fatal_ = true;
+}
+
+void CliUi::paintProgressBar(uint32_t remaining, uint32_t total) {
+    if (total == 0 || !isatty(STDERR_FILENO)) return;
+    const uint32_t percent = static_cast<uint32_t>((uint64_t{total} - remaining) * 100 / total);
+    const int filled = static_cast<int>(percent * kBarWidth / 100);
+    std::fprintf(stderr, "\r[%.*s%*s] %3u%%", filled, "########################################", kBarWidth - filled, "", percent);
+    std::fflush(stderr);
+    progressShown_ = true;
+}
+
+void CliUi::endProgress() {
+    if (!progressShown_) return;
+    std::fputs("\r\033[K", stderr);
+    progressShown_ = false;
+}
+
+bool CliUi::takePosted(int& command) {
+    if (posted_.empty()) return false;
+    command = posted_.front();
+    posted_.pop_front();
+    return true;
+}
+
+}  // namespace quarry::cli

@@ -1,0 +1,49 @@
+#pragma once
+// The UI port of quarry-cli: messages go to standard error prefixed with the program title,
+// questions are answered from the --yes option, posted commands wait in a queue.
+
+#include <deque>
+#include <string>
+
+#include "app/ui_port.h"
+
+namespace quarry::cli {
+
+class CliUi : public UiPort {
+public:
+    explicit CliUi(bool answerYes);
+
+    void setStatusText(const char* left, const char* right) override;
+    void showTimedMessage(const std::string& text) override;
+    void showMessageBox(const std::string& text) override;
+    bool ask(const std::string& text, Question kind) override;
+    void fatalError(const std::string& text) override;
+    void stepWaitCursor() override {}
+    bool escapeAbortRequested() override { return false; }
+    void paintProgressBar(uint32_t remaining, uint32_t total) override;
+    void beep() override {}
+    void invalidateListRow(int) override {}
+    void updateCommandStates() override {}
+    void setMenuCheck(int, bool) override {}
+    void setWindowTitle(const std::string&) override {}
+    void postCommand(int command) override { posted_.push_back(command); }
+    void openHelp(const std::string&) override {}
+    int chooseDrive(const std::vector<std::string>&) override { return 0; }
+
+    // Prints one message line to standard error.
+    void report(const std::string& text);
+    bool takePosted(int& command);
+    bool fatal() const { return fatal_; }
+    // True once a failure has been shown since the last call.
+    bool takeReported();
+    void endProgress();
+
+private:
+    bool answerYes_;
+    bool fatal_ = false;
+    bool reported_ = false;
+    bool progressShown_ = false;
+    std::deque<int> posted_;
+};
+
+}  // namespace quarry::cli

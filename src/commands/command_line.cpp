@@ -1,0 +1,162 @@
+#include "commands/command_line.h"
+
+#include <array>
+
+#include "app/command_ids.h"
+#include "app/session.h"
+#include "copy/charset.h"
+#include "hfs/navigation.h"
+
+namespace quarry {
+namespace {
+
+struct CommandWord {
+    int code;
+    const char* text;
+};
+
+// In table order: the first row a typed word abbreviates wins, so "C" is COPY and "L" is LOG.
+// "CD .." and "CD \" are never typed words; the argument scan produces their codes.
+constexpr std::array<CommandWord, 21> kCommandWordTable = {{
+    {word::kCopy, "COPY"},     {word::kCd, "CD"},         {word::kCdParent, "CD .."}, {word::kCdRoot, "CD \\"},
+    {word::kDir, "DIR"},       {word::kHelp, "HELP"},     {word::kHelp, "?"},         {word::kQuit, "QUIT"},
+    {word::kType, "TYPE"},     {word::kCls, "CLS"},       {word::kLog, "LOG"},        {word::kAttrib, "ATTRIB"},
+    {word::kOptions, "OPTIONS"}, {word::kVerify, "VERIFY"}, {word::kNext, "NEXT"},    {word::kLock, "LOCK"},
+    {word::kUnlock, "UNLOCK"}, {word::kMode, "MODE"},     {word::kRep, "REP"},        {word::kInfo, "INFO"},
+    {word::kSwap, "SWAP"},
+}};
+
+bool isWordChar(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '?'; }
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+void applySwitch(AppSettings& settings, char c) {
+    uint16_t& w = settings.optionWord;
+    switch (c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) {
+        case 'A': w |= opt::kExtendedListing | opt::kSignatureListing; break;
+        case 'B': settings.setCopyMode(opt::kCopyMacBinary); break;
+        case 'D': settings.setCopyMode(opt::kCopyData); break;
+        case 'E': w = static_cast<uint16_t>((w | opt::kExtendedListing) & ~opt::kSignatureListing); break;
+        case 'F': w |= opt::kFilesOnly; break;
+        case 'R': settings.setCopyMode(opt::kCopyResource); break;
+        case 'S': w = static_cast<uint16_t>(w & ~(opt::kExtendedListing | opt::kSignatureListing)); break;
+        default: break;
+    }
+}
+
+}  // namespace
+
+int LookupCommandWord(std::string& typed) {
+    for (char& c : typed)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (const CommandWord& row : kCommandWordTable) {
+        const std::string_view candidate(row.text);
+        if (candidate.size() >= typed.size() && candidate.substr(0, typed.size()) == typed) return row.code;
+    }
+    return word::kNone;
+}
+
+ParsedCommand ParseCommandLine(AppSettings& settings, std::string_view text) {
+    ParsedCommand parsed;
+    size_t i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    size_t wordEnd = i;
+    while (wordEnd < text.size() && isWordChar(text[wordEnd])) ++wordEnd;
+    if (wordEnd == i) return parsed;
+    std::string typedWord(text.substr(i, wordEnd - i));
+    parsed.code = LookupCommandWord(typedWord);
+
+    int slot = 0;
+    auto store = [&](std::string arg) {
+        if (slot == 0) parsed.firstArg = std::move(arg);
+        else if (slot == 1) parsed.secondArg = std::move(arg);
+        ++slot;
+    };
+    i = wordEnd;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (isBlank(c)) {
+            ++i;
+        } else if (c == '.') {
+            ++i;
+            if (parsed.code == word::kCd) parsed.code = word::kCdParent;
+        } else if (c == '\\') {
+            ++i;
+            if (parsed.code == word::kCd) parsed.code = word::kCdRoot;
+        } else if (c == '-' || c == '/') {
+            if (i + 1 >= text.size()) break;
+            applySwitch(settings, text[i + 1]);
+            i += 2;
+        } else if (c == '"') {
+            const size_t close = text.find('"', i + 1);
+            if (close == std::string_view::npos) {
+                store(std::string(text.substr(i + 1)));
+                break;
+            }
+            store(std::string(text.substr(i + 1, close - i - 1)));
+            i = close + 1;
+        } else {
+            size_t end = i;
+            while (end < text.size() && !isBlank(text[end])) ++end;
+            store(std::string(text.substr(i, end - i)));
+            i = end;
+        }
+    }
+    return parsed;
+}
+
+std::string MacNameFromInput(std::string_view text) {
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return TranslateName(text, AnsiToMac);
+}
+
+int DispatchCommand(Session& session, const ParsedCommand& command) {
+    UiPort& ui = session.ui;
+    const auto& first = command.firstArg;
+    switch (command.code) {
+        case word::kCd:
+            if (!first) {
+                ui.postCommand(command::kOpenFolder);
+                break;
+            }
+            enterDirectory(session, MacNameFromInput(*first));
+            BuildFileList(session, nullptr);
+            break;
+        case word::kCdParent:
+            changeToParent(session);
+            BuildFileList(session, nullptr);
+            break;
+        case word::kCdRoot:
+            changeToRoot(session);
+            BuildFileList(session, nullptr);
+            break;
+        case word::kDir:
+            ui.setMenuCheck(command::kExtendedListing, (session.settings.optionWord & opt::kExtendedListing) != 0);
+            BuildFileList(session, first ? first->c_str() : nullptr);
+            break;
+        case word::kHelp: ui.postCommand(command::kHelpIndex); break;
+        case word::kQuit: ui.postCommand(command::kExit); break;
+        case word::kLog: ui.postCommand(command::kSelectDrive); break;
+        case word::kAttrib: ui.postCommand(command::kAttributes); break;
+        case word::kInfo: ui.postCommand(command::kVolumeInfo); break;
+        default: break;  // TYPE, CLS, VERIFY, NEXT, LOCK, UNLOCK, MODE and REP do nothing
+    }
+    return 1;
+}
+
+int ExecuteCommandText(Session& session, std::string_view text) {
+    if (text.size() > kCommandTextMax) text = text.substr(0, kCommandTextMax);
+    int code = word::kNone;
+    if (!text.empty()) {
+        const ParsedCommand parsed = ParseCommandLine(session.settings, text);
+        code = parsed.code;
+        if (code > 0) {
+            DispatchCommand(session, parsed);
+            session.ui.setStatusText(nullptr, nullptr);
+        }
+    }
+    session.ui.updateCommandStates();
+    session.ui.invalidateListRow(255);
+    return code;
+}
+
+}  // namespace quarry

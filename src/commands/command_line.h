@@ -1,0 +1,62 @@
+#pragma once
+// The command language of the command line: a command word, switches and up to two arguments,
+// in the manner of a disk-operating-system prompt. Text is in the program's Windows character
+// set.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quarry {
+
+struct AppSettings;
+struct Session;
+
+namespace word {
+inline constexpr int kNone = 0;
+inline constexpr int kCopy = 1;
+inline constexpr int kCd = 2;
+inline constexpr int kCdParent = 3;
+inline constexpr int kCdRoot = 4;
+inline constexpr int kDir = 5;
+inline constexpr int kHelp = 6;
+inline constexpr int kQuit = 7;
+inline constexpr int kType = 8;
+inline constexpr int kCls = 9;
+inline constexpr int kLog = 10;
+inline constexpr int kAttrib = 17;
+inline constexpr int kOptions = 18;
+inline constexpr int kVerify = 19;
+inline constexpr int kNext = 20;
+inline constexpr int kLock = 21;
+inline constexpr int kUnlock = 22;
+inline constexpr int kMode = 23;
+inline constexpr int kRep = 24;
+inline constexpr int kInfo = 25;
+inline constexpr int kSwap = 26;
+}  // namespace word
+
+// The longest command text the command line takes.
+inline constexpr size_t kCommandTextMax = 79;
+
+struct ParsedCommand {
+    int code = word::kNone;
+    std::optional<std::string> firstArg;
+    std::optional<std::string> secondArg;
+};
+
+// Upper-cases word (a..z only) and returns the code of the first table word it abbreviates.
+int LookupCommandWord(std::string& word);
+// Splits text, applies its switches to settings and returns the code and the arguments.
+ParsedCommand ParseCommandLine(AppSettings& settings, std::string_view text);
+// Trailing spaces removed, then translated to the Macintosh set, ending at the first character
+// that has no Macintosh form.
+std::string MacNameFromInput(std::string_view text);
+// Performs a parsed command. Always 1.
+int DispatchCommand(Session& session, const ParsedCommand& command);
+// What the command line's Execute button does with one line of typed text: cut to the field's
+// length, parse, dispatch, then refresh. Returns the command code (0 when nothing ran).
+int ExecuteCommandText(Session& session, std::string_view text);
+
+}  // namespace quarry

@@ -1,0 +1,68 @@
+#pragma once
+// Node access and the catalog searches. Nodes come from the trees' work files, one 512-byte read
+// each; every node is checked once where it is read, and every walk remembers the nodes it has
+// visited, so a damaged tree ends a search with a fault instead of a crash or a hang.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hfs/volume.h"
+
+namespace quarry {
+
+// What findCatalogRecord looks for.
+namespace want {
+inline constexpr int kAny = -1;       // a folder or a file
+inline constexpr int kFolder = 1;
+inline constexpr int kFile = 2;
+inline constexpr int kThread = 3;     // the thread record of the folder whose ID is parentID
+}  // namespace want
+
+inline constexpr uint16_t kAppendIndex = 0xFFFF;
+
+// Remembers the nodes a walk has visited.
+class ChainGuard {
+public:
+    explicit ChainGuard(uint32_t nodeCount) : seen_(nodeCount, false) {}
+    // False when n was visited before (or lies outside the tree).
+    bool visit(uint32_t n) {
+        if (n >= seen_.size() || seen_[n]) return false;
+        seen_[n] = true;
+        return true;
+    }
+
+private:
+    std::vector<bool> seen_;
+};
+
+// Reads node n into tree.node, sets nodeNumber = n and recordIndex = 0. Returns the node, or
+// nullptr when it cannot be read or breaks the node rules (tree.fault says why).
+const uint8_t* readNode(uint32_t n, BTreeFile& tree);
+// Records the first fault of a tree; returns nullptr for convenience.
+const uint8_t* treeFault(BTreeFile& tree, std::string text);
+
+uint16_t nodeRecordCount(const uint8_t* node);
+uint16_t nodeRecordOffset(const uint8_t* node, uint16_t index);
+inline uint8_t nodeType(const uint8_t* node) { return node[node::kType]; }
+inline uint32_t nodeForwardLink(const uint8_t* node) { return loadBE32(node + node::kFLink); }
+
+// The key of record recordIndex of the catalog's current node, or nullptr past the last record.
+const uint8_t* currentRecordKey(BTreeFile& tree);
+inline const uint8_t* recordData(const uint8_t* key) { return key + recordDataOffset(key); }
+inline uint8_t recordType(const uint8_t* key) { return *recordData(key); }
+
+// Finds a catalog record by name and kind under parentID; leaves it as the catalog's current
+// record and returns the current node, or nullptr. A name of "*" matches the first record.
+const uint8_t* findCatalogRecord(VolumeState& volume, std::string_view name, int wanted, uint32_t parentID);
+// The leaf in which (parentID, name) lies or would lie, from the index node in tree.node.
+const uint8_t* descendIndex(VolumeState& volume, std::string_view name, uint32_t parentID);
+// The leaf where (parentID, name) belongs, with recordIndex set to the record it goes before,
+// or kAppendIndex when it goes after the last record of that leaf.
+const uint8_t* findInsertPosition(VolumeState& volume, std::string_view name, uint32_t parentID);
+
+// Writes the catalog's current node and its header node back to the work file.
+Status writeCatalogNode(BTreeFile& tree);
+
+}  // namespace quarry

@@ -1,0 +1,197 @@
+#include "hfs/fork.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "app/session.h"
+#include "hfs/btree.h"
+
+namespace quarry {
+namespace {
+
+// Whole 2048-byte blocks per transfer request.
+constexpr uint32_t kBlocksPerRequest = 8;
+constexpr uint32_t kSectorsPerCdBlock = kCdBlockSize / kSectorSize;
+
+std::string sectorFault(uint32_t sector, uint16_t status) {
+    return "read error at sector " + std::to_string(sector) + " (status " + std::to_string(status) + ")";
+}
+
+// Checks an extent against the volume's allocation blocks, so that a damaged record cannot send
+// reads past the end of the volume.
+Status checkExtent(const VolumeState& volume, uint16_t start, uint16_t count) {
+    const uint32_t blocks = volume.mdb16(mdb::kAllocBlocks);
+    if (uint32_t{start} + count > blocks)
+        return Fault{"extent of " + std::to_string(count) + " blocks at block " + std::to_string(start) +
+                     " lies past the end of the volume (" + std::to_string(blocks) + " blocks)"};
+    return Status::ok();
+}
+
+}  // namespace
+
+bool FdSink::write(const uint8_t* data, size_t length) {
+    while (length > 0) {
+        const ssize_t n = ::write(fd_, data, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error_ = std::strerror(errno);
+            return false;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+Status readBlocksToFile(Session& session, ByteSink& sink, uint32_t startBlock, uint32_t byteCount) {
+    DeviceState& device = session.device;
+    VolumeState& volume = session.volume;
+    // Runs are counted in 512-byte sectors whatever block size a driver descriptor announced:
+    // sector numbers on this path are always 512-byte units.
+    uint32_t sector = static_cast<uint32_t>(volume.firstBlockSector) + startBlock * volume.sectorsPerBlock;
+    uint32_t sectors = (byteCount + kSectorSize - 1) / kSectorSize;
+    uint32_t wanted = byteCount;
+    const bool showProgress = sectors > 5u * device.transferSectors;
+    std::vector<uint8_t> buffer(std::max<size_t>(size_t{device.transferSectors} * kSectorSize,
+                                                 size_t{kBlocksPerRequest} * kCdBlockSize));
+
+    auto put = [&](const uint8_t* data, uint32_t available) -> Status {
+        const uint32_t n = std::min(available, wanted);
+        if (n > 0 && !sink.write(data, n)) return Fault{"cannot write: " + sink.error()};
+        wanted -= n;
+        return Status::ok();
+    };
+    auto readSingle = [&]() -> Status {
+        const uint16_t status = ReadSector(device, sector, buffer.data());
+        if (status != 0) {
+            session.ui.beep();
+            return Fault{sectorFault(sector, status)};
+        }
+        Status written = put(buffer.data(), kSectorSize);
+        ++sector;
+        --sectors;
+        return written;
+    };
+
+    while (sector % kSectorsPerCdBlock != 0 && sectors > 0) {
+        if (Status s = readSingle(); !s) return s;
+    }
+    const uint32_t totalBlocks = sectors / kSectorsPerCdBlock;
+    uint32_t block = sector / kSectorsPerCdBlock;
+    uint32_t blocksLeft = totalBlocks;
+    while (blocksLeft > 0) {
+        session.ui.stepWaitCursor();
+        if (showProgress) session.ui.paintProgressBar(blocksLeft, totalBlocks);
+        const auto count = static_cast<uint16_t>(std::min(blocksLeft, kBlocksPerRequest));
+        SectorRequest request{cmd::kRead6, device.hostAdapterId, device.targetId, block, count, buffer.data()};
+        const uint16_t status = TransferCdBlocks(device, request);
+        if (status != 0) {
+            session.ui.beep();
+            return Fault{sectorFault(block * kSectorsPerCdBlock, status)};
+        }
+        if (Status s = put(buffer.data(), uint32_t{count} * kCdBlockSize); !s) return s;
+        block += count;
+        blocksLeft -= count;
+    }
+    sector = block * kSectorsPerCdBlock;
+    sectors %= kSectorsPerCdBlock;
+    while (sectors > 0) {
+        if (Status s = readSingle(); !s) return s;
+    }
+    return Status::ok();
+}
+
+Status readForkToFile(Session& session, const ExtentRecord& first, ByteSink& sink, uint32_t fileID,
+                      uint32_t byteCount, uint8_t forkType) {
+    VolumeState& volume = session.volume;
+    uint32_t remaining = byteCount;
+    uint32_t blocks = 0;
+    ExtentRecord record = first;
+    while (remaining > 0) {
+        const uint32_t blocksBefore = blocks;
+        for (int i = 0; i < 3 && remaining > 0; ++i) {
+            const uint16_t start = extentStart(record, i);
+            const uint16_t count = extentCount(record, i);
+            if (count == 0) break;
+            if (Status s = checkExtent(volume, start, count); !s) return s;
+            const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{count} * volume.allocBlockSize, remaining));
+            if (Status s = readBlocksToFile(session, sink, start, n); !s) return s;
+            remaining -= n;
+            blocks += count;
+        }
+        if (remaining == 0) break;
+        // A record that covers no block would be found again at the same position forever.
+        if (blocks == blocksBefore) return Fault{"file " + std::to_string(fileID) + ": extent record covers no blocks"};
+        auto next = findExtentRecord(session, fileID, blocks, forkType);
+        if (!next) {
+            if (!volume.extents.fault.empty()) return Fault{volume.extents.fault};
+            break;  // the fork's extents end before its length: copied as far as they go
+        }
+        record = *next;
+    }
+    return Status::ok();
+}
+
+std::optional<ExtentRecord> findExtentRecord(Session& session, uint32_t fileID, uint32_t startBlock, uint8_t forkType) {
+    VolumeState& volume = session.volume;
+    BTreeFile& tree = volume.extents;
+    if (!tree.hasWorkFile()) {
+        if (!copyExtentsTree(session)) return std::nullopt;
+    }
+    if (!tree.fault.empty()) return std::nullopt;
+    uint8_t* head = tree.header.data();
+    if (loadBE32(head + header::kFreeNodes) > loadBE32(head + header::kTotalNodes)) storeBE32(head + header::kFreeNodes, 0);
+
+    uint32_t n = loadBE32(head + header::kFirstLeaf);
+    ChainGuard guard(tree.nodeCount());
+    // Node 0 is the header: a first leaf of 0 means the tree holds no records.
+    while (n != 0) {
+        if (!guard.visit(n)) {
+            treeFault(tree, "extents node " + std::to_string(tree.nodeNumber) + ": leaf chain loops back to node " + std::to_string(n));
+            return std::nullopt;
+        }
+        const uint8_t* nd = readNode(n, tree);
+        if (!nd) return std::nullopt;
+        if (nodeType(nd) != node::kTypeLeaf) {
+            treeFault(tree, "extents node " + std::to_string(n) + ": leaf chain reaches a node that is not a leaf");
+            return std::nullopt;
+        }
+        const uint16_t count = nodeRecordCount(nd);
+        for (uint16_t i = 0; i < count; ++i) {
+            const uint8_t* key = nd + nodeRecordOffset(nd, i);
+            if (loadBE32(key + extkey::kFileId) == fileID && loadBE16(key + extkey::kStartBlock) == startBlock &&
+                key[extkey::kForkType] == forkType)
+                return extentRecordAt(key + extkey::kRecordData);
+        }
+        n = nodeForwardLink(nd);
+    }
+    return std::nullopt;
+}
+
+uint32_t forkSectorAt(Session& session, uint32_t index, const ExtentRecord& first, uint32_t fileID, uint8_t forkType) {
+    const VolumeState& volume = session.volume;
+    if (volume.sectorsPerBlock == 0) return 0;
+    uint32_t passed = 0;
+    ExtentRecord record = first;
+    // Each continuation record covers at least one block, so the lookups are bounded by the
+    // number of allocation blocks on the volume.
+    for (uint32_t guard = 0; guard <= volume.mdb16(mdb::kAllocBlocks); ++guard) {
+        for (int i = 0; i < 3; ++i) {
+            const uint32_t length = uint32_t{extentCount(record, i)} * volume.sectorsPerBlock;
+            if (length > 0 && passed + length > index)
+                return static_cast<uint32_t>(volume.firstBlockSector) + extentStart(record, i) * volume.sectorsPerBlock +
+                       (index - passed);
+            passed += length;
+        }
+        auto next = findExtentRecord(session, fileID, passed / volume.sectorsPerBlock, forkType);
+        if (!next) return 0;
+        record = *next;
+    }
+    return 0;
+}
+
+}  // namespace quarry

@@ -1,0 +1,58 @@
+#pragma once
+// Following a fork's extents and copying its bytes out in whole-block transfers.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <array>
+
+#include "common/result.h"
+#include "hfs/catalog_layout.h"
+
+namespace quarry {
+
+struct Session;
+
+using ExtentRecord = std::array<uint8_t, kExtentRecordSize>;
+
+inline ExtentRecord extentRecordAt(const uint8_t* p) {
+    ExtentRecord r{};
+    for (size_t i = 0; i < r.size(); ++i) r[i] = p[i];
+    return r;
+}
+inline uint16_t extentStart(const ExtentRecord& r, int i) { return loadBE16(r.data() + 4 * i); }
+inline uint16_t extentCount(const ExtentRecord& r, int i) { return loadBE16(r.data() + 4 * i + 2); }
+
+// Where the bytes of a fork go: a PC file, a port, a work file.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // False when the bytes could not be written; error() then says why.
+    virtual bool write(const uint8_t* data, size_t length) = 0;
+    virtual std::string error() const = 0;
+};
+
+// Writes to an open file descriptor.
+class FdSink : public ByteSink {
+public:
+    explicit FdSink(int fd) : fd_(fd) {}
+    bool write(const uint8_t* data, size_t length) override;
+    std::string error() const override { return error_; }
+
+private:
+    int fd_;
+    std::string error_;
+};
+
+// Appends exactly the first byteCount bytes of the fork to sink, continuing in the
+// extents-overflow tree after the third extent. fileID and forkType serve the overflow lookups.
+Status readForkToFile(Session& session, const ExtentRecord& extents, ByteSink& sink, uint32_t fileID,
+                      uint32_t byteCount, uint8_t forkType);
+// Appends byteCount bytes read from allocation block startBlock on.
+Status readBlocksToFile(Session& session, ByteSink& sink, uint32_t startBlock, uint32_t byteCount);
+// The extent record that continues the fork at fork-relative allocation block startBlock.
+std::optional<ExtentRecord> findExtentRecord(Session& session, uint32_t fileID, uint32_t startBlock, uint8_t forkType);
+// The absolute sector holding the fork's 512-byte unit index, or 0 past the fork's extents.
+uint32_t forkSectorAt(Session& session, uint32_t index, const ExtentRecord& extents, uint32_t fileID, uint8_t forkType);
+
+}  // namespace quarry

@@ -1,0 +1,20 @@
+#pragma once
+// The current folder: moving into a subfolder, to the parent and to the root, and keeping the
+// folder's valence in step when entries are added or removed. Names are in the Macintosh
+// character set; "*" is a wildcard as in the catalog search.
+
+#include <cstdint>
+#include <string_view>
+
+namespace quarry {
+
+struct Session;
+
+// Each returns false when the folder was not found; the current folder then stays as it was.
+bool changeDirectory(Session& session, uint32_t parentID, std::string_view name);
+bool enterDirectory(Session& session, std::string_view name);
+bool changeToParent(Session& session);
+bool changeToRoot(Session& session);
+bool adjustValence(Session& session, int delta);
+
+}  // namespace quarry

@@ -1,0 +1,251 @@
+#include "hfs/volume.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "app/file_list.h"
+#include "app/messages.h"
+#include "app/session.h"
+#include "copy/charset.h"
+#include "copy/work_file.h"
+#include "hfs/btree.h"
+#include "hfs/fork.h"
+#include "hfs/navigation.h"
+
+namespace quarry {
+namespace {
+
+// Driver descriptor (sector 0), old-style map (sector 1) and Apple partition map entries.
+namespace ddm {
+inline constexpr uint8_t kSignature[2] = {'E', 'R'};
+inline constexpr size_t kBlockSize = 2;   // sbBlkSize
+inline constexpr size_t kBlockCount = 4;  // sbBlkCount
+}  // namespace ddm
+namespace tsmap {
+inline constexpr uint8_t kSignature[2] = {'T', 'S'};
+inline constexpr size_t kStart = 2;
+}  // namespace tsmap
+namespace pmap {
+inline constexpr uint8_t kSignature[2] = {'P', 'M'};
+inline constexpr size_t kMapEntries = 4;  // pmMapBlkCnt
+inline constexpr size_t kStart = 8;       // pmPyPartStart
+inline constexpr size_t kType = 48;       // pmParType
+inline constexpr char kHfsType[] = "Apple_HFS";
+}  // namespace pmap
+inline constexpr uint8_t kMdbSignature[2] = {'B', 'D'};
+inline constexpr uint32_t kMdbOffsetInPartition = 2;
+
+bool startsWith(const uint8_t* p, const uint8_t (&sig)[2]) { return p[0] == sig[0] && p[1] == sig[1]; }
+
+void closeTree(BTreeFile& tree) {
+    if (tree.hasWorkFile()) {
+        ::close(tree.workFile);
+        ::unlink(tree.workPath.c_str());
+    }
+    tree.workFile = -1;
+    tree.workPath.clear();
+    tree.fault.clear();
+}
+
+// Makes a tree's work file and copies the tree into it from its MDB extents.
+Status copyTree(Session& session, BTreeFile& tree, const char* prefix, size_t sizeField, size_t extentsField,
+                uint32_t fileID) {
+    VolumeState& volume = session.volume;
+    closeTree(tree);
+    tree.nodeNumber = 0;
+    tree.recordIndex = 0;
+    tree.treeSize = volume.mdb32(sizeField);
+    const uint64_t volumeBytes = uint64_t{volume.mdb16(mdb::kAllocBlocks)} * volume.allocBlockSize;
+    if (tree.treeSize > volumeBytes)
+        return Fault{std::string(tree.isCatalog ? "catalog" : "extents") + " tree of " + std::to_string(tree.treeSize) +
+                     " bytes is larger than the volume"};
+    tree.workFile = CreateWorkFile(session.ui, tree.workPath, prefix, tree.treeSize);
+    if (!tree.hasWorkFile()) return Fault{messageText(Msg::NoTempSpace)};
+    FdSink sink(tree.workFile);
+    const ExtentRecord extents = extentRecordAt(volume.mdbCopy.data() + extentsField);
+    if (Status s = readForkToFile(session, extents, sink, fileID, tree.treeSize, kDataFork); !s) return s;
+    if (pread(tree.workFile, tree.header.data(), kNodeSize, 0) != static_cast<ssize_t>(kNodeSize))
+        return Fault{std::string(tree.isCatalog ? "catalog" : "extents") + " tree is shorter than one node"};
+    uint8_t* head = tree.header.data();
+    if (head[node::kType] != node::kTypeHeader)
+        return Fault{std::string(tree.isCatalog ? "catalog" : "extents") + " node 0: not a header node"};
+    if (loadBE16(head + header::kNodeSize) != kNodeSize)
+        return Fault{std::string(tree.isCatalog ? "catalog" : "extents") + " node 0: node size " +
+                     std::to_string(loadBE16(head + header::kNodeSize)) + " is not 512"};
+    if (loadBE32(head + header::kFreeNodes) > loadBE32(head + header::kTotalNodes)) storeBE32(head + header::kFreeNodes, 0);
+    return Status::ok();
+}
+
+// A volume whose allocation arithmetic cannot work is no volume at all: refusing it here keeps
+// every later address computation sound.
+std::string checkMdb(const VolumeState& volume) {
+    const uint16_t blockSize = static_cast<uint16_t>(volume.mdb32(mdb::kAllocBlockSize));
+    if (blockSize == 0 || blockSize % kSectorSize != 0)
+        return "allocation block size " + std::to_string(volume.mdb32(mdb::kAllocBlockSize)) + " is not a multiple of 512";
+    if (volume.mdb16(mdb::kAllocStart) <= kMdbOffsetInPartition) return "allocation area starts before the MDB";
+    if (volume.mdb16(mdb::kAllocStart) < volume.mdb16(mdb::kBitmapStart)) return "allocation area starts before the bitmap";
+    if (volume.mdbCopy[mdb::kVolumeName] > mdb::kMaxVolumeName) return "volume name too long";
+    return {};
+}
+
+}  // namespace
+
+std::string VolumeState::volumeName() const {
+    const size_t len = std::min<size_t>(mdbCopy[mdb::kVolumeName], mdb::kMaxVolumeName);
+    return std::string(reinterpret_cast<const char*>(mdbCopy.data() + mdb::kVolumeName + 1), len);
+}
+
+void closeWorkFiles(VolumeState& volume) {
+    closeTree(volume.catalog);
+    closeTree(volume.extents);
+}
+
+void initVolumeBuffers(Session& session) {
+    session.volume.sectorBuffer.fill(0);
+    session.volume.mdbCopy.fill(0);
+    session.settings.list = FileList{};
+    session.dir.currentName.clear();
+}
+
+uint32_t readVolumeHeader(Session& session) {
+    DeviceState& device = session.device;
+    VolumeState& volume = session.volume;
+    uint8_t* buf = volume.sectorBuffer.data();
+    if (ReadSector(device, 0, buf) != 0) {
+        session.ui.setStatusText(messageText(Msg::MediaUnreadable), nullptr);
+        return 0;
+    }
+    if (startsWith(buf, ddm::kSignature)) {
+        volume.deviceBlockCount = loadBE32(buf + ddm::kBlockCount);
+        // A block size the buffers cannot hold would break every later computation with it;
+        // such a descriptor is taken for its block count only.
+        const uint16_t blockSize = loadBE16(buf + ddm::kBlockSize);
+        if (blockSize >= kSectorSize && blockSize <= volume.sectorBuffer.size() && blockSize % kSectorSize == 0)
+            device.deviceBlockSize = blockSize;
+    }
+    uint32_t partitionStart = 0;
+    if (ReadSector(device, 1, buf) != 0) return 0;
+    if (startsWith(buf, tsmap::kSignature)) {
+        partitionStart = loadBE32(buf + tsmap::kStart);
+    } else if (startsWith(buf, pmap::kSignature)) {
+        const uint32_t entries = loadBE32(buf + pmap::kMapEntries);
+        // A map is contiguous: the search also ends at the first sector that is not an entry,
+        // so a damaged entry count cannot make it read the whole medium.
+        for (uint32_t i = 0; i < entries; ++i) {
+            if (ReadSector(device, 2 + i, buf) != 0 || !startsWith(buf, pmap::kSignature)) break;
+            if (std::memcmp(buf + pmap::kType, pmap::kHfsType, sizeof(pmap::kHfsType) - 1) == 0) {
+                partitionStart = loadBE32(buf + pmap::kStart);
+                break;
+            }
+        }
+    } else {
+        if (ReadSector(device, 2, buf) != 0 || !startsWith(buf, kMdbSignature)) return 0;
+    }
+    // Sector numbers are 32-bit; a start this close to the limit cannot hold a volume.
+    if (partitionStart > 0x7FFFFFFFu - 0x10000u) return 0;
+    volume.mdbSector = partitionStart + kMdbOffsetInPartition;
+    if (ReadSector(device, volume.mdbSector, buf) != 0) return 0;
+    std::memcpy(volume.mdbCopy.data(), buf, volume.mdbCopy.size());
+    return startsWith(volume.mdbCopy.data(), kMdbSignature) ? volume.mdbSector : 0;
+}
+
+void locateVolume(Session& session) {
+    VolumeState& volume = session.volume;
+    volume.firstBlockSector = static_cast<int32_t>(readVolumeHeader(session));
+    session.ui.stepWaitCursor();
+    if (volume.firstBlockSector == 0) {
+        volume.firstBlockSector = ProbeDosBootRecord(session.device);
+        session.ui.stepWaitCursor();
+        return;
+    }
+    if (volume.firstBlockSector < 0) return;
+    volume.mdbSector = static_cast<uint32_t>(volume.firstBlockSector);
+    if (std::string fault = checkMdb(volume); !fault.empty()) {
+        volume.mountFault = "MDB at sector " + std::to_string(volume.mdbSector) + ": " + fault;
+        volume.firstBlockSector = 0;
+        return;
+    }
+    const uint16_t allocStart = volume.mdb16(mdb::kAllocStart);
+    volume.firstBlockSector += allocStart - static_cast<int32_t>(kMdbOffsetInPartition);
+    volume.bitmapSectors = static_cast<uint16_t>(allocStart - volume.mdb16(mdb::kBitmapStart));
+    volume.allocBlockSize = volume.mdb32(mdb::kAllocBlockSize) & 0xFFFF;
+    volume.sectorsPerBlock = volume.allocBlockSize / kSectorSize;
+}
+
+int copyCatalogTree(Session& session) {
+    VolumeState& volume = session.volume;
+    closeTree(volume.extents);
+    session.ui.setStatusText(messageText(Msg::CopyingCatalog), nullptr);
+    if (loadBE16(volume.mdbCopy.data() + mdb::kCatalogExtents + 2) == 0) {
+        session.ui.fatalError(messageText(Msg::CatalogEmpty));
+        volume.mountFault = messageText(Msg::CatalogEmpty);
+        return 0;
+    }
+    if (Status s = copyTree(session, volume.catalog, "CAT", mdb::kCatalogSize, mdb::kCatalogExtents, kCatalogFileId); !s) {
+        volume.mountFault = s.fault();
+        return 0;
+    }
+    const uint8_t* head = volume.catalog.header.data();
+    if (loadBE32(head + header::kRoot) >= volume.catalog.nodeCount() ||
+        loadBE32(head + header::kFirstLeaf) >= volume.catalog.nodeCount()) {
+        volume.mountFault = "catalog node 0: root or first leaf lies past the end of the tree";
+        return 0;
+    }
+    return 1;
+}
+
+Status copyExtentsTree(Session& session) {
+    VolumeState& volume = session.volume;
+    session.ui.setStatusText(messageText(Msg::CopyingExtents), nullptr);
+    Status s = copyTree(session, volume.extents, "EXT", mdb::kExtentsSize, mdb::kExtentsExtents, kExtentsFileId);
+    if (!s) {
+        // Keep the reason for the front ends; the tree stays unusable until the next mount.
+        if (volume.extents.fault.empty()) volume.extents.fault = s.fault();
+        if (!volume.extents.hasWorkFile()) volume.extents.workFile = -1;
+    }
+    return s;
+}
+
+int mountVolume(Session& session) {
+    VolumeState& volume = session.volume;
+    FileList& list = session.settings.list;
+    list.entryCount = 0;
+    list.firstShown = 0;
+    list.endShown = 0;
+    volume.mountFault.clear();
+    volume.deviceBlockCount = 0;
+    // A block cached from the previous medium must not answer for the new one.
+    session.device.cdBlockKey = kNoCachedBlock;
+    closeWorkFiles(volume);
+
+    session.ui.setStatusText(messageText(Msg::AnalyzingVolume), messageText(Msg::PleaseWait));
+    session.ui.stepWaitCursor();
+    locateVolume(session);
+    if (volume.firstBlockSector == 0) {
+        session.device.targetId = kNoSelection;
+        return 0;
+    }
+    if (volume.firstBlockSector < 0) {
+        session.ui.setStatusText(messageText(Msg::MsDosVolume), nullptr);
+        return volume.firstBlockSector;
+    }
+    if (!copyCatalogTree(session)) {
+        volume.firstBlockSector = 0;
+        session.device.targetId = kNoSelection;
+        return 0;
+    }
+    SetVolumeTitle(session);
+    if (!changeDirectory(session, kRootParentId, "*") || session.dir.currentDirID != kRootDirId) {
+        volume.mountFault = volume.catalog.fault.empty() ? "the catalog holds no root folder" : volume.catalog.fault;
+        volume.firstBlockSector = 0;
+        session.device.targetId = kNoSelection;
+        return 0;
+    }
+    BuildFileList(session, nullptr);
+    session.ui.setStatusText(nullptr, nullptr);
+    if (session.log.isOpen()) session.log.writeAnsi("*log " + TranslateName(volume.volumeName(), MacToAnsi) + "\n");
+    return 1;
+}
+
+}  // namespace quarry

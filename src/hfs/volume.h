@@ -1,0 +1,93 @@
+#pragma once
+// The mounted volume: where it lies on the medium, its master directory block (MDB), and the
+// two B-trees copied into local work files.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "common/result.h"
+#include "hfs/catalog_layout.h"
+
+namespace quarry {
+
+struct Session;
+
+// Master directory block fields, offsets from the start of the MDB.
+namespace mdb {
+inline constexpr size_t kSignature = 0;       // drSigWord, "BD"
+inline constexpr size_t kCreated = 2;         // drCrDate
+inline constexpr size_t kModified = 6;        // drLsMod
+inline constexpr size_t kRootFiles = 12;      // drNmFls: files in the root folder
+inline constexpr size_t kBitmapStart = 14;    // drVBMSt: first sector of the volume bitmap
+inline constexpr size_t kAllocBlocks = 18;    // drNmAlBlks: allocation blocks on the volume
+inline constexpr size_t kAllocBlockSize = 20; // drAlBlkSiz
+inline constexpr size_t kAllocStart = 28;     // drAlBlSt: sector of allocation block 0
+inline constexpr size_t kNextCatalogId = 30;  // drNxtCNID
+inline constexpr size_t kFreeBlocks = 34;     // drFreeBks
+inline constexpr size_t kVolumeName = 36;     // drVN: length byte, then up to 27 characters
+inline constexpr size_t kRootFolders = 82;    // drNmRtDirs
+inline constexpr size_t kFileCount = 84;      // drFilCnt
+inline constexpr size_t kFolderCount = 88;    // drDirCnt
+inline constexpr size_t kExtentsSize = 130;   // drXTFlSize
+inline constexpr size_t kExtentsExtents = 134;// drXTExtRec
+inline constexpr size_t kCatalogSize = 146;   // drCTFlSize
+inline constexpr size_t kCatalogExtents = 150;// drCTExtRec
+inline constexpr size_t kMaxVolumeName = 27;
+}  // namespace mdb
+
+// A B-tree copied into a work file: node n lies at byte n × 512 of the file.
+struct BTreeFile {
+    std::array<uint8_t, kNodeSize> node{};    // the node last read: the current node
+    std::array<uint8_t, kNodeSize> header{};  // node 0, read once when the work file is made
+    uint32_t nodeNumber = 0;
+    uint16_t recordIndex = 0;  // the cursor within the current node (catalog only)
+    uint32_t treeSize = 0;     // bytes of the tree file
+    int workFile = -1;         // descriptor of the work file; -1 = no work file yet
+    bool isCatalog = false;
+    std::string workPath;
+    // The first structural fault met in this tree since its work file was made. Searches that
+    // meet a fault return none; front ends report it.
+    std::string fault;
+
+    uint32_t nodeCount() const { return treeSize / kNodeSize; }
+    bool hasWorkFile() const { return workFile >= 0; }
+};
+
+struct VolumeState {
+    VolumeState() { catalog.isCatalog = true; }
+
+    uint32_t deviceBlockCount = 0;  // from the driver descriptor; 0 without one
+    // Sector of allocation block 0 once mounted. Also the mount status: 0 = no Macintosh
+    // volume, negative = MS-DOS volume, positive = mounted.
+    int32_t firstBlockSector = 0;
+    uint32_t mdbSector = 0;
+    uint32_t allocBlockSize = 0;
+    uint32_t sectorsPerBlock = 0;
+    uint16_t bitmapSectors = 0;
+    std::array<uint8_t, 1024> sectorBuffer{};
+    std::array<uint8_t, 512> mdbCopy{};
+    BTreeFile catalog;
+    BTreeFile extents;
+
+    // Why the last mount failed, when the medium holds a volume that cannot be used.
+    std::string mountFault;
+
+    bool mounted() const { return firstBlockSector > 0; }
+    uint16_t mdb16(size_t off) const { return loadBE16(mdbCopy.data() + off); }
+    uint32_t mdb32(size_t off) const { return loadBE32(mdbCopy.data() + off); }
+    // The volume name as stored, in the Macintosh character set.
+    std::string volumeName() const;
+};
+
+void initVolumeBuffers(Session& session);
+// 1 when mounted, 0 when no Macintosh volume was found, negative for an MS-DOS volume.
+int mountVolume(Session& session);
+void locateVolume(Session& session);
+uint32_t readVolumeHeader(Session& session);
+int copyCatalogTree(Session& session);
+Status copyExtentsTree(Session& session);
+// Closes and deletes both work files (at re-mount and at exit).
+void closeWorkFiles(VolumeState& volume);
+
+}  // namespace quarry
