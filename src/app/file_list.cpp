@@ -13,6 +13,9 @@ namespace quarry {
 namespace {
 
 constexpr uint32_t kSizeLimit = 9'999'999;
+// Seven characters end at the field's last position: six digits and the unit letter. A larger
+// count of kilobytes would spill out of the field, so it is shown in megabytes.
+constexpr uint32_t kKilobyteLimit = 999'999;
 
 void fillEntry(ListEntry& e, const uint8_t* key) {
     e.raw.fill(0);
@@ -47,7 +50,7 @@ void FormatSizeField(char* record, size_t end, uint32_t value) {
     if (value > kSizeLimit) {
         record[end] = 'k';
         value /= 1024;
-        if (value > kSizeLimit) {
+        if (value > kKilobyteLimit) {
             record[end] = 'M';
             value /= 1024;
         }

@@ -1,0 +1,26 @@
+#pragma once
+// A byte sink that keeps what it receives, for tests of fork reading.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "hfs/fork.h"
+
+namespace quarry::test {
+
+class MemorySink : public ByteSink {
+public:
+    bool write(const uint8_t* data, size_t length) override {
+        if (failAfter >= 0 && bytes.size() + length > static_cast<size_t>(failAfter)) return false;
+        bytes.insert(bytes.end(), data, data + length);
+        return true;
+    }
+    std::string error() const override { return "No space left on device"; }
+
+    std::vector<uint8_t> bytes;
+    // Refuse a write that would take the total past this many bytes; -1 never.
+    long failAfter = -1;
+};
+
+}  // namespace quarry::test
