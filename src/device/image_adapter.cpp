@@ -1,0 +1,186 @@
+#include "device/image_adapter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "common/text.h"
+#include "device/scsi_cdb.h"
+
+namespace quarry {
+namespace {
+
+constexpr const char* kManagerId = "QUARRY IMAGES";
+constexpr const char* kVendor = "QUARRY  ";
+constexpr const char* kRevision = "1.0 ";
+// SCSI-2 standard INQUIRY data, response data format 2.
+constexpr uint8_t kInquiryVersion = 0x02;
+constexpr uint8_t kInquiryResponseFormat = 0x02;
+
+const std::string kNoPath;
+
+std::string baseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The product identification: the file's name in the one-byte character set of the INQUIRY
+// data, cut or padded with blanks to 16 characters. A character without a one-byte form shows as
+// '?', because a zero byte would end the name early in the drive list.
+std::string productName(const std::string& path) {
+    std::string name = utf8ToAnsi(baseName(path));
+    std::replace(name.begin(), name.end(), '\0', '?');
+    name.resize(scsi::inquiry::kProductLength, ' ');
+    return name;
+}
+
+Fault openFault(const std::string& path, const std::string& reason) { return Fault{"cannot open " + path + ": " + reason}; }
+
+}  // namespace
+
+ImageAdapter::~ImageAdapter() {
+    for (const Image& image : images_) ::close(image.fd);
+}
+
+Result<int> ImageAdapter::addImage(const std::string& path, ImageAccess access) {
+    if (images_.size() >= kMaxImages) {
+        return openFault(path, "the image adapter already holds " + std::to_string(kMaxImages) + " images");
+    }
+    const int flags = (access == ImageAccess::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    const int fd = ::open(path.c_str(), flags);
+    if (fd < 0) return openFault(path, std::strerror(errno));
+
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        const std::string reason = std::strerror(errno);
+        ::close(fd);
+        return openFault(path, reason);
+    }
+    if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
+        ::close(fd);
+        return openFault(path, S_ISDIR(info.st_mode) ? "is a directory" : "not an image file or block device");
+    }
+    // Seeking to the end measures block devices as well as files.
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    if (end < 0) {
+        const std::string reason = std::strerror(errno);
+        ::close(fd);
+        return openFault(path, reason);
+    }
+
+    Image image;
+    image.fd = fd;
+    image.path = path;
+    image.product = productName(path);
+    image.access = access;
+    image.size = static_cast<uint64_t>(end);
+    images_.push_back(std::move(image));
+    return static_cast<int>(images_.size() - 1);
+}
+
+uint64_t ImageAdapter::imageSize(int target) const {
+    return target >= 0 && static_cast<size_t>(target) < images_.size() ? images_[static_cast<size_t>(target)].size : 0;
+}
+
+const std::string& ImageAdapter::imagePath(int target) const {
+    return target >= 0 && static_cast<size_t>(target) < images_.size() ? images_[static_cast<size_t>(target)].path : kNoPath;
+}
+
+std::string ImageAdapter::managerId() const { return kManagerId; }
+
+int ImageAdapter::deviceType(uint8_t target) { return target < images_.size() ? kDeviceTypeCdrom : -1; }
+
+uint8_t ImageAdapter::execute(uint8_t target, ScsiCommand& command) {
+    if (target >= images_.size()) return aspi::kNoDevice;
+    const Image& image = images_[target];
+    const uint8_t opcode = command.cdb[scsi::cdb6::kOpcode];
+    if (opcode == scsi::kTestUnitReady) return aspi::kCompleted;
+    if (opcode == scsi::kInquiry) return inquiry(image, command);
+
+    const std::optional<scsi::BlockTransfer> transfer = scsi::decodeBlockTransfer(command);
+    // Anything else is what a drive answers with CHECK CONDITION, ILLEGAL REQUEST.
+    if (!transfer) return aspi::kError;
+    // A read-only medium refuses a write before any data moves, whatever the buffer.
+    if (transfer->kind == scsi::TransferKind::Write && image.access != ImageAccess::ReadWrite) {
+        return aspi::kWriteProtected;
+    }
+    uint64_t length = uint64_t{transfer->blockCount} * kBlockSize;
+    if (length > 0 && command.buffer == nullptr) return aspi::kError;
+    if (length > command.bufferLength) {
+        // A read into a buffer shorter than the blocks asked for gets what fits, as the data
+        // phase of a host adapter stops at the end of its buffer. This is how the probes, which
+        // count in 512-byte device blocks, read the start of a 2048-byte medium. A short write
+        // would leave part of a block undefined and is refused.
+        if (transfer->kind == scsi::TransferKind::Write) return aspi::kError;
+        length = command.bufferLength;
+    }
+    // READ(10) and WRITE(10) with a length of 0 move nothing and succeed.
+    if (length == 0) return aspi::kCompleted;
+    const uint64_t offset = uint64_t{transfer->firstBlock} * kBlockSize;
+    if (transfer->kind == scsi::TransferKind::Read) return read(image, offset, length, command.buffer);
+    return write(image, offset, length, command.buffer);
+}
+
+uint8_t ImageAdapter::inquiry(const Image& image, ScsiCommand& command) const {
+    if (command.cdbLength < scsi::kSixByteCdbLength) return aspi::kError;
+    if (command.cdb[scsi::inquiry::kFlags] & scsi::inquiry::kVitalProductData) return aspi::kError;
+
+    uint8_t data[scsi::inquiry::kStandardLength] = {};
+    data[scsi::inquiry::kDeviceType] = kDeviceTypeCdrom;
+    data[scsi::inquiry::kRemovable] = scsi::inquiry::kRemovableMedium;
+    data[scsi::inquiry::kVersion] = kInquiryVersion;
+    data[scsi::inquiry::kResponseFormat] = kInquiryResponseFormat;
+    data[scsi::inquiry::kAdditionalLength] = scsi::inquiry::kStandardLength - (scsi::inquiry::kAdditionalLength + 1);
+    std::memcpy(data + scsi::inquiry::kVendor, kVendor, scsi::inquiry::kVendorLength);
+    std::memcpy(data + scsi::inquiry::kProduct, image.product.data(), scsi::inquiry::kProductLength);
+    std::memcpy(data + scsi::inquiry::kRevision, kRevision, scsi::inquiry::kRevisionLength);
+
+    // A drive sends what the allocation length allows of the data it has.
+    const size_t allocation = scsi::readBe16(command.cdb.data() + scsi::inquiry::kAllocationLength);
+    const size_t length = std::min(allocation, sizeof data);
+    if (length > command.bufferLength || (length > 0 && command.buffer == nullptr)) return aspi::kError;
+    std::memcpy(command.buffer, data, length);
+    return aspi::kCompleted;
+}
+
+uint8_t ImageAdapter::read(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer) const {
+    uint64_t done = 0;
+    while (done < length) {
+        const ssize_t got = ::pread(image.fd, buffer + done, length - done, static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return aspi::kError;
+        }
+        if (got == 0) break;  // end of the image
+        done += static_cast<uint64_t>(got);
+    }
+    // An image whose size is not a whole number of blocks, or a read past its end, reads as
+    // zeros, as the unrecorded area of a medium would.
+    std::memset(buffer + done, 0, length - done);
+    return aspi::kCompleted;
+}
+
+uint8_t ImageAdapter::write(const Image& image, uint64_t offset, uint64_t length, const uint8_t* buffer) const {
+    // The medium does not grow. Bytes past its end read back as zeros, so zeros there are
+    // already "written"; anything else would be lost, and the write is refused whole.
+    const uint64_t inside = offset >= image.size ? 0 : std::min(length, image.size - offset);
+    if (std::any_of(buffer + inside, buffer + length, [](uint8_t b) { return b != 0; })) return aspi::kError;
+
+    uint64_t done = 0;
+    while (done < inside) {
+        const ssize_t put = ::pwrite(image.fd, buffer + done, inside - done, static_cast<off_t>(offset + done));
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return aspi::kError;
+        }
+        if (put == 0) return aspi::kError;
+        done += static_cast<uint64_t>(put);
+    }
+    return aspi::kCompleted;
+}
+
+}  // namespace quarry

@@ -1,0 +1,59 @@
+#pragma once
+// The image adapter: each image file or block device put on it is one target that behaves as a
+// CD-ROM drive serving 2048-byte blocks. This is how a disk image reaches the program through the
+// same bus scan, drive choice and sector source as a real drive.
+//
+//     auto images = std::make_unique<ImageAdapter>();
+//     Result<int> target = images->addImage("/tmp/disk.hfs", ImageAccess::ReadOnly);
+//     bus.adapters.push_back(std::move(images));   // the scan lists it as "[n|t] QUARRY - disk.hfs"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/result.h"
+#include "device/scsi_bus.h"
+
+namespace quarry {
+
+enum class ImageAccess { ReadOnly, ReadWrite };
+
+class ImageAdapter : public HostAdapter {
+public:
+    static constexpr size_t kMaxImages = kTargetsPerAdapter;
+    static constexpr uint32_t kBlockSize = 2048;
+
+    ImageAdapter() = default;
+    ~ImageAdapter() override;
+    ImageAdapter(const ImageAdapter&) = delete;
+    ImageAdapter& operator=(const ImageAdapter&) = delete;
+
+    // Opens an image file or block device as the next free target and returns its target number.
+    Result<int> addImage(const std::string& path, ImageAccess access);
+
+    size_t imageCount() const { return images_.size(); }
+    // Bytes of the image, as found when it was opened; 0 for a target that holds none.
+    uint64_t imageSize(int target) const;
+    const std::string& imagePath(int target) const;
+
+    std::string managerId() const override;
+    int deviceType(uint8_t target) override;
+    uint8_t execute(uint8_t target, ScsiCommand& command) override;
+
+private:
+    struct Image {
+        int fd = -1;
+        std::string path;
+        std::string product;  // 16 bytes of INQUIRY product identification
+        ImageAccess access = ImageAccess::ReadOnly;
+        uint64_t size = 0;
+    };
+
+    uint8_t inquiry(const Image& image, ScsiCommand& command) const;
+    uint8_t read(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer) const;
+    uint8_t write(const Image& image, uint64_t offset, uint64_t length, const uint8_t* buffer) const;
+
+    std::vector<Image> images_;
+};
+
+}  // namespace quarry
