@@ -1,0 +1,157 @@
+// Read-side benchmarks over real volumes made by bench/make_volumes.sh:
+//   mount plus a listing of every folder of a volume with 20,000 files;
+//   one 200 MB data fork read into a file;
+//   and, beside each, a plain sequential copy of the image file (what `cat` does).
+//
+//   bench/make_volumes.sh /tmp/quarry-bench
+//   build/bench/quarry_bench --volumes=/tmp/quarry-bench
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/session.h"
+#include "device/drive_scan.h"
+#include "device/image_adapter.h"
+#include "hfs/btree.h"
+#include "hfs/fork.h"
+#include "hfs/navigation.h"
+
+namespace quarry {
+namespace {
+
+std::string gVolumes = "/tmp/quarry-bench";
+
+class SilentUi : public UiPort {
+public:
+    void setStatusText(const char*, const char*) override {}
+    void showTimedMessage(const std::string&) override {}
+    void showMessageBox(const std::string&) override {}
+    bool ask(const std::string&, Question) override { return false; }
+    void fatalError(const std::string&) override {}
+    void stepWaitCursor() override {}
+    bool escapeAbortRequested() override { return false; }
+    void paintProgressBar(uint32_t, uint32_t) override {}
+    void beep() override {}
+    void invalidateListRow(int) override {}
+    void updateCommandStates() override {}
+    void setMenuCheck(int, bool) override {}
+    void setWindowTitle(const std::string&) override {}
+    void postCommand(int) override {}
+    void openHelp(const std::string&) override {}
+    int chooseDrive(const std::vector<std::string>&) override { return 0; }
+};
+
+struct Mounted {
+    SilentUi ui;
+    Session session{ui};
+    ScsiBus bus;
+    ScsiDeviceTable table;
+
+    explicit Mounted(const std::string& image) {
+        auto adapter = std::make_unique<ImageAdapter>();
+        if (!adapter->addImage(image, ImageAccess::ReadOnly)) return;
+        bus.adapters.push_back(std::move(adapter));
+        session.device.bus = &bus;
+        PrepareCdAccess(session.device);
+        SelectCdromDrive(session.device, table, ui);
+        initVolumeBuffers(session);
+    }
+};
+
+void BM_MountAndListEveryFolder(benchmark::State& state) {
+    const std::string image = gVolumes + "/many.iso";
+    size_t entries = 0;
+    for (auto _ : state) {
+        Mounted m(image);
+        if (mountVolume(m.session) != 1) {
+            state.SkipWithError("cannot mount many.iso; run bench/make_volumes.sh");
+            return;
+        }
+        std::vector<std::string> folders;
+        const FileList& list = m.session.settings.list;
+        for (uint16_t i = 0; i < list.entryCount; ++i)
+            if (list.entries[i].isFolder()) folders.push_back(list.entries[i].name());
+        entries = list.entryCount;
+        for (const std::string& f : folders) {
+            enterDirectory(m.session, f);
+            BuildFileList(m.session, nullptr);
+            entries += m.session.settings.list.entryCount;
+            changeToParent(m.session);
+        }
+        benchmark::DoNotOptimize(entries);
+    }
+    state.counters["entries"] = static_cast<double>(entries);
+}
+BENCHMARK(BM_MountAndListEveryFolder)->Unit(benchmark::kMillisecond);
+
+void BM_ReadLargeDataFork(benchmark::State& state) {
+    Mounted m(gVolumes + "/large.iso");
+    if (mountVolume(m.session) != 1 || !findCatalogRecord(m.session.volume, "large.bin", want::kFile, kRootDirId)) {
+        state.SkipWithError("cannot find large.bin; run bench/make_volumes.sh");
+        return;
+    }
+    const uint8_t* data = recordData(currentRecordKey(m.session.volume.catalog));
+    const ExtentRecord extents = extentRecordAt(data + catrec::kDataExtents);
+    const uint32_t fileID = loadBE32(data + catrec::kFileId);
+    const uint32_t length = loadBE32(data + catrec::kDataLength);
+    const std::string out = "/tmp/quarry-bench-fork.bin";
+    for (auto _ : state) {
+        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        FdSink sink(fd);
+        if (!readForkToFile(m.session, extents, sink, fileID, length, kDataFork)) state.SkipWithError("read failed");
+        ::close(fd);
+    }
+    ::unlink(out.c_str());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * length);
+}
+BENCHMARK(BM_ReadLargeDataFork)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What `cat IMAGE > FILE` does: the floor any reader of the same bytes stands on.
+void catImage(benchmark::State& state, const std::string& image) {
+    std::vector<char> buffer(128 * 1024);
+    const std::string out = "/tmp/quarry-bench-cat.bin";
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        const int in = ::open(image.c_str(), O_RDONLY);
+        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || fd < 0) {
+            state.SkipWithError("cannot open the image; run bench/make_volumes.sh");
+            return;
+        }
+        ssize_t n;
+        while ((n = ::read(in, buffer.data(), buffer.size())) > 0) {
+            if (::write(fd, buffer.data(), static_cast<size_t>(n)) != n) break;
+            bytes += n;
+        }
+        ::close(in);
+        ::close(fd);
+    }
+    ::unlink(out.c_str());
+    state.SetBytesProcessed(bytes);
+}
+void BM_CatManyImage(benchmark::State& state) { catImage(state, gVolumes + "/many.iso"); }
+void BM_CatLargeImage(benchmark::State& state) { catImage(state, gVolumes + "/large.iso"); }
+BENCHMARK(BM_CatManyImage)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CatLargeImage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace quarry
+
+int main(int argc, char** argv) {
+    std::vector<char*> rest;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--volumes=", 10) == 0) quarry::gVolumes = argv[i] + 10;
+        else rest.push_back(argv[i]);
+    }
+    int n = static_cast<int>(rest.size());
+    benchmark::Initialize(&n, rest.data());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is needed, then builds and runs the whole test suite twice: plain, and with
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j2
+  (cd "$dir" && ctest --output-on-failure -j2 --timeout 300)
+}
+
+echo "== plain build"
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQUARRY_SANITIZE=ON -DQUARRY_BUILD_BENCH=OFF
+echo "== all tests passed, plain and under the sanitizers"
