@@ -63,7 +63,9 @@ void FormatSizeField(char* record, size_t end, uint32_t value) {
 }
 
 MacCalendar MacTimeToCalendar(uint32_t macTime) {
-    const time_t t = macTime > kMacEpochOffset ? static_cast<time_t>(macTime - kMacEpochOffset) : 0;
+    // Every HFS date from 1904 on is shown as stored; dates before 1970 are negative calendar
+    // times, which this platform's conversion handles.
+    const time_t t = static_cast<time_t>(int64_t{macTime} - int64_t{kMacEpochOffset});
     std::tm tm{};
     gmtime_r(&t, &tm);
     return {tm.tm_mday, tm.tm_mon + 1, tm.tm_year, tm.tm_hour, tm.tm_min};

@@ -79,7 +79,8 @@ struct MacCalendar {
     int hour;    // 0..23
     int minute;  // 0..59
 };
-// The wall-clock time an HFS timestamp records, as stored: no zone is applied.
+// The wall-clock time an HFS timestamp records, as stored: no zone is applied, and dates
+// before 1970 are shown as they are.
 MacCalendar MacTimeToCalendar(uint32_t macTime);
 // 14 characters, "mm/dd/yy hh:mm", written to out (not terminated).
 void FormatMacDate(char* out, uint32_t macTime);

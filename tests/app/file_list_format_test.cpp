@@ -45,9 +45,11 @@ uint32_t macTime(int y, int mo, int d, int h, int mi) {
 TEST(FormatMacDate, ShowsTheStoredWallClockTime) {
     EXPECT_EQ(FormatMacDate(macTime(1996, 3, 5, 14, 7)), "03/05/96 14:07");
     EXPECT_EQ(FormatMacDate(macTime(2001, 12, 31, 23, 59)), "12/31/01 23:59");
-    // Dates not after 1970 show as the calendar's time 0.
-    EXPECT_EQ(FormatMacDate(0), "01/01/70 00:00");
+    // Dates before 1970 show as stored too; 0 is the first second of 1904.
+    EXPECT_EQ(FormatMacDate(0), "01/01/04 00:00");
     EXPECT_EQ(FormatMacDate(2082844800u), "01/01/70 00:00");
+    EXPECT_EQ(FormatMacDate(macTime(1965, 7, 20, 8, 15)), "07/20/65 08:15");
+    EXPECT_EQ(FormatMacDate(0xFFFFFFFFu), "02/06/40 06:28");
     const MacCalendar c = MacTimeToCalendar(macTime(2001, 7, 4, 9, 30));
     EXPECT_EQ(c.year, 101);
     EXPECT_EQ(c.month, 7);

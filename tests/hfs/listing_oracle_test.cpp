@@ -1,0 +1,111 @@
+// Every folder of volumes made by hfsutils and genisoimage, listed by Quarry and by hls: names,
+// kinds, types and creators, fork sizes, folder valences and dates must agree.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "hfs/navigation.h"
+#include "support/hfs_oracle.h"
+#include "support/mounted_image.h"
+
+namespace quarry {
+namespace {
+
+using test::MountedImage;
+using test::OracleEntry;
+
+std::string trim(std::string_view s) {
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return std::string(s);
+}
+
+// The size text the list shows for a fork, computed here from the oracle's byte count.
+std::string expectedSize(uint32_t bytes) {
+    if (bytes <= 9'999'999) return std::to_string(bytes);
+    return std::to_string(bytes / 1024) + "k";
+}
+
+// Checks one date field ("mm/dd/yy hh:mm") against what hls showed.
+void expectDate(std::string_view shown, const test::HlsDate& hls, const std::string& what) {
+    SCOPED_TRACE(what + " shown as " + std::string(shown) + ", hls: " + hls.text);
+    ASSERT_EQ(shown.size(), 14u);
+    const int month = std::stoi(std::string(shown.substr(0, 2)));
+    const int day = std::stoi(std::string(shown.substr(3, 2)));
+    const int year = std::stoi(std::string(shown.substr(6, 2)));
+    EXPECT_EQ(month, hls.month);
+    EXPECT_EQ(day, hls.day);
+    if (hls.hour >= 0) {
+        EXPECT_EQ(std::stoi(std::string(shown.substr(9, 2))), hls.hour);
+        EXPECT_EQ(std::stoi(std::string(shown.substr(12, 2))), hls.minute);
+    }
+    if (hls.year >= 0) EXPECT_EQ(year, hls.year % 100);
+}
+
+void compareFolder(MountedImage& m, const std::string& image, const std::string& hfsPath, int& folders, int& files) {
+    SCOPED_TRACE("folder " + hfsPath);
+    BuildFileList(m.session, nullptr);
+    const FileList& list = m.session.settings.list;
+    std::map<std::string, const ListEntry*> ours;
+    for (uint16_t i = 0; i < list.entryCount; ++i) ours[list.entries[i].name()] = &list.entries[i];
+
+    const std::vector<OracleEntry> theirs = test::hlsList(image, hfsPath);
+    ASSERT_EQ(ours.size(), theirs.size());
+    std::vector<std::string> subfolders;
+    for (const OracleEntry& o : theirs) {
+        SCOPED_TRACE("entry " + o.name);
+        auto it = ours.find(o.name);
+        ASSERT_NE(it, ours.end()) << "missing from our list";
+        const ListEntry& e = *it->second;
+        EXPECT_EQ(e.isFolder(), o.isFolder);
+        if (o.isFolder) {
+            ++folders;
+            EXPECT_EQ(trim(e.dataSizeText()), "<DIR>");
+            EXPECT_EQ(trim(e.rsrcSizeText()), "");
+            EXPECT_EQ(trim(e.signatureText()), "[" + std::to_string(o.valence) + "]");
+            subfolders.push_back(o.name);
+        } else {
+            ++files;
+            EXPECT_EQ(trim(e.dataSizeText()), expectedSize(o.dataSize));
+            EXPECT_EQ(trim(e.rsrcSizeText()), expectedSize(o.rsrcSize));
+            EXPECT_EQ(std::string(e.signatureText()), o.type + o.creator);
+        }
+        expectDate(e.modifiedText(), o.modified, "modified");
+        expectDate(e.createdText(), o.created, "created");
+    }
+    for (const std::string& name : subfolders) {
+        ASSERT_TRUE(enterDirectory(m.session, name)) << name;
+        EXPECT_EQ(m.session.dir.currentName, name);
+        compareFolder(m, image, hfsPath == ":" ? ":" + name : hfsPath + ":" + name, folders, files);
+        ASSERT_TRUE(changeToParent(m.session));
+    }
+}
+
+class ListingMatchesHls : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ListingMatchesHls, InEveryFolder) {
+    const std::string image = test::fixturePath(GetParam());
+    MountedImage m(image);
+    ASSERT_EQ(m.mountResult, 1) << m.session.volume.mountFault;
+    EXPECT_EQ(m.session.volume.volumeName(), test::hmountVolumeName(image));
+    int folders = 0, files = 0;
+    compareFolder(m, image, ":", folders, files);
+    EXPECT_GT(files, 0);
+    EXPECT_TRUE(m.session.volume.catalog.fault.empty()) << m.session.volume.catalog.fault;
+    EXPECT_EQ(m.session.dir.currentDirID, kRootDirId);
+    EXPECT_EQ(m.session.dir.currentName, "Root  ");
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, ListingMatchesHls,
+                         ::testing::Values("basic.hfs", "many.hfs", "fragmented.hfs", "catalog-overflow.hfs", "hybrid.iso"),
+                         [](const auto& info) {
+                             std::string n = info.param;
+                             for (char& c : n)
+                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return n;
+                         });
+
+}  // namespace
+}  // namespace quarry
