@@ -126,6 +126,8 @@ private:
     // False when the run has to stop; exitStatus_ then says how.
     bool runLine(const std::string& utf8Line) {
         const int code = ExecuteCommandText(session_, utf8ToAnsi(utf8Line));
+        // A listing cut short by a damaged catalog is not printed as if it were whole.
+        if (!checkVolume()) return false;
         if (code == word::kDir) printList();
         int command = 0;
         while (ui_.takePosted(command)) {

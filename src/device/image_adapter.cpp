@@ -104,6 +104,8 @@ uint8_t ImageAdapter::execute(uint8_t target, ScsiCommand& command) {
     const std::optional<scsi::BlockTransfer> transfer = scsi::decodeBlockTransfer(command);
     // Anything else is what a drive answers with CHECK CONDITION, ILLEGAL REQUEST.
     if (!transfer) return aspi::kError;
+    // An empty file is a drive without a medium: nothing on it can be read.
+    if (image.size == 0) return aspi::kError;
     // A read-only medium refuses a write before any data moves, whatever the buffer.
     if (transfer->kind == scsi::TransferKind::Write && image.access != ImageAccess::ReadWrite) {
         return aspi::kWriteProtected;

@@ -41,7 +41,9 @@ void expectDate(std::string_view shown, const test::HlsDate& hls, const std::str
         EXPECT_EQ(std::stoi(std::string(shown.substr(9, 2))), hls.hour);
         EXPECT_EQ(std::stoi(std::string(shown.substr(12, 2))), hls.minute);
     }
-    if (hls.year >= 0) EXPECT_EQ(year, hls.year % 100);
+    if (hls.year >= 0) {
+        EXPECT_EQ(year, hls.year % 100);
+    }
 }
 
 void compareFolder(MountedImage& m, const std::string& image, const std::string& hfsPath, int& folders, int& files) {
