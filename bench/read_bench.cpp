@@ -44,6 +44,7 @@ public:
     void setWindowTitle(const std::string&) override {}
     void postCommand(int) override {}
     void openHelp(const std::string&) override {}
+    std::optional<std::string> askPcFileName(const std::string&) override { return std::nullopt; }
     int chooseDrive(const std::vector<std::string>&) override { return 0; }
 };
 

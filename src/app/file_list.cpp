@@ -87,50 +87,41 @@ std::string FormatMacDate(uint32_t macTime) {
 
 void BuildFileList(Session& session, const char* filter) {
     FileList& list = session.settings.list;
-    VolumeState& volume = session.volume;
-    BTreeFile& tree = volume.catalog;
     list.entryCount = 0;
     list.firstShown = 0;
     list.endShown = 0;
-    const uint32_t dirID = session.dir.currentDirID;
-    const uint8_t* nd = findCatalogRecord(volume, "*", want::kAny, dirID);
-    if (!nd) return;
-
-    std::string pattern;
-    if (filter && *filter) pattern = TranslateName(filter, AnsiToMac);
     const bool filtering = filter && *filter;
+    const std::string pattern = filtering ? TranslateName(filter, AnsiToMac) : std::string();
     for (ListEntry& e : list.entries) e.raw.fill(0);
-
-    ChainGuard guard(tree.nodeCount());
-    guard.visit(tree.nodeNumber);
-    while (true) {
-        const uint8_t* key = currentRecordKey(tree);
-        if (!key) {
-            const uint32_t next = nodeForwardLink(tree.node.data());
-            if (next == 0) return;
-            if (!guard.visit(next)) {
-                treeFault(tree, "catalog node " + std::to_string(tree.nodeNumber) + ": leaf chain loops back to node " +
-                                    std::to_string(next));
-                return;
-            }
-            if (!readNode(next, tree)) return;
-            continue;
-        }
-        ++tree.recordIndex;
-        if (catalogKeyParent(key) != dirID) return;
-        const uint8_t type = recordType(key);
-        if (type != catrec::kFolder && type != catrec::kFile) continue;
+    walkFolder(session.volume, session.dir.currentDirID, [&](const uint8_t* key) {
         if (filtering) {
             std::string p = pattern;
-            if (compareRecordName(p, key) != 0) continue;
+            if (compareRecordName(p, key) != 0) return true;
         }
         // A folder whose valence understates its entries still lists them all.
         if (list.entryCount == list.entryCapacity()) {
-            if (list.entryCapacity() == 0xFFFF) return;
+            if (list.entryCapacity() == 0xFFFF) return false;
             list.resize(std::min<size_t>(size_t{list.entryCapacity()} * 2 + 1, 0xFFFF));
         }
         fillEntry(list.entries[list.entryCount++], key);
+        return true;
+    });
+}
+
+uint16_t CountSelectedEntries(const FileList& list) {
+    uint16_t n = 0;
+    for (uint16_t i = 0; i < list.entryCount; ++i) n += list.entries[i].selected() ? 1 : 0;
+    return n;
+}
+
+uint16_t NextSelectedEntry(FileList& list) {
+    for (uint16_t i = 0; i < list.entryCount; ++i) {
+        if (list.entries[i].selected()) {
+            list.entries[i].raw[entry::kSelected] = 0;
+            return i;
+        }
     }
+    return kNoIndex;
 }
 
 std::string FreeSpaceText(const Session& session) {

@@ -69,6 +69,10 @@ struct FileList {
 // set) keeps only the names that match it.
 void BuildFileList(Session& session, const char* filter);
 
+uint16_t CountSelectedEntries(const FileList& list);
+// The first selected entry, whose flag it clears, or kNoIndex when none is left.
+uint16_t NextSelectedEntry(FileList& list);
+
 // Writes value in decimal, right-aligned so that its last character is at end.
 void FormatSizeField(char* record, size_t end, uint32_t value);
 

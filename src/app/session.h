@@ -2,10 +2,12 @@
 // Everything one running program works on, gathered in one object that the program creates
 // once. Functions receive what they act on, so a test can run two volumes side by side.
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include "app/settings.h"
+#include "copy/type_creator.h"
 #include "app/ui_port.h"
 #include "device/sector_source.h"
 #include "dialogs/log_file.h"
@@ -22,6 +24,20 @@ struct CurrentDirectory {
     uint32_t currentParentID = kRootParentId;
 };
 
+// The state of copies to the PC.
+struct CopyState {
+    // Files met by copy operations in this process; never reset. Collision suffixes come from it.
+    uint16_t fileCounter = 0;
+    TypeCreatorTable types;
+    // Whether the target's file system takes long names; decided at start-up.
+    bool longNamesAvailable = true;
+    // The devices behind the output ports: none for 0 (files), LPT1-LPT3, COM1-COM4.
+    std::array<std::string, 8> portDevices = {"", "/dev/lp0", "/dev/lp1", "/dev/lp2",
+                                              "/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"};
+    // The result of the last copy by pattern: 0xFFFF when nothing matched.
+    uint16_t lastResult = 0;
+};
+
 struct Session {
     explicit Session(UiPort& port) : ui(port) {}
     Session(const Session&) = delete;
@@ -34,6 +50,15 @@ struct Session {
     CurrentDirectory dir;
     AppSettings settings;
     LogFile log;
+    CopyState copy;
+    // Set once a fatal error has been reported: long operations stop at their next step and the
+    // front end ends the program.
+    bool ending = false;
+
+    void fatal(const std::string& text) {
+        ending = true;
+        ui.fatalError(text);
+    }
 };
 
 }  // namespace quarry

@@ -3,6 +3,7 @@
 // implement it. Every text that crosses this boundary is UTF-8.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ public:
     // Queues a main-window command (101..143); it runs after the current one has returned.
     virtual void postCommand(int command) = 0;
     virtual void openHelp(const std::string& key) = 0;
+
+    // The rename-on-the-fly dialog, "File name on the DOS volume": the name to give the PC file,
+    // or nothing when the file is to be skipped.
+    virtual std::optional<std::string> askPcFileName(const std::string& name) = 0;
 
     // The drive dialog: returns the index of the chosen entry, or -1 for Cancel.
     virtual int chooseDrive(const std::vector<std::string>& entries) = 0;

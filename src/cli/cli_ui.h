@@ -28,6 +28,7 @@ public:
     void setWindowTitle(const std::string&) override {}
     void postCommand(int command) override { posted_.push_back(command); }
     void openHelp(const std::string&) override {}
+    std::optional<std::string> askPcFileName(const std::string&) override { return std::nullopt; }
     int chooseDrive(const std::vector<std::string>&) override { return 0; }
 
     // Prints one message line to standard error.

@@ -11,6 +11,9 @@ namespace quarry {
 // the C1 control characters of the same value, so no byte is ever lost.
 std::string ansiToUtf8(std::string_view ansi);
 
+// Code page 437 bytes (the DOS character set of short names) to UTF-8.
+std::string oemToUtf8(std::string_view oem);
+
 // UTF-8 to Windows-1252. A character without a Windows-1252 form becomes 0, which the
 // Macintosh name table treats as "not allowed here", so a typed name ends there.
 std::string utf8ToAnsi(std::string_view utf8);

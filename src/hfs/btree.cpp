@@ -246,6 +246,36 @@ const uint8_t* findInsertPosition(VolumeState& volume, std::string_view name, ui
     return nd;
 }
 
+bool walkFolder(VolumeState& volume, uint32_t dirID, const std::function<bool(const uint8_t* key)>& visit) {
+    BTreeFile& tree = volume.catalog;
+    if (!findCatalogRecord(volume, "*", want::kAny, dirID)) return tree.fault.empty();
+    ChainGuard guard(tree.nodeCount());
+    guard.visit(tree.nodeNumber);
+    while (true) {
+        const uint8_t* key = currentRecordKey(tree);
+        if (!key) {
+            const uint32_t next = nodeForwardLink(tree.node.data());
+            if (next == 0) return true;
+            if (!guard.visit(next)) {
+                treeFault(tree, "catalog node " + std::to_string(tree.nodeNumber) + ": leaf chain loops back to node " +
+                                    std::to_string(next));
+                return false;
+            }
+            if (!readNode(next, tree)) return false;
+            if (nodeType(tree.node.data()) != node::kTypeLeaf) {
+                treeFault(tree, "catalog node " + std::to_string(next) + ": leaf chain reaches a node that is not a leaf");
+                return false;
+            }
+            continue;
+        }
+        ++tree.recordIndex;
+        if (catalogKeyParent(key) != dirID) return true;
+        const uint8_t type = recordType(key);
+        if (type != catrec::kFolder && type != catrec::kFile) continue;
+        if (!visit(key)) return true;
+    }
+}
+
 Status writeCatalogNode(BTreeFile& tree) {
     const off_t at = static_cast<off_t>(tree.nodeNumber) * kNodeSize;
     if (pwrite(tree.workFile, tree.node.data(), kNodeSize, at) != static_cast<ssize_t>(kNodeSize) ||

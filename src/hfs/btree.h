@@ -4,6 +4,7 @@
 // visited, so a damaged tree ends a search with a fault instead of a crash or a hang.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,6 +62,10 @@ const uint8_t* descendIndex(VolumeState& volume, std::string_view name, uint32_t
 // The leaf where (parentID, name) belongs, with recordIndex set to the record it goes before,
 // or kAppendIndex when it goes after the last record of that leaf.
 const uint8_t* findInsertPosition(VolumeState& volume, std::string_view name, uint32_t parentID);
+
+// Calls visit with the key of each folder or file record of folder dirID, in catalog order,
+// until visit returns false. False when the walk met a damaged tree (tree.fault says where).
+bool walkFolder(VolumeState& volume, uint32_t dirID, const std::function<bool(const uint8_t* key)>& visit);
 
 // Writes the catalog's current node and its header node back to the work file.
 Status writeCatalogNode(BTreeFile& tree);

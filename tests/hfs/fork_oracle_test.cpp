@@ -73,7 +73,9 @@ TEST(ForkBytes, MatchHcopyForEveryKindOfFork) {
         const std::string image = test::fixturePath(c.image);
         MountedImage m(image);
         ASSERT_EQ(m.mountResult, 1);
-        if (c.folder) ASSERT_TRUE(enterDirectory(m.session, c.folder));
+        if (c.folder) {
+            ASSERT_TRUE(enterDirectory(m.session, c.folder));
+        }
         EXPECT_EQ(readFork(m, c.name, kDataFork), test::hcopyData(image, c.hfsPath));
         EXPECT_EQ(readFork(m, c.name, kResourceFork), resourceOfMacBinary(test::hcopyMacBinary(image, c.hfsPath)));
     }

@@ -49,6 +49,13 @@ public:
     void setWindowTitle(const std::string& title) override { windowTitle = title; }
     void postCommand(int command) override { postedCommands.push_back(command); }
     void openHelp(const std::string& key) override { helpKeys.push_back(key); }
+    std::optional<std::string> askPcFileName(const std::string& name) override {
+        pcNameQuestions.push_back(name);
+        if (pcNameAnswers.empty()) return std::nullopt;
+        auto a = pcNameAnswers.front();
+        pcNameAnswers.pop_front();
+        return a;
+    }
     int chooseDrive(const std::vector<std::string>& entries) override {
         driveDialogs.push_back(entries);
         return driveChoice;
@@ -56,6 +63,9 @@ public:
 
     // Answers given to ask(), in order; false once they run out.
     std::deque<bool> answers;
+    // Answers of the rename-on-the-fly dialog, in order; nothing (skip) once they run out.
+    std::deque<std::optional<std::string>> pcNameAnswers;
+    std::vector<std::string> pcNameQuestions;
     // Index chooseDrive() returns; -1 cancels.
     int driveChoice = 0;
     // escapeAbortRequested() turns true after this many polls; -1 never.

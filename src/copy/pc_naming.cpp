@@ -1,0 +1,198 @@
+#include "copy/pc_naming.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/session.h"
+#include "common/text.h"
+#include "copy/charset.h"
+
+namespace quarry {
+namespace {
+
+// Characters a long name may not hold: slash, backslash, bar, colon, angle brackets, star,
+// double quote.
+constexpr std::string_view kForbiddenLong = "/\\|:<>*\"";
+constexpr std::string_view kShortAllowed =
+    "()-0123456789@ABCDEFGHIJKLMNOPQRSTUVWXYZ\\^_`abcdefghijklmnopqrstuvwxyz{}~";
+constexpr std::string_view kCollisionDigits = "0123456789ABCDEFGHIJKLMNOPQRSTUV";
+constexpr size_t kShortNameMax = 12;
+constexpr size_t kShortBaseMax = 8;
+// Numbered extensions have three base-32 digits.
+constexpr uint32_t kCollisionNames = 32 * 32 * 32;
+
+std::string trimBlanks(std::string_view s) {
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return std::string(s);
+}
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// A name from the volume must stay one entry of the target directory: a slash, a NUL or a name
+// made only of dots ("", ".", "..") would reach elsewhere.
+std::string safeComponent(std::string name) {
+    for (char& c : name)
+        if (c == '/' || c == '\0') c = '_';
+    if (name.find_first_not_of('.') == std::string::npos) {
+        for (char& c : name) c = '_';
+        if (name.empty()) name = "_";
+    }
+    return name;
+}
+
+bool nameTaken(const std::string& utf8) {
+    struct stat st {};
+    return ::lstat(utf8.c_str(), &st) == 0;
+}
+
+bool shortMode(const Session& session) {
+    return session.settings.namingMode() == NamingMode::Short || !session.copy.longNamesAvailable;
+}
+
+std::string toFileSystem(const Session& session, const std::string& pc) {
+    return shortMode(session) ? oemToUtf8(pc) : ansiToUtf8(pc);
+}
+
+// Creates the name, or when it is taken the first free numbered name from the file counter
+// on: a collision never replaces an earlier copy.
+std::optional<PcFile> createFresh(Session& session, const std::string& pc) {
+    std::string utf8 = safeComponent(toFileSystem(session, pc));
+    for (uint32_t n = 0;; ++n) {
+        if (!nameTaken(utf8)) {
+            const int fd = ::open(utf8.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+            if (fd >= 0) return PcFile{fd, utf8};
+            if (errno != EEXIST) {
+                session.fatal("Error opening file:" + utf8 + " (" + std::strerror(errno) + ")");
+                return std::nullopt;
+            }
+        }
+        if (n == kCollisionNames) {
+            session.fatal("Error opening file:" + utf8 + " (every numbered name is taken)");
+            return std::nullopt;
+        }
+        std::string numbered = pc;
+        MakeUniqueName(numbered, static_cast<uint16_t>(session.copy.fileCounter + n));
+        utf8 = safeComponent(toFileSystem(session, numbered));
+    }
+}
+
+void announce(Session& session, const std::string& shownUtf8, const std::string& pcUtf8) {
+    if (session.log.isOpen()) session.log.write(shownUtf8 + "\t" + pcUtf8 + "\r\n");
+    const std::string status = "Copy of \"" + shownUtf8 + "\" to \"" + pcUtf8 + "\"";
+    session.ui.setStatusText(status.c_str(), nullptr);
+}
+
+}  // namespace
+
+bool LongNamesAvailable(const std::string& dir) {
+    const long max = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+    return max < 0 || max >= 255;
+}
+
+void SetExtension(std::string& name, std::string_view ext) {
+    size_t dot = name.rfind('.');
+    if (dot != std::string::npos && static_cast<long>(dot) < static_cast<long>(name.size()) - 4) dot = std::string::npos;
+    if (dot != std::string::npos) name.erase(dot + 1);
+    else name.push_back('.');
+    for (char c : ext) name.push_back(lower(c));
+}
+
+void MakeUniqueName(std::string& name, uint16_t n) {
+    const char digits[3] = {kCollisionDigits[(n >> 10) & 31], kCollisionDigits[(n >> 5) & 31], kCollisionDigits[n & 31]};
+    SetExtension(name, std::string_view(digits, 3));
+}
+
+std::optional<std::string> MacExtension(std::string_view macName) {
+    const size_t dot = macName.rfind('.');
+    if (dot == std::string_view::npos) return std::nullopt;
+    const size_t tail = macName.size() - dot;
+    if (tail == 1 || tail > 4) return std::nullopt;
+    return trimBlanks(macName.substr(dot + 1));
+}
+
+std::string PcFileNameFor(Session& session, std::string_view rawName, std::string_view typeCreator) {
+    const std::string macName = trimBlanks(rawName);
+    const std::optional<std::string> ext = MacExtension(macName);
+    std::string pc;
+    if (!shortMode(session)) {
+        for (char c : TranslateName(macName, MacToAnsi))
+            if (kForbiddenLong.find(c) == std::string_view::npos) pc.push_back(c);
+        if (!ext) SetExtension(pc, ExtensionForType(session.copy.types, typeCreator));
+    } else {
+        const size_t extDot = ext ? macName.rfind('.') : std::string::npos;
+        bool dotPlaced = false;
+        for (size_t i = 0; i < macName.size() && pc.size() < kShortNameMax; ++i) {
+            const auto mapped = static_cast<char>(MacToDos[static_cast<uint8_t>(macName[i])]);
+            if (mapped != 0 && (kShortAllowed.find(mapped) != std::string_view::npos || static_cast<uint8_t>(mapped) >= 0x80)) {
+                pc.push_back(mapped);
+            } else if (i == extDot && !dotPlaced) {
+                pc.push_back('.');
+                break;
+            }
+            if (pc.size() == kShortBaseMax && !dotPlaced) {
+                pc.push_back('.');
+                dotPlaced = true;
+                if (ext) break;
+            }
+        }
+        SetExtension(pc, ext ? *ext : ExtensionForType(session.copy.types, typeCreator));
+    }
+    if (pc.empty()) pc = "_";
+    return pc;
+}
+
+std::string PcDirectoryNameFor(Session& session, std::string_view rawName) {
+    std::string pc;
+    if (session.copy.longNamesAvailable) {
+        // Folder names pass the same filter as file names, so that none reaches outside the
+        // directory being filled.
+        for (char c : TranslateName(rawName, MacToAnsi))
+            if (kForbiddenLong.find(c) == std::string_view::npos) pc.push_back(c);
+        return safeComponent(ansiToUtf8(pc));
+    }
+    for (char c : rawName) {
+        const char mapped = upper(static_cast<char>(MacToDos[static_cast<uint8_t>(c)]));
+        if ((mapped >= 'A' && mapped <= 'Z') || (mapped >= '0' && mapped <= '9')) pc.push_back(mapped);
+        if (pc.size() == kShortBaseMax) break;
+    }
+    return safeComponent(pc);
+}
+
+std::optional<PcFile> MakePcFileName(Session& session, std::string& macName, std::string_view typeCreator) {
+    LoadTypeCreatorFile(session.copy.types, session.ui);
+    macName = trimBlanks(macName);
+    const std::string shown = macNameToUtf8(macName);
+    std::optional<PcFile> file = createFresh(session, PcFileNameFor(session, macName, typeCreator));
+    if (file) announce(session, shown, file->name);
+    return file;
+}
+
+std::optional<PcFile> AskPcFileName(Session& session, const std::string& macName) {
+    const std::string edit = macNameToUtf8(macName);
+    std::optional<std::string> answer = session.ui.askPcFileName(edit);
+    if (!answer) return std::nullopt;
+    // Only the name and extension are kept: a drive or directory typed with them is dropped.
+    std::string typed = *answer;
+    const size_t cut = typed.find_last_of("/\\:");
+    if (cut != std::string::npos) typed.erase(0, cut + 1);
+    const std::string pc = safeComponent(typed);
+    if (nameTaken(pc)) {
+        session.ui.showTimedMessage(pc + " already exists. Aborting the copy...");
+        return std::nullopt;
+    }
+    const int fd = ::open(pc.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        session.fatal("Error opening file:" + pc + " (" + std::strerror(errno) + ")");
+        return std::nullopt;
+    }
+    announce(session, edit, pc);
+    return PcFile{fd, pc};
+}
+
+}  // namespace quarry

@@ -1,0 +1,47 @@
+#pragma once
+// Macintosh names made into PC names: long names, short (8.3) names, or a name typed for each
+// file; extensions from the type and creator; collisions resolved with numbered extensions.
+//
+// Names are built in the program's one-byte character sets (Windows-1252 for long names, code
+// page 437 for short ones) and reach the file system as UTF-8.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quarry {
+
+struct Session;
+
+// True when the file system holding dir takes names of 255 characters.
+bool LongNamesAvailable(const std::string& dir);
+// Gives name the extension ext (lower-cased); a dot followed by more than three characters is
+// not taken for the start of an extension.
+void SetExtension(std::string& name, std::string_view ext);
+// Replaces the extension with three base-32 digits of n.
+void MakeUniqueName(std::string& name, uint16_t n);
+
+// The extension part of a Macintosh name: the characters after its last dot when one to three
+// of them follow it, blanks trimmed; nothing otherwise.
+std::optional<std::string> MacExtension(std::string_view macName);
+
+// The PC name (in its one-byte set) for a file in naming modes 0 and 1, before any collision.
+// typeCreator is the record's 8 bytes of type and creator.
+std::string PcFileNameFor(Session& session, std::string_view macName, std::string_view typeCreator);
+// The PC name (UTF-8) of a folder's directory.
+std::string PcDirectoryNameFor(Session& session, std::string_view macName);
+
+struct PcFile {
+    int fd = -1;
+    std::string name;  // UTF-8, in the current directory
+};
+
+// Creates the PC file for a Macintosh file in naming modes 0 and 1: trims macName, makes the
+// name, picks a free one when it is taken, logs and shows it. Nothing when the file cannot be
+// created (a fatal error has then been reported).
+std::optional<PcFile> MakePcFileName(Session& session, std::string& macName, std::string_view typeCreator);
+// Naming mode 2: asks the person for the name. Nothing when the file is to be skipped.
+std::optional<PcFile> AskPcFileName(Session& session, const std::string& macName);
+
+}  // namespace quarry
