@@ -45,6 +45,7 @@ public:
     void postCommand(int) override {}
     void openHelp(const std::string&) override {}
     std::optional<std::string> askPcFileName(const std::string&) override { return std::nullopt; }
+    bool chooseTargetDirectory() override { return true; }
     int chooseDrive(const std::vector<std::string>&) override { return 0; }
 };
 

@@ -25,6 +25,8 @@ struct AppSettings {
     // Low byte: naming mode; second byte: output port (0 = file, 1-3 LPT1-LPT3, 4-7 COM1-COM4).
     uint16_t destinationSetting = 0;
     FileList list;
+    // "Use Current Directory": copies go to the current directory without asking for a target.
+    bool useCurrentDirectory = false;
 
     NamingMode namingMode() const { return static_cast<NamingMode>(destinationSetting & 0xFF); }
     void setNamingMode(NamingMode mode) {

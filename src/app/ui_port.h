@@ -47,6 +47,9 @@ public:
     // or nothing when the file is to be skipped.
     virtual std::optional<std::string> askPcFileName(const std::string& name) = 0;
 
+    // The target-directory chooser before a copy: false when the person cancels.
+    virtual bool chooseTargetDirectory() = 0;
+
     // The drive dialog: returns the index of the chosen entry, or -1 for Cancel.
     virtual int chooseDrive(const std::vector<std::string>& entries) = 0;
 };

@@ -6,12 +6,19 @@
 #include <string>
 
 #include "app/ui_port.h"
+#include "dialogs/log_file.h"
 
 namespace quarry::cli {
+
+// Installs the Ctrl-C handler that escapeAbortRequested() answers to.
+void installInterruptHandler();
 
 class CliUi : public UiPort {
 public:
     explicit CliUi(bool answerYes);
+
+    // Unanswered notices are written to the log with "#", as when nobody acknowledges them.
+    void setLog(LogFile* log) { log_ = log; }
 
     void setStatusText(const char* left, const char* right) override;
     void showTimedMessage(const std::string& text) override;
@@ -19,7 +26,8 @@ public:
     bool ask(const std::string& text, Question kind) override;
     void fatalError(const std::string& text) override;
     void stepWaitCursor() override {}
-    bool escapeAbortRequested() override { return false; }
+    // Ctrl-C plays the part of Esc.
+    bool escapeAbortRequested() override;
     void paintProgressBar(uint32_t remaining, uint32_t total) override;
     void beep() override {}
     void invalidateListRow(int) override {}
@@ -29,6 +37,8 @@ public:
     void postCommand(int command) override { posted_.push_back(command); }
     void openHelp(const std::string&) override {}
     std::optional<std::string> askPcFileName(const std::string&) override { return std::nullopt; }
+    // The target is the directory given with --to, made current before the first line.
+    bool chooseTargetDirectory() override { return true; }
     int chooseDrive(const std::vector<std::string>&) override { return 0; }
 
     // Prints one message line to standard error.
@@ -41,6 +51,7 @@ public:
 
 private:
     bool answerYes_;
+    LogFile* log_ = nullptr;
     bool fatal_ = false;
     bool reported_ = false;
     bool progressShown_ = false;

@@ -12,7 +12,17 @@
 #include <string>
 #include <vector>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+
 #include "app/command_ids.h"
+#include "app/main_commands.h"
+#include "copy/copy_engine.h"
+#include "copy/output_port.h"
+#include "copy/pc_naming.h"
 #include "app/messages.h"
 #include "app/session.h"
 #include "cli/cli_ui.h"
@@ -40,14 +50,29 @@ constexpr const char* kUsage =
     "with no LINE, lines are read from standard input.\n"
     "\n"
     "options:\n"
-    "  --yes       answer questions with OK or Yes (default: Cancel or No)\n"
-    "  --help      show this text\n"
+    "  --to DIR              copy into DIR (default: the current directory)\n"
+    "  --names long|short    PC names: long names, or 8.3 names (default: long where the\n"
+    "                        target takes them)\n"
+    "  --log FILE            create the log FILE (emptying it) before the first line\n"
+    "  --append-log FILE     open the log FILE to append to it\n"
+    "  --port NAME[=DEVICE]  send copies to LPT1-LPT3 or COM1-COM4 (/dev/lp0-2,\n"
+    "                        /dev/ttyS0-3 unless DEVICE is given) instead of files\n"
+    "  --yes                 answer questions with OK or Yes (default: Cancel or No)\n"
+    "  --help                show this text\n"
     "\n"
-    "commands: DIR [pattern], CD name, CD .., CD \\, INFO, HELP, QUIT; switches /S /E /A\n"
-    "choose the short, extended and signature listings.\n";
+    "commands: DIR [pattern], CD name, CD .., CD \\, COPY pattern, INFO, HELP, QUIT.\n"
+    "Switches: /D data fork, /R resource fork, /B MacBinary; /F files only (no folders);\n"
+    "/S /E /A the short, extended and signature listings. Ctrl-C stops a copy between\n"
+    "entries.\n";
 
 struct Options {
     bool answerYes = false;
+    std::string target;
+    std::optional<NamingMode> naming;
+    std::string logFile;
+    bool appendLog = false;
+    int port = 0;
+    std::string portDevice;
     std::string source;
     std::vector<std::string> lines;
     bool readStdin = true;
@@ -61,10 +86,13 @@ std::string trimmed(std::string_view s) {
 
 class Runner {
 public:
-    explicit Runner(const Options& options) : ui_(options.answerYes), session_(ui_) {}
+    explicit Runner(const Options& options) : ui_(options.answerYes), session_(ui_) { ui_.setLog(&session_.log); }
+
+    ~Runner() { CloseLogAtExit(session_.log); }
 
     int run(const Options& options) {
         if (int status = startUp(options.source); status != kExitOk) return status;
+        if (int status = prepareCopies(options); status != kExitOk) return status;
         if (!options.readStdin) {
             for (const std::string& line : options.lines)
                 if (!runLine(line)) return exitStatus_;
@@ -109,6 +137,28 @@ private:
         return mount();
     }
 
+    // The log, the naming mode, the port and the target directory, as the dialogs would set them
+    // before the first line runs.
+    int prepareCopies(const Options& options) {
+        if (!options.logFile.empty()) {
+            session_.log.name = options.logFile;
+            const bool opened = options.appendLog ? OpenLogFile(session_) : CreateLogFile(session_);
+            if (!opened) return kExitStopped;
+        }
+        if (!options.target.empty() && ::chdir(options.target.c_str()) != 0) {
+            ui_.report("cannot copy into " + options.target + ": " + std::strerror(errno));
+            return kExitStopped;
+        }
+        session_.copy.longNamesAvailable = LongNamesAvailable(".");
+        session_.settings.setNamingMode(options.naming.value_or(session_.copy.longNamesAvailable ? NamingMode::Long : NamingMode::Short));
+        if (options.port != 0) {
+            session_.settings.destinationSetting =
+                static_cast<uint16_t>((session_.settings.destinationSetting & 0xFF) | (options.port << 8));
+            if (!options.portDevice.empty()) session_.copy.portDevices[static_cast<size_t>(options.port)] = options.portDevice;
+        }
+        return kExitOk;
+    }
+
     int mount() {
         ui_.takeReported();
         const int result = mountVolume(session_);
@@ -125,10 +175,13 @@ private:
 
     // False when the run has to stop; exitStatus_ then says how.
     bool runLine(const std::string& utf8Line) {
+        session_.copy.lastResult = 0;
         const int code = ExecuteCommandText(session_, utf8ToAnsi(utf8Line));
         // A listing cut short by a damaged catalog is not printed as if it were whole.
         if (!checkVolume()) return false;
         if (code == word::kDir) printList();
+        if (code == word::kCopy && session_.copy.lastResult == copyresult::kNothing)
+            ui_.report("No file or folder matches \"" + utf8Line.substr(utf8Line.find_first_of(" \t") + 1) + "\".");
         int command = 0;
         while (ui_.takePosted(command)) {
             if (!runPosted(command)) return false;
@@ -174,7 +227,10 @@ private:
                 ui_.setStatusText(messageText(Msg::NoSelection), nullptr);
                 return true;
             case command::kHelpIndex: std::fputs(kUsage, stdout); return true;
-            default: return true;  // commands that act on a selection find none here
+            default:
+                // The shared commands; those that act on a selection find none here.
+                RunMainCommand(session_, command);
+                return !ui_.fatal();
         }
     }
 
@@ -219,8 +275,44 @@ int main(int argc, char** argv) {
             ++i;
             break;
         }
+        auto value = [&](const char* option) -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "quarry-cli: %s needs a value\n", option);
+                return nullptr;
+            }
+            return argv[++i];
+        };
         if (arg == "--yes") {
             options.answerYes = true;
+        } else if (arg == "--to") {
+            const char* v = value("--to");
+            if (!v) return kExitUsage;
+            options.target = v;
+        } else if (arg == "--names") {
+            const char* v = value("--names");
+            if (!v) return kExitUsage;
+            if (std::strcmp(v, "long") == 0) options.naming = quarry::NamingMode::Long;
+            else if (std::strcmp(v, "short") == 0) options.naming = quarry::NamingMode::Short;
+            else {
+                std::fprintf(stderr, "quarry-cli: --names takes long or short\n");
+                return kExitUsage;
+            }
+        } else if (arg == "--log" || arg == "--append-log") {
+            const char* v = value(arg.c_str());
+            if (!v) return kExitUsage;
+            options.logFile = v;
+            options.appendLog = arg == "--append-log";
+        } else if (arg == "--port") {
+            const char* v = value("--port");
+            if (!v) return kExitUsage;
+            std::string spec = v;
+            const size_t eq = spec.find('=');
+            options.port = quarry::PortIndexOf(spec.substr(0, eq).c_str());
+            if (options.port < 0) {
+                std::fprintf(stderr, "quarry-cli: --port takes LPT1-LPT3 or COM1-COM4\n");
+                return kExitUsage;
+            }
+            if (eq != std::string::npos) options.portDevice = spec.substr(eq + 1);
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return kExitOk;
@@ -238,6 +330,9 @@ int main(int argc, char** argv) {
     options.source = argv[i++];
     for (; i < argc; ++i) options.lines.push_back(argv[i]);
     options.readStdin = options.lines.empty();
+    // A file-size limit turns into a failed write that is reported, not into a killed process.
+    signal(SIGXFSZ, SIG_IGN);
+    installInterruptHandler();
     Runner runner(options);
     return runner.run(options);
 }

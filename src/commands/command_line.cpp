@@ -5,6 +5,7 @@
 #include "app/command_ids.h"
 #include "app/session.h"
 #include "copy/charset.h"
+#include "copy/copy_engine.h"
 #include "hfs/navigation.h"
 
 namespace quarry {
@@ -113,6 +114,19 @@ int DispatchCommand(Session& session, const ParsedCommand& command) {
     UiPort& ui = session.ui;
     const auto& first = command.firstArg;
     switch (command.code) {
+        case word::kCopy:
+            if (first) {
+                session.copy.lastResult = CopyMacEntries(session, MacNameFromInput(*first));
+                break;
+            }
+            {
+                const uint16_t mode = session.settings.optionWord;
+                ui.postCommand(mode & opt::kCopyMacBinary  ? command::kMacBinaryMode
+                               : mode & opt::kCopyResource ? command::kResourceForkMode
+                                                           : command::kDataForkMode);
+                ui.postCommand(command::kCopyToPc);
+            }
+            break;
         case word::kCd:
             if (!first) {
                 ui.postCommand(command::kOpenFolder);

@@ -1,15 +1,53 @@
 #include "dialogs/log_file.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include "app/session.h"
 #include "common/text.h"
 
 namespace quarry {
+namespace {
+
+bool openLog(Session& session, const char* mode) {
+    if (session.log.isOpen()) return true;
+    session.log.stream = std::fopen(session.log.name.c_str(), mode);
+    if (!session.log.stream) {
+        session.fatal("Error opening file:" + session.log.name + " (" + std::strerror(errno) + ")");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 void LogFile::write(std::string_view utf8) {
     if (!stream) return;
     std::fwrite(utf8.data(), 1, utf8.size(), stream);
-    std::fflush(stream);
 }
 
 void LogFile::writeAnsi(std::string_view ansi) { write(ansiToUtf8(ansi)); }
+
+bool CreateLogFile(Session& session) { return openLog(session, "w+b"); }
+bool OpenLogFile(Session& session) { return openLog(session, "a+b"); }
+
+void CloseLogFile(LogFile& log) {
+    if (!log.stream) return;
+    std::fclose(log.stream);
+    log.stream = nullptr;
+}
+
+void WriteLogTimestamp(std::FILE* stream, std::time_t now) {
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    std::fprintf(stream, "<%d/%d/%d - %2d:%02d:%02d\n", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                 tm.tm_sec);
+}
+
+void CloseLogAtExit(LogFile& log) {
+    if (!log.stream) return;
+    WriteLogTimestamp(log.stream, std::time(nullptr));
+    CloseLogFile(log);
+}
 
 }  // namespace quarry

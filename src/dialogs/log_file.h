@@ -1,16 +1,24 @@
 #pragma once
-// The optional log file. Every logged action appends its entry while it is open; the entries
-// are written in UTF-8 on this platform.
+// The optional log file: a journal of what was done with the volume, written as lines of the
+// command language. Every logged action appends its entry while the log is open; the entries
+// are written in UTF-8 on this platform, with the line ends each entry has (some CR LF, some LF).
 
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <string_view>
 
 namespace quarry {
 
+struct Session;
+
+inline constexpr const char* kDefaultLogFileName = "quarryrm.log";
+inline constexpr size_t kLogFileNameMax = 12;
+
 struct LogFile {
     std::FILE* stream = nullptr;
-    std::string path;
+    // Relative to the current directory unless a path is given.
+    std::string name = kDefaultLogFileName;
 
     bool isOpen() const { return stream != nullptr; }
     // Appends UTF-8 text as it stands, line ends included.
@@ -18,5 +26,15 @@ struct LogFile {
     // Appends text in the program's Windows character set, converted to UTF-8.
     void writeAnsi(std::string_view ansi);
 };
+
+// The log dialog's Create ("w+b", emptying the file) and Open ("a+b", appending). A file that
+// cannot be opened is a fatal error. False then.
+bool CreateLogFile(Session& session);
+bool OpenLogFile(Session& session);
+void CloseLogFile(LogFile& log);
+// "<" and the local date and time, "%d/%d/%d - %2d:%02d:%02d\n".
+void WriteLogTimestamp(std::FILE* stream, std::time_t now);
+// At program end: the closing record, then the log is closed.
+void CloseLogAtExit(LogFile& log);
 
 }  // namespace quarry

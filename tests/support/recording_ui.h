@@ -56,6 +56,10 @@ public:
         pcNameAnswers.pop_front();
         return a;
     }
+    bool chooseTargetDirectory() override {
+        ++targetDialogs;
+        return targetAnswer;
+    }
     int chooseDrive(const std::vector<std::string>& entries) override {
         driveDialogs.push_back(entries);
         return driveChoice;
@@ -66,6 +70,8 @@ public:
     // Answers of the rename-on-the-fly dialog, in order; nothing (skip) once they run out.
     std::deque<std::optional<std::string>> pcNameAnswers;
     std::vector<std::string> pcNameQuestions;
+    bool targetAnswer = true;
+    int targetDialogs = 0;
     // Index chooseDrive() returns; -1 cancels.
     int driveChoice = 0;
     // escapeAbortRequested() turns true after this many polls; -1 never.

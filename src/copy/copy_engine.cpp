@@ -1,0 +1,274 @@
+#include "copy/copy_engine.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "app/file_list.h"
+#include "app/session.h"
+#include "copy/charset.h"
+#include "copy/output_port.h"
+#include "copy/pc_naming.h"
+#include "copy/work_file.h"
+#include "hfs/btree.h"
+#include "hfs/fork.h"
+#include "hfs/name_order.h"
+
+namespace quarry {
+namespace {
+
+// MacBinary header fields.
+namespace mb {
+inline constexpr size_t kNameLength = 1;
+inline constexpr size_t kName = 2;
+inline constexpr size_t kMaxName = 63;
+inline constexpr size_t kType = 65;
+inline constexpr size_t kCreator = 69;
+inline constexpr size_t kFlagsHigh = 73;
+inline constexpr size_t kLocation = 75;
+inline constexpr size_t kDataLength = 83;
+inline constexpr size_t kRsrcLength = 87;
+inline constexpr size_t kCreated = 91;
+inline constexpr size_t kModified = 95;
+}  // namespace mb
+inline constexpr size_t kFinderFlags = 12;     // in the file record: fdFlags
+inline constexpr size_t kFinderLocation = 14;  // fdLocation
+
+std::string leadingBlanksRemoved(const std::string& s) {
+    const size_t first = s.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : s.substr(first);
+}
+
+// The folder's entries, copied out in catalog order. Collecting them first lets the copy of a
+// subfolder move the catalog cursor freely.
+std::vector<CatalogEntry> folderEntries(Session& session, uint32_t dirID, const std::string* pattern) {
+    std::vector<CatalogEntry> out;
+    const bool single = pattern && pattern->find('*') == std::string::npos;
+    walkFolder(session.volume, dirID, [&](const uint8_t* key) {
+        if (pattern) {
+            std::string p = *pattern;
+            if (compareRecordName(p, key) != 0) return true;
+        }
+        out.push_back(CatalogEntry::fromKey(key));
+        return !single;
+    });
+    return out;
+}
+
+class SavedDirectory {
+public:
+    SavedDirectory() : fd_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+    ~SavedDirectory() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool valid() const { return fd_ >= 0; }
+    bool restore() const { return fd_ >= 0 && ::fchdir(fd_) == 0; }
+
+private:
+    int fd_;
+};
+
+bool copyAborted(Session& session) { return session.ending || session.ui.escapeAbortRequested(); }
+
+void timed(Session& session, const std::string& text) { session.ui.showTimedMessage(text); }
+
+Status copyForks(Session& session, ByteSink& sink, const CatalogEntry& file, uint16_t mode) {
+    const uint32_t id = file.data32(catrec::kFileId);
+    if (mode & opt::kCopyMacBinary) return WriteMacBinary(session, sink, file);
+    if (mode & opt::kCopyResource)
+        return readForkToFile(session, extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id,
+                              file.data32(catrec::kRsrcLength), kResourceFork);
+    return readForkToFile(session, extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id,
+                          file.data32(catrec::kDataLength), kDataFork);
+}
+
+}  // namespace
+
+CatalogEntry CatalogEntry::fromKey(const uint8_t* key) {
+    CatalogEntry e;
+    e.name.assign(reinterpret_cast<const char*>(key + catkey::kName), catalogKeyNameLength(key));
+    const uint8_t* d = recordData(key);
+    e.type = d[0];
+    const size_t size = e.type == catrec::kFile ? catrec::kFileSize : catrec::kFolderSize;
+    std::memcpy(e.data.data(), d, size);
+    return e;
+}
+
+std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const CatalogEntry& file) {
+    std::array<uint8_t, kMacBinaryHeaderSize> h{};
+    const std::string name = leadingBlanksRemoved(file.name);
+    const size_t len = std::min(name.size(), mb::kMaxName);
+    h[mb::kNameLength] = static_cast<uint8_t>(len);
+    std::memcpy(h.data() + mb::kName, name.data(), len);
+    std::memcpy(h.data() + mb::kType, file.data.data() + catrec::kFileType, 4);
+    std::memcpy(h.data() + mb::kCreator, file.data.data() + catrec::kFileCreator, 4);
+    // The Finder flags' high byte has its place at 73. Byte 74 must stay zero, and so must the
+    // bytes from 99 on in a header without version bytes, or readers do not take the file for
+    // MacBinary at all: the low byte (colour label and desktop bits) has no place here.
+    h[mb::kFlagsHigh] = file.data[kFinderFlags];
+    std::memcpy(h.data() + mb::kLocation, file.data.data() + kFinderLocation, 4);
+    std::memcpy(h.data() + mb::kDataLength, file.data.data() + catrec::kDataLength, 4);
+    std::memcpy(h.data() + mb::kRsrcLength, file.data.data() + catrec::kRsrcLength, 4);
+    std::memcpy(h.data() + mb::kCreated, file.data.data() + catrec::kFileCreated, 4);
+    std::memcpy(h.data() + mb::kModified, file.data.data() + catrec::kFileModified, 4);
+    return h;
+}
+
+Status WriteMacBinary(Session& session, ByteSink& sink, const CatalogEntry& file) {
+    const auto header = MacBinaryHeader(file);
+    if (!sink.write(header.data(), header.size())) return Fault{"cannot write: " + sink.error()};
+    const uint32_t id = file.data32(catrec::kFileId);
+    const uint32_t data = file.data32(catrec::kDataLength);
+    const uint32_t rsrc = file.data32(catrec::kRsrcLength);
+    if (data > 0) {
+        Status s = readForkToFile(session, extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id, data, kDataFork);
+        if (!s) return s;
+    }
+    if (rsrc > 0) {
+        // The data fork is padded to a multiple of 128 bytes when a resource fork follows it.
+        const std::array<uint8_t, kMacBinaryHeaderSize> zeros{};
+        const size_t pad = (kMacBinaryHeaderSize - data % kMacBinaryHeaderSize) % kMacBinaryHeaderSize;
+        if (pad > 0 && !sink.write(zeros.data(), pad)) return Fault{"cannot write: " + sink.error()};
+        return readForkToFile(session, extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id, rsrc, kResourceFork);
+    }
+    return Status::ok();
+}
+
+time_t MacDateToDosStamp(uint32_t macSeconds) {
+    // The stored wall-clock time, read as this machine's local time, so that the PC shows the
+    // file with the date and time the Macintosh showed.
+    std::tm tm{};
+    const time_t wall = static_cast<time_t>(int64_t{macSeconds} - int64_t{kMacEpochOffset});
+    gmtime_r(&wall, &tm);
+    tm.tm_isdst = -1;
+    return mktime(&tm);
+}
+
+bool MakePcDirectory(Session& session, std::string& name) {
+    name = PcDirectoryNameFor(session, name);
+    if (::mkdir(name.c_str(), 0755) != 0 && errno != EEXIST) {
+        timed(session, "Cannot create the directory \"" + name + "\": " + std::strerror(errno));
+        return false;
+    }
+    // An existing directory is used unchanged; a link by that name is not followed, so nothing
+    // is written outside the target.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 || ::fchdir(fd) != 0) {
+        timed(session, "Cannot enter the directory \"" + name + "\": " + std::strerror(errno));
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+uint16_t CopyMacFile(Session& session, const CatalogEntry& file) {
+    const uint32_t data = file.data32(catrec::kDataLength);
+    const uint32_t rsrc = file.data32(catrec::kRsrcLength);
+    const uint16_t mode = session.settings.optionWord & opt::kCopyModeMask;
+    const int port = session.settings.destinationSetting >> 8;
+    if (port == 0 && !HasFreeSpace(".", uint64_t{data} + rsrc)) {
+        timed(session, "Not enough space on the volume.");
+        return copyresult::kNothing;
+    }
+    const std::string shown = macNameToUtf8(file.name);
+    if (!(mode & (opt::kCopyResource | opt::kCopyMacBinary)) && data == 0) {
+        timed(session, "File " + shown + " has no data fork.");
+        return copyresult::kDone;
+    }
+    if ((mode & opt::kCopyResource) && !(mode & opt::kCopyMacBinary) && rsrc == 0) {
+        timed(session, "File " + shown + " has no resources fork.");
+        return copyresult::kDone;
+    }
+
+    if (port != 0) {
+        const int fd = OpenOutputPort(session, port);
+        if (fd < 0) return copyresult::kAborted;
+        FdSink sink(fd);
+        if (Status s = copyForks(session, sink, file, mode); !s) timed(session, "Error copying \"" + shown + "\": " + s.fault());
+        ::close(fd);
+        return copyresult::kDone;
+    }
+
+    std::optional<PcFile> pc;
+    if (session.settings.namingMode() == NamingMode::AskEachFile) {
+        pc = AskPcFileName(session, file.name);
+    } else {
+        std::string macName = file.name;
+        pc = MakePcFileName(session, macName, std::string_view(reinterpret_cast<const char*>(file.data.data() + catrec::kFileType), 8));
+    }
+    if (!pc) return session.ending ? copyresult::kAborted : copyresult::kDone;
+
+    FdSink sink(pc->fd);
+    Status s = copyForks(session, sink, file, mode);
+    if (!s) {
+        // A file that could not be copied whole is not left behind looking like a copy.
+        ::close(pc->fd);
+        ::unlink(pc->name.c_str());
+        timed(session, "Error copying \"" + shown + "\" to \"" + pc->name + "\": " + s.fault());
+        return copyresult::kDone;
+    }
+    const time_t stamp = MacDateToDosStamp(file.data32(catrec::kFileModified));
+    const struct timespec times[2] = {{stamp, 0}, {stamp, 0}};
+    ::futimens(pc->fd, times);
+    if (::close(pc->fd) != 0) {
+        ::unlink(pc->name.c_str());
+        timed(session, "Error copying \"" + shown + "\" to \"" + pc->name + "\": " + std::strerror(errno));
+    }
+    return copyresult::kDone;
+}
+
+uint16_t CopyMacFolder(Session& session, const CatalogEntry& folder) {
+    const std::string shown = macNameToUtf8(leadingBlanksRemoved(folder.name));
+    SavedDirectory parent;
+    if (!parent.valid()) {
+        timed(session, std::string("Cannot open the current directory: ") + std::strerror(errno));
+        return copyresult::kAborted;
+    }
+    std::string pcName = leadingBlanksRemoved(folder.name);
+    if (!MakePcDirectory(session, pcName)) return copyresult::kDone;
+    if (session.log.isOpen()) session.log.write("Copying directory \"" + shown + "\" to \"" + pcName + "\"\r\n");
+
+    uint16_t result = copyresult::kDone;
+    // An empty folder is copied as an empty directory; it is not an abort.
+    for (const CatalogEntry& e : folderEntries(session, folder.data32(catrec::kDirId), nullptr)) {
+        if (copyAborted(session)) {
+            result = copyresult::kAborted;
+            break;
+        }
+        if (e.type == catrec::kFolder) {
+            result = CopyMacFolder(session, e);
+        } else {
+            ++session.copy.fileCounter;
+            CopyMacFile(session, e);
+        }
+    }
+    if (!parent.restore()) {
+        session.fatal(std::string("Cannot return to the directory the copy started from: ") + std::strerror(errno));
+        return copyresult::kAborted;
+    }
+    return result;
+}
+
+uint16_t CopyMacEntries(Session& session, const std::string& pattern) {
+    const std::vector<CatalogEntry> entries = folderEntries(session, session.dir.currentDirID, &pattern);
+    if (entries.empty()) return copyresult::kNothing;
+    uint16_t result = copyresult::kDone;
+    for (const CatalogEntry& e : entries) {
+        if (copyAborted(session)) return copyresult::kAborted;
+        if (e.type == catrec::kFolder) {
+            if (session.settings.optionWord & opt::kFilesOnly) continue;
+            result = CopyMacFolder(session, e);
+        } else {
+            ++session.copy.fileCounter;
+            CopyMacFile(session, e);
+        }
+    }
+    return result;
+}
+
+}  // namespace quarry

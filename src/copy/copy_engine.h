@@ -1,0 +1,51 @@
+#pragma once
+// Copies Macintosh files and folders to the PC's current directory, or to an output port: the
+// data fork, the resource fork, or a MacBinary file holding both forks and the Finder
+// information.
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "common/result.h"
+#include "hfs/catalog_layout.h"
+
+namespace quarry {
+
+struct Session;
+class ByteSink;
+
+namespace copyresult {
+inline constexpr uint16_t kDone = 0;
+inline constexpr uint16_t kAborted = 1;
+inline constexpr uint16_t kNothing = 0xFFFF;  // nothing matched, or no room for the file
+}  // namespace copyresult
+
+inline constexpr size_t kMacBinaryHeaderSize = 128;
+
+// A catalog record copied out of the node buffer, so that it outlives later searches.
+struct CatalogEntry {
+    std::string name;  // Macintosh characters, as stored
+    uint8_t type = 0;  // catrec::kFolder or catrec::kFile
+    std::array<uint8_t, catrec::kFileSize> data{};
+
+    static CatalogEntry fromKey(const uint8_t* key);
+    uint32_t data32(size_t off) const { return loadBE32(data.data() + off); }
+};
+
+// Copies the entries of the current folder whose names match pattern (Macintosh characters;
+// without "*" it names one entry).
+uint16_t CopyMacEntries(Session& session, const std::string& pattern);
+uint16_t CopyMacFolder(Session& session, const CatalogEntry& folder);
+uint16_t CopyMacFile(Session& session, const CatalogEntry& file);
+// The 128-byte header, the data fork padded to 128 bytes, the resource fork.
+Status WriteMacBinary(Session& session, ByteSink& sink, const CatalogEntry& file);
+std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const CatalogEntry& file);
+// The calendar time at which the PC shows the Macintosh's stored wall-clock time.
+time_t MacDateToDosStamp(uint32_t macSeconds);
+// Creates the PC directory for a folder (or takes the existing one) and makes it current.
+// name receives the PC name. False, after a message, when that cannot be done.
+bool MakePcDirectory(Session& session, std::string& name);
+
+}  // namespace quarry

@@ -1,0 +1,236 @@
+// Copies made by quarry-cli, read back by independent tools: fork bytes as hcopy extracts them,
+// MacBinary files as lsar and unar read them.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "copy/charset.h"
+#include "support/cli_run.h"
+#include "support/fixture_path.h"
+#include "support/hfs_oracle.h"
+#include "support/image_builder.h"
+#include "support/temp_dir.h"
+
+namespace quarry {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    while (!s.empty() && s.front() == ' ') s.erase(0, 1);
+    return s;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// "Copy of "Mac" to "PC"" lines: Macintosh name (UTF-8) to PC name.
+std::map<std::string, std::string> copiesReported(const std::string& out) {
+    std::map<std::string, std::string> m;
+    std::regex line("Copy of \"(.*)\" to \"(.*)\"");
+    std::istringstream in(out);
+    for (std::string l; std::getline(in, l);) {
+        std::smatch match;
+        if (std::regex_match(l, match, line)) m[match[1]] = match[2];
+    }
+    return m;
+}
+
+std::string resourceOfMacBinary(const std::string& mb) {
+    auto be32 = [&](size_t at) {
+        return (uint32_t{static_cast<uint8_t>(mb[at])} << 24) | (uint32_t{static_cast<uint8_t>(mb[at + 1])} << 16) |
+               (uint32_t{static_cast<uint8_t>(mb[at + 2])} << 8) | static_cast<uint8_t>(mb[at + 3]);
+    };
+    if (mb.size() < 128) return {};
+    return mb.substr(128 + (be32(83) + 127) / 128 * 128, be32(87));
+}
+
+// Copies every file of every folder of image, folder by folder, in mode (/D or /R), and checks
+// each copy against extract(image, hfs path).
+void copyEveryFolderAndCompare(const std::string& image, const std::string& mode,
+                               const std::function<std::string(const std::string&, const std::string&)>& extract) {
+    std::vector<std::pair<std::string, std::vector<std::string>>> pending = {{":", {}}};
+    int files = 0;
+    while (!pending.empty()) {
+        auto [hfsPath, cdLines] = pending.back();
+        pending.pop_back();
+        SCOPED_TRACE("folder " + hfsPath);
+        test::TempDir target;
+        std::vector<std::string> args = {"--to", target.path(), image};
+        args.insert(args.end(), cdLines.begin(), cdLines.end());
+        args.push_back("COPY " + mode + " /F *");
+        const auto r = test::runCli(args);
+        ASSERT_TRUE(r.succeeded()) << r.err;
+        const auto copies = copiesReported(r.out);
+        for (const auto& entry : test::hlsList(image, hfsPath)) {
+            const std::string path = hfsPath == ":" ? ":" + entry.name : hfsPath + ":" + entry.name;
+            if (entry.isFolder) {
+                auto lines = cdLines;
+                lines.push_back("CD \"" + macNameToUtf8(entry.name) + "\"");
+                pending.push_back({path, lines});
+                continue;
+            }
+            const std::string expected = extract(image, path);
+            // Names are shown without their leading and trailing blanks.
+            auto it = copies.find(trimmed(macNameToUtf8(entry.name)));
+            if (expected.empty()) {
+                // An empty fork is reported and not copied.
+                EXPECT_EQ(it, copies.end()) << path;
+                continue;
+            }
+            ASSERT_NE(it, copies.end()) << path << "\n" << r.out;
+            EXPECT_EQ(slurp(target.file(it->second)), expected) << path;
+            ++files;
+        }
+    }
+    EXPECT_GT(files, 0);
+}
+
+TEST(CopyMatchesHcopy, DataForks) {
+    for (const char* image : {"basic.hfs", "fragmented.hfs", "hybrid.iso"}) {
+        SCOPED_TRACE(image);
+        copyEveryFolderAndCompare(test::fixturePath(image), "/D",
+                                  [](const std::string& i, const std::string& p) { return test::hcopyData(i, p); });
+    }
+}
+
+TEST(CopyMatchesHcopy, ResourceForks) {
+    for (const char* image : {"basic.hfs", "fragmented.hfs", "hybrid.iso"}) {
+        SCOPED_TRACE(image);
+        copyEveryFolderAndCompare(test::fixturePath(image), "/R", [](const std::string& i, const std::string& p) {
+            return resourceOfMacBinary(test::hcopyMacBinary(i, p));
+        });
+    }
+}
+
+// Minimal reading of lsar's JSON: the top-level objects of "lsarContents" as key/value text.
+std::vector<std::map<std::string, std::string>> lsarEntries(const std::string& path) {
+    const auto r = test::runProcess({"lsar", "-j", path}, {"TZ=UTC"});
+    EXPECT_TRUE(r.succeeded()) << r.err;
+    std::vector<std::map<std::string, std::string>> entries;
+    const size_t contents = r.out.find("\"lsarContents\"");
+    if (contents == std::string::npos) return entries;
+    int depth = 0;
+    size_t start = 0;
+    for (size_t i = r.out.find('[', contents); i < r.out.size(); ++i) {
+        if (r.out[i] == '{' && depth++ == 0) start = i;
+        if (r.out[i] == '}' && --depth == 0) {
+            std::map<std::string, std::string> e;
+            const std::string obj = r.out.substr(start, i - start);
+            std::regex kv("\"(\\w+)\": (\"[^\"]*\"|-?\\d+)");
+            for (auto it = std::sregex_iterator(obj.begin(), obj.end(), kv); it != std::sregex_iterator(); ++it) {
+                std::string v = (*it)[2];
+                if (v.front() == '"') v = v.substr(1, v.size() - 2);
+                e[(*it)[1]] = v;
+            }
+            entries.push_back(e);
+        }
+        if (r.out[i] == ']' && depth == 0) break;
+    }
+    return entries;
+}
+
+uint32_t fourCharCode(const std::string& s) {
+    return (uint32_t{static_cast<uint8_t>(s[0])} << 24) | (uint32_t{static_cast<uint8_t>(s[1])} << 16) |
+           (uint32_t{static_cast<uint8_t>(s[2])} << 8) | static_cast<uint8_t>(s[3]);
+}
+
+TEST(MacBinaryCopies, ReadBackByLsarAndUnar) {
+    const std::string image = test::fixturePath("basic.hfs");
+    test::TempDir target;
+    const auto r = test::runCli({"--to", target.path(), image, "COPY /B /F *"});
+    ASSERT_TRUE(r.succeeded()) << r.err;
+    const auto copies = copiesReported(r.out);
+    // Dates set by the fixtures, as the Macintosh stored them.
+    const std::map<std::string, std::pair<std::string, std::string>> fixedDates = {
+        {"Puzzle", {"1992-05-17 09:30:00 +0000", "1993-11-02 14:45:10 +0000"}},
+        {"Big Forks", {"2001-03-04 05:06:07 +0000", "2001-03-04 06:07:08 +0000"}},
+    };
+    int checked = 0;
+    for (const auto& o : test::hlsList(image, ":")) {
+        if (o.isFolder) continue;
+        SCOPED_TRACE(o.name);
+        const auto it = copies.find(trimmed(macNameToUtf8(o.name)));
+        ASSERT_NE(it, copies.end());
+        const std::string path = target.file(it->second);
+        const auto entries = lsarEntries(path);
+        ASSERT_FALSE(entries.empty()) << "lsar does not take " << it->second << " for MacBinary";
+        const auto& data = entries[0];
+        EXPECT_EQ(data.at("XADFileType"), std::to_string(fourCharCode(o.type)));
+        EXPECT_EQ(data.at("XADFileCreator"), std::to_string(fourCharCode(o.creator)));
+        // lsar lists a fork only when it holds bytes.
+        uint32_t dataLength = 0, rsrc = 0;
+        for (const auto& e : entries)
+            (e.count("XADIsResourceFork") ? rsrc : dataLength) = static_cast<uint32_t>(std::stoul(e.at("MacDataLength")));
+        EXPECT_EQ(dataLength, o.dataSize);
+        EXPECT_EQ(rsrc, o.rsrcSize);
+        if (auto d = fixedDates.find(o.name); d != fixedDates.end()) {
+            EXPECT_EQ(data.at("XADCreationDate"), d->second.first);
+            EXPECT_EQ(data.at("XADLastModificationDate"), d->second.second);
+        }
+        // unar takes the forks apart again: the data fork as the file, the resource fork at the
+        // end of an AppleDouble ".rsrc" beside it.
+        test::TempDir out;
+        const auto u = test::runProcess({"unar", "-q", "-f", "-k", "visible", "-o", out.path(), path}, {"TZ=UTC"});
+        ASSERT_TRUE(u.succeeded()) << u.err;
+        const std::string hfsPath = ":" + o.name;
+        std::string dataBytes, rsrcBytes;
+        for (const auto& f : fs::directory_iterator(out.path())) {
+            const std::string content = slurp(f.path());
+            if (f.path().extension() == ".rsrc") rsrcBytes = content;
+            else dataBytes = content;
+        }
+        EXPECT_EQ(dataBytes, test::hcopyData(image, hfsPath));
+        const std::string expectedRsrc = resourceOfMacBinary(test::hcopyMacBinary(image, hfsPath));
+        ASSERT_GE(rsrcBytes.size(), expectedRsrc.size());
+        EXPECT_EQ(rsrcBytes.substr(rsrcBytes.size() - expectedRsrc.size()), expectedRsrc);
+        ++checked;
+    }
+    EXPECT_GT(checked, 10);
+}
+
+TEST(MacBinaryCopies, LayoutAndFinderFlags) {
+    // A colour label lives in the low byte of the Finder flags.
+    test::Bytes volume = test::readFile(test::fixturePath("basic.hfs"));
+    test::HfsImage img(volume);
+    const auto puzzle = img.lookup(":Puzzle");
+    img.setRecordData16(puzzle, test::catfile::kFinderFlags, 0x200C);
+    test::TempDir dir;
+    test::writeFile(dir.file("flags.hfs"), volume);
+    const auto r = test::runCli({"--to", dir.path(), dir.file("flags.hfs"), "COPY /B Puzzle"});
+    ASSERT_TRUE(r.succeeded()) << r.err;
+    const std::string mb = slurp(dir.file("Puzzle.com"));
+    // 128 + 1200 data + 80 zeros to the next multiple of 128 + 1080 resource bytes.
+    ASSERT_EQ(mb.size(), 128u + 1280 + 1080);
+    EXPECT_EQ(mb.substr(1328, 80), std::string(80, '\0'));
+    // The high byte of the flags is kept; the low byte has no place in this header and byte 74
+    // stays zero, so that readers take the file for MacBinary.
+    EXPECT_EQ(static_cast<uint8_t>(mb[73]), 0x20);
+    EXPECT_EQ(mb.substr(74, 1), std::string(1, '\0'));
+    EXPECT_EQ(mb.substr(99, 29), std::string(29, '\0'));
+    const auto entries = lsarEntries(dir.file("Puzzle.com"));
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries[0].at("XADFinderFlags"), std::to_string(0x2000));
+    // The header agrees with hcopy's MacBinary II header on every field both write.
+    const std::string theirs = test::hcopyMacBinary(dir.file("flags.hfs"), ":Puzzle");
+    ASSERT_GE(theirs.size(), 128u);
+    EXPECT_EQ(mb.substr(1, 82), theirs.substr(1, 82));
+    EXPECT_EQ(mb.substr(83, 16), theirs.substr(83, 16));
+    // hcopy pads the resource fork as well; the bytes up to its end are the same.
+    EXPECT_EQ(mb.substr(128), theirs.substr(128, mb.size() - 128));
+}
+
+}  // namespace
+}  // namespace quarry
