@@ -106,7 +106,8 @@ void BM_ReadLargeDataFork(benchmark::State& state) {
     for (auto _ : state) {
         const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         FdSink sink(fd);
-        if (!readForkToFile(m.session, extents, sink, fileID, length, kDataFork)) state.SkipWithError("read failed");
+        if (!readForkToFile(m.session, extents, sink, fileID, length, kDataFork) || !sink.flush())
+            state.SkipWithError("read failed");
         ::close(fd);
     }
     ::unlink(out.c_str());

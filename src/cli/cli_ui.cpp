@@ -28,7 +28,7 @@ void onInterrupt(int) { gInterrupted = 1; }
 
 }  // namespace
 
-CliUi::CliUi(bool answerYes) : answerYes_(answerYes) {}
+CliUi::CliUi(bool answerYes) : answerYes_(answerYes), progressOnTerminal_(isatty(STDERR_FILENO) != 0) {}
 
 void CliUi::report(const std::string& text) {
     endProgress();
@@ -99,7 +99,7 @@ void CliUi::fatalError(const std::string& text) {
 }
 
 void CliUi::paintProgressBar(uint32_t remaining, uint32_t total) {
-    if (total < kProgressMinimumBlocks || !isatty(STDERR_FILENO)) return;
+    if (total < kProgressMinimumBlocks || !progressOnTerminal_) return;
     const uint32_t percent = static_cast<uint32_t>((uint64_t{total} - remaining) * 100 / total);
     const int filled = static_cast<int>(percent * kBarWidth / 100);
     std::fprintf(stderr, "\r[%.*s%*s] %3u%%", filled, "########################################", kBarWidth - filled, "", percent);

@@ -51,6 +51,8 @@ public:
 
 private:
     bool answerYes_;
+    // Asked once: the bar is drawn only on a terminal.
+    bool progressOnTerminal_;
     LogFile* log_ = nullptr;
     bool fatal_ = false;
     bool reported_ = false;

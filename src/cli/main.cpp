@@ -165,7 +165,9 @@ private:
         if (result > 0) return kExitOk;
         if (ui_.fatal()) return kExitStopped;
         if (result == 0) {
-            if (!session_.volume.mountFault.empty())
+            if (session_.volume.mountFaultIsLocal)
+                ui_.report(session_.volume.mountFault);
+            else if (!session_.volume.mountFault.empty())
                 ui_.report(std::string(messageText(Msg::VolumeDamaged)) + " " + session_.volume.mountFault);
             else if (!ui_.takeReported())
                 ui_.report(messageText(Msg::NotHfsVolume));

@@ -189,7 +189,9 @@ uint16_t CopyMacFile(Session& session, const CatalogEntry& file) {
         const int fd = OpenOutputPort(session, port);
         if (fd < 0) return copyresult::kAborted;
         FdSink sink(fd);
-        if (Status s = copyForks(session, sink, file, mode); !s) timed(session, "Error copying \"" + shown + "\": " + s.fault());
+        Status s = copyForks(session, sink, file, mode);
+        if (s && !sink.flush()) s = Fault{"cannot write: " + sink.error()};
+        if (!s) timed(session, "Error copying \"" + shown + "\": " + s.fault());
         ::close(fd);
         return copyresult::kDone;
     }
@@ -205,6 +207,7 @@ uint16_t CopyMacFile(Session& session, const CatalogEntry& file) {
 
     FdSink sink(pc->fd);
     Status s = copyForks(session, sink, file, mode);
+    if (s && !sink.flush()) s = Fault{"cannot write: " + sink.error()};
     if (!s) {
         // A file that could not be copied whole is not left behind looking like a copy.
         ::close(pc->fd);

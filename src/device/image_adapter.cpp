@@ -149,7 +149,7 @@ uint8_t ImageAdapter::inquiry(const Image& image, ScsiCommand& command) const {
     return aspi::kCompleted;
 }
 
-uint8_t ImageAdapter::read(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer) const {
+uint8_t ImageAdapter::readRaw(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer) {
     uint64_t done = 0;
     while (done < length) {
         const ssize_t got = ::pread(image.fd, buffer + done, length - done, static_cast<off_t>(offset + done));
@@ -166,7 +166,27 @@ uint8_t ImageAdapter::read(const Image& image, uint64_t offset, uint64_t length,
     return aspi::kCompleted;
 }
 
+uint8_t ImageAdapter::read(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer) const {
+    // Files are read in runs of a few blocks per request; reading ahead in larger pieces keeps
+    // the number of system calls, which dominates the time of a long copy, low.
+    if (length >= kReadAheadBytes) return readRaw(image, offset, length, buffer);
+    ReadAhead& ahead = image.ahead;
+    const bool cached = ahead.length > 0 && offset >= ahead.offset && length <= ahead.length &&
+                        offset - ahead.offset <= ahead.length - length;
+    if (!cached) {
+        ahead.bytes.resize(kReadAheadBytes);
+        ahead.length = 0;
+        if (const uint8_t status = readRaw(image, offset, kReadAheadBytes, ahead.bytes.data()); status != aspi::kCompleted)
+            return status;
+        ahead.offset = offset;
+        ahead.length = kReadAheadBytes;
+    }
+    std::memcpy(buffer, ahead.bytes.data() + (offset - ahead.offset), length);
+    return aspi::kCompleted;
+}
+
 uint8_t ImageAdapter::write(const Image& image, uint64_t offset, uint64_t length, const uint8_t* buffer) const {
+    image.ahead.length = 0;  // what was read ahead may be about to change
     // The medium does not grow. Bytes past its end read back as zeros, so zeros there are
     // already "written"; anything else would be lost, and the write is refused whole.
     const uint64_t inside = offset >= image.size ? 0 : std::min(length, image.size - offset);

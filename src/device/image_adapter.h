@@ -41,13 +41,24 @@ public:
     uint8_t execute(uint8_t target, ScsiCommand& command) override;
 
 private:
+    static constexpr uint64_t kReadAheadBytes = 256 * 1024;
+
+    struct ReadAhead {
+        std::vector<uint8_t> bytes;
+        uint64_t offset = 0;
+        uint64_t length = 0;  // 0: nothing read ahead
+    };
+
     struct Image {
         int fd = -1;
         std::string path;
         std::string product;  // 16 bytes of INQUIRY product identification
         ImageAccess access = ImageAccess::ReadOnly;
         uint64_t size = 0;
+        mutable ReadAhead ahead;
     };
+
+    static uint8_t readRaw(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer);
 
     uint8_t inquiry(const Image& image, ScsiCommand& command) const;
     uint8_t read(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer) const;

@@ -33,7 +33,7 @@ Status checkExtent(const VolumeState& volume, uint16_t start, uint16_t count) {
 
 }  // namespace
 
-bool FdSink::write(const uint8_t* data, size_t length) {
+bool FdSink::writeThrough(const uint8_t* data, size_t length) {
     while (length > 0) {
         const ssize_t n = ::write(fd_, data, length);
         if (n < 0) {
@@ -45,6 +45,21 @@ bool FdSink::write(const uint8_t* data, size_t length) {
         length -= static_cast<size_t>(n);
     }
     return true;
+}
+
+bool FdSink::write(const uint8_t* data, size_t length) {
+    if (!error_.empty()) return false;
+    if (pending_.size() + length > kGather && !flush()) return false;
+    if (length >= kGather) return writeThrough(data, length);
+    pending_.insert(pending_.end(), data, data + length);
+    return true;
+}
+
+bool FdSink::flush() {
+    if (!error_.empty()) return false;
+    const bool ok = writeThrough(pending_.data(), pending_.size());
+    pending_.clear();
+    return ok;
 }
 
 Status readBlocksToFile(Session& session, ByteSink& sink, uint32_t startBlock, uint32_t byteCount) {

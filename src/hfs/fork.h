@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 #include <array>
 
 #include "common/result.h"
@@ -29,18 +31,26 @@ public:
     virtual ~ByteSink() = default;
     // False when the bytes could not be written; error() then says why.
     virtual bool write(const uint8_t* data, size_t length) = 0;
+    // Passes on what is still held back; false when that cannot be written.
+    virtual bool flush() { return true; }
     virtual std::string error() const = 0;
 };
 
-// Writes to an open file descriptor.
+// Writes to an open file descriptor, gathering small writes into larger ones. The owner calls
+// flush() before it closes the descriptor.
 class FdSink : public ByteSink {
 public:
     explicit FdSink(int fd) : fd_(fd) {}
     bool write(const uint8_t* data, size_t length) override;
+    bool flush() override;
     std::string error() const override { return error_; }
 
 private:
+    bool writeThrough(const uint8_t* data, size_t length);
+
+    static constexpr size_t kGather = 256 * 1024;
     int fd_;
+    std::vector<uint8_t> pending_;
     std::string error_;
 };
 

@@ -64,7 +64,16 @@ Status copyTree(Session& session, BTreeFile& tree, const char* prefix, size_t si
     if (!tree.hasWorkFile()) return Fault{messageText(Msg::NoTempSpace)};
     FdSink sink(tree.workFile);
     const ExtentRecord extents = extentRecordAt(volume.mdbCopy.data() + extentsField);
-    if (Status s = readForkToFile(session, extents, sink, fileID, tree.treeSize, kDataFork); !s) return s;
+    Status s = readForkToFile(session, extents, sink, fileID, tree.treeSize, kDataFork);
+    if (s && !sink.flush()) s = Fault{"cannot write: " + sink.error()};
+    if (!s) {
+        // A work file that cannot be written is the PC's trouble, not the volume's.
+        if (!sink.error().empty()) {
+            session.volume.mountFaultIsLocal = true;
+            return Fault{"cannot write the work file " + tree.workPath + ": " + sink.error()};
+        }
+        return s;
+    }
     if (pread(tree.workFile, tree.header.data(), kNodeSize, 0) != static_cast<ssize_t>(kNodeSize))
         return Fault{std::string(tree.isCatalog ? "catalog" : "extents") + " tree is shorter than one node"};
     uint8_t* head = tree.header.data();
@@ -214,6 +223,7 @@ int mountVolume(Session& session) {
     list.firstShown = 0;
     list.endShown = 0;
     volume.mountFault.clear();
+    volume.mountFaultIsLocal = false;
     volume.deviceBlockCount = 0;
     // A block cached from the previous medium must not answer for the new one.
     session.device.cdBlockKey = kNoCachedBlock;

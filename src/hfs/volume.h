@@ -72,6 +72,8 @@ struct VolumeState {
 
     // Why the last mount failed, when the medium holds a volume that cannot be used.
     std::string mountFault;
+    // True when the mount failed on the PC side (a work file that cannot be written).
+    bool mountFaultIsLocal = false;
 
     bool mounted() const { return firstBlockSector > 0; }
     uint16_t mdb16(size_t off) const { return loadBE16(mdbCopy.data() + off); }

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Copy benchmark: quarry-cli beside cat of the same image and hcopy of the same files.
+#   bench/copy_bench.sh [BUILD_DIR] [VOLUMES_DIR]
+# Each command runs three times with a warm page cache; the best wall-clock time is shown.
+set -euo pipefail
+build=${1:-build}
+vols=${2:-/tmp/quarry-bench}
+cli="$build/src/quarry-cli"
+"$(dirname "$0")/make_volumes.sh" "$vols" >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export HOME="$work" TZ=UTC
+
+best() {  # best NAME COMMAND...: runs the command three times in a fresh output folder
+  local name=$1; shift
+  local min=""
+  for _ in 1 2 3; do
+    rm -rf "$work/out"; mkdir "$work/out"
+    local start end
+    start=$(date +%s.%N)
+    "$@" >/dev/null 2>&1 || echo "  ($name failed)" >&2
+    end=$(date +%s.%N)
+    local t; t=$(echo "$end - $start" | bc)
+    if [ -z "$min" ] || [ "$(echo "$t < $min" | bc)" = 1 ]; then min=$t; fi
+  done
+  printf '%-48s %8.3f s\n' "$name" "$min"
+}
+
+echo "== one 200 MB file"
+best "cat large.iso > file" sh -c "cat '$vols/large.iso' > '$work/out/image'"
+best "quarry-cli COPY /D large.bin" "$cli" --to "$work/out" "$vols/large.iso" "COPY /D large.bin"
+best "quarry-cli COPY /B large.bin" "$cli" --to "$work/out" "$vols/large.iso" "COPY /B large.bin"
+best "hcopy -r :large.bin" sh -c "hmount '$vols/large.iso' 1 && hcopy -r :large.bin '$work/out/'"
+
+echo "== a folder of 1,000 small files"
+best "cat thousand.iso > file" sh -c "cat '$vols/thousand.iso' > '$work/out/image'"
+best "quarry-cli COPY /B * (1,000 files)" "$cli" --to "$work/out" "$vols/thousand.iso" "CD \"Small Files\"" "COPY /B *"
+best "quarry-cli COPY /D * (1,000 files)" "$cli" --to "$work/out" "$vols/thousand.iso" "CD \"Small Files\"" "COPY /D *"
+best "hcopy -m ':Small Files:*' (1,000 files)" sh -c "hmount '$vols/thousand.iso' 1 && hcopy -m ':Small Files:*' '$work/out/'"
