@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <thread>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -38,8 +40,14 @@ public:
     }
 
 private:
+    // hfsutils locks the image while a tool has it open; tests running side by side on the same
+    // fixture wait for each other rather than fail.
     ProcessResult run(const std::vector<std::string>& argv) const {
-        return runProcess(argv, {"HOME=" + home_.path(), "TZ=UTC", "LC_ALL=C"});
+        for (int attempt = 0;; ++attempt) {
+            ProcessResult r = runProcess(argv, {"HOME=" + home_.path(), "TZ=UTC", "LC_ALL=C"});
+            if (r.succeeded() || attempt == 200 || r.err.find("unable to obtain lock") == std::string::npos) return r;
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
     }
 
     TempDir home_;
