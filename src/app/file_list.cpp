@@ -43,6 +43,15 @@ void fillEntry(ListEntry& e, const uint8_t* key) {
     }
 }
 
+void setSelected(Session& session, uint16_t index, bool selected) {
+    FileList& list = session.settings.list;
+    if (index >= list.entryCount) return;
+    list.entries[index].raw[entry::kSelected] = selected ? 1 : 0;
+    // An entry off the screen has no row to repaint; its band would fall outside the list.
+    const int row = ScreenRowOf(list, ListingModeOf(session.settings.optionWord), index);
+    if (row >= 0) session.ui.invalidateListRow(row);
+}
+
 }  // namespace
 
 void FormatSizeField(char* record, size_t end, uint32_t value) {
@@ -122,6 +131,51 @@ uint16_t NextSelectedEntry(FileList& list) {
         }
     }
     return kNoIndex;
+}
+
+uint16_t NextSelectedFolder(const FileList& list, uint16_t after) {
+    const uint32_t start = after == kNoIndex ? 0 : uint32_t{after} + 1;
+    for (uint32_t i = start; i < list.entryCount; ++i)
+        if (list.entries[i].selected() && list.entries[i].isFolder()) return static_cast<uint16_t>(i);
+    return kNoIndex;
+}
+
+ListingMode ListingModeOf(uint16_t optionWord) {
+    if (optionWord & opt::kSignatureListing) return ListingMode::Signature;
+    if (optionWord & opt::kExtendedListing) return ListingMode::Extended;
+    return ListingMode::Short;
+}
+
+uint16_t EntriesPerScreen(ListingMode mode) { return mode == ListingMode::Short ? 36 : 18; }
+
+int ScreenRowOf(const FileList& list, ListingMode mode, uint16_t index) {
+    if (index < list.firstShown) return -1;
+    const int offset = index - list.firstShown;
+    if (offset >= EntriesPerScreen(mode)) return -1;
+    return mode == ListingMode::Short ? offset / 2 : offset;
+}
+
+void SelectEntry(Session& session, uint16_t index) { setSelected(session, index, true); }
+
+void DeselectEntry(Session& session, uint16_t index) { setSelected(session, index, false); }
+
+void SelectAll(Session& session) {
+    FileList& list = session.settings.list;
+    for (uint16_t i = 0; i < list.entryCount; ++i) list.entries[i].raw[entry::kSelected] = 1;
+    session.ui.invalidateListRow(255);
+}
+
+void DeselectAll(Session& session) {
+    FileList& list = session.settings.list;
+    for (uint16_t i = 0; i < list.entryCount; ++i) list.entries[i].raw[entry::kSelected] = 0;
+    session.ui.invalidateListRow(255);
+}
+
+void InvertSelection(Session& session) {
+    FileList& list = session.settings.list;
+    for (uint16_t i = 0; i < list.entryCount; ++i)
+        list.entries[i].raw[entry::kSelected] = list.entries[i].selected() ? 0 : 1;
+    session.ui.invalidateListRow(255);
 }
 
 std::string FreeSpaceText(const Session& session) {

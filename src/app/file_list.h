@@ -72,6 +72,27 @@ void BuildFileList(Session& session, const char* filter);
 uint16_t CountSelectedEntries(const FileList& list);
 // The first selected entry, whose flag it clears, or kNoIndex when none is left.
 uint16_t NextSelectedEntry(FileList& list);
+// The first entry after `after` that is selected and a folder, or kNoIndex; after = kNoIndex
+// starts at the first entry. The flag stays set.
+uint16_t NextSelectedFolder(const FileList& list, uint16_t after);
+
+enum class ListingMode { Short, Extended, Signature };
+// The listing mode of the option word. With both flags set (the command line's /A switch) the
+// signature column is shown, the one of the two wide listings that tells more.
+ListingMode ListingModeOf(uint16_t optionWord);
+// A screen has 18 rows: one entry per row in the wide listings, two in the short one.
+uint16_t EntriesPerScreen(ListingMode mode);
+// The screen row of entry index for the list's first shown entry, or -1 when it is not on the
+// screen.
+int ScreenRowOf(const FileList& list, ListingMode mode, uint16_t index);
+
+// Set or clear one entry's flag and repaint the row it is shown on.
+void SelectEntry(Session& session, uint16_t index);
+void DeselectEntry(Session& session, uint16_t index);
+// Act on every entry of the list, then repaint the whole list.
+void SelectAll(Session& session);
+void DeselectAll(Session& session);
+void InvertSelection(Session& session);
 
 // Writes value in decimal, right-aligned so that its last character is at end.
 void FormatSizeField(char* record, size_t end, uint32_t value);

@@ -1,12 +1,27 @@
 #include "app/main_commands.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "app/command_ids.h"
+#include "app/main_window_model.h"
 #include "app/messages.h"
 #include "app/session.h"
 #include "copy/copy_engine.h"
 #include "hfs/navigation.h"
 
 namespace quarry {
+namespace {
+
+constexpr const char* kWriteProtectedQuestion = "Write-protected media.";
+// The changing operations have been checked on 512- and 2048-byte media only.
+constexpr uint16_t kUnvalidatedBlockSize = 1024;
+
+bool belowRoot(const Session& session) {
+    return session.volume.mounted() && session.dir.currentDirID > kRootDirId;
+}
+
+}  // namespace
 
 void SetCopyModeCommand(Session& session, int command) {
     const uint16_t mode = command == command::kResourceForkMode ? opt::kCopyResource
@@ -38,14 +53,93 @@ void CopySelectionToPc(Session& session) {
     session.ui.invalidateListRow(255);
 }
 
-bool RunMainCommand(Session& session, int command) {
+void OpenSelectedFolder(Session& session, CommandStates& states) {
+    const FileList& list = session.settings.list;
+    const uint16_t folder = NextSelectedFolder(list, kNoIndex);
+    if (folder == kNoIndex) {
+        // The copy command's text, shown on the status bar rather than in a box.
+        session.ui.setStatusText(messageText(Msg::NoSelection), nullptr);
+        return;
+    }
+    const std::string name = list.entries[folder].name();
+    DeselectAll(session);
+    enterDirectory(session, name);
+    ShowCurrentFolder(session, states);
+}
+
+void ReturnToRoot(Session& session, CommandStates& states) {
+    if (!belowRoot(session)) return;
+    DeselectAll(session);
+    changeToRoot(session);
+    ShowCurrentFolder(session, states);
+}
+
+void ReturnToParent(Session& session, CommandStates& states) {
+    if (!belowRoot(session)) return;
+    DeselectAll(session);
+    changeToParent(session);
+    ShowCurrentFolder(session, states);
+}
+
+void ToggleUseCurrentDirectory(Session& session) {
+    bool& use = session.settings.useCurrentDirectory;
+    use = !use;
+    session.ui.setMenuCheck(command::kUseCurrentDirectory, use);
+}
+
+bool WriteGuardAllows(Session& session) {
+    DeviceState& device = session.device;
+    if (device.deviceBlockSize == kUnvalidatedBlockSize) {
+        session.ui.showMessageBox(messageText(Msg::WriteBlocked1024));
+        return false;
+    }
+    if (device.targetId != kNoSelection) {
+        // The probe reads block 0 and writes it back unchanged.
+        std::vector<uint8_t> block(std::max<size_t>(device.deviceBlockSize, kCdBlockSize));
+        if (ProbeWriteProtection(device, device.targetId, block.data()) != 0)
+            return session.ui.ask(kWriteProtectedQuestion, Question::OkCancel);
+    }
+    return true;
+}
+
+bool RunMainCommand(Session& session, MainWindowModel& window, int command) {
+    CommandStates& states = window.states;
     switch (command) {
-        case command::kCopyToPc: CopySelectionToPc(session); return true;
+        case command::kCopyToPc: CopySelectionToPc(session); break;
+        case command::kOpenFolder: OpenSelectedFolder(session, states); break;
+        case command::kRoot: ReturnToRoot(session, states); break;
+        case command::kParent: ReturnToParent(session, states); break;
+        case command::kDeselectAll:
+            DeselectAll(session);
+            RefreshCommandStates(session, states);
+            break;
+        case command::kSelectAll:
+            SelectAll(session);
+            RefreshCommandStates(session, states);
+            break;
+        case command::kInvertSelection:
+            InvertSelection(session);
+            RefreshCommandStates(session, states);
+            break;
+        case command::kNextScreen: NextScreen(session, states); break;
+        case command::kPrecedingScreen: PrecedingScreen(session, states); break;
+        case command::kFirstScreen: FirstScreen(session, states); break;
         case command::kDataForkMode:
         case command::kResourceForkMode:
-        case command::kMacBinaryMode: SetCopyModeCommand(session, command); return true;
+        case command::kMacBinaryMode: SetCopyModeCommand(session, command); break;
+        case command::kUseCurrentDirectory: ToggleUseCurrentDirectory(session); break;
+        case command::kShortListing: SetListingMode(session, states, ListingMode::Short); break;
+        case command::kExtendedListing: SetListingMode(session, states, ListingMode::Extended); break;
+        case command::kSignatureListing: SetListingMode(session, states, ListingMode::Signature); break;
         default: return false;
     }
+    UpdateCheckMarks(session, states);
+    return true;
+}
+
+bool RunMainCommand(Session& session, int command) {
+    MainWindowModel scratch;
+    return RunMainCommand(session, scratch, command);
 }
 
 }  // namespace quarry

@@ -1,0 +1,94 @@
+#pragma once
+// The values of the two attribute dialogs of a file: "File Attributes" (DLG_ATTR) with its name,
+// signatures, dates and fork lengths, and "For spelunking fans..." (DLG_ATT2) with its file
+// number and the sectors of both forks' first extent records. The dialogs only show: their
+// Write button is disabled and nothing enables it, so no value ever goes back to the volume.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarry {
+
+struct Session;
+class UiPort;
+struct CatalogEntry;
+
+// Controls of both dialogs.
+namespace attrctl {
+inline constexpr int kOk = 101;               // DLG_ATT2
+inline constexpr int kCreatedFirst = 118;     // day, month, year since 1900, hour, minute
+inline constexpr int kModifiedFirst = 123;    // the same, 123..127
+inline constexpr int kAdvanced = 130;
+inline constexpr int kIdentification = 131;   // always disabled
+inline constexpr int kHelp = 149;
+inline constexpr int kName = 516;             // in both dialogs
+inline constexpr int kDataLength = 536;
+inline constexpr int kRsrcLength = 537;
+inline constexpr int kCreator = 538;
+inline constexpr int kType = 539;
+inline constexpr int kWrite = 540;            // disabled when the dialog opens; nothing enables it
+inline constexpr int kQuit = 541;             // the default button
+inline constexpr int kFileNumber = 547;
+inline constexpr int kDataExtents = 548;
+inline constexpr int kRsrcExtents = 549;
+}  // namespace attrctl
+
+inline constexpr int kAttributeNameLimit = 31;
+
+// One control and the text it shows (UTF-8).
+struct DialogField {
+    int control;
+    std::string text;
+};
+
+// "File Attributes", template DLG_ATTR, help key "dlg_ATTR".
+struct FileAttributes {
+    std::string name;     // 516, at most 31 characters
+    std::string creator;  // 538, the four bytes as stored
+    std::string type;     // 539
+    // Day, month (1-12), year since 1900, hour, minute: 118..122 and 123..127.
+    std::array<uint32_t, 5> created{};
+    std::array<uint32_t, 5> modified{};
+    uint32_t dataLength = 0;  // 536, logical lengths
+    uint32_t rsrcLength = 0;  // 537
+
+    // The controls and their texts, in the dialog's order.
+    std::vector<DialogField> fields() const;
+};
+
+// "For spelunking fans...", template DLG_ATT2, help key "dlg_ATT2".
+struct AdvancedAttributes {
+    std::string name;         // 516
+    uint32_t fileNumber = 0;  // 547
+    // 548, 549: "start/count, start/count, start/count" of the three extents, in 512-byte
+    // sectors.
+    std::string dataExtents;
+    std::string rsrcExtents;
+
+    std::vector<DialogField> fields() const;
+};
+
+// The values of a file record. sectorsPerBlock converts allocation blocks to sectors.
+FileAttributes fileAttributesOf(const CatalogEntry& file);
+AdvancedAttributes advancedAttributesOf(const CatalogEntry& file, uint32_t sectorsPerBlock);
+
+// How the dialogs end (controls and keys as in dialogs/dialog_controls.h). DLG_ATTR: Quit,
+// Enter (Quit is the default button), Esc and the close box end it with 0; Help opens
+// "dlg_ATTR"; Write and Identification are disabled and do nothing. "Advanced" (130) returns
+// nothing here: the front end shows DLG_ATT2 for the same file and stays in DLG_ATTR.
+std::optional<int> AttributesDialogPress(UiPort& ui, int control);
+// DLG_ATT2: OK, Enter and Esc end it with 1, the close box with 0; Help opens "dlg_ATT2".
+std::optional<int> AdvancedAttributesDialogPress(UiPort& ui, int control);
+
+// Finds the file (files only) in the current folder and, when there is one, calls show with its
+// values; a folder or a missing name shows nothing and says nothing. Always 0: the dialog can
+// only be closed without writing.
+int ShowFileAttributes(Session& session, std::string_view name,
+                       const std::function<void(const CatalogEntry&)>& show);
+
+}  // namespace quarry

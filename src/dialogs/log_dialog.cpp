@@ -1,0 +1,45 @@
+#include "dialogs/log_dialog.h"
+
+#include "app/session.h"
+#include "dialogs/dialog_controls.h"
+#include "dialogs/log_file.h"
+
+namespace quarry {
+
+LogFileDialogModel::LogFileDialogModel(Session& session) : session_(session), nameText_(session.log.name) {}
+
+bool LogFileDialogModel::createEnabled() const { return !session_.log.isOpen(); }
+bool LogFileDialogModel::openEnabled() const { return !session_.log.isOpen(); }
+bool LogFileDialogModel::closeEnabled() const { return session_.log.isOpen(); }
+
+void LogFileDialogModel::takeName() {
+    // An empty field keeps the name the log had: no file has an empty name, and Create or Open
+    // would otherwise fail, which ends the program.
+    if (!nameText_.empty()) session_.log.name = dlg::LeadingCharacters(nameText_, kLogFileNameMax);
+    nameText_ = session_.log.name;
+}
+
+std::optional<int> LogFileDialogModel::press(int control) {
+    switch (control) {
+        case dlg::kEnter: takeName(); break;
+        case logdlg::kCreate:
+        case logdlg::kOpen:
+            // A disabled button cannot be pressed; the log already open is kept as it is.
+            if (session_.log.isOpen()) break;
+            takeName();
+            if (!(control == logdlg::kCreate ? CreateLogFile(session_) : OpenLogFile(session_))) return 0;
+            break;
+        case logdlg::kClose: CloseLogFile(session_.log); break;
+        case dlg::kOk:
+        case dlg::kCancel:
+        case dlg::kEscape:
+        case dlg::kSystemClose: return 0;
+        case dlg::kHelp: session_.ui.openHelp("dlg_FLOG"); break;
+        default: break;
+    }
+    return std::nullopt;
+}
+
+void FinishLogFileCommand(Session& session) { session.ui.setMenuCheck(logdlg::kLogFileItem, session.log.isOpen()); }
+
+}  // namespace quarry

@@ -1,0 +1,36 @@
+#include "dialogs/naming_dialog.h"
+
+#include "app/session.h"
+#include "dialogs/dialog_controls.h"
+
+namespace quarry {
+
+NamingOptionsDialogModel::NamingOptionsDialogModel(Session& session)
+    : session_(session), remembered_(session.settings.destinationSetting & 0xFF) {}
+
+int NamingOptionsDialogModel::checkedButton() const {
+    return namingdlg::kLongNames + (session_.settings.destinationSetting & 0xFF);
+}
+
+std::optional<int> NamingOptionsDialogModel::press(int control) {
+    AppSettings& settings = session_.settings;
+    switch (control) {
+        case namingdlg::kLongNames:
+        case namingdlg::kShortNames:
+        case namingdlg::kRenameOnTheFly:
+            settings.setNamingMode(static_cast<NamingMode>(control - namingdlg::kLongNames));
+            break;
+        case dlg::kOk:
+        case dlg::kEnter: return 1;
+        case dlg::kCancel:
+        case dlg::kEscape:
+            settings.destinationSetting = static_cast<uint16_t>((settings.destinationSetting & 0xFF00) | remembered_);
+            return 0;
+        case dlg::kSystemClose: return 0;
+        case dlg::kHelp: session_.ui.openHelp("dlg_OPT"); break;
+        default: break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace quarry

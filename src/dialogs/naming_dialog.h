@@ -1,0 +1,38 @@
+#pragma once
+// "Advanced copy options": the naming mode of copied files, in three radio buttons. A choice
+// takes effect at once; Cancel goes back to the mode the dialog opened with, while the close
+// box keeps the choice. The output port, which shares the setting word, is never touched.
+
+#include <optional>
+
+namespace quarry {
+
+struct Session;
+
+namespace namingdlg {
+inline constexpr int kLongNames = 400;
+inline constexpr int kShortNames = 401;
+inline constexpr int kRenameOnTheFly = 402;
+// The Options menu's File Naming.
+inline constexpr int kFileNamingItem = 126;
+}  // namespace namingdlg
+
+class NamingOptionsDialogModel {
+public:
+    // Remembers the naming mode the dialog opens with.
+    explicit NamingOptionsDialogModel(Session& session);
+
+    // 400 + the naming mode: the radio button that is checked.
+    int checkedButton() const;
+
+    // 400-402 choose a mode; OK and Enter end with 1 keeping it; Cancel and Esc restore the
+    // remembered mode and end with 0; the close box ends with 0 keeping the choice. Help opens
+    // "dlg_OPT".
+    std::optional<int> press(int control);
+
+private:
+    Session& session_;
+    unsigned remembered_;
+};
+
+}  // namespace quarry

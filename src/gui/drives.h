@@ -1,0 +1,23 @@
+#pragma once
+// The drives the desktop program offers: images named on the command line or opened later on
+// the image adapter, and real drives found through SCSI generic nodes.
+
+#include <QString>
+
+#include "device/drive_scan.h"
+#include "device/image_adapter.h"
+
+namespace quarry::gui {
+
+struct Drives {
+    ScsiBus bus;
+    ImageAdapter* images = nullptr;  // owned by bus
+    ScsiDeviceTable table;
+
+    // The image adapter comes first, then the real drives.
+    Drives();
+    // Puts an image on the image adapter; the target number, or -1 with why.
+    int addImage(const QString& path, QString& why);
+};
+
+}  // namespace quarry::gui

@@ -1,0 +1,69 @@
+// quarry: the desktop program.
+//
+//   quarry [IMAGE|DEVICE ...]
+//
+// Each image named is put on the image adapter beside the real drives; with more than one
+// drive the drive dialog offers the choice.
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include <csignal>
+
+#include "app/messages.h"
+#include "app/session.h"
+#include "copy/pc_naming.h"
+#include "gui/drives.h"
+#include "gui/main_window.h"
+#include "gui/qt_ui.h"
+
+using namespace quarry;
+using namespace quarry::gui;
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Quarry");
+    // A file-size limit turns into a failed write that is reported, not into a killed process.
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    QtUi ui;
+    Session session(ui);
+    Drives drives;
+    MainWindow window(session, ui);
+    window.setDrives(&drives);
+    ui.attach(&session, &window);
+
+    const QStringList named = app.arguments().mid(1);
+    for (const QString& path : named) {
+        QString why;
+        if (drives.addImage(path, why) < 0) QMessageBox::warning(nullptr, kProgramTitle, why);
+    }
+
+    DeviceState& device = session.device;
+    device.bus = &drives.bus;
+    device.targetId = kNoSelection;
+    if (InitAspi(device, ui) < 0) return 1;
+    PrepareCdAccess(device);
+    if (SelectCdromDrive(device, drives.table, ui) == 0) {
+        // Started from a desktop menu there is nothing on the command line: offer an image.
+        const bool nothingFound = drives.images->imageCount() == 0 && drives.bus.adapters.size() == 1;
+        QString chosen;
+        if (nothingFound) chosen = QFileDialog::getOpenFileName(nullptr, QObject::tr("Open Image"), QString(), MainWindow::imageFilter());
+        QString why;
+        if (chosen.isEmpty() || drives.addImage(chosen, why) < 0 || SelectCdromDrive(device, drives.table, ui) == 0) {
+            ui.fatalError(messageText(Msg::NoCdromDrive));
+            return 1;
+        }
+    }
+    device.deviceBlockSize = 512;
+    initVolumeBuffers(session);
+    session.copy.longNamesAvailable = LongNamesAvailable(".");
+    session.settings.setNamingMode(session.copy.longNamesAvailable ? NamingMode::Long : NamingMode::Short);
+
+    window.show();
+    window.mountSelected();
+    const int code = ui.fatalReported() ? 1 : app.exec();
+    CloseLogAtExit(session.log);
+    return ui.fatalReported() ? 1 : code;
+}

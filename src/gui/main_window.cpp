@@ -1,0 +1,339 @@
+#include "gui/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+
+#include "app/main_commands.h"
+#include "app/messages.h"
+#include "app/session.h"
+#include "gui/client_area.h"
+#include "gui/drives.h"
+#include "gui/help_viewer.h"
+#include "gui/option_dialogs.h"
+#include "gui/qt_ui.h"
+#include "gui/simple_dialogs.h"
+#include "gui/target_dialog.h"
+
+namespace quarry::gui {
+namespace {
+
+constexpr int kOpenImage = command::kOpenImage;
+
+std::optional<Key> keyOf(int qtKey) {
+    switch (qtKey) {
+        case Qt::Key_F1: return Key::F1;
+        case Qt::Key_F10: return Key::F10;
+        case Qt::Key_PageDown: return Key::PageDown;
+        case Qt::Key_PageUp: return Key::PageUp;
+        case Qt::Key_Delete: return Key::Delete;
+        case Qt::Key_Escape: return Key::Escape;
+        case Qt::Key_A: return Key::A;
+        case Qt::Key_B: return Key::B;
+        case Qt::Key_C: return Key::C;
+        case Qt::Key_D: return Key::D;
+        case Qt::Key_E: return Key::E;
+        case Qt::Key_N: return Key::N;
+        case Qt::Key_O: return Key::O;
+        case Qt::Key_R: return Key::R;
+        case Qt::Key_S: return Key::S;
+        default: return std::nullopt;
+    }
+}
+
+uint8_t modifiersOf(Qt::KeyboardModifiers m) {
+    uint8_t bits = keymod::kNone;
+    if (m & Qt::ShiftModifier) bits |= keymod::kShift;
+    if (m & Qt::ControlModifier) bits |= keymod::kCtrl;
+    if (m & Qt::AltModifier) bits |= keymod::kAlt;
+    return bits;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(Session& session, QtUi& ui) : session_(session), ui_(ui) {
+    setObjectName("Quarry");
+    setWindowTitle("Quarry");
+    setAcceptDrops(true);
+    client_ = new ClientArea(*this);
+    setCentralWidget(client_);
+    buildMenus();
+    buildButtons();
+    setFixedSize(kWidth, kHeight);
+    // The accelerators come before the menu bar's own letters (Alt+D is Select Drive, not the
+    // "Mac Drive" menu): the window takes the keys of its table first.
+    qApp->installEventFilter(this);
+    client_->setFocusPolicy(Qt::StrongFocus);
+    client_->setFocus();
+    setStatus(StatusHelpText(kIdleHelp), QString());
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    model_.geometry = {client_->width(), client_->height(), client_->lineHeight()};
+}
+
+int MainWindow::lineHeight() const { return client_->lineHeight(); }
+
+void MainWindow::buildMenus() {
+    const auto popups = MainMenuBar();
+    for (size_t i = 0; i < popups.size(); ++i) {
+        QMenu* menu = menuBar()->addMenu(QString::fromUtf8(popups[i].caption));
+        menu->setObjectName(QString("popup%1").arg(i));
+        if (i == popup::kFile) fileMenu_ = menu;
+        for (const MenuItem& item : popups[i].items) {
+            if (item.isSeparator()) {
+                menu->addSeparator();
+                continue;
+            }
+            // The key hint after the tab is shown; the accelerator table runs the keys.
+            QAction* a = menu->addAction(QString::fromUtf8(item.caption));
+            a->setObjectName(QString::number(item.command));
+            a->setData(item.command);
+            a->setEnabled(!item.startsGreyed);
+            a->setCheckable(item.startsChecked || (item.command >= 121 && item.command <= 142));
+            a->setChecked(item.startsChecked);
+            const int command = item.command;
+            connect(a, &QAction::triggered, this, [this, command] { runCommand(command); });
+            connect(a, &QAction::hovered, this, [this, command] { setStatus(StatusHelpText(command), QString()); });
+            actions_.insert(command, a);
+        }
+        connect(menu, &QMenu::aboutToHide, this, [this] { setStatus(StatusHelpText(kIdleHelp), QString()); });
+    }
+    contextMenu_ = new QMenu(this);
+    contextMenu_->setObjectName("POPMENU");
+    for (const MenuItem& item : ListContextMenu()) {
+        if (item.isSeparator()) {
+            contextMenu_->addSeparator();
+            continue;
+        }
+        QAction* a = contextMenu_->addAction(QString::fromUtf8(item.caption));
+        a->setObjectName(QString::number(item.command));
+        a->setData(item.command);
+        const int command = item.command;
+        connect(a, &QAction::hovered, this, [this, command] { setStatus(StatusHelpText(command), QString()); });
+    }
+}
+
+void MainWindow::buildButtons() {
+    for (const FunctionButton& b : FunctionButtons()) {
+        auto* button = new QPushButton(QString::fromUtf8(b.caption), client_);
+        button->setObjectName(QString::number(b.command));
+        button->setGeometry(b.bounds.left, b.bounds.top, b.bounds.width(), b.bounds.height());
+        button->setEnabled(false);
+        button->setFocusPolicy(Qt::NoFocus);
+        const int command = b.command;
+        connect(button, &QPushButton::clicked, this, [this, command] { runCommand(command); });
+        buttons_.push_back(button);
+    }
+}
+
+QPushButton* MainWindow::functionButton(int command) const {
+    for (QPushButton* b : buttons_)
+        if (b->objectName() == QString::number(command)) return b;
+    return nullptr;
+}
+
+void MainWindow::applyStates() {
+    const CommandStates& s = model_.states;
+    for (auto it = actions_.begin(); it != actions_.end(); ++it) {
+        if (it.key() == kOpenImage) continue;
+        it.value()->setEnabled(s.enabled(it.key()));
+        if (it.value()->isCheckable()) it.value()->setChecked(s.checked(it.key()));
+    }
+    const auto popups = menuBar()->actions();
+    for (size_t i = 0; i < popup::kCount && i < static_cast<size_t>(popups.size()); ++i)
+        popups[static_cast<int>(i)]->setEnabled(s.popupEnabled[i]);
+    const auto defs = FunctionButtons();
+    for (size_t i = 0; i < defs.size() && i < buttons_.size(); ++i) buttons_[i]->setEnabled(s.buttonEnabled[i]);
+}
+
+void MainWindow::updateCommandStates() {
+    UpdateCommandStates(session_, model_.states);
+    applyStates();
+}
+
+void MainWindow::setMenuCheck(int command, bool checked) {
+    model_.states.setChecked(command, checked);
+    if (QAction* a = action(command)) {
+        a->setCheckable(true);
+        a->setChecked(checked);
+    }
+}
+
+void MainWindow::setStatus(const QString& left, const QString& right) {
+    statusLeft_ = left;
+    statusRight_ = right;
+    const MainWindowLayout layout = MainWindowLayoutOf(model_.geometry);
+    client_->update(layout.statusBar.left, layout.statusBar.top, layout.statusBar.width(), layout.statusBar.height());
+}
+
+void MainWindow::setProgress(uint32_t remaining, uint32_t total) {
+    if (total == 0) return;
+    progressPercent_ = static_cast<int>((uint64_t{total} - remaining) * 100 / total);
+    const MainWindowLayout layout = MainWindowLayoutOf(model_.geometry);
+    client_->repaint(layout.statusBar.left, layout.statusBar.top, layout.statusBar.width(), layout.statusBar.height());
+}
+
+void MainWindow::clearProgress() {
+    progressPercent_ = -1;
+    client_->update();
+}
+
+void MainWindow::invalidateListRow(int row) {
+    const Rect band = ListRowBand(model_.geometry, row);
+    client_->update(band.left, band.top, band.width(), band.height());
+}
+
+void MainWindow::mountSelected() {
+    ui_.stepWaitCursor();
+    const int result = mountVolume(session_);
+    ui_.endBusy();
+    if (result == 1) {
+        setStatus(StatusHelpText(kIdleHelp), QString());
+    } else if (result == 0) {
+        QString text = messageText(Msg::NotHfsVolume);
+        if (session_.volume.mountFaultIsLocal) text = toQt(session_.volume.mountFault);
+        else if (!session_.volume.mountFault.empty())
+            text = QString("%1 %2").arg(messageText(Msg::VolumeDamaged), toQt(session_.volume.mountFault));
+        setStatus(text, QString());
+    }
+    updateCommandStates();
+    invalidateListRow(255);
+}
+
+QString MainWindow::imageFilter() {
+    return tr("Disk images (*.iso *.toast *.cdr *.hfs *.dsk *.img *.image *.dmg);;All files (*)");
+}
+
+bool MainWindow::openImage(const QString& path) {
+    if (!drives_) return false;
+    QString why;
+    const int target = drives_->addImage(path, why);
+    if (target < 0) {
+        ui_.showMessageBox(why.toStdString());
+        return false;
+    }
+    session_.device.hostAdapterId = 0;
+    session_.device.targetId = static_cast<uint8_t>(target);
+    mountSelected();
+    return true;
+}
+
+void MainWindow::runCommand(int command) {
+    if (RunMainCommand(session_, model_, command)) {
+        ui_.endBusy();
+        clearProgress();
+        applyStates();
+        client_->update();
+        emit commandFinished(command);
+        return;
+    }
+    runDialogCommand(command);
+    ui_.endBusy();
+    applyStates();
+    client_->update();
+    emit commandFinished(command);
+}
+
+void MainWindow::runDialogCommand(int command) {
+    switch (command) {
+        case command::kSelectDrive:
+            if (drives_ && SelectCdromDrive(session_.device, drives_->table, ui_) == 1) mountSelected();
+            break;
+        case kOpenImage: {
+            const QString path = QFileDialog::getOpenFileName(this, tr("Open Image"), QString(), imageFilter());
+            if (!path.isEmpty()) openImage(path);
+            break;
+        }
+        case command::kVolumeInfo: {
+            VolumeInfoDialog dialog(this, ui_, session_);
+            dialog.exec();
+            break;
+        }
+        case command::kExit: close(); break;
+        case command::kCommandLine: {
+            CommandLineDialog dialog(this, ui_, session_);
+            dialog.exec();
+            break;
+        }
+        case command::kHelpIndex: openHelpAt(this, "index"); break;
+        case command::kDestination: {
+            TargetDialog dialog(this, ui_, session_, command::kDestination);
+            setMenuCheck(command::kUseCurrentDirectory, dialog.exec() == 1);
+            session_.settings.useCurrentDirectory = model_.states.checked(command::kUseCurrentDirectory);
+            break;
+        }
+        case command::kFileNaming: {
+            NamingDialog dialog(this, ui_, session_);
+            dialog.exec();
+            break;
+        }
+        case command::kOutputPorts: {
+            PortDialog dialog(this, ui_, session_);
+            dialog.exec();
+            break;
+        }
+        case command::kLogFile: {
+            LogDialog dialog(this, ui_, session_);
+            dialog.exec();
+            setMenuCheck(command::kLogFile, session_.log.isOpen());
+            break;
+        }
+        default: break;
+    }
+}
+
+bool MainWindow::quitConfirmed() {
+    QuitDialog dialog(this, ui_);
+    return dialog.exec() == 1;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (closing_ || ui_.fatalReported() || quitConfirmed()) {
+        closing_ = true;
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    const auto key = keyOf(event->key());
+    const int command = key ? AcceleratorCommand(model_.states, *key, modifiersOf(event->modifiers())) : 0;
+    if (command == 0) {
+        QMainWindow::keyPressEvent(event);
+        return;
+    }
+    runCommand(command);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride && isActiveWindow() && !QApplication::activeModalWidget()) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const auto k = keyOf(key->key());
+        if (k && FindAccelerator(*k, modifiersOf(key->modifiers())) != 0) {
+            event->accept();
+            return false;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const auto urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && urls.first().isLocalFile()) openImage(urls.first().toLocalFile());
+}
+
+}  // namespace quarry::gui

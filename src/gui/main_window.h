@@ -1,0 +1,102 @@
+#pragma once
+// The main window: menu bar, function buttons, the header with space and names, the list of the
+// current folder in three listing modes, and the status bar with its progress bar.
+
+#include <QHash>
+#include <QMainWindow>
+#include <QString>
+#include <vector>
+
+#include "app/main_window_model.h"
+
+class QAction;
+class QMenu;
+class QPushButton;
+
+namespace quarry {
+struct Session;
+}
+
+namespace quarry::gui {
+
+class QtUi;
+class ClientArea;
+struct Drives;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 640;
+    static constexpr int kHeight = 425;
+
+    MainWindow(Session& session, QtUi& ui);
+
+    Session& session() { return session_; }
+    MainWindowModel& model() { return model_; }
+    // Shows the enabled and checked states the model holds on the menus and buttons.
+    void applyStates();
+    void setContextMenuShown(bool shown) { contextMenuShown_ = shown; }
+    bool contextMenuShown() const { return contextMenuShown_; }
+    QtUi& ui() { return ui_; }
+    ClientArea* client() const { return client_; }
+    QAction* action(int command) const { return actions_.value(command, nullptr); }
+    QMenu* contextMenu() const { return contextMenu_; }
+    QPushButton* functionButton(int command) const;
+    int lineHeight() const;
+
+    // Runs a main-window command: menus, keys, buttons and the command line all come here.
+    void runCommand(int command);
+    // Re-reads the enabling and check states from the session.
+    void updateCommandStates();
+    void setMenuCheck(int command, bool checked);
+
+    void setStatus(const QString& left, const QString& right);
+    const QString& statusLeft() const { return statusLeft_; }
+    const QString& statusRight() const { return statusRight_; }
+    void setProgress(uint32_t remaining, uint32_t total);
+    void clearProgress();
+    int progressPercent() const { return progressPercent_; }
+    void invalidateListRow(int row);
+
+    void setDrives(Drives* drives) { drives_ = drives; }
+    // Mounts the selected drive as at start-up and shows the outcome on the status bar.
+    void mountSelected();
+    // Puts an image on the image adapter, selects it and mounts it (Open Image..., drops).
+    bool openImage(const QString& path);
+    static QString imageFilter();
+
+signals:
+    void commandFinished(int command);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildButtons();
+    void runDialogCommand(int command);
+    void afterDriveChoice(int chosen);
+    bool quitConfirmed();
+
+    Session& session_;
+    QtUi& ui_;
+    Drives* drives_ = nullptr;
+    MainWindowModel model_;
+    bool contextMenuShown_ = false;
+    ClientArea* client_;
+    QHash<int, QAction*> actions_;
+    QMenu* fileMenu_ = nullptr;
+    QMenu* contextMenu_ = nullptr;
+    std::vector<QPushButton*> buttons_;
+    QString statusLeft_;
+    QString statusRight_;
+    int progressPercent_ = -1;
+    bool closing_ = false;
+};
+
+}  // namespace quarry::gui

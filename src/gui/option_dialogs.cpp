@@ -1,0 +1,155 @@
+#include "gui/option_dialogs.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "dialogs/dialog_controls.h"
+#include "dialogs/log_dialog.h"
+#include "dialogs/naming_dialog.h"
+#include "dialogs/port_dialog.h"
+#include "gui/qt_ui.h"
+
+namespace quarry::gui {
+namespace {
+
+QHBoxLayout* buttonRow(std::initializer_list<QWidget*> buttons) {
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    for (QWidget* b : buttons) row->addWidget(b);
+    return row;
+}
+
+}  // namespace
+
+void ModelDialog::press(int control) {
+    if (control == dlg::kHelp) return;  // the help button opens its page itself
+    const std::optional<int> result = pressControl(control);
+    if (result) done(*result);
+    else refresh();
+}
+
+void ModelDialog::reject() { press(dlg::kEscape); }
+
+void ModelDialog::closeEvent(QCloseEvent* event) {
+    const std::optional<int> result = pressControl(dlg::kSystemClose);
+    setResult(result.value_or(0));
+    event->accept();
+}
+
+NamingDialog::NamingDialog(QWidget* owner, QtUi& ui, Session& session)
+    : ModelDialog(owner, "DLG_OPT", tr("Advanced copy options"), ui),
+      model_(std::make_unique<NamingOptionsDialogModel>(session)) {
+    auto* group = new QButtonGroup(this);
+    auto* column = new QVBoxLayout;
+    const std::pair<int, const char*> radios[] = {
+        {namingdlg::kLongNames, "Long file names"}, {namingdlg::kShortNames, "Short file names"},
+        {namingdlg::kRenameOnTheFly, "Renaming on the fly"}};
+    for (auto [id, caption] : radios) {
+        auto* r = numbered(new QRadioButton(tr(caption), this), id);
+        r->setChecked(model_->checkedButton() == id);
+        group->addButton(r, id);
+        column->addWidget(r);
+        connect(r, &QRadioButton::clicked, this, [this, id] { press(id); });
+    }
+    QPushButton* ok = addButton(kOk, tr("OK"));
+    ok->setDefault(true);
+    QPushButton* cancel = addButton(kCancel, tr("Cancel"));
+    connect(ok, &QPushButton::clicked, this, [this] { press(kOk); });
+    connect(cancel, &QPushButton::clicked, this, [this] { press(kCancel); });
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(column);
+    layout->addLayout(buttonRow({ok, cancel, helpButton()}));
+}
+
+NamingDialog::~NamingDialog() = default;
+
+std::optional<int> NamingDialog::pressControl(int control) { return model_->press(control); }
+
+PortDialog::PortDialog(QWidget* owner, QtUi& ui, Session& session)
+    : ModelDialog(owner, "DLG_PORT", tr("Output Ports"), ui), model_(std::make_unique<OutputPortsDialogModel>(session)) {
+    auto* group = new QButtonGroup(this);
+    auto radio = [&](int id, const char* caption) {
+        auto* r = numbered(new QRadioButton(tr(caption), this), id);
+        r->setChecked(model_->checkedButton() == id);
+        group->addButton(r, id);
+        connect(r, &QRadioButton::clicked, this, [this, id] { press(id); });
+        return r;
+    };
+    auto* file = new QGroupBox(tr(" MS-DOS File: "), this);
+    (new QVBoxLayout(file))->addWidget(radio(500, "File"));
+    auto* serial = new QGroupBox(tr("Serial ports"), this);
+    auto* serialColumn = new QVBoxLayout(serial);
+    for (int id = 504; id <= 507; ++id) serialColumn->addWidget(radio(id, id == 504 ? "COM1" : id == 505 ? "COM2" : id == 506 ? "COM3" : "COM4"));
+    auto* parallel = new QGroupBox(tr("Parallel ports"), this);
+    auto* parallelColumn = new QVBoxLayout(parallel);
+    for (int id = 501; id <= 503; ++id) parallelColumn->addWidget(radio(id, id == 501 ? "LPT1" : id == 502 ? "LPT2" : "LPT3"));
+    QPushButton* ok = addButton(kOk, tr("OK"));
+    ok->setDefault(true);
+    QPushButton* cancel = addButton(kCancel, tr("Cancel"));
+    connect(ok, &QPushButton::clicked, this, [this] { press(kOk); });
+    connect(cancel, &QPushButton::clicked, this, [this] { press(kCancel); });
+    auto* groups = new QHBoxLayout;
+    groups->addWidget(file);
+    groups->addWidget(serial);
+    groups->addWidget(parallel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(groups);
+    layout->addLayout(buttonRow({ok, cancel, helpButton()}));
+}
+
+PortDialog::~PortDialog() = default;
+
+std::optional<int> PortDialog::pressControl(int control) { return model_->press(control); }
+
+LogDialog::LogDialog(QWidget* owner, QtUi& ui, Session& session)
+    : ModelDialog(owner, "DLG_FLOG", tr("Log File Management"), ui), model_(std::make_unique<LogFileDialogModel>(session)) {
+    name_ = numbered(new QLineEdit(toQt(model_->nameText()), this), logdlg::kNameField);
+    connect(name_, &QLineEdit::textEdited, this, [this](const QString& t) { model_->setNameText(t.toStdString()); });
+    QPushButton* create = addButton(logdlg::kCreate, tr("Create"));
+    create->setDefault(true);
+    QPushButton* open = addButton(logdlg::kOpen, tr("Open"));
+    QPushButton* closeLog = addButton(logdlg::kClose, tr("Close"));
+    QPushButton* ok = addButton(kOk, tr("OK"));
+    QPushButton* cancel = addButton(kCancel, tr("Cancel"));
+    for (QPushButton* b : {create, open, closeLog, ok, cancel}) {
+        const int id = b->objectName().toInt();
+        connect(b, &QPushButton::clicked, this, [this, id] { press(id); });
+    }
+    auto* field = new QHBoxLayout;
+    field->addWidget(new QLabel(tr("File:"), this));
+    field->addWidget(name_, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(field);
+    layout->addLayout(buttonRow({create, open, closeLog}));
+    layout->addLayout(buttonRow({ok, cancel, helpButton()}));
+    refresh();
+}
+
+LogDialog::~LogDialog() = default;
+
+std::optional<int> LogDialog::pressControl(int control) { return model_->press(control); }
+
+void LogDialog::refresh() {
+    name_->setText(toQt(model_->nameText()));
+    control<QPushButton>(logdlg::kCreate)->setEnabled(model_->createEnabled());
+    control<QPushButton>(logdlg::kOpen)->setEnabled(model_->openEnabled());
+    control<QPushButton>(logdlg::kClose)->setEnabled(model_->closeEnabled());
+}
+
+void LogDialog::keyPressEvent(QKeyEvent* event) {
+    // Enter takes the typed name and keeps the dialog open.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        press(dlg::kEnter);
+        return;
+    }
+    ModelDialog::keyPressEvent(event);
+}
+
+}  // namespace quarry::gui

@@ -1,0 +1,58 @@
+#pragma once
+// "Target Directory" (DLG_DEST): walks the PC's directories and drives to choose where copies
+// go, and makes new directories there (DLG_NOUV).
+
+#include <memory>
+
+#include "gui/dialog_base.h"
+
+class QLabel;
+class QListWidget;
+class QLineEdit;
+
+namespace quarry {
+struct Session;
+class TargetChooser;
+}  // namespace quarry
+
+namespace quarry::gui {
+
+class TargetDialog : public QuarryDialog {
+    Q_OBJECT
+public:
+    static constexpr int kPath = 1131;
+    static constexpr int kDirectories = 1133;
+    static constexpr int kDrives = 1134;
+
+    // openingCommand: 106 before a copy, 124 from the Options menu.
+    TargetDialog(QWidget* owner, QtUi& ui, Session& session, int openingCommand);
+    ~TargetDialog() override;
+    TargetChooser& chooser() { return *chooser_; }
+
+protected:
+    void reject() override;
+
+private:
+    void refresh();
+    void press(int control);
+    void createNew();
+
+    std::unique_ptr<TargetChooser> chooser_;
+    QLabel* path_;
+    QListWidget* directories_;
+    QListWidget* drives_;
+};
+
+// "New directory" (DLG_NOUV): a name proposed, edited, confirmed.
+class NewDirectoryDialog : public QuarryDialog {
+    Q_OBJECT
+public:
+    static constexpr int kName = 502;
+    NewDirectoryDialog(QWidget* owner, QtUi& ui, const QString& proposal, int maxLength);
+    QString name() const;
+
+private:
+    QLineEdit* edit_;
+};
+
+}  // namespace quarry::gui

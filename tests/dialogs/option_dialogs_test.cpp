@@ -1,0 +1,148 @@
+// The naming-options, output-ports, quit, volume-information and command-line dialogs: what
+// each press does to the settings and how each dialog ends.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/session.h"
+#include "dialogs/command_line_dialog.h"
+#include "dialogs/dialog_controls.h"
+#include "dialogs/naming_dialog.h"
+#include "dialogs/port_dialog.h"
+#include "dialogs/quit_dialog.h"
+#include "dialogs/volume_info_dialog.h"
+#include "support/recording_ui.h"
+
+namespace quarry {
+namespace {
+
+struct PressCase {
+    const char* what;
+    uint16_t before;           // the destination setting at opening
+    std::vector<int> presses;  // the last one ends the dialog
+    int result;
+    uint16_t after;
+};
+
+TEST(NamingOptionsDialog, CancelRestoresTheModeAndNeverThePort) {
+    const PressCase cases[] = {
+        {"OK keeps", 0x0300, {401, dlg::kOk}, 1, 0x0301},
+        {"Enter keeps", 0x0000, {402, dlg::kEnter}, 1, 0x0002},
+        {"Cancel restores", 0x0300, {401, 402, dlg::kCancel}, 0, 0x0300},
+        {"Esc restores", 0x0501, {400, dlg::kEscape}, 0, 0x0501},
+        {"the close box keeps", 0x0300, {402, dlg::kSystemClose}, 0, 0x0302},
+    };
+    for (const PressCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::RecordingUi ui;
+        Session s(ui);
+        s.settings.destinationSetting = c.before;
+        NamingOptionsDialogModel model(s);
+        EXPECT_EQ(model.checkedButton(), 400 + (c.before & 0xFF));
+        std::optional<int> result;
+        for (int control : c.presses) {
+            ASSERT_FALSE(result.has_value());
+            result = model.press(control);
+        }
+        EXPECT_EQ(result, std::optional<int>(c.result));
+        EXPECT_EQ(s.settings.destinationSetting, c.after);
+    }
+}
+
+TEST(NamingOptionsDialog, ARadioButtonTakesEffectAtOnce) {
+    test::RecordingUi ui;
+    Session s(ui);
+    NamingOptionsDialogModel model(s);
+    EXPECT_EQ(model.press(namingdlg::kRenameOnTheFly), std::nullopt);
+    EXPECT_EQ(s.settings.namingMode(), NamingMode::AskEachFile);
+    EXPECT_EQ(model.checkedButton(), namingdlg::kRenameOnTheFly);
+    EXPECT_EQ(model.press(dlg::kHelp), std::nullopt);
+    EXPECT_EQ(ui.helpKeys, (std::vector<std::string>{"dlg_OPT"}));
+}
+
+TEST(OutputPortsDialog, AClickedPortStaysWhateverEndsTheDialog) {
+    const PressCase cases[] = {
+        {"OK", 0x0001, {502, dlg::kOk}, 1, 0x0201},
+        {"Cancel keeps COM2", 0x0001, {505, dlg::kCancel}, 0, 0x0501},
+        {"Esc keeps COM4", 0x0002, {501, 507, dlg::kEscape}, 0, 0x0702},
+        {"the close box keeps File", 0x0300, {500, dlg::kSystemClose}, 0, 0x0000},
+        {"Cancel without a click", 0x0401, {dlg::kCancel}, 0, 0x0401},
+    };
+    for (const PressCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::RecordingUi ui;
+        Session s(ui);
+        s.settings.destinationSetting = c.before;
+        OutputPortsDialogModel model(s);
+        EXPECT_EQ(model.checkedButton(), 500 + (c.before >> 8));
+        std::optional<int> result;
+        for (int control : c.presses) {
+            ASSERT_FALSE(result.has_value());
+            result = model.press(control);
+            if (!result) {
+                EXPECT_EQ(model.checkedButton(), control);
+            }
+        }
+        EXPECT_EQ(result, std::optional<int>(c.result));
+        EXPECT_EQ(s.settings.destinationSetting, c.after);
+    }
+}
+
+struct EndCase {
+    int control;
+    std::optional<int> result;
+};
+
+TEST(QuitDialog, OnlyYesEndsTheProgram) {
+    const EndCase cases[] = {
+        {quitdlg::kYes, 1},        {dlg::kOk, 1},         {dlg::kEnter, 1},       {quitdlg::kNo, 0},
+        {dlg::kCancel, 0},         {dlg::kEscape, 0},     {dlg::kSystemClose, 0}, {dlg::kHelp, std::nullopt},
+        {quitdlg::kQuestionText, std::nullopt},
+    };
+    test::RecordingUi ui;
+    for (const EndCase& c : cases) EXPECT_EQ(QuitDialogPress(ui, c.control), c.result) << c.control;
+    EXPECT_EQ(ui.helpKeys, (std::vector<std::string>{"dlg_QUIT"}));
+}
+
+TEST(VolumeInfoDialog, EscLeavesItOpen) {
+    const EndCase cases[] = {
+        {dlg::kOk, 1}, {dlg::kEnter, 1}, {dlg::kSystemClose, 0}, {dlg::kEscape, std::nullopt}, {dlg::kCancel, std::nullopt},
+        {dlg::kHelp, std::nullopt},
+    };
+    test::RecordingUi ui;
+    for (const EndCase& c : cases) EXPECT_EQ(VolumeInfoDialogPress(ui, c.control), c.result) << c.control;
+    EXPECT_EQ(ui.helpKeys, (std::vector<std::string>{"dlg_INFO"}));
+}
+
+TEST(CommandLineDialog, ExecuteRunsTheLineAndCancelRunsNothing) {
+    // A line with an unknown word still applies its switch; the switch shows that it ran.
+    struct Case {
+        int control;
+        std::string text;
+        std::optional<int> result;
+        bool macBinary;
+    };
+    const std::string padded = "X" + std::string(77, ' ') + "/B";  // the switch starts at the 79th character
+    const std::string accented = "X\xC3\xA9" + std::string(75, ' ') + "/B";  // 79 characters, 80 bytes
+    const Case cases[] = {
+        {commanddlg::kExecute, "X /B", 1, true},  {dlg::kEnter, "x /b", 1, true},
+        {dlg::kCancel, "X /B", 0, false},          {dlg::kEscape, "X /B", 0, false},
+        {dlg::kSystemClose, "X /B", 0, false},     {commanddlg::kExecute, padded, 1, false},
+        {commanddlg::kExecute, accented, 1, true}, {commanddlg::kExecute, "", 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        SCOPED_TRACE(c.text);
+        test::RecordingUi ui;
+        Session s(ui);
+        EXPECT_EQ(CommandLineDialogPress(s, c.control, c.text), c.result);
+        EXPECT_EQ((s.settings.optionWord & opt::kCopyMacBinary) != 0, c.macBinary);
+        // Whatever the line held, an executed line refreshes the window.
+        EXPECT_EQ(ui.commandStateUpdates, c.result == 1 ? 1 : 0);
+    }
+}
+
+}  // namespace
+}  // namespace quarry
