@@ -152,6 +152,9 @@ int DispatchCommand(Session& session, const ParsedCommand& command) {
         case word::kLog: ui.postCommand(command::kSelectDrive); break;
         case word::kAttrib: ui.postCommand(command::kAttributes); break;
         case word::kInfo: ui.postCommand(command::kVolumeInfo); break;
+        // The naming dialog opens as the menu's File Naming does, once the command line has
+        // closed.
+        case word::kOptions: ui.postCommand(command::kFileNaming); break;
         default: break;  // TYPE, CLS, VERIFY, NEXT, LOCK, UNLOCK, MODE and REP do nothing
     }
     return 1;

@@ -209,6 +209,12 @@ void MainWindow::mountSelected() {
     invalidateListRow(255);
 }
 
+std::string MainWindow::macintoshDevice() const {
+    const DeviceState& d = session_.device;
+    if (!drives_ || d.hostAdapterId != 0 || d.targetId >= drives_->images->imageCount()) return {};
+    return drives_->images->imagePath(d.targetId);
+}
+
 QString MainWindow::imageFilter() {
     return tr("Disk images (*.iso *.toast *.cdr *.hfs *.dsk *.img *.image *.dmg);;All files (*)");
 }
@@ -266,7 +272,7 @@ void MainWindow::runDialogCommand(int command) {
         }
         case command::kHelpIndex: openHelpAt(this, "index"); break;
         case command::kDestination: {
-            TargetDialog dialog(this, ui_, session_, command::kDestination);
+            TargetDialog dialog(this, ui_, session_, command::kDestination, macintoshDevice());
             setMenuCheck(command::kUseCurrentDirectory, dialog.exec() == 1);
             session_.settings.useCurrentDirectory = model_.states.checked(command::kUseCurrentDirectory);
             break;

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QString>
+#include <string>
 #include <vector>
 
 #include "app/main_window_model.h"
@@ -64,6 +65,8 @@ public:
     // Puts an image on the image adapter, selects it and mounts it (Open Image..., drops).
     bool openImage(const QString& path);
     static QString imageFilter();
+    // The image file or device the mounted volume is read from, when it is one.
+    std::string macintoshDevice() const;
 
 signals:
     void commandFinished(int command);

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "app/command_ids.h"
 #include "app/messages.h"
 #include "app/session.h"
 #include "gui/help_viewer.h"
@@ -147,7 +148,7 @@ std::optional<std::string> QtUi::askPcFileName(const std::string& name) {
 }
 
 bool QtUi::chooseTargetDirectory() {
-    TargetDialog dialog(window_, *this, *session_, 106);
+    TargetDialog dialog(window_, *this, *session_, command::kCopyToPc, window_ ? window_->macintoshDevice() : std::string());
     return dialog.exec() == 1;
 }
 

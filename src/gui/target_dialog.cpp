@@ -13,9 +13,10 @@
 
 namespace quarry::gui {
 
-TargetDialog::TargetDialog(QWidget* owner, QtUi& ui, Session& session, int openingCommand)
+TargetDialog::TargetDialog(QWidget* owner, QtUi& ui, Session& session, int openingCommand,
+                           const std::string& macintoshDevice)
     : QuarryDialog(owner, "DLG_DEST", tr("Target Directory"), ui),
-      chooser_(std::make_unique<TargetChooser>(session, openingCommand)) {
+      chooser_(std::make_unique<TargetChooser>(session, openingCommand, MountedPcDrives, macintoshDevice)) {
     path_ = numbered(new QLabel(this), kPath);
     directories_ = numbered(new QListWidget(this), kDirectories);
     drives_ = numbered(new QListWidget(this), kDrives);

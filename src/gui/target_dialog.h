@@ -3,6 +3,7 @@
 // go, and makes new directories there (DLG_NOUV).
 
 #include <memory>
+#include <string>
 
 #include "gui/dialog_base.h"
 
@@ -24,8 +25,9 @@ public:
     static constexpr int kDirectories = 1133;
     static constexpr int kDrives = 1134;
 
-    // openingCommand: 106 before a copy, 124 from the Options menu.
-    TargetDialog(QWidget* owner, QtUi& ui, Session& session, int openingCommand);
+    // openingCommand: 106 before a copy, 124 from the Options menu. macintoshDevice: the image
+    // or device the volume is read from, which cannot become the target.
+    TargetDialog(QWidget* owner, QtUi& ui, Session& session, int openingCommand, const std::string& macintoshDevice);
     ~TargetDialog() override;
     TargetChooser& chooser() { return *chooser_; }
 

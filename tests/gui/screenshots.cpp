@@ -9,6 +9,7 @@
 
 #include "app/command_ids.h"
 #include "app/session.h"
+#include "hfs/navigation.h"
 #include "gui/client_area.h"
 #include "gui/drives.h"
 #include "gui/main_window.h"
@@ -42,11 +43,13 @@ int main(int argc, char** argv) {
         QApplication::processEvents();
         window.grab().save(outDir + "/" + name + ".png");
     };
-    // A few entries selected, so that the inverted cells show.
-    window.client()->update();
-    QApplication::processEvents();
     shoot("main-short");
+    // In a folder with one entry selected, so that an inverted cell shows.
     window.runCommand(command::kExtendedListing);
+    enterDirectory(session, "Documents");
+    BuildFileList(session, nullptr);
+    SelectEntry(session, 0);
+    window.updateCommandStates();
     shoot("main-extended");
     window.runCommand(command::kSignatureListing);
     shoot("main-signature");
