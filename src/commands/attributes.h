@@ -40,6 +40,27 @@ inline constexpr int kRsrcExtents = 549;
 
 inline constexpr int kAttributeNameLimit = 31;
 
+// The fixed texts of the two templates.
+namespace attrtext {
+inline constexpr const char* kTitle = "File Attributes";
+inline constexpr const char* kAdvancedTitle = "For spelunking fans...";
+inline constexpr const char* kCreator = "Creator";
+inline constexpr const char* kType = "Filetype";
+inline constexpr const char* kCreated = "Creation Date";
+inline constexpr const char* kModified = "Last Mod. Date";
+inline constexpr const char* kDataLength = "Data fork";
+inline constexpr const char* kRsrcLength = "Resource fork";
+inline constexpr const char* kIdentification = "Identification";
+inline constexpr const char* kAdvanced = "Advanced";
+inline constexpr const char* kWrite = "Write";
+inline constexpr const char* kQuit = "Quit";
+inline constexpr const char* kFileName = "Filename";
+inline constexpr const char* kFileNumber = "File #";
+inline constexpr const char* kDataExtents = "Data extents";
+inline constexpr const char* kRsrcExtents = "Ressource extents";  // spelt so on the sheet
+inline constexpr const char* kOk = "OK";
+}  // namespace attrtext
+
 // One control and the text it shows (UTF-8).
 struct DialogField {
     int control;

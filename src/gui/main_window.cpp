@@ -14,7 +14,9 @@
 #include "app/main_commands.h"
 #include "app/messages.h"
 #include "app/session.h"
+#include "gui/attribute_dialogs.h"
 #include "gui/client_area.h"
+#include "gui/dump_window.h"
 #include "gui/drives.h"
 #include "gui/help_viewer.h"
 #include "gui/option_dialogs.h"
@@ -271,6 +273,12 @@ void MainWindow::runDialogCommand(int command) {
             break;
         }
         case command::kHelpIndex: openHelpAt(this, "index"); break;
+        case command::kDump: openDumpOfSelection(this, ui_, session_); break;
+        case command::kAttributes: {
+            const uint16_t index = NextSelectedEntry(session_.settings.list);
+            if (index != kNoIndex) showAttributesOf(this, ui_, session_, session_.settings.list.entries[index].name());
+            break;
+        }
         case command::kDestination: {
             TargetDialog dialog(this, ui_, session_, command::kDestination, macintoshDevice());
             setMenuCheck(command::kUseCurrentDirectory, dialog.exec() == 1);

@@ -453,11 +453,6 @@ TEST(DumpLineFormat, ScreenTextKeepsEightyColumns) {
     EXPECT_EQ(dumpLineToUtf8(line).substr(58), "       \xC3\xA9\xE2\x82\xAC" "A" "            ");
 }
 
-TEST(DumpLayout, FourGroupsOfEightLines) {
-    const std::pair<int, int> slots[] = {{0, 0}, {7, 7}, {8, 9}, {15, 16}, {16, 18}, {24, 27}, {31, 34}};
-    for (auto [line, slot] : slots) EXPECT_EQ(dumpLineSlot(line), slot) << line;
-}
-
 // A sector source that fails for the sectors in failing and, as a careless driver might,
 // leaves garbage in the caller's buffer when it does.
 std::set<uint32_t> failing;

@@ -12,6 +12,7 @@
 #include "hfs/navigation.h"
 #include "gui/client_area.h"
 #include "gui/drives.h"
+#include "gui/dump_window.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
 
@@ -53,5 +54,13 @@ int main(int argc, char** argv) {
     shoot("main-extended");
     window.runCommand(command::kSignatureListing);
     shoot("main-signature");
+
+    // The dump window on the first letter, shown beside the main window.
+    DumpWindow dump(&window, ui, session);
+    if (dump.open("Letter to Grandma")) {
+        dump.show();
+        QApplication::processEvents();
+        dump.grab().save(outDir + "/dump.png");
+    }
     return 0;
 }

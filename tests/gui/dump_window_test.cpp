@@ -1,0 +1,169 @@
+// The dump window and the attribute dialogs, driven through their widgets.
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+#include "app/command_ids.h"
+#include "app/session.h"
+#include "dump/dump_model.h"
+#include "gui/drives.h"
+#include "gui/dump_window.h"
+#include "gui/main_window.h"
+#include "gui/qt_ui.h"
+#include "support/fixture_path.h"
+#include "support/hfs_oracle.h"
+
+using namespace quarry;
+using namespace quarry::gui;
+
+namespace {
+
+struct Program {
+    QtUi ui;
+    Session session{ui};
+    Drives drives;
+    MainWindow window{session, ui};
+
+    explicit Program(const char* fixture) {
+        window.setDrives(&drives);
+        ui.attach(&session, &window);
+        QString why;
+        drives.addImage(QString::fromStdString(quarry::test::fixturePath(fixture)), why);
+        session.device.bus = &drives.bus;
+        InitAspi(session.device, ui);
+        PrepareCdAccess(session.device);
+        SelectCdromDrive(session.device, drives.table, ui);
+        initVolumeBuffers(session);
+        window.show();
+        window.mountSelected();
+    }
+    void select(const std::string& name) {
+        FileList& l = session.settings.list;
+        for (uint16_t i = 0; i < l.entryCount; ++i)
+            if (l.entries[i].name() == name) SelectEntry(session, i);
+        window.updateCommandStates();
+    }
+};
+
+void onNextModal(std::function<void(QWidget*)> f) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, f] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            f(w);
+        }
+    });
+    timer->start();
+}
+
+QString hexOf(const std::string& bytes, size_t from, size_t n) {
+    QStringList parts;
+    for (size_t i = from; i < from + n && i < bytes.size(); ++i)
+        parts << QString("%1").arg(static_cast<uint8_t>(bytes[i]), 2, 16, QChar('0'));
+    return parts.join(' ');
+}
+
+}  // namespace
+
+class DumpWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void showsTheForkAndScrolls() {
+        Program p("basic.hfs");
+        const std::string data = quarry::test::hcopyData(quarry::test::fixturePath("basic.hfs"), ":Big Forks");
+        QVERIFY(data.size() == 5000);
+        DumpWindow dump(&p.window, p.ui, p.session);
+        QVERIFY(dump.open("Big Forks"));
+        QCOMPARE(dump.windowTitle(), QString("Dumping file \"Big Forks\""));
+        QCOMPARE(dump.size(), QSize(615, 435));
+        QVERIFY(dump.action(100)->isChecked());
+        QVERIFY(dump.action(101)->isEnabled());
+        QVERIFY(dump.action(200)->isChecked());
+        QVERIFY(dump.action(401)->isChecked());
+        // The first line: offset, then the first eight bytes, an extra space, the next eight.
+        const QString line0 = QString::fromStdString(dumpLineToUtf8(dumpLine(dump.model(), 0)));
+        QVERIFY2(line0.startsWith("00000000 " + hexOf(data, 0, 8) + "  " + hexOf(data, 8, 8)), qPrintable(line0));
+        QVERIFY(QString::fromStdString(dumpLineToUtf8(dumpLine(dump.model(), 2))).startsWith("00000032"));
+
+        dump.runCommand(402);
+        QVERIFY(dump.action(402)->isChecked() && !dump.action(401)->isChecked());
+        QVERIFY(QString::fromStdString(dumpLineToUtf8(dumpLine(dump.model(), 2))).startsWith("00000020"));
+
+        QTest::keyClick(&dump, Qt::Key_PageDown);
+        QCOMPARE(dump.model().position, uint32_t{512});
+        const QString moved = QString::fromStdString(dumpLineToUtf8(dumpLine(dump.model(), 0)));
+        QVERIFY2(moved.startsWith("00000200 " + hexOf(data, 512, 8)), qPrintable(moved));
+        QCOMPARE(dump.scrollBar()->value(), static_cast<int>(512 / dump.model().scrollUnit));
+        QTest::keyClick(&dump, Qt::Key_Home);
+        QCOMPARE(dump.model().position, uint32_t{0});
+
+        // The resource fork, then back.
+        dump.runCommand(101);
+        QVERIFY(dump.action(101)->isChecked() && !dump.action(100)->isChecked());
+        QCOMPARE(dump.model().position, uint32_t{0});
+        dump.runCommand(100);
+        QVERIFY(dump.action(100)->isChecked());
+
+        // The lines stand in four groups of eight: line 8 is drawn one slot lower.
+        QCOMPARE(dumpLineSlot(8), 9);
+        QImage image = dump.view()->grab().toImage();
+        QCOMPARE(image.width(), dump.view()->width());
+    }
+
+    void menuCommandOpensTheDumpAndRebuildsTheList() {
+        Program p("basic.hfs");
+        p.select("Puzzle");
+        onNextModal([](QWidget* d) {
+            QCOMPARE(d->objectName(), QString("filedump"));
+            auto* dump = static_cast<DumpWindow*>(d);
+            dump->runCommand(103);
+        });
+        QTest::mouseClick(p.window.functionButton(command::kDump), Qt::LeftButton);
+        QCOMPARE(CountSelectedEntries(p.session.settings.list), uint16_t{0});
+        QVERIFY(!p.window.functionButton(command::kDump)->isEnabled() || CountSelectedEntries(p.session.settings.list) == 0);
+    }
+
+    void attributesShowTheRecordAndWriteNothing() {
+        Program p("basic.hfs");
+        p.select("Puzzle");
+        QString type, creator, data, rsrc, fileNumber;
+        bool writeEnabled = true;
+        onNextModal([&](QWidget* d) {
+            QCOMPARE(d->objectName(), QString("DLG_ATTR"));
+            type = d->findChild<QLineEdit*>("539")->text();
+            creator = d->findChild<QLineEdit*>("538")->text();
+            data = d->findChild<QLabel*>("536")->text();
+            rsrc = d->findChild<QLabel*>("537")->text();
+            writeEnabled = d->findChild<QPushButton*>("540")->isEnabled();
+            onNextModal([&](QWidget* advanced) {
+                QCOMPARE(advanced->objectName(), QString("DLG_ATT2"));
+                fileNumber = advanced->findChild<QLabel*>("547")->text();
+                advanced->findChild<QPushButton*>("101")->click();
+            });
+            d->findChild<QPushButton*>("130")->click();
+            d->findChild<QPushButton*>("541")->click();
+        });
+        QTest::keyClick(&p.window, Qt::Key_A, Qt::AltModifier);
+        QCOMPARE(type, QString("APPL"));
+        QCOMPARE(creator, QString("MACS"));
+        QCOMPARE(data, QString("1200"));
+        QCOMPARE(rsrc, QString("1080"));
+        QVERIFY(!writeEnabled);
+        const auto oracle = quarry::test::hlsList(quarry::test::fixturePath("basic.hfs"), ":Puzzle");
+        QCOMPARE(oracle.size(), size_t{1});
+        QCOMPARE(fileNumber, QString::number(oracle[0].catalogId));
+    }
+};
+
+QTEST_MAIN(DumpWindowTest)
+#include "dump_window_test.moc"
