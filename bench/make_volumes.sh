@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the benchmark volumes in OUTDIR (default /tmp/quarry-bench) with genisoimage:
 #   many.iso  20,000 small files in 100 folders of 200, an HFS hybrid with a partition map
-#   large.iso one 200 MB file of random bytes
+#   large.iso one 200 MB file of random bytes, and a small file after it
 #   thousand.iso one folder of 1,000 small files
 set -euo pipefail
 out=${1:-/tmp/quarry-bench}
@@ -20,6 +20,7 @@ fi
 if [ ! -s "$out/large.iso" ]; then
   mkdir -p "$work/large"
   head -c 209715200 /dev/urandom > "$work/large/large.bin"
+  printf 'after the large file\n' > "$work/large/zz.txt"
   genisoimage -quiet -hfs -part -V LARGE -hfs-volid "Large File" -o "$out/large.iso" "$work/large"
 fi
 if [ ! -s "$out/thousand.iso" ]; then

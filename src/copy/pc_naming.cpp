@@ -41,7 +41,7 @@ std::string safeComponent(std::string name) {
         if (c == '/' || c == '\0') c = '_';
     if (name.find_first_not_of('.') == std::string::npos) {
         for (char& c : name) c = '_';
-        if (name.empty()) name = "_";
+        if (name.empty()) name.assign(1, '_');
     }
     return name;
 }
@@ -143,7 +143,7 @@ std::string PcFileNameFor(Session& session, std::string_view rawName, std::strin
         }
         SetExtension(pc, ext ? *ext : ExtensionForType(session.copy.types, typeCreator));
     }
-    if (pc.empty()) pc = "_";
+    if (pc.empty()) pc.assign(1, '_');
     return pc;
 }
 

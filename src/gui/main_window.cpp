@@ -179,7 +179,10 @@ void MainWindow::setStatus(const QString& left, const QString& right) {
 
 void MainWindow::setProgress(uint32_t remaining, uint32_t total) {
     if (total == 0) return;
-    progressPercent_ = static_cast<int>((uint64_t{total} - remaining) * 100 / total);
+    const int percent = static_cast<int>((uint64_t{total} - remaining) * 100 / total);
+    // The bar changes a hundred times at most; the requests of a long run are many more.
+    if (percent == progressPercent_) return;
+    progressPercent_ = percent;
     const MainWindowLayout layout = MainWindowLayoutOf(model_.geometry);
     client_->repaint(layout.statusBar.left, layout.statusBar.top, layout.statusBar.width(), layout.statusBar.height());
 }

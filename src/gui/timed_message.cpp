@@ -44,7 +44,12 @@ TimedMessage::TimedMessage(QWidget* owner, const QString& text, const QString& t
 
 void TimedMessage::onTimeout() {
     timedOut_ = true;
-    if (log_ && log_->isOpen()) log_->write("#" + text_.toStdString() + "\n");
+    if (log_ && log_->isOpen()) {
+        std::string line(1, '#');
+        line += text_.toStdString();
+        line += '\n';
+        log_->write(line);
+    }
     done(-1);
 }
 

@@ -31,12 +31,18 @@ QCursor WaitCursor::frameCursor(int frame) {
 }
 
 void WaitCursor::step() {
+    // The frames are drawn once; a long copy steps thousands of times.
+    static const std::array<QCursor, kFrames + 1> frames = [] {
+        std::array<QCursor, kFrames + 1> all;
+        for (int f = 1; f <= kFrames; ++f) all[static_cast<size_t>(f)] = frameCursor(f);
+        return all;
+    }();
     frame_ = frame_ % kFrames + 1;
     if (!shown_) {
-        QApplication::setOverrideCursor(frameCursor(frame_));
+        QApplication::setOverrideCursor(frames[static_cast<size_t>(frame_)]);
         shown_ = true;
     } else {
-        QApplication::changeOverrideCursor(frameCursor(frame_));
+        QApplication::changeOverrideCursor(frames[static_cast<size_t>(frame_)]);
     }
     // Pending paint and timer events are served; input waits for the operation to poll it.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
