@@ -21,6 +21,7 @@
 #include "gui/drives.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
+#include "gui/startup.h"
 
 using namespace quarry;
 using namespace quarry::gui;
@@ -51,11 +52,7 @@ int main(int argc, char** argv) {
     ui.attach(&session, &window);
     QString why;
     if (drives.addImage(argv[1], why) < 0) return 1;
-    session.device.bus = &drives.bus;
-    InitAspi(session.device, ui);
-    PrepareCdAccess(session.device);
-    SelectCdromDrive(session.device, drives.table, ui);
-    initVolumeBuffers(session);
+    StartDevices(session, ui, drives);
     window.show();
     window.mountSelected();
 

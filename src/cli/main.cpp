@@ -307,14 +307,14 @@ int main(int argc, char** argv) {
         } else if (arg == "--port") {
             const char* v = value("--port");
             if (!v) return kExitUsage;
-            std::string spec = v;
-            const size_t eq = spec.find('=');
-            options.port = quarry::PortIndexOf(spec.substr(0, eq).c_str());
+            std::string portArg = v;
+            const size_t eq = portArg.find('=');
+            options.port = quarry::PortIndexOf(portArg.substr(0, eq).c_str());
             if (options.port < 0) {
                 std::fprintf(stderr, "quarry-cli: --port takes LPT1-LPT3 or COM1-COM4\n");
                 return kExitUsage;
             }
-            if (eq != std::string::npos) options.portDevice = spec.substr(eq + 1);
+            if (eq != std::string::npos) options.portDevice = portArg.substr(eq + 1);
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return kExitOk;

@@ -13,10 +13,10 @@
 
 #include "app/messages.h"
 #include "app/session.h"
-#include "copy/pc_naming.h"
 #include "gui/drives.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
+#include "gui/startup.h"
 
 using namespace quarry;
 using namespace quarry::gui;
@@ -40,26 +40,19 @@ int main(int argc, char** argv) {
         if (drives.addImage(path, why) < 0) QMessageBox::warning(nullptr, kProgramTitle, why);
     }
 
-    DeviceState& device = session.device;
-    device.bus = &drives.bus;
-    device.targetId = kNoSelection;
-    if (InitAspi(device, ui) < 0) return 1;
-    PrepareCdAccess(device);
-    if (SelectCdromDrive(device, drives.table, ui) == 0) {
+    if (!StartDevices(session, ui, drives)) {
+        if (ui.fatalReported()) return 1;
         // Started from a desktop menu there is nothing on the command line: offer an image.
         const bool nothingFound = drives.images->imageCount() == 0 && drives.bus.adapters.size() == 1;
         QString chosen;
         if (nothingFound) chosen = QFileDialog::getOpenFileName(nullptr, QObject::tr("Open Image"), QString(), MainWindow::imageFilter());
         QString why;
-        if (chosen.isEmpty() || drives.addImage(chosen, why) < 0 || SelectCdromDrive(device, drives.table, ui) == 0) {
+        if (chosen.isEmpty() || drives.addImage(chosen, why) < 0 ||
+            SelectCdromDrive(session.device, drives.table, ui) == 0) {
             ui.fatalError(messageText(Msg::NoCdromDrive));
             return 1;
         }
     }
-    device.deviceBlockSize = 512;
-    initVolumeBuffers(session);
-    session.copy.longNamesAvailable = LongNamesAvailable(".");
-    session.settings.setNamingMode(session.copy.longNamesAvailable ? NamingMode::Long : NamingMode::Short);
 
     window.show();
     window.mountSelected();

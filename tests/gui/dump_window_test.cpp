@@ -18,6 +18,7 @@
 #include "gui/dump_window.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
+#include "program.h"
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
 
@@ -26,45 +27,8 @@ using namespace quarry::gui;
 
 namespace {
 
-struct Program {
-    QtUi ui;
-    Session session{ui};
-    Drives drives;
-    MainWindow window{session, ui};
-
-    explicit Program(const char* fixture) {
-        window.setDrives(&drives);
-        ui.attach(&session, &window);
-        QString why;
-        drives.addImage(QString::fromStdString(quarry::test::fixturePath(fixture)), why);
-        session.device.bus = &drives.bus;
-        InitAspi(session.device, ui);
-        PrepareCdAccess(session.device);
-        SelectCdromDrive(session.device, drives.table, ui);
-        initVolumeBuffers(session);
-        window.show();
-        window.mountSelected();
-    }
-    void select(const std::string& name) {
-        FileList& l = session.settings.list;
-        for (uint16_t i = 0; i < l.entryCount; ++i)
-            if (l.entries[i].name() == name) SelectEntry(session, i);
-        window.updateCommandStates();
-    }
-};
-
-void onNextModal(std::function<void(QWidget*)> f) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, f] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            f(w);
-        }
-    });
-    timer->start();
-}
+using quarry::gui::test::onNextModal;
+using quarry::gui::test::Program;
 
 QString hexOf(const std::string& bytes, size_t from, size_t n) {
     QStringList parts;

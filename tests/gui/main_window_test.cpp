@@ -27,6 +27,7 @@
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
 #include "gui/timed_message.h"
+#include "program.h"
 #include "support/fixture_path.h"
 #include "support/temp_dir.h"
 
@@ -35,57 +36,8 @@ using namespace quarry::gui;
 
 namespace {
 
-// One program: its session, drives and main window, on a fixture volume.
-struct Program {
-    QtUi ui;
-    Session session{ui};
-    Drives drives;
-    MainWindow window{session, ui};
-
-    explicit Program(const char* fixture) {
-        window.setDrives(&drives);
-        ui.attach(&session, &window);
-        QString why;
-        drives.addImage(QString::fromStdString(quarry::test::fixturePath(fixture)), why);
-        session.device.bus = &drives.bus;
-        InitAspi(session.device, ui);
-        PrepareCdAccess(session.device);
-        SelectCdromDrive(session.device, drives.table, ui);
-        initVolumeBuffers(session);
-        window.show();
-        window.mountSelected();
-        QApplication::processEvents();
-    }
-
-    // The centre of the cell of entry index (which must be on the screen).
-    QPoint cellCentre(uint16_t index) {
-        const MainWindowPaint plan = PlanMainWindowPaint(session, window.model());
-        for (const ListCell& c : plan.cells)
-            if (c.index == index) return QPoint((c.cell.left + c.cell.right) / 2, (c.cell.top + c.cell.bottom) / 2);
-        return QPoint(-1, -1);
-    }
-    uint16_t indexOf(const std::string& name) {
-        const FileList& l = session.settings.list;
-        for (uint16_t i = 0; i < l.entryCount; ++i)
-            if (l.entries[i].name() == name) return i;
-        return kNoIndex;
-    }
-    QImage clientImage() { return window.client()->grab().toImage(); }
-};
-
-// Runs f on the next modal dialog once it is shown, while the code under test waits in exec().
-void onNextModal(std::function<void(QWidget*)> f) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, f] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            f(w);
-        }
-    });
-    timer->start();
-}
+using quarry::gui::test::onNextModal;
+using quarry::gui::test::Program;
 
 void clickControl(QWidget* dialog, int id) {
     auto* b = dialog->findChild<QAbstractButton*>(QString::number(id));
@@ -120,12 +72,12 @@ private slots:
         Program p("basic.hfs");
         const uint16_t puzzle = p.indexOf("Puzzle");
         const QPoint at = p.cellCentre(puzzle);
-        const QColor before = p.clientImage().pixelColor(at.x(), at.y() - 5);
+        const QColor before = p.window.client()->grab().toImage().pixelColor(at.x(), at.y() - 5);
         QTest::mouseClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, at);
         QVERIFY(p.session.settings.list.entries[puzzle].selected());
         QVERIFY(p.window.functionButton(command::kAttributes)->isEnabled());
         QVERIFY(p.window.action(command::kCopyToPc)->isEnabled());
-        const QColor after = p.clientImage().pixelColor(at.x(), at.y() - 5);
+        const QColor after = p.window.client()->grab().toImage().pixelColor(at.x(), at.y() - 5);
         // The panel's light grey becomes its inverse.
         QCOMPARE(after.red(), 255 - before.red());
         QTest::mouseClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, at);
@@ -159,10 +111,10 @@ private slots:
     void pagingThroughABigFolder() {
         Program p("many.hfs");
         QTest::mouseDClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(p.indexOf("Big Folder")));
-        p.clientImage();  // a paint decides what the screen holds
+        p.window.client()->grab().toImage();  // a paint decides what the screen holds
         QVERIFY(p.window.action(command::kNextScreen)->isEnabled());
         QTest::keyClick(&p.window, Qt::Key_PageDown);
-        p.clientImage();
+        p.window.client()->grab().toImage();
         QCOMPARE(p.session.settings.list.firstShown, uint16_t{36});
         QVERIFY(p.window.action(command::kPrecedingScreen)->isEnabled());
         QVERIFY(p.window.action(command::kFirstScreen)->isEnabled());
@@ -172,7 +124,7 @@ private slots:
         QVERIFY(p.session.settings.list.entries[40].selected());
         QVERIFY(!p.session.settings.list.entries[4].selected());
         QTest::keyClick(&p.window, Qt::Key_PageUp);
-        p.clientImage();
+        p.window.client()->grab().toImage();
         QCOMPARE(p.session.settings.list.firstShown, uint16_t{0});
         QVERIFY(!p.window.action(command::kPrecedingScreen)->isEnabled());
         QVERIFY(!p.window.action(command::kFirstScreen)->isEnabled());
@@ -333,7 +285,7 @@ private slots:
     void progressBarAtHalfway() {
         Program p("basic.hfs");
         p.window.setProgress(5, 10);
-        const QImage image = p.clientImage();
+        const QImage image = p.window.client()->grab().toImage();
         const MainWindowLayout layout = MainWindowLayoutOf(p.window.model().geometry);
         const Rect bar = layout.progressBar;
         const int y = bar.top + 3;
