@@ -187,7 +187,7 @@ int copyCatalogTree(Session& session) {
     closeTree(volume.extents);
     session.ui.setStatusText(messageText(Msg::CopyingCatalog), nullptr);
     if (loadBE16(volume.mdbCopy.data() + mdb::kCatalogExtents + 2) == 0) {
-        session.ui.fatalError(messageText(Msg::CatalogEmpty));
+        session.fatal(messageText(Msg::CatalogEmpty));
         volume.mountFault = messageText(Msg::CatalogEmpty);
         return 0;
     }
