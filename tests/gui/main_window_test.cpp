@@ -23,6 +23,7 @@
 #include "app/command_ids.h"
 #include "app/session.h"
 #include "gui/client_area.h"
+#include "gui/help_viewer.h"
 #include "gui/drives.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
@@ -294,6 +295,66 @@ private slots:
         QVERIFY(image.pixelColor(bar.left + 5, y).red() < 100);
         QVERIFY(image.pixelColor(bar.left + 1 + 150, y).red() > 150);
         QCOMPARE(p.window.progressPercent(), 50);
+    }
+
+    void clicksHitTheirEntryInEveryListingMode() {
+        Program p("many.hfs");
+        QTest::mouseDClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(p.indexOf("Big Folder")));
+        for (int mode : {command::kShortListing, command::kExtendedListing, command::kSignatureListing}) {
+            p.window.runCommand(mode);
+            QVERIFY(p.window.action(mode)->isChecked());
+            for (uint16_t index : {uint16_t{0}, uint16_t{1}, uint16_t{17}}) {
+                const QPoint at = p.cellCentre(index);
+                QVERIFY(at.x() >= 0);
+                QTest::mouseClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, at);
+                QVERIFY2(p.session.settings.list.entries[index].selected(), qPrintable(QString("mode %1 entry %2").arg(mode).arg(index)));
+                QCOMPARE(CountSelectedEntries(p.session.settings.list), uint16_t{1});
+                QTest::mouseClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, at);
+            }
+        }
+        // Below the last row nothing is hit.
+        QTest::mouseClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, QPoint(20, p.window.client()->height() - 25));
+        QCOMPARE(CountSelectedEntries(p.session.settings.list), uint16_t{0});
+    }
+
+    void driveDialogChoosesAmongSeveralDrives() {
+        Program p("basic.hfs");
+        QString why;
+        QVERIFY(p.drives.addImage(QString::fromStdString(quarry::test::fixturePath("hybrid.iso")), why) == 1);
+        QStringList entries;
+        onNextModal([&](QWidget* d) {
+            QCOMPARE(d->objectName(), QString("DLG_CD"));
+            auto* list = d->findChild<QComboBox*>("999");
+            for (int i = 0; i < list->count(); ++i) entries << list->itemText(i);
+            list->setCurrentIndex(1);
+            clickControl(d, 101);
+        });
+        QTest::keyClick(&p.window, Qt::Key_D, Qt::AltModifier);
+        QCOMPARE(entries.size(), 2);
+        QVERIFY2(entries[0].startsWith("[0|0] QUARRY - basic.hfs"), qPrintable(entries[0]));
+        QVERIFY2(entries[1].startsWith("[0|1] QUARRY - hybrid.iso"), qPrintable(entries[1]));
+        QCOMPARE(int{p.session.device.targetId}, 1);
+        QVERIFY(p.window.windowTitle() != QString("Quarry : Test Vol"));
+        QVERIFY(p.indexOf("Docs") != kNoIndex);
+        QVERIFY(p.indexOf("aardvark") == kNoIndex);
+    }
+
+    void helpOpensAtTheIndexAndAtEachDialogsKey() {
+        Program p("basic.hfs");
+        QTest::keyClick(&p.window, Qt::Key_F1);
+        QCOMPARE(shownHelpKey(), QString("index"));
+        onNextModal([](QWidget* d) {
+            clickControl(d, 149);
+            clickControl(d, 101);
+        });
+        p.window.runCommand(command::kFileNaming);
+        QCOMPARE(shownHelpKey(), QString("dlg_OPT"));
+        onNextModal([](QWidget* d) {
+            clickControl(d, 149);
+            clickControl(d, 101);
+        });
+        p.window.runCommand(command::kVolumeInfo);
+        QCOMPARE(shownHelpKey(), QString("dlg_INFO"));
     }
 
     void targetChooserMovesAndConfirms() {
