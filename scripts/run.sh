@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds Quarry and opens the bundled sample volume in the desktop
 # program. Without a display (a server, a container) the program is shown on Xvfb instead: the
-# screenshots it takes there land in docs/screenshots/, and quarry-cli lists the volume.
+# screenshots it takes there land in build/screenshots/, and quarry-cli lists the volume.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +13,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   exec build/src/quarry samples/sample.hfs
 fi
 echo "== no display: the desktop program runs on Xvfb and takes its screenshots"
-xvfb-run -a -s "-screen 0 1024x768x24" build/tests/quarry_screenshots samples/sample.hfs docs/screenshots
-ls docs/screenshots
+xvfb-run -a -s "-screen 0 1024x768x24" build/tests/quarry_screenshots samples/sample.hfs build/screenshots
+ls build/screenshots
 echo "== quarry-cli samples/sample.hfs INFO DIR \"CD Documents\" DIR"
 build/src/quarry-cli samples/sample.hfs INFO DIR "CD Documents" DIR
