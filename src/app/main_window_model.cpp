@@ -267,7 +267,7 @@ void DoubleClickList(Session& session, MainWindowModel& window, int x, int y) {
     if (!e.isFolder()) return;
     const std::string name = e.name();
     DeselectAll(session);
-    enterDirectory(session, name);
+    enterDirectory(session, name, NameMatch::Exact);
     ShowCurrentFolder(session, window.states);
 }
 

@@ -25,6 +25,7 @@ constexpr std::array<const char*, static_cast<size_t>(Msg::Count)> kMessageTable
     "Write functions are not yet validated for media with 1024 bytes/sector.",
     "Select a menu or press F1 for help...",
     "This volume is damaged:",
+    "No such folder:",
 };
 
 }  // namespace

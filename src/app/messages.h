@@ -24,6 +24,7 @@ enum class Msg {
     WriteBlocked1024,
     IdleHelp,
     VolumeDamaged,
+    NoSuchFolder,
     Count
 };
 

@@ -29,7 +29,8 @@ public:
     // Ctrl-C plays the part of Esc.
     bool escapeAbortRequested() override;
     void paintProgressBar(uint32_t remaining, uint32_t total) override;
-    void beep() override {}
+    // A terminal bell would say nothing; the beep is remembered for the caller to explain.
+    void beep() override { beeped_ = true; }
     void invalidateListRow(int) override {}
     void updateCommandStates() override {}
     void setMenuCheck(int, bool) override {}
@@ -47,6 +48,12 @@ public:
     bool fatal() const { return fatal_; }
     // True once a failure has been shown since the last call.
     bool takeReported();
+    // True once the core has beeped since the last call.
+    bool takeBeep() {
+        const bool was = beeped_;
+        beeped_ = false;
+        return was;
+    }
     void endProgress();
 
 private:
@@ -56,6 +63,7 @@ private:
     LogFile* log_ = nullptr;
     bool fatal_ = false;
     bool reported_ = false;
+    bool beeped_ = false;
     bool progressShown_ = false;
     std::deque<int> posted_;
 };

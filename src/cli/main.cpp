@@ -178,12 +178,15 @@ private:
     // False when the run has to stop; exitStatus_ then says how.
     bool runLine(const std::string& utf8Line) {
         session_.copy.lastResult = 0;
+        ui_.takeBeep();
         const int code = ExecuteCommandText(session_, utf8ToAnsi(utf8Line));
         // A listing cut short by a damaged catalog is not printed as if it were whole.
         if (!checkVolume()) return false;
+        const std::string argument = utf8Line.substr(std::min(utf8Line.size(), utf8Line.find_first_of(" \t") + 1));
         if (code == word::kDir) printList();
         if (code == word::kCopy && session_.copy.lastResult == copyresult::kNothing)
-            ui_.report("No file or folder matches \"" + utf8Line.substr(utf8Line.find_first_of(" \t") + 1) + "\".");
+            ui_.report("No file or folder matches \"" + argument + "\".");
+        if (code == word::kCd && ui_.takeBeep()) ui_.report(std::string(messageText(Msg::NoSuchFolder)) + " " + argument);
         int command = 0;
         while (ui_.takePosted(command)) {
             if (!runPosted(command)) return false;

@@ -107,7 +107,8 @@ std::optional<int> AdvancedAttributesDialogPress(UiPort& ui, int control) {
 
 int ShowFileAttributes(Session& session, std::string_view name, const std::function<void(const CatalogEntry&)>& show) {
     VolumeState& volume = session.volume;
-    if (!findCatalogRecord(volume, name, want::kFile, session.dir.currentDirID)) return 0;
+    // The name comes from the list: a "*" in it is part of the name.
+    if (!findCatalogRecord(volume, name, want::kFile, session.dir.currentDirID, NameMatch::Exact)) return 0;
     const uint8_t* key = currentRecordKey(volume.catalog);
     if (!key) return 0;
     show(CatalogEntry::fromKey(key));

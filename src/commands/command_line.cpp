@@ -132,7 +132,8 @@ int DispatchCommand(Session& session, const ParsedCommand& command) {
                 ui.postCommand(command::kOpenFolder);
                 break;
             }
-            enterDirectory(session, MacNameFromInput(*first));
+            // A name that is not there leaves the folder as it was; the beep says so.
+            if (!enterDirectory(session, MacNameFromInput(*first))) ui.beep();
             BuildFileList(session, nullptr);
             break;
         case word::kCdParent:

@@ -45,13 +45,14 @@ std::string leadingBlanksRemoved(const std::string& s) {
 
 // The folder's entries, copied out in catalog order. Collecting them first lets the copy of a
 // subfolder move the catalog cursor freely.
-std::vector<CatalogEntry> folderEntries(Session& session, uint32_t dirID, const std::string* pattern) {
+std::vector<CatalogEntry> folderEntries(Session& session, uint32_t dirID, const std::string* pattern,
+                                        NameMatch match = NameMatch::Pattern) {
     std::vector<CatalogEntry> out;
-    const bool single = pattern && pattern->find('*') == std::string::npos;
+    const bool single = pattern && (match == NameMatch::Exact || pattern->find('*') == std::string::npos);
     walkFolder(session.volume, dirID, [&](const uint8_t* key) {
         if (pattern) {
             std::string p = *pattern;
-            if (compareRecordName(p, key) != 0) return true;
+            if (compareRecordName(p, key, match) != 0) return true;
         }
         out.push_back(CatalogEntry::fromKey(key));
         return !single;
@@ -257,8 +258,8 @@ uint16_t CopyMacFolder(Session& session, const CatalogEntry& folder) {
     return result;
 }
 
-uint16_t CopyMacEntries(Session& session, const std::string& pattern) {
-    const std::vector<CatalogEntry> entries = folderEntries(session, session.dir.currentDirID, &pattern);
+uint16_t CopyMacEntries(Session& session, const std::string& pattern, NameMatch match) {
+    const std::vector<CatalogEntry> entries = folderEntries(session, session.dir.currentDirID, &pattern, match);
     if (entries.empty()) return copyresult::kNothing;
     uint16_t result = copyresult::kDone;
     for (const CatalogEntry& e : entries) {

@@ -10,6 +10,7 @@
 
 #include "common/result.h"
 #include "hfs/catalog_layout.h"
+#include "hfs/name_order.h"
 
 namespace quarry {
 
@@ -35,8 +36,8 @@ struct CatalogEntry {
 };
 
 // Copies the entries of the current folder whose names match pattern (Macintosh characters;
-// without "*" it names one entry).
-uint16_t CopyMacEntries(Session& session, const std::string& pattern);
+// without "*" it names one entry). An exact name (a list entry's) names one entry, "*" and all.
+uint16_t CopyMacEntries(Session& session, const std::string& pattern, NameMatch match = NameMatch::Pattern);
 uint16_t CopyMacFolder(Session& session, const CatalogEntry& folder);
 uint16_t CopyMacFile(Session& session, const CatalogEntry& file);
 // The 128-byte header, the data fork padded to 128 bytes, the resource fork.

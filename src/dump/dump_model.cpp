@@ -72,7 +72,9 @@ ExtentRecord DumpModel::currentExtents() const {
 DumpOpen openDump(Session& session, DumpModel& model, std::string_view name) {
     model = DumpModel{};
     VolumeState& volume = session.volume;
-    if (!findCatalogRecord(volume, name, want::kFile, session.dir.currentDirID)) return DumpOpen::NotFound;
+    // The name comes from the list: a "*" in it is part of the name.
+    if (!findCatalogRecord(volume, name, want::kFile, session.dir.currentDirID, NameMatch::Exact))
+        return DumpOpen::NotFound;
     const uint8_t* key = currentRecordKey(volume.catalog);
     if (!key) return DumpOpen::NotFound;
     model.file = CatalogEntry::fromKey(key);

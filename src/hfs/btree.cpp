@@ -124,12 +124,14 @@ const uint8_t* currentRecordKey(BTreeFile& tree) {
     return nd + nodeRecordOffset(nd, tree.recordIndex);
 }
 
-const uint8_t* descendIndex(VolumeState& volume, std::string_view name, uint32_t parentID) {
+const uint8_t* descendIndex(VolumeState& volume, std::string_view name, uint32_t parentID, NameMatch match) {
     BTreeFile& tree = volume.catalog;
     ChainGuard guard(tree.nodeCount());
     guard.visit(tree.nodeNumber);
     std::string searched(name);
-    const bool patternFirst = !searched.empty() && searched[0] == '*';
+    // A pattern may match several records; the first of them can lie in the child before the
+    // first index key that matches, so a matching key sends the descent one child to the left.
+    const bool pattern = match == NameMatch::Pattern && searched.find('*') != std::string::npos;
     while (true) {
         const uint8_t* nd = tree.node.data();
         if (nodeType(nd) == node::kTypeLeaf) return nd;
@@ -152,13 +154,9 @@ const uint8_t* descendIndex(VolumeState& volume, std::string_view name, uint32_t
                 child = childOf(previous);
                 break;
             }
-            if (patternFirst && !keyNameEmpty(key)) {
-                child = childOf(previous);
-                break;
-            }
-            const int cmp = compareRecordName(searched, key);
+            const int cmp = compareRecordName(searched, key, match);
             if (cmp > 0) continue;
-            child = cmp == 0 ? childOf(i) : childOf(previous);
+            child = cmp == 0 && !pattern ? childOf(i) : childOf(previous);
             break;
         }
         if (!guard.visit(child))
@@ -167,16 +165,17 @@ const uint8_t* descendIndex(VolumeState& volume, std::string_view name, uint32_t
     }
 }
 
-const uint8_t* findCatalogRecord(VolumeState& volume, std::string_view name, int wanted, uint32_t parentID) {
+const uint8_t* findCatalogRecord(VolumeState& volume, std::string_view name, int wanted, uint32_t parentID,
+                                 NameMatch match) {
     BTreeFile& tree = volume.catalog;
     std::string searched(name);
-    const bool hasStar = searched.find('*') != std::string::npos;
+    const bool hasStar = match == NameMatch::Pattern && searched.find('*') != std::string::npos;
     const uint32_t root = loadBE32(tree.header.data() + header::kRoot);
     if (root == 0) return nullptr;  // an empty tree
     const uint8_t* nd = readNode(root, tree);
     if (!nd) return nullptr;
     if (nodeType(nd) != node::kTypeLeaf) {
-        nd = descendIndex(volume, searched, parentID);
+        nd = descendIndex(volume, searched, parentID, match);
         if (!nd) return nullptr;
     }
     ChainGuard guard(tree.nodeCount());
@@ -190,7 +189,7 @@ const uint8_t* findCatalogRecord(VolumeState& volume, std::string_view name, int
             if (parent < parentID) continue;
             const bool named = !keyNameEmpty(key);
             if (!hasStar && named &&
-                nameWeight(static_cast<uint8_t>(searched.empty() ? 0 : searched[0])) < nameWeight(key[catkey::kName]))
+                catalogRank(static_cast<uint8_t>(searched.empty() ? 0 : searched[0])) < catalogRank(key[catkey::kName]))
                 return nullptr;
             tree.recordIndex = i;
             const uint8_t type = recordType(key);
@@ -198,7 +197,7 @@ const uint8_t* findCatalogRecord(VolumeState& volume, std::string_view name, int
                 if (wanted == want::kThread) return nd;
                 continue;
             }
-            if (!named || compareRecordName(searched, key) != 0) continue;
+            if (!named || compareRecordName(searched, key, match) != 0) continue;
             const bool isEntry = type == catrec::kFolder || type == catrec::kFile;
             if ((wanted == want::kAny && isEntry) ||
                 ((wanted == want::kFolder || wanted == want::kFile) && wanted == type))
@@ -227,7 +226,7 @@ const uint8_t* findInsertPosition(VolumeState& volume, std::string_view name, ui
     const uint8_t* nd = readNode(root, tree);
     if (!nd) return nullptr;
     if (nodeType(nd) != node::kTypeLeaf) {
-        nd = descendIndex(volume, searched, parentID);
+        nd = descendIndex(volume, searched, parentID, NameMatch::Exact);
         if (!nd) return nullptr;
     }
     bool reached = false;
@@ -236,7 +235,7 @@ const uint8_t* findInsertPosition(VolumeState& volume, std::string_view name, ui
         tree.recordIndex = i;
         const uint8_t* key = nd + nodeRecordOffset(nd, i);
         if (catalogKeyParent(key) == parentID) {
-            if (compareRecordName(searched, key) < 0) return nd;
+            if (compareRecordName(searched, key, NameMatch::Exact) < 0) return nd;
             reached = true;
         } else if (reached) {
             return nd;

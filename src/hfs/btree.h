@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "hfs/name_order.h"
 #include "hfs/volume.h"
 
 namespace quarry {
@@ -55,11 +56,15 @@ inline const uint8_t* recordData(const uint8_t* key) { return key + recordDataOf
 inline uint8_t recordType(const uint8_t* key) { return *recordData(key); }
 
 // Finds a catalog record by name and kind under parentID; leaves it as the catalog's current
-// record and returns the current node, or nullptr. A name of "*" matches the first record.
-const uint8_t* findCatalogRecord(VolumeState& volume, std::string_view name, int wanted, uint32_t parentID);
-// The leaf in which (parentID, name) lies or would lie, from the index node in tree.node.
-const uint8_t* descendIndex(VolumeState& volume, std::string_view name, uint32_t parentID);
-// The leaf where (parentID, name) belongs, with recordIndex set to the record it goes before,
+// record and returns the current node, or nullptr. A pattern finds the first record that
+// matches it in catalog order; a name of "*" matches the first record.
+const uint8_t* findCatalogRecord(VolumeState& volume, std::string_view name, int wanted, uint32_t parentID,
+                                 NameMatch match = NameMatch::Pattern);
+// The leaf in which (parentID, name) lies or would lie, from the index node in tree.node; for a
+// pattern, the leaf in which its first match lies or from which the leaf chain reaches it.
+const uint8_t* descendIndex(VolumeState& volume, std::string_view name, uint32_t parentID,
+                            NameMatch match = NameMatch::Pattern);
+// The leaf where (parentID, name) belongs (the name taken as it is, "*" included), with recordIndex set to the record it goes before,
 // or kAppendIndex when it goes after the last record of that leaf.
 const uint8_t* findInsertPosition(VolumeState& volume, std::string_view name, uint32_t parentID);
 

@@ -1,22 +1,34 @@
 #pragma once
-// Macintosh name order: names compare by a weight per character, so letters compare without
-// regard to case, accented letters sort just after their base letter and curly quotes just
-// after the straight ones.
+// The order in which HFS catalogs keep their names. Every search and every insertion compares
+// names here, so that Quarry looks for a record exactly where the Macintosh, hfsutils and
+// genisoimage put it.
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quarry {
 
-uint16_t nameWeight(uint8_t c);
+// How a searched name meets the stored ones. A name typed by the person is a pattern, where "*"
+// ends the compared prefix; a name taken from the catalog itself (a list entry, a thread) is
+// exact, since "*" is an ordinary character in HFS names.
+enum class NameMatch { Pattern, Exact };
 
-// Both zero-terminated.
-int compareNames(const char* a, const char* b);
-// Exactly n characters by weight, terminators included.
-int compareNamesN(const char* a, const char* b, size_t n);
-// Compares a searched name with the name of a catalog key (length at key offset 6, name at 7).
-// Trailing spaces are removed from name in place. A "*" in name ends the compared prefix; a
-// leading "*" matches every name.
-int compareRecordName(std::string& name, const uint8_t* key);
+// The place of Macintosh Roman byte c in the catalog order. Bytes that the catalog takes for the
+// same character (the two cases of a letter, the no-break space and the space) share a place.
+uint8_t catalogRank(uint8_t c);
+
+// Negative when a sorts before b, 0 when the catalog takes them for the same name, positive
+// after: character by character by catalog rank, and a name that is the beginning of the other
+// sorts first.
+int compareNames(std::string_view a, std::string_view b);
+// The same over at most the first n characters of each.
+int compareNamesN(std::string_view a, std::string_view b, size_t n);
+// Compares a searched name with the name of a catalog key (length at key offset 6, name at 7);
+// the sign says where the searched name lies from the key's. Trailing spaces are removed from
+// name in place and ignored in the key. In a pattern, a "*" ends the compared prefix, so the
+// result is 0 for every name that begins with the characters before it; a leading "*" matches
+// every name.
+int compareRecordName(std::string& name, const uint8_t* key, NameMatch match = NameMatch::Pattern);
 
 }  // namespace quarry

@@ -24,9 +24,9 @@ void sizeListFor(FileList& list, uint16_t valence) {
 
 }  // namespace
 
-bool changeDirectory(Session& session, uint32_t parentID, std::string_view name) {
+bool changeDirectory(Session& session, uint32_t parentID, std::string_view name, NameMatch match) {
     VolumeState& volume = session.volume;
-    const uint8_t* nd = findCatalogRecord(volume, name, want::kFolder, parentID);
+    const uint8_t* nd = findCatalogRecord(volume, name, want::kFolder, parentID, match);
     // The displayed name changes only with the folder: a failed lookup leaves both as they were.
     if (!nd) return false;
     const uint8_t* key = currentRecordKey(volume.catalog);
@@ -38,9 +38,9 @@ bool changeDirectory(Session& session, uint32_t parentID, std::string_view name)
     return true;
 }
 
-bool enterDirectory(Session& session, std::string_view name) {
+bool enterDirectory(Session& session, std::string_view name, NameMatch match) {
     VolumeState& volume = session.volume;
-    if (!findCatalogRecord(volume, name, want::kFolder, session.dir.currentDirID)) return false;
+    if (!findCatalogRecord(volume, name, want::kFolder, session.dir.currentDirID, match)) return false;
     const uint8_t* key = currentRecordKey(volume.catalog);
     const uint8_t* data = recordData(key);
     const std::string storedName = keyName(key);
@@ -67,7 +67,7 @@ bool changeToParent(Session& session) {
     const uint32_t grandparent = loadBE32(thread + catrec::kThreadParentId);
     const uint8_t* nameField = thread + catrec::kThreadName;
     const std::string parentName(reinterpret_cast<const char*>(nameField + 1), std::min<size_t>(nameField[0], kMaxNameLength));
-    const bool moved = changeDirectory(session, grandparent, parentName);
+    const bool moved = changeDirectory(session, grandparent, parentName, NameMatch::Exact);
     if (session.log.isOpen()) session.log.write("*cd..\n");
     return moved;
 }
@@ -82,7 +82,8 @@ bool adjustValence(Session& session, int delta) {
     VolumeState& volume = session.volume;
     const uint8_t* nd = session.dir.currentDirID == kRootDirId
                             ? findCatalogRecord(volume, "*", want::kFolder, kRootParentId)
-                            : findCatalogRecord(volume, session.dir.currentName, want::kFolder, session.dir.currentParentID);
+                            : findCatalogRecord(volume, session.dir.currentName, want::kFolder,
+                                                session.dir.currentParentID, NameMatch::Exact);
     if (!nd) return false;
     uint8_t* key = volume.catalog.node.data() + nodeRecordOffset(nd, volume.catalog.recordIndex);
     uint8_t* valenceField = key + recordDataOffset(key) + catrec::kValence;

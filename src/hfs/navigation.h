@@ -6,13 +6,17 @@
 #include <cstdint>
 #include <string_view>
 
+#include "hfs/name_order.h"
+
 namespace quarry {
 
 struct Session;
 
 // Each returns false when the folder was not found; the current folder then stays as it was.
-bool changeDirectory(Session& session, uint32_t parentID, std::string_view name);
-bool enterDirectory(Session& session, std::string_view name);
+// A name typed by the person is a pattern; a name taken from the list or the catalog is exact.
+bool changeDirectory(Session& session, uint32_t parentID, std::string_view name,
+                     NameMatch match = NameMatch::Pattern);
+bool enterDirectory(Session& session, std::string_view name, NameMatch match = NameMatch::Pattern);
 bool changeToParent(Session& session);
 bool changeToRoot(Session& session);
 bool adjustValence(Session& session, int delta);

@@ -70,8 +70,10 @@ TEST(Cli, NamesAreUtf8AndFixedDatesShowAsStored) {
 TEST(Cli, NavigationPatternsAndEmptyLists) {
     const std::string image = test::fixturePath("basic.hfs");
     const auto r = runCli({image, "cd do*", "CD \"Old Drafts\"", "DIR", "CD ..", "DIR D*", "CD \\", "CD \"Empty Folder\"",
-                           "DIR", "CD \\", "DIR zzz*"});
+                           "DIR", "CD \\", "CD Nowhere", "DIR zzz*"});
     ASSERT_TRUE(r.succeeded()) << r.err;
+    // A folder that is not there is named, and the run goes on where it was.
+    EXPECT_EQ(r.err, "Quarry - : No such folder: Nowhere\n");
     const auto out = lines(r.out);
     ASSERT_EQ(out.size(), 6u) << r.out;
     // "cd do*" enters Docs whatever the case; Old Drafts holds three entries.
@@ -83,6 +85,14 @@ TEST(Cli, NavigationPatternsAndEmptyLists) {
     EXPECT_EQ(out[3], "[No file]");
     EXPECT_EQ(out[4], "[No file]");
     EXPECT_EQ(out[5], "[No file]");
+
+    // Names whose first characters the catalog sorts away from their byte values; each folder
+    // is empty, the root is not.
+    const auto names = runCli({test::fixturePath("names-5.hfs"), "CD [older", "DIR", "CD \\", "CD \u00dfolder", "DIR",
+                               "CD \\", "CD Tolder", "DIR", "CD ..", "CD Zolder", "DIR"});
+    ASSERT_TRUE(names.succeeded()) << names.err;
+    EXPECT_EQ(names.err, "");
+    EXPECT_EQ(lines(names.out), std::vector<std::string>(4, "[No file]"));
 }
 
 TEST(Cli, InfoPrintsTheSheetInItsOrder) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "commands/command_line.h"
 #include "hfs/btree.h"
 #include "hfs/navigation.h"
 #include "support/fixture_path.h"
@@ -71,6 +72,13 @@ TEST(Navigation, NamesShownAfterEachMove) {
     EXPECT_FALSE(enterDirectory(m.session, "Puzzle"));
     EXPECT_EQ(m.session.dir.currentName, "Root  ");
     EXPECT_NE(draftsId, kRootDirId);
+    // Typed on the command line, a name that is not there beeps; one that is does not.
+    ExecuteCommandText(m.session, "CD Nowhere");
+    EXPECT_EQ(m.ui.beeps, 1);
+    EXPECT_EQ(m.session.dir.currentName, "Root  ");
+    ExecuteCommandText(m.session, "CD docs");
+    EXPECT_EQ(m.ui.beeps, 1);
+    EXPECT_EQ(m.session.dir.currentName, "Docs");
 }
 
 TEST(Navigation, EachMoveIsLogged) {

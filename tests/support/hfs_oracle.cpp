@@ -232,6 +232,20 @@ std::vector<OracleEntry> hlsList(const std::string& image, const std::string& ma
     return entries;
 }
 
+std::vector<std::optional<uint32_t>> hlsLookup(const std::string& image, const std::vector<std::string>& macPaths) {
+    MountedImage volume(image, kAnyPartition);
+    std::vector<std::optional<uint32_t>> ids;
+    if (!volume.mounted()) return ids;
+    for (const std::string& path : macPaths) {
+        // hls reports a name it cannot find on standard error and still exits with 0.
+        auto out = volume.tool({"hls", "-d", "-i", literalPath(path)});
+        LineReader r{out ? std::string_view(*out) : std::string_view{}};
+        const uint32_t id = r.number();
+        ids.push_back(r.ok ? std::optional<uint32_t>(id) : std::nullopt);
+    }
+    return ids;
+}
+
 namespace {
 
 std::string hcopyOut(const std::string& image, const std::string& macPath, int partition, const char* mode) {

@@ -12,6 +12,7 @@
 // be given as it is.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,11 @@ constexpr int kAnyPartition = -1;
 // after every ASCII name. Use catalogId to pair entries with catalog records.
 std::vector<OracleEntry> hlsList(const std::string& image, const std::string& macPath,
                                  int partition = kAnyPartition);
+
+// What hfsutils finds when it looks each path up by name (hls -d -i): the catalog ID of the
+// entry, or nothing when it finds none. Its lookup walks the B-tree by its own comparison of
+// names, so this shows where hfsutils expects a name to sit in the catalog order.
+std::vector<std::optional<uint32_t>> hlsLookup(const std::string& image, const std::vector<std::string>& macPaths);
 
 // The data fork of the file at macPath, byte for byte (hcopy -r).
 std::string hcopyData(const std::string& image, const std::string& macPath, int partition = kAnyPartition);

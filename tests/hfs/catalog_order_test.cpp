@@ -1,0 +1,282 @@
+// The catalog order: Quarry's comparison of names against the order in which hfsutils and
+// genisoimage write catalogs, and every search built on it (lookup by name, CD, patterns, the
+// place where a new record goes) on catalogs of every depth.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "hfs/btree.h"
+#include "hfs/name_order.h"
+#include "hfs/navigation.h"
+#include "support/fixture_path.h"
+#include "support/hfs_oracle.h"
+#include "support/image_builder.h"
+#include "support/mounted_image.h"
+#include "support/temp_dir.h"
+
+namespace quarry {
+namespace {
+
+using test::CatalogRecord;
+using test::HfsImage;
+
+int sign(int v) { return (v > 0) - (v < 0); }
+
+std::string hex(const std::string& name) {
+    std::ostringstream out;
+    for (unsigned char c : name) out << "\\x" << std::hex << static_cast<int>(c);
+    return out.str();
+}
+
+std::vector<uint8_t> catalogKey(uint32_t parent, const std::string& name) {
+    std::vector<uint8_t> k(7 + name.size());
+    k[0] = static_cast<uint8_t>(6 + name.size());
+    storeBE32(k.data() + 2, parent);
+    k[6] = static_cast<uint8_t>(name.size());
+    std::copy(name.begin(), name.end(), k.begin() + 7);
+    return k;
+}
+
+// order.hfs holds one folder for every byte value but NUL and ':', made in ascending order;
+// order-refused.txt names the bytes hfsutils took for a folder already there.
+TEST(CatalogOrder, EveryPairOfBytesComparesAsHfsutilsSortsThem) {
+    test::Bytes bytes = test::readFile(test::fixturePath("order.hfs"));
+    HfsImage image(bytes);
+    const std::vector<CatalogRecord> folders = image.children(kRootDirId);
+    std::map<uint32_t, std::string> nameOfId;
+    for (const CatalogRecord& f : folders) nameOfId[f.id] = f.name;
+
+    // Catalog order is strictly ascending, so no two stored names compare equal.
+    for (size_t i = 0; i < folders.size(); ++i) {
+        for (size_t j = i + 1; j < folders.size(); ++j) {
+            SCOPED_TRACE(hex(folders[i].name) + " before " + hex(folders[j].name));
+            ASSERT_LT(compareNames(folders[i].name, folders[j].name), 0);
+            ASSERT_GT(compareNames(folders[j].name, folders[i].name), 0);
+        }
+    }
+
+    // A refused byte is the same name as exactly the folder hfsutils took it for.
+    std::ifstream refused(test::fixturePath("order-refused.txt"));
+    std::string hexName;
+    uint32_t id = 0;
+    size_t refusals = 0;
+    while (refused >> hexName >> id) {
+        const std::string name(1, static_cast<char>(std::stoi(hexName, nullptr, 16)));
+        ASSERT_TRUE(nameOfId.count(id)) << hexName;
+        for (const CatalogRecord& f : folders)
+            EXPECT_EQ(compareNames(name, f.name) == 0, f.id == id) << hex(name) << " vs " << hex(f.name);
+        ++refusals;
+    }
+    EXPECT_EQ(folders.size() + refusals, 254u);  // every byte but NUL and ':'
+}
+
+// No tool types NUL or ':' in a name. Each probe volume holds a few files in one leaf, the
+// last named "\xFF"; renamed to NUL or ':' it sits at the end whatever its true place.
+// hfsutils' lookup of another name P in that leaf then succeeds exactly when P sorts before
+// the renamed one: the answer shows where hfsutils sorts the byte no tool can type.
+TEST(CatalogOrder, NulAndColonSortWhereHfsutilsLooksForThem) {
+    struct Probe {
+        const char* image;
+        char renamedTo;
+        std::vector<std::string> names;
+    };
+    const Probe probes[] = {{"probe-colon.hfs", ':', {"9", ";"}}, {"probe-nul.hfs", '\0', {"\x01"}}};
+    test::TempDir dir;
+    for (const Probe& p : probes) {
+        SCOPED_TRACE(p.image);
+        test::Bytes bytes = test::readFile(test::fixturePath(p.image));
+        HfsImage image(bytes);
+        std::vector<CatalogRecord> files = image.children(kRootDirId);
+        ASSERT_EQ(files.size(), p.names.size() + 1);
+        ASSERT_EQ(files.back().name, "\xFF");
+        std::vector<std::string> paths;
+        for (const std::string& n : p.names) paths.push_back(":" + n);
+        // Before the rename every name is found, so a miss below is the order's doing.
+        for (const auto& found : test::hlsLookup(test::fixturePath(p.image), paths)) EXPECT_TRUE(found);
+
+        test::writeU8(bytes, files.back().offset + catkey::kName, static_cast<uint8_t>(p.renamedTo));
+        const std::string renamed = dir.file(p.image);
+        test::writeFile(renamed, bytes);
+        const auto found = test::hlsLookup(renamed, paths);
+        ASSERT_EQ(found.size(), p.names.size());
+        const std::string typed(1, p.renamedTo);
+        for (size_t i = 0; i < p.names.size(); ++i) {
+            SCOPED_TRACE(hex(p.names[i]));
+            EXPECT_EQ(found[i].has_value(), compareNames(p.names[i], typed) < 0);
+            if (found[i]) {
+                EXPECT_EQ(*found[i], files[i].id);
+            }
+        }
+    }
+}
+
+TEST(CatalogOrder, LongerNamesRecordNamesAndPatterns) {
+    struct Case {
+        std::string searched;
+        std::string stored;
+        int expected;  // where the searched name lies from the stored one
+    };
+    const Case cases[] = {
+        {"readme", "README", 0},
+        {"abc", "abcd", -1},  // a name sorts before the longer names it begins
+        {"", "a", -1},
+        {"Docs   ", "Docs", 0},  // trailing spaces do not count, on either side
+        {"Docs", "Docs  ", 0},
+        {"do*", "Documents", 0},
+        {"DO*", "dog", 0},
+        {"do*", "Disk", 1},
+        {"do*", "Eve", -1},
+        {"do*", "d", 1},  // a stored name shorter than the prefix sorts before it
+        {"*", "anything", 0},
+        {std::string("a\0b", 3), "a", 1},  // NUL is a character like any other
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(hex(c.searched) + " vs " + hex(c.stored));
+        std::string s = c.searched;
+        auto k = catalogKey(kRootDirId, c.stored);
+        EXPECT_EQ(sign(compareRecordName(s, k.data())), c.expected);
+    }
+    std::string trimmed = "Docs  ";
+    auto k = catalogKey(kRootDirId, "Docs");
+    compareRecordName(trimmed, k.data());
+    EXPECT_EQ(trimmed, "Docs");
+}
+
+struct NamesVolume {
+    const char* image;
+    size_t volumeOffset;  // bytes from the start of the medium to the HFS volume
+};
+
+std::ostream& operator<<(std::ostream& out, const NamesVolume& v) { return out << v.image; }
+
+class NamesVolumeTest : public ::testing::TestWithParam<NamesVolume> {
+protected:
+    void SetUp() override {
+        bytes_ = test::readFile(test::fixturePath(GetParam().image));
+        image_ = std::make_unique<HfsImage>(bytes_, GetParam().volumeOffset);
+        mounted_ = std::make_unique<test::MountedImage>(test::fixturePath(GetParam().image));
+        ASSERT_EQ(mounted_->mountResult, 1);
+        // The folders to search in: the root and the folders that hold folders.
+        folders_.push_back(kRootDirId);
+        for (const CatalogRecord& r : image_->children(kRootDirId))
+            if (r.type == test::catrec::kFolder && !image_->children(r.id).empty()) folders_.push_back(r.id);
+    }
+
+    Session& session() { return mounted_->session; }
+    VolumeState& volume() { return mounted_->session.volume; }
+
+    // Makes folder `id` (the root or one of its folders) current.
+    void enter(uint32_t id) {
+        ASSERT_TRUE(changeToRoot(session()));
+        if (id == kRootDirId) return;
+        for (const CatalogRecord& r : image_->children(kRootDirId)) {
+            if (r.id == id) {
+                ASSERT_TRUE(enterDirectory(session(), r.name, NameMatch::Exact));
+            }
+        }
+        ASSERT_EQ(session().dir.currentDirID, id);
+    }
+
+    test::Bytes bytes_;
+    std::unique_ptr<HfsImage> image_;
+    std::unique_ptr<test::MountedImage> mounted_;
+    std::vector<uint32_t> folders_;
+};
+
+// Every folder the listing shows is found by name, entered (as a double-click does, and as CD
+// does with the name typed), named by its thread, and is where a record of the same name would
+// be inserted. A typed "*" is a wildcard, so a name holding one is reached from the list only.
+TEST_P(NamesVolumeTest, EveryFolderIsFoundByName) {
+    size_t checked = 0;
+    for (uint32_t parent : folders_) {
+        enter(parent);
+        for (const CatalogRecord& r : image_->children(parent)) {
+            if (r.type != test::catrec::kFolder) continue;
+            SCOPED_TRACE(hex(r.name));
+            const bool typable = r.name.find('*') == std::string::npos;
+            for (NameMatch match : {NameMatch::Exact, NameMatch::Pattern}) {
+                if (match == NameMatch::Pattern && !typable) continue;
+                SCOPED_TRACE(match == NameMatch::Exact ? "from the list" : "typed");
+                ASSERT_NE(findCatalogRecord(volume(), r.name, want::kFolder, parent, match), nullptr);
+                EXPECT_EQ(loadBE32(recordData(currentRecordKey(volume().catalog)) + catrec::kDirId), r.id);
+                ASSERT_TRUE(enterDirectory(session(), r.name, match));
+                EXPECT_EQ(session().dir.currentDirID, r.id);
+                ASSERT_TRUE(changeToParent(session()));
+            }
+
+            ASSERT_TRUE(enterDirectory(session(), r.name, NameMatch::Exact));
+            EXPECT_EQ(session().dir.currentDirID, r.id);
+            EXPECT_EQ(session().dir.currentParentID, parent);
+            EXPECT_EQ(session().dir.currentName, r.name);
+            ASSERT_NE(findCatalogRecord(volume(), "*", want::kThread, r.id), nullptr);
+            const uint8_t* thread = recordData(currentRecordKey(volume().catalog));
+            EXPECT_EQ(loadBE32(thread + catrec::kThreadParentId), parent);
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(thread + catrec::kThreadName + 1),
+                                  thread[catrec::kThreadName]),
+                      r.name);
+            ASSERT_TRUE(changeToParent(session()));
+            ASSERT_EQ(session().dir.currentDirID, parent);
+
+            // The same name inserted again would go right after the record the tool wrote.
+            const uint8_t* nd = findInsertPosition(volume(), r.name, parent);
+            ASSERT_NE(nd, nullptr);
+            const uint16_t at = volume().catalog.recordIndex;
+            const uint16_t before = at == kAppendIndex ? static_cast<uint16_t>(nodeRecordCount(nd) - 1)
+                                                       : static_cast<uint16_t>(at - 1);
+            ASSERT_NE(at, 0) << "inserted before the record itself";
+            EXPECT_EQ(volume().catalog.nodeNumber, r.node);
+            EXPECT_EQ(before, r.index);
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 1u);
+}
+
+// A pattern of two characters and "*" enters the first folder, in the catalog order the tool
+// wrote, whose name begins with them; "*" alone enters the first folder.
+TEST_P(NamesVolumeTest, PatternsEnterTheFirstMatch) {
+    for (uint32_t parent : folders_) {
+        const std::vector<CatalogRecord> children = image_->children(parent);
+        std::set<std::string> prefixes{""};
+        for (const CatalogRecord& r : children) {
+            if (r.name.size() < 2 || r.name.find('*') != std::string::npos) continue;
+            std::string p = r.name.substr(0, 2);
+            prefixes.insert(p);
+            for (char& c : p) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c >= 'A' && c <= 'Z' ? c + 32 : c);
+            prefixes.insert(p);
+            prefixes.insert(p.substr(0, 1) + "~");
+        }
+        for (const std::string& prefix : prefixes) {
+            SCOPED_TRACE(hex(prefix) + "*");
+            const CatalogRecord* first = nullptr;
+            for (const CatalogRecord& r : children) {
+                if (r.type == test::catrec::kFolder && compareNamesN(prefix, r.name, prefix.size()) == 0) {
+                    first = &r;
+                    break;
+                }
+            }
+            enter(parent);
+            EXPECT_EQ(enterDirectory(session(), prefix + "*"), first != nullptr);
+            EXPECT_EQ(session().dir.currentDirID, first ? first->id : parent);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, NamesVolumeTest,
+                         ::testing::Values(NamesVolume{"names-1.hfs", 0}, NamesVolume{"names-2.hfs", 0},
+                                           NamesVolume{"names-3.hfs", 0}, NamesVolume{"names-4.hfs", 0},
+                                           NamesVolume{"names-5.hfs", 0}, NamesVolume{"names.iso", 16 * 512},
+                                           NamesVolume{"basic.hfs", 0}, NamesVolume{"many.hfs", 0}),
+                         [](const auto& info) {
+                             std::string name = info.param.image;
+                             for (char& c : name)
+                                 if (c == '.' || c == '-') c = '_';
+                             return name;
+                         });
+
+}  // namespace
+}  // namespace quarry
