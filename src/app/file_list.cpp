@@ -5,7 +5,7 @@
 
 #include "app/session.h"
 #include "common/text.h"
-#include "copy/charset.h"
+#include "common/charset.h"
 #include "hfs/btree.h"
 #include "hfs/name_order.h"
 

@@ -5,7 +5,7 @@
 
 #include "app/command_ids.h"
 #include "app/main_window_model.h"
-#include "app/messages.h"
+#include "common/messages.h"
 #include "app/session.h"
 #include "copy/copy_engine.h"
 #include "hfs/navigation.h"

@@ -4,7 +4,7 @@
 
 #include "app/session.h"
 #include "common/text.h"
-#include "copy/charset.h"
+#include "common/charset.h"
 #include "hfs/navigation.h"
 
 namespace quarry {

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "app/command_ids.h"
-#include "app/messages.h"
+#include "common/messages.h"
 
 namespace quarry {
 namespace {

@@ -8,9 +8,9 @@
 
 #include "app/settings.h"
 #include "copy/type_creator.h"
-#include "app/ui_port.h"
+#include "common/ui_port.h"
 #include "device/sector_source.h"
-#include "dialogs/log_file.h"
+#include "common/log_file.h"
 #include "hfs/volume.h"
 
 namespace quarry {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/messages.h"
+#include "common/messages.h"
 
 namespace quarry::cli {
 namespace {

@@ -5,8 +5,8 @@
 #include <deque>
 #include <string>
 
-#include "app/ui_port.h"
-#include "dialogs/log_file.h"
+#include "common/ui_port.h"
+#include "common/log_file.h"
 
 namespace quarry::cli {
 

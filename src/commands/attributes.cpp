@@ -4,9 +4,9 @@
 
 #include "app/file_list.h"
 #include "app/session.h"
-#include "app/ui_port.h"
+#include "common/ui_port.h"
 #include "common/text.h"
-#include "copy/charset.h"
+#include "common/charset.h"
 #include "copy/copy_engine.h"
 #include "dialogs/dialog_controls.h"
 #include "hfs/btree.h"

@@ -4,7 +4,7 @@
 
 #include "app/command_ids.h"
 #include "app/session.h"
-#include "copy/charset.h"
+#include "common/charset.h"
 #include "copy/copy_engine.h"
 #include "hfs/navigation.h"
 

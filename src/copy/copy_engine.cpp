@@ -10,10 +10,10 @@
 
 #include "app/file_list.h"
 #include "app/session.h"
-#include "copy/charset.h"
+#include "common/charset.h"
 #include "copy/output_port.h"
 #include "copy/pc_naming.h"
-#include "copy/work_file.h"
+#include "common/work_file.h"
 #include "hfs/btree.h"
 #include "hfs/fork.h"
 #include "hfs/name_order.h"

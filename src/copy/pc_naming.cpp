@@ -9,7 +9,7 @@
 
 #include "app/session.h"
 #include "common/text.h"
-#include "copy/charset.h"
+#include "common/charset.h"
 
 namespace quarry {
 namespace {

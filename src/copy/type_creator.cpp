@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/ui_port.h"
+#include "common/ui_port.h"
 
 namespace quarry {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/ui_port.h"
+#include "common/ui_port.h"
 #include "common/text.h"
 #include "device/scsi_cdb.h"
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/messages.h"
-#include "app/ui_port.h"
+#include "common/messages.h"
+#include "common/ui_port.h"
 #include "device/scsi_cdb.h"
 
 namespace quarry {

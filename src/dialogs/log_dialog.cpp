@@ -1,10 +1,29 @@
 #include "dialogs/log_dialog.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "app/session.h"
+#include "common/log_file.h"
 #include "dialogs/dialog_controls.h"
-#include "dialogs/log_file.h"
 
 namespace quarry {
+namespace {
+
+bool openLog(Session& session, const char* mode) {
+    if (session.log.isOpen()) return true;
+    session.log.stream = std::fopen(session.log.name.c_str(), mode);
+    if (!session.log.stream) {
+        session.fatal("Error opening file:" + session.log.name + " (" + std::strerror(errno) + ")");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CreateLogFile(Session& session) { return openLog(session, "w+b"); }
+bool OpenLogFile(Session& session) { return openLog(session, "a+b"); }
 
 LogFileDialogModel::LogFileDialogModel(Session& session) : session_(session), nameText_(session.log.name) {}
 

@@ -10,6 +10,11 @@ namespace quarry {
 
 struct Session;
 
+// The log dialog's Create ("w+b", emptying the file) and Open ("a+b", appending). A file that
+// cannot be opened is a fatal error. False then.
+bool CreateLogFile(Session& session);
+bool OpenLogFile(Session& session);
+
 namespace logdlg {
 inline constexpr int kNameField = 147;
 inline constexpr int kCreate = 144;

@@ -1,6 +1,6 @@
 #include "dialogs/volume_info_dialog.h"
 
-#include "app/ui_port.h"
+#include "common/ui_port.h"
 #include "dialogs/dialog_controls.h"
 
 namespace quarry {

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "copy/charset.h"
+#include "common/charset.h"
 #include "copy/copy_engine.h"
 #include "hfs/fork.h"
 

@@ -11,7 +11,7 @@
 
 #include <csignal>
 
-#include "app/messages.h"
+#include "common/messages.h"
 #include "app/session.h"
 #include "gui/drives.h"
 #include "gui/main_window.h"

@@ -12,7 +12,7 @@
 #include <QPushButton>
 
 #include "app/main_commands.h"
-#include "app/messages.h"
+#include "common/messages.h"
 #include "app/session.h"
 #include "gui/attribute_dialogs.h"
 #include "gui/client_area.h"

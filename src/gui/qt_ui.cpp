@@ -7,7 +7,7 @@
 #include <QTimer>
 
 #include "app/command_ids.h"
-#include "app/messages.h"
+#include "common/messages.h"
 #include "app/session.h"
 #include "gui/help_viewer.h"
 #include "gui/main_window.h"

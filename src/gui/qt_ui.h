@@ -4,7 +4,7 @@
 #include <QObject>
 #include <QString>
 
-#include "app/ui_port.h"
+#include "common/ui_port.h"
 #include "gui/wait_cursor.h"
 
 namespace quarry {

@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "dialogs/log_file.h"
+#include "common/log_file.h"
 
 namespace quarry::gui {
 

@@ -1,7 +1,7 @@
 #include "hfs/navigation.h"
 
 #include "app/session.h"
-#include "copy/charset.h"
+#include "common/charset.h"
 #include "hfs/btree.h"
 
 namespace quarry {

@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "app/file_list.h"
-#include "app/messages.h"
+#include "common/messages.h"
 #include "app/session.h"
-#include "copy/charset.h"
-#include "copy/work_file.h"
+#include "common/charset.h"
+#include "common/work_file.h"
 #include "hfs/btree.h"
 #include "hfs/fork.h"
 #include "hfs/navigation.h"

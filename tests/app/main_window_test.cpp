@@ -11,7 +11,7 @@
 #include "app/command_ids.h"
 #include "app/main_commands.h"
 #include "app/main_window_model.h"
-#include "app/messages.h"
+#include "common/messages.h"
 #include "hfs/navigation.h"
 #include "support/fixture_path.h"
 #include "support/image_builder.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/main_commands.h"
-#include "app/messages.h"
+#include "common/messages.h"
 #include "device/drive_scan.h"
 #include "device/image_adapter.h"
 #include "hfs/volume.h"

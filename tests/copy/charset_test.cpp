@@ -8,7 +8,7 @@
 #include <set>
 
 #include "common/text.h"
-#include "copy/charset.h"
+#include "common/charset.h"
 
 namespace quarry {
 namespace {

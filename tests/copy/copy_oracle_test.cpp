@@ -11,7 +11,7 @@
 #include <regex>
 #include <sstream>
 
-#include "copy/charset.h"
+#include "common/charset.h"
 #include "support/cli_run.h"
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_port.h"
+#include "common/ui_port.h"
 
 namespace quarry::test {
 

@@ -10,8 +10,6 @@
 
 namespace quarry {
 
-struct Session;
-
 inline constexpr const char* kDefaultLogFileName = "quarryrm.log";
 inline constexpr size_t kLogFileNameMax = 12;
 
@@ -27,10 +25,6 @@ struct LogFile {
     void writeAnsi(std::string_view ansi);
 };
 
-// The log dialog's Create ("w+b", emptying the file) and Open ("a+b", appending). A file that
-// cannot be opened is a fatal error. False then.
-bool CreateLogFile(Session& session);
-bool OpenLogFile(Session& session);
 void CloseLogFile(LogFile& log);
 // "<" and the local date and time, "%d/%d/%d - %2d:%02d:%02d\n".
 void WriteLogTimestamp(std::FILE* stream, std::time_t now);

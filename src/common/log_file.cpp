@@ -1,25 +1,8 @@
-#include "dialogs/log_file.h"
+#include "common/log_file.h"
 
-#include <cerrno>
-#include <cstring>
-
-#include "app/session.h"
 #include "common/text.h"
 
 namespace quarry {
-namespace {
-
-bool openLog(Session& session, const char* mode) {
-    if (session.log.isOpen()) return true;
-    session.log.stream = std::fopen(session.log.name.c_str(), mode);
-    if (!session.log.stream) {
-        session.fatal("Error opening file:" + session.log.name + " (" + std::strerror(errno) + ")");
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 void LogFile::write(std::string_view utf8) {
     if (!stream) return;
@@ -27,9 +10,6 @@ void LogFile::write(std::string_view utf8) {
 }
 
 void LogFile::writeAnsi(std::string_view ansi) { write(ansiToUtf8(ansi)); }
-
-bool CreateLogFile(Session& session) { return openLog(session, "w+b"); }
-bool OpenLogFile(Session& session) { return openLog(session, "a+b"); }
 
 void CloseLogFile(LogFile& log) {
     if (!log.stream) return;

@@ -1,4 +1,4 @@
-#include "app/messages.h"
+#include "common/messages.h"
 
 #include <array>
 #include <cstddef>

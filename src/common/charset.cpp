@@ -1,4 +1,4 @@
-#include "copy/charset.h"
+#include "common/charset.h"
 
 #include "common/text.h"
 

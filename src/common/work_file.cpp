@@ -1,4 +1,4 @@
-#include "copy/work_file.h"
+#include "common/work_file.h"
 
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/messages.h"
-#include "app/ui_port.h"
+#include "common/messages.h"
+#include "common/ui_port.h"
 
 namespace quarry {
 
