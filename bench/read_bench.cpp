@@ -1,6 +1,7 @@
 // Read-side benchmarks over real volumes made by bench/make_volumes.sh:
 //   mount plus a listing of every folder of a volume with 20,000 files;
 //   one 200 MB data fork read into a file;
+//   lookups by name of 20,000 files with mixed-case, punctuated, accented names;
 //   and, beside each, a plain sequential copy of the image file (what `cat` does).
 //
 //   bench/make_volumes.sh /tmp/quarry-bench
@@ -12,6 +13,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -114,6 +117,82 @@ void BM_ReadLargeDataFork(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * length);
 }
 BENCHMARK(BM_ReadLargeDataFork)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Every name of lookup-names.txt looked up the way the program looks up an entry by name, on
+// one mount. A lookup counts as found when it stops at the record of exactly that name;
+// "wrong" counts lookups that stopped at another record.
+void BM_LookupByName(benchmark::State& state) {
+    const std::string image = gVolumes + "/lookup.hfs";
+    std::ifstream listFile(gVolumes + "/lookup-names.txt", std::ios::binary);
+    if (::access(image.c_str(), R_OK) != 0 || !listFile) {
+        state.SkipWithError("no lookup.hfs or lookup-names.txt; run bench/make_volumes.sh");
+        return;
+    }
+    Mounted m(image);
+    if (mountVolume(m.session) != 1) {
+        state.SkipWithError("cannot mount lookup.hfs; run bench/make_volumes.sh");
+        return;
+    }
+    VolumeState& volume = m.session.volume;
+    auto storedName = [](const uint8_t* key) {
+        return std::string(reinterpret_cast<const char*>(key + catkey::kName), catalogKeyNameLength(key));
+    };
+
+    // The folders of the root, by their exact names, from a walk of the root folder rather
+    // than a lookup by name: the lookups measured must not decide which names are asked for.
+    std::map<std::string, uint32_t> folderIds;
+    const bool walked = walkFolder(volume, kRootDirId, [&](const uint8_t* key) {
+        if (recordType(key) == catrec::kFolder) folderIds[storedName(key)] = loadBE32(recordData(key) + catrec::kDirId);
+        return true;
+    });
+    if (!walked) {
+        state.SkipWithError(("cannot list the root folder of lookup.hfs: " + volume.catalog.fault).c_str());
+        return;
+    }
+
+    struct Lookup {
+        std::string name;
+        uint32_t parentID;
+    };
+    std::vector<Lookup> lookups;
+    std::string line;
+    while (std::getline(listFile, line)) {
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos) {
+            lookups.push_back({line, kRootDirId});
+            continue;
+        }
+        const auto folder = folderIds.find(line.substr(0, colon));
+        if (folder == folderIds.end()) {
+            state.SkipWithError("lookup-names.txt names a folder lookup.hfs does not hold; run bench/make_volumes.sh");
+            return;
+        }
+        lookups.push_back({line.substr(colon + 1), folder->second});
+    }
+    if (lookups.empty()) {
+        state.SkipWithError("lookup-names.txt is empty; run bench/make_volumes.sh");
+        return;
+    }
+
+    size_t found = 0;
+    size_t wrong = 0;
+    for (auto _ : state) {
+        found = 0;
+        wrong = 0;
+        for (const Lookup& l : lookups) {
+            if (!findCatalogRecord(volume, l.name, want::kAny, l.parentID)) continue;
+            if (storedName(currentRecordKey(volume.catalog)) == l.name) ++found;
+            else ++wrong;
+        }
+        benchmark::DoNotOptimize(found);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(lookups.size()));
+    state.counters["names"] = static_cast<double>(lookups.size());
+    state.counters["found"] = static_cast<double>(found);
+    state.counters["wrong"] = static_cast<double>(wrong);
+    if (!volume.catalog.fault.empty()) state.SetLabel("catalog fault: " + volume.catalog.fault);
+}
+BENCHMARK(BM_LookupByName)->Unit(benchmark::kMillisecond);
 
 // What `cat IMAGE > FILE` does: the floor any reader of the same bytes stands on.
 void catImage(benchmark::State& state, const std::string& image) {
