@@ -18,12 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "app/mount.h"
 #include "app/session.h"
 #include "device/drive_scan.h"
 #include "device/image_adapter.h"
 #include "hfs/btree.h"
 #include "hfs/fork.h"
-#include "hfs/navigation.h"
+#include "app/navigation.h"
 
 namespace quarry {
 namespace {
@@ -109,7 +110,7 @@ void BM_ReadLargeDataFork(benchmark::State& state) {
     for (auto _ : state) {
         const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         FdSink sink(fd);
-        if (!readForkToFile(m.session, extents, sink, fileID, length, kDataFork) || !sink.flush())
+        if (!readForkToFile(m.session.volumeContext(), extents, sink, fileID, length, kDataFork) || !sink.flush())
             state.SkipWithError("read failed");
         ::close(fd);
     }

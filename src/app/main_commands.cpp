@@ -8,7 +8,7 @@
 #include "common/messages.h"
 #include "app/session.h"
 #include "copy/copy_engine.h"
-#include "hfs/navigation.h"
+#include "app/navigation.h"
 
 namespace quarry {
 namespace {

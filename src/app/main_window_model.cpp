@@ -5,7 +5,7 @@
 #include "app/session.h"
 #include "common/text.h"
 #include "common/charset.h"
-#include "hfs/navigation.h"
+#include "app/navigation.h"
 
 namespace quarry {
 namespace {

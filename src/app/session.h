@@ -59,6 +59,9 @@ struct Session {
         ending = true;
         ui.fatalError(text);
     }
+
+    // What the volume code works with.
+    VolumeContext volumeContext() { return {volume, device, ui, ending}; }
 };
 
 }  // namespace quarry

@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <optional>
 
+#include "app/mount.h"
 #include "app/command_ids.h"
 #include "app/main_commands.h"
 #include "copy/copy_engine.h"

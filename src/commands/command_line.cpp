@@ -6,7 +6,7 @@
 #include "app/session.h"
 #include "common/charset.h"
 #include "copy/copy_engine.h"
-#include "hfs/navigation.h"
+#include "app/navigation.h"
 
 namespace quarry {
 namespace {

@@ -81,9 +81,9 @@ Status copyForks(Session& session, ByteSink& sink, const CatalogEntry& file, uin
     const uint32_t id = file.data32(catrec::kFileId);
     if (mode & opt::kCopyMacBinary) return WriteMacBinary(session, sink, file);
     if (mode & opt::kCopyResource)
-        return readForkToFile(session, extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id,
+        return readForkToFile(session.volumeContext(), extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id,
                               file.data32(catrec::kRsrcLength), kResourceFork);
-    return readForkToFile(session, extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id,
+    return readForkToFile(session.volumeContext(), extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id,
                           file.data32(catrec::kDataLength), kDataFork);
 }
 
@@ -126,7 +126,7 @@ Status WriteMacBinary(Session& session, ByteSink& sink, const CatalogEntry& file
     const uint32_t data = file.data32(catrec::kDataLength);
     const uint32_t rsrc = file.data32(catrec::kRsrcLength);
     if (data > 0) {
-        Status s = readForkToFile(session, extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id, data, kDataFork);
+        Status s = readForkToFile(session.volumeContext(), extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id, data, kDataFork);
         if (!s) return s;
     }
     if (rsrc > 0) {
@@ -134,7 +134,7 @@ Status WriteMacBinary(Session& session, ByteSink& sink, const CatalogEntry& file
         const std::array<uint8_t, kMacBinaryHeaderSize> zeros{};
         const size_t pad = (kMacBinaryHeaderSize - data % kMacBinaryHeaderSize) % kMacBinaryHeaderSize;
         if (pad > 0 && !sink.write(zeros.data(), pad)) return Fault{"cannot write: " + sink.error()};
-        return readForkToFile(session, extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id, rsrc, kResourceFork);
+        return readForkToFile(session.volumeContext(), extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id, rsrc, kResourceFork);
     }
     return Status::ok();
 }

@@ -113,7 +113,7 @@ uint32_t ReadForkBlocks(Session& session, DumpModel& model, uint32_t count, uint
     uint32_t read = 0;
     std::array<uint8_t, kSectorSize> sector{};
     for (; read < units; ++read) {
-        const uint32_t at = forkSectorAt(session, firstUnit + read, extents, fileID, model.currentForkType());
+        const uint32_t at = forkSectorAt(session.volumeContext(), firstUnit + read, extents, fileID, model.currentForkType());
         if (at == 0) {
             if (!session.volume.extents.fault.empty()) model.readFault = session.volume.extents.fault;
             break;

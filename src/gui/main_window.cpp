@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QPushButton>
 
+#include "app/mount.h"
 #include "app/main_commands.h"
 #include "common/messages.h"
 #include "app/session.h"

@@ -1,5 +1,6 @@
 #include "gui/startup.h"
 
+#include "app/mount.h"
 #include "app/session.h"
 #include "copy/pc_naming.h"
 #include "gui/drives.h"

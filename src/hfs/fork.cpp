@@ -7,7 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include "app/session.h"
 #include "hfs/btree.h"
 
 namespace quarry {
@@ -62,9 +61,9 @@ bool FdSink::flush() {
     return ok;
 }
 
-Status readBlocksToFile(Session& session, ByteSink& sink, uint32_t startBlock, uint32_t byteCount) {
-    DeviceState& device = session.device;
-    VolumeState& volume = session.volume;
+Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t startBlock, uint32_t byteCount) {
+    DeviceState& device = context.device;
+    VolumeState& volume = context.volume;
     // Runs are counted in 512-byte sectors whatever block size a driver descriptor announced:
     // sector numbers on this path are always 512-byte units.
     uint32_t sector = static_cast<uint32_t>(volume.firstBlockSector) + startBlock * volume.sectorsPerBlock;
@@ -83,7 +82,7 @@ Status readBlocksToFile(Session& session, ByteSink& sink, uint32_t startBlock, u
     auto readSingle = [&]() -> Status {
         const uint16_t status = ReadSector(device, sector, buffer.data());
         if (status != 0) {
-            session.ui.beep();
+            context.ui.beep();
             return Fault{sectorFault(sector, status)};
         }
         Status written = put(buffer.data(), kSectorSize);
@@ -99,13 +98,13 @@ Status readBlocksToFile(Session& session, ByteSink& sink, uint32_t startBlock, u
     uint32_t block = sector / kSectorsPerCdBlock;
     uint32_t blocksLeft = totalBlocks;
     while (blocksLeft > 0) {
-        session.ui.stepWaitCursor();
-        if (showProgress) session.ui.paintProgressBar(blocksLeft, totalBlocks);
+        context.ui.stepWaitCursor();
+        if (showProgress) context.ui.paintProgressBar(blocksLeft, totalBlocks);
         const auto count = static_cast<uint16_t>(std::min(blocksLeft, kBlocksPerRequest));
         SectorRequest request{cmd::kRead6, device.hostAdapterId, device.targetId, block, count, buffer.data()};
         const uint16_t status = TransferCdBlocks(device, request);
         if (status != 0) {
-            session.ui.beep();
+            context.ui.beep();
             return Fault{sectorFault(block * kSectorsPerCdBlock, status)};
         }
         if (Status s = put(buffer.data(), uint32_t{count} * kCdBlockSize); !s) return s;
@@ -120,9 +119,9 @@ Status readBlocksToFile(Session& session, ByteSink& sink, uint32_t startBlock, u
     return Status::ok();
 }
 
-Status readForkToFile(Session& session, const ExtentRecord& first, ByteSink& sink, uint32_t fileID,
+Status readForkToFile(const VolumeContext& context, const ExtentRecord& first, ByteSink& sink, uint32_t fileID,
                       uint32_t byteCount, uint8_t forkType) {
-    VolumeState& volume = session.volume;
+    VolumeState& volume = context.volume;
     uint32_t remaining = byteCount;
     uint32_t blocks = 0;
     ExtentRecord record = first;
@@ -134,14 +133,14 @@ Status readForkToFile(Session& session, const ExtentRecord& first, ByteSink& sin
             if (count == 0) break;
             if (Status s = checkExtent(volume, start, count); !s) return s;
             const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{count} * volume.allocBlockSize, remaining));
-            if (Status s = readBlocksToFile(session, sink, start, n); !s) return s;
+            if (Status s = readBlocksToFile(context, sink, start, n); !s) return s;
             remaining -= n;
             blocks += count;
         }
         if (remaining == 0) break;
         // A record that covers no block would be found again at the same position forever.
         if (blocks == blocksBefore) return Fault{"file " + std::to_string(fileID) + ": extent record covers no blocks"};
-        auto next = findExtentRecord(session, fileID, blocks, forkType);
+        auto next = findExtentRecord(context, fileID, blocks, forkType);
         if (!next) {
             if (!volume.extents.fault.empty()) return Fault{volume.extents.fault};
             break;  // the fork's extents end before its length: copied as far as they go
@@ -151,11 +150,11 @@ Status readForkToFile(Session& session, const ExtentRecord& first, ByteSink& sin
     return Status::ok();
 }
 
-std::optional<ExtentRecord> findExtentRecord(Session& session, uint32_t fileID, uint32_t startBlock, uint8_t forkType) {
-    VolumeState& volume = session.volume;
+std::optional<ExtentRecord> findExtentRecord(const VolumeContext& context, uint32_t fileID, uint32_t startBlock, uint8_t forkType) {
+    VolumeState& volume = context.volume;
     BTreeFile& tree = volume.extents;
     if (!tree.hasWorkFile()) {
-        if (!copyExtentsTree(session)) return std::nullopt;
+        if (!copyExtentsTree(context)) return std::nullopt;
     }
     if (!tree.fault.empty()) return std::nullopt;
     uint8_t* head = tree.header.data();
@@ -187,8 +186,8 @@ std::optional<ExtentRecord> findExtentRecord(Session& session, uint32_t fileID, 
     return std::nullopt;
 }
 
-uint32_t forkSectorAt(Session& session, uint32_t index, const ExtentRecord& first, uint32_t fileID, uint8_t forkType) {
-    const VolumeState& volume = session.volume;
+uint32_t forkSectorAt(const VolumeContext& context, uint32_t index, const ExtentRecord& first, uint32_t fileID, uint8_t forkType) {
+    const VolumeState& volume = context.volume;
     if (volume.sectorsPerBlock == 0) return 0;
     uint32_t passed = 0;
     ExtentRecord record = first;
@@ -202,7 +201,7 @@ uint32_t forkSectorAt(Session& session, uint32_t index, const ExtentRecord& firs
                        (index - passed);
             passed += length;
         }
-        auto next = findExtentRecord(session, fileID, passed / volume.sectorsPerBlock, forkType);
+        auto next = findExtentRecord(context, fileID, passed / volume.sectorsPerBlock, forkType);
         if (!next) return 0;
         record = *next;
     }

@@ -10,10 +10,9 @@
 
 #include "common/result.h"
 #include "hfs/catalog_layout.h"
+#include "hfs/volume.h"
 
 namespace quarry {
-
-struct Session;
 
 using ExtentRecord = std::array<uint8_t, kExtentRecordSize>;
 
@@ -56,13 +55,13 @@ private:
 
 // Appends exactly the first byteCount bytes of the fork to sink, continuing in the
 // extents-overflow tree after the third extent. fileID and forkType serve the overflow lookups.
-Status readForkToFile(Session& session, const ExtentRecord& extents, ByteSink& sink, uint32_t fileID,
+Status readForkToFile(const VolumeContext& context, const ExtentRecord& extents, ByteSink& sink, uint32_t fileID,
                       uint32_t byteCount, uint8_t forkType);
 // Appends byteCount bytes read from allocation block startBlock on.
-Status readBlocksToFile(Session& session, ByteSink& sink, uint32_t startBlock, uint32_t byteCount);
+Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t startBlock, uint32_t byteCount);
 // The extent record that continues the fork at fork-relative allocation block startBlock.
-std::optional<ExtentRecord> findExtentRecord(Session& session, uint32_t fileID, uint32_t startBlock, uint8_t forkType);
+std::optional<ExtentRecord> findExtentRecord(const VolumeContext& context, uint32_t fileID, uint32_t startBlock, uint8_t forkType);
 // The absolute sector holding the fork's 512-byte unit index, or 0 past the fork's extents.
-uint32_t forkSectorAt(Session& session, uint32_t index, const ExtentRecord& extents, uint32_t fileID, uint8_t forkType);
+uint32_t forkSectorAt(const VolumeContext& context, uint32_t index, const ExtentRecord& extents, uint32_t fileID, uint8_t forkType);
 
 }  // namespace quarry

@@ -4,14 +4,10 @@
 
 #include <cstring>
 
-#include "app/file_list.h"
 #include "common/messages.h"
-#include "app/session.h"
-#include "common/charset.h"
 #include "common/work_file.h"
 #include "hfs/btree.h"
 #include "hfs/fork.h"
-#include "hfs/navigation.h"
 
 namespace quarry {
 namespace {
@@ -49,9 +45,9 @@ void closeTree(BTreeFile& tree) {
 }
 
 // Makes a tree's work file and copies the tree into it from its MDB extents.
-Status copyTree(Session& session, BTreeFile& tree, const char* prefix, size_t sizeField, size_t extentsField,
-                uint32_t fileID) {
-    VolumeState& volume = session.volume;
+Status copyTree(const VolumeContext& context, BTreeFile& tree, const char* prefix, size_t sizeField,
+                size_t extentsField, uint32_t fileID) {
+    VolumeState& volume = context.volume;
     closeTree(tree);
     tree.nodeNumber = 0;
     tree.recordIndex = 0;
@@ -60,16 +56,16 @@ Status copyTree(Session& session, BTreeFile& tree, const char* prefix, size_t si
     if (tree.treeSize > volumeBytes)
         return Fault{std::string(tree.isCatalog ? "catalog" : "extents") + " tree of " + std::to_string(tree.treeSize) +
                      " bytes is larger than the volume"};
-    tree.workFile = CreateWorkFile(session.ui, tree.workPath, prefix, tree.treeSize);
+    tree.workFile = CreateWorkFile(context.ui, tree.workPath, prefix, tree.treeSize);
     if (!tree.hasWorkFile()) return Fault{messageText(Msg::NoTempSpace)};
     FdSink sink(tree.workFile);
     const ExtentRecord extents = extentRecordAt(volume.mdbCopy.data() + extentsField);
-    Status s = readForkToFile(session, extents, sink, fileID, tree.treeSize, kDataFork);
+    Status s = readForkToFile(context, extents, sink, fileID, tree.treeSize, kDataFork);
     if (s && !sink.flush()) s = Fault{"cannot write: " + sink.error()};
     if (!s) {
         // A work file that cannot be written is the PC's trouble, not the volume's.
         if (!sink.error().empty()) {
-            session.volume.mountFaultIsLocal = true;
+            volume.mountFaultIsLocal = true;
             return Fault{"cannot write the work file " + tree.workPath + ": " + sink.error()};
         }
         return s;
@@ -110,19 +106,12 @@ void closeWorkFiles(VolumeState& volume) {
     closeTree(volume.extents);
 }
 
-void initVolumeBuffers(Session& session) {
-    session.volume.sectorBuffer.fill(0);
-    session.volume.mdbCopy.fill(0);
-    session.settings.list = FileList{};
-    session.dir.currentName.clear();
-}
-
-uint32_t readVolumeHeader(Session& session) {
-    DeviceState& device = session.device;
-    VolumeState& volume = session.volume;
+uint32_t readVolumeHeader(const VolumeContext& context) {
+    DeviceState& device = context.device;
+    VolumeState& volume = context.volume;
     uint8_t* buf = volume.sectorBuffer.data();
     if (ReadSector(device, 0, buf) != 0) {
-        session.ui.setStatusText(messageText(Msg::MediaUnreadable), nullptr);
+        context.ui.setStatusText(messageText(Msg::MediaUnreadable), nullptr);
         return 0;
     }
     if (startsWith(buf, ddm::kSignature)) {
@@ -159,13 +148,13 @@ uint32_t readVolumeHeader(Session& session) {
     return startsWith(volume.mdbCopy.data(), kMdbSignature) ? volume.mdbSector : 0;
 }
 
-void locateVolume(Session& session) {
-    VolumeState& volume = session.volume;
-    volume.firstBlockSector = static_cast<int32_t>(readVolumeHeader(session));
-    session.ui.stepWaitCursor();
+void locateVolume(const VolumeContext& context) {
+    VolumeState& volume = context.volume;
+    volume.firstBlockSector = static_cast<int32_t>(readVolumeHeader(context));
+    context.ui.stepWaitCursor();
     if (volume.firstBlockSector == 0) {
-        volume.firstBlockSector = ProbeDosBootRecord(session.device);
-        session.ui.stepWaitCursor();
+        volume.firstBlockSector = ProbeDosBootRecord(context.device);
+        context.ui.stepWaitCursor();
         return;
     }
     if (volume.firstBlockSector < 0) return;
@@ -182,16 +171,16 @@ void locateVolume(Session& session) {
     volume.sectorsPerBlock = volume.allocBlockSize / kSectorSize;
 }
 
-int copyCatalogTree(Session& session) {
-    VolumeState& volume = session.volume;
+int copyCatalogTree(const VolumeContext& context) {
+    VolumeState& volume = context.volume;
     closeTree(volume.extents);
-    session.ui.setStatusText(messageText(Msg::CopyingCatalog), nullptr);
+    context.ui.setStatusText(messageText(Msg::CopyingCatalog), nullptr);
     if (loadBE16(volume.mdbCopy.data() + mdb::kCatalogExtents + 2) == 0) {
-        session.fatal(messageText(Msg::CatalogEmpty));
+        context.fatal(messageText(Msg::CatalogEmpty));
         volume.mountFault = messageText(Msg::CatalogEmpty);
         return 0;
     }
-    if (Status s = copyTree(session, volume.catalog, "CAT", mdb::kCatalogSize, mdb::kCatalogExtents, kCatalogFileId); !s) {
+    if (Status s = copyTree(context, volume.catalog, "CAT", mdb::kCatalogSize, mdb::kCatalogExtents, kCatalogFileId); !s) {
         volume.mountFault = s.fault();
         return 0;
     }
@@ -204,10 +193,10 @@ int copyCatalogTree(Session& session) {
     return 1;
 }
 
-Status copyExtentsTree(Session& session) {
-    VolumeState& volume = session.volume;
-    session.ui.setStatusText(messageText(Msg::CopyingExtents), nullptr);
-    Status s = copyTree(session, volume.extents, "EXT", mdb::kExtentsSize, mdb::kExtentsExtents, kExtentsFileId);
+Status copyExtentsTree(const VolumeContext& context) {
+    VolumeState& volume = context.volume;
+    context.ui.setStatusText(messageText(Msg::CopyingExtents), nullptr);
+    Status s = copyTree(context, volume.extents, "EXT", mdb::kExtentsSize, mdb::kExtentsExtents, kExtentsFileId);
     if (!s) {
         // Keep the reason for the front ends; the tree stays unusable until the next mount.
         if (volume.extents.fault.empty()) volume.extents.fault = s.fault();
@@ -216,45 +205,31 @@ Status copyExtentsTree(Session& session) {
     return s;
 }
 
-int mountVolume(Session& session) {
-    VolumeState& volume = session.volume;
-    FileList& list = session.settings.list;
-    list.entryCount = 0;
-    list.firstShown = 0;
-    list.endShown = 0;
+int loadVolume(const VolumeContext& context) {
+    VolumeState& volume = context.volume;
     volume.mountFault.clear();
     volume.mountFaultIsLocal = false;
     volume.deviceBlockCount = 0;
     // A block cached from the previous medium must not answer for the new one.
-    session.device.cdBlockKey = kNoCachedBlock;
+    context.device.cdBlockKey = kNoCachedBlock;
     closeWorkFiles(volume);
 
-    session.ui.setStatusText(messageText(Msg::AnalyzingVolume), messageText(Msg::PleaseWait));
-    session.ui.stepWaitCursor();
-    locateVolume(session);
+    context.ui.setStatusText(messageText(Msg::AnalyzingVolume), messageText(Msg::PleaseWait));
+    context.ui.stepWaitCursor();
+    locateVolume(context);
     if (volume.firstBlockSector == 0) {
-        session.device.targetId = kNoSelection;
+        context.device.targetId = kNoSelection;
         return 0;
     }
     if (volume.firstBlockSector < 0) {
-        session.ui.setStatusText(messageText(Msg::MsDosVolume), nullptr);
+        context.ui.setStatusText(messageText(Msg::MsDosVolume), nullptr);
         return volume.firstBlockSector;
     }
-    if (!copyCatalogTree(session)) {
+    if (!copyCatalogTree(context)) {
         volume.firstBlockSector = 0;
-        session.device.targetId = kNoSelection;
+        context.device.targetId = kNoSelection;
         return 0;
     }
-    SetVolumeTitle(session);
-    if (!changeDirectory(session, kRootParentId, "*") || session.dir.currentDirID != kRootDirId) {
-        volume.mountFault = volume.catalog.fault.empty() ? "the catalog holds no root folder" : volume.catalog.fault;
-        volume.firstBlockSector = 0;
-        session.device.targetId = kNoSelection;
-        return 0;
-    }
-    BuildFileList(session, nullptr);
-    session.ui.setStatusText(nullptr, nullptr);
-    if (session.log.isOpen()) session.log.writeAnsi("*log " + TranslateName(volume.volumeName(), MacToAnsi) + "\n");
     return 1;
 }
 

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "common/result.h"
+#include "common/ui_port.h"
+#include "device/sector_source.h"
 #include "hfs/catalog_layout.h"
 
 namespace quarry {
-
-struct Session;
 
 // Master directory block fields, offsets from the start of the MDB.
 namespace mdb {
@@ -82,13 +82,29 @@ struct VolumeState {
     std::string volumeName() const;
 };
 
-void initVolumeBuffers(Session& session);
-// 1 when mounted, 0 when no Macintosh volume was found, negative for an MS-DOS volume.
-int mountVolume(Session& session);
-void locateVolume(Session& session);
-uint32_t readVolumeHeader(Session& session);
-int copyCatalogTree(Session& session);
-Status copyExtentsTree(Session& session);
+// What the volume code works with: the volume, the medium it is read from, and the person,
+// reached through the UI port. A fatal error also sets `ending`, so that long work stops at its
+// next step.
+struct VolumeContext {
+    VolumeState& volume;
+    DeviceState& device;
+    UiPort& ui;
+    bool& ending;
+
+    void fatal(const std::string& text) const {
+        ending = true;
+        ui.fatalError(text);
+    }
+};
+
+// Finds the volume on the medium, reads its MDB and copies the catalog into its work file: 1
+// when that worked, 0 when no usable Macintosh volume was found (volume.mountFault says why
+// when there is a reason to give), negative for an MS-DOS volume.
+int loadVolume(const VolumeContext& context);
+void locateVolume(const VolumeContext& context);
+uint32_t readVolumeHeader(const VolumeContext& context);
+int copyCatalogTree(const VolumeContext& context);
+Status copyExtentsTree(const VolumeContext& context);
 // Closes and deletes both work files (at re-mount and at exit).
 void closeWorkFiles(VolumeState& volume);
 

@@ -472,7 +472,7 @@ TEST(DumpRead, AFailedReadShowsZerosAndSaysWhere) {
     Session& s = m.session;
     DumpModel model;
     ASSERT_EQ(openDump(s, model, "Big Forks"), DumpOpen::Shown);
-    const uint32_t bad = forkSectorAt(s, 4, model.currentExtents(), model.file.data32(catrec::kFileId), kDataFork);
+    const uint32_t bad = forkSectorAt(s.volumeContext(), 4, model.currentExtents(), model.file.data32(catrec::kFileId), kDataFork);
     ASSERT_NE(bad, 0u);
     realSource = s.device.sectorSource;
     failing = {bad};
@@ -510,7 +510,7 @@ TEST(DumpRead, APositionPastAShortWindowReloads) {
     Session& s = m.session;
     DumpModel model;
     ASSERT_EQ(openDump(s, model, "Big Forks"), DumpOpen::Shown);
-    const uint32_t bad = forkSectorAt(s, 1, model.currentExtents(), model.file.data32(catrec::kFileId), kDataFork);
+    const uint32_t bad = forkSectorAt(s.volumeContext(), 1, model.currentExtents(), model.file.data32(catrec::kFileId), kDataFork);
     realSource = s.device.sectorSource;
     failing = {bad};
     s.device.sectorSource = flakySource;

@@ -12,7 +12,7 @@
 #include "app/main_commands.h"
 #include "app/main_window_model.h"
 #include "common/messages.h"
-#include "hfs/navigation.h"
+#include "app/navigation.h"
 #include "support/fixture_path.h"
 #include "support/image_builder.h"
 #include "support/mounted_image.h"

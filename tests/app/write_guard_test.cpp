@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/mount.h"
 #include "app/main_commands.h"
 #include "common/messages.h"
 #include "device/drive_scan.h"

@@ -12,7 +12,7 @@
 #include "commands/attributes.h"
 #include "copy/copy_engine.h"
 #include "dialogs/dialog_controls.h"
-#include "hfs/navigation.h"
+#include "app/navigation.h"
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
 #include "support/image_builder.h"

@@ -13,7 +13,7 @@
 #include "app/command_ids.h"
 #include "app/main_commands.h"
 #include "copy/copy_engine.h"
-#include "hfs/navigation.h"
+#include "app/navigation.h"
 #include "support/fixture_path.h"
 #include "support/mounted_image.h"
 #include "support/temp_dir.h"

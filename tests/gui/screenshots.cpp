@@ -9,7 +9,7 @@
 
 #include "app/command_ids.h"
 #include "app/session.h"
-#include "hfs/navigation.h"
+#include "app/navigation.h"
 #include "gui/client_area.h"
 #include "gui/drives.h"
 #include "gui/dump_window.h"

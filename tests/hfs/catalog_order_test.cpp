@@ -11,7 +11,7 @@
 
 #include "hfs/btree.h"
 #include "hfs/name_order.h"
-#include "hfs/navigation.h"
+#include "app/navigation.h"
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
 #include "support/image_builder.h"

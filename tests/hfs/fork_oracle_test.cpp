@@ -5,7 +5,7 @@
 
 #include "hfs/btree.h"
 #include "hfs/fork.h"
-#include "hfs/navigation.h"
+#include "app/navigation.h"
 #include "support/hfs_oracle.h"
 #include "support/memory_sink.h"
 #include "support/mounted_image.h"
@@ -34,7 +34,7 @@ FileFork forkOf(MountedImage& m, const std::string& name, uint8_t forkType) {
 std::string readFork(MountedImage& m, const std::string& name, uint8_t forkType) {
     const FileFork f = forkOf(m, name, forkType);
     test::MemorySink sink;
-    Status s = readForkToFile(m.session, f.extents, sink, f.fileID, f.length, forkType);
+    Status s = readForkToFile(m.session.volumeContext(), f.extents, sink, f.fileID, f.length, forkType);
     EXPECT_TRUE(s) << s.fault();
     return std::string(sink.bytes.begin(), sink.bytes.end());
 }
@@ -96,13 +96,13 @@ TEST(ForkBytes, OverflowExtentsAreLookedUpInTheExtentsTree) {
     const uint32_t units = f.length / 512;
     uint8_t sector[512];
     for (uint32_t i = 0; i < units; ++i) {
-        const uint32_t s = forkSectorAt(m.session, i, f.extents, f.fileID, kDataFork);
+        const uint32_t s = forkSectorAt(m.session.volumeContext(), i, f.extents, f.fileID, kDataFork);
         ASSERT_NE(s, 0u) << "unit " << i;
         ASSERT_EQ(ReadSector(m.session.device, s, sector), 0);
         ASSERT_EQ(std::string(reinterpret_cast<char*>(sector), 512), data.substr(size_t{i} * 512, 512)) << "unit " << i;
     }
     const uint32_t allocated = f.length / m.session.volume.allocBlockSize * m.session.volume.sectorsPerBlock;
-    EXPECT_EQ(forkSectorAt(m.session, allocated + 1000, f.extents, f.fileID, kDataFork), 0u);
+    EXPECT_EQ(forkSectorAt(m.session.volumeContext(), allocated + 1000, f.extents, f.fileID, kDataFork), 0u);
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ TEST(ReadBlocksToFile, HeadBodyAndTailGoThroughTheRightCommands) {
         SCOPED_TRACE(c.what);
         ScriptedVolume v;
         MemorySink sink;
-        ASSERT_TRUE(readBlocksToFile(v.session, sink, c.sector, c.bytes));
+        ASSERT_TRUE(readBlocksToFile(v.session.volumeContext(), sink, c.sector, c.bytes));
         EXPECT_EQ(v.cdbs(), c.expected);
         EXPECT_EQ(sink.bytes, v.slice(c.sector, c.bytes));
     }
@@ -90,12 +90,12 @@ TEST(ReadBlocksToFile, HeadBodyAndTailGoThroughTheRightCommands) {
 TEST(ReadBlocksToFile, ProgressBarOnlyForRunsLongerThanFiveBuffers) {
     ScriptedVolume shortRun;
     MemorySink a;
-    ASSERT_TRUE(readBlocksToFile(shortRun.session, a, 0, 320 * 512));
+    ASSERT_TRUE(readBlocksToFile(shortRun.session.volumeContext(), a, 0, 320 * 512));
     EXPECT_TRUE(shortRun.ui.progress.empty());
 
     ScriptedVolume longRun;
     MemorySink b;
-    ASSERT_TRUE(readBlocksToFile(longRun.session, b, 0, 333 * 512));
+    ASSERT_TRUE(readBlocksToFile(longRun.session.volumeContext(), b, 0, 333 * 512));
     ASSERT_FALSE(longRun.ui.progress.empty());
     EXPECT_EQ(longRun.ui.progress.front(), (std::pair<uint32_t, uint32_t>{83, 83}));
     EXPECT_GT(longRun.ui.cursorSteps, 0);
@@ -106,7 +106,7 @@ TEST(ReadBlocksToFile, AFailedReadIsReportedNotWrittenAsData) {
     v.adapter->failBlock(11, aspi::kError);
     MemorySink sink;
     // Blocks 2..9 arrive in the first request; the second (blocks 10..13) fails.
-    Status s = readBlocksToFile(v.session, sink, 8, 12 * 2048);
+    Status s = readBlocksToFile(v.session.volumeContext(), sink, 8, 12 * 2048);
     ASSERT_FALSE(s);
     EXPECT_NE(s.fault().find("read error at sector 40"), std::string::npos) << s.fault();
     EXPECT_EQ(v.ui.beeps, 1);
@@ -117,7 +117,7 @@ TEST(ReadBlocksToFile, AFailedWriteStopsTheRun) {
     ScriptedVolume v;
     MemorySink sink;
     sink.failAfter = 1000;
-    Status s = readBlocksToFile(v.session, sink, 0, 8192);
+    Status s = readBlocksToFile(v.session.volumeContext(), sink, 0, 8192);
     ASSERT_FALSE(s);
     EXPECT_NE(s.fault().find("No space left"), std::string::npos);
 }
@@ -129,7 +129,7 @@ TEST(ReadForkToFile, FollowsExtentsAndStopsAtTheLogicalLength) {
     const uint16_t ext[6] = {10, 2, 40, 3, 5, 1};
     for (int i = 0; i < 6; ++i) storeBE16(rec.data() + 2 * i, ext[i]);
     MemorySink sink;
-    ASSERT_TRUE(readForkToFile(v.session, rec, sink, 99, 5 * 512 + 17, kDataFork));
+    ASSERT_TRUE(readForkToFile(v.session.volumeContext(), rec, sink, 99, 5 * 512 + 17, kDataFork));
     std::vector<uint8_t> expected = v.slice(10, 1024);
     auto more = v.slice(40, 1536);
     expected.insert(expected.end(), more.begin(), more.end());
@@ -144,7 +144,7 @@ TEST(ReadForkToFile, RefusesExtentsPastTheEndOfTheVolume) {
     storeBE16(rec.data(), 250);
     storeBE16(rec.data() + 2, 20);  // blocks 250..269 of a 256-block volume
     MemorySink sink;
-    Status s = readForkToFile(v.session, rec, sink, 99, 20 * 512, kDataFork);
+    Status s = readForkToFile(v.session.volumeContext(), rec, sink, 99, 20 * 512, kDataFork);
     ASSERT_FALSE(s);
     EXPECT_NE(s.fault().find("past the end of the volume"), std::string::npos) << s.fault();
     EXPECT_TRUE(v.adapter->commands().empty());
@@ -157,10 +157,10 @@ TEST(ForkSectorAt, MapsUnitsThroughTheThreeExtents) {
     ExtentRecord rec{};
     const uint16_t ext[6] = {10, 2, 40, 1, 0, 0};
     for (int i = 0; i < 6; ++i) storeBE16(rec.data() + 2 * i, ext[i]);
-    EXPECT_EQ(forkSectorAt(v.session, 0, rec, 99, kDataFork), 100u + 40);
-    EXPECT_EQ(forkSectorAt(v.session, 7, rec, 99, kDataFork), 100u + 47);
-    EXPECT_EQ(forkSectorAt(v.session, 8, rec, 99, kDataFork), 100u + 160);
-    EXPECT_EQ(forkSectorAt(v.session, 11, rec, 99, kDataFork), 100u + 163);
+    EXPECT_EQ(forkSectorAt(v.session.volumeContext(), 0, rec, 99, kDataFork), 100u + 40);
+    EXPECT_EQ(forkSectorAt(v.session.volumeContext(), 7, rec, 99, kDataFork), 100u + 47);
+    EXPECT_EQ(forkSectorAt(v.session.volumeContext(), 8, rec, 99, kDataFork), 100u + 160);
+    EXPECT_EQ(forkSectorAt(v.session.volumeContext(), 11, rec, 99, kDataFork), 100u + 163);
 }
 
 }  // namespace

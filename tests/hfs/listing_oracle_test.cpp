@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "hfs/navigation.h"
+#include "app/navigation.h"
 #include "support/hfs_oracle.h"
 #include "support/mounted_image.h"
 

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include "app/mount.h"
 #include "hfs/btree.h"
 #include "support/hfs_oracle.h"
 #include "support/image_builder.h"
@@ -119,7 +120,7 @@ TEST(Mount, WorkFilesLiveInTheTemporaryDirectoryAndGoAtRemountAndExit) {
         EXPECT_TRUE(exists(catalogPath));
         // The extents tree is copied only when a fork needs it.
         EXPECT_FALSE(m.session.volume.extents.hasWorkFile());
-        ASSERT_TRUE(copyExtentsTree(m.session));
+        ASSERT_TRUE(copyExtentsTree(m.session.volumeContext()));
         extentsPath = m.session.volume.extents.workPath;
         EXPECT_EQ(extentsPath.rfind(tmp.path() + "/EXT", 0), 0u) << extentsPath;
 

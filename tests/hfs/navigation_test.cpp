@@ -9,7 +9,8 @@
 
 #include "commands/command_line.h"
 #include "hfs/btree.h"
-#include "hfs/navigation.h"
+#include "app/mount.h"
+#include "app/navigation.h"
 #include "support/fixture_path.h"
 #include "support/image_builder.h"
 #include "support/mounted_image.h"

@@ -1,3 +1,4 @@
+#include "app/mount.h"
 #include "support/mounted_image.h"
 
 #include <gtest/gtest.h>

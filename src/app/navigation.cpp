@@ -1,4 +1,4 @@
-#include "hfs/navigation.h"
+#include "app/navigation.h"
 
 #include "app/session.h"
 #include "common/charset.h"

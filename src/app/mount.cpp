@@ -1,0 +1,38 @@
+#include "app/mount.h"
+
+#include "app/file_list.h"
+#include "app/navigation.h"
+#include "app/session.h"
+#include "common/charset.h"
+
+namespace quarry {
+
+void initVolumeBuffers(Session& session) {
+    session.volume.sectorBuffer.fill(0);
+    session.volume.mdbCopy.fill(0);
+    session.settings.list = FileList{};
+    session.dir.currentName.clear();
+}
+
+int mountVolume(Session& session) {
+    VolumeState& volume = session.volume;
+    FileList& list = session.settings.list;
+    list.entryCount = 0;
+    list.firstShown = 0;
+    list.endShown = 0;
+    const int loaded = loadVolume(session.volumeContext());
+    if (loaded != 1) return loaded;
+    SetVolumeTitle(session);
+    if (!changeDirectory(session, kRootParentId, "*") || session.dir.currentDirID != kRootDirId) {
+        volume.mountFault = volume.catalog.fault.empty() ? "the catalog holds no root folder" : volume.catalog.fault;
+        volume.firstBlockSector = 0;
+        session.device.targetId = kNoSelection;
+        return 0;
+    }
+    BuildFileList(session, nullptr);
+    session.ui.setStatusText(nullptr, nullptr);
+    if (session.log.isOpen()) session.log.writeAnsi("*log " + TranslateName(volume.volumeName(), MacToAnsi) + "\n");
+    return 1;
+}
+
+}  // namespace quarry
