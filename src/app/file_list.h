@@ -115,7 +115,4 @@ std::string FreeSpaceText(const Session& session);
 std::string UsedSpaceText(const Session& session);
 void SetVolumeTitle(Session& session);
 
-// Seconds from 1904-01-01 (HFS time) to 1970-01-01 (calendar time).
-inline constexpr uint32_t kMacEpochOffset = 2082844800u;
-
 }  // namespace quarry

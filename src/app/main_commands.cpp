@@ -47,7 +47,7 @@ void CopySelectionToPc(Session& session) {
     if (!toPort && !session.settings.useCurrentDirectory && !session.ui.chooseTargetDirectory()) return;
     session.ui.stepWaitCursor();
     for (uint16_t i = NextSelectedEntry(list); i != kNoIndex; i = NextSelectedEntry(list)) {
-        if (CopyMacEntries(session, list.entries[i].name(), NameMatch::Exact) != copyresult::kDone || session.ending) break;
+        if (CopyMacEntries(session.copyContext(), session.dir.currentDirID, list.entries[i].name(), NameMatch::Exact) != copyresult::kDone || session.ending) break;
     }
     session.ui.setStatusText("", nullptr);
     session.ui.invalidateListRow(255);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/settings.h"
-#include "copy/type_creator.h"
+#include "copy/copy_context.h"
 #include "common/ui_port.h"
 #include "device/sector_source.h"
 #include "common/log_file.h"
@@ -22,20 +22,6 @@ struct CurrentDirectory {
     std::string currentName;
     uint32_t currentDirID = kRootDirId;
     uint32_t currentParentID = kRootParentId;
-};
-
-// The state of copies to the PC.
-struct CopyState {
-    // Files met by copy operations in this process; never reset. Collision suffixes come from it.
-    uint16_t fileCounter = 0;
-    TypeCreatorTable types;
-    // Whether the target's file system takes long names; decided at start-up.
-    bool longNamesAvailable = true;
-    // The devices behind the output ports: none for 0 (files), LPT1-LPT3, COM1-COM4.
-    std::array<std::string, 8> portDevices = {"", "/dev/lp0", "/dev/lp1", "/dev/lp2",
-                                              "/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"};
-    // The result of the last copy by pattern: 0xFFFF when nothing matched.
-    uint16_t lastResult = 0;
 };
 
 struct Session {
@@ -62,6 +48,8 @@ struct Session {
 
     // What the volume code works with.
     VolumeContext volumeContext() { return {volume, device, ui, ending}; }
+    // What the copy engine works with.
+    CopyContext copyContext() { return {volumeContext(), copy, settings, log}; }
 };
 
 }  // namespace quarry

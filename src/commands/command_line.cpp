@@ -116,7 +116,7 @@ int DispatchCommand(Session& session, const ParsedCommand& command) {
     switch (command.code) {
         case word::kCopy:
             if (first) {
-                session.copy.lastResult = CopyMacEntries(session, MacNameFromInput(*first));
+                session.copy.lastResult = CopyMacEntries(session.copyContext(), session.dir.currentDirID, MacNameFromInput(*first));
                 break;
             }
             {

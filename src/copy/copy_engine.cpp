@@ -8,8 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/file_list.h"
-#include "app/session.h"
+#include "copy/copy_context.h"
 #include "common/charset.h"
 #include "copy/output_port.h"
 #include "copy/pc_naming.h"
@@ -45,11 +44,11 @@ std::string leadingBlanksRemoved(const std::string& s) {
 
 // The folder's entries, copied out in catalog order. Collecting them first lets the copy of a
 // subfolder move the catalog cursor freely.
-std::vector<CatalogEntry> folderEntries(Session& session, uint32_t dirID, const std::string* pattern,
+std::vector<CatalogEntry> folderEntries(const CopyContext& context, uint32_t dirID, const std::string* pattern,
                                         NameMatch match = NameMatch::Pattern) {
     std::vector<CatalogEntry> out;
     const bool single = pattern && (match == NameMatch::Exact || pattern->find('*') == std::string::npos);
-    walkFolder(session.volume, dirID, [&](const uint8_t* key) {
+    walkFolder(context.medium.volume, dirID, [&](const uint8_t* key) {
         if (pattern) {
             std::string p = *pattern;
             if (compareRecordName(p, key, match) != 0) return true;
@@ -73,17 +72,17 @@ private:
     int fd_;
 };
 
-bool copyAborted(Session& session) { return session.ending || session.ui.escapeAbortRequested(); }
+bool copyAborted(const CopyContext& context) { return context.ending() || context.ui().escapeAbortRequested(); }
 
-void timed(Session& session, const std::string& text) { session.ui.showTimedMessage(text); }
+void timed(const CopyContext& context, const std::string& text) { context.ui().showTimedMessage(text); }
 
-Status copyForks(Session& session, ByteSink& sink, const CatalogEntry& file, uint16_t mode) {
+Status copyForks(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, uint16_t mode) {
     const uint32_t id = file.data32(catrec::kFileId);
-    if (mode & opt::kCopyMacBinary) return WriteMacBinary(session, sink, file);
+    if (mode & opt::kCopyMacBinary) return WriteMacBinary(context, sink, file);
     if (mode & opt::kCopyResource)
-        return readForkToFile(session.volumeContext(), extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id,
+        return readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id,
                               file.data32(catrec::kRsrcLength), kResourceFork);
-    return readForkToFile(session.volumeContext(), extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id,
+    return readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id,
                           file.data32(catrec::kDataLength), kDataFork);
 }
 
@@ -119,14 +118,14 @@ std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const CatalogEntry& fi
     return h;
 }
 
-Status WriteMacBinary(Session& session, ByteSink& sink, const CatalogEntry& file) {
+Status WriteMacBinary(const CopyContext& context, ByteSink& sink, const CatalogEntry& file) {
     const auto header = MacBinaryHeader(file);
     if (!sink.write(header.data(), header.size())) return Fault{"cannot write: " + sink.error()};
     const uint32_t id = file.data32(catrec::kFileId);
     const uint32_t data = file.data32(catrec::kDataLength);
     const uint32_t rsrc = file.data32(catrec::kRsrcLength);
     if (data > 0) {
-        Status s = readForkToFile(session.volumeContext(), extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id, data, kDataFork);
+        Status s = readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id, data, kDataFork);
         if (!s) return s;
     }
     if (rsrc > 0) {
@@ -134,7 +133,7 @@ Status WriteMacBinary(Session& session, ByteSink& sink, const CatalogEntry& file
         const std::array<uint8_t, kMacBinaryHeaderSize> zeros{};
         const size_t pad = (kMacBinaryHeaderSize - data % kMacBinaryHeaderSize) % kMacBinaryHeaderSize;
         if (pad > 0 && !sink.write(zeros.data(), pad)) return Fault{"cannot write: " + sink.error()};
-        return readForkToFile(session.volumeContext(), extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id, rsrc, kResourceFork);
+        return readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id, rsrc, kResourceFork);
     }
     return Status::ok();
 }
@@ -149,17 +148,17 @@ time_t MacDateToDosStamp(uint32_t macSeconds) {
     return mktime(&tm);
 }
 
-bool MakePcDirectory(Session& session, std::string& name) {
-    name = PcDirectoryNameFor(session, name);
+bool MakePcDirectory(const CopyContext& context, std::string& name) {
+    name = PcDirectoryNameFor(context, name);
     if (::mkdir(name.c_str(), 0755) != 0 && errno != EEXIST) {
-        timed(session, "Cannot create the directory \"" + name + "\": " + std::strerror(errno));
+        timed(context, "Cannot create the directory \"" + name + "\": " + std::strerror(errno));
         return false;
     }
     // An existing directory is used unchanged; a link by that name is not followed, so nothing
     // is written outside the target.
     const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 || ::fchdir(fd) != 0) {
-        timed(session, "Cannot enter the directory \"" + name + "\": " + std::strerror(errno));
+        timed(context, "Cannot enter the directory \"" + name + "\": " + std::strerror(errno));
         if (fd >= 0) ::close(fd);
         return false;
     }
@@ -167,53 +166,53 @@ bool MakePcDirectory(Session& session, std::string& name) {
     return true;
 }
 
-uint16_t CopyMacFile(Session& session, const CatalogEntry& file) {
+uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file) {
     const uint32_t data = file.data32(catrec::kDataLength);
     const uint32_t rsrc = file.data32(catrec::kRsrcLength);
-    const uint16_t mode = session.settings.optionWord & opt::kCopyModeMask;
-    const int port = session.settings.destinationSetting >> 8;
+    const uint16_t mode = context.settings.optionWord & opt::kCopyModeMask;
+    const int port = context.settings.destinationSetting >> 8;
     if (port == 0 && !HasFreeSpace(".", uint64_t{data} + rsrc)) {
-        timed(session, "Not enough space on the volume.");
+        timed(context, "Not enough space on the volume.");
         return copyresult::kNothing;
     }
     const std::string shown = macNameToUtf8(file.name);
     if (!(mode & (opt::kCopyResource | opt::kCopyMacBinary)) && data == 0) {
-        timed(session, "File " + shown + " has no data fork.");
+        timed(context, "File " + shown + " has no data fork.");
         return copyresult::kDone;
     }
     if ((mode & opt::kCopyResource) && !(mode & opt::kCopyMacBinary) && rsrc == 0) {
-        timed(session, "File " + shown + " has no resources fork.");
+        timed(context, "File " + shown + " has no resources fork.");
         return copyresult::kDone;
     }
 
     if (port != 0) {
-        const int fd = OpenOutputPort(session, port);
+        const int fd = OpenOutputPort(context, port);
         if (fd < 0) return copyresult::kAborted;
         FdSink sink(fd);
-        Status s = copyForks(session, sink, file, mode);
+        Status s = copyForks(context, sink, file, mode);
         if (s && !sink.flush()) s = Fault{"cannot write: " + sink.error()};
-        if (!s) timed(session, "Error copying \"" + shown + "\": " + s.fault());
+        if (!s) timed(context, "Error copying \"" + shown + "\": " + s.fault());
         ::close(fd);
         return copyresult::kDone;
     }
 
     std::optional<PcFile> pc;
-    if (session.settings.namingMode() == NamingMode::AskEachFile) {
-        pc = AskPcFileName(session, file.name);
+    if (context.settings.namingMode() == NamingMode::AskEachFile) {
+        pc = AskPcFileName(context, file.name);
     } else {
         std::string macName = file.name;
-        pc = MakePcFileName(session, macName, std::string_view(reinterpret_cast<const char*>(file.data.data() + catrec::kFileType), 8));
+        pc = MakePcFileName(context, macName, std::string_view(reinterpret_cast<const char*>(file.data.data() + catrec::kFileType), 8));
     }
-    if (!pc) return session.ending ? copyresult::kAborted : copyresult::kDone;
+    if (!pc) return context.ending() ? copyresult::kAborted : copyresult::kDone;
 
     FdSink sink(pc->fd);
-    Status s = copyForks(session, sink, file, mode);
+    Status s = copyForks(context, sink, file, mode);
     if (s && !sink.flush()) s = Fault{"cannot write: " + sink.error()};
     if (!s) {
         // A file that could not be copied whole is not left behind looking like a copy.
         ::close(pc->fd);
         ::unlink(pc->name.c_str());
-        timed(session, "Error copying \"" + shown + "\" to \"" + pc->name + "\": " + s.fault());
+        timed(context, "Error copying \"" + shown + "\" to \"" + pc->name + "\": " + s.fault());
         return copyresult::kDone;
     }
     const time_t stamp = MacDateToDosStamp(file.data32(catrec::kFileModified));
@@ -221,55 +220,55 @@ uint16_t CopyMacFile(Session& session, const CatalogEntry& file) {
     ::futimens(pc->fd, times);
     if (::close(pc->fd) != 0) {
         ::unlink(pc->name.c_str());
-        timed(session, "Error copying \"" + shown + "\" to \"" + pc->name + "\": " + std::strerror(errno));
+        timed(context, "Error copying \"" + shown + "\" to \"" + pc->name + "\": " + std::strerror(errno));
     }
     return copyresult::kDone;
 }
 
-uint16_t CopyMacFolder(Session& session, const CatalogEntry& folder) {
+uint16_t CopyMacFolder(const CopyContext& context, const CatalogEntry& folder) {
     const std::string shown = macNameToUtf8(leadingBlanksRemoved(folder.name));
     SavedDirectory parent;
     if (!parent.valid()) {
-        timed(session, std::string("Cannot open the current directory: ") + std::strerror(errno));
+        timed(context, std::string("Cannot open the current directory: ") + std::strerror(errno));
         return copyresult::kAborted;
     }
     std::string pcName = leadingBlanksRemoved(folder.name);
-    if (!MakePcDirectory(session, pcName)) return copyresult::kDone;
-    if (session.log.isOpen()) session.log.write("Copying directory \"" + shown + "\" to \"" + pcName + "\"\r\n");
+    if (!MakePcDirectory(context, pcName)) return copyresult::kDone;
+    if (context.log.isOpen()) context.log.write("Copying directory \"" + shown + "\" to \"" + pcName + "\"\r\n");
 
     uint16_t result = copyresult::kDone;
     // An empty folder is copied as an empty directory; it is not an abort.
-    for (const CatalogEntry& e : folderEntries(session, folder.data32(catrec::kDirId), nullptr)) {
-        if (copyAborted(session)) {
+    for (const CatalogEntry& e : folderEntries(context, folder.data32(catrec::kDirId), nullptr)) {
+        if (copyAborted(context)) {
             result = copyresult::kAborted;
             break;
         }
         if (e.type == catrec::kFolder) {
-            result = CopyMacFolder(session, e);
+            result = CopyMacFolder(context, e);
         } else {
-            ++session.copy.fileCounter;
-            CopyMacFile(session, e);
+            ++context.state.fileCounter;
+            CopyMacFile(context, e);
         }
     }
     if (!parent.restore()) {
-        session.fatal(std::string("Cannot return to the directory the copy started from: ") + std::strerror(errno));
+        context.fatal(std::string("Cannot return to the directory the copy started from: ") + std::strerror(errno));
         return copyresult::kAborted;
     }
     return result;
 }
 
-uint16_t CopyMacEntries(Session& session, const std::string& pattern, NameMatch match) {
-    const std::vector<CatalogEntry> entries = folderEntries(session, session.dir.currentDirID, &pattern, match);
+uint16_t CopyMacEntries(const CopyContext& context, uint32_t dirID, const std::string& pattern, NameMatch match) {
+    const std::vector<CatalogEntry> entries = folderEntries(context, dirID, &pattern, match);
     if (entries.empty()) return copyresult::kNothing;
     uint16_t result = copyresult::kDone;
     for (const CatalogEntry& e : entries) {
-        if (copyAborted(session)) return copyresult::kAborted;
+        if (copyAborted(context)) return copyresult::kAborted;
         if (e.type == catrec::kFolder) {
-            if (session.settings.optionWord & opt::kFilesOnly) continue;
-            result = CopyMacFolder(session, e);
+            if (context.settings.optionWord & opt::kFilesOnly) continue;
+            result = CopyMacFolder(context, e);
         } else {
-            ++session.copy.fileCounter;
-            CopyMacFile(session, e);
+            ++context.state.fileCounter;
+            CopyMacFile(context, e);
         }
     }
     return result;

@@ -14,7 +14,7 @@
 
 namespace quarry {
 
-struct Session;
+struct CopyContext;
 class ByteSink;
 
 namespace copyresult {
@@ -35,18 +35,19 @@ struct CatalogEntry {
     uint32_t data32(size_t off) const { return loadBE32(data.data() + off); }
 };
 
-// Copies the entries of the current folder whose names match pattern (Macintosh characters;
-// without "*" it names one entry). An exact name (a list entry's) names one entry, "*" and all.
-uint16_t CopyMacEntries(Session& session, const std::string& pattern, NameMatch match = NameMatch::Pattern);
-uint16_t CopyMacFolder(Session& session, const CatalogEntry& folder);
-uint16_t CopyMacFile(Session& session, const CatalogEntry& file);
+// Copies the entries of folder dirID whose names match pattern (Macintosh characters; without
+// "*" it names one entry). An exact name (a list entry's) names one entry, "*" and all.
+uint16_t CopyMacEntries(const CopyContext& context, uint32_t dirID, const std::string& pattern,
+                        NameMatch match = NameMatch::Pattern);
+uint16_t CopyMacFolder(const CopyContext& context, const CatalogEntry& folder);
+uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file);
 // The 128-byte header, the data fork padded to 128 bytes, the resource fork.
-Status WriteMacBinary(Session& session, ByteSink& sink, const CatalogEntry& file);
+Status WriteMacBinary(const CopyContext& context, ByteSink& sink, const CatalogEntry& file);
 std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const CatalogEntry& file);
 // The calendar time at which the PC shows the Macintosh's stored wall-clock time.
 time_t MacDateToDosStamp(uint32_t macSeconds);
 // Creates the PC directory for a folder (or takes the existing one) and makes it current.
 // name receives the PC name. False, after a message, when that cannot be done.
-bool MakePcDirectory(Session& session, std::string& name);
+bool MakePcDirectory(const CopyContext& context, std::string& name);
 
 }  // namespace quarry

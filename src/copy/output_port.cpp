@@ -7,18 +7,18 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/session.h"
+#include "copy/copy_context.h"
 
 namespace quarry {
 
-int OpenOutputPort(Session& session, int port) {
+int OpenOutputPort(const CopyContext& context, int port) {
     if (port <= 0 || port >= static_cast<int>(OutputPortNames.size())) return -1;
-    const std::string& device = session.copy.portDevices[static_cast<size_t>(port)];
+    const std::string& device = context.state.portDevices[static_cast<size_t>(port)];
     // No controlling terminal is taken from a serial line; the device keeps the speed and
     // handshake the system gave it.
     const int fd = ::open(device.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        session.fatal(std::string("Error opening file:") + OutputPortNames[static_cast<size_t>(port)] + " (" + device + ": " +
+        context.fatal(std::string("Error opening file:") + OutputPortNames[static_cast<size_t>(port)] + " (" + device + ": " +
                       std::strerror(errno) + ")");
         return -1;
     }

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/session.h"
+#include "copy/copy_context.h"
 #include "common/text.h"
 #include "common/charset.h"
 
@@ -51,41 +51,41 @@ bool nameTaken(const std::string& utf8) {
     return ::lstat(utf8.c_str(), &st) == 0;
 }
 
-bool shortMode(const Session& session) {
-    return session.settings.namingMode() == NamingMode::Short || !session.copy.longNamesAvailable;
+bool shortMode(const CopyContext& context) {
+    return context.settings.namingMode() == NamingMode::Short || !context.state.longNamesAvailable;
 }
 
-std::string toFileSystem(const Session& session, const std::string& pc) {
-    return shortMode(session) ? oemToUtf8(pc) : ansiToUtf8(pc);
+std::string toFileSystem(const CopyContext& context, const std::string& pc) {
+    return shortMode(context) ? oemToUtf8(pc) : ansiToUtf8(pc);
 }
 
 // Creates the name, or when it is taken the first free numbered name from the file counter
 // on: a collision never replaces an earlier copy.
-std::optional<PcFile> createFresh(Session& session, const std::string& pc) {
-    std::string utf8 = safeComponent(toFileSystem(session, pc));
+std::optional<PcFile> createFresh(const CopyContext& context, const std::string& pc) {
+    std::string utf8 = safeComponent(toFileSystem(context, pc));
     for (uint32_t n = 0;; ++n) {
         if (!nameTaken(utf8)) {
             const int fd = ::open(utf8.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
             if (fd >= 0) return PcFile{fd, utf8};
             if (errno != EEXIST) {
-                session.fatal("Error opening file:" + utf8 + " (" + std::strerror(errno) + ")");
+                context.fatal("Error opening file:" + utf8 + " (" + std::strerror(errno) + ")");
                 return std::nullopt;
             }
         }
         if (n == kCollisionNames) {
-            session.fatal("Error opening file:" + utf8 + " (every numbered name is taken)");
+            context.fatal("Error opening file:" + utf8 + " (every numbered name is taken)");
             return std::nullopt;
         }
         std::string numbered = pc;
-        MakeUniqueName(numbered, static_cast<uint16_t>(session.copy.fileCounter + n));
-        utf8 = safeComponent(toFileSystem(session, numbered));
+        MakeUniqueName(numbered, static_cast<uint16_t>(context.state.fileCounter + n));
+        utf8 = safeComponent(toFileSystem(context, numbered));
     }
 }
 
-void announce(Session& session, const std::string& shownUtf8, const std::string& pcUtf8) {
-    if (session.log.isOpen()) session.log.write(shownUtf8 + "\t" + pcUtf8 + "\r\n");
+void announce(const CopyContext& context, const std::string& shownUtf8, const std::string& pcUtf8) {
+    if (context.log.isOpen()) context.log.write(shownUtf8 + "\t" + pcUtf8 + "\r\n");
     const std::string status = "Copy of \"" + shownUtf8 + "\" to \"" + pcUtf8 + "\"";
-    session.ui.setStatusText(status.c_str(), nullptr);
+    context.ui().setStatusText(status.c_str(), nullptr);
 }
 
 }  // namespace
@@ -116,14 +116,14 @@ std::optional<std::string> MacExtension(std::string_view macName) {
     return trimBlanks(macName.substr(dot + 1));
 }
 
-std::string PcFileNameFor(Session& session, std::string_view rawName, std::string_view typeCreator) {
+std::string PcFileNameFor(const CopyContext& context, std::string_view rawName, std::string_view typeCreator) {
     const std::string macName = trimBlanks(rawName);
     const std::optional<std::string> ext = MacExtension(macName);
     std::string pc;
-    if (!shortMode(session)) {
+    if (!shortMode(context)) {
         for (char c : TranslateName(macName, MacToAnsi))
             if (kForbiddenLong.find(c) == std::string_view::npos) pc.push_back(c);
-        if (!ext) SetExtension(pc, ExtensionForType(session.copy.types, typeCreator));
+        if (!ext) SetExtension(pc, ExtensionForType(context.state.types, typeCreator));
     } else {
         const size_t extDot = ext ? macName.rfind('.') : std::string::npos;
         bool dotPlaced = false;
@@ -141,15 +141,15 @@ std::string PcFileNameFor(Session& session, std::string_view rawName, std::strin
                 if (ext) break;
             }
         }
-        SetExtension(pc, ext ? *ext : ExtensionForType(session.copy.types, typeCreator));
+        SetExtension(pc, ext ? *ext : ExtensionForType(context.state.types, typeCreator));
     }
     if (pc.empty()) pc.assign(1, '_');
     return pc;
 }
 
-std::string PcDirectoryNameFor(Session& session, std::string_view rawName) {
+std::string PcDirectoryNameFor(const CopyContext& context, std::string_view rawName) {
     std::string pc;
-    if (session.copy.longNamesAvailable) {
+    if (context.state.longNamesAvailable) {
         // Folder names pass the same filter as file names, so that none reaches outside the
         // directory being filled.
         for (char c : TranslateName(rawName, MacToAnsi))
@@ -164,18 +164,18 @@ std::string PcDirectoryNameFor(Session& session, std::string_view rawName) {
     return safeComponent(pc);
 }
 
-std::optional<PcFile> MakePcFileName(Session& session, std::string& macName, std::string_view typeCreator) {
-    LoadTypeCreatorFile(session.copy.types, session.ui);
+std::optional<PcFile> MakePcFileName(const CopyContext& context, std::string& macName, std::string_view typeCreator) {
+    LoadTypeCreatorFile(context.state.types, context.ui());
     macName = trimBlanks(macName);
     const std::string shown = macNameToUtf8(macName);
-    std::optional<PcFile> file = createFresh(session, PcFileNameFor(session, macName, typeCreator));
-    if (file) announce(session, shown, file->name);
+    std::optional<PcFile> file = createFresh(context, PcFileNameFor(context, macName, typeCreator));
+    if (file) announce(context, shown, file->name);
     return file;
 }
 
-std::optional<PcFile> AskPcFileName(Session& session, const std::string& macName) {
+std::optional<PcFile> AskPcFileName(const CopyContext& context, const std::string& macName) {
     const std::string edit = macNameToUtf8(macName);
-    std::optional<std::string> answer = session.ui.askPcFileName(edit);
+    std::optional<std::string> answer = context.ui().askPcFileName(edit);
     if (!answer) return std::nullopt;
     // Only the name and extension are kept: a drive or directory typed with them is dropped.
     std::string typed = *answer;
@@ -183,15 +183,15 @@ std::optional<PcFile> AskPcFileName(Session& session, const std::string& macName
     if (cut != std::string::npos) typed.erase(0, cut + 1);
     const std::string pc = safeComponent(typed);
     if (nameTaken(pc)) {
-        session.ui.showTimedMessage(pc + " already exists. Aborting the copy...");
+        context.ui().showTimedMessage(pc + " already exists. Aborting the copy...");
         return std::nullopt;
     }
     const int fd = ::open(pc.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
-        session.fatal("Error opening file:" + pc + " (" + std::strerror(errno) + ")");
+        context.fatal("Error opening file:" + pc + " (" + std::strerror(errno) + ")");
         return std::nullopt;
     }
-    announce(session, edit, pc);
+    announce(context, edit, pc);
     return PcFile{fd, pc};
 }
 

@@ -12,7 +12,7 @@
 
 namespace quarry {
 
-struct Session;
+struct CopyContext;
 
 // True when the file system holding dir takes names of 255 characters.
 bool LongNamesAvailable(const std::string& dir);
@@ -28,9 +28,9 @@ std::optional<std::string> MacExtension(std::string_view macName);
 
 // The PC name (in its one-byte set) for a file in naming modes 0 and 1, before any collision.
 // typeCreator is the record's 8 bytes of type and creator.
-std::string PcFileNameFor(Session& session, std::string_view macName, std::string_view typeCreator);
+std::string PcFileNameFor(const CopyContext& context, std::string_view macName, std::string_view typeCreator);
 // The PC name (UTF-8) of a folder's directory.
-std::string PcDirectoryNameFor(Session& session, std::string_view macName);
+std::string PcDirectoryNameFor(const CopyContext& context, std::string_view macName);
 
 struct PcFile {
     int fd = -1;
@@ -40,8 +40,8 @@ struct PcFile {
 // Creates the PC file for a Macintosh file in naming modes 0 and 1: trims macName, makes the
 // name, picks a free one when it is taken, logs and shows it. Nothing when the file cannot be
 // created (a fatal error has then been reported).
-std::optional<PcFile> MakePcFileName(Session& session, std::string& macName, std::string_view typeCreator);
+std::optional<PcFile> MakePcFileName(const CopyContext& context, std::string& macName, std::string_view typeCreator);
 // Naming mode 2: asks the person for the name. Nothing when the file is to be skipped.
-std::optional<PcFile> AskPcFileName(Session& session, const std::string& macName);
+std::optional<PcFile> AskPcFileName(const CopyContext& context, const std::string& macName);
 
 }  // namespace quarry

@@ -110,7 +110,7 @@ TEST(CopyAbort, TheQuestionStopsOnlyTheFolderThatAsked) {
     // The first poll comes before Docs, the second before Docs's first entry: Answering Yes there
     // stops Docs at once, leaving it empty, and its result ends the copy of the pattern.
     m.ui.abortAfterPolls = 1;
-    const uint16_t result = CopyMacEntries(m.session, "D*");
+    const uint16_t result = CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "D*");
     EXPECT_EQ(result, copyresult::kAborted);
     EXPECT_EQ(tree(target.path()), (std::set<std::string>{"Docs"}));
 
@@ -118,7 +118,7 @@ TEST(CopyAbort, TheQuestionStopsOnlyTheFolderThatAsked) {
     test::TempDir second;
     InDirectory in2(second.path());
     m.ui.abortAfterPolls = m.ui.escapePolls + 1;
-    EXPECT_EQ(CopyMacEntries(m.session, "*"), copyresult::kAborted);
+    EXPECT_EQ(CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "*"), copyresult::kAborted);
     EXPECT_EQ(tree(second.path()), (std::set<std::string>{"aardvark.txt"}));
 }
 
@@ -130,9 +130,9 @@ TEST(RenamingOnTheFly, AsksForEachNameAndSkipsTakenOnes) {
     ASSERT_EQ(m.mountResult, 1);
     m.session.settings.setNamingMode(NamingMode::AskEachFile);
     m.ui.pcNameAnswers = {std::string("C:\\\\DOS\\\\chosen.bin"), std::string("taken.txt"), std::nullopt};
-    CopyMacEntries(m.session, "Puzzle");
-    CopyMacEntries(m.session, "aardvark");
-    CopyMacEntries(m.session, "Locked");
+    CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "Puzzle");
+    CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "aardvark");
+    CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "Locked");
     EXPECT_EQ(m.ui.pcNameQuestions, (std::vector<std::string>{"Puzzle", "aardvark", "Locked"}));
     // A typed drive and directory are dropped; a taken name is not replaced; Cancel skips.
     EXPECT_EQ(tree(target.path()), (std::set<std::string>{"chosen.bin", "taken.txt"}));

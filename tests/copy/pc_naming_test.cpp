@@ -43,7 +43,7 @@ TEST(PcFileNameFor, LongAndShortNames) {
         test::RecordingUi ui;
         Session s(ui);
         s.settings.setNamingMode(c.mode);
-        EXPECT_EQ(PcFileNameFor(s, c.macName, c.typeCreator), c.expected);
+        EXPECT_EQ(PcFileNameFor(s.copyContext(), c.macName, c.typeCreator), c.expected);
     }
 }
 
@@ -52,8 +52,8 @@ TEST(PcFileNameFor, ShortNamesWhereLongOnesAreNotAvailable) {
     Session s(ui);
     s.settings.setNamingMode(NamingMode::Long);
     s.copy.longNamesAvailable = false;
-    EXPECT_EQ(PcFileNameFor(s, "Annual report", "TEXTttxt"), "ANNUALRE.txt");
-    EXPECT_EQ(PcDirectoryNameFor(s, "My Folder 2"), "MYFOLDER");
+    EXPECT_EQ(PcFileNameFor(s.copyContext(), "Annual report", "TEXTttxt"), "ANNUALRE.txt");
+    EXPECT_EQ(PcDirectoryNameFor(s.copyContext(), "My Folder 2"), "MYFOLDER");
 }
 
 TEST(SetExtension, ReplacesOnlyShortExtensions) {
@@ -82,11 +82,11 @@ TEST(SetExtension, ReplacesOnlyShortExtensions) {
 TEST(PcDirectoryNameFor, NeverLeavesTheTarget) {
     test::RecordingUi ui;
     Session s(ui);
-    EXPECT_EQ(PcDirectoryNameFor(s, ".."), "__");
-    EXPECT_EQ(PcDirectoryNameFor(s, "."), "_");
-    EXPECT_EQ(PcDirectoryNameFor(s, "/"), "_");
-    EXPECT_EQ(PcDirectoryNameFor(s, "a/b"), "ab");
-    EXPECT_EQ(PcDirectoryNameFor(s, "Old Drafts"), "Old Drafts");
+    EXPECT_EQ(PcDirectoryNameFor(s.copyContext(), ".."), "__");
+    EXPECT_EQ(PcDirectoryNameFor(s.copyContext(), "."), "_");
+    EXPECT_EQ(PcDirectoryNameFor(s.copyContext(), "/"), "_");
+    EXPECT_EQ(PcDirectoryNameFor(s.copyContext(), "a/b"), "ab");
+    EXPECT_EQ(PcDirectoryNameFor(s.copyContext(), "Old Drafts"), "Old Drafts");
 }
 
 TEST(ExtensionForType, ThreePassesThenTheDefault) {

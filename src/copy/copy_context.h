@@ -1,0 +1,67 @@
+#pragma once
+// What the copy engine works with: the volume it copies from, its own running state, the
+// settings that shape a copy (mode, naming, port) and the log.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "common/log_file.h"
+#include "copy/type_creator.h"
+#include "hfs/volume.h"
+
+namespace quarry {
+
+// Bits of the option word.
+namespace opt {
+inline constexpr uint16_t kCopyData = 0x0001;
+inline constexpr uint16_t kCopyResource = 0x0002;
+inline constexpr uint16_t kCopyMacBinary = 0x0004;
+inline constexpr uint16_t kCopyModeMask = kCopyData | kCopyResource | kCopyMacBinary;
+inline constexpr uint16_t kFilesOnly = 0x0100;
+inline constexpr uint16_t kExtendedListing = 0x0200;
+inline constexpr uint16_t kSignatureListing = 0x0800;
+}  // namespace opt
+
+enum class NamingMode : uint8_t { Long = 0, Short = 1, AskEachFile = 2 };
+
+struct CopySettings {
+    uint16_t optionWord = opt::kCopyData;
+    // Low byte: naming mode; second byte: output port (0 = file, 1-3 LPT1-LPT3, 4-7 COM1-COM4).
+    uint16_t destinationSetting = 0;
+
+    NamingMode namingMode() const { return static_cast<NamingMode>(destinationSetting & 0xFF); }
+    void setNamingMode(NamingMode mode) {
+        destinationSetting = static_cast<uint16_t>((destinationSetting & 0xFF00) | static_cast<uint8_t>(mode));
+    }
+    void setCopyMode(uint16_t mode) {
+        optionWord = static_cast<uint16_t>((optionWord & ~opt::kCopyModeMask) | mode);
+    }
+};
+
+// The state of copies to the PC.
+struct CopyState {
+    // Files met by copy operations in this process; never reset. Collision suffixes come from it.
+    uint16_t fileCounter = 0;
+    TypeCreatorTable types;
+    // Whether the target's file system takes long names; decided at start-up.
+    bool longNamesAvailable = true;
+    // The devices behind the output ports: none for 0 (files), LPT1-LPT3, COM1-COM4.
+    std::array<std::string, 8> portDevices = {"", "/dev/lp0", "/dev/lp1", "/dev/lp2",
+                                              "/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"};
+    // The result of the last copy by pattern: 0xFFFF when nothing matched.
+    uint16_t lastResult = 0;
+};
+
+struct CopyContext {
+    VolumeContext medium;
+    CopyState& state;
+    const CopySettings& settings;
+    LogFile& log;
+
+    UiPort& ui() const { return medium.ui; }
+    bool ending() const { return medium.ending; }
+    void fatal(const std::string& text) const { medium.fatal(text); }
+};
+
+}  // namespace quarry
