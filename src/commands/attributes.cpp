@@ -8,7 +8,7 @@
 #include "common/text.h"
 #include "common/charset.h"
 #include "copy/copy_engine.h"
-#include "dialogs/dialog_controls.h"
+#include "app/dialog_controls.h"
 #include "hfs/btree.h"
 #include "hfs/fork.h"
 

@@ -3,7 +3,7 @@
 #include "app/session.h"
 #include "commands/command_line.h"
 #include "common/text.h"
-#include "dialogs/dialog_controls.h"
+#include "app/dialog_controls.h"
 
 namespace quarry {
 

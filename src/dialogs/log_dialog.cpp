@@ -5,7 +5,7 @@
 
 #include "app/session.h"
 #include "common/log_file.h"
-#include "dialogs/dialog_controls.h"
+#include "app/dialog_controls.h"
 
 namespace quarry {
 namespace {

@@ -1,7 +1,7 @@
 #include "dialogs/naming_dialog.h"
 
 #include "app/session.h"
-#include "dialogs/dialog_controls.h"
+#include "app/dialog_controls.h"
 
 namespace quarry {
 

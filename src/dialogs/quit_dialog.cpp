@@ -1,7 +1,7 @@
 #include "dialogs/quit_dialog.h"
 
 #include "common/ui_port.h"
-#include "dialogs/dialog_controls.h"
+#include "app/dialog_controls.h"
 
 namespace quarry {
 

@@ -14,7 +14,7 @@
 
 #include "app/session.h"
 #include "copy/pc_naming.h"
-#include "dialogs/dialog_controls.h"
+#include "app/dialog_controls.h"
 
 namespace quarry {
 namespace {

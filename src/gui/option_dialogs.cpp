@@ -10,7 +10,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "dialogs/dialog_controls.h"
+#include "app/dialog_controls.h"
 #include "dialogs/log_dialog.h"
 #include "dialogs/naming_dialog.h"
 #include "dialogs/port_dialog.h"

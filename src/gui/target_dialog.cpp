@@ -7,7 +7,7 @@
 #include <QListWidget>
 #include <QVBoxLayout>
 
-#include "dialogs/dialog_controls.h"
+#include "app/dialog_controls.h"
 #include "dialogs/target_chooser.h"
 #include "gui/qt_ui.h"
 

@@ -11,7 +11,7 @@
 #include "app/session.h"
 #include "commands/attributes.h"
 #include "copy/copy_engine.h"
-#include "dialogs/dialog_controls.h"
+#include "app/dialog_controls.h"
 #include "app/navigation.h"
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"

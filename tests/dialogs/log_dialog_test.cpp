@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/session.h"
-#include "dialogs/dialog_controls.h"
+#include "app/dialog_controls.h"
 #include "dialogs/log_dialog.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"

@@ -8,7 +8,7 @@
 
 #include "app/session.h"
 #include "dialogs/command_line_dialog.h"
-#include "dialogs/dialog_controls.h"
+#include "app/dialog_controls.h"
 #include "dialogs/naming_dialog.h"
 #include "dialogs/port_dialog.h"
 #include "dialogs/quit_dialog.h"

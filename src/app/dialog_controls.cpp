@@ -1,4 +1,4 @@
-#include "dialogs/dialog_controls.h"
+#include "app/dialog_controls.h"
 
 namespace quarry::dlg {
 
