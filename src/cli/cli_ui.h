@@ -45,6 +45,8 @@ public:
     // Prints one message line to standard error.
     void report(const std::string& text);
     bool takePosted(int& command);
+    // Forgets the commands posted so far.
+    void dropPosted() { posted_.clear(); }
     bool fatal() const { return fatal_; }
     // True once a failure has been shown since the last call.
     bool takeReported();

@@ -5,6 +5,7 @@
 //
 // With no LINE, lines are read from standard input, one per line.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -27,6 +28,7 @@
 #include "common/messages.h"
 #include "app/session.h"
 #include "cli/cli_ui.h"
+#include "commands/attributes.h"
 #include "commands/command_line.h"
 #include "common/text.h"
 #include "common/charset.h"
@@ -62,7 +64,9 @@ constexpr const char* kUsage =
     "  --yes                 answer questions with OK or Yes (default: Cancel or No)\n"
     "  --help                show this text\n"
     "\n"
-    "commands: DIR [pattern], CD name, CD .., CD \\, COPY pattern, INFO, HELP, QUIT.\n"
+    "commands: DIR [pattern], CD name, CD .., CD \\, COPY pattern, ATTRIB name, INFO, QUIT.\n"
+    "The words that need the desktop program's windows (HELP, LOG, OPTIONS; CD and COPY\n"
+    "without a name) and those that do nothing are reported on standard error and skipped.\n"
     "Switches: /D data fork, /R resource fork, /B MacBinary; /F files only (no folders);\n"
     "/S /E /A the short, extended and signature listings. Ctrl-C stops a copy between\n"
     "entries.\n";
@@ -84,6 +88,80 @@ std::string trimmed(std::string_view s) {
     while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
     while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
     return std::string(s);
+}
+
+constexpr const char* kNoSuchFile = "No such file:";
+
+// How quarry-cli serves a word of the command language. It has no dialogs, no list to select
+// from and no help viewer, and it opens every source read-only; a line it does not carry out is
+// reported, never passed over, and the run goes on.
+enum class Service {
+    Runs,          // as in the desktop program, or printed where that shows a dialog (INFO, ATTRIB)
+    NeedsDesktop,  // a dialog or the list's selection
+    NeedsName,     // the desktop program takes the selection; here the line has to name the file
+    DoesNothing,   // the desktop program accepts the word and ignores it
+    Writes,        // it would change the volume
+};
+
+struct WordService {
+    int code;
+    Service withName;  // the line has a first argument
+    Service withoutName;
+};
+
+constexpr WordService kWordServices[] = {
+    {word::kCopy, Service::Runs, Service::NeedsDesktop},
+    {word::kCd, Service::Runs, Service::NeedsDesktop},
+    {word::kCdParent, Service::Runs, Service::Runs},
+    {word::kCdRoot, Service::Runs, Service::Runs},
+    {word::kDir, Service::Runs, Service::Runs},
+    {word::kHelp, Service::NeedsDesktop, Service::NeedsDesktop},
+    {word::kQuit, Service::Runs, Service::Runs},
+    {word::kType, Service::DoesNothing, Service::DoesNothing},
+    {word::kCls, Service::DoesNothing, Service::DoesNothing},
+    // The drive dialog: quarry-cli has the one source it was given.
+    {word::kLog, Service::NeedsDesktop, Service::NeedsDesktop},
+    {word::kAttrib, Service::Runs, Service::NeedsName},
+    // The naming dialog; --names sets the naming mode here.
+    {word::kOptions, Service::NeedsDesktop, Service::NeedsDesktop},
+    {word::kVerify, Service::DoesNothing, Service::DoesNothing},
+    {word::kNext, Service::DoesNothing, Service::DoesNothing},
+    {word::kLock, Service::DoesNothing, Service::DoesNothing},
+    {word::kUnlock, Service::DoesNothing, Service::DoesNothing},
+    {word::kMode, Service::DoesNothing, Service::DoesNothing},
+    {word::kRep, Service::DoesNothing, Service::DoesNothing},
+    {word::kInfo, Service::Runs, Service::Runs},
+    {word::kSwap, Service::Writes, Service::Writes},
+};
+
+// The first blank-separated piece of a line, as typed.
+std::string firstWord(std::string_view line) {
+    const size_t start = std::min(line.size(), line.find_first_not_of(" \t"));
+    const size_t end = std::min(line.size(), line.find_first_of(" \t", start));
+    return std::string(line.substr(start, end - start));
+}
+
+// What is said about a line that quarry-cli does not carry out; empty when it carries it out (or
+// when the line is blank).
+std::string unservedLine(const ParsedCommand& line, std::string_view typed) {
+    if (line.code == word::kNone) {
+        const std::string first = firstWord(typed);
+        return first.empty() ? std::string() : "Not a command: " + first;
+    }
+    const auto row = std::find_if(std::begin(kWordServices), std::end(kWordServices),
+                                  [&](const WordService& w) { return w.code == line.code; });
+    if (row == std::end(kWordServices)) return {};
+    const std::string word = CommandWordText(line.code);
+    switch (line.firstArg ? row->withName : row->withoutName) {
+        case Service::Runs: return {};
+        case Service::NeedsDesktop:
+            // COPY and CD run here with a name; only the form that takes the selection does not.
+            return word + (row->withName == Service::Runs ? " without a name" : "") + " needs the desktop program";
+        case Service::NeedsName: return "usage: " + word + " name";
+        case Service::DoesNothing: return word + " does nothing in either program";
+        case Service::Writes: return word + " would change the volume; quarry-cli only reads it";
+    }
+    return {};
 }
 
 class Runner {
@@ -181,9 +259,16 @@ private:
     bool runLine(const std::string& utf8Line) {
         session_.copy.lastResult = 0;
         ui_.takeBeep();
-        const int code = ExecuteCommandText(session_, utf8ToAnsi(utf8Line));
+        const ParsedCommand line = ExecuteCommandText(session_, utf8ToAnsi(utf8Line));
+        const int code = line.code;
         // A listing cut short by a damaged catalog is not printed as if it were whole.
         if (!checkVolume()) return false;
+        if (const std::string unserved = unservedLine(line, utf8Line); !unserved.empty()) {
+            // What the dispatcher posted for the desktop program's windows does not run here.
+            ui_.dropPosted();
+            ui_.report(unserved);
+            return true;
+        }
         const std::string argument = utf8Line.substr(std::min(utf8Line.size(), utf8Line.find_first_of(" \t") + 1));
         if (code == word::kDir) printList();
         if (code == word::kCopy && session_.copy.lastResult == copyresult::kNothing)
@@ -191,7 +276,7 @@ private:
         if (code == word::kCd && ui_.takeBeep()) ui_.report(std::string(messageText(Msg::NoSuchFolder)) + " " + argument);
         int command = 0;
         while (ui_.takePosted(command)) {
-            if (!runPosted(command)) return false;
+            if (!runPosted(command, line)) return false;
         }
         return checkVolume();
     }
@@ -212,16 +297,12 @@ private:
         return true;
     }
 
-    bool runPosted(int command) {
+    // Runs a command the dispatcher posted for the line.
+    bool runPosted(int command, const ParsedCommand& line) {
         switch (command) {
             case command::kVolumeInfo: printVolumeInfo(); return true;
-            case command::kSelectDrive:
-                if (SelectCdromDrive(session_.device, table_, ui_) == 1) {
-                    if (mount() != kExitOk) {
-                        exitStatus_ = kExitStopped;
-                        return false;
-                    }
-                }
+            case command::kAttributes:
+                if (line.firstArg) printAttributes(*line.firstArg);
                 return true;
             case command::kExit:
                 if (ui_.ask("Do you really want to quit?", Question::YesNo)) {
@@ -229,14 +310,11 @@ private:
                     return false;
                 }
                 return true;
-            case command::kOpenFolder:
-                // There is no selection in quarry-cli, so no selected folder to open.
-                ui_.setStatusText(messageText(Msg::NoSelection), nullptr);
-                return true;
-            case command::kHelpIndex: std::fputs(kUsage, stdout); return true;
             default:
-                // The shared commands; those that act on a selection find none here.
-                RunMainCommand(session_, command);
+                // The shared commands. A command that needs a window was reported with its word
+                // and never gets here; one that slipped past is still not passed over.
+                if (!RunMainCommand(session_, command))
+                    ui_.report("command " + std::to_string(command) + " needs the desktop program");
                 return !ui_.fatal();
         }
     }
@@ -259,6 +337,30 @@ private:
 
     void printVolumeInfo() {
         for (const VolumeInfoValue& v : VolumeInfoValues(session_)) std::printf("%s\t%u\n", v.label, v.value);
+        std::fflush(stdout);
+    }
+
+    // Both attribute sheets of a file of the current folder, the "Advanced" one second, with the
+    // texts the dialogs show. The desktop program takes the list's selection; here the line names
+    // the file as COPY and CD name theirs, so a "*" is a wildcard and the first file it matches
+    // is shown.
+    void printAttributes(const std::string& typed) {
+        bool shown = false;
+        ShowFileAttributes(
+            session_, MacNameFromInput(typed),
+            [&](const CatalogEntry& file) {
+                shown = true;
+                printSheet(fileAttributesOf(file).sheet());
+                printSheet(advancedAttributesOf(file, session_.volume.sectorsPerBlock).sheet());
+            },
+            NameMatch::Pattern);
+        // A search that met a damaged catalog is reported as such by the caller, not as a miss.
+        if (!shown && session_.volume.catalog.fault.empty())
+            ui_.report(std::string(kNoSuchFile) + " " + ansiToUtf8(typed));
+    }
+
+    void printSheet(const std::vector<SheetLine>& sheet) {
+        for (const SheetLine& line : sheet) std::printf("%s\t%s\n", line.label, line.value.c_str());
         std::fflush(stdout);
     }
 

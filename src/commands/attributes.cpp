@@ -1,6 +1,8 @@
 #include "commands/attributes.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <span>
 
 #include "app/file_list.h"
 #include "app/session.h"
@@ -40,6 +42,41 @@ std::string extentsText(const CatalogEntry& file, size_t at, uint32_t sectorsPer
     return text;
 }
 
+// The label beside each field that has one. The fields of a date after its day have none: they
+// sit on the day's row.
+struct FieldLabel {
+    int control;
+    const char* label;
+};
+
+constexpr FieldLabel kAttributeLabels[] = {
+    {attrctl::kName, attrtext::kName},
+    {attrctl::kCreator, attrtext::kCreator},
+    {attrctl::kType, attrtext::kType},
+    {attrctl::kCreatedFirst, attrtext::kCreated},
+    {attrctl::kModifiedFirst, attrtext::kModified},
+    {attrctl::kDataLength, attrtext::kDataLength},
+    {attrctl::kRsrcLength, attrtext::kRsrcLength},
+};
+
+constexpr FieldLabel kAdvancedLabels[] = {
+    {attrctl::kName, attrtext::kFileName},
+    {attrctl::kFileNumber, attrtext::kFileNumber},
+    {attrctl::kDataExtents, attrtext::kDataExtents},
+    {attrctl::kRsrcExtents, attrtext::kRsrcExtents},
+};
+
+std::vector<SheetLine> sheetOf(const std::vector<DialogField>& fields, std::span<const FieldLabel> labels) {
+    std::vector<SheetLine> lines;
+    for (const DialogField& f : fields) {
+        const auto row =
+            std::find_if(labels.begin(), labels.end(), [&](const FieldLabel& l) { return l.control == f.control; });
+        if (row != labels.end()) lines.push_back({row->label, f.text});
+        else if (!lines.empty()) lines.back().value += " " + f.text;
+    }
+    return lines;
+}
+
 }  // namespace
 
 std::vector<DialogField> FileAttributes::fields() const {
@@ -71,6 +108,10 @@ FileAttributes fileAttributesOf(const CatalogEntry& file) {
     a.rsrcLength = file.data32(catrec::kRsrcLength);
     return a;
 }
+
+std::vector<SheetLine> FileAttributes::sheet() const { return sheetOf(fields(), kAttributeLabels); }
+
+std::vector<SheetLine> AdvancedAttributes::sheet() const { return sheetOf(fields(), kAdvancedLabels); }
 
 AdvancedAttributes advancedAttributesOf(const CatalogEntry& file, uint32_t sectorsPerBlock) {
     AdvancedAttributes a;
@@ -105,10 +146,10 @@ std::optional<int> AdvancedAttributesDialogPress(UiPort& ui, int control) {
     return std::nullopt;
 }
 
-int ShowFileAttributes(Session& session, std::string_view name, const std::function<void(const CatalogEntry&)>& show) {
+int ShowFileAttributes(Session& session, std::string_view name, const std::function<void(const CatalogEntry&)>& show,
+                       NameMatch match) {
     VolumeState& volume = session.volume;
-    // The name comes from the list: a "*" in it is part of the name.
-    if (!findCatalogRecord(volume, name, want::kFile, session.dir.currentDirID, NameMatch::Exact)) return 0;
+    if (!findCatalogRecord(volume, name, want::kFile, session.dir.currentDirID, match)) return 0;
     const uint8_t* key = currentRecordKey(volume.catalog);
     if (!key) return 0;
     show(CatalogEntry::fromKey(key));

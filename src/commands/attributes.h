@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "hfs/name_order.h"
+
 namespace quarry {
 
 struct Session;
@@ -44,6 +46,7 @@ inline constexpr int kAttributeNameLimit = 31;
 namespace attrtext {
 inline constexpr const char* kTitle = "File Attributes";
 inline constexpr const char* kAdvancedTitle = "For spelunking fans...";
+inline constexpr const char* kName = "Name";
 inline constexpr const char* kCreator = "Creator";
 inline constexpr const char* kType = "Filetype";
 inline constexpr const char* kCreated = "Creation Date";
@@ -67,6 +70,13 @@ struct DialogField {
     std::string text;
 };
 
+// One line of a sheet written out as text: the label beside a field and the text the field
+// shows. The five fields of a date share the date's line, separated by spaces.
+struct SheetLine {
+    const char* label;
+    std::string value;
+};
+
 // "File Attributes", template DLG_ATTR, help key "dlg_ATTR".
 struct FileAttributes {
     std::string name;     // 516, at most 31 characters
@@ -80,6 +90,8 @@ struct FileAttributes {
 
     // The controls and their texts, in the dialog's order.
     std::vector<DialogField> fields() const;
+    // The same texts under the dialog's labels, for a front end without a window.
+    std::vector<SheetLine> sheet() const;
 };
 
 // "For spelunking fans...", template DLG_ATT2, help key "dlg_ATT2".
@@ -92,6 +104,7 @@ struct AdvancedAttributes {
     std::string rsrcExtents;
 
     std::vector<DialogField> fields() const;
+    std::vector<SheetLine> sheet() const;
 };
 
 // The values of a file record. sectorsPerBlock converts allocation blocks to sectors.
@@ -108,8 +121,9 @@ std::optional<int> AdvancedAttributesDialogPress(UiPort& ui, int control);
 
 // Finds the file (files only) in the current folder and, when there is one, calls show with its
 // values; a folder or a missing name shows nothing and says nothing. Always 0: the dialog can
-// only be closed without writing.
+// only be closed without writing. A name from the list is exact, "*" and all; a typed name is a
+// pattern and shows the first file that matches it.
 int ShowFileAttributes(Session& session, std::string_view name,
-                       const std::function<void(const CatalogEntry&)>& show);
+                       const std::function<void(const CatalogEntry&)>& show, NameMatch match = NameMatch::Exact);
 
 }  // namespace quarry

@@ -56,6 +56,12 @@ int LookupCommandWord(std::string& typed) {
     return word::kNone;
 }
 
+const char* CommandWordText(int code) {
+    for (const CommandWord& row : kCommandWordTable)
+        if (row.code == code) return row.text;
+    return nullptr;
+}
+
 ParsedCommand ParseCommandLine(AppSettings& settings, std::string_view text) {
     ParsedCommand parsed;
     size_t i = 0;
@@ -161,20 +167,19 @@ int DispatchCommand(Session& session, const ParsedCommand& command) {
     return 1;
 }
 
-int ExecuteCommandText(Session& session, std::string_view text) {
+ParsedCommand ExecuteCommandText(Session& session, std::string_view text) {
     if (text.size() > kCommandTextMax) text = text.substr(0, kCommandTextMax);
-    int code = word::kNone;
+    ParsedCommand parsed;
     if (!text.empty()) {
-        const ParsedCommand parsed = ParseCommandLine(session.settings, text);
-        code = parsed.code;
-        if (code > 0) {
+        parsed = ParseCommandLine(session.settings, text);
+        if (parsed.code > 0) {
             DispatchCommand(session, parsed);
             session.ui.setStatusText(nullptr, nullptr);
         }
     }
     session.ui.updateCommandStates();
     session.ui.invalidateListRow(255);
-    return code;
+    return parsed;
 }
 
 }  // namespace quarry

@@ -48,6 +48,9 @@ struct ParsedCommand {
 
 // Upper-cases word (a..z only) and returns the code of the first table word it abbreviates.
 int LookupCommandWord(std::string& word);
+// The word of the first table row with code, in upper case ("HELP" for "?" too), or nullptr
+// for a code the table does not hold.
+const char* CommandWordText(int code);
 // Splits text, applies its switches to settings and returns the code and the arguments.
 ParsedCommand ParseCommandLine(AppSettings& settings, std::string_view text);
 // Trailing spaces removed, then translated to the Macintosh set, ending at the first character
@@ -56,7 +59,8 @@ std::string MacNameFromInput(std::string_view text);
 // Performs a parsed command. Always 1.
 int DispatchCommand(Session& session, const ParsedCommand& command);
 // What the command line's Execute button does with one line of typed text: cut to the field's
-// length, parse, dispatch, then refresh. Returns the command code (0 when nothing ran).
-int ExecuteCommandText(Session& session, std::string_view text);
+// length, parse, dispatch, then refresh. Returns what the line parsed to: its code (0 when
+// nothing ran) and its arguments.
+ParsedCommand ExecuteCommandText(Session& session, std::string_view text);
 
 }  // namespace quarry

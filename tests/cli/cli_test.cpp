@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <map>
 #include <sstream>
 
+#include "common/charset.h"
 #include "support/cli_run.h"
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
+#include "support/image_builder.h"
 #include "support/temp_dir.h"
 
 namespace quarry {
@@ -109,6 +114,210 @@ TEST(Cli, InfoPrintsTheSheetInItsOrder) {
     EXPECT_EQ(out[0], "Volume Size:\t1471488");
     EXPECT_EQ(out[5], "MDB Offset:\t2");
     EXPECT_EQ(out[7], "Cluster Size:\t512");
+}
+
+// The labels of the two attribute sheets, in the dialogs' order: "File Attributes", then
+// "Advanced".
+const std::vector<std::string> kSheetLabels = {
+    "Name", "Creator", "Filetype", "Creation Date", "Last Mod. Date", "Data fork", "Resource fork",
+    "Filename", "File #", "Data extents", "Ressource extents"};
+
+// The ATTRIB sheets of the output, one label-to-value map per file. Fails the test when the
+// lines do not come in whole sheets with the labels in order.
+std::vector<std::map<std::string, std::string>> attributeSheets(const std::string& out) {
+    const auto all = lines(out);
+    EXPECT_EQ(all.size() % kSheetLabels.size(), 0u) << out;
+    std::vector<std::map<std::string, std::string>> sheets;
+    for (size_t i = 0; i + kSheetLabels.size() <= all.size(); i += kSheetLabels.size()) {
+        std::map<std::string, std::string>& sheet = sheets.emplace_back();
+        for (size_t j = 0; j < kSheetLabels.size(); ++j) {
+            const auto f = fields(all[i + j]);
+            EXPECT_EQ(f.size(), 2u) << all[i + j];
+            EXPECT_EQ(f[0], kSheetLabels[j]);
+            sheet[f[0]] = f.size() > 1 ? f[1] : "";
+        }
+    }
+    return sheets;
+}
+
+// The five numbers of a date field: day, month, year since 1900, hour, minute.
+std::vector<int> dateFields(const std::string& text) {
+    std::vector<int> out;
+    std::istringstream in(text);
+    for (int n; in >> n;) out.push_back(n);
+    return out;
+}
+
+// What hls shows of a date: the day and month, and the year or the time.
+void expectDateAsHlsShowsIt(const std::string& sheetText, const test::HlsDate& hls) {
+    SCOPED_TRACE(sheetText + " against hls " + hls.text);
+    const std::vector<int> d = dateFields(sheetText);
+    ASSERT_EQ(d.size(), 5u);
+    EXPECT_EQ(d[0], hls.day);
+    EXPECT_EQ(d[1], hls.month);
+    ASSERT_TRUE(hls.year >= 0 || hls.hour >= 0);
+    if (hls.year >= 0) {
+        EXPECT_EQ(d[2] + 1900, hls.year);
+    }
+    if (hls.hour >= 0) {
+        EXPECT_EQ(d[3], hls.hour);
+        EXPECT_EQ(d[4], hls.minute);
+    }
+}
+
+std::string extentsText(const std::vector<test::Extent>& extents, uint32_t sectorsPerBlock) {
+    std::string out;
+    for (size_t i = 0; i < 3; ++i) {
+        const test::Extent e = i < extents.size() ? extents[i] : test::Extent{};
+        if (i > 0) out += ", ";
+        out += std::to_string(e.startBlock * sectorsPerBlock) + "/" + std::to_string(e.blockCount * sectorsPerBlock);
+    }
+    return out;
+}
+
+TEST(Cli, AttribPrintsBothSheetsAsHfsutilsSeesThem) {
+    struct Case {
+        const char* image;
+        const char* folder;  // hfsutils path of the folder whose files are asked for
+        size_t volumeOffset;
+    };
+    // Every file of the root of basic.hfs (invisible, locked, empty, resource-only, names with
+    // accents, wildcards and a trailing space), a hybrid CD's application in a subfolder, and
+    // forks that continue in the extents-overflow tree.
+    const Case cases[] = {{"basic.hfs", ":", 0}, {"hybrid.iso", ":Apps", 16 * 512}, {"fragmented.hfs", ":", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.image) + " " + c.folder);
+        const std::string image = test::fixturePath(c.image);
+        std::vector<test::OracleEntry> files;
+        for (const test::OracleEntry& o : test::hlsList(image, c.folder))
+            if (!o.isFolder) files.push_back(o);
+        ASSERT_FALSE(files.empty());
+        const std::string folder = c.folder;
+        // The builder's paths: ":Name" in the root, ":Apps:Name" below it.
+        const std::string pathPrefix = folder == ":" ? "" : folder;
+        std::vector<std::string> args = {image};
+        if (!pathPrefix.empty()) args.push_back("CD \"" + folder.substr(1) + "\"");
+        for (const test::OracleEntry& o : files) args.push_back("ATTRIB \"" + macNameToUtf8(o.name) + "\"");
+        const auto r = runCli(args);
+        ASSERT_TRUE(r.succeeded()) << r.err;
+        EXPECT_EQ(r.err, "");
+        const auto sheets = attributeSheets(r.out);
+        ASSERT_EQ(sheets.size(), files.size()) << r.out;
+
+        test::Bytes bytes = test::readFile(image);
+        const test::HfsImage img(bytes, c.volumeOffset);
+        const uint32_t sectorsPerBlock = img.mdb32(test::mdb::kDrAlBlkSiz) / 512;
+        for (size_t i = 0; i < files.size(); ++i) {
+            const test::OracleEntry& o = files[i];
+            std::map<std::string, std::string> sheet = sheets[i];
+            SCOPED_TRACE(macNameToUtf8(o.name));
+            EXPECT_EQ(sheet["Name"], macNameToUtf8(o.name));
+            EXPECT_EQ(sheet["Filename"], sheet["Name"]);
+            EXPECT_EQ(sheet["Creator"], o.creator);
+            EXPECT_EQ(sheet["Filetype"], o.type);
+            EXPECT_EQ(sheet["Data fork"], std::to_string(o.dataSize));
+            EXPECT_EQ(sheet["Resource fork"], std::to_string(o.rsrcSize));
+            expectDateAsHlsShowsIt(sheet["Creation Date"], o.created);
+            expectDateAsHlsShowsIt(sheet["Last Mod. Date"], o.modified);
+            EXPECT_EQ(sheet["File #"], std::to_string(o.catalogId));
+            // Only the three extents of the catalog record, as the dialog shows them.
+            const test::CatalogRecord rec = img.lookup(pathPrefix + ":" + o.name);
+            EXPECT_EQ(sheet["Data extents"], extentsText(img.forkExtents(rec, test::Fork::Data), sectorsPerBlock));
+            EXPECT_EQ(sheet["Ressource extents"],
+                      extentsText(img.forkExtents(rec, test::Fork::Resource), sectorsPerBlock));
+        }
+    }
+    // The fixtures hold what the cases above are meant to cover: hls sees Hidden as invisible and
+    // Locked as locked, and quarry-cli shows both all the same.
+    const auto root = test::hlsList(test::fixturePath("basic.hfs"), ":");
+    const auto hidden = std::find_if(root.begin(), root.end(), [](const auto& o) { return o.name == "Hidden"; });
+    const auto locked = std::find_if(root.begin(), root.end(), [](const auto& o) { return o.name == "Locked"; });
+    ASSERT_NE(hidden, root.end());
+    ASSERT_NE(locked, root.end());
+    EXPECT_TRUE(hidden->invisible);
+    EXPECT_TRUE(locked->locked);
+}
+
+TEST(Cli, AttribFindsTheFileAsTypedAndNamesWhatIsNotThere) {
+    const std::string image = test::fixturePath("basic.hfs");
+    const auto r = runCli({image, "ATTRIB e*", "a puzzle", "ATTRIB *", "ATTRIB Docs", "ATTRIB \"No Such File\"",
+                           "ATTRIB", "CD Docs", "ATTRIB read*", "ATTRIB Puzzle"});
+    // A name that is not there, a folder and a missing name are said, and the run goes on.
+    ASSERT_TRUE(r.succeeded()) << r.err;
+    EXPECT_EQ(r.err,
+              "Quarry - : No such file: Docs\n"
+              "Quarry - : No such file: No Such File\n"
+              "Quarry - : usage: ATTRIB name\n"
+              "Quarry - : No such file: Puzzle\n");
+    const auto sheets = attributeSheets(r.out);
+    ASSERT_EQ(sheets.size(), 4u) << r.out;
+    // "e*" is the first file in catalog order whose name begins with e (Either/Or, before Empty
+    // File); the case of a typed name does not matter; "*" is the first file of the folder.
+    auto idOf = [&](const char* path) {
+        const auto o = test::hlsList(image, path);
+        return o.size() == 1 ? std::to_string(o.front().catalogId) : std::string("?");
+    };
+    EXPECT_EQ(sheets[0].at("Name"), "Either/Or");
+    EXPECT_EQ(sheets[0].at("File #"), idOf(":Either/Or"));
+    EXPECT_EQ(sheets[1].at("Name"), "Puzzle");
+    EXPECT_EQ(sheets[2].at("Name"), "aardvark");
+    // In Docs, "read*" is Docs' own Read Me, not the root's.
+    EXPECT_EQ(sheets[3].at("Name"), "Read Me");
+    EXPECT_EQ(sheets[3].at("File #"), idOf(":Docs:Read Me"));
+    EXPECT_NE(sheets[3].at("File #"), idOf(":Read Me"));
+}
+
+TEST(Cli, WordsItCannotCarryOutAreSaidAndTheRunGoesOn) {
+    struct Case {
+        const char* line;
+        const char* message;  // after "Quarry - : "; nullptr: nothing is said
+    };
+    const Case cases[] = {
+        // Dialogs and the help viewer of the desktop program; abbreviations name their word.
+        {"HELP", "HELP needs the desktop program"},
+        {"?", "HELP needs the desktop program"},
+        {"l", "LOG needs the desktop program"},
+        {"OPTIONS", "OPTIONS needs the desktop program"},
+        {"opt short", "OPTIONS needs the desktop program"},
+        // The list's selection: with a name both run.
+        {"CD", "CD without a name needs the desktop program"},
+        {"COPY", "COPY without a name needs the desktop program"},
+        {"C /B", "COPY without a name needs the desktop program"},
+        {"ATTRIB", "usage: ATTRIB name"},
+        // Accepted and ignored by the desktop program too.
+        {"TYPE Manual", "TYPE does nothing in either program"},
+        {"CLS", "CLS does nothing in either program"},
+        {"VERIFY", "VERIFY does nothing in either program"},
+        {"NEXT", "NEXT does nothing in either program"},
+        {"LOC", "LOCK does nothing in either program"},
+        {"UNLOCK", "UNLOCK does nothing in either program"},
+        {"MODE", "MODE does nothing in either program"},
+        {"REP", "REP does nothing in either program"},
+        {"SWAP Manual", "SWAP would change the volume; quarry-cli only reads it"},
+        {"XYZZY /B", "Not a command: XYZZY"},
+        {"/R", "Not a command: /R"},
+        {"", nullptr},
+        {"   ", nullptr},
+    };
+    test::TempDir target;
+    std::vector<std::string> args = {"--to", target.path(), test::fixturePath("basic.hfs"), "CD Docs"};
+    std::string expected;
+    for (const Case& c : cases) {
+        args.push_back(c.line);
+        if (c.message) expected += std::string("Quarry - : ") + c.message + "\n";
+    }
+    args.push_back("DIR");
+    const auto r = runCli(args);
+    ASSERT_TRUE(r.succeeded()) << r.err;
+    EXPECT_EQ(r.err, expected);
+    // LOG did not mount the volume again and CD did not move: the run ends in Docs. Nothing was
+    // copied and no sheet printed.
+    const auto out = lines(r.out);
+    ASSERT_EQ(out.size(), 3u) << r.out;
+    EXPECT_EQ(fields(out[0])[0], "Manual");
+    EXPECT_EQ(fields(out[1])[0], "Old Drafts");
+    EXPECT_EQ(fields(out[2])[0], "Read Me");
+    EXPECT_TRUE(std::filesystem::is_empty(target.path()));
 }
 
 TEST(Cli, ReadsLinesFromStandardInput) {

@@ -144,6 +144,67 @@ TEST(FileAttributes, AFolderOrAMissingNameShowsNothing) {
     }
 }
 
+TEST(FileAttributes, ATypedNameIsAPatternAListNameIsExact) {
+    struct Case {
+        const char* name;
+        NameMatch match;
+        const char* shown;  // nullptr: nothing is shown
+    };
+    const Case cases[] = {
+        // The first file in catalog order: Either/Or comes before Empty File; aardvark first of all.
+        {"e*", NameMatch::Pattern, "Either/Or"},
+        {"*", NameMatch::Pattern, "aardvark"},
+        {"PUZ*", NameMatch::Pattern, "Puzzle"},
+        // Files only: Docs and Empty Folder are folders.
+        {"Do*", NameMatch::Pattern, nullptr},
+        {"Empty F*", NameMatch::Pattern, "Empty File"},
+        // From the list a "*" is part of the name.
+        {"Why? [Draft] *", NameMatch::Exact, "Why? [Draft] *"},
+        {"Why*", NameMatch::Exact, nullptr},
+        {"*", NameMatch::Exact, nullptr},
+    };
+    MountedImage m(test::fixturePath("basic.hfs"));
+    ASSERT_EQ(m.mountResult, 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> shown;
+        ShowFileAttributes(m.session, c.name, [&](const CatalogEntry& e) { shown.push_back(e.name); }, c.match);
+        EXPECT_EQ(shown, c.shown ? std::vector<std::string>{c.shown} : std::vector<std::string>{});
+    }
+}
+
+TEST(FileAttributes, TheSheetsPutTheDialogsTextsUnderTheirLabels) {
+    MountedImage m(test::fixturePath("basic.hfs"));
+    ASSERT_EQ(m.mountResult, 1);
+    const CatalogEntry file = fileOf(m, "Big Forks");
+    // Created 2001-03-04 05:06:07, modified 06:07:08 the same day; a date's five fields share a
+    // line in the dialog's order.
+    const std::vector<std::pair<std::string, std::string>> want = {
+        {"Name", "Big Forks"},
+        {"Creator", "hDmp"},
+        {"Filetype", "BINA"},
+        {"Creation Date", "4 3 101 5 6"},
+        {"Last Mod. Date", "4 3 101 6 7"},
+        {"Data fork", "5000"},
+        {"Resource fork", "1500"},
+    };
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const SheetLine& l : fileAttributesOf(file).sheet()) got.emplace_back(l.label, l.value);
+    EXPECT_EQ(got, want);
+
+    const AdvancedAttributes adv = advancedAttributesOf(file, m.session.volume.sectorsPerBlock);
+    const std::vector<SheetLine> advanced = adv.sheet();
+    ASSERT_EQ(advanced.size(), 4u);
+    EXPECT_STREQ(advanced[0].label, "Filename");
+    EXPECT_EQ(advanced[0].value, "Big Forks");
+    EXPECT_STREQ(advanced[1].label, "File #");
+    EXPECT_EQ(advanced[1].value, std::to_string(adv.fileNumber));
+    EXPECT_STREQ(advanced[2].label, "Data extents");
+    EXPECT_EQ(advanced[2].value, adv.dataExtents);
+    EXPECT_STREQ(advanced[3].label, "Ressource extents");
+    EXPECT_EQ(advanced[3].value, adv.rsrcExtents);
+}
+
 TEST(FileAttributes, TheDialogsOnlyClose) {
     struct Case {
         const char* what;
