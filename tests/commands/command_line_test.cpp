@@ -14,7 +14,7 @@
 #include "commands/command_line.h"
 #include "copy/copy_engine.h"
 #include "dialogs/working_directory.h"
-#include "hfs/navigation.h"
+#include "app/navigation.h"
 #include "support/fixture_path.h"
 #include "support/mounted_image.h"
 #include "support/temp_dir.h"
