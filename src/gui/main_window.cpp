@@ -14,6 +14,8 @@
 #include "app/main_commands.h"
 #include "common/messages.h"
 #include "app/session.h"
+#include "dialogs/log_dialog.h"
+#include "dialogs/target_chooser.h"
 #include "gui/attribute_dialogs.h"
 #include "gui/client_area.h"
 #include "gui/dump_window.h"
@@ -284,8 +286,7 @@ void MainWindow::runDialogCommand(int command) {
         }
         case command::kDestination: {
             TargetDialog dialog(this, ui_, session_, command::kDestination, macintoshDevice());
-            setMenuCheck(command::kUseCurrentDirectory, dialog.exec() == 1);
-            session_.settings.useCurrentDirectory = model_.states.checked(command::kUseCurrentDirectory);
+            FinishDestinationDirectoryCommand(session_, dialog.exec());
             break;
         }
         case command::kFileNaming: {
@@ -301,7 +302,7 @@ void MainWindow::runDialogCommand(int command) {
         case command::kLogFile: {
             LogDialog dialog(this, ui_, session_);
             dialog.exec();
-            setMenuCheck(command::kLogFile, session_.log.isOpen());
+            FinishLogFileCommand(session_);
             break;
         }
         default: break;
@@ -310,7 +311,7 @@ void MainWindow::runDialogCommand(int command) {
 
 bool MainWindow::quitConfirmed() {
     QuitDialog dialog(this, ui_);
-    return dialog.exec() == 1;
+    return dialog.exec() != 0;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

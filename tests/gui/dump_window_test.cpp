@@ -101,11 +101,16 @@ private slots:
         Program p("basic.hfs");
         p.select("Puzzle");
         QString type, creator, data, rsrc, fileNumber;
+        QStringList created, modified;
         bool writeEnabled = true;
         onNextModal([&](QWidget* d) {
             QCOMPARE(d->objectName(), QString("DLG_ATTR"));
             type = d->findChild<QLineEdit*>("539")->text();
             creator = d->findChild<QLineEdit*>("538")->text();
+            for (int i = 0; i < 5; ++i) {
+                created << d->findChild<QLineEdit*>(QString::number(118 + i))->text();
+                modified << d->findChild<QLineEdit*>(QString::number(123 + i))->text();
+            }
             data = d->findChild<QLabel*>("536")->text();
             rsrc = d->findChild<QLabel*>("537")->text();
             writeEnabled = d->findChild<QPushButton*>("540")->isEnabled();
@@ -122,6 +127,9 @@ private slots:
         QCOMPARE(creator, QString("MACS"));
         QCOMPARE(data, QString("1200"));
         QCOMPARE(rsrc, QString("1080"));
+        // Day, month, years since 1900, hour, minute, as the fixture script dated the file.
+        QCOMPARE(created, QStringList({"17", "5", "92", "9", "30"}));
+        QCOMPARE(modified, QStringList({"2", "11", "93", "14", "45"}));
         QVERIFY(!writeEnabled);
         const auto oracle = quarry::test::hlsList(quarry::test::fixturePath("basic.hfs"), ":Puzzle");
         QCOMPARE(oracle.size(), size_t{1});
