@@ -124,6 +124,8 @@ void MainWindow::buildMenus() {
         const int command = item.command;
         connect(a, &QAction::hovered, this, [this, command] { setStatus(StatusHelpText(command), QString()); });
     }
+    // Closing the menu, with or without a choice, brings back the idle text.
+    connect(contextMenu_, &QMenu::aboutToHide, this, [this] { setStatus(StatusHelpText(kIdleHelp), QString()); });
 }
 
 void MainWindow::buildButtons() {

@@ -165,6 +165,30 @@ private slots:
         QVERIFY(p.session.settings.list.entries[p.indexOf("Docs")].selected());
     }
 
+    void closingTheContextMenuBringsBackTheIdleText() {
+        Program p("basic.hfs");
+        QString hovered;
+        bool shown = false;
+        auto* timer = new QTimer;
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, [&, timer] {
+            QMenu* menu = p.window.contextMenu();
+            if (!menu->isVisible()) return;
+            timer->stop();
+            timer->deleteLater();
+            shown = true;
+            for (QAction* a : menu->actions())
+                if (a->data().toInt() == command::kCopyToPc) menu->setActiveAction(a);
+            hovered = p.window.statusLeft();
+            QTest::keyClick(menu, Qt::Key_Escape);
+        });
+        timer->start();
+        QTest::mouseClick(p.window.client(), Qt::RightButton, Qt::NoModifier, p.cellCentre(p.indexOf("Puzzle")));
+        QVERIFY(shown);
+        QCOMPARE(hovered, QString("Copy files or directories from the Macintosh volume to the PC."));
+        QCOMPARE(p.window.statusLeft(), QString("Select a menu or press F1 for help..."));
+    }
+
     void namingCancelRestoresAndPortsCancelKeeps() {
         Program p("basic.hfs");
         onNextModal([](QWidget* d) {
