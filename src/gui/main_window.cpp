@@ -52,6 +52,22 @@ std::optional<Key> keyOf(int qtKey) {
     }
 }
 
+// The items whose check mark shows a setting: the copy modes, "Use Current Directory", the
+// listing modes and "Log File". The other items are commands, and a click must not mark them.
+bool carriesCheckMark(int item) {
+    switch (item) {
+        case command::kDataForkMode:
+        case command::kResourceForkMode:
+        case command::kMacBinaryMode:
+        case command::kUseCurrentDirectory:
+        case command::kShortListing:
+        case command::kExtendedListing:
+        case command::kSignatureListing:
+        case command::kLogFile: return true;
+        default: return false;
+    }
+}
+
 uint8_t modifiersOf(Qt::KeyboardModifiers m) {
     uint8_t bits = keymod::kNone;
     if (m & Qt::ShiftModifier) bits |= keymod::kShift;
@@ -102,7 +118,7 @@ void MainWindow::buildMenus() {
             a->setObjectName(QString::number(item.command));
             a->setData(item.command);
             a->setEnabled(!item.startsGreyed);
-            a->setCheckable(item.startsChecked || (item.command >= 121 && item.command <= 142));
+            a->setCheckable(carriesCheckMark(item.command));
             a->setChecked(item.startsChecked);
             const int command = item.command;
             connect(a, &QAction::triggered, this, [this, command] { runCommand(command); });
@@ -168,10 +184,7 @@ void MainWindow::updateCommandStates() {
 
 void MainWindow::setMenuCheck(int command, bool checked) {
     model_.states.setChecked(command, checked);
-    if (QAction* a = action(command)) {
-        a->setCheckable(true);
-        a->setChecked(checked);
-    }
+    if (QAction* a = action(command); a && a->isCheckable()) a->setChecked(checked);
 }
 
 void MainWindow::setStatus(const QString& left, const QString& right) {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QMenuBar>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -187,6 +189,20 @@ private slots:
         QVERIFY(shown);
         QCOMPARE(hovered, QString("Copy files or directories from the Macintosh volume to the PC."));
         QCOMPARE(p.window.statusLeft(), QString("Select a menu or press F1 for help..."));
+    }
+
+    void onlyTheItemsWithACheckMarkAreCheckable() {
+        Program p("basic.hfs");
+        // The copy modes, Use Current Directory, the listing modes and Log File.
+        const QList<int> marked = {121, 122, 123, 125, 128, 131, 138, 142};
+        QList<int> checkable;
+        for (QAction* popup : p.window.menuBar()->actions()) {
+            QVERIFY(popup->menu());
+            for (QAction* a : popup->menu()->actions())
+                if (a->isCheckable()) checkable << a->data().toInt();
+        }
+        std::sort(checkable.begin(), checkable.end());
+        QCOMPARE(checkable, marked);
     }
 
     void namingCancelRestoresAndPortsCancelKeeps() {
