@@ -1,8 +1,5 @@
 #include "app/main_commands.h"
 
-#include <algorithm>
-#include <vector>
-
 #include "app/command_ids.h"
 #include "app/main_window_model.h"
 #include "common/messages.h"
@@ -12,10 +9,6 @@
 
 namespace quarry {
 namespace {
-
-constexpr const char* kWriteProtectedQuestion = "Write-protected media.";
-// The changing operations have been checked on 512- and 2048-byte media only.
-constexpr uint16_t kUnvalidatedBlockSize = 1024;
 
 bool belowRoot(const Session& session) {
     return session.volume.mounted() && session.dir.currentDirID > kRootDirId;
@@ -85,21 +78,6 @@ void ToggleUseCurrentDirectory(Session& session) {
     bool& use = session.settings.useCurrentDirectory;
     use = !use;
     session.ui.setMenuCheck(command::kUseCurrentDirectory, use);
-}
-
-bool WriteGuardAllows(Session& session) {
-    DeviceState& device = session.device;
-    if (device.deviceBlockSize == kUnvalidatedBlockSize) {
-        session.ui.showMessageBox(messageText(Msg::WriteBlocked1024));
-        return false;
-    }
-    if (device.targetId != kNoSelection) {
-        // The probe reads block 0 and writes it back unchanged.
-        std::vector<uint8_t> block(std::max<size_t>(device.deviceBlockSize, kCdBlockSize));
-        if (ProbeWriteProtection(device, device.targetId, block.data()) != 0)
-            return session.ui.ask(kWriteProtectedQuestion, Question::OkCancel);
-    }
-    return true;
 }
 
 bool RunMainCommand(Session& session, MainWindowModel& window, int command) {

@@ -27,9 +27,4 @@ void ReturnToParent(Session& session, CommandStates& states);
 // Command 125: copies go to the current directory without asking for a target, or not.
 void ToggleUseCurrentDirectory(Session& session);
 
-// Asked before the commands that write to the volume (111, 112, 113). False, after telling the
-// person, when the command must not run: media of 1024-byte sectors are refused, and
-// write-protected media run the command only if the person answers OK.
-bool WriteGuardAllows(Session& session);
-
 }  // namespace quarry

@@ -1,7 +1,6 @@
 #include "gui/attribute_dialogs.h"
 
 #include <QFormLayout>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,47 +14,62 @@
 namespace quarry::gui {
 namespace {
 
-QLineEdit* field(QWidget* parent, int id, const QString& text, int maxLength = 0) {
-    auto* e = numbered(new QLineEdit(text, parent), id);
+// The signatures hold four characters.
+constexpr int kSignatureLength = 4;
+
+QLineEdit* editField(QWidget* parent, int id, int maxLength = 0) {
+    auto* e = numbered(new QLineEdit(parent), id);
     if (maxLength > 0) e->setMaxLength(maxLength);
     return e;
+}
+
+QLabel* staticField(QWidget* parent, int id) { return numbered(new QLabel(parent), id); }
+
+// Puts each value into the control that shows it.
+void fill(QWidget* dialog, const std::vector<DialogField>& fields) {
+    for (const DialogField& f : fields) {
+        QWidget* w = dialog->findChild<QWidget*>(QString::number(f.control));
+        if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->setText(toQt(f.text));
+        else if (auto* label = qobject_cast<QLabel*>(w)) label->setText(toQt(f.text));
+    }
 }
 
 }  // namespace
 
 AttributesDialog::AttributesDialog(QWidget* owner, QtUi& ui, const Session& session, const CatalogEntry& file)
-    : QuarryDialog(owner, "DLG_ATTR", tr("File Attributes"), ui) {
-    const FileAttributes a = fileAttributesOf(file);
+    : ModelDialog(owner, "DLG_ATTR", tr(attrtext::kTitle), ui) {
     auto* form = new QFormLayout;
-    form->addRow(tr("Name"), field(this, attrctl::kName, toQt(a.name), kAttributeNameLimit));
-    form->addRow(tr("Creator"), field(this, attrctl::kCreator, toQt(a.creator), 4));
-    form->addRow(tr("Filetype"), field(this, attrctl::kType, toQt(a.type), 4));
-    auto dateRow = [&](int first, const std::array<uint32_t, 5>& values) {
+    form->addRow(tr(attrtext::kFileName), editField(this, attrctl::kName, kAttributeNameLimit));
+    form->addRow(tr(attrtext::kCreator), editField(this, attrctl::kCreator, kSignatureLength));
+    form->addRow(tr(attrtext::kType), editField(this, attrctl::kType, kSignatureLength));
+    auto dateRow = [&](int first) {
         auto* row = new QHBoxLayout;
         for (int i = 0; i < 5; ++i) {
-            QLineEdit* e = field(this, first + i, QString::number(values[static_cast<size_t>(i)]));
+            QLineEdit* e = editField(this, first + i);
             e->setMaximumWidth(48);
             row->addWidget(e);
         }
         return row;
     };
-    form->addRow(tr("Creation Date"), dateRow(attrctl::kCreatedFirst, a.created));
-    form->addRow(tr("Last Mod. Date"), dateRow(attrctl::kModifiedFirst, a.modified));
-    form->addRow(tr("Data fork"), numbered(new QLabel(QString::number(a.dataLength), this), attrctl::kDataLength));
-    form->addRow(tr("Resource fork"), numbered(new QLabel(QString::number(a.rsrcLength), this), attrctl::kRsrcLength));
+    form->addRow(tr(attrtext::kCreated), dateRow(attrctl::kCreatedFirst));
+    form->addRow(tr(attrtext::kModified), dateRow(attrctl::kModifiedFirst));
+    form->addRow(tr(attrtext::kDataLength), staticField(this, attrctl::kDataLength));
+    form->addRow(tr(attrtext::kRsrcLength), staticField(this, attrctl::kRsrcLength));
+    fill(this, fileAttributesOf(file).fields());
 
-    QPushButton* identification = addButton(attrctl::kIdentification, tr("Identification"));
+    QPushButton* identification = addPressButton(attrctl::kIdentification, tr(attrtext::kIdentification));
     identification->setEnabled(false);
-    QPushButton* advanced = addButton(attrctl::kAdvanced, tr("Advanced"));
-    QPushButton* write = addButton(attrctl::kWrite, tr("Write"));
+    // "Advanced" shows the second page and stays in this one: the front end's part, not the
+    // model's.
+    QPushButton* advanced = addButton(attrctl::kAdvanced, tr(attrtext::kAdvanced));
+    QPushButton* write = addPressButton(attrctl::kWrite, tr(attrtext::kWrite));
     write->setEnabled(false);
-    QPushButton* quit = addButton(attrctl::kQuit, tr("Quit"));
+    QPushButton* quit = addPressButton(attrctl::kQuit, tr(attrtext::kQuit));
     quit->setDefault(true);
     connect(advanced, &QPushButton::clicked, this, [this, &session, file] {
         AdvancedAttributesDialog page(this, ui_, session, file);
         page.exec();
     });
-    connect(quit, &QPushButton::clicked, this, [this] { done(0); });
     auto* buttons = new QHBoxLayout;
     for (QPushButton* b : {identification, advanced, write, quit, helpButton()}) buttons->addWidget(b);
     auto* layout = new QVBoxLayout(this);
@@ -63,17 +77,18 @@ AttributesDialog::AttributesDialog(QWidget* owner, QtUi& ui, const Session& sess
     layout->addLayout(buttons);
 }
 
+std::optional<int> AttributesDialog::pressControl(int control) { return AttributesDialogPress(ui_, control); }
+
 AdvancedAttributesDialog::AdvancedAttributesDialog(QWidget* owner, QtUi& ui, const Session& session, const CatalogEntry& file)
-    : QuarryDialog(owner, "DLG_ATT2", tr("For spelunking fans..."), ui) {
-    const AdvancedAttributes a = advancedAttributesOf(file, session.volume.sectorsPerBlock);
+    : ModelDialog(owner, "DLG_ATT2", tr(attrtext::kAdvancedTitle), ui) {
     auto* form = new QFormLayout;
-    form->addRow(tr("Filename"), numbered(new QLabel(toQt(a.name), this), attrctl::kName));
-    form->addRow(tr("File #"), numbered(new QLabel(QString::number(a.fileNumber), this), attrctl::kFileNumber));
-    form->addRow(tr("Data extents"), numbered(new QLabel(toQt(a.dataExtents), this), attrctl::kDataExtents));
-    form->addRow(tr("Ressource extents"), numbered(new QLabel(toQt(a.rsrcExtents), this), attrctl::kRsrcExtents));
-    QPushButton* ok = addButton(attrctl::kOk, tr("OK"));
+    form->addRow(tr(attrtext::kFileName), staticField(this, attrctl::kName));
+    form->addRow(tr(attrtext::kFileNumber), staticField(this, attrctl::kFileNumber));
+    form->addRow(tr(attrtext::kDataExtents), staticField(this, attrctl::kDataExtents));
+    form->addRow(tr(attrtext::kRsrcExtents), staticField(this, attrctl::kRsrcExtents));
+    fill(this, advancedAttributesOf(file, session.volume.sectorsPerBlock).fields());
+    QPushButton* ok = addPressButton(attrctl::kOk, tr(attrtext::kOk));
     ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, [this] { done(1); });
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
@@ -81,6 +96,10 @@ AdvancedAttributesDialog::AdvancedAttributesDialog(QWidget* owner, QtUi& ui, con
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addLayout(buttons);
+}
+
+std::optional<int> AdvancedAttributesDialog::pressControl(int control) {
+    return AdvancedAttributesDialogPress(ui_, control);
 }
 
 void showAttributesOf(QWidget* owner, QtUi& ui, Session& session, const std::string& macName) {

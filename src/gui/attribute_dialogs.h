@@ -1,6 +1,7 @@
 #pragma once
 // "File Attributes" (DLG_ATTR) and its "Advanced" page (DLG_ATT2): the attributes of one file,
-// shown in fields; Write stays disabled, so nothing changes on the volume.
+// shown in fields; Write stays disabled, so nothing changes on the volume. The values and how
+// each dialog ends are those of commands/attributes.h.
 
 #include "gui/dialog_base.h"
 
@@ -11,16 +12,22 @@ struct CatalogEntry;
 
 namespace quarry::gui {
 
-class AttributesDialog : public QuarryDialog {
+class AttributesDialog : public ModelDialog {
     Q_OBJECT
 public:
     AttributesDialog(QWidget* owner, QtUi& ui, const Session& session, const CatalogEntry& file);
+
+protected:
+    std::optional<int> pressControl(int control) override;
 };
 
-class AdvancedAttributesDialog : public QuarryDialog {
+class AdvancedAttributesDialog : public ModelDialog {
     Q_OBJECT
 public:
     AdvancedAttributesDialog(QWidget* owner, QtUi& ui, const Session& session, const CatalogEntry& file);
+
+protected:
+    std::optional<int> pressControl(int control) override;
 };
 
 // Command 115 and the dump window's File Parameter: shows the attributes of the named file of

@@ -15,6 +15,8 @@
 #include "app/main_commands.h"
 #include "common/messages.h"
 #include "app/session.h"
+#include "dialogs/log_dialog.h"
+#include "dialogs/target_chooser.h"
 #include "gui/attribute_dialogs.h"
 #include "gui/client_area.h"
 #include "gui/dump_window.h"
@@ -48,6 +50,22 @@ std::optional<Key> keyOf(int qtKey) {
         case Qt::Key_R: return Key::R;
         case Qt::Key_S: return Key::S;
         default: return std::nullopt;
+    }
+}
+
+// The items whose check mark shows a setting: the copy modes, "Use Current Directory", the
+// listing modes and "Log File". The other items are commands, and a click must not mark them.
+bool carriesCheckMark(int item) {
+    switch (item) {
+        case command::kDataForkMode:
+        case command::kResourceForkMode:
+        case command::kMacBinaryMode:
+        case command::kUseCurrentDirectory:
+        case command::kShortListing:
+        case command::kExtendedListing:
+        case command::kSignatureListing:
+        case command::kLogFile: return true;
+        default: return false;
     }
 }
 
@@ -101,7 +119,7 @@ void MainWindow::buildMenus() {
             a->setObjectName(QString::number(item.command));
             a->setData(item.command);
             a->setEnabled(!item.startsGreyed);
-            a->setCheckable(item.startsChecked || (item.command >= 121 && item.command <= 142));
+            a->setCheckable(carriesCheckMark(item.command));
             a->setChecked(item.startsChecked);
             const int command = item.command;
             connect(a, &QAction::triggered, this, [this, command] { runCommand(command); });
@@ -123,6 +141,8 @@ void MainWindow::buildMenus() {
         const int command = item.command;
         connect(a, &QAction::hovered, this, [this, command] { setStatus(StatusHelpText(command), QString()); });
     }
+    // Closing the menu, with or without a choice, brings back the idle text.
+    connect(contextMenu_, &QMenu::aboutToHide, this, [this] { setStatus(StatusHelpText(kIdleHelp), QString()); });
 }
 
 void MainWindow::buildButtons() {
@@ -165,10 +185,7 @@ void MainWindow::updateCommandStates() {
 
 void MainWindow::setMenuCheck(int command, bool checked) {
     model_.states.setChecked(command, checked);
-    if (QAction* a = action(command)) {
-        a->setCheckable(true);
-        a->setChecked(checked);
-    }
+    if (QAction* a = action(command); a && a->isCheckable()) a->setChecked(checked);
 }
 
 void MainWindow::setStatus(const QString& left, const QString& right) {
@@ -285,8 +302,7 @@ void MainWindow::runDialogCommand(int command) {
         }
         case command::kDestination: {
             TargetDialog dialog(this, ui_, session_, command::kDestination, macintoshDevice());
-            setMenuCheck(command::kUseCurrentDirectory, dialog.exec() == 1);
-            session_.settings.useCurrentDirectory = model_.states.checked(command::kUseCurrentDirectory);
+            FinishDestinationDirectoryCommand(session_, dialog.exec());
             break;
         }
         case command::kFileNaming: {
@@ -302,7 +318,7 @@ void MainWindow::runDialogCommand(int command) {
         case command::kLogFile: {
             LogDialog dialog(this, ui_, session_);
             dialog.exec();
-            setMenuCheck(command::kLogFile, session_.log.isOpen());
+            FinishLogFileCommand(session_);
             break;
         }
         default: break;
@@ -311,7 +327,7 @@ void MainWindow::runDialogCommand(int command) {
 
 bool MainWindow::quitConfirmed() {
     QuitDialog dialog(this, ui_);
-    return dialog.exec() == 1;
+    return dialog.exec() != 0;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -1,16 +1,13 @@
 #include "gui/option_dialogs.h"
 
 #include <QButtonGroup>
-#include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/dialog_controls.h"
 #include "dialogs/log_dialog.h"
 #include "dialogs/naming_dialog.h"
 #include "dialogs/port_dialog.h"
@@ -28,21 +25,6 @@ QHBoxLayout* buttonRow(std::initializer_list<QWidget*> buttons) {
 
 }  // namespace
 
-void ModelDialog::press(int control) {
-    if (control == dlg::kHelp) return;  // the help button opens its page itself
-    const std::optional<int> result = pressControl(control);
-    if (result) done(*result);
-    else refresh();
-}
-
-void ModelDialog::reject() { press(dlg::kEscape); }
-
-void ModelDialog::closeEvent(QCloseEvent* event) {
-    const std::optional<int> result = pressControl(dlg::kSystemClose);
-    setResult(result.value_or(0));
-    event->accept();
-}
-
 NamingDialog::NamingDialog(QWidget* owner, QtUi& ui, Session& session)
     : ModelDialog(owner, "DLG_OPT", tr("Advanced copy options"), ui),
       model_(std::make_unique<NamingOptionsDialogModel>(session)) {
@@ -58,11 +40,9 @@ NamingDialog::NamingDialog(QWidget* owner, QtUi& ui, Session& session)
         column->addWidget(r);
         connect(r, &QRadioButton::clicked, this, [this, id] { press(id); });
     }
-    QPushButton* ok = addButton(kOk, tr("OK"));
+    QPushButton* ok = addPressButton(kOk, tr("OK"));
     ok->setDefault(true);
-    QPushButton* cancel = addButton(kCancel, tr("Cancel"));
-    connect(ok, &QPushButton::clicked, this, [this] { press(kOk); });
-    connect(cancel, &QPushButton::clicked, this, [this] { press(kCancel); });
+    QPushButton* cancel = addPressButton(kCancel, tr("Cancel"));
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(column);
     layout->addLayout(buttonRow({ok, cancel, helpButton()}));
@@ -90,11 +70,9 @@ PortDialog::PortDialog(QWidget* owner, QtUi& ui, Session& session)
     auto* parallel = new QGroupBox(tr("Parallel ports"), this);
     auto* parallelColumn = new QVBoxLayout(parallel);
     for (int id = 501; id <= 503; ++id) parallelColumn->addWidget(radio(id, id == 501 ? "LPT1" : id == 502 ? "LPT2" : "LPT3"));
-    QPushButton* ok = addButton(kOk, tr("OK"));
+    QPushButton* ok = addPressButton(kOk, tr("OK"));
     ok->setDefault(true);
-    QPushButton* cancel = addButton(kCancel, tr("Cancel"));
-    connect(ok, &QPushButton::clicked, this, [this] { press(kOk); });
-    connect(cancel, &QPushButton::clicked, this, [this] { press(kCancel); });
+    QPushButton* cancel = addPressButton(kCancel, tr("Cancel"));
     auto* groups = new QHBoxLayout;
     groups->addWidget(file);
     groups->addWidget(serial);
@@ -112,16 +90,12 @@ LogDialog::LogDialog(QWidget* owner, QtUi& ui, Session& session)
     : ModelDialog(owner, "DLG_FLOG", tr("Log File Management"), ui), model_(std::make_unique<LogFileDialogModel>(session)) {
     name_ = numbered(new QLineEdit(toQt(model_->nameText()), this), logdlg::kNameField);
     connect(name_, &QLineEdit::textEdited, this, [this](const QString& t) { model_->setNameText(t.toStdString()); });
-    QPushButton* create = addButton(logdlg::kCreate, tr("Create"));
+    QPushButton* create = addPressButton(logdlg::kCreate, tr("Create"));
     create->setDefault(true);
-    QPushButton* open = addButton(logdlg::kOpen, tr("Open"));
-    QPushButton* closeLog = addButton(logdlg::kClose, tr("Close"));
-    QPushButton* ok = addButton(kOk, tr("OK"));
-    QPushButton* cancel = addButton(kCancel, tr("Cancel"));
-    for (QPushButton* b : {create, open, closeLog, ok, cancel}) {
-        const int id = b->objectName().toInt();
-        connect(b, &QPushButton::clicked, this, [this, id] { press(id); });
-    }
+    QPushButton* open = addPressButton(logdlg::kOpen, tr("Open"));
+    QPushButton* closeLog = addPressButton(logdlg::kClose, tr("Close"));
+    QPushButton* ok = addPressButton(kOk, tr("OK"));
+    QPushButton* cancel = addPressButton(kCancel, tr("Cancel"));
     auto* field = new QHBoxLayout;
     field->addWidget(new QLabel(tr("File:"), this));
     field->addWidget(name_, 1);
@@ -141,15 +115,6 @@ void LogDialog::refresh() {
     control<QPushButton>(logdlg::kCreate)->setEnabled(model_->createEnabled());
     control<QPushButton>(logdlg::kOpen)->setEnabled(model_->openEnabled());
     control<QPushButton>(logdlg::kClose)->setEnabled(model_->closeEnabled());
-}
-
-void LogDialog::keyPressEvent(QKeyEvent* event) {
-    // Enter takes the typed name and keeps the dialog open.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        press(dlg::kEnter);
-        return;
-    }
-    ModelDialog::keyPressEvent(event);
 }
 
 }  // namespace quarry::gui

@@ -17,20 +17,6 @@ class LogFileDialogModel;
 
 namespace quarry::gui {
 
-// Runs a model's answer to a control: ends the dialog when the model says so.
-class ModelDialog : public QuarryDialog {
-    Q_OBJECT
-public:
-    using QuarryDialog::QuarryDialog;
-
-protected:
-    void reject() override;
-    void closeEvent(QCloseEvent* event) override;
-    virtual std::optional<int> pressControl(int control) = 0;
-    virtual void refresh() {}
-    void press(int control);
-};
-
 class NamingDialog : public ModelDialog {
     Q_OBJECT
 public:
@@ -66,7 +52,6 @@ public:
 protected:
     std::optional<int> pressControl(int control) override;
     void refresh() override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     std::unique_ptr<LogFileDialogModel> model_;

@@ -3,24 +3,22 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
-#include "app/session.h"
-#include "commands/command_line.h"
-#include "common/text.h"
+#include "dialogs/command_line_dialog.h"
+#include "dialogs/quit_dialog.h"
 #include "dialogs/volume_info.h"
+#include "dialogs/volume_info_dialog.h"
 #include "gui/qt_ui.h"
 
 namespace quarry::gui {
 namespace {
 
 constexpr int kDriveList = 999;
-constexpr int kQuitText = 510;
 constexpr int kQuitAbout = 508;
 
 QHBoxLayout* buttonRow(std::initializer_list<QWidget*> buttons) {
@@ -56,57 +54,51 @@ DriveDialog::DriveDialog(QWidget* owner, QtUi& ui, const std::vector<std::string
 }
 
 VolumeInfoDialog::VolumeInfoDialog(QWidget* owner, QtUi& ui, const Session& session)
-    : QuarryDialog(owner, "DLG_INFO", tr("Informations about the Macintosh volume"), ui) {
+    : ModelDialog(owner, "DLG_INFO", tr("Informations about the Macintosh volume"), ui) {
     auto* form = new QFormLayout;
     for (const VolumeInfoValue& v : VolumeInfoValues(session)) {
         auto* value = numbered(new QLabel(QString::number(v.value), this), v.control);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         form->addRow(tr(v.label), value);
     }
-    QPushButton* ok = addButton(kOk, tr("OK"));
+    QPushButton* ok = addPressButton(kOk, tr("OK"));
     ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, [this] { done(1); });
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addLayout(buttonRow({ok, helpButton()}));
 }
 
-void VolumeInfoDialog::keyPressEvent(QKeyEvent* event) {
-    // The sheet has no Cancel: Esc leaves it open.
-    if (event->key() == Qt::Key_Escape) return;
-    QuarryDialog::keyPressEvent(event);
-}
+std::optional<int> VolumeInfoDialog::pressControl(int control) { return VolumeInfoDialogPress(ui_, control); }
 
-QuitDialog::QuitDialog(QWidget* owner, QtUi& ui) : QuarryDialog(owner, "DLG_QUIT", tr("Exit Program"), ui) {
-    auto* question = numbered(new QLabel(tr("Do you really want to quit?"), this), kQuitText);
+QuitDialog::QuitDialog(QWidget* owner, QtUi& ui) : ModelDialog(owner, "DLG_QUIT", tr("Exit Program"), ui) {
+    auto* question = numbered(new QLabel(tr(quitdlg::kQuestion), this), quitdlg::kQuestionText);
     auto* about = numbered(new QLabel(tr("Quarry\nGets files off classic Macintosh volumes.\nRelease 0.1"), this), kQuitAbout);
-    QPushButton* yes = addButton(kYes, tr("Yes"));
+    QPushButton* yes = addPressButton(quitdlg::kYes, tr("Yes"));
     yes->setDefault(true);
-    QPushButton* no = addButton(kNo, tr("No"));
-    connect(yes, &QPushButton::clicked, this, [this] { done(1); });
-    connect(no, &QPushButton::clicked, this, [this] { done(0); });
+    QPushButton* no = addPressButton(quitdlg::kNo, tr("No"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(question);
     layout->addWidget(about);
     layout->addLayout(buttonRow({yes, no, helpButton()}));
 }
 
+std::optional<int> QuitDialog::pressControl(int control) { return QuitDialogPress(ui_, control); }
+
 CommandLineDialog::CommandLineDialog(QWidget* owner, QtUi& ui, Session& session)
-    : QuarryDialog(owner, "DLG_COMM", tr("Command line"), ui) {
-    edit_ = numbered(new QLineEdit(this), kEdit);
-    edit_->setMaxLength(static_cast<int>(kCommandTextMax));
+    : ModelDialog(owner, "DLG_COMM", tr("Command line"), ui), session_(session) {
+    edit_ = numbered(new QLineEdit(this), commanddlg::kCommandField);
+    edit_->setMaxLength(static_cast<int>(commanddlg::kFieldLength));
     edit_->setMinimumWidth(360);
-    QPushButton* execute = addButton(kExecute, tr("Execute"));
+    QPushButton* execute = addPressButton(commanddlg::kExecute, tr("Execute"));
     execute->setDefault(true);
-    QPushButton* cancel = addButton(kCancel, tr("Cancel"));
-    connect(execute, &QPushButton::clicked, this, [this, &session] {
-        ExecuteCommandText(session, utf8ToAnsi(edit_->text().toStdString()));
-        done(1);
-    });
-    connect(cancel, &QPushButton::clicked, this, [this] { done(0); });
+    QPushButton* cancel = addPressButton(kCancel, tr("Cancel"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(edit_);
     layout->addLayout(buttonRow({execute, cancel, helpButton()}));
+}
+
+std::optional<int> CommandLineDialog::pressControl(int control) {
+    return CommandLineDialogPress(session_, control, edit_->text().toStdString());
 }
 
 }  // namespace quarry::gui

@@ -1,6 +1,7 @@
 #pragma once
-// The small dialogs whose behaviour lives in the core already: drive choice, volume
-// information, quit, command line.
+// The small dialogs: drive choice, and volume information, quit and command line, whose
+// behaviour is their core models' (dialogs/volume_info_dialog.h, quit_dialog.h,
+// command_line_dialog.h).
 
 #include <string>
 #include <vector>
@@ -30,34 +31,37 @@ private:
     int chosen_ = -1;
 };
 
-// "Informations about the Macintosh volume" (DLG_INFO): thirteen values, OK. Esc does nothing.
-class VolumeInfoDialog : public QuarryDialog {
+// "Informations about the Macintosh volume" (DLG_INFO): thirteen values, OK.
+class VolumeInfoDialog : public ModelDialog {
     Q_OBJECT
 public:
     VolumeInfoDialog(QWidget* owner, QtUi& ui, const Session& session);
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
+    std::optional<int> pressControl(int control) override;
 };
 
 // "Exit Program" (DLG_QUIT): Yes 128 (default), No 129.
-class QuitDialog : public QuarryDialog {
+class QuitDialog : public ModelDialog {
     Q_OBJECT
 public:
-    static constexpr int kYes = 128;
-    static constexpr int kNo = 129;
     QuitDialog(QWidget* owner, QtUi& ui);
+
+protected:
+    std::optional<int> pressControl(int control) override;
 };
 
 // "Command line" (DLG_COMM): edit 150, Execute 153 (default), Cancel 100.
-class CommandLineDialog : public QuarryDialog {
+class CommandLineDialog : public ModelDialog {
     Q_OBJECT
 public:
-    static constexpr int kEdit = 150;
-    static constexpr int kExecute = 153;
     CommandLineDialog(QWidget* owner, QtUi& ui, Session& session);
 
+protected:
+    std::optional<int> pressControl(int control) override;
+
 private:
+    Session& session_;
     QLineEdit* edit_;
 };
 

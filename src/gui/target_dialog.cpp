@@ -7,7 +7,6 @@
 #include <QListWidget>
 #include <QVBoxLayout>
 
-#include "app/dialog_controls.h"
 #include "dialogs/target_chooser.h"
 #include "gui/qt_ui.h"
 
@@ -15,21 +14,18 @@ namespace quarry::gui {
 
 TargetDialog::TargetDialog(QWidget* owner, QtUi& ui, Session& session, int openingCommand,
                            const std::string& macintoshDevice)
-    : QuarryDialog(owner, "DLG_DEST", tr("Target Directory"), ui),
+    : ModelDialog(owner, "DLG_DEST", tr("Target Directory"), ui),
       chooser_(std::make_unique<TargetChooser>(session, openingCommand, MountedPcDrives, macintoshDevice)) {
     path_ = numbered(new QLabel(this), kPath);
     directories_ = numbered(new QListWidget(this), kDirectories);
     drives_ = numbered(new QListWidget(this), kDrives);
-    QPushButton* root = addButton(target::kRootButton, tr(" [:\\]"));
-    QPushButton* parent = addButton(target::kParentButton, tr(" [..]"));
+    QPushButton* root = addPressButton(target::kRootButton, tr(" [:\\]"));
+    QPushButton* parent = addPressButton(target::kParentButton, tr(" [..]"));
+    // "Create new" needs the new-directory dialog's answer before the chooser can act.
     QPushButton* create = addButton(target::kCreateNew, tr("Create new"));
-    QPushButton* confirm = addButton(target::kConfirm, toQt(chooser_->confirmCaption()));
+    QPushButton* confirm = addPressButton(target::kConfirm, toQt(chooser_->confirmCaption()));
     confirm->setDefault(true);
-    QPushButton* cancel = addButton(kCancel, tr("Cancel"));
-    for (QPushButton* b : {root, parent, confirm, cancel}) {
-        const int id = b->objectName().toInt();
-        connect(b, &QPushButton::clicked, this, [this, id] { press(id); });
-    }
+    QPushButton* cancel = addPressButton(kCancel, tr("Cancel"));
     connect(create, &QPushButton::clicked, this, &TargetDialog::createNew);
     connect(directories_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
         chooser_->openDirectoryRow(static_cast<size_t>(directories_->row(item)));
@@ -72,13 +68,7 @@ void TargetDialog::refresh() {
     drives_->setCurrentRow(chooser_->currentDrive());
 }
 
-void TargetDialog::press(int control) {
-    const std::optional<int> result = chooser_->press(control);
-    if (result) done(*result);
-    else refresh();
-}
-
-void TargetDialog::reject() { press(dlg::kEscape); }
+std::optional<int> TargetDialog::pressControl(int control) { return chooser_->press(control); }
 
 void TargetDialog::createNew() {
     NewDirectoryDialog ask(this, ui_, target::kNewDirectoryProposal, static_cast<int>(target::kNewDirectoryNameMax));

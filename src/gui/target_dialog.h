@@ -18,7 +18,8 @@ class TargetChooser;
 
 namespace quarry::gui {
 
-class TargetDialog : public QuarryDialog {
+// The moves, the ends and help are the chooser's (dialogs/target_chooser.h).
+class TargetDialog : public ModelDialog {
     Q_OBJECT
 public:
     static constexpr int kPath = 1131;
@@ -29,14 +30,12 @@ public:
     // or device the volume is read from, which cannot become the target.
     TargetDialog(QWidget* owner, QtUi& ui, Session& session, int openingCommand, const std::string& macintoshDevice);
     ~TargetDialog() override;
-    TargetChooser& chooser() { return *chooser_; }
 
 protected:
-    void reject() override;
+    std::optional<int> pressControl(int control) override;
+    void refresh() override;
 
 private:
-    void refresh();
-    void press(int control);
     void createNew();
 
     std::unique_ptr<TargetChooser> chooser_;

@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <map>
-#include <optional>
 #include <string>
 
 #include "app/session.h"
@@ -17,7 +16,6 @@
 #include "support/hfs_oracle.h"
 #include "support/image_builder.h"
 #include "support/mounted_image.h"
-#include "support/recording_ui.h"
 
 namespace quarry {
 namespace {
@@ -203,41 +201,6 @@ TEST(FileAttributes, TheSheetsPutTheDialogsTextsUnderTheirLabels) {
     EXPECT_EQ(advanced[2].value, adv.dataExtents);
     EXPECT_STREQ(advanced[3].label, "Ressource extents");
     EXPECT_EQ(advanced[3].value, adv.rsrcExtents);
-}
-
-TEST(FileAttributes, TheDialogsOnlyClose) {
-    struct Case {
-        const char* what;
-        bool advanced;             // DLG_ATT2, else DLG_ATTR
-        std::vector<int> presses;  // the last one ends the dialog, if any does
-        std::optional<int> result;
-        std::vector<std::string> help;
-    };
-    const Case cases[] = {
-        {"Quit", false, {attrctl::kQuit}, 0, {}},
-        {"Enter presses Quit", false, {dlg::kEnter}, 0, {}},
-        {"Esc", false, {dlg::kEscape}, 0, {}},
-        {"the close box", false, {dlg::kSystemClose}, 0, {}},
-        {"Write and Identification are disabled", false, {attrctl::kWrite, attrctl::kIdentification}, std::nullopt, {}},
-        {"Advanced stays for the front end", false, {attrctl::kAdvanced}, std::nullopt, {}},
-        {"help", false, {attrctl::kHelp}, std::nullopt, {"dlg_ATTR"}},
-        {"OK", true, {attrctl::kOk}, 1, {}},
-        {"Enter", true, {dlg::kEnter}, 1, {}},
-        {"Esc ends the sheet with 1", true, {dlg::kEscape}, 1, {}},
-        {"the close box", true, {dlg::kSystemClose}, 0, {}},
-        {"help", true, {attrctl::kHelp}, std::nullopt, {"dlg_ATT2"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.advanced ? "DLG_ATT2 " : "DLG_ATTR ") + c.what);
-        test::RecordingUi ui;
-        std::optional<int> result;
-        for (int control : c.presses) {
-            ASSERT_FALSE(result.has_value());
-            result = c.advanced ? AdvancedAttributesDialogPress(ui, control) : AttributesDialogPress(ui, control);
-        }
-        EXPECT_EQ(result, c.result);
-        EXPECT_EQ(ui.helpKeys, c.help);
-    }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The naming-options, output-ports, quit, volume-information and command-line dialogs: what
-// each press does to the settings and how each dialog ends.
+// The dialog models: what each press of the naming-options, output-ports and command-line
+// dialogs does, and how those and the quit, volume-information and attribute dialogs end.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/session.h"
+#include "commands/attributes.h"
 #include "dialogs/command_line_dialog.h"
 #include "app/dialog_controls.h"
 #include "dialogs/naming_dialog.h"
@@ -90,30 +91,48 @@ TEST(OutputPortsDialog, AClickedPortStaysWhateverEndsTheDialog) {
     }
 }
 
-struct EndCase {
-    int control;
-    std::optional<int> result;
-};
-
-TEST(QuitDialog, OnlyYesEndsTheProgram) {
-    const EndCase cases[] = {
-        {quitdlg::kYes, 1},        {dlg::kOk, 1},         {dlg::kEnter, 1},       {quitdlg::kNo, 0},
-        {dlg::kCancel, 0},         {dlg::kEscape, 0},     {dlg::kSystemClose, 0}, {dlg::kHelp, std::nullopt},
-        {quitdlg::kQuestionText, std::nullopt},
+// The dialogs whose presses change nothing but how they end: each control that ends the
+// dialog, each that leaves it open, and the help key.
+TEST(DialogPress, EachControlEndsTheDialogOrLeavesItOpen) {
+    using Press = std::optional<int> (*)(UiPort&, int);
+    struct Case {
+        const char* dialog;
+        Press press;
+        std::vector<std::pair<int, std::optional<int>>> results;  // control, result
+        const char* helpKey;
     };
-    test::RecordingUi ui;
-    for (const EndCase& c : cases) EXPECT_EQ(QuitDialogPress(ui, c.control), c.result) << c.control;
-    EXPECT_EQ(ui.helpKeys, (std::vector<std::string>{"dlg_QUIT"}));
-}
-
-TEST(VolumeInfoDialog, EscLeavesItOpen) {
-    const EndCase cases[] = {
-        {dlg::kOk, 1}, {dlg::kEnter, 1}, {dlg::kSystemClose, 0}, {dlg::kEscape, std::nullopt}, {dlg::kCancel, std::nullopt},
-        {dlg::kHelp, std::nullopt},
+    const std::optional<int> open;
+    const Case cases[] = {
+        {"DLG_QUIT",
+         QuitDialogPress,
+         {{quitdlg::kYes, 1}, {dlg::kOk, 1}, {dlg::kEnter, 1}, {quitdlg::kNo, 0}, {dlg::kCancel, 0}, {dlg::kEscape, 0},
+          {dlg::kSystemClose, 0}, {quitdlg::kQuestionText, open}},
+         "dlg_QUIT"},
+        // The sheet has no Cancel, so Esc does nothing.
+        {"DLG_INFO",
+         VolumeInfoDialogPress,
+         {{dlg::kOk, 1}, {dlg::kEnter, 1}, {dlg::kSystemClose, 0}, {dlg::kEscape, open}, {dlg::kCancel, open}},
+         "dlg_INFO"},
+        // Write and Identification are disabled; Advanced is shown by the front end.
+        {"DLG_ATTR",
+         AttributesDialogPress,
+         {{attrctl::kQuit, 0}, {dlg::kEnter, 0}, {dlg::kEscape, 0}, {dlg::kSystemClose, 0}, {attrctl::kWrite, open},
+          {attrctl::kIdentification, open}, {attrctl::kAdvanced, open}},
+         "dlg_ATTR"},
+        // Esc ends the second page as OK does; only the close box ends it with 0.
+        {"DLG_ATT2",
+         AdvancedAttributesDialogPress,
+         {{attrctl::kOk, 1}, {dlg::kEnter, 1}, {dlg::kEscape, 1}, {dlg::kSystemClose, 0}},
+         "dlg_ATT2"},
     };
-    test::RecordingUi ui;
-    for (const EndCase& c : cases) EXPECT_EQ(VolumeInfoDialogPress(ui, c.control), c.result) << c.control;
-    EXPECT_EQ(ui.helpKeys, (std::vector<std::string>{"dlg_INFO"}));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dialog);
+        test::RecordingUi ui;
+        for (const auto& [control, result] : c.results) EXPECT_EQ(c.press(ui, control), result) << control;
+        EXPECT_TRUE(ui.helpKeys.empty());
+        EXPECT_EQ(c.press(ui, dlg::kHelp), open);
+        EXPECT_EQ(ui.helpKeys, std::vector<std::string>{c.helpKey});
+    }
 }
 
 TEST(CommandLineDialog, ExecuteRunsTheLineAndCancelRunsNothing) {

@@ -37,6 +37,15 @@ QString hexOf(const std::string& bytes, size_t from, size_t n) {
     return parts.join(' ');
 }
 
+// Whether the band of rows [top, top + height) holds dark pixels of text. Its first two rows are
+// left out: the descenders of the line above reach into them.
+bool hasInk(const QImage& image, int top, int height) {
+    for (int y = top + 2; y < top + height && y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y).red() < 128) return true;
+    return false;
+}
+
 }  // namespace
 
 class DumpWindowTest : public QObject {
@@ -78,34 +87,49 @@ private slots:
         dump.runCommand(100);
         QVERIFY(dump.action(100)->isChecked());
 
-        // The lines stand in four groups of eight: line 8 is drawn one slot lower.
-        QCOMPARE(dumpLineSlot(8), 9);
-        QImage image = dump.view()->grab().toImage();
-        QCOMPARE(image.width(), dump.view()->width());
+        // The lines stand in four groups of eight with an empty slot between groups: slots 8, 17
+        // and 26 stay empty, and each of the 32 lines has ink in its own slot.
+        const QImage image = dump.view()->grab().toImage();
+        const int step = dump.view()->lineStep();
+        for (int slot = 0; slot < 35; ++slot) {
+            const bool gap = slot % 9 == 8;
+            QVERIFY2(image.height() >= (slot + 1) * step, qPrintable(QString("slot %1 outside the view").arg(slot)));
+            QVERIFY2(hasInk(image, slot * step, step) != gap, qPrintable(QString("slot %1").arg(slot)));
+        }
     }
 
     void menuCommandOpensTheDumpAndRebuildsTheList() {
         Program p("basic.hfs");
         p.select("Puzzle");
-        onNextModal([](QWidget* d) {
+        p.select("Big Forks");
+        QString title;
+        onNextModal([&](QWidget* d) {
             QCOMPARE(d->objectName(), QString("filedump"));
+            title = d->windowTitle();
             auto* dump = static_cast<DumpWindow*>(d);
             dump->runCommand(103);
         });
         QTest::mouseClick(p.window.functionButton(command::kDump), Qt::LeftButton);
+        // The dump takes the first selected entry; the other one is deselected only because the
+        // list is built again afterwards.
+        QCOMPARE(title, QString("Dumping file \"Big Forks\""));
         QCOMPARE(CountSelectedEntries(p.session.settings.list), uint16_t{0});
-        QVERIFY(!p.window.functionButton(command::kDump)->isEnabled() || CountSelectedEntries(p.session.settings.list) == 0);
     }
 
     void attributesShowTheRecordAndWriteNothing() {
         Program p("basic.hfs");
         p.select("Puzzle");
         QString type, creator, data, rsrc, fileNumber;
+        QStringList created, modified;
         bool writeEnabled = true;
         onNextModal([&](QWidget* d) {
             QCOMPARE(d->objectName(), QString("DLG_ATTR"));
             type = d->findChild<QLineEdit*>("539")->text();
             creator = d->findChild<QLineEdit*>("538")->text();
+            for (int i = 0; i < 5; ++i) {
+                created << d->findChild<QLineEdit*>(QString::number(118 + i))->text();
+                modified << d->findChild<QLineEdit*>(QString::number(123 + i))->text();
+            }
             data = d->findChild<QLabel*>("536")->text();
             rsrc = d->findChild<QLabel*>("537")->text();
             writeEnabled = d->findChild<QPushButton*>("540")->isEnabled();
@@ -122,6 +146,9 @@ private slots:
         QCOMPARE(creator, QString("MACS"));
         QCOMPARE(data, QString("1200"));
         QCOMPARE(rsrc, QString("1080"));
+        // Day, month, years since 1900, hour, minute, as the fixture script dated the file.
+        QCOMPARE(created, QStringList({"17", "5", "92", "9", "30"}));
+        QCOMPARE(modified, QStringList({"2", "11", "93", "14", "45"}));
         QVERIFY(!writeEnabled);
         const auto oracle = quarry::test::hlsList(quarry::test::fixturePath("basic.hfs"), ":Puzzle");
         QCOMPARE(oracle.size(), size_t{1});

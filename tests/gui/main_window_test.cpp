@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QMenuBar>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -165,6 +167,44 @@ private slots:
         QVERIFY(p.session.settings.list.entries[p.indexOf("Docs")].selected());
     }
 
+    void closingTheContextMenuBringsBackTheIdleText() {
+        Program p("basic.hfs");
+        QString hovered;
+        bool shown = false;
+        auto* timer = new QTimer;
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, [&, timer] {
+            QMenu* menu = p.window.contextMenu();
+            if (!menu->isVisible()) return;
+            timer->stop();
+            timer->deleteLater();
+            shown = true;
+            for (QAction* a : menu->actions())
+                if (a->data().toInt() == command::kCopyToPc) menu->setActiveAction(a);
+            hovered = p.window.statusLeft();
+            QTest::keyClick(menu, Qt::Key_Escape);
+        });
+        timer->start();
+        QTest::mouseClick(p.window.client(), Qt::RightButton, Qt::NoModifier, p.cellCentre(p.indexOf("Puzzle")));
+        QVERIFY(shown);
+        QCOMPARE(hovered, QString("Copy files or directories from the Macintosh volume to the PC."));
+        QCOMPARE(p.window.statusLeft(), QString("Select a menu or press F1 for help..."));
+    }
+
+    void onlyTheItemsWithACheckMarkAreCheckable() {
+        Program p("basic.hfs");
+        // The copy modes, Use Current Directory, the listing modes and Log File.
+        const QList<int> marked = {121, 122, 123, 125, 128, 131, 138, 142};
+        QList<int> checkable;
+        for (QAction* popup : p.window.menuBar()->actions()) {
+            QVERIFY(popup->menu());
+            for (QAction* a : popup->menu()->actions())
+                if (a->isCheckable()) checkable << a->data().toInt();
+        }
+        std::sort(checkable.begin(), checkable.end());
+        QCOMPARE(checkable, marked);
+    }
+
     void namingCancelRestoresAndPortsCancelKeeps() {
         Program p("basic.hfs");
         onNextModal([](QWidget* d) {
@@ -241,13 +281,18 @@ private slots:
 
     void commandLineRunsOneCommand() {
         Program p("basic.hfs");
-        onNextModal([](QWidget* d) {
-            QCOMPARE(d->objectName(), QString("DLG_COMM"));
-            QTest::keyClicks(d->findChild<QLineEdit*>("150"), "cd docs");
-            clickControl(d, 153);
-        });
-        QTest::keyClick(&p.window, Qt::Key_C, Qt::AltModifier);
-        QCOMPARE(p.session.dir.currentName, std::string("Docs"));
+        // Esc leaves with the line unread; Enter in the field runs it, as Execute does.
+        for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+            onNextModal([key](QWidget* d) {
+                QCOMPARE(d->objectName(), QString("DLG_COMM"));
+                auto* field = d->findChild<QLineEdit*>("150");
+                QVERIFY(field->text().isEmpty());
+                QTest::keyClicks(field, "cd docs");
+                QTest::keyClick(field, key);
+            });
+            QTest::keyClick(&p.window, Qt::Key_C, Qt::AltModifier);
+            QCOMPARE(p.session.dir.currentName, std::string(key == Qt::Key_Escape ? "Root  " : "Docs"));
+        }
         QVERIFY(p.window.functionButton(command::kRoot)->isEnabled());
     }
 
@@ -258,9 +303,6 @@ private slots:
             QCOMPARE(d->objectName(), QString("DLG_INFO"));
             size = d->findChild<QLabel*>("500")->text();
             mdb = d->findChild<QLabel*>("502")->text();
-            // Esc leaves the sheet open; OK closes it.
-            QTest::keyClick(d, Qt::Key_Escape);
-            QVERIFY(d->isVisible());
             clickControl(d, 101);
         });
         p.window.runCommand(command::kVolumeInfo);
@@ -339,22 +381,11 @@ private slots:
         QVERIFY(p.indexOf("aardvark") == kNoIndex);
     }
 
-    void helpOpensAtTheIndexAndAtEachDialogsKey() {
+    void f1OpensTheHelpIndex() {
         Program p("basic.hfs");
+        QCOMPARE(shownHelpKey(), QString());
         QTest::keyClick(&p.window, Qt::Key_F1);
         QCOMPARE(shownHelpKey(), QString("index"));
-        onNextModal([](QWidget* d) {
-            clickControl(d, 149);
-            clickControl(d, 101);
-        });
-        p.window.runCommand(command::kFileNaming);
-        QCOMPARE(shownHelpKey(), QString("dlg_OPT"));
-        onNextModal([](QWidget* d) {
-            clickControl(d, 149);
-            clickControl(d, 101);
-        });
-        p.window.runCommand(command::kVolumeInfo);
-        QCOMPARE(shownHelpKey(), QString("dlg_INFO"));
     }
 
     void targetChooserMovesAndConfirms() {
@@ -376,10 +407,15 @@ private slots:
         });
         p.window.runCommand(command::kDestination);
         const std::string now = std::filesystem::current_path();
-        std::filesystem::current_path(old);
-        QCOMPARE(QString::fromStdString(now), QString::fromStdString(dir.file("archive")));
         QVERIFY(p.window.action(command::kUseCurrentDirectory)->isChecked());
         QVERIFY(p.session.settings.useCurrentDirectory);
+        // Leaving it with Esc unchecks "Use Current Directory", and copies ask again.
+        onNextModal([](QWidget* d) { QTest::keyClick(d, Qt::Key_Escape); });
+        p.window.runCommand(command::kDestination);
+        std::filesystem::current_path(old);
+        QCOMPARE(QString::fromStdString(now), QString::fromStdString(dir.file("archive")));
+        QVERIFY(!p.window.action(command::kUseCurrentDirectory)->isChecked());
+        QVERIFY(!p.session.settings.useCurrentDirectory);
     }
 };
 
