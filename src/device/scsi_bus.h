@@ -17,7 +17,8 @@ namespace aspi {
 inline constexpr uint8_t kPending = 0x00;
 inline constexpr uint8_t kCompleted = 0x01;
 inline constexpr uint8_t kAborted = 0x02;
-// A write refused because the medium is write-protected, told apart from every other failure.
+// A write refused because the medium is write-protected. The write-protection probe looks for
+// exactly this value.
 inline constexpr uint8_t kWriteProtected = 0x03;
 inline constexpr uint8_t kError = 0x04;
 inline constexpr uint8_t kInvalidCommand = 0x80;

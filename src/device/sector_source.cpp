@@ -29,9 +29,11 @@ constexpr uint8_t kSignature1 = 0xAA;
 constexpr size_t kRecordLength = 512;
 }  // namespace boot
 
-// The probe results the mount looks for.
+// The probe results the mount and the menu commands look for.
 constexpr int kNoBootRecord = 0;
 constexpr int kBootRecordWithoutJump = -2;
+constexpr int kWriteProtectedMedium = aspi::kWriteProtected;
+constexpr int kWritableMedium = 0;
 
 uint8_t lowByte(uint32_t value) { return static_cast<uint8_t>(value); }
 
@@ -197,6 +199,20 @@ int ProbeDosBootRecord(DeviceState& device) {
     }
     if (block[boot::kJump] != boot::kShortJump) return kBootRecordWithoutJump;
     return -static_cast<int>(block[boot::kByte29]);
+}
+
+int ProbeWriteProtection(DeviceState& device, uint8_t target, uint8_t* buffer) {
+    SectorRequest request;
+    request.command = cmd::kGenericRead;
+    request.hostAdapter = device.hostAdapterId;
+    request.target = target;
+    request.sector = 0;
+    request.count = 1;
+    request.buffer = buffer;
+    if (TransferWithRetry(device, request) != 0) return kWritableMedium;
+    // Block 0 goes back exactly as it was read, so a writable medium is left unchanged.
+    request.command = cmd::kGenericWrite;
+    return TransferWithRetry(device, request) == aspi::kWriteProtected ? kWriteProtectedMedium : kWritableMedium;
 }
 
 uint16_t ReadSector(DeviceState& device, uint32_t sector, uint8_t* buffer) {

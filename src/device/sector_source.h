@@ -81,6 +81,9 @@ uint16_t TransferWithRetry(DeviceState& device, SectorRequest& request);
 // 0 when block 0 carries no PC boot record, -2 when it carries one without a short jump, else
 // minus its byte 29.
 int ProbeDosBootRecord(DeviceState& device);
+// 3 when the medium refuses the write-back of block 0 as write-protected, else 0 (also when
+// even the read fails). buffer holds one device block.
+int ProbeWriteProtection(DeviceState& device, uint8_t target, uint8_t* buffer);
 
 // Reads one 512-byte sector of the selected drive through the installed sector source (command
 // READ(6), count 1); non-zero when it fails or no source is installed.

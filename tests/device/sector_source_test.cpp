@@ -261,6 +261,43 @@ TEST(ProbeDosBootRecord, ReadsTheAnswerFromBlockZero) {
     }
 }
 
+TEST(ProbeWriteProtection, ZeroWhenEvenTheReadFails) {
+    GenericBus bus;
+    bus.drive.failBlock(0, aspi::kError);
+    bus.drive.target(kDrive).writeProtected = true;
+    std::vector<uint8_t> buffer(kSectorSize);
+    EXPECT_EQ(ProbeWriteProtection(bus.device, kDrive, buffer.data()), 0);
+    for (const RecordedCommand& sent : bus.drive.commands()) EXPECT_EQ(sent.cdb[0], 0x08) << "no write after a failed read";
+}
+
+TEST(ProbeWriteProtection, ThreeOnAWriteProtectedMedium) {
+    GenericBus bus;
+    bus.drive.target(kDrive).writeProtected = true;
+    std::vector<uint8_t> buffer(kSectorSize);
+    EXPECT_EQ(ProbeWriteProtection(bus.device, kDrive, buffer.data()), aspi::kWriteProtected);
+    EXPECT_EQ(bus.drive.target(kDrive).medium, patternedMedium(16));
+}
+
+TEST(ProbeWriteProtection, ZeroOnAWritableMediumWhichItLeavesUnchanged) {
+    GenericBus bus;
+    std::vector<uint8_t> buffer(kSectorSize);
+    EXPECT_EQ(ProbeWriteProtection(bus.device, kDrive, buffer.data()), 0);
+    const std::vector<RecordedCommand>& sent = bus.drive.commands();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].cdb, cdb({0x08, 0, 0, 0, 1, 0}));
+    EXPECT_EQ(sent[1].cdb, cdb({0x0A, 0, 0, 0, 1, 0}));
+    EXPECT_EQ(bus.drive.target(kDrive).medium, patternedMedium(16));
+}
+
+TEST(ProbeWriteProtection, ZeroWhenTheWriteFailsOtherwise) {
+    GenericBus bus;
+    std::vector<uint8_t> buffer(kSectorSize);
+    // An empty medium reads as zeros, and every write to it ends with a plain error.
+    bus.drive.target(kDrive).medium.clear();
+    EXPECT_EQ(ProbeWriteProtection(bus.device, kDrive, buffer.data()), 0);
+    EXPECT_EQ(bus.drive.commands().size(), 1u + kTransferAttempts);
+}
+
 TEST(Aspi, InquireDeviceSendsInquiryForOneHundredBytes) {
     CdBus bus;
     uint8_t buffer[150] = {};
