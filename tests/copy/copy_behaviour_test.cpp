@@ -17,7 +17,6 @@
 #include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <atomic>
 #include <thread>
 
@@ -31,19 +30,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Every path below root, relative to it.
-std::set<std::string> tree(const std::string& root) {
-    std::set<std::string> out;
-    for (const auto& e : fs::recursive_directory_iterator(root)) out.insert(fs::relative(e.path(), root).string());
-    return out;
-}
+using test::slurp;
+using test::tree;
 
 test::ProcessResult cli(const std::vector<std::string>& args) { return test::runCli(args); }
 

@@ -33,11 +33,7 @@ private:
     fs::path old_;
 };
 
-std::set<std::string> tree(const std::string& root) {
-    std::set<std::string> out;
-    for (const auto& e : fs::recursive_directory_iterator(root)) out.insert(fs::relative(e.path(), root).string());
-    return out;
-}
+using test::tree;
 
 void select(test::MountedImage& m, const std::string& name) {
     FileList& list = m.session.settings.list;

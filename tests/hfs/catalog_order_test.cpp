@@ -98,7 +98,7 @@ TEST(CatalogOrder, NulAndColonSortWhereHfsutilsLooksForThem) {
         // Before the rename every name is found, so a miss below is the order's doing.
         for (const auto& found : test::hlsLookup(test::fixturePath(p.image), paths)) EXPECT_TRUE(found);
 
-        test::writeU8(bytes, files.back().offset + catkey::kName, static_cast<uint8_t>(p.renamedTo));
+        test::writeBe(bytes, files.back().offset + catkey::kName, 1, static_cast<uint8_t>(p.renamedTo));
         const std::string renamed = dir.file(p.image);
         test::writeFile(renamed, bytes);
         const auto found = test::hlsLookup(renamed, paths);

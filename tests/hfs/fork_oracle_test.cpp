@@ -39,18 +39,6 @@ std::string readFork(MountedImage& m, const std::string& name, uint8_t forkType)
     return std::string(sink.bytes.begin(), sink.bytes.end());
 }
 
-// The resource fork inside a MacBinary II file: after the 128-byte header and the data fork
-// padded to 128 bytes.
-std::string resourceOfMacBinary(const std::string& mb) {
-    auto be32 = [&](size_t at) {
-        return (uint32_t{static_cast<uint8_t>(mb[at])} << 24) | (uint32_t{static_cast<uint8_t>(mb[at + 1])} << 16) |
-               (uint32_t{static_cast<uint8_t>(mb[at + 2])} << 8) | static_cast<uint8_t>(mb[at + 3]);
-    };
-    if (mb.size() < 128) return {};
-    const uint32_t dataLen = be32(83), rsrcLen = be32(87);
-    return mb.substr(128 + (dataLen + 127) / 128 * 128, rsrcLen);
-}
-
 TEST(ForkBytes, MatchHcopyForEveryKindOfFork) {
     struct Case {
         const char* image;
@@ -59,14 +47,11 @@ TEST(ForkBytes, MatchHcopyForEveryKindOfFork) {
         const char* hfsPath;
     };
     const Case cases[] = {
-        {"basic.hfs", nullptr, "Big Forks", ":Big Forks"},
-        {"basic.hfs", nullptr, "Puzzle", ":Puzzle"},
-        {"basic.hfs", nullptr, "Resource Only", ":Resource Only"},
-        {"basic.hfs", nullptr, "Empty File", ":Empty File"},
-        {"basic.hfs", "Docs", "Read Me", ":Docs:Read Me"},
+        {"basic.hfs", nullptr, "Big Forks", ":Big Forks"},         {"basic.hfs", nullptr, "Puzzle", ":Puzzle"},
+        {"basic.hfs", nullptr, "Resource Only", ":Resource Only"}, {"basic.hfs", nullptr, "Empty File", ":Empty File"},
+        {"basic.hfs", "Docs", "Read Me", ":Docs:Read Me"},         {"hybrid.iso", "Apps", "Tool", ":Apps:Tool"},
         {"fragmented.hfs", nullptr, "Scattered Data", ":Scattered Data"},
         {"fragmented.hfs", nullptr, "Scattered Resource", ":Scattered Resource"},
-        {"hybrid.iso", "Apps", "Tool", ":Apps:Tool"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.image) + " " + c.hfsPath);
@@ -77,7 +62,7 @@ TEST(ForkBytes, MatchHcopyForEveryKindOfFork) {
             ASSERT_TRUE(enterDirectory(m.session, c.folder));
         }
         EXPECT_EQ(readFork(m, c.name, kDataFork), test::hcopyData(image, c.hfsPath));
-        EXPECT_EQ(readFork(m, c.name, kResourceFork), resourceOfMacBinary(test::hcopyMacBinary(image, c.hfsPath)));
+        EXPECT_EQ(readFork(m, c.name, kResourceFork), test::resourceOfMacBinary(test::hcopyMacBinary(image, c.hfsPath)));
     }
 }
 

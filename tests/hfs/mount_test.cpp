@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "app/mount.h"
 #include "hfs/btree.h"
@@ -17,7 +17,6 @@ namespace {
 
 using test::Bytes;
 using test::MountedImage;
-using test::PartitionEntry;
 using test::TempDir;
 
 Bytes basicVolume() { return test::readFile(test::fixturePath("basic.hfs")); }
@@ -27,11 +26,6 @@ std::vector<std::string> rootNames(MountedImage& m) {
     const FileList& l = m.list();
     for (uint16_t i = 0; i < l.entryCount; ++i) names.push_back(l.entries[i].name());
     return names;
-}
-
-bool exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
 }
 
 TEST(Mount, FindsTheVolumeBehindEveryKindOfMap) {
@@ -50,22 +44,19 @@ TEST(Mount, FindsTheVolumeBehindEveryKindOfMap) {
     };
     const Bytes volume = basicVolume();
     const uint32_t volumeSectors = static_cast<uint32_t>(volume.size() / 512);
-    std::vector<Case> cases;
-    cases.push_back({"old-style map", test::behindOldStyleMap(volume, 64), 64, 512});
-    cases.push_back({"driver descriptor of 1024-byte blocks and a partition map", test::behindPartitionMap(volume, 96, 1024), 96, 1024});
+    std::vector<Case> cases = {{"old-style map", test::behindOldStyleMap(volume, 64), 64, 512},
+                               {"1024-byte blocks and a partition map", test::behindPartitionMap(volume, 96, 1024), 96, 1024}};
     {
         // The first entry after sector 1 whose type begins with "Apple_HFS" wins; only nine
         // bytes are compared, so a longer type matches too.
-        test::Medium m(200 + 2 * volumeSectors);
-        m.driverDescriptor(512, 200 + 2 * volumeSectors);
-        m.partitionMap({{"Driver", "Apple_Driver43", 32, 32},
-                        {"Free", "Apple_Free", 64, 36},
-                        {"Mac", "Apple_HFS_Hybrid", 100, volumeSectors},
-                        {"Second", "Apple_HFS", 100 + volumeSectors, volumeSectors}});
-        m.place(100, volume);
         Bytes other = volume;
         test::HfsImage(other).setMdb16(test::mdb::kDrNmFls, 0);
-        m.place(100 + volumeSectors, other);
+        test::Medium m(200 + 2 * volumeSectors);
+        m.driverDescriptor(512, 200 + 2 * volumeSectors)
+            .partitionMap({{"Driver", "Apple_Driver43", 32, 32}, {"Free", "Apple_Free", 64, 36},
+                           {"Mac", "Apple_HFS_Hybrid", 100, volumeSectors}, {"Second", "Apple_HFS", 100 + volumeSectors, volumeSectors}})
+            .place(100, volume)
+            .place(100 + volumeSectors, other);
         cases.push_back({"several partitions", m.bytes(), 100, 512});
     }
     for (const Case& c : cases) {
@@ -84,11 +75,9 @@ TEST(Mount, FindsTheVolumeBehindEveryKindOfMap) {
 
 TEST(Mount, APartitionMapWithoutHfsEntryIsNoVolume) {
     const Bytes volume = basicVolume();
-    test::Medium m(64 + volume.size() / 512);
-    m.partitionMap({{"Extra", "Apple_Free", 64, static_cast<uint32_t>(volume.size() / 512)}});
-    m.place(64, volume);
     TempDir dir;
-    test::writeFile(dir.file("nohfs.img"), m.bytes());
+    test::writeFile(dir.file("nohfs.img"),
+                    test::Medium(64).partitionMap({{"Extra", "Apple_Free", 64, static_cast<uint32_t>(volume.size() / 512)}}).place(64, volume).bytes());
     MountedImage mounted(dir.file("nohfs.img"));
     // Without an HFS entry the MDB is looked for at sector 2, where the map goes on.
     EXPECT_EQ(mounted.mountResult, 0);
@@ -117,7 +106,7 @@ TEST(Mount, WorkFilesLiveInTheTemporaryDirectoryAndGoAtRemountAndExit) {
         ASSERT_EQ(m.mountResult, 1);
         catalogPath = m.session.volume.catalog.workPath;
         EXPECT_EQ(catalogPath.rfind(tmp.path() + "/CAT", 0), 0u) << catalogPath;
-        EXPECT_TRUE(exists(catalogPath));
+        EXPECT_TRUE(std::filesystem::exists(catalogPath));
         // The extents tree is copied only when a fork needs it.
         EXPECT_FALSE(m.session.volume.extents.hasWorkFile());
         ASSERT_TRUE(copyExtentsTree(m.session.volumeContext()));
@@ -125,12 +114,12 @@ TEST(Mount, WorkFilesLiveInTheTemporaryDirectoryAndGoAtRemountAndExit) {
         EXPECT_EQ(extentsPath.rfind(tmp.path() + "/EXT", 0), 0u) << extentsPath;
 
         ASSERT_EQ(mountVolume(m.session), 1);
-        EXPECT_FALSE(exists(catalogPath));
-        EXPECT_FALSE(exists(extentsPath));
+        EXPECT_FALSE(std::filesystem::exists(catalogPath));
+        EXPECT_FALSE(std::filesystem::exists(extentsPath));
         catalogPath = m.session.volume.catalog.workPath;
-        EXPECT_TRUE(exists(catalogPath));
+        EXPECT_TRUE(std::filesystem::exists(catalogPath));
     }
-    EXPECT_FALSE(exists(catalogPath));
+    EXPECT_FALSE(std::filesystem::exists(catalogPath));
     if (old) setenv("TMPDIR", saved.c_str(), 1);
     else unsetenv("TMPDIR");
 }

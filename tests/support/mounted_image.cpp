@@ -1,7 +1,8 @@
-#include "app/mount.h"
 #include "support/mounted_image.h"
 
 #include <gtest/gtest.h>
+
+#include "app/mount.h"
 
 namespace quarry::test {
 

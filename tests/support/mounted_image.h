@@ -1,7 +1,6 @@
 #pragma once
 // A session with one image on the image adapter, selected and mounted as at start-up.
 
-#include <memory>
 #include <string>
 
 #include "app/session.h"
