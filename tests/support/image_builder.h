@@ -159,8 +159,8 @@ public:
     void setMdb16(size_t field, uint16_t value) { writeBe(medium_, mdbOffset() + field, 2, value); }
     void setMdb32(size_t field, uint32_t value) { writeBe(medium_, mdbOffset() + field, 4, value); }
 
-    // Byte offset in the medium of node `n`, through the tree's MDB extents and, past them, its
-    // extents-overflow records. Throws for a node past the tree's size.
+    // Byte offset in the medium of node `n`, through the tree's MDB extents. Throws for a node
+    // past the tree's size or extents.
     size_t nodeOffset(Tree tree, uint32_t n) const;
     uint32_t nodeCount(Tree tree) const;  // from the tree's size in the MDB
     uint16_t recordCount(Tree tree, uint32_t n) const { return node16(tree, n, node::kNumRecords); }
