@@ -3,13 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <set>
-#include <sstream>
-
 #include "app/command_ids.h"
 #include "app/main_commands.h"
 #include "copy/copy_engine.h"
@@ -23,17 +16,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Makes a directory current for the life of the object: the copy writes to the current one.
-class InDirectory {
-public:
-    explicit InDirectory(const std::string& dir) : old_(fs::current_path()) { fs::current_path(dir); }
-    ~InDirectory() { fs::current_path(old_); }
-
-private:
-    fs::path old_;
-};
-
 using test::tree;
+
+// A new folder made current for the life of the object: the copy writes to the current one.
+struct InDirectory : test::TempDir {
+    const fs::path old = fs::current_path();
+    InDirectory() { fs::current_path(path()); }
+    ~InDirectory() { fs::current_path(old); }
+};
 
 void select(test::MountedImage& m, const std::string& name) {
     FileList& list = m.session.settings.list;
@@ -42,8 +32,7 @@ void select(test::MountedImage& m, const std::string& name) {
 }
 
 TEST(CopySelection, CopiesEachSelectedEntryOnce) {
-    test::TempDir target;
-    InDirectory in(target.path());
+    InDirectory target;
     test::MountedImage m(test::fixturePath("basic.hfs"));
     ASSERT_EQ(m.mountResult, 1);
     m.list();
@@ -99,8 +88,7 @@ TEST(CopyModes, TheMenuCommandsSetOneModeAndItsCheckMark) {
 }
 
 TEST(CopyAbort, TheQuestionStopsOnlyTheFolderThatAsked) {
-    test::TempDir target;
-    InDirectory in(target.path());
+    InDirectory target;
     test::MountedImage m(test::fixturePath("basic.hfs"));
     ASSERT_EQ(m.mountResult, 1);
     // The first poll comes before Docs, the second before Docs's first entry: Answering Yes there
@@ -111,16 +99,14 @@ TEST(CopyAbort, TheQuestionStopsOnlyTheFolderThatAsked) {
     EXPECT_EQ(tree(target.path()), (std::set<std::string>{"Docs"}));
 
     // An abort at entry level ends the whole copy: one file, then Yes before the second.
-    test::TempDir second;
-    InDirectory in2(second.path());
+    InDirectory second;
     m.ui.abortAfterPolls = m.ui.escapePolls + 1;
     EXPECT_EQ(CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "*"), copyresult::kAborted);
     EXPECT_EQ(tree(second.path()), (std::set<std::string>{"aardvark.txt"}));
 }
 
 TEST(RenamingOnTheFly, AsksForEachNameAndSkipsTakenOnes) {
-    test::TempDir target;
-    InDirectory in(target.path());
+    InDirectory target;
     { std::ofstream("taken.txt") << "keep"; }
     test::MountedImage m(test::fixturePath("basic.hfs"));
     ASSERT_EQ(m.mountResult, 1);
@@ -133,10 +119,7 @@ TEST(RenamingOnTheFly, AsksForEachNameAndSkipsTakenOnes) {
     // A typed drive and directory are dropped; a taken name is not replaced; Cancel skips.
     EXPECT_EQ(tree(target.path()), (std::set<std::string>{"chosen.bin", "taken.txt"}));
     EXPECT_EQ(fs::file_size("chosen.bin"), 1200u);
-    std::ifstream kept("taken.txt");
-    std::string content;
-    kept >> content;
-    EXPECT_EQ(content, "keep");
+    EXPECT_EQ(test::slurp("taken.txt"), "keep");
     EXPECT_NE(std::find(m.ui.timedMessages.begin(), m.ui.timedMessages.end(), "taken.txt already exists. Aborting the copy..."),
               m.ui.timedMessages.end());
 }

@@ -89,36 +89,26 @@ TEST(CopyMatchesHcopy, DataAndResourceForks) {
     }
 }
 
-// Minimal reading of lsar's JSON: the top-level objects of "lsarContents" as key/value text.
+// The entries of lsarContents in lsar's JSON, as it lays them out: each object opens with a line
+// "    {" and holds its fields, one a line, six spaces in.
 std::vector<std::map<std::string, std::string>> lsarEntries(const std::string& path) {
     const auto r = test::runProcess({"lsar", "-j", path}, {"TZ=UTC"});
     EXPECT_TRUE(r.succeeded()) << r.err;
     std::vector<std::map<std::string, std::string>> entries;
-    const size_t contents = r.out.find("\"lsarContents\"");
-    if (contents == std::string::npos) return entries;
-    int depth = 0;
-    size_t start = 0;
-    for (size_t i = r.out.find('[', contents); i < r.out.size(); ++i) {
-        if (r.out[i] == '{' && depth++ == 0) start = i;
-        if (r.out[i] == '}' && --depth == 0) {
-            std::map<std::string, std::string> e;
-            const std::string obj = r.out.substr(start, i - start);
-            std::regex kv("\"(\\w+)\": (\"[^\"]*\"|-?\\d+)");
-            for (auto it = std::sregex_iterator(obj.begin(), obj.end(), kv); it != std::sregex_iterator(); ++it) {
-                std::string v = (*it)[2];
-                if (v.front() == '"') v = v.substr(1, v.size() - 2);
-                e[(*it)[1]] = v;
-            }
-            entries.push_back(e);
-        }
-        if (r.out[i] == ']' && depth == 0) break;
+    std::istringstream in(r.out);
+    const std::regex field("      \"(\\w+)\": \"?([^\"]*?)\"?,?");
+    std::smatch m;
+    for (std::string line; std::getline(in, line);) {
+        if (line == "    {") entries.emplace_back();
+        else if (!entries.empty() && std::regex_match(line, m, field)) entries.back()[m[1]] = m[2];
     }
     return entries;
 }
 
 uint32_t fourCharCode(const std::string& s) {
-    return (uint32_t{static_cast<uint8_t>(s[0])} << 24) | (uint32_t{static_cast<uint8_t>(s[1])} << 16) |
-           (uint32_t{static_cast<uint8_t>(s[2])} << 8) | static_cast<uint8_t>(s[3]);
+    uint32_t code = 0;
+    for (unsigned char c : s) code = code << 8 | c;
+    return code;
 }
 
 TEST(MacBinaryCopies, ReadBackByLsarAndUnar) {

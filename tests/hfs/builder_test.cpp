@@ -65,7 +65,7 @@ TEST(HfsImage, CatalogAgreesWithHlsOnEveryFixture) {
                     EXPECT_EQ(e.dataSize, image.recordData32(r, catfile::kDataLogicalLength));
                     EXPECT_EQ(e.rsrcSize, image.recordData32(r, catfile::kRsrcLogicalLength));
                     EXPECT_EQ(e.type + e.creator, std::string(bytes.begin() + r.dataOffset + catfile::kFinderType,
-                                                              bytes.begin() + r.dataOffset + catfile::kFinderCreator + 4));
+                                                              bytes.begin() + r.dataOffset + catfile::kFinderType + 8));
                 }
             }
         }

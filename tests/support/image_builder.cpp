@@ -9,23 +9,27 @@
 namespace quarry::test {
 namespace {
 
-constexpr size_t kOffsetTableEnd = kNodeSize - 2;  // record 0's offset is the node's last u16
+constexpr size_t kNodeSize = 512;  // every HFS B-tree node
+// Node descriptor: ndFLink at 0, ndType at 8, ndNHeight at 9, ndNRecs at 10, records from 14;
+// record 0's offset is the node's last u16.
+constexpr size_t kNumRecords = 10, kFirstRecord = 14, kOffsetTableEnd = kNodeSize - 2;
+constexpr uint8_t kIndexNode = 0x00;
+// MDB: drAlBlSt (u16 first sector of allocation block 0), drXTFlSize and drXTExtRec.
+constexpr size_t kDrAlBlSt = 28, kDrXTFlSize = 130, kDrXTExtRec = 134;
 
 void checkRange(const Bytes& bytes, size_t at, size_t width) {
     if (at > bytes.size() || width > bytes.size() - at)
-        throw std::out_of_range("access of " + std::to_string(width) + " bytes at offset " + std::to_string(at) +
-                                " outside the " + std::to_string(bytes.size()) + "-byte image");
+        throw std::out_of_range("access of " + std::to_string(width) + " bytes at offset " + std::to_string(at) + " outside the " +
+                                std::to_string(bytes.size()) + "-byte image");
 }
-
-std::string treeName(Tree tree) { return tree == Tree::Catalog ? "catalog" : "extents"; }
-
-// Size of a catalog record's data by type (folder, file, two kinds of thread).
-size_t catalogDataSize(uint8_t type) { return type == 1 ? 70 : type == 2 ? 102 : type == 3 || type == 4 ? 46 : 0; }
 
 void writeText(Bytes& bytes, size_t at, std::string_view text) {
     checkRange(bytes, at, text.size());
     std::copy(text.begin(), text.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
 }
+
+// Size of a catalog record's data by type (folder, file, two kinds of thread).
+size_t catalogDataSize(uint8_t type) { return type == 1 ? 70 : type == 2 ? 102 : type == 3 || type == 4 ? 46 : 0; }
 
 }  // namespace
 
@@ -55,8 +59,6 @@ void writeBe(Bytes& bytes, size_t at, size_t width, uint32_t value) {
 
 // ---------------------------------------------------------------------------------------------
 // Media.
-
-Medium::Medium(uint32_t sectorCount) : bytes_(size_t{sectorCount} * kSectorSize, 0), used_(sectorCount, false) {}
 
 size_t Medium::claim(uint32_t firstSector, uint32_t count) {
     if (size_t{firstSector} + count > used_.size()) {
@@ -115,46 +117,35 @@ Bytes behindOldStyleMap(const Bytes& volume, uint32_t startSector) {
 }
 
 Bytes behindPartitionMap(const Bytes& volume, uint32_t startSector, uint16_t blockSize) {
-    const auto volumeSectors = static_cast<uint32_t>((volume.size() + kSectorSize - 1) / kSectorSize);
     Medium medium(startSector);
-    medium.partitionMap({{"Macintosh", "Apple_HFS", startSector, volumeSectors}}).place(startSector, volume);
+    medium.partitionMap({{"Macintosh", "Apple_HFS", startSector, static_cast<uint32_t>((volume.size() + kSectorSize - 1) / kSectorSize)}})
+        .place(startSector, volume);
     return medium.driverDescriptor(blockSize, static_cast<uint32_t>(medium.bytes().size() / blockSize)).bytes();
 }
 
 // ---------------------------------------------------------------------------------------------
 // The volume.
 
-HfsImage::HfsImage(Bytes& medium, size_t volumeOffset) : medium_(medium), volumeOffset_(volumeOffset) {
-    checkRange(medium_, mdbOffset(), kSectorSize);
-}
-
 size_t HfsImage::blockOffset(uint32_t block) const {
-    return volumeOffset_ + size_t{readBe(medium_, mdbOffset() + mdb::kDrAlBlSt, 2)} * kSectorSize +
+    return volumeOffset_ + size_t{readBe(medium_, volumeOffset_ + 1024 + kDrAlBlSt, 2)} * kSectorSize +
            size_t{block} * mdb32(mdb::kDrAlBlkSiz);
 }
 
 std::vector<Extent> HfsImage::extentRecord(size_t at) const {
     std::vector<Extent> extents;
-    for (size_t i = 0; i < 3; ++i) {
-        const Extent e{static_cast<uint16_t>(readBe(medium_, at + 4 * i, 2)), static_cast<uint16_t>(readBe(medium_, at + 4 * i + 2, 2))};
-        if (e.blockCount == 0) break;
-        extents.push_back(e);
-    }
+    for (size_t i = 0; i < 3 && readBe(medium_, at + 4 * i + 2, 2) != 0; ++i)
+        extents.push_back({static_cast<uint16_t>(readBe(medium_, at + 4 * i, 2)), static_cast<uint16_t>(readBe(medium_, at + 4 * i + 2, 2))});
     return extents;
 }
 
-uint32_t HfsImage::nodeCount(Tree tree) const {
-    return mdb32(tree == Tree::Catalog ? mdb::kDrCTFlSize : mdb::kDrXTFlSize) / kNodeSize;
-}
-
 size_t HfsImage::nodeOffset(Tree tree, uint32_t n) const {
-    // The trees of the fixtures the tests patch lie within their three MDB extents.
-    const std::string what = treeName(tree) + " node " + std::to_string(n);
-    if (n >= nodeCount(tree)) throw std::out_of_range(what + " lies past the tree's " + std::to_string(nodeCount(tree)) + " nodes");
+    const std::string what = std::string(tree == Tree::Catalog ? "catalog" : "extents") + " node " + std::to_string(n);
     const uint32_t blockSize = mdb32(mdb::kDrAlBlkSiz);
+    if (n >= mdb32(tree == Tree::Catalog ? mdb::kDrCTFlSize : kDrXTFlSize) / kNodeSize) throw std::out_of_range(what + " lies past its tree");
     if (blockSize == 0 || blockSize % kNodeSize != 0) throw std::runtime_error("allocation block size is not a multiple of 512");
     size_t forkBlock = size_t{n} * kNodeSize / blockSize;
-    for (const Extent& e : extentRecord(mdbOffset() + (tree == Tree::Catalog ? mdb::kDrCTExtRec : mdb::kDrXTExtRec))) {
+    // The trees of the fixtures the tests patch lie within their three MDB extents.
+    for (const Extent& e : extentRecord(volumeOffset_ + 1024 + (tree == Tree::Catalog ? mdb::kDrCTExtRec : kDrXTExtRec))) {
         if (forkBlock < e.blockCount) return blockOffset(e.startBlock + static_cast<uint32_t>(forkBlock)) + size_t{n} * kNodeSize % blockSize;
         forkBlock -= e.blockCount;
     }
@@ -166,13 +157,17 @@ void HfsImage::setRecordOffset(Tree tree, uint32_t n, uint16_t record, uint16_t 
     writeBe(medium_, nodeOffset(tree, n) + kOffsetTableEnd - 2 * size_t{record}, 2, value);
 }
 
-std::vector<uint32_t> HfsImage::leafChain(Tree tree) const {
-    std::vector<uint32_t> chain;
+std::vector<std::pair<uint32_t, std::vector<size_t>>> HfsImage::leaves(Tree tree) const {
+    std::vector<std::pair<uint32_t, std::vector<size_t>>> chain;
     std::set<uint32_t> seen;
-    for (uint32_t n = header32(tree, btheader::kFirstLeaf); n != 0; n = readBe(medium_, nodeOffset(tree, n) + node::kFLink, 4)) {
-        if (!seen.insert(n).second || readBe(medium_, nodeOffset(tree, n) + node::kType, 1) != node::kLeafNode)
-            throw std::runtime_error(treeName(tree) + " leaf chain loops or leaves the leaves at node " + std::to_string(n));
-        chain.push_back(n);
+    for (uint32_t n = readBe(medium_, nodeOffset(tree, 0) + 24, 4); n != 0; n = readBe(medium_, nodeOffset(tree, n), 4)) {  // bthFNode, ndFLink
+        const size_t base = nodeOffset(tree, n);
+        if (!seen.insert(n).second || readBe(medium_, base + node::kType, 1) != node::kLeafNode)
+            throw std::runtime_error("a leaf chain loops or leaves the leaves at node " + std::to_string(n));
+        std::vector<size_t> records;
+        const size_t count = readBe(medium_, base + kNumRecords, 2);
+        for (size_t i = 0; i < count; ++i) records.push_back(base + readBe(medium_, base + kOffsetTableEnd - 2 * i, 2));
+        chain.emplace_back(n, std::move(records));
     }
     return chain;
 }
@@ -180,32 +175,27 @@ std::vector<uint32_t> HfsImage::leafChain(Tree tree) const {
 std::vector<CatalogRecord> HfsImage::catalogRecords(uint32_t n) const {
     const size_t base = nodeOffset(Tree::Catalog, n);
     const uint32_t type = readBe(medium_, base + node::kType, 1);
-    if (type != node::kLeafNode && type != node::kIndexNode)
-        throw std::runtime_error("catalog node " + std::to_string(n) + " is neither leaf nor index node");
+    if (type != node::kLeafNode && type != kIndexNode) throw std::runtime_error("catalog node " + std::to_string(n) + " is no leaf or index node");
     std::vector<CatalogRecord> records;
-    const uint16_t count = recordCount(Tree::Catalog, n);
+    const size_t count = readBe(medium_, base + kNumRecords, 2);
     for (uint16_t i = 0; i < count; ++i) {
-        const size_t offset = readBe(medium_, base + kOffsetTableEnd - 2 * size_t{i}, 2);
-        const std::string where = "catalog node " + std::to_string(n) + " record " + std::to_string(i);
-        if (offset < 14 || offset >= kOffsetTableEnd - 2 * size_t{count}) throw std::runtime_error(where + ": offset outside the records");
         CatalogRecord r;
-        r.node = n, r.index = i, r.offset = base + offset;
-        const uint32_t keyLength = readBe(medium_, r.offset, 1);
-        const uint32_t nameLength = readBe(medium_, r.offset + catkey::kNameLength, 1);
-        if (nameLength > 31 || nameLength + catkey::kName - 1 > keyLength) throw std::runtime_error(where + ": name longer than its key");
-        r.parentId = readBe(medium_, r.offset + catkey::kParentId, 4);
-        r.name.assign(medium_.begin() + static_cast<std::ptrdiff_t>(r.offset + catkey::kName),
-                      medium_.begin() + static_cast<std::ptrdiff_t>(r.offset + catkey::kName + nameLength));
+        r.node = n, r.index = i, r.offset = base + readBe(medium_, base + kOffsetTableEnd - 2 * size_t{i}, 2);
+        const std::string where = "catalog node " + std::to_string(n) + " record " + std::to_string(i);
+        if (r.offset < base + kFirstRecord || r.offset >= base + kOffsetTableEnd - 2 * count) throw std::runtime_error(where + ": offset outside the records");
+        const uint32_t keyLength = readBe(medium_, r.offset, 1), nameLength = readBe(medium_, r.offset + catkey::kNameLength, 1);
+        if (nameLength > 31 || nameLength + 6 > keyLength) throw std::runtime_error(where + ": name longer than its key");
+        r.parentId = readBe(medium_, r.offset + 2, 4);
+        r.name.assign(medium_.begin() + static_cast<std::ptrdiff_t>(r.offset + 7), medium_.begin() + static_cast<std::ptrdiff_t>(r.offset + 7 + nameLength));
         r.dataOffset = r.offset + ((keyLength + 2) & ~size_t{1});  // the data follows the key at an even offset
-        if (type == node::kIndexNode) {
+        if (type == kIndexNode) {
             r.child = readBe(medium_, r.dataOffset, 4);
         } else {
             r.type = static_cast<uint8_t>(readBe(medium_, r.dataOffset, 1));
-            if (r.type == catrec::kFolder || r.type == catrec::kFile)
-                r.id = readBe(medium_, r.dataOffset + (r.type == catrec::kFolder ? catfolder::kFolderId : catfile::kFileId), 4);
+            // dirDirID at 6 of a folder, filFlNum at 20 of a file
+            if (r.type == catrec::kFolder || r.type == catrec::kFile) r.id = readBe(medium_, r.dataOffset + (r.type == catrec::kFolder ? 6 : 20), 4);
         }
-        if (r.dataOffset + (type == node::kIndexNode ? 4 : catalogDataSize(r.type)) > base + kNodeSize)
-            throw std::runtime_error(where + ": data runs past the node");
+        if (r.dataOffset + (type == kIndexNode ? 4 : catalogDataSize(r.type)) > base + kNodeSize) throw std::runtime_error(where + ": data runs past the node");
         records.push_back(std::move(r));
     }
     return records;
@@ -213,7 +203,7 @@ std::vector<CatalogRecord> HfsImage::catalogRecords(uint32_t n) const {
 
 std::vector<CatalogRecord> HfsImage::children(uint32_t folderId) const {
     std::vector<CatalogRecord> found;
-    for (uint32_t n : leafChain(Tree::Catalog))
+    for (const auto& [n, offsets] : leaves(Tree::Catalog))
         for (CatalogRecord& r : catalogRecords(n))
             if (r.parentId == folderId && (r.type == catrec::kFolder || r.type == catrec::kFile)) found.push_back(std::move(r));
     return found;
@@ -243,36 +233,27 @@ size_t HfsImage::fieldAt(const CatalogRecord& record, size_t field, size_t width
     return record.dataOffset + field;
 }
 
-std::vector<Extent> HfsImage::withOverflow(std::vector<Extent> extents, uint32_t fileId, Fork fork) const {
-    if (header32(Tree::Extents, btheader::kFirstLeaf) == 0) return extents;
-    // Only a full record of three extents is continued, by a record keyed with the fork's
+std::vector<Extent> HfsImage::forkExtents(const CatalogRecord& file, Fork fork) const {
+    // filExtRec at 74, filRExtRec at 86. Only a full record of three extents is continued in the
+    // overflow tree, by a record keyed (fork type, file ID, start block) with the fork's
     // allocation blocks covered so far.
-    for (size_t lastRecord = extents.size(); lastRecord == 3;) {
+    std::vector<Extent> extents = extentRecord(fieldAt(file, fork == Fork::Data ? 74 : 86, 12));
+    for (size_t last = extents.size(); last == 3 && extents.size() < 3 * 65536;) {
         uint32_t covered = 0;
         for (const Extent& e : extents) covered += e.blockCount;
-        lastRecord = 0;
-        for (uint32_t n : leafChain(Tree::Extents)) {
-            const size_t base = nodeOffset(Tree::Extents, n);
-            for (uint16_t i = 0; i < recordCount(Tree::Extents, n); ++i) {
-                const size_t at = base + readBe(medium_, base + kOffsetTableEnd - 2 * size_t{i}, 2);
-                // key: length, fork type, file ID, start block; the extent record at 8
-                if (readBe(medium_, at + 1, 1) != static_cast<uint8_t>(fork) || readBe(medium_, at + 2, 4) != fileId ||
+        last = 0;
+        for (const auto& [n, offsets] : leaves(Tree::Extents)) {
+            for (size_t at : offsets) {
+                if (readBe(medium_, at + 1, 1) != static_cast<uint8_t>(fork) || readBe(medium_, at + 2, 4) != file.id ||
                     readBe(medium_, at + 6, 2) != covered)
                     continue;
-                if (at + 20 > base + kNodeSize) throw std::runtime_error("an extents record runs past its node");
                 const std::vector<Extent> more = extentRecord(at + 8);
                 extents.insert(extents.end(), more.begin(), more.end());
-                lastRecord = more.size();
+                last = more.size();
             }
         }
-        if (extents.size() > 3 * 65536) throw std::runtime_error("overflow records do not end");
     }
     return extents;
-}
-
-std::vector<Extent> HfsImage::forkExtents(const CatalogRecord& file, Fork fork) const {
-    const size_t record = fork == Fork::Data ? catfile::kDataExtents : catfile::kRsrcExtents;
-    return withOverflow(extentRecord(fieldAt(file, record, 12)), file.id, fork);
 }
 
 Bytes HfsImage::readFork(const CatalogRecord& file, Fork fork) const {

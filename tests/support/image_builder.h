@@ -11,7 +11,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +20,6 @@ namespace quarry::test {
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kSectorSize = 512;  // partition maps and the MDB count in 512-byte sectors
-constexpr uint32_t kNodeSize = 512;    // every HFS B-tree node
 
 Bytes readFile(const std::string& path);
 void writeFile(const std::string& path, const Bytes& bytes);
@@ -39,7 +37,7 @@ struct PartitionEntry {
 // A medium of 512-byte sectors assembled piece by piece; pieces may not overlap.
 class Medium {
 public:
-    explicit Medium(uint32_t sectorCount);
+    explicit Medium(uint32_t sectorCount) : bytes_(size_t{sectorCount} * kSectorSize), used_(sectorCount) {}
     // Copies `bytes` to the medium from `sector` on, growing it when they reach past its end.
     Medium& place(uint32_t sector, const Bytes& bytes);
     // Sector 0: "ER", the device block size and block count.
@@ -65,40 +63,28 @@ Bytes behindPartitionMap(const Bytes& volume, uint32_t startSector, uint16_t blo
 
 // Master directory block fields, from its start 1024 bytes into the volume.
 namespace mdb {
-constexpr size_t kDrNmFls = 12;     // u16 files in the root folder
-constexpr size_t kDrAlBlkSiz = 20;  // u32 allocation block size in bytes
-constexpr size_t kDrAlBlSt = 28;    // u16 first sector of allocation block 0
-constexpr size_t kDrXTFlSize = 130; // u32 extents tree size in bytes
-constexpr size_t kDrXTExtRec = 134; // 3 extents of the extents tree
-constexpr size_t kDrCTFlSize = 146; // u32 catalog tree size in bytes
-constexpr size_t kDrCTExtRec = 150; // 3 extents of the catalog tree
+constexpr size_t kDrNmFls = 12;      // u16 files in the root folder
+constexpr size_t kDrAlBlkSiz = 20;   // u32 allocation block size in bytes
+constexpr size_t kDrCTFlSize = 146;  // u32 catalog tree size in bytes
+constexpr size_t kDrCTExtRec = 150;  // 3 extents of the catalog tree
 }  // namespace mdb
 
 // B-tree node descriptor, at the start of every node.
 namespace node {
-constexpr size_t kFLink = 0;        // u32 next node of the same level
-constexpr size_t kType = 8;         // u8
-constexpr size_t kHeight = 9;       // u8 level, 1 for leaves
-constexpr size_t kNumRecords = 10;  // u16
-constexpr uint8_t kIndexNode = 0x00;
+constexpr size_t kType = 8;  // u8
 constexpr uint8_t kLeafNode = 0xFF;
 }  // namespace node
 
 // B-tree header record, in node 0; offsets from the start of the node.
 namespace btheader {
-constexpr size_t kDepth = 14;        // u16
-constexpr size_t kRoot = 16;         // u32
-constexpr size_t kLeafRecords = 20;  // u32
-constexpr size_t kFirstLeaf = 24;    // u32
-constexpr size_t kTotalNodes = 36;   // u32
-constexpr size_t kFreeNodes = 40;    // u32
+constexpr size_t kRoot = 16;        // u32
+constexpr size_t kTotalNodes = 36;  // u32
+constexpr size_t kFreeNodes = 40;   // u32
 }  // namespace btheader
 
-// Catalog key, at the start of every catalog record.
+// Catalog key: length byte, reserved byte, u32 parent ID, name length byte, name.
 namespace catkey {
-constexpr size_t kParentId = 2;    // u32
-constexpr size_t kNameLength = 6;  // u8
-constexpr size_t kName = 7;        // up to 31 bytes
+constexpr size_t kNameLength = 6;
 }  // namespace catkey
 
 // Record types: the first byte of a catalog record's data.
@@ -109,21 +95,16 @@ constexpr uint8_t kFile = 2;
 
 // Fields of a file record's data.
 namespace catfile {
-constexpr size_t kFinderType = 4;           // 4 bytes
-constexpr size_t kFinderCreator = 8;        // 4 bytes
+constexpr size_t kFinderType = 4;           // 4 bytes, then the creator
 constexpr size_t kFinderFlags = 12;         // u16
-constexpr size_t kFileId = 20;              // u32
 constexpr size_t kDataLogicalLength = 26;   // u32
 constexpr size_t kDataPhysicalLength = 30;  // u32
 constexpr size_t kRsrcLogicalLength = 36;   // u32
-constexpr size_t kDataExtents = 74;         // 3 extents
-constexpr size_t kRsrcExtents = 86;         // 3 extents
 }  // namespace catfile
 
 // Fields of a folder record's data.
 namespace catfolder {
-constexpr size_t kValence = 4;   // u16 entries in the folder
-constexpr size_t kFolderId = 6;  // u32
+constexpr size_t kValence = 4;  // u16 entries in the folder
 }  // namespace catfolder
 
 enum class Tree { Catalog, Extents };
@@ -152,33 +133,26 @@ struct CatalogRecord {
 // bytes in place.
 class HfsImage {
 public:
-    explicit HfsImage(Bytes& medium, size_t volumeOffset = 0);
+    explicit HfsImage(Bytes& medium, size_t volumeOffset = 0) : medium_(medium), volumeOffset_(volumeOffset) {}
 
-    size_t mdbOffset() const { return volumeOffset_ + 1024; }
-    uint32_t mdb32(size_t field) const { return readBe(medium_, mdbOffset() + field, 4); }
-    void setMdb16(size_t field, uint16_t value) { writeBe(medium_, mdbOffset() + field, 2, value); }
-    void setMdb32(size_t field, uint32_t value) { writeBe(medium_, mdbOffset() + field, 4, value); }
+    uint32_t mdb32(size_t field) const { return readBe(medium_, volumeOffset_ + 1024 + field, 4); }
+    void setMdb16(size_t field, uint16_t value) { writeBe(medium_, volumeOffset_ + 1024 + field, 2, value); }
+    void setMdb32(size_t field, uint32_t value) { writeBe(medium_, volumeOffset_ + 1024 + field, 4, value); }
 
     // Byte offset in the medium of node `n`, through the tree's MDB extents. Throws for a node
     // past the tree's size or extents.
     size_t nodeOffset(Tree tree, uint32_t n) const;
-    uint32_t nodeCount(Tree tree) const;  // from the tree's size in the MDB
-    uint16_t recordCount(Tree tree, uint32_t n) const { return node16(tree, n, node::kNumRecords); }
-    void setForwardLink(Tree tree, uint32_t n, uint32_t value) { writeBe(medium_, nodeOffset(tree, n) + node::kFLink, 4, value); }
-    void setRecordCount(Tree tree, uint32_t n, uint16_t value) { writeBe(medium_, nodeOffset(tree, n) + node::kNumRecords, 2, value); }
-    // The offset of record `record` in the table at the end of the node.
+    void setForwardLink(Tree tree, uint32_t n, uint32_t value) { writeBe(medium_, nodeOffset(tree, n), 4, value); }
+    void setRecordCount(Tree tree, uint32_t n, uint16_t value) { writeBe(medium_, nodeOffset(tree, n) + 10, 2, value); }
+    // The offset of record `record`, in the table at the end of the node.
     void setRecordOffset(Tree tree, uint32_t n, uint16_t record, uint16_t value);
-
     // Fields of the header record in node 0 (btheader::k*).
-    uint32_t header16(Tree tree, size_t field) const { return node16(tree, 0, field); }
     uint32_t header32(Tree tree, size_t field) const { return readBe(medium_, nodeOffset(tree, 0) + field, 4); }
     void setHeader32(Tree tree, size_t field, uint32_t value) { writeBe(medium_, nodeOffset(tree, 0) + field, 4, value); }
 
-    // The leaf nodes from the header's first leaf along the forward links.
-    std::vector<uint32_t> leafChain(Tree tree) const;
     // The records of one catalog node, leaf or index.
     std::vector<CatalogRecord> catalogRecords(uint32_t n) const;
-    // The folder and file records whose parent is `folderId`, in catalog order.
+    // The folder and file records whose parent is `folderId`, in catalog (leaf chain) order.
     std::vector<CatalogRecord> children(uint32_t folderId) const;
     // The file or folder record at an hfsutils-style path (":" root, ":Docs:Manual").
     CatalogRecord lookup(std::string_view macPath) const;
@@ -195,12 +169,10 @@ public:
     Bytes readFork(const CatalogRecord& file, Fork fork) const;
 
 private:
-    uint16_t node16(Tree tree, uint32_t n, size_t field) const {
-        return static_cast<uint16_t>(readBe(medium_, nodeOffset(tree, n) + field, 2));
-    }
     size_t blockOffset(uint32_t block) const;
     std::vector<Extent> extentRecord(size_t at) const;
-    std::vector<Extent> withOverflow(std::vector<Extent> first, uint32_t fileId, Fork fork) const;
+    // The nodes of a tree's leaf chain, each with its record offsets.
+    std::vector<std::pair<uint32_t, std::vector<size_t>>> leaves(Tree tree) const;
     size_t fieldAt(const CatalogRecord& record, size_t field, size_t width) const;
 
     Bytes& medium_;
