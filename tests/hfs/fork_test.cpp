@@ -1,20 +1,72 @@
-// Whole-block reading of a run of sectors, checked by the commands that reach a scripted drive.
+// Reading forks: the bytes Quarry reads compared with what hcopy extracts from the same volume,
+// forks that continue in the extents-overflow tree included; and the whole-block reading of a
+// run of sectors, checked by the commands that reach a scripted drive.
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "app/session.h"
+#include "app/navigation.h"
 #include "device/scripted_adapter.h"
+#include "hfs/btree.h"
 #include "hfs/fork.h"
+#include "support/hfs_oracle.h"
 #include "support/memory_sink.h"
-#include "support/recording_ui.h"
+#include "support/mounted_image.h"
 
 namespace quarry {
 namespace {
 
 using test::MemorySink;
-using Cdbs = std::vector<std::vector<uint8_t>>;
+
+TEST(ForkBytes, MatchHcopyForEveryKindOfFork) {
+    struct Case {
+        const char* image;
+        const char* folder;  // entered first, or nullptr
+        const char* name;
+        bool overflow;  // the fork continues in the extents-overflow tree
+    };
+    const Case cases[] = {
+        {"basic.hfs", nullptr, "Big Forks", false},       {"basic.hfs", nullptr, "Puzzle", false},
+        {"basic.hfs", nullptr, "Resource Only", false},   {"basic.hfs", nullptr, "Empty File", false},
+        {"basic.hfs", "Docs", "Read Me", false},          {"hybrid.iso", "Apps", "Tool", false},  // blocks of 4 sectors
+        {"fragmented.hfs", nullptr, "Scattered Data", true}, {"fragmented.hfs", nullptr, "Scattered Resource", true},
+    };
+    for (const Case& c : cases) {
+        const std::string image = test::fixturePath(c.image), hfsPath = (c.folder ? ":" + std::string(c.folder) : "") + ":" + c.name;
+        SCOPED_TRACE(std::string(c.image) + " " + hfsPath);
+        test::MountedImage m(image);
+        ASSERT_EQ(m.mountResult, 1);
+        if (c.folder) {
+            ASSERT_TRUE(enterDirectory(m.session, c.folder));
+        }
+        // The extents tree is copied to a work file only when a fork needs it.
+        EXPECT_FALSE(m.session.volume.extents.hasWorkFile());
+        for (uint8_t fork : {kDataFork, kResourceFork}) {
+            const std::string expected =
+                fork == kDataFork ? test::hcopyData(image, hfsPath) : test::resourceOfMacBinary(test::hcopyMacBinary(image, hfsPath));
+            ASSERT_NE(findCatalogRecord(m.session.volume, c.name, want::kFile, m.session.dir.currentDirID), nullptr);
+            const uint8_t* data = recordData(currentRecordKey(m.session.volume.catalog));
+            const ExtentRecord extents = extentRecordAt(data + (fork == kDataFork ? catrec::kDataExtents : catrec::kRsrcExtents));
+            const uint32_t id = loadBE32(data + catrec::kFileId), length = loadBE32(data + (fork == kDataFork ? catrec::kDataLength : catrec::kRsrcLength));
+            MemorySink sink;
+            Status s = readForkToFile(m.session.volumeContext(), extents, sink, id, length, fork);
+            EXPECT_TRUE(s) << s.fault();
+            EXPECT_EQ(std::string(sink.bytes.begin(), sink.bytes.end()), expected);
+
+            // Every 512-byte unit maps to the sector that holds its bytes; past the fork's
+            // extents there is no sector.
+            uint8_t sector[512];
+            for (uint32_t i = 0; i < length / 512; ++i) {
+                ASSERT_EQ(ReadSector(m.session.device, forkSectorAt(m.session.volumeContext(), i, extents, id, fork), sector), 0);
+                ASSERT_EQ(std::string(reinterpret_cast<char*>(sector), 512), expected.substr(size_t{i} * 512, 512)) << "unit " << i;
+            }
+            const uint32_t allocated = length / m.session.volume.allocBlockSize * m.session.volume.sectorsPerBlock;
+            EXPECT_EQ(forkSectorAt(m.session.volumeContext(), allocated + 1000, extents, id, fork), 0u);
+        }
+        EXPECT_TRUE(!c.overflow || m.session.volume.extents.hasWorkFile());
+    }
+}
 
 // A session reading a scripted CD-ROM of 256 sectors whose allocation blocks are single sectors
 // from sector 0.
@@ -43,8 +95,8 @@ struct ScriptedVolume {
         storeBE16(session.volume.mdbCopy.data() + mdb::kAllocBlocks, static_cast<uint16_t>(medium.size() / 512));
     }
 
-    Cdbs cdbs() const {
-        Cdbs out;
+    std::vector<std::vector<uint8_t>> cdbs() const {
+        std::vector<std::vector<uint8_t>> out;
         for (const auto& c : adapter->commands()) out.push_back(c.cdb);
         return out;
     }
@@ -52,19 +104,13 @@ struct ScriptedVolume {
         return {medium.begin() + static_cast<long>(sector * 512), medium.begin() + static_cast<long>(sector * 512 + bytes)};
     }
     Status blocks(uint32_t sector, uint32_t bytes) { return readBlocksToFile(session.volumeContext(), sink, sector, bytes); }
-    Status fork(std::initializer_list<uint16_t> extents, uint32_t bytes) {
-        ExtentRecord rec{};
-        int i = 0;
-        for (uint16_t v : extents) storeBE16(rec.data() + 2 * i++, v);
-        return readForkToFile(session.volumeContext(), rec, sink, 99, bytes, kDataFork);
-    }
 };
 
 TEST(ReadBlocksToFile, HeadBodyAndTailGoThroughTheRightCommands) {
     struct Case {
         const char* what;
         uint32_t sector, bytes;
-        Cdbs expected;
+        std::vector<std::vector<uint8_t>> expected;
     };
     const Case cases[] = {
         // Sectors 6 and 7 singly (one READ of block 1 through the cache), blocks 2 and 3 in one
@@ -111,33 +157,15 @@ TEST(ReadBlocksToFile, AFailedReadOrWriteIsReportedNotWrittenAsData) {
     EXPECT_NE(s.fault().find("No space left"), std::string::npos);
 }
 
-TEST(ReadForkToFile, FollowsExtentsAndStopsAtTheLogicalLength) {
+TEST(ReadForkToFile, RefusesExtentsPastTheEndOfTheVolume) {
     ScriptedVolume v;
-    ASSERT_TRUE(v.fork({10, 2, 40, 3, 5, 1}, 5 * 512 + 17));
-    std::vector<uint8_t> expected = v.slice(10, 1024), more = v.slice(40, 1536), last = v.slice(5, 17);
-    expected.insert(expected.end(), more.begin(), more.end());
-    expected.insert(expected.end(), last.begin(), last.end());
-    EXPECT_EQ(v.sink.bytes, expected);
-
-    // Blocks 250..269 of a 256-block volume: refused before anything is read.
-    ScriptedVolume past;
-    Status s = past.fork({250, 20}, 20 * 512);
+    ExtentRecord rec{};
+    storeBE16(rec.data(), 250);
+    storeBE16(rec.data() + 2, 20);  // blocks 250..269 of a 256-block volume
+    Status s = readForkToFile(v.session.volumeContext(), rec, v.sink, 99, 20 * 512, kDataFork);
     ASSERT_FALSE(s);
     EXPECT_NE(s.fault().find("past the end of the volume"), std::string::npos) << s.fault();
-    EXPECT_TRUE(past.adapter->commands().empty());
-}
-
-TEST(ForkSectorAt, MapsUnitsThroughTheThreeExtents) {
-    ScriptedVolume v;
-    v.session.volume.firstBlockSector = 100;
-    v.session.volume.sectorsPerBlock = 4;
-    ExtentRecord rec{};
-    storeBE16(rec.data(), 10);
-    storeBE16(rec.data() + 2, 2);
-    storeBE16(rec.data() + 4, 40);
-    storeBE16(rec.data() + 6, 1);
-    for (auto [unit, sector] : std::vector<std::pair<uint32_t, uint32_t>>{{0, 140}, {7, 147}, {8, 260}, {11, 263}})
-        EXPECT_EQ(forkSectorAt(v.session.volumeContext(), unit, rec, 99, kDataFork), sector) << unit;
+    EXPECT_TRUE(v.adapter->commands().empty());
 }
 
 }  // namespace
