@@ -48,7 +48,8 @@ TEST(ForkBytes, MatchHcopyForEveryKindOfFork) {
             ASSERT_NE(findCatalogRecord(m.session.volume, c.name, want::kFile, m.session.dir.currentDirID), nullptr);
             const uint8_t* data = recordData(currentRecordKey(m.session.volume.catalog));
             const ExtentRecord extents = extentRecordAt(data + (fork == kDataFork ? catrec::kDataExtents : catrec::kRsrcExtents));
-            const uint32_t id = loadBE32(data + catrec::kFileId), length = loadBE32(data + (fork == kDataFork ? catrec::kDataLength : catrec::kRsrcLength));
+            const uint32_t id = loadBE32(data + catrec::kFileId);
+            const uint32_t length = loadBE32(data + (fork == kDataFork ? catrec::kDataLength : catrec::kRsrcLength));
             MemorySink sink;
             Status s = readForkToFile(m.session.volumeContext(), extents, sink, id, length, fork);
             EXPECT_TRUE(s) << s.fault();

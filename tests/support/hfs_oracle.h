@@ -19,27 +19,20 @@
 namespace quarry::test {
 
 // A date as hls prints it: "Mmm dd hh:mm" for dates from six months ago to an hour ahead of
-// now, "Mmm dd  yyyy" for any other. Only what was shown is set.
+// now, "Mmm dd  yyyy" for any other; hour and minute, or year, are -1 when not shown.
 struct HlsDate {
     std::string text;  // the 12 characters hls printed
-    int month = 0;     // 1..12
-    int day = 0;
-    int hour = -1;  // when a time was shown
-    int minute = -1;
-    int year = -1;  // when a year was shown
+    int month = 0, day = 0, hour = -1, minute = -1, year = -1;
 };
 
 struct OracleEntry {
     std::string name;  // raw Macintosh bytes, as stored
     bool isFolder = false;
     uint32_t catalogId = 0;  // file or folder ID
-    std::string type;        // files: four characters
-    std::string creator;
-    uint32_t dataSize = 0;  // files: logical lengths of the forks
-    uint32_t rsrcSize = 0;
-    uint32_t valence = 0;  // folders: number of entries
-    HlsDate modified;
-    HlsDate created;
+    std::string type, creator;               // files: four characters each
+    uint32_t dataSize = 0, rsrcSize = 0;     // files: logical lengths of the forks
+    uint32_t valence = 0;                    // folders: number of entries
+    HlsDate modified, created;
 };
 
 // hmount's partition: -1 lets hmount take the only HFS partition (or the bare volume); 1, 2, ...

@@ -134,19 +134,22 @@ size_t HfsImage::blockOffset(uint32_t block) const {
 std::vector<Extent> HfsImage::extentRecord(size_t at) const {
     std::vector<Extent> extents;
     for (size_t i = 0; i < 3 && readBe(medium_, at + 4 * i + 2, 2) != 0; ++i)
-        extents.push_back({static_cast<uint16_t>(readBe(medium_, at + 4 * i, 2)), static_cast<uint16_t>(readBe(medium_, at + 4 * i + 2, 2))});
+        extents.push_back({static_cast<uint16_t>(readBe(medium_, at + 4 * i, 2)),
+                           static_cast<uint16_t>(readBe(medium_, at + 4 * i + 2, 2))});
     return extents;
 }
 
 size_t HfsImage::nodeOffset(Tree tree, uint32_t n) const {
     const std::string what = std::string(tree == Tree::Catalog ? "catalog" : "extents") + " node " + std::to_string(n);
     const uint32_t blockSize = mdb32(mdb::kDrAlBlkSiz);
-    if (n >= mdb32(tree == Tree::Catalog ? mdb::kDrCTFlSize : kDrXTFlSize) / kNodeSize) throw std::out_of_range(what + " lies past its tree");
+    if (n >= mdb32(tree == Tree::Catalog ? mdb::kDrCTFlSize : kDrXTFlSize) / kNodeSize)
+        throw std::out_of_range(what + " lies past its tree");
     if (blockSize == 0 || blockSize % kNodeSize != 0) throw std::runtime_error("allocation block size is not a multiple of 512");
     size_t forkBlock = size_t{n} * kNodeSize / blockSize;
     // The trees of the fixtures the tests patch lie within their three MDB extents.
     for (const Extent& e : extentRecord(volumeOffset_ + 1024 + (tree == Tree::Catalog ? mdb::kDrCTExtRec : kDrXTExtRec))) {
-        if (forkBlock < e.blockCount) return blockOffset(e.startBlock + static_cast<uint32_t>(forkBlock)) + size_t{n} * kNodeSize % blockSize;
+        if (forkBlock < e.blockCount)
+            return blockOffset(e.startBlock + static_cast<uint32_t>(forkBlock)) + size_t{n} * kNodeSize % blockSize;
         forkBlock -= e.blockCount;
     }
     throw std::out_of_range(what + " lies past the tree's MDB extents");
@@ -160,7 +163,8 @@ void HfsImage::setRecordOffset(Tree tree, uint32_t n, uint16_t record, uint16_t 
 std::vector<std::pair<uint32_t, std::vector<size_t>>> HfsImage::leaves(Tree tree) const {
     std::vector<std::pair<uint32_t, std::vector<size_t>>> chain;
     std::set<uint32_t> seen;
-    for (uint32_t n = readBe(medium_, nodeOffset(tree, 0) + 24, 4); n != 0; n = readBe(medium_, nodeOffset(tree, n), 4)) {  // bthFNode, ndFLink
+    // From the header's bthFNode along each node's ndFLink.
+    for (uint32_t n = readBe(medium_, nodeOffset(tree, 0) + 24, 4); n != 0; n = readBe(medium_, nodeOffset(tree, n), 4)) {
         const size_t base = nodeOffset(tree, n);
         if (!seen.insert(n).second || readBe(medium_, base + node::kType, 1) != node::kLeafNode)
             throw std::runtime_error("a leaf chain loops or leaves the leaves at node " + std::to_string(n));
@@ -175,27 +179,32 @@ std::vector<std::pair<uint32_t, std::vector<size_t>>> HfsImage::leaves(Tree tree
 std::vector<CatalogRecord> HfsImage::catalogRecords(uint32_t n) const {
     const size_t base = nodeOffset(Tree::Catalog, n);
     const uint32_t type = readBe(medium_, base + node::kType, 1);
-    if (type != node::kLeafNode && type != kIndexNode) throw std::runtime_error("catalog node " + std::to_string(n) + " is no leaf or index node");
+    if (type != node::kLeafNode && type != kIndexNode)
+        throw std::runtime_error("catalog node " + std::to_string(n) + " is no leaf or index node");
     std::vector<CatalogRecord> records;
     const size_t count = readBe(medium_, base + kNumRecords, 2);
     for (uint16_t i = 0; i < count; ++i) {
         CatalogRecord r;
         r.node = n, r.index = i, r.offset = base + readBe(medium_, base + kOffsetTableEnd - 2 * size_t{i}, 2);
         const std::string where = "catalog node " + std::to_string(n) + " record " + std::to_string(i);
-        if (r.offset < base + kFirstRecord || r.offset >= base + kOffsetTableEnd - 2 * count) throw std::runtime_error(where + ": offset outside the records");
+        if (r.offset < base + kFirstRecord || r.offset >= base + kOffsetTableEnd - 2 * count)
+            throw std::runtime_error(where + ": offset outside the records");
         const uint32_t keyLength = readBe(medium_, r.offset, 1), nameLength = readBe(medium_, r.offset + catkey::kNameLength, 1);
         if (nameLength > 31 || nameLength + 6 > keyLength) throw std::runtime_error(where + ": name longer than its key");
         r.parentId = readBe(medium_, r.offset + 2, 4);
-        r.name.assign(medium_.begin() + static_cast<std::ptrdiff_t>(r.offset + 7), medium_.begin() + static_cast<std::ptrdiff_t>(r.offset + 7 + nameLength));
+        const auto name = medium_.begin() + static_cast<std::ptrdiff_t>(r.offset + 7);
+        r.name.assign(name, name + nameLength);
         r.dataOffset = r.offset + ((keyLength + 2) & ~size_t{1});  // the data follows the key at an even offset
         if (type == kIndexNode) {
             r.child = readBe(medium_, r.dataOffset, 4);
         } else {
             r.type = static_cast<uint8_t>(readBe(medium_, r.dataOffset, 1));
             // dirDirID at 6 of a folder, filFlNum at 20 of a file
-            if (r.type == catrec::kFolder || r.type == catrec::kFile) r.id = readBe(medium_, r.dataOffset + (r.type == catrec::kFolder ? 6 : 20), 4);
+            if (r.type == catrec::kFolder || r.type == catrec::kFile)
+                r.id = readBe(medium_, r.dataOffset + (r.type == catrec::kFolder ? 6 : 20), 4);
         }
-        if (r.dataOffset + (type == kIndexNode ? 4 : catalogDataSize(r.type)) > base + kNodeSize) throw std::runtime_error(where + ": data runs past the node");
+        if (r.dataOffset + (type == kIndexNode ? 4 : catalogDataSize(r.type)) > base + kNodeSize)
+            throw std::runtime_error(where + ": data runs past the node");
         records.push_back(std::move(r));
     }
     return records;
@@ -262,7 +271,8 @@ Bytes HfsImage::readFork(const CatalogRecord& file, Fork fork) const {
     for (const Extent& e : forkExtents(file, fork)) {
         const size_t at = blockOffset(e.startBlock), size = size_t{e.blockCount} * mdb32(mdb::kDrAlBlkSiz);
         checkRange(medium_, at, size);
-        bytes.insert(bytes.end(), medium_.begin() + static_cast<std::ptrdiff_t>(at), medium_.begin() + static_cast<std::ptrdiff_t>(at + size));
+        const auto start = medium_.begin() + static_cast<std::ptrdiff_t>(at);
+        bytes.insert(bytes.end(), start, start + static_cast<std::ptrdiff_t>(size));
     }
     if (bytes.size() < length) throw std::runtime_error("fork extents end before its logical length");
     bytes.resize(length);
