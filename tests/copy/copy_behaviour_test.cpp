@@ -1,6 +1,7 @@
 // What a copy does around the bytes: names that collide or try to leave the target, folders and
 // the files-only switch, forks that are empty, full and unwritable targets, Ctrl-C, output
-// ports and the log.
+// ports and the log, through quarry-cli; and the copy engine driven directly: the copy of a
+// selection, the abort question between entries, and renaming on the fly.
 
 #include <gtest/gtest.h>
 
@@ -8,155 +9,133 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-
-#include <csignal>
-#include <cstring>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <regex>
-#include <set>
-#include <sstream>
 #include <atomic>
+#include <csignal>
+#include <cstring>
+#include <map>
+#include <regex>
 #include <thread>
 
+#include "app/command_ids.h"
+#include "app/main_commands.h"
+#include "copy/copy_engine.h"
 #include "support/cli_run.h"
 #include "support/fixture_path.h"
 #include "support/image_builder.h"
+#include "support/mounted_image.h"
 #include "support/temp_dir.h"
 
 namespace quarry {
 namespace {
 
 namespace fs = std::filesystem;
+using test::slurp;
+using test::tree;
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+// One run of quarry-cli into a target folder inside a folder of its own, so that a name that
+// escaped the target would show. In arguments and messages "@T" stands for the target, "@B" for
+// basic.hfs and "@H" for hostile.hfs.
+struct CopyRun {
+    const char* what;
+    std::vector<std::string> args;
+    std::map<std::string, std::string> before;  // files in the target before the run
+    int exitCode;
+    std::vector<std::string> errors;  // each expected in standard error
+    // Every path in the target afterwards: "" for any, "=TEXT" for a file holding TEXT, "#N" for a
+    // file of N bytes.
+    std::map<std::string, std::string> after;
+};
 
-// Every path below root, relative to it.
-std::set<std::string> tree(const std::string& root) {
-    std::set<std::string> out;
-    for (const auto& e : fs::recursive_directory_iterator(root)) out.insert(fs::relative(e.path(), root).string());
-    return out;
-}
-
-test::ProcessResult cli(const std::vector<std::string>& args) { return test::runCli(args); }
-
-TEST(CopyNames, CollisionsNeverReplaceEarlierCopies) {
-    test::TempDir target;
-    { std::ofstream(target.file("Puzzle.com")) << "already here"; }
-    const auto r = cli({"--to", target.path(), test::fixturePath("basic.hfs"), "COPY Puzzle", "COPY Puzzle", "COPY Puzzle"});
-    ASSERT_TRUE(r.succeeded()) << r.err;
-    EXPECT_EQ(slurp(target.file("Puzzle.com")), "already here");
-    // Three copies, three numbered names from the file counter on (1, 2, 3), none overwritten.
-    EXPECT_EQ(tree(target.path()), (std::set<std::string>{"Puzzle.com", "Puzzle.001", "Puzzle.002", "Puzzle.003"}));
-    for (const char* n : {"Puzzle.001", "Puzzle.002", "Puzzle.003"}) EXPECT_EQ(fs::file_size(target.file(n)), 1200u) << n;
-}
-
-TEST(CopyNames, NamesFromTheVolumeStayInsideTheTarget) {
+void check(const CopyRun& c) {
+    SCOPED_TRACE(c.what);
     test::TempDir outer;
     const std::string target = outer.file("target");
     fs::create_directory(target);
-    const auto r = cli({"--to", target, test::fixturePath("hostile.hfs"), "COPY *"});
-    ASSERT_TRUE(r.succeeded()) << r.err;
-    // Only the target was written to, and every Macintosh file arrived.
-    EXPECT_EQ(tree(outer.path()).size(), tree(target).size() + 1);
+    auto fill = [&](std::string s) {
+        for (const auto& [mark, text] : std::vector<std::pair<std::string, std::string>>{
+                 {"@T", target}, {"@B", test::fixturePath("basic.hfs")}, {"@H", test::fixturePath("hostile.hfs")}})
+            for (size_t at; (at = s.find(mark)) != std::string::npos;) s.replace(at, 2, text);
+        return s;
+    };
+    for (const auto& [name, content] : c.before) std::ofstream(target + "/" + name) << content;
+    std::vector<std::string> args;
+    for (const std::string& a : c.args) args.push_back(fill(a));
+    const test::ProcessResult r = test::runCli(args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    for (const std::string& e : c.errors) EXPECT_NE(r.err.find(fill(e)), std::string::npos) << r.err;
+    EXPECT_TRUE(c.exitCode == 0 || r.out.empty()) << r.out;
+    std::set<std::string> expected{"target"};
+    for (const auto& [path, want] : c.after) {
+        expected.insert("target/" + path);
+        const std::string file = target + "/" + path;
+        EXPECT_EQ(want.empty() ? want : want[0] == '=' ? "=" + slurp(file) : "#" + std::to_string(fs::file_size(file)), want) << path;
+    }
+    EXPECT_EQ(tree(outer.path()), expected);
     EXPECT_FALSE(fs::exists("/tmp/quarry-evil"));
-    int files = 0;
-    for (const auto& e : fs::recursive_directory_iterator(target)) {
-        if (!e.is_regular_file()) continue;
-        ++files;
-        EXPECT_EQ(slurp(e.path()), "should stay inside the target\r");
-    }
-    EXPECT_EQ(files, 5);
-    EXPECT_TRUE(fs::is_regular_file(target + "/..etcpasswd.txt"));
-    EXPECT_TRUE(fs::is_directory(target + "/__"));
 }
 
-TEST(CopyNames, ShortNamesAndTheExtensionFile) {
+TEST(CopyRuns, NamesFoldersForksPortsAndLogs) {
+    const std::string evil = "=should stay inside the target\r";
+    const CopyRun runs[] = {
+        // Three copies, three numbered names from the file counter on; none is overwritten.
+        {"collisions", {"--to", "@T", "@B", "COPY Puzzle", "COPY Puzzle", "COPY Puzzle"}, {{"Puzzle.com", "already here"}}, 0, {},
+         {{"Puzzle.com", "=already here"}, {"Puzzle.001", "#1200"}, {"Puzzle.002", "#1200"}, {"Puzzle.003", "#1200"}}},
+        // /, . and .. are replaced; two Macintosh folders may share a PC one, but no file is lost.
+        {"names from the volume", {"--to", "@T", "@H", "COPY *"}, {}, 0, {},
+         {{"..etcpasswd.txt", evil}, {"_", ""}, {"_/..txt", evil}, {"_/.txt", evil}, {"__", ""},
+          {"__/....tmpquarry-evil.txt", evil}, {"ab", ""}, {"ab/x.txt", evil}}},
+        // Row DOC of the extension file now names TEXT/ttxt: such files find it in the first pass.
+        {"short names", {"--to", "@T", "--names", "short", "@B", "COPY /F *"}, {{"KTCREAT.DAT", "DOC TEXTttxt\n"}}, 0, {},
+         {{"AARDVARK.doc", ""}, {"BIGFORKS.txt", ""}, {"CAFEMENU.doc", ""}, {"EITHEROR.doc", ""}, {"HIDDEN.doc", ""},
+          {"KTCREAT.DAT", ""}, {"LOCKED.doc", ""}, {"OLDTIMER.doc", ""}, {"PUZZLE.com", ""}, {"README.doc", ""},
+          {"THIRTY-O.doc", ""}, {"TRAILING.doc", ""}, {"WHY(DRAF.doc", ""}, {"\xC3\x84PFEL.doc", ""}}},  // Ä is 0x8E in code page 437
+        {"folders", {"--to", "@T", "@B", "COPY D*"}, {}, 0, {},
+         {{"Docs", ""}, {"Docs/Manual.txt", ""}, {"Docs/Read Me.txt", ""}, {"Docs/Old Drafts", ""}, {"Docs/Old Drafts/Archive", ""},
+          {"Docs/Old Drafts/Draft 1.txt", ""}, {"Docs/Old Drafts/Draft 2.txt", ""}}},
+        {"files only", {"--to", "@T", "@B", "COPY /F D*"}, {}, 0, {}, {}},
+        // An empty folder is copied as an empty directory and the copy goes on after it.
+        {"an empty folder", {"--to", "@T", "@B", "COPY E*"}, {}, 0, {}, {{"EitherOr.txt", ""}, {"Empty Folder", ""}}},
+        // MacBinary carries any file: a header and nothing more.
+        {"empty forks", {"--to", "@T", "@B", "COPY \"Empty File\"", "COPY /R aardvark", "COPY /B \"Empty File\""}, {}, 0,
+         {"Quarry - : File Empty File has no data fork.", "Quarry - : File aardvark has no resources fork."},
+         {{"Empty File.txt", "#128"}}},
+        {"a port that fails", {"--to", "@T", "--port", "COM1=/dev/full", "@B", "COPY Puzzle", "COPY aardvark"}, {}, 0,
+         {"Quarry - : Error copying \"Puzzle\": cannot write: No space left on device", "Error copying \"aardvark\""}, {}},
+        {"a port that cannot be opened", {"--to", "@T", "--port", "LPT1=@T/printer", "@B", "COPY Puzzle", "DIR"}, {}, 1,
+         {"Quarry - : Error opening file:LPT1"}, {}},
+        {"a log that cannot be opened", {"--log", "@T/missing/run.log", "@B", "DIR"}, {}, 1,
+         {"Quarry - : Error opening file:@T/missing/run.log"}, {}},
+    };
+    for (const CopyRun& run : runs) check(run);
+}
+
+TEST(CopyRuns, DatesOfTheCopiesAreTheStoredWallClockTimes) {
     test::TempDir target;
-    // Row DOC now names TEXT/ttxt: such files find it in the first pass.
-    { std::ofstream(target.file("KTCREAT.DAT")) << "DOC TEXTttxt\n"; }
-    const auto r = cli({"--to", target.path(), "--names", "short", test::fixturePath("basic.hfs"), "COPY /F *"});
-    ASSERT_TRUE(r.succeeded()) << r.err;
-    const auto names = tree(target.path());
-    EXPECT_TRUE(names.count("THIRTY-O.doc")) << r.out;
-    EXPECT_TRUE(names.count("CAFEMENU.doc")) << r.out;
-    EXPECT_TRUE(names.count("\xC3\x84PFEL.doc")) << r.out;  // Ä is 0x8E in code page 437
-    EXPECT_TRUE(names.count("WHY(DRAF.doc")) << r.out;
-    EXPECT_TRUE(names.count("PUZZLE.com"));
-    EXPECT_TRUE(names.count("BIGFORKS.txt"));
+    ASSERT_TRUE(test::runCli({"--to", target.path(), test::fixturePath("basic.hfs"), "COPY Puzzle", "COPY \"Old Timer\""}).succeeded());
+    auto mtime = [&](const char* name) {
+        struct stat st {};
+        return ::stat(target.file(name).c_str(), &st) == 0 ? st.st_mtime : 1;
+    };
+    // 1993-11-02 14:45:10 and 1969-12-31 23:59:00 read as local time, with TZ=UTC in the tests.
+    EXPECT_EQ(mtime("Puzzle.com"), 752251510);
+    EXPECT_EQ(mtime("Old Timer.txt"), -60);
 }
 
-TEST(CopyFolders, RecursesUnlessFilesOnly) {
-    const std::string image = test::fixturePath("basic.hfs");
-    test::TempDir all, filesOnly;
-    ASSERT_TRUE(cli({"--to", all.path(), image, "COPY D*"}).succeeded());
-    EXPECT_EQ(tree(all.path()), (std::set<std::string>{"Docs", "Docs/Manual.txt", "Docs/Read Me.txt", "Docs/Old Drafts",
-                                                       "Docs/Old Drafts/Archive", "Docs/Old Drafts/Draft 1.txt",
-                                                       "Docs/Old Drafts/Draft 2.txt"}));
-    ASSERT_TRUE(cli({"--to", filesOnly.path(), image, "COPY /F D*"}).succeeded());
-    EXPECT_TRUE(tree(filesOnly.path()).empty());
-    // An empty folder is copied as an empty directory and the copy goes on after it.
-    test::TempDir empty;
-    const auto r = cli({"--to", empty.path(), image, "COPY E*"});
-    ASSERT_TRUE(r.succeeded()) << r.err;
-    EXPECT_EQ(tree(empty.path()), (std::set<std::string>{"EitherOr.txt", "Empty Folder"}));
-}
-
-TEST(CopyForks, EmptyForksAreReportedAndNotCreated) {
-    test::TempDir target;
-    const auto r = cli({"--to", target.path(), test::fixturePath("basic.hfs"), "COPY \"Empty File\"", "COPY /R aardvark",
-                        "COPY /B \"Empty File\""});
-    ASSERT_TRUE(r.succeeded()) << r.err;
-    EXPECT_NE(r.err.find("Quarry - : File Empty File has no data fork."), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("Quarry - : File aardvark has no resources fork."), std::string::npos) << r.err;
-    // MacBinary carries any file: a header and nothing more.
-    EXPECT_EQ(tree(target.path()), (std::set<std::string>{"Empty File.txt"}));
-    EXPECT_EQ(fs::file_size(target.file("Empty File.txt")), 128u);
-}
-
-TEST(CopyForks, DatesOfTheCopiesAreTheStoredWallClockTimes) {
-    test::TempDir target;
-    ASSERT_TRUE(cli({"--to", target.path(), test::fixturePath("basic.hfs"), "COPY Puzzle", "COPY \"Old Timer\""}).succeeded());
-    struct stat st {};
-    ASSERT_EQ(::stat(target.file("Puzzle.com").c_str(), &st), 0);
-    // 1993-11-02 14:45:10 read as local time, with TZ=UTC in the tests.
-    EXPECT_EQ(st.st_mtime, 752251510);
-    ASSERT_EQ(::stat(target.file("Old Timer.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtime, -60);  // 1969-12-31 23:59:00
-}
-
-// A small tmpfs for a target; skipped where this machine does not allow mounting one.
-class SmallTarget {
-public:
-    explicit SmallTarget(const char* size) {
-        mounted_ = ::mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, size) == 0;
-        if (!mounted_) why_ = std::strerror(errno);
-    }
+// A target on a small tmpfs; the tests skip where this machine does not allow mounting one.
+struct SmallTarget : test::TempDir {
+    explicit SmallTarget(const char* size) : mounted(::mount("tmpfs", path().c_str(), "tmpfs", 0, size) == 0) {}
     ~SmallTarget() {
-        if (mounted_) ::umount(dir_.path().c_str());
+        if (mounted) ::umount(path().c_str());
     }
-    bool mounted() const { return mounted_; }
-    const std::string& why() const { return why_; }
-    const std::string& path() const { return dir_.path(); }
-    std::string file(const char* name) const { return dir_.file(name); }
-
-private:
-    test::TempDir dir_;
-    bool mounted_ = false;
-    std::string why_;
+    const bool mounted;
 };
 
 TEST(CopyTargets, NoRoomForTheFileIsReportedAndSkipped) {
     SmallTarget target("size=32k");
-    if (!target.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here: " << target.why();
-    const auto r = cli({"--to", target.path(), test::fixturePath("fragmented.hfs"), "COPY \"Scattered*\""});
+    if (!target.mounted) GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    const auto r = test::runCli({"--to", target.path(), test::fixturePath("fragmented.hfs"), "COPY \"Scattered*\""});
     ASSERT_TRUE(r.succeeded()) << r.err;
     // 40960 bytes need ten 4 KB clusters of the eight free; the other file's two forks (24580
     // bytes, both counted) need six.
@@ -166,7 +145,7 @@ TEST(CopyTargets, NoRoomForTheFileIsReportedAndSkipped) {
 
 TEST(CopyTargets, AFullTargetLosesNothingAlreadyCopied) {
     SmallTarget target("size=36k");
-    if (!target.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here: " << target.why();
+    if (!target.mounted) GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
     // A MacBinary copy is larger than the forks the free-space test counts: 32700 bytes pass the
     // test with eight clusters free, but header and padding make 32896 bytes.
     test::Bytes volume = test::readFile(test::fixturePath("fragmented.hfs"));
@@ -174,23 +153,13 @@ TEST(CopyTargets, AFullTargetLosesNothingAlreadyCopied) {
     img.setRecordData32(img.lookup(":Scattered Data"), test::catfile::kDataLogicalLength, 32700);
     test::TempDir dir;
     test::writeFile(dir.file("full.hfs"), volume);
-    const auto r = cli({"--to", target.path(), dir.file("full.hfs"), "COPY /D \"Scattered Resource\"",
-                        "COPY /B \"Scattered Data\"", "DIR"});
+    const auto r = test::runCli(
+        {"--to", target.path(), dir.file("full.hfs"), "COPY /D \"Scattered Resource\"", "COPY /B \"Scattered Data\"", "DIR"});
     ASSERT_TRUE(r.succeeded()) << r.err;
     EXPECT_NE(r.err.find("Quarry - : Error copying \"Scattered Data\" to \"Scattered Data.txt\""), std::string::npos) << r.err;
     // The copy that could not be finished is not left behind; the earlier one is whole.
     EXPECT_EQ(tree(target.path()), (std::set<std::string>{"Scattered Resource.txt"}));
     EXPECT_EQ(fs::file_size(target.file("Scattered Resource.txt")), 4u);
-}
-
-TEST(CopyPorts, WriteErrorsOnAPortAreReported) {
-    test::TempDir dir;
-    const auto r = cli({"--to", dir.path(), "--port", "COM1=/dev/full", test::fixturePath("basic.hfs"), "COPY Puzzle",
-                        "COPY aardvark"});
-    ASSERT_TRUE(r.succeeded()) << r.err;
-    EXPECT_NE(r.err.find("Quarry - : Error copying \"Puzzle\": cannot write: No space left on device"), std::string::npos)
-        << r.err;
-    EXPECT_NE(r.err.find("Error copying \"aardvark\""), std::string::npos) << r.err;
 }
 
 TEST(CopyTargets, AnUnwritableTargetEndsTheRun) {
@@ -207,16 +176,16 @@ TEST(CopyTargets, AnUnwritableTargetEndsTheRun) {
 }
 
 TEST(CopyPorts, MacBinaryImagesGoOneAfterTheOther) {
-    test::TempDir dir;
-    const std::string image = test::fixturePath("basic.hfs");
     const std::vector<std::string> copies = {"COPY /B Puzzle", "COPY /B aardvark", "COPY /B \"Big Forks\""};
+    auto run = [&](std::vector<std::string> args) {
+        args.push_back(test::fixturePath("basic.hfs"));
+        args.insert(args.end(), copies.begin(), copies.end());
+        return test::runCli(args);
+    };
     // The same copies as files give the images the port must carry, one after the other.
-    test::TempDir files;
-    std::vector<std::string> args = {"--to", files.path(), image};
-    args.insert(args.end(), copies.begin(), copies.end());
-    ASSERT_TRUE(cli(args).succeeded());
-    const std::string expected =
-        slurp(files.file("Puzzle.com")) + slurp(files.file("aardvark.txt")) + slurp(files.file("Big Forks.txt"));
+    test::TempDir files, dir;
+    ASSERT_TRUE(run({"--to", files.path()}).succeeded());
+    const std::string expected = slurp(files.file("Puzzle.com")) + slurp(files.file("aardvark.txt")) + slurp(files.file("Big Forks.txt"));
     ASSERT_EQ(expected.size(), size_t{2488 + 178 + 6748});
 
     const std::string fifo = dir.file("com2");
@@ -233,101 +202,177 @@ TEST(CopyPorts, MacBinaryImagesGoOneAfterTheOther) {
             ::close(fd);
         }
     });
-    args = {"--to", dir.path(), "--port", "COM2=" + fifo, image};
-    args.insert(args.end(), copies.begin(), copies.end());
-    const auto r = cli(args);
+    const auto r = run({"--to", dir.path(), "--port", "COM2=" + fifo});
     // Should the program have stopped short, a last empty writer lets the reader finish.
     writerDone = true;
     if (const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) ::close(fd);
     reader.join();
     ASSERT_TRUE(r.succeeded()) << r.err;
-    // No names and no status lines for a port: only the bytes.
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, "") << "no names and no status lines for a port: only the bytes";
     EXPECT_EQ(received, expected);
     EXPECT_EQ(tree(dir.path()), (std::set<std::string>{"com2"}));
 }
 
-TEST(CopyPorts, APortThatCannotBeOpenedEndsTheRun) {
-    test::TempDir dir;
-    const auto r = cli({"--to", dir.path(), "--port", "LPT1=" + dir.file("no-such-printer"), test::fixturePath("basic.hfs"),
-                        "COPY Puzzle", "DIR"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("Quarry - : Error opening file:LPT1"), std::string::npos) << r.err;
-    EXPECT_EQ(r.out, "");
-}
-
 TEST(CopyLog, EntriesAndTheClosingRecord) {
     test::TempDir dir;
-    const std::string log = dir.file("run.log");
-    const auto r = cli({"--to", dir.path(), "--log", log, test::fixturePath("basic.hfs"), "CD Docs", "COPY Manual", "CD ..",
-                        "COPY \"Empty File\"", "CD \\", "COPY \"Old D*\""});
-    ASSERT_TRUE(r.succeeded()) << r.err;
+    const std::string log = dir.file("run.log"), image = test::fixturePath("basic.hfs");
+    ASSERT_TRUE(test::runCli({"--to", dir.path(), "--log", log, image, "CD Docs", "COPY Manual", "CD ..", "COPY \"Empty File\"", "CD \\",
+                              "COPY \"Old D*\""})
+                    .succeeded());
     const std::string text = slurp(log);
     const std::regex expected(
         "\\*cd Docs\r\nManual\tManual\\.txt\r\n\\*cd\\.\\.\n#File Empty File has no data fork\\.\n\\*cd\\\\\n"
         "<\\d{4}/\\d{1,2}/\\d{1,2} - [ \\d]\\d:\\d\\d:\\d\\d\n");
     EXPECT_TRUE(std::regex_match(text, expected)) << text;
-
     // Appending keeps what is there; creating empties it.
-    ASSERT_TRUE(cli({"--to", dir.path(), "--append-log", log, test::fixturePath("basic.hfs"), "CD Docs"}).succeeded());
+    ASSERT_TRUE(test::runCli({"--to", dir.path(), "--append-log", log, image, "CD Docs"}).succeeded());
     const std::string appended = slurp(log);
     EXPECT_EQ(appended.substr(0, text.size()), text);
     EXPECT_NE(appended.find("*cd Docs\r\n<", text.size()), std::string::npos);
-    ASSERT_TRUE(cli({"--to", dir.path(), "--log", log, test::fixturePath("basic.hfs")}).succeeded());
+    ASSERT_TRUE(test::runCli({"--to", dir.path(), "--log", log, image}).succeeded());
     EXPECT_EQ(slurp(log).substr(0, 1), "<");
-}
-
-TEST(CopyLog, ALogThatCannotBeOpenedEndsTheRun) {
-    test::TempDir dir;
-    const auto r = cli({"--log", dir.file("missing/run.log"), test::fixturePath("basic.hfs"), "DIR"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("Quarry - : Error opening file:" + dir.file("missing/run.log")), std::string::npos) << r.err;
-    EXPECT_EQ(r.out, "");
 }
 
 TEST(CopyAbort, CtrlCStopsTheCopyBetweenEntries) {
     test::TempDir target;
-    int toChild[2], fromChild[2], errPipe[2];
-    ASSERT_EQ(::pipe(toChild), 0);
-    ASSERT_EQ(::pipe(fromChild), 0);
-    ASSERT_EQ(::pipe(errPipe), 0);
+    int in[2], out[2], err[2];
+    ASSERT_EQ(::pipe(in) | ::pipe(out) | ::pipe(err), 0);
     const std::string image = test::fixturePath("basic.hfs");
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        ::dup2(toChild[0], 0);
-        ::dup2(fromChild[1], 1);
-        ::dup2(errPipe[1], 2);
-        for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1], errPipe[0], errPipe[1]}) ::close(fd);
+        ::dup2(in[0], 0), ::dup2(out[1], 1), ::dup2(err[1], 2);
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
         ::execl(QUARRY_CLI_PATH, QUARRY_CLI_PATH, "--to", target.path().c_str(), image.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    ::close(errPipe[1]);
+    ::close(in[0]), ::close(out[1]), ::close(err[1]);
+    auto send = [&](const std::string& line) { return ::write(in[1], line.data(), line.size()) == static_cast<ssize_t>(line.size()); };
     // Once INFO has answered, the volume is mounted and Ctrl-C is handled.
-    const std::string info = "INFO\n";
-    ASSERT_EQ(::write(toChild[1], info.data(), info.size()), static_cast<ssize_t>(info.size()));
+    ASSERT_TRUE(send("INFO\n"));
+    std::string output, errors;
     char c;
-    std::string out;
-    while (out.find("Volume Size:") == std::string::npos && ::read(fromChild[0], &c, 1) == 1) out.push_back(c);
+    while (output.find("Volume Size:") == std::string::npos && ::read(out[0], &c, 1) == 1) output.push_back(c);
     ::kill(pid, SIGINT);
-    const std::string copy = "COPY *\n";
-    ASSERT_EQ(::write(toChild[1], copy.data(), copy.size()), static_cast<ssize_t>(copy.size()));
-    ::close(toChild[1]);
-    while (::read(fromChild[0], &c, 1) == 1) out.push_back(c);
-    std::string err;
-    while (::read(errPipe[0], &c, 1) == 1) err.push_back(c);
+    ASSERT_TRUE(send("COPY *\n"));
+    ::close(in[1]);
+    while (::read(out[0], &c, 1) == 1) output.push_back(c);
+    while (::read(err[0], &c, 1) == 1) errors.push_back(c);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    ::close(fromChild[0]);
-    ::close(errPipe[0]);
+    ::close(out[0]), ::close(err[0]);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     // Standard input is not a terminal: the question is answered Yes and nothing is copied.
-    EXPECT_NE(err.find("Quarry - : You hit the Esc key. Do you really want to abort? [Yes]"), std::string::npos) << err;
+    EXPECT_NE(errors.find("Quarry - : You hit the Esc key. Do you really want to abort? [Yes]"), std::string::npos) << errors;
     EXPECT_TRUE(tree(target.path()).empty());
-    EXPECT_EQ(out.find("Copy of"), std::string::npos) << out;
+    EXPECT_EQ(output.find("Copy of"), std::string::npos) << output;
+}
+
+// A new folder made current for the life of the object: the copy writes to the current one.
+struct InDirectory : test::TempDir {
+    const fs::path old = fs::current_path();
+    InDirectory() { fs::current_path(path()); }
+    ~InDirectory() { fs::current_path(old); }
+};
+
+void select(test::MountedImage& m, const std::string& name) {
+    FileList& list = m.session.settings.list;
+    for (uint16_t i = 0; i < list.entryCount; ++i)
+        if (list.entries[i].name() == name) list.entries[i].raw[entry::kSelected] = 1;
+}
+
+TEST(CopySelection, CopiesEachSelectedEntryOnce) {
+    InDirectory target;
+    test::MountedImage m(test::fixturePath("basic.hfs"));
+    ASSERT_EQ(m.mountResult, 1);
+    m.list();
+
+    // Nothing selected: the message, nothing else.
+    CopySelectionToPc(m.session);
+    EXPECT_EQ(m.ui.timedMessages, (std::vector<std::string>{"No selected file or folder. Please select an item to copy toward the PC"}));
+    EXPECT_EQ(m.ui.targetDialogs, 0);
+
+    select(m, "Puzzle");
+    select(m, "Docs");
+    m.ui.targetAnswer = false;
+    CopySelectionToPc(m.session);
+    // Cancelling the target chooser copies nothing and keeps the selection.
+    EXPECT_EQ(m.ui.targetDialogs, 1);
+    EXPECT_TRUE(tree(target.path()).empty());
+    EXPECT_EQ(CountSelectedEntries(m.session.settings.list), 2);
+
+    m.ui.targetAnswer = true;
+    CopySelectionToPc(m.session);
+    EXPECT_EQ(CountSelectedEntries(m.session.settings.list), 0);
+    EXPECT_TRUE(tree(target.path()).count("Puzzle.com"));
+    EXPECT_TRUE(tree(target.path()).count("Docs/Old Drafts/Draft 2.txt"));
+    // The current folder is the one the copy started from.
+    EXPECT_EQ(m.session.dir.currentDirID, kRootDirId);
+
+    // "Use Current Directory" and port output skip the chooser.
+    m.session.settings.useCurrentDirectory = true;
+    select(m, "aardvark");
+    CopySelectionToPc(m.session);
+    EXPECT_EQ(m.ui.targetDialogs, 2);
+    EXPECT_TRUE(tree(target.path()).count("aardvark.txt"));
+}
+
+TEST(CopySelection, NoDriveNoCopy) {
+    test::MountedImage m(test::fixturePath("basic.hfs"));
+    ASSERT_EQ(m.mountResult, 1);
+    m.session.device.targetId = kNoSelection;
+    CopySelectionToPc(m.session);
+    EXPECT_EQ(m.ui.timedMessages, (std::vector<std::string>{"Select drive in the 'Mac Drive' menu"}));
+}
+
+TEST(CopyModes, TheMenuCommandsSetOneModeAndItsCheckMark) {
+    test::MountedImage m(test::fixturePath("basic.hfs"));
+    for (int c : {command::kMacBinaryMode, command::kResourceForkMode, command::kDataForkMode}) {
+        ASSERT_TRUE(RunMainCommand(m.session, c));
+        const uint16_t mode = m.session.settings.optionWord & opt::kCopyModeMask;
+        EXPECT_EQ(mode, c == command::kMacBinaryMode ? opt::kCopyMacBinary : c == command::kResourceForkMode ? opt::kCopyResource : opt::kCopyData);
+        const auto& checks = m.ui.menuChecks;
+        ASSERT_GE(checks.size(), 3u);
+        for (size_t i = checks.size() - 3; i < checks.size(); ++i) EXPECT_EQ(checks[i].second, checks[i].first == c);
+    }
+}
+
+TEST(CopyAbort, TheQuestionStopsOnlyTheFolderThatAsked) {
+    InDirectory target;
+    test::MountedImage m(test::fixturePath("basic.hfs"));
+    ASSERT_EQ(m.mountResult, 1);
+    // The first poll comes before Docs, the second before Docs's first entry: Answering Yes there
+    // stops Docs at once, leaving it empty, and its result ends the copy of the pattern.
+    m.ui.abortAfterPolls = 1;
+    const uint16_t result = CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "D*");
+    EXPECT_EQ(result, copyresult::kAborted);
+    EXPECT_EQ(tree(target.path()), (std::set<std::string>{"Docs"}));
+
+    // An abort at entry level ends the whole copy: one file, then Yes before the second.
+    InDirectory second;
+    m.ui.abortAfterPolls = m.ui.escapePolls + 1;
+    EXPECT_EQ(CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "*"), copyresult::kAborted);
+    EXPECT_EQ(tree(second.path()), (std::set<std::string>{"aardvark.txt"}));
+}
+
+TEST(RenamingOnTheFly, AsksForEachNameAndSkipsTakenOnes) {
+    InDirectory target;
+    { std::ofstream("taken.txt") << "keep"; }
+    test::MountedImage m(test::fixturePath("basic.hfs"));
+    ASSERT_EQ(m.mountResult, 1);
+    m.session.settings.setNamingMode(NamingMode::AskEachFile);
+    m.ui.pcNameAnswers = {std::string("C:\\\\DOS\\\\chosen.bin"), std::string("taken.txt"), std::nullopt};
+    CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "Puzzle");
+    CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "aardvark");
+    CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "Locked");
+    EXPECT_EQ(m.ui.pcNameQuestions, (std::vector<std::string>{"Puzzle", "aardvark", "Locked"}));
+    // A typed drive and directory are dropped; a taken name is not replaced; Cancel skips.
+    EXPECT_EQ(tree(target.path()), (std::set<std::string>{"chosen.bin", "taken.txt"}));
+    EXPECT_EQ(fs::file_size("chosen.bin"), 1200u);
+    EXPECT_EQ(test::slurp("taken.txt"), "keep");
+    EXPECT_NE(std::find(m.ui.timedMessages.begin(), m.ui.timedMessages.end(), "taken.txt already exists. Aborting the copy..."),
+              m.ui.timedMessages.end());
 }
 
 }  // namespace

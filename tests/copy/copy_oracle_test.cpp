@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -23,17 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string trimmed(std::string s) {
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    while (!s.empty() && s.front() == ' ') s.erase(0, 1);
-    return s;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+std::string trimmed(const std::string& s) {
+    const size_t first = s.find_first_not_of(' ');
+    return first == std::string::npos ? "" : s.substr(first, s.find_last_not_of(' ') - first + 1);
 }
 
 // "Copy of "Mac" to "PC"" lines: Macintosh name (UTF-8) to PC name.
@@ -46,15 +36,6 @@ std::map<std::string, std::string> copiesReported(const std::string& out) {
         if (std::regex_match(l, match, line)) m[match[1]] = match[2];
     }
     return m;
-}
-
-std::string resourceOfMacBinary(const std::string& mb) {
-    auto be32 = [&](size_t at) {
-        return (uint32_t{static_cast<uint8_t>(mb[at])} << 24) | (uint32_t{static_cast<uint8_t>(mb[at + 1])} << 16) |
-               (uint32_t{static_cast<uint8_t>(mb[at + 2])} << 8) | static_cast<uint8_t>(mb[at + 3]);
-    };
-    if (mb.size() < 128) return {};
-    return mb.substr(128 + (be32(83) + 127) / 128 * 128, be32(87));
 }
 
 // Copies every file of every folder of image, folder by folder, in mode (/D or /R), and checks
@@ -91,60 +72,43 @@ void copyEveryFolderAndCompare(const std::string& image, const std::string& mode
                 continue;
             }
             ASSERT_NE(it, copies.end()) << path << "\n" << r.out;
-            EXPECT_EQ(slurp(target.file(it->second)), expected) << path;
+            EXPECT_EQ(test::slurp(target.file(it->second)), expected) << path;
             ++files;
         }
     }
     EXPECT_GT(files, 0);
 }
 
-TEST(CopyMatchesHcopy, DataForks) {
+TEST(CopyMatchesHcopy, DataAndResourceForks) {
     for (const char* image : {"basic.hfs", "fragmented.hfs", "hybrid.iso"}) {
         SCOPED_TRACE(image);
-        copyEveryFolderAndCompare(test::fixturePath(image), "/D",
-                                  [](const std::string& i, const std::string& p) { return test::hcopyData(i, p); });
-    }
-}
-
-TEST(CopyMatchesHcopy, ResourceForks) {
-    for (const char* image : {"basic.hfs", "fragmented.hfs", "hybrid.iso"}) {
-        SCOPED_TRACE(image);
+        copyEveryFolderAndCompare(test::fixturePath(image), "/D", test::hcopyData);
         copyEveryFolderAndCompare(test::fixturePath(image), "/R", [](const std::string& i, const std::string& p) {
-            return resourceOfMacBinary(test::hcopyMacBinary(i, p));
+            return test::resourceOfMacBinary(test::hcopyMacBinary(i, p));
         });
     }
 }
 
-// Minimal reading of lsar's JSON: the top-level objects of "lsarContents" as key/value text.
+// The entries of lsarContents in lsar's JSON, as it lays them out: each object opens with a line
+// "    {" and holds its fields, one a line, six spaces in.
 std::vector<std::map<std::string, std::string>> lsarEntries(const std::string& path) {
     const auto r = test::runProcess({"lsar", "-j", path}, {"TZ=UTC"});
     EXPECT_TRUE(r.succeeded()) << r.err;
     std::vector<std::map<std::string, std::string>> entries;
-    const size_t contents = r.out.find("\"lsarContents\"");
-    if (contents == std::string::npos) return entries;
-    int depth = 0;
-    size_t start = 0;
-    for (size_t i = r.out.find('[', contents); i < r.out.size(); ++i) {
-        if (r.out[i] == '{' && depth++ == 0) start = i;
-        if (r.out[i] == '}' && --depth == 0) {
-            std::map<std::string, std::string> e;
-            const std::string obj = r.out.substr(start, i - start);
-            std::regex kv("\"(\\w+)\": (\"[^\"]*\"|-?\\d+)");
-            for (auto it = std::sregex_iterator(obj.begin(), obj.end(), kv); it != std::sregex_iterator(); ++it) {
-                std::string v = (*it)[2];
-                if (v.front() == '"') v = v.substr(1, v.size() - 2);
-                e[(*it)[1]] = v;
-            }
-            entries.push_back(e);
-        }
-        if (r.out[i] == ']' && depth == 0) break;
+    std::istringstream in(r.out);
+    const std::regex field("      \"(\\w+)\": \"?([^\"]*?)\"?,?");
+    std::smatch m;
+    for (std::string line; std::getline(in, line);) {
+        if (line == "    {") entries.emplace_back();
+        else if (!entries.empty() && std::regex_match(line, m, field)) entries.back()[m[1]] = m[2];
     }
     return entries;
 }
 
 uint32_t fourCharCode(const std::string& s) {
-    return (uint32_t{static_cast<uint8_t>(s[0])} << 24) | (uint32_t{static_cast<uint8_t>(s[1])} << 16) |
-           (uint32_t{static_cast<uint8_t>(s[2])} << 8) | static_cast<uint8_t>(s[3]);
+    uint32_t code = 0;
+    for (unsigned char c : s) code = code << 8 | c;
+    return code;
 }
 
 TEST(MacBinaryCopies, ReadBackByLsarAndUnar) {
@@ -188,12 +152,12 @@ TEST(MacBinaryCopies, ReadBackByLsarAndUnar) {
         const std::string hfsPath = ":" + o.name;
         std::string dataBytes, rsrcBytes;
         for (const auto& f : fs::directory_iterator(out.path())) {
-            const std::string content = slurp(f.path());
+            const std::string content = test::slurp(f.path());
             if (f.path().extension() == ".rsrc") rsrcBytes = content;
             else dataBytes = content;
         }
         EXPECT_EQ(dataBytes, test::hcopyData(image, hfsPath));
-        const std::string expectedRsrc = resourceOfMacBinary(test::hcopyMacBinary(image, hfsPath));
+        const std::string expectedRsrc = test::resourceOfMacBinary(test::hcopyMacBinary(image, hfsPath));
         ASSERT_GE(rsrcBytes.size(), expectedRsrc.size());
         EXPECT_EQ(rsrcBytes.substr(rsrcBytes.size() - expectedRsrc.size()), expectedRsrc);
         ++checked;
@@ -211,7 +175,7 @@ TEST(MacBinaryCopies, LayoutAndFinderFlags) {
     test::writeFile(dir.file("flags.hfs"), volume);
     const auto r = test::runCli({"--to", dir.path(), dir.file("flags.hfs"), "COPY /B Puzzle"});
     ASSERT_TRUE(r.succeeded()) << r.err;
-    const std::string mb = slurp(dir.file("Puzzle.com"));
+    const std::string mb = test::slurp(dir.file("Puzzle.com"));
     // 128 + 1200 data + 80 zeros to the next multiple of 128 + 1080 resource bytes.
     ASSERT_EQ(mb.size(), 128u + 1280 + 1080);
     EXPECT_EQ(mb.substr(1328, 80), std::string(80, '\0'));

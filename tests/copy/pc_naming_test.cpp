@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "app/session.h"
 #include "copy/pc_naming.h"
 #include "copy/type_creator.h"
@@ -14,15 +11,12 @@
 namespace quarry {
 namespace {
 
-struct NamingCase {
-    NamingMode mode;
-    const char* macName;
-    const char* typeCreator;
-    const char* expected;  // in the mode's one-byte set
-};
-
 TEST(PcFileNameFor, LongAndShortNames) {
-    const NamingCase cases[] = {
+    struct Case {
+        NamingMode mode;
+        const char *macName, *typeCreator, *expected;  // in the mode's one-byte set
+    };
+    const Case cases[] = {
         {NamingMode::Long, "Read Me", "TEXTttxt", "Read Me.txt"},
         {NamingMode::Long, "Budget 95.XLS", "XLS5XCEL", "Budget 95.XLS"},
         {NamingMode::Long, "A/B*C<D", "TEXTttxt", "ABCD.txt"},
@@ -38,16 +32,13 @@ TEST(PcFileNameFor, LongAndShortNames) {
         {NamingMode::Short, "Letter", "WDBNMSWD", "LETTER.doc"},
         {NamingMode::Short, "Photographs 1996", "PICT8BIM", "PHOTOGRA.pct"},
     };
-    for (const NamingCase& c : cases) {
-        SCOPED_TRACE(c.macName);
+    for (const Case& c : cases) {
         test::RecordingUi ui;
         Session s(ui);
         s.settings.setNamingMode(c.mode);
-        EXPECT_EQ(PcFileNameFor(s.copyContext(), c.macName, c.typeCreator), c.expected);
+        EXPECT_EQ(PcFileNameFor(s.copyContext(), c.macName, c.typeCreator), c.expected) << c.macName;
     }
-}
-
-TEST(PcFileNameFor, ShortNamesWhereLongOnesAreNotAvailable) {
+    // Where the file system has no long names, long ones are made short.
     test::RecordingUi ui;
     Session s(ui);
     s.settings.setNamingMode(NamingMode::Long);
@@ -56,48 +47,37 @@ TEST(PcFileNameFor, ShortNamesWhereLongOnesAreNotAvailable) {
     EXPECT_EQ(PcDirectoryNameFor(s.copyContext(), "My Folder 2"), "MYFOLDER");
 }
 
-TEST(SetExtension, ReplacesOnlyShortExtensions) {
-    struct Case {
-        const char* name;
-        const char* ext;
-        const char* expected;
-    };
-    const Case cases[] = {
-        {"REPORT.txt", "01B", "REPORT.01b"}, {"Read Me", "TXT", "Read Me.txt"}, {"a.longer", "TXT", "a.longer.txt"},
-        {"", "TXT", ".txt"},                 {"x.", "DOC", "x.doc"},
-    };
-    for (const Case& c : cases) {
-        std::string n = c.name;
-        SetExtension(n, c.ext);
-        EXPECT_EQ(n, c.expected);
-    }
-    std::string report = "REPORT.txt";
-    MakeUniqueName(report, 43);
-    EXPECT_EQ(report, "REPORT.01b");
-    std::string big = "X";
-    MakeUniqueName(big, 32767);
-    EXPECT_EQ(big, "X.vvv");
-}
-
 TEST(PcDirectoryNameFor, NeverLeavesTheTarget) {
     test::RecordingUi ui;
     Session s(ui);
-    EXPECT_EQ(PcDirectoryNameFor(s.copyContext(), ".."), "__");
-    EXPECT_EQ(PcDirectoryNameFor(s.copyContext(), "."), "_");
-    EXPECT_EQ(PcDirectoryNameFor(s.copyContext(), "/"), "_");
-    EXPECT_EQ(PcDirectoryNameFor(s.copyContext(), "a/b"), "ab");
-    EXPECT_EQ(PcDirectoryNameFor(s.copyContext(), "Old Drafts"), "Old Drafts");
+    for (const auto& [mac, pc] : std::vector<std::pair<std::string, std::string>>{
+             {"..", "__"}, {".", "_"}, {"/", "_"}, {"a/b", "ab"}, {"Old Drafts", "Old Drafts"}})
+        EXPECT_EQ(PcDirectoryNameFor(s.copyContext(), mac), pc) << mac;
+}
+
+TEST(SetExtension, ReplacesOnlyShortExtensions) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"REPORT.txt", "01B", "REPORT.01b"}, {"Read Me", "TXT", "Read Me.txt"}, {"a.longer", "TXT", "a.longer.txt"},
+        {"", "TXT", ".txt"},                 {"x.", "DOC", "x.doc"},
+    };
+    for (const auto& [name, ext, expected] : cases) {
+        std::string n = name;
+        SetExtension(n, ext);
+        EXPECT_EQ(n, expected);
+    }
+    std::string report = "REPORT.txt", big = "X";
+    MakeUniqueName(report, 43);
+    MakeUniqueName(big, 32767);
+    EXPECT_EQ(report, "REPORT.01b");
+    EXPECT_EQ(big, "X.vvv");
 }
 
 TEST(ExtensionForType, ThreePassesThenTheDefault) {
     TypeCreatorTable t;
-    EXPECT_EQ(ExtensionForType(t, "TEXTttxt"), "TXT");
-    EXPECT_EQ(ExtensionForType(t, "APPLMACS"), "COM");
-    EXPECT_EQ(ExtensionForType(t, "WDBNMSWD"), "DOC");
-    EXPECT_EQ(ExtensionForType(t, "TESTxxxx"), "TXT");
-    EXPECT_EQ(ExtensionForType(t, "ZZZZzzzz"), "TXT");
-    EXPECT_EQ(ExtensionForType(t, "PICTttxt"), "PCT");
-    EXPECT_EQ(ExtensionForType(t, "TEXTBNHQ"), "HQX");
+    for (const auto& [typeCreator, ext] : std::vector<std::pair<std::string, std::string>>{
+             {"TEXTttxt", "TXT"}, {"APPLMACS", "COM"}, {"WDBNMSWD", "DOC"}, {"TESTxxxx", "TXT"},
+             {"ZZZZzzzz", "TXT"}, {"PICTttxt", "PCT"}, {"TEXTBNHQ", "HQX"}})
+        EXPECT_EQ(ExtensionForType(t, typeCreator), ext) << typeCreator;
     EXPECT_EQ(FindExtensionRow(t, "MCW"), 8);
     EXPECT_EQ(FindExtensionRow(t, "ZIP"), -1);
 }
@@ -106,10 +86,7 @@ TEST(LoadTypeCreatorFile, ChangesRowsOnceAndBeepsForUnknownExtensions) {
     test::TempDir dir;
     const std::string old = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
-    {
-        std::ofstream f("KTCREAT.DAT", std::ios::binary);
-        f << "# extension mappings\r\n  DOC W6BNMSWD\r\nZIP ZIP ????\r\n\tPCT \"PIC\n";
-    }
+    std::ofstream("KTCREAT.DAT", std::ios::binary) << "# extension mappings\r\n  DOC W6BNMSWD\r\nZIP ZIP ????\r\n\tPCT \"PIC\n";
     TypeCreatorTable t;
     test::RecordingUi ui;
     LoadTypeCreatorFile(t, ui);

@@ -1,8 +1,7 @@
 #pragma once
 // What the device tests share: media whose every sector can be recognised, and a bus of scripted
-// adapters. The UI port they use is the recording one of tests/support.
+// adapters with the CD-ROM sector source installed as at start-up.
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,27 +11,21 @@
 
 namespace quarry::devicetest {
 
-// Byte `offset` of 512-byte sector `sector` of a patterned medium: no two sectors of a small
-// medium are alike, and a shifted or misplaced copy shows.
-inline uint8_t patternByte(uint32_t sector, uint32_t offset, uint8_t salt = 0) {
-    return static_cast<uint8_t>(sector * 37 + offset * 13 + (offset >> 8) + salt);
-}
+using Bytes = std::vector<uint8_t>;
 
-inline std::vector<uint8_t> patternedMedium(uint32_t sectors, uint8_t salt = 0) {
-    std::vector<uint8_t> medium(size_t{sectors} * kSectorSize);
-    for (uint32_t s = 0; s < sectors; ++s)
-        for (uint32_t i = 0; i < kSectorSize; ++i) medium[size_t{s} * kSectorSize + i] = patternByte(s, i, salt);
+// 512-byte sectors numbered from `first`: no two sectors of a small medium are alike, so a
+// shifted or misplaced copy shows.
+inline Bytes patternedMedium(uint32_t sectors, uint8_t salt = 0, uint32_t first = 0) {
+    Bytes medium(size_t{sectors} * kSectorSize);
+    for (size_t i = 0; i < medium.size(); ++i) {
+        const auto s = static_cast<uint32_t>(first + i / kSectorSize), o = static_cast<uint32_t>(i % kSectorSize);
+        medium[i] = static_cast<uint8_t>(s * 37 + o * 13 + (o >> 8) + salt);
+    }
     return medium;
 }
 
-inline std::vector<uint8_t> patternedSector(uint32_t sector, uint8_t salt = 0) {
-    std::vector<uint8_t> bytes(kSectorSize);
-    for (uint32_t i = 0; i < kSectorSize; ++i) bytes[i] = patternByte(sector, i, salt);
-    return bytes;
-}
+inline Bytes patternedSector(uint32_t sector, uint8_t salt = 0) { return patternedMedium(1, salt, sector); }
 
-// A bus of scripted adapters and the device state that reads from it, with the CD-ROM sector
-// source installed as at start-up.
 struct ScriptedBus {
     ScsiBus bus;
     DeviceState device;
@@ -42,22 +35,21 @@ struct ScriptedBus {
         device.sectorSource = ReadCdSector;
         device.cdBlockCache.assign(kCdBlockSize, 0);
     }
-
     ScriptedAdapter& addAdapter(std::string managerId = "SCRIPTED") {
-        auto adapter = std::make_unique<ScriptedAdapter>(std::move(managerId));
-        ScriptedAdapter& added = *adapter;
-        bus.adapters.push_back(std::move(adapter));
-        return added;
+        bus.adapters.push_back(std::make_unique<ScriptedAdapter>(std::move(managerId)));
+        return adapter(bus.adapters.size() - 1);
     }
-
     ScriptedAdapter& adapter(size_t n) { return static_cast<ScriptedAdapter&>(*bus.adapters.at(n)); }
-
     void select(uint8_t adapter, uint8_t target) {
         device.hostAdapterId = adapter;
         device.targetId = target;
     }
+    // The CDBs that reached adapter n, in order.
+    std::vector<Bytes> cdbs(size_t n = 0) {
+        std::vector<Bytes> out;
+        for (const RecordedCommand& c : adapter(n).commands()) out.push_back(c.cdb);
+        return out;
+    }
 };
-
-inline std::vector<uint8_t> cdb(std::initializer_list<uint8_t> bytes) { return bytes; }
 
 }  // namespace quarry::devicetest

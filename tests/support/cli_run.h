@@ -15,9 +15,7 @@ inline ProcessResult runCli(std::vector<std::string> args) {
 
 // Feeds `input` to quarry-cli on standard input.
 inline ProcessResult runCliWithInput(const std::vector<std::string>& args, const std::string& input) {
-    std::string command = "printf '%s' \"$QUARRY_INPUT\" | \"$QUARRY_CLI\"";
-    for (size_t i = 0; i < args.size(); ++i) command += " \"$" + std::to_string(i + 1) + "\"";
-    std::vector<std::string> argv = {"sh", "-c", command, "sh"};
+    std::vector<std::string> argv = {"sh", "-c", "printf '%s' \"$QUARRY_INPUT\" | \"$QUARRY_CLI\" \"$@\"", "sh"};
     argv.insert(argv.end(), args.begin(), args.end());
     return runProcess(argv, {"TZ=UTC", "QUARRY_INPUT=" + input, std::string("QUARRY_CLI=") + QUARRY_CLI_PATH});
 }

@@ -2,12 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <optional>
-#include <string_view>
 
 #include "support/run_process.h"
 #include "support/temp_dir.h"
@@ -15,49 +11,41 @@
 namespace quarry::test {
 namespace {
 
-// One hmount of an image in a HOME of its own; the tools run afterwards see that volume.
-class MountedImage {
+// One hmount of a private copy of an image in a HOME of its own; the tools run afterwards see
+// that volume.
+class Volume {
 public:
-    // hfsutils locks an image while a tool has it open, and tests run side by side: each mount
-    // works on a private copy of the image, so that none has to wait for another.
-    MountedImage(const std::string& image, int partition) {
-        const std::string copy = home_.file("medium");
+    Volume(const std::string& image, int partition) {
         std::error_code ec;
-        std::filesystem::copy_file(image, copy, ec);
+        std::filesystem::copy_file(image, home_.file("medium"), ec);
         if (ec) ADD_FAILURE() << "cannot copy " << image << ": " << ec.message();
-        std::vector<std::string> argv{"hmount", copy};
+        std::vector<std::string> argv{"hmount", home_.file("medium")};
         if (partition != kAnyPartition) argv.push_back(std::to_string(partition));
-        mountOutput_ = run(argv);
-        mounted_ = mountOutput_.succeeded();
-        if (!mounted_) ADD_FAILURE() << mountOutput_.describe(argv);
+        mountMessage = tool(argv).value_or("");
+        mounted = !mountMessage.empty();
     }
 
-    bool mounted() const { return mounted_; }
-    const std::string& mountMessage() const { return mountOutput_.out; }
-    const TempDir& scratch() const { return home_; }
-
-    // Runs a tool; a failure is reported and yields nullopt.
+    // Runs a tool; a failure is reported and yields nothing.
     std::optional<std::string> tool(const std::vector<std::string>& argv) const {
-        ProcessResult r = run(argv);
+        ProcessResult r = runProcess(argv, {"HOME=" + home_.path(), "TZ=UTC", "LC_ALL=C"});
         if (r.succeeded()) return r.out;
         ADD_FAILURE() << r.describe(argv);
         return std::nullopt;
     }
 
-private:
-    ProcessResult run(const std::vector<std::string>& argv) const {
-        return runProcess(argv, {"HOME=" + home_.path(), "TZ=UTC", "LC_ALL=C"});
+    std::string hcopy(const char* mode, const std::string& path) const {
+        return mounted && tool({"hcopy", mode, path, home_.file("copied")}) ? slurp(home_.file("copied")) : "";
     }
 
+    bool mounted = false;
+    std::string mountMessage;
+
+private:
     TempDir home_;
-    ProcessResult mountOutput_;
-    bool mounted_ = false;
 };
 
-// hfsutils expands *, ?, [...] and {a,b} in the paths it is given (its own glob, not the
-// shell's); a backslash makes the next character literal. A path that does not begin with a
-// colon but contains one would be taken as starting with a volume name, so the leading colon is
-// supplied.
+// hfsutils expands *, ?, [...] and {a,b} in paths (its own glob); a backslash makes the next
+// character literal. A path with a colon but none in front would start with a volume name.
 std::string literalPath(const std::string& macPath) {
     std::string escaped = macPath.empty() || macPath.front() != ':' ? ":" : "";
     for (char c : macPath) {
@@ -67,224 +55,130 @@ std::string literalPath(const std::string& macPath) {
     return escaped;
 }
 
-std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        ADD_FAILURE() << "cannot read " << path;
-        return {};
+// A number in a fixed column of hls's output; -1 when the column holds anything else.
+long number(const std::string& line, size_t at, size_t width) {
+    const size_t start = line.find_first_not_of(' ', at);
+    if (start >= at + width) return -1;
+    long value = 0;
+    for (size_t i = start; i < at + width; ++i) {
+        if (line[i] < '0' || line[i] > '9') return -1;
+        value = value * 10 + (line[i] - '0');
     }
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return value;
 }
 
 // "Mmm dd hh:mm" or "Mmm dd  yyyy", as hls cuts it out of ctime().
-std::optional<HlsDate> parseDate(std::string_view text) {
-    static constexpr std::array<std::string_view, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    if (text.size() != 12 || text[3] != ' ' || text[6] != ' ') return std::nullopt;
-    auto number = [](std::string_view digits) -> int {
-        int value = 0;
-        bool any = false;
-        for (char c : digits) {
-            if (c == ' ' && !any) continue;
-            if (c < '0' || c > '9') return -1;
-            value = value * 10 + (c - '0');
-            any = true;
-        }
-        return any ? value : -1;
-    };
-    HlsDate date;
-    date.text = std::string(text);
-    for (size_t m = 0; m < kMonths.size(); ++m)
-        if (text.substr(0, 3) == kMonths[m]) date.month = static_cast<int>(m) + 1;
-    date.day = number(text.substr(4, 2));
+bool parseDate(const std::string& text, HlsDate& date) {
+    static const std::string kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const size_t month = kMonths.find(text.substr(0, 3));
+    date = {text, month % 3 == 0 && month != std::string::npos ? static_cast<int>(month / 3 + 1) : 0,
+            static_cast<int>(number(text, 4, 2))};
     if (text[9] == ':') {
-        date.hour = number(text.substr(7, 2));
-        date.minute = number(text.substr(10, 2));
-        if (date.hour < 0 || date.minute < 0) return std::nullopt;
+        date.hour = static_cast<int>(number(text, 7, 2));
+        date.minute = static_cast<int>(number(text, 10, 2));
     } else {
-        date.year = number(text.substr(7, 5));
-        if (date.year < 0) return std::nullopt;
+        date.year = static_cast<int>(number(text, 7, 5));
     }
-    if (date.month == 0 || date.day < 1) return std::nullopt;
-    return date;
+    return date.month > 0 && date.day > 0 && text[3] == ' ' && text[6] == ' ' &&
+           (text[9] == ':' ? date.hour >= 0 && date.minute >= 0 : date.year >= 0);
 }
 
-// A cursor over one output line.
-struct LineReader {
-    std::string_view line;
-    size_t at = 0;
-    bool ok = true;
-
-    void expect(std::string_view literal) {
-        if (ok && line.substr(at, literal.size()) == literal)
-            at += literal.size();
-        else
-            ok = false;
-    }
-    char take() {
-        if (!ok || at >= line.size()) return ok = false, '\0';
-        return line[at++];
-    }
-    std::string_view take(size_t n) {
-        if (!ok || line.size() - at < n) return ok = false, std::string_view{};
-        std::string_view s = line.substr(at, n);
-        at += n;
-        return s;
-    }
-    void skipSpaces() {
-        while (ok && at < line.size() && line[at] == ' ') ++at;
-    }
-    uint32_t number() {
-        skipSpaces();
-        uint64_t value = 0;
-        size_t start = at;
-        while (ok && at < line.size() && line[at] >= '0' && line[at] <= '9')
-            value = value * 10 + static_cast<uint64_t>(line[at++] - '0');
-        if (at == start || value > UINT32_MAX) ok = false;
-        return static_cast<uint32_t>(value);
-    }
-};
-
-// One line of `hls -l -i`:
+// The lines of `hls -l -i`, in fixed columns:
 //   "%7lu " then "d%c %9u item%c               DATE NAME" for a folder
 //                or "%c%c %4s/%4s %9lu %9lu DATE NAME" for a file (rsrc size before data size).
-std::optional<OracleEntry> parseLine(std::string_view line, bool creationDates) {
-    LineReader r{line};
-    OracleEntry e;
-    e.catalogId = r.number();
-    r.expect(" ");
-    char kind = r.take();
-    char flag = r.take();
-    r.expect(" ");
-    if (!r.ok || (kind != 'd' && kind != 'f' && kind != 'F') || (flag != ' ' && flag != 'i'))
-        return std::nullopt;
-    e.invisible = flag == 'i';
-    if (kind == 'd') {
-        e.isFolder = true;
-        e.valence = r.number();
-        r.expect(" item");
-        r.take();  // 's' or ' '
-        r.skipSpaces();
-    } else {
-        e.locked = kind == 'F';
-        e.type = std::string(r.take(4));
-        r.expect("/");
-        e.creator = std::string(r.take(4));
-        e.rsrcSize = r.number();
-        e.dataSize = r.number();
-        r.expect(" ");
-    }
-    std::string_view dateText = r.take(12);
-    r.expect(" ");
-    if (!r.ok || r.at >= line.size()) return std::nullopt;
-    std::optional<HlsDate> date = parseDate(dateText);
-    if (!date) return std::nullopt;
-    (creationDates ? e.created : e.modified) = *date;
-    e.name = std::string(line.substr(r.at));
-    return e;
-}
-
-}  // namespace
-
 std::vector<OracleEntry> parseHlsLong(const std::string& output, bool creationDates) {
     std::vector<OracleEntry> entries;
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t end = output.find('\n', start);
-        if (end == std::string::npos) end = output.size();
-        std::string_view line(output.data() + start, end - start);
-        start = end + 1;
+    for (size_t start = 0, end; start < output.size(); start = end + 1) {
+        end = std::min(output.find('\n', start), output.size());
+        const std::string line = output.substr(start, end - start);
         if (line.empty()) continue;
-        if (auto entry = parseLine(line, creationDates))
-            entries.push_back(std::move(*entry));
-        else
-            ADD_FAILURE() << "unexpected hls line: \"" << line << "\"";
+        OracleEntry e;
+        const long id = line.size() > 54 ? number(line, 0, 7) : -1;
+        e.isFolder = line.size() > 54 && line[8] == 'd';
+        bool ok = id > 0 && line[7] == ' ' && std::string("dfF").find(line[8]) != std::string::npos &&
+                  (line[9] == ' ' || line[9] == 'i') && line[10] == ' ' && line[40] == ' ' && line[53] == ' ' &&
+                  parseDate(line.substr(41, 12), creationDates ? e.created : e.modified);
+        if (ok && e.isFolder) {
+            e.valence = static_cast<uint32_t>(number(line, 11, 9));
+            ok = number(line, 11, 9) >= 0 && line.compare(20, 5, " item") == 0;
+        } else if (ok) {
+            e.type = line.substr(11, 4);
+            e.creator = line.substr(16, 4);
+            e.rsrcSize = static_cast<uint32_t>(number(line, 20, 10));
+            e.dataSize = static_cast<uint32_t>(number(line, 30, 10));
+            ok = line[15] == '/' && number(line, 20, 10) >= 0 && number(line, 30, 10) >= 0;
+        }
+        e.catalogId = static_cast<uint32_t>(id);
+        if (ok) e.name = line.substr(54);
+        if (ok) entries.push_back(std::move(e));
+        else ADD_FAILURE() << "unexpected hls line: \"" << line << "\"";
     }
     return entries;
 }
 
+}  // namespace
+
 std::vector<OracleEntry> hlsList(const std::string& image, const std::string& macPath, int partition) {
-    MountedImage volume(image, partition);
-    if (!volume.mounted()) return {};
+    Volume volume(image, partition);
+    if (!volume.mounted) return {};
     const std::string path = literalPath(macPath);
-    // hls sorts by name in both runs: -c alone would sort by creation date, and -U after it
-    // puts the name order back.
+    // Both runs sort by name: -c alone would sort by creation date, -U after it restores names.
     auto byModification = volume.tool({"hls", "-a", "-l", "-i", "-N", path});
     auto byCreation = volume.tool({"hls", "-a", "-l", "-c", "-U", "-i", "-N", path});
     if (!byModification || !byCreation) return {};
-
     std::vector<OracleEntry> entries = parseHlsLong(*byModification, false);
-    std::vector<OracleEntry> created = parseHlsLong(*byCreation, true);
+    const std::vector<OracleEntry> created = parseHlsLong(*byCreation, true);
     for (auto& e : entries) {
-        bool found = false;
-        for (const auto& c : created) {
-            if (c.catalogId == e.catalogId) {
-                e.created = c.created;
-                found = true;
-            }
-        }
-        if (!found) ADD_FAILURE() << "hls -c did not list catalog ID " << e.catalogId;
+        const auto c = std::find_if(created.begin(), created.end(), [&](const auto& c) { return c.catalogId == e.catalogId; });
+        if (c == created.end()) ADD_FAILURE() << "hls -c did not list catalog ID " << e.catalogId;
+        else e.created = c->created;
     }
-    // For a path that names a file, hls prints the path as it was given rather than the name.
-    const std::string asGiven = macPath.empty() || macPath.front() != ':' ? ":" + macPath : macPath;
+    // For a path that names a file, hls prints the path as given rather than the name.
+    const std::string asGiven = (macPath.empty() || macPath.front() != ':' ? ":" : "") + macPath;
     if (entries.size() == 1 && !entries[0].isFolder && entries[0].name == asGiven)
         entries[0].name = asGiven.substr(asGiven.rfind(':') + 1);
     return entries;
 }
 
 std::vector<std::optional<uint32_t>> hlsLookup(const std::string& image, const std::vector<std::string>& macPaths) {
-    MountedImage volume(image, kAnyPartition);
+    Volume volume(image, kAnyPartition);
     std::vector<std::optional<uint32_t>> ids;
-    if (!volume.mounted()) return ids;
     for (const std::string& path : macPaths) {
         // hls reports a name it cannot find on standard error and still exits with 0.
-        auto out = volume.tool({"hls", "-d", "-i", literalPath(path)});
-        LineReader r{out ? std::string_view(*out) : std::string_view{}};
-        const uint32_t id = r.number();
-        ids.push_back(r.ok ? std::optional<uint32_t>(id) : std::nullopt);
+        const std::string out = volume.mounted ? volume.tool({"hls", "-d", "-i", literalPath(path)}).value_or("") : "";
+        const long id = out.size() > 8 ? number(out, 0, 7) : -1;
+        ids.push_back(id > 0 ? std::optional<uint32_t>(static_cast<uint32_t>(id)) : std::nullopt);
     }
     return ids;
 }
 
-namespace {
-
-std::string hcopyOut(const std::string& image, const std::string& macPath, int partition, const char* mode) {
-    MountedImage volume(image, partition);
-    if (!volume.mounted()) return {};
-    const std::string target = volume.scratch().file("copied");
-    if (!volume.tool({"hcopy", mode, literalPath(macPath), target})) return {};
-    return readWholeFile(target);
+std::string hcopyData(const std::string& image, const std::string& macPath) {
+    return Volume(image, kAnyPartition).hcopy("-r", literalPath(macPath));
 }
 
-}  // namespace
-
-std::string hcopyData(const std::string& image, const std::string& macPath, int partition) {
-    return hcopyOut(image, macPath, partition, "-r");
+std::string hcopyMacBinary(const std::string& image, const std::string& macPath) {
+    return Volume(image, kAnyPartition).hcopy("-m", literalPath(macPath));
 }
 
-std::string hcopyMacBinary(const std::string& image, const std::string& macPath, int partition) {
-    return hcopyOut(image, macPath, partition, "-m");
+std::string resourceOfMacBinary(const std::string& mb) {
+    auto be32 = [&](size_t at) {
+        uint32_t v = 0;
+        for (size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<uint8_t>(mb[at + i]);
+        return v;
+    };
+    return mb.size() < 128 ? std::string() : mb.substr(128 + (be32(83) + 127) / 128 * 128, be32(87));
 }
 
 std::string hmountVolumeName(const std::string& image, int partition) {
-    MountedImage volume(image, partition);
-    if (!volume.mounted()) return {};
     // hmount says: Volume name is "NAME"  (with " (locked)" after it for a locked volume)
-    const std::string& text = volume.mountMessage();
-    const std::string_view lead = "Volume name is \"";
-    size_t start = text.find(lead);
-    size_t end = start == std::string::npos ? start : text.find('\n', start);
-    if (start == std::string::npos || end == std::string::npos) {
+    const std::string text = Volume(image, partition).mountMessage;
+    const std::string lead = "Volume name is \"";
+    const size_t start = text.find(lead), end = text.find('\n', start), close = text.rfind('"', end);
+    if (start == std::string::npos || end == std::string::npos || close < start + lead.size()) {
         ADD_FAILURE() << "hmount printed no volume name: " << text;
         return {};
     }
-    start += lead.size();
-    size_t close = text.rfind('"', end);
-    if (close == std::string::npos || close < start) {
-        ADD_FAILURE() << "hmount printed no volume name: " << text;
-        return {};
-    }
-    return text.substr(start, close - start);
+    return text.substr(start + lead.size(), close - start - lead.size());
 }
 
 }  // namespace quarry::test

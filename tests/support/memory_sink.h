@@ -9,8 +9,7 @@
 
 namespace quarry::test {
 
-class MemorySink : public ByteSink {
-public:
+struct MemorySink : ByteSink {
     bool write(const uint8_t* data, size_t length) override {
         if (failAfter >= 0 && bytes.size() + length > static_cast<size_t>(failAfter)) return false;
         bytes.insert(bytes.end(), data, data + length);
@@ -19,8 +18,7 @@ public:
     std::string error() const override { return "No space left on device"; }
 
     std::vector<uint8_t> bytes;
-    // Refuse a write that would take the total past this many bytes; -1 never.
-    long failAfter = -1;
+    long failAfter = -1;  // refuse a write that would take the total past this many bytes; -1 never
 };
 
 }  // namespace quarry::test

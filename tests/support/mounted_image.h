@@ -1,9 +1,11 @@
 #pragma once
 // A session with one image on the image adapter, selected and mounted as at start-up.
 
-#include <memory>
+#include <gtest/gtest.h>
+
 #include <string>
 
+#include "app/mount.h"
 #include "app/session.h"
 #include "device/drive_scan.h"
 #include "device/image_adapter.h"
@@ -18,12 +20,36 @@ struct MountedImage {
     ScsiDeviceTable table;
     int mountResult = 0;
 
-    explicit MountedImage(const std::string& image);
+    explicit MountedImage(const std::string& image) {
+        auto adapter = std::make_unique<ImageAdapter>();
+        if (auto target = adapter->addImage(image, ImageAccess::ReadOnly); !target) {
+            ADD_FAILURE() << target.fault();
+            return;
+        }
+        bus.adapters.push_back(std::move(adapter));
+        session.device.bus = &bus;
+        PrepareCdAccess(session.device);
+        if (SelectCdromDrive(session.device, table, ui) != 1) {
+            ADD_FAILURE() << "the image adapter offers no drive";
+            return;
+        }
+        session.device.deviceBlockSize = 512;
+        initVolumeBuffers(session);
+        mountResult = mountVolume(session);
+    }
 
     // Lists the current folder again.
-    const FileList& list();
+    const FileList& list() {
+        BuildFileList(session, nullptr);
+        return session.settings.list;
+    }
     // The entry of the current list named `name` (Macintosh bytes), or nullptr.
-    const ListEntry* find(const std::string& name);
+    const ListEntry* find(const std::string& name) {
+        const FileList& l = list();
+        for (uint16_t i = 0; i < l.entryCount; ++i)
+            if (l.entries[i].name() == name) return &l.entries[i];
+        return nullptr;
+    }
 };
 
 }  // namespace quarry::test

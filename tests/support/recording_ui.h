@@ -1,6 +1,6 @@
 #pragma once
-// A UI port for tests: records every call and answers questions and the drive dialog from
-// values the test sets beforehand.
+// A UI port for tests: records every call and answers questions, the rename dialog, the target
+// chooser and the drive dialog from values the test sets beforehand.
 
 #include <cstdint>
 #include <deque>
@@ -13,27 +13,15 @@ namespace quarry::test {
 
 class RecordingUi : public UiPort {
 public:
-    struct StatusCall {
-        bool leftSet;
-        std::string left;
-        bool rightSet;
-        std::string right;
-    };
-
-    void setStatusText(const char* left, const char* right) override {
-        statusCalls.push_back({left != nullptr, left ? left : "", right != nullptr, right ? right : ""});
+    void setStatusText(const char* left, const char*) override {
         if (!left) statusLeft.clear();
         else if (*left) statusLeft = left;
-        statusRight = right ? right : "";
     }
     void showTimedMessage(const std::string& text) override { timedMessages.push_back(text); }
     void showMessageBox(const std::string& text) override { messageBoxes.push_back(text); }
     bool ask(const std::string& text, Question) override {
         questions.push_back(text);
-        if (answers.empty()) return false;
-        bool a = answers.front();
-        answers.pop_front();
-        return a;
+        return next(answers).value_or(false);
     }
     void fatalError(const std::string& text) override { fatalErrors.push_back(text); }
     void stepWaitCursor() override { ++cursorSteps; }
@@ -47,14 +35,11 @@ public:
     void updateCommandStates() override { ++commandStateUpdates; }
     void setMenuCheck(int command, bool checked) override { menuChecks.push_back({command, checked}); }
     void setWindowTitle(const std::string& title) override { windowTitle = title; }
-    void postCommand(int command) override { postedCommands.push_back(command); }
+    void postCommand(int) override {}
     void openHelp(const std::string& key) override { helpKeys.push_back(key); }
     std::optional<std::string> askPcFileName(const std::string& name) override {
         pcNameQuestions.push_back(name);
-        if (pcNameAnswers.empty()) return std::nullopt;
-        auto a = pcNameAnswers.front();
-        pcNameAnswers.pop_front();
-        return a;
+        return next(pcNameAnswers).value_or(std::nullopt);
     }
     bool chooseTargetDirectory() override {
         ++targetDialogs;
@@ -65,27 +50,29 @@ public:
         return driveChoice;
     }
 
-    // Answers given to ask(), in order; false once they run out.
-    std::deque<bool> answers;
+    std::deque<bool> answers;  // answers given to ask(), in order; false once they run out
     // Answers of the rename-on-the-fly dialog, in order; nothing (skip) once they run out.
     std::deque<std::optional<std::string>> pcNameAnswers;
-    std::vector<std::string> pcNameQuestions;
     bool targetAnswer = true;
-    int targetDialogs = 0;
-    // Index chooseDrive() returns; -1 cancels.
-    int driveChoice = 0;
-    // escapeAbortRequested() turns true after this many polls; -1 never.
-    int abortAfterPolls = -1;
+    int driveChoice = 0;       // what chooseDrive() returns; -1 cancels
+    int abortAfterPolls = -1;  // escapeAbortRequested() turns true after this many polls; -1 never
 
-    std::vector<StatusCall> statusCalls;
-    std::string statusLeft, statusRight;
-    std::vector<std::string> timedMessages, messageBoxes, questions, fatalErrors, helpKeys;
+    std::string statusLeft, windowTitle;
+    std::vector<std::string> timedMessages, messageBoxes, questions, fatalErrors, helpKeys, pcNameQuestions;
     std::vector<std::pair<uint32_t, uint32_t>> progress;
-    std::vector<int> invalidatedRows, postedCommands;
+    std::vector<int> invalidatedRows;
     std::vector<std::pair<int, bool>> menuChecks;
     std::vector<std::vector<std::string>> driveDialogs;
-    std::string windowTitle;
-    int cursorSteps = 0, escapePolls = 0, beeps = 0, commandStateUpdates = 0;
+    int targetDialogs = 0, cursorSteps = 0, escapePolls = 0, beeps = 0, commandStateUpdates = 0;
+
+private:
+    template <class T>
+    static std::optional<T> next(std::deque<T>& queue) {
+        if (queue.empty()) return std::nullopt;
+        T value = std::move(queue.front());
+        queue.pop_front();
+        return value;
+    }
 };
 
 }  // namespace quarry::test

@@ -10,8 +10,8 @@ namespace quarry::test {
 struct ProcessResult {
     bool started = false;  // false when the program could not be started at all
     int exitCode = -1;     // the exit status; -1 when the process ended on a signal
-    std::string out;       // everything written to standard output
-    std::string err;       // everything written to standard error
+    std::string out;       // standard output
+    std::string err;       // standard error
 
     bool succeeded() const { return started && exitCode == 0; }
     // "hls -l :Docs (exit 1): <stderr>", for failure messages.
@@ -20,7 +20,6 @@ struct ProcessResult {
 
 // Runs argv[0] (looked up in PATH) with standard input from /dev/null. `environment` holds
 // NAME=VALUE settings that replace or extend the test's own environment.
-ProcessResult runProcess(const std::vector<std::string>& argv,
-                         const std::vector<std::string>& environment = {});
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {});
 
 }  // namespace quarry::test

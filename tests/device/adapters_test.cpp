@@ -1,0 +1,323 @@
+// The host adapters: the image adapter over real files in a temporary directory, and the pure
+// parts of the SCSI generic adapter with the CDB decoding both share (real drives are out of
+// reach of the tests).
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "device/device_test_support.h"
+#include "device/drive_scan.h"
+#include "device/image_adapter.h"
+#include "device/scsi_cdb.h"
+#include "device/sg_adapter.h"
+#include "support/image_builder.h"
+#include "support/recording_ui.h"
+#include "support/temp_dir.h"
+
+namespace quarry {
+namespace {
+
+using devicetest::Bytes;
+using devicetest::patternedMedium;
+using devicetest::patternedSector;
+
+constexpr uint32_t kBlock = ImageAdapter::kBlockSize;
+
+struct Images : ImageAdapter {
+    test::TempDir dir;
+    // Puts a file with these bytes on the adapter; its target number, or -1.
+    int add(const std::string& name, const Bytes& bytes, ImageAccess access = ImageAccess::ReadOnly) {
+        test::writeFile(dir.file(name), bytes);
+        const Result<int> target = addImage(dir.file(name), access);
+        return target ? target.value() : -1;
+    }
+    Bytes file(const std::string& name) const { return test::readFile(dir.file(name)); }
+    // A READ or WRITE of `count` blocks from `block` in the six- or ten-byte form.
+    uint8_t transfer(uint8_t opcode, uint32_t block, uint16_t count, Bytes& buffer, uint8_t target = 0) {
+        ScsiCommand c;
+        c.cdb[0] = opcode;
+        if (opcode == scsi::kRead10 || opcode == scsi::kWrite10) {
+            scsi::writeBe32(c.cdb.data() + 2, block);
+            scsi::writeBe16(c.cdb.data() + 7, count);
+            c.cdbLength = 10;
+        } else {
+            c.cdb = {opcode, static_cast<uint8_t>(block >> 16), static_cast<uint8_t>(block >> 8), static_cast<uint8_t>(block),
+                     static_cast<uint8_t>(count), 0};
+            c.cdbLength = 6;
+        }
+        c.buffer = buffer.data();
+        c.bufferLength = static_cast<uint32_t>(buffer.size());
+        return execute(target, c);
+    }
+};
+
+// Through the bus as the program uses it: the scan, the choice, and the one-block cache.
+struct ImageDrive {
+    ScsiBus bus;
+    DeviceState device;
+    test::RecordingUi ui;
+    ScsiDeviceTable table;
+    explicit ImageDrive(const std::string& path) {
+        auto images = std::make_unique<ImageAdapter>();
+        EXPECT_TRUE(images->addImage(path, ImageAccess::ReadOnly));
+        bus.adapters.push_back(std::move(images));
+        device.bus = &bus;
+        PrepareCdAccess(device);
+        EXPECT_EQ(SelectCdromDrive(device, table, ui), 1);
+    }
+};
+
+TEST(ImageAdapter, ReadsTheFilesBytesAndZerosPastItsEnd) {
+    // 10 sectors and a half: the last block is partly outside the file.
+    Bytes medium = patternedMedium(11);
+    medium.resize(5376);
+    Images images;
+    ASSERT_EQ(images.add("disk.iso", medium), 0);
+    EXPECT_EQ(images.imageSize(0), 5376u);
+
+    Bytes buffer(3 * kBlock, 0xEE);
+    ASSERT_EQ(images.transfer(scsi::kRead10, 0, 3, buffer), aspi::kCompleted);
+    medium.resize(3 * kBlock);
+    EXPECT_EQ(buffer, medium);
+    Bytes one(kBlock, 0xEE);
+    ASSERT_EQ(images.transfer(scsi::kRead6, 1, 1, one), aspi::kCompleted);
+    EXPECT_EQ(one, Bytes(medium.begin() + kBlock, medium.begin() + 2 * kBlock));
+    ASSERT_EQ(images.transfer(scsi::kRead10, 1000, 1, one), aspi::kCompleted);
+    EXPECT_EQ(one, Bytes(kBlock, 0));
+
+    // READ(6) with a count of 0 moves 256 blocks, up to the last block of the buffer.
+    Bytes blocks256(256 * kBlock, 0xEE);
+    EXPECT_EQ(images.transfer(scsi::kRead6, 0, 0, blocks256), aspi::kCompleted);
+    EXPECT_EQ(blocks256.back(), 0);
+    // A read into a short buffer gets what fits, as the probes' 512-byte reads need.
+    Bytes shortBuffer(kBlock - 1);
+    EXPECT_EQ(images.transfer(scsi::kRead6, 0, 1, shortBuffer), aspi::kCompleted);
+    EXPECT_EQ(shortBuffer, Bytes(medium.begin(), medium.begin() + kBlock - 1));
+}
+
+TEST(ImageAdapter, AnswersOtherCommandsAsADriveWould) {
+    Images images;
+    ASSERT_EQ(images.add("caf\xC3\xA9 \xE2\x98\x95.img", patternedMedium(8)), 0);
+    Bytes none, data(100);
+    EXPECT_EQ(images.transfer(scsi::kRead10, 0, 0, none), aspi::kCompleted) << "READ(10) of no block";
+    EXPECT_EQ(images.transfer(scsi::kTestUnitReady, 0, 0, none), aspi::kCompleted);
+    EXPECT_EQ(images.transfer(0x25, 0, 0, data), aspi::kError) << "READ CAPACITY is not served";
+    EXPECT_EQ(images.transfer(scsi::kRead10, 0, 0, none, 1), aspi::kNoDevice);
+    EXPECT_EQ(images.deviceType(0), kDeviceTypeCdrom);
+    EXPECT_EQ(images.deviceType(1), -1);
+
+    // INQUIRY: the file's name cut or padded to 16 characters, '?' for what has no one-byte form.
+    ASSERT_EQ(images.transfer(scsi::kInquiry, 0, 100, data), aspi::kCompleted);
+    EXPECT_EQ(data[0], kDeviceTypeCdrom);
+    EXPECT_EQ(std::string(data.begin() + 8, data.begin() + 16), "QUARRY  ");
+    EXPECT_EQ(std::string(data.begin() + 16, data.begin() + 32), "caf\xE9 ?.img      ");
+    EXPECT_EQ(data[4] + 5, 36) << "additional length";
+    ScsiCommand vpd;
+    vpd.cdb = {scsi::kInquiry, 1, 0, 0, 36, 0};
+    vpd.cdbLength = 6;
+    vpd.buffer = data.data();
+    vpd.bufferLength = 100;
+    EXPECT_EQ(images.execute(0, vpd), aspi::kError) << "vital product data";
+}
+
+TEST(ImageAdapter, WritesOnlyToReadWriteImagesAndOnlyInsideTheMedium) {
+    Images images;
+    Bytes medium = patternedMedium(10);  // two and a half blocks
+    ASSERT_EQ(images.add("ro.iso", medium), 0);
+    ASSERT_EQ(images.add("rw.hfs", medium, ImageAccess::ReadWrite), 1);
+    Bytes block(kBlock, 0x5C);
+    EXPECT_EQ(images.transfer(scsi::kWrite10, 1, 1, block), aspi::kWriteProtected);
+    EXPECT_EQ(images.transfer(scsi::kWrite6, 1, 1, block), aspi::kWriteProtected);
+    EXPECT_EQ(images.file("ro.iso"), medium);
+
+    ASSERT_EQ(images.transfer(scsi::kWrite6, 0, 1, block, 1), aspi::kCompleted);
+    std::fill(medium.begin(), medium.begin() + kBlock, 0x5C);
+    EXPECT_EQ(images.file("rw.hfs"), medium);
+    // The last block lies half outside the file: zeros there change nothing and are taken,
+    // anything else would be lost and is refused whole.
+    Bytes tail(kBlock, 0);
+    std::fill(tail.begin(), tail.begin() + 1024, 0xA7);
+    ASSERT_EQ(images.transfer(scsi::kWrite10, 2, 1, tail, 1), aspi::kCompleted);
+    std::fill(medium.begin() + 2 * kBlock, medium.end(), 0xA7);
+    EXPECT_EQ(images.file("rw.hfs"), medium);
+    tail.back() = 1;
+    EXPECT_EQ(images.transfer(scsi::kWrite10, 2, 1, tail, 1), aspi::kError);
+    EXPECT_EQ(images.transfer(scsi::kWrite10, 7, 1, tail, 1), aspi::kError);
+    EXPECT_EQ(images.file("rw.hfs"), medium);
+}
+
+TEST(ImageAdapter, OpeningFailsWithAClearFault) {
+    Images images;
+    const std::string missing = images.dir.file("missing.iso");
+    EXPECT_EQ(images.addImage(missing, ImageAccess::ReadOnly).fault(), "cannot open " + missing + ": No such file or directory");
+    EXPECT_EQ(images.addImage(images.dir.path(), ImageAccess::ReadOnly).fault(), "cannot open " + images.dir.path() + ": is a directory");
+    for (int n = 0; n < 8; ++n) ASSERT_EQ(images.add("one.iso", patternedMedium(4)), n);
+    const std::string path = images.dir.file("one.iso");
+    EXPECT_EQ(images.addImage(path, ImageAccess::ReadOnly).fault(), "cannot open " + path + ": the image adapter already holds 8 images");
+    EXPECT_EQ(images.imageCount(), 8u);
+}
+
+TEST(ImageAdapter, ReadWriteOpenOfAReadOnlyFileFails) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root opens any file for writing";
+    Images locked;
+    test::writeFile(locked.dir.file("locked.iso"), patternedMedium(4));
+    ::chmod(locked.dir.file("locked.iso").c_str(), 0444);
+    EXPECT_EQ(locked.addImage(locked.dir.file("locked.iso"), ImageAccess::ReadWrite).fault(),
+              "cannot open " + locked.dir.file("locked.iso") + ": Permission denied");
+}
+
+TEST(ImageAdapter, ImageIsFoundSelectedAndReadAsACdromDrive) {
+    test::TempDir dir;
+    test::writeFile(dir.file("Macintosh CD-ROM image.toast"), patternedMedium(20));
+    ImageDrive drive(dir.file("Macintosh CD-ROM image.toast"));
+    test::RecordingUi ui;
+    EXPECT_EQ(InitAspi(drive.device, ui), 1);
+    EXPECT_EQ(DriveEntryTexts(drive.table), std::vector<std::string>{"[0|0] QUARRY - Macintosh CD-ROM"});
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(drive.table.rows[0].data() + 12)), "QUARRY IMAGES");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(drive.table.rows[1].data() + 29)), "1.0 ");
+    for (uint32_t sector : {0u, 7u, 19u}) {
+        Bytes bytes(kSectorSize);
+        ASSERT_EQ(ReadSector(drive.device, sector, bytes.data()), 0);
+        EXPECT_EQ(bytes, patternedSector(sector)) << sector;
+    }
+}
+
+// hformat writes an HFS volume of 512-byte sectors; its master directory block must come out of
+// sector 2 through the image adapter and the one-block cache.
+TEST(ImageAdapter, VolumeMadeByHformatShowsItsMasterDirectoryBlock) {
+    if (std::system("command -v hformat >/dev/null 2>&1") != 0) GTEST_SKIP() << "hformat not installed";
+    test::TempDir dir;
+    const std::string path = dir.file("vol.hfs");
+    test::writeFile(path, Bytes(800 * 1024));
+    ASSERT_EQ(std::system(("HOME='" + dir.path() + "' hformat -l 'Quarry Test' '" + path + "' >/dev/null 2>&1").c_str()), 0);
+    ImageDrive drive(path);
+    Bytes mdb(kSectorSize);
+    ASSERT_EQ(ReadSector(drive.device, 2, mdb.data()), 0);
+    EXPECT_EQ(std::string(mdb.begin(), mdb.begin() + 2), "BD");  // drSigWord
+    EXPECT_EQ(std::string(mdb.begin() + 0x25, mdb.begin() + 0x25 + mdb[0x24]), "Quarry Test");  // drVN
+}
+
+ScsiCommand commandOf(const Bytes& bytes, DataDirection direction = DataDirection::None, uint32_t length = 0) {
+    ScsiCommand c;
+    std::copy(bytes.begin(), bytes.end(), c.cdb.begin());
+    c.cdbLength = static_cast<uint8_t>(bytes.size());
+    c.direction = direction;
+    c.bufferLength = length;
+    return c;
+}
+
+TEST(TenByteEquivalent, RewritesSixByteReadsAndWritesOnly) {
+    const std::pair<Bytes, Bytes> cases[] = {
+        {{0x08, 0x00, 0x00, 0x02, 0x01, 0x00}, {0x28, 0, 0x00, 0x00, 0x00, 0x02, 0, 0x00, 0x01, 0x00}},
+        {{0x0A, 0x1F, 0xFF, 0xFE, 0x08, 0x00}, {0x2A, 0, 0x00, 0x1F, 0xFF, 0xFE, 0, 0x00, 0x08, 0x00}},
+        // The logical unit bits go; a length of 0 is 256 blocks; the control byte stays.
+        {{0x08, 0xE1, 0x23, 0x45, 0x00, 0x80}, {0x28, 0, 0x00, 0x01, 0x23, 0x45, 0, 0x01, 0x00, 0x80}},
+        // Other commands, ten-byte ones and cut ones have no equivalent.
+        {{0x12, 0, 0, 0, 100, 0}, {}}, {{0x28, 0, 0, 0, 0, 2, 0, 0, 1, 0}, {}}, {{0x00, 0, 0, 0, 0, 0}, {}}, {{0x08, 0, 0}, {}},
+    };
+    uint8_t buffer[4];
+    for (const auto& [six, ten] : cases) {
+        ScsiCommand command = commandOf(six, DataDirection::In, 4096);
+        command.buffer = buffer;
+        const std::optional<ScsiCommand> rewritten = scsi::tenByteEquivalent(command);
+        ASSERT_EQ(rewritten.has_value(), !ten.empty()) << int{six[0]};
+        if (!rewritten) continue;
+        EXPECT_EQ(Bytes(rewritten->cdb.begin(), rewritten->cdb.begin() + rewritten->cdbLength), ten);
+        EXPECT_EQ(rewritten->buffer, buffer);
+        EXPECT_EQ(rewritten->bufferLength, 4096u);
+        EXPECT_EQ(rewritten->direction, DataDirection::In);
+    }
+}
+
+TEST(DecodeBlockTransfer, ReadsBothForms) {
+    struct Case {
+        Bytes bytes;
+        scsi::TransferKind kind;
+        uint32_t first, count;
+    };
+    const Case cases[] = {
+        {{0x08, 0x00, 0x00, 0x02, 0x01, 0x00}, scsi::TransferKind::Read, 2, 1},
+        {{0x08, 0x3F, 0x12, 0x34, 0x00, 0x00}, scsi::TransferKind::Read, 0x1F1234, 256},
+        {{0x0A, 0x00, 0x01, 0x00, 0x10, 0x00}, scsi::TransferKind::Write, 0x100, 16},
+        {{0x28, 0, 0x12, 0x34, 0x56, 0x78, 0, 0x01, 0x02, 0}, scsi::TransferKind::Read, 0x12345678, 0x102},
+        {{0x2A, 0, 0, 0, 0, 9, 0, 0, 0, 0}, scsi::TransferKind::Write, 9, 0},
+    };
+    for (const Case& c : cases) {
+        const std::optional<scsi::BlockTransfer> t = scsi::decodeBlockTransfer(commandOf(c.bytes));
+        ASSERT_TRUE(t) << int{c.bytes[0]};
+        EXPECT_EQ(t->kind, c.kind);
+        EXPECT_EQ(t->firstBlock, c.first);
+        EXPECT_EQ(t->blockCount, c.count);
+    }
+    EXPECT_FALSE(scsi::decodeBlockTransfer(commandOf({0x28, 0, 0, 0, 0, 9})));
+    EXPECT_FALSE(scsi::decodeBlockTransfer(commandOf({0x12, 0, 0, 0, 36, 0})));
+}
+
+TEST(ClassifySense, FindsTheCasesTheBusActsOn) {
+    auto fixed = [](uint8_t code, uint8_t key, uint8_t asc, size_t length = 18) {
+        Bytes s(18, 0);
+        s[0] = code;
+        s[2] = key;
+        s[7] = 10;
+        s[12] = asc;
+        s.resize(length);
+        return s;
+    };
+    const std::tuple<const char*, Bytes, SenseVerdict> cases[] = {
+        {"invalid opcode", fixed(0x70, 0x05, 0x20), SenseVerdict::InvalidOpcode},
+        {"invalid opcode, valid bit, deferred", fixed(0xF1, 0x05, 0x20), SenseVerdict::InvalidOpcode},
+        {"invalid field in CDB", fixed(0x70, 0x05, 0x24), SenseVerdict::Error},
+        {"medium error", fixed(0x70, 0x03, 0x11), SenseVerdict::Error},
+        {"data protect", fixed(0x70, 0x07, 0x27), SenseVerdict::WriteProtected},
+        {"recovered", fixed(0x70, 0x01, 0x17), SenseVerdict::Recovered},
+        {"key beside flag bits", fixed(0x70, 0x25, 0x20), SenseVerdict::InvalidOpcode},
+        {"descriptor format", {0x72, 0x05, 0x20, 0x00, 0, 0, 0, 0}, SenseVerdict::InvalidOpcode},
+        {"descriptor, data protect", {0x72, 0x07, 0x27, 0x00}, SenseVerdict::WriteProtected},
+        {"fixed, cut before the ASC", fixed(0x70, 0x05, 0x20, 12), SenseVerdict::Error},
+        {"descriptor, cut before the ASC", {0x72, 0x05}, SenseVerdict::Error},
+        {"vendor format", {0x7F, 0x05, 0x05, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x20}, SenseVerdict::Error},
+        {"nothing", {}, SenseVerdict::Error},
+    };
+    for (const auto& [what, sense, verdict] : cases) EXPECT_EQ(classifySense(sense.data(), sense.size()), verdict) << what;
+}
+
+TEST(DirectionForCommand, FollowsTheFlagsOrElseTheCommand) {
+    const std::tuple<Bytes, DataDirection, uint32_t, DataDirection> cases[] = {
+        {{0x12, 0, 0, 0, 100, 0}, DataDirection::None, 100, DataDirection::In},
+        {{0x0A, 0, 0, 0, 1, 0}, DataDirection::None, 2048, DataDirection::Out},
+        {{0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, DataDirection::None, 2048, DataDirection::Out},
+        {{0x08, 0, 0, 0, 1, 0}, DataDirection::None, 2048, DataDirection::In},
+        {{0x00, 0, 0, 0, 0, 0}, DataDirection::None, 0, DataDirection::None},
+        {{0x08, 0, 0, 0, 1, 0}, DataDirection::Out, 2048, DataDirection::Out},
+    };
+    for (const auto& [bytes, given, length, expected] : cases)
+        EXPECT_EQ(directionForCommand(commandOf(bytes, given, length)), expected) << int{bytes[0]};
+}
+
+TEST(SgAdapter, OpeningFailsWithAClearFault) {
+    test::TempDir dir;
+    const std::string missing = dir.file("no-such-sg"), plain = dir.file("plain");
+    std::ofstream(plain) << "not a device";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{missing}, "cannot open " + missing + ": No such file or directory"},
+        {{plain}, "cannot open " + plain + ": not a SCSI generic device"},
+        {std::vector<std::string>(9, missing), "the SCSI generic adapter takes at most 8 drives"},
+    };
+    for (const auto& [paths, fault] : cases) {
+        Result<std::unique_ptr<SgAdapter>> opened = SgAdapter::open(paths);
+        ASSERT_FALSE(opened);
+        EXPECT_EQ(opened.fault(), fault);
+    }
+    Result<std::unique_ptr<SgAdapter>> empty = SgAdapter::open({});
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty.value()->targetCount(), 0u);
+    EXPECT_EQ(empty.value()->deviceType(0), -1);
+    ScsiCommand ready = commandOf({0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(empty.value()->execute(0, ready), aspi::kNoDevice);
+}
+
+}  // namespace
+}  // namespace quarry

@@ -1,0 +1,428 @@
+// The bus as the program sees it: the sector source and its one-block cache, the ASPI calls, the
+// probes, the bus scan with its table and entry texts, and the choice of a drive; all against
+// scripted drives.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "device/aspi.h"
+#include "device/device_test_support.h"
+#include "device/drive_scan.h"
+#include "device/scsi_cdb.h"
+#include "device/sector_source.h"
+#include "support/recording_ui.h"
+
+namespace quarry {
+namespace {
+
+using devicetest::Bytes;
+using devicetest::patternedMedium;
+using devicetest::patternedSector;
+using devicetest::ScriptedBus;
+
+constexpr uint8_t kDrive = 3;
+
+// One drive at adapter 0, target 3, selected: a CD-ROM of 64 patterned sectors, or a drive of
+// 16 sectors in 512-byte blocks as the generic path and the probes see it.
+struct Drive : ScriptedBus {
+    ScriptedAdapter& drive;
+    explicit Drive(uint32_t blockSize = kCdBlockSize) : drive(addAdapter()) {
+        ScriptedTarget t = ScriptedTarget::cdrom("SONY", "CDU-76S", "1.0g", patternedMedium(blockSize == kCdBlockSize ? 64 : 16));
+        t.blockSize = blockSize;
+        drive.addTarget(kDrive, t);
+        select(0, kDrive);
+    }
+    Bytes read(uint32_t sector, uint16_t* status = nullptr) {
+        Bytes bytes(kSectorSize, 0xEE);
+        const uint16_t result = ReadSector(device, sector, bytes.data());
+        if (status) *status = result;
+        return bytes;
+    }
+    Bytes& medium() { return drive.target(kDrive).medium; }
+};
+
+Bytes read6(uint32_t block, uint8_t count = 1) {
+    return {0x08, static_cast<uint8_t>(block >> 16), static_cast<uint8_t>(block >> 8), static_cast<uint8_t>(block), count, 0};
+}
+
+TEST(CdSectorCache, ReadsEachBlockOnceWhileItIsCached) {
+    struct Case {
+        const char* what;
+        std::vector<uint32_t> sectors;
+        std::vector<Bytes> cdbs;
+    };
+    const uint32_t far = 0x1A2B3C;
+    const Case cases[] = {
+        {"four sectors of a block", {8, 9, 10, 11}, {read6(2)}},
+        {"one block at a time", {8, 12, 8}, {read6(2), read6(3), read6(2)}},
+        {"a block address of three bytes, past the medium", {far * 4 + 1}, {read6(far)}},
+        // Block 2^21 would land on block 0 with a logical unit of 1: nothing is sent.
+        {"a block beyond six-byte addressing", {(scsi::cdb6::kMaxBlock + 1) * 4}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Drive bus;
+        for (uint32_t sector : c.sectors) {
+            uint16_t status = 0xFFFF;
+            const Bytes bytes = bus.read(sector, &status);
+            EXPECT_EQ(status != 0, sector / 4 > scsi::cdb6::kMaxBlock) << sector;
+            if (status == 0) {
+                EXPECT_EQ(bytes, sector < 64 ? patternedSector(sector) : Bytes(kSectorSize, 0)) << sector;
+            }
+        }
+        EXPECT_EQ(bus.cdbs(), c.cdbs);
+        for (const RecordedCommand& sent : bus.drive.commands()) {
+            EXPECT_EQ(sent.target, kDrive);
+            EXPECT_EQ(sent.direction, DataDirection::In);
+            EXPECT_EQ(sent.bufferLength, kCdBlockSize);
+        }
+    }
+}
+
+// A failed read reaches the caller and leaves no block cached: neither the failed block nor
+// the one read before it is served in its place.
+class FailedCdRead : public testing::TestWithParam<uint8_t> {};
+
+TEST_P(FailedCdRead, ReachesTheCallerAndLeavesNoBlockCached) {
+    Drive bus;
+    uint16_t status = 0;
+    bus.drive.failNext(1, GetParam());
+    bus.read(9, &status);
+    EXPECT_EQ(status, GetParam());
+    EXPECT_EQ(bus.read(9, &status), patternedSector(9));
+    EXPECT_EQ(status, 0);
+    bus.drive.failNext(1, GetParam());
+    bus.read(12, &status);
+    EXPECT_EQ(status, GetParam());
+    EXPECT_EQ(bus.read(13, &status), patternedSector(13));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(bus.cdbs(), (std::vector<Bytes>{read6(2), read6(2), read6(3), read6(3)}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, FailedCdRead, testing::Values(aspi::kAborted, aspi::kError, aspi::kInvalidCommand, aspi::kNoDevice));
+
+TEST(CdSectorCache, RefusesWritesAndMultiSectorRequestsUntouched) {
+    for (const auto& [command, count] : std::vector<std::pair<uint16_t, uint16_t>>{
+             {cmd::kWrite6, 1}, {cmd::kRead6, 2}, {cmd::kRead6, 0}, {cmd::kGenericRead, 1}}) {
+        Drive bus;
+        bus.read(8);
+        bus.drive.clearCommands();
+        Bytes buffer(4 * kSectorSize, 0x5A);
+        SectorRequest request{command, 0, kDrive, 40, count, buffer.data()};
+        EXPECT_EQ(ReadCdSector(bus.device, request), aspi::kInvalidCommand) << command << "/" << count;
+        EXPECT_EQ(buffer, Bytes(4 * kSectorSize, 0x5A));
+        EXPECT_EQ(bus.read(10), patternedSector(10));  // block 2 is still the cached one
+        EXPECT_TRUE(bus.drive.commands().empty());
+    }
+}
+
+TEST(CdSectorCache, ReadsFromTheSelectedDriveOrFails) {
+    Drive bus;
+    bus.addAdapter("SECOND").addTarget(kDrive, ScriptedTarget::cdrom("B", "B", "1", patternedMedium(8, 99)));
+    bus.select(1, kDrive);
+    Bytes buffer(kSectorSize);
+    SectorRequest request{cmd::kRead6, 0, kDrive, 5, 1, buffer.data()};
+    EXPECT_EQ(ReadCdSector(bus.device, request), 0);
+    EXPECT_EQ(buffer, patternedSector(5, 99));
+    EXPECT_EQ(request.hostAdapter, 1) << "the selected adapter, whatever the request said";
+    EXPECT_EQ(request.sector, 5u);
+    EXPECT_EQ(request.buffer, buffer.data());
+    EXPECT_TRUE(bus.drive.commands().empty());
+
+    struct Case {
+        uint8_t adapter, target, status;
+        bool source;
+    };
+    for (const Case c : {Case{0, kNoSelection, aspi::kNoDevice, true}, Case{kNoSelection, kNoSelection, aspi::kInvalidAdapter, true},
+                         Case{0, 6, aspi::kNoDevice, true}, Case{0, kDrive, aspi::kInvalidCommand, false}}) {
+        Drive none;
+        none.select(c.adapter, c.target);
+        if (!c.source) none.device.sectorSource = nullptr;
+        uint16_t status = 0;
+        none.read(0, &status);
+        EXPECT_EQ(status, c.status) << int{c.adapter} << "/" << int{c.target};
+    }
+}
+
+TEST(TransferWithRetry, TriesUpToTwentyTimes) {
+    struct Case {
+        int failures;
+        uint16_t result;
+        size_t commands;
+    };
+    for (const Case c : {Case{0, 0, 1}, Case{1, 0, 2}, Case{19, 0, 20}, Case{20, aspi::kError, 20}, Case{25, aspi::kError, 20}}) {
+        Drive bus(kSectorSize);
+        bus.drive.failNext(c.failures, aspi::kError);
+        Bytes buffer(kSectorSize);
+        SectorRequest request{cmd::kGenericRead, 0, kDrive, 3, 1, buffer.data()};
+        EXPECT_EQ(TransferWithRetry(bus.device, request), c.result) << c.failures << " failures";
+        EXPECT_EQ(bus.drive.commands().size(), c.commands) << c.failures << " failures";
+        EXPECT_EQ(buffer == patternedSector(3), c.result == 0);
+    }
+}
+
+// The generic path rewrites commands 2 and 3 in the caller's record; TransferDeviceBlocks sizes
+// the buffer in device blocks and returns the raw status (1 when done).
+TEST(TransferWithRetry, TranslatesGenericCommandsInTheCallersRecord) {
+    struct Case {
+        uint16_t command, translated;
+        DataDirection direction;
+    };
+    for (const Case c : {Case{cmd::kGenericRead, cmd::kRead6, DataDirection::In}, Case{cmd::kGenericWrite, cmd::kWrite6, DataDirection::Out},
+                         Case{cmd::kRead6, cmd::kRead6, DataDirection::In}, Case{cmd::kWrite6, cmd::kWrite6, DataDirection::Out}}) {
+        Drive bus(kSectorSize);
+        Bytes buffer = patternedMedium(3, 0, 2);
+        SectorRequest request{c.command, 7, kDrive, 2, 3, buffer.data()};
+        EXPECT_EQ(TransferWithRetry(bus.device, request), 0);
+        EXPECT_EQ(request.command, c.translated);
+        EXPECT_EQ(request.hostAdapter, 0) << "the selected adapter replaces the request's";
+        EXPECT_EQ(TransferDeviceBlocks(bus.device, request), aspi::kCompleted);
+        EXPECT_EQ(bus.cdbs(), std::vector<Bytes>(2, {static_cast<uint8_t>(c.translated), 0, 0, 2, 3, 0}));
+        EXPECT_EQ(bus.drive.commands()[0].direction, c.direction);
+        EXPECT_EQ(bus.drive.commands()[0].bufferLength, 3 * kSectorSize);
+        EXPECT_EQ(buffer, patternedMedium(3, 0, 2));
+    }
+}
+
+TEST(ProbeDosBootRecord, ReadsTheAnswerFromBlockZero) {
+    struct Case {
+        const char* what;
+        int jump, signature0, signature1, byte29;
+        bool readFails;
+        int expected;
+    };
+    const Case cases[] = {
+        {"no signature", 0xEB, 0x00, 0x00, 7, false, 0},
+        {"half a signature", 0xEB, 0x55, 0x00, 7, false, 0},
+        {"signature, no short jump", 0xE9, 0x55, 0xAA, 7, false, -2},
+        {"boot record", 0xEB, 0x55, 0xAA, 7, false, -7},
+        {"boot record, byte 29 zero", 0xEB, 0x55, 0xAA, 0, false, 0},
+        {"boot record, byte 29 high", 0xEB, 0x55, 0xAA, 0xF8, false, -0xF8},
+        {"unreadable", 0xEB, 0x55, 0xAA, 7, true, 0},
+    };
+    for (const Case& c : cases) {
+        Drive bus(kSectorSize);
+        bus.medium()[0] = static_cast<uint8_t>(c.jump);
+        bus.medium()[29] = static_cast<uint8_t>(c.byte29);
+        bus.medium()[510] = static_cast<uint8_t>(c.signature0);
+        bus.medium()[511] = static_cast<uint8_t>(c.signature1);
+        if (c.readFails) bus.drive.failBlock(0, aspi::kError);
+        EXPECT_EQ(ProbeDosBootRecord(bus.device), c.expected) << c.what;
+        ASSERT_FALSE(bus.drive.commands().empty());
+        EXPECT_EQ(bus.cdbs()[0], read6(0)) << c.what;
+    }
+}
+
+TEST(ProbeWriteProtection, ThreeOnlyWhenTheWriteBackIsRefusedAsProtected) {
+    struct Case {
+        const char* what;
+        bool readFails, writeProtected, emptyMedium;
+        int expected;
+        size_t reads, writes;  // each tried up to kTransferAttempts times
+    };
+    const Case cases[] = {
+        {"write-protected", false, true, false, aspi::kWriteProtected, 1, kTransferAttempts},
+        // The block goes back as it was read, so a writable medium is left unchanged.
+        {"writable", false, false, false, 0, 1, 1},
+        {"unreadable: no write after a failed read", true, true, false, 0, kTransferAttempts, 0},
+        // An empty medium reads as zeros, and every write to it ends with a plain error.
+        {"other write errors", false, false, true, 0, 1, kTransferAttempts},
+    };
+    for (const Case& c : cases) {
+        Drive bus(kSectorSize);
+        if (c.readFails) bus.drive.failBlock(0, aspi::kError);
+        bus.drive.target(kDrive).writeProtected = c.writeProtected;
+        if (c.emptyMedium) bus.medium().clear();
+        Bytes buffer(kSectorSize);
+        EXPECT_EQ(ProbeWriteProtection(bus.device, kDrive, buffer.data()), c.expected) << c.what;
+        std::vector<Bytes> expected(c.reads, read6(0));
+        expected.insert(expected.end(), c.writes, Bytes{0x0A, 0, 0, 0, 1, 0});
+        EXPECT_EQ(bus.cdbs(), expected) << c.what;
+        EXPECT_EQ(bus.medium(), c.emptyMedium ? Bytes{} : patternedMedium(16)) << c.what;
+    }
+}
+
+TEST(Aspi, RequestBlocksForAdaptersAndDevices) {
+    Drive bus;
+    bus.addAdapter("A-LONG-MANAGER-ID-CUT");
+    char manager[16];
+    uint8_t unique[16];
+    EXPECT_EQ(InquireHostAdapter(bus.device, 1, manager, unique), 2);
+    EXPECT_EQ(std::string(manager, 16), "A-LONG-MANAGER-I");
+    EXPECT_EQ(InquireHostAdapter(bus.device, 2, manager, unique), 0);
+    EXPECT_EQ(bus.device.sharedSrb.status, aspi::kInvalidAdapter);
+    EXPECT_EQ(GetDeviceType(bus.device, 0, kDrive), kDeviceTypeCdrom);
+    for (auto [adapter, target] : std::vector<std::pair<uint8_t, uint8_t>>{{0, 2}, {0, kNoSelection}, {2, kDrive}})
+        EXPECT_EQ(GetDeviceType(bus.device, adapter, target), 0xFFFF) << int{adapter} << "/" << int{target};
+
+    // Unknown request blocks and empty CDBs are refused before they reach a drive.
+    ScsiRequestBlock block;
+    block.command = 7;
+    SendAspiCommand(bus.bus, block);
+    EXPECT_EQ(block.status, aspi::kInvalidCommand);
+    block = ScsiRequestBlock{};
+    block.command = srb::kExecuteScsi;
+    block.target = kDrive;
+    SendAspiCommand(bus.bus, block);
+    EXPECT_EQ(block.status, aspi::kInvalidCommand);
+    EXPECT_TRUE(bus.drive.commands().empty());
+}
+
+TEST(InitAspi, ReportsTheAdapterCountOrEndsTheProgram) {
+    test::RecordingUi ui;
+    ScriptedBus bus;
+    EXPECT_EQ(InitAspi(bus.device, ui), 0) << "a bus without adapters is no missing manager";
+    bus.addAdapter();
+    bus.addAdapter();
+    EXPECT_EQ(InitAspi(bus.device, ui), 2);
+    EXPECT_TRUE(ui.fatalErrors.empty());
+    bus.device.bus = nullptr;
+    EXPECT_EQ(InitAspi(bus.device, ui), -1);
+    EXPECT_EQ(ui.fatalErrors, std::vector<std::string>{"Error initializing the ASPI manager."});
+}
+
+using Row = std::array<uint8_t, kDeviceRowSize>;
+
+Row rowOf(std::initializer_list<uint8_t> head, std::initializer_list<std::pair<size_t, std::string>> fields = {}) {
+    Row r{};
+    std::copy(head.begin(), head.end(), r.begin());
+    for (const auto& [offset, bytes] : fields) std::memcpy(r.data() + offset, bytes.data(), bytes.size());
+    return r;
+}
+
+ScriptedTarget device(uint8_t type, const char* vendor = "SEAGATE", const char* product = "ST32550N") {
+    ScriptedTarget t = ScriptedTarget::cdrom(vendor, product, "0021");
+    t.deviceType = type;
+    return t;
+}
+
+TEST(ScanScsiBus, WritesAdapterRowsCdromRowsAndTheEndRow) {
+    ScriptedBus bus;
+    ScriptedAdapter& first = bus.addAdapter("ASPI for WIN32");
+    first.addTarget(0, device(kDeviceTypeDisk));
+    first.addTarget(1, device(1));  // a tape
+    first.addTarget(3, ScriptedTarget::cdrom("SONY", "CDU-76S", "1.0g"));
+    bus.addAdapter("A-LONG-MANAGER-ID-CUT").addTarget(2, device(kDeviceTypeDisk));
+    ScsiDeviceTable table;
+    table.rows[7].fill(0x77);  // the scan clears what an earlier one left
+    bus.device.targetId = 5;
+
+    EXPECT_EQ(ScanScsiBus(bus.device, table), 0x0201);
+    EXPECT_EQ(bus.device.targetId, 0);
+    EXPECT_EQ(table.rows[0], rowOf({0, 2, 0xFF}, {{12, "ASPI for WIN32"}}));
+    EXPECT_EQ(table.rows[1], rowOf({0, 5, 3}, {{3, "SONY    "}, {12, "CDU-76S         "}, {29, "1.0g"}}));
+    // An adapter without a CD-ROM keeps its row but lists nothing; its identification is cut.
+    EXPECT_EQ(table.rows[2], rowOf({1, 1, 0xFF}, {{12, "A-LONG-MANAGER-I"}}));
+    EXPECT_EQ(table.rows[3], rowOf({0xFF}));
+    for (size_t r = 4; r < kDeviceTableRows; ++r) EXPECT_EQ(table.rows[r], Row{}) << "row " << r;
+    // Only the CD-ROM is asked for its identification: INQUIRY for 100 bytes.
+    ASSERT_EQ(first.commands().size(), 1u);
+    EXPECT_EQ(first.commands()[0].target, 3);
+    EXPECT_EQ(first.commands()[0].cdb, (devicetest::Bytes{0x12, 0, 0, 0, 0x64, 0}));
+    EXPECT_EQ(first.commands()[0].bufferLength, 100u);
+    EXPECT_EQ(first.commands()[0].direction, DataDirection::None);
+    EXPECT_TRUE(bus.adapter(1).commands().empty());
+    EXPECT_EQ(DriveEntryTexts(table), std::vector<std::string>{"[0|3] SONY - CDU-76S         "});
+}
+
+TEST(ScanScsiBus, DriveThatNeverAnswersInquiryIsStillListed) {
+    for (const auto& [failures, entry] : std::vector<std::pair<int, std::string>>{{4, "[0|2] PLEXTOR - CD-ROM PX-4XCS  "}, {5, "[0|2] - "}}) {
+        ScriptedBus bus;
+        ScriptedAdapter& adapter = bus.addAdapter();
+        adapter.addTarget(2, ScriptedTarget::cdrom("PLEXTOR", "CD-ROM PX-4XCS", "1.01"));
+        adapter.failNext(failures, aspi::kError);
+        ScsiDeviceTable table;
+        EXPECT_EQ(ScanScsiBus(bus.device, table), 0x0101);
+        EXPECT_EQ(adapter.commands().size(), 5u) << failures;
+        EXPECT_EQ(DriveEntryTexts(table), std::vector<std::string>{entry});
+    }
+}
+
+TEST(ScanScsiBus, FullTableEndsTheScanWithoutWritingPastIt) {
+    ScriptedBus bus;
+    for (int a = 0; a < 4; ++a) {
+        ScriptedAdapter& adapter = bus.addAdapter();
+        for (uint8_t t = 0; t < kTargetsPerAdapter; ++t) adapter.addTarget(t, ScriptedTarget::cdrom("V", "P", "R"));
+    }
+    ScsiDeviceTable table;
+    // Three adapters fit: 1 + 8, 1 + 8, 1 + 5 rows, and the end row in the last place.
+    EXPECT_EQ(ScanScsiBus(bus.device, table), 3 << 8 | 21);
+    EXPECT_EQ(table.rows[18][0], 2);
+    EXPECT_EQ(table.rows[18][1], 6);
+    EXPECT_EQ(table.rows[23][2], 4);
+    EXPECT_EQ(table.rows[24], rowOf({0xFF}));
+    EXPECT_EQ(DriveEntryTexts(table).size(), 21u);
+    EXPECT_TRUE(bus.adapter(3).commands().empty());
+}
+
+TEST(DriveEntryTexts, VendorLosesTrailingBlanksProductKeepsThem) {
+    struct Case {
+        const char *vendor, *product, *entry;
+    };
+    const Case cases[] = {
+        {"MATSHITA", "CD-ROM CR-8005  ", "[0|0] MATSHITA - CD-ROM CR-8005  "},
+        {"HP      ", "C4324/C4325     ", "[0|0] HP - C4324/C4325     "},
+        {"A B", "X               ", "[0|0] A B - X               "},
+        {"", "", "[0|0] - "},
+    };
+    for (const Case& c : cases) {
+        ScsiDeviceTable table;
+        table.rows[0] = rowOf({0, kDeviceTypeCdrom, 0}, {{3, c.vendor}, {12, c.product}});
+        table.rows[1][0] = 0xFF;
+        EXPECT_EQ(DriveEntryTexts(table), std::vector<std::string>{c.entry}) << c.vendor;
+    }
+    EXPECT_TRUE(DriveEntryTexts(ScsiDeviceTable{}).empty()) << "a table never scanned";
+}
+
+TEST(SelectCdromDrive, ChoosesAmongTwoDrivesAndReadsTheChosenOnesBlocks) {
+    ScriptedBus bus;
+    bus.addAdapter().addTarget(3, ScriptedTarget::cdrom("SONY", "CDU-76S", "1.0g", patternedMedium(8, 1)));
+    bus.addAdapter().addTarget(0, ScriptedTarget::cdrom("NEC", "CD-ROM DRIVE:501", "3.0", patternedMedium(8, 2)));
+    test::RecordingUi ui;
+    ScsiDeviceTable table;
+    std::vector<uint8_t> sector(kSectorSize);
+    // A new choice is never served from the previous drive's cached block.
+    for (int choice : {0, 1}) {
+        ui.driveChoice = choice;
+        ASSERT_EQ(SelectCdromDrive(bus.device, table, ui), 1);
+        EXPECT_EQ(bus.device.hostAdapterId, choice);
+        EXPECT_EQ(bus.device.targetId, choice == 0 ? 3 : 0);
+        ASSERT_EQ(ReadSector(bus.device, 1, sector.data()), 0);
+        EXPECT_EQ(sector, patternedSector(1, static_cast<uint8_t>(choice + 1)));
+    }
+    EXPECT_EQ(ui.driveDialogs, std::vector<std::vector<std::string>>(
+                                   2, {"[0|3] SONY - CDU-76S         ", "[1|0] NEC - CD-ROM DRIVE:501"}));
+    ui.driveChoice = -1;
+    EXPECT_EQ(SelectCdromDrive(bus.device, table, ui), 0);
+    EXPECT_EQ(bus.device.hostAdapterId, kNoSelection);
+    EXPECT_EQ(bus.device.targetId, kNoSelection);
+}
+
+TEST(SelectCdromDrive, WithoutAChoiceNoDialog) {
+    struct Case {
+        const char* what;
+        int adapters;
+        bool cdrom;
+        int result;
+        uint8_t adapterAfter, targetAfter;
+    };
+    // A single drive is taken. With no adapter the scan has set the target to 0 and the adapter
+    // is left as it was; with adapters but no CD-ROM no drive stays selected.
+    for (const Case c : {Case{"one drive", 2, true, 1, 1, 6}, Case{"no adapter", 0, false, 0, 4, 0},
+                         Case{"no CD-ROM", 2, false, 0, kNoSelection, kNoSelection}}) {
+        ScriptedBus bus;
+        for (int a = 0; a < c.adapters; ++a) bus.addAdapter().addTarget(0, device(kDeviceTypeDisk));
+        if (c.cdrom) bus.adapter(1).addTarget(6, ScriptedTarget::cdrom("SONY", "CDU-76S", "1.0g"));
+        bus.select(4, 5);
+        test::RecordingUi ui;
+        ScsiDeviceTable table;
+        EXPECT_EQ(SelectCdromDrive(bus.device, table, ui), c.result) << c.what;
+        EXPECT_TRUE(ui.driveDialogs.empty()) << c.what;
+        EXPECT_EQ(bus.device.hostAdapterId, c.adapterAfter) << c.what;
+        EXPECT_EQ(bus.device.targetId, c.targetAfter) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace quarry

@@ -1,0 +1,173 @@
+// Reading forks: the bytes Quarry reads compared with what hcopy extracts from the same volume,
+// forks that continue in the extents-overflow tree included; and the whole-block reading of a
+// run of sectors, checked by the commands that reach a scripted drive.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/navigation.h"
+#include "device/scripted_adapter.h"
+#include "hfs/btree.h"
+#include "hfs/fork.h"
+#include "support/hfs_oracle.h"
+#include "support/memory_sink.h"
+#include "support/mounted_image.h"
+
+namespace quarry {
+namespace {
+
+using test::MemorySink;
+
+TEST(ForkBytes, MatchHcopyForEveryKindOfFork) {
+    struct Case {
+        const char* image;
+        const char* folder;  // entered first, or nullptr
+        const char* name;
+        bool overflow;  // the fork continues in the extents-overflow tree
+    };
+    const Case cases[] = {
+        {"basic.hfs", nullptr, "Big Forks", false},       {"basic.hfs", nullptr, "Puzzle", false},
+        {"basic.hfs", nullptr, "Resource Only", false},   {"basic.hfs", nullptr, "Empty File", false},
+        {"basic.hfs", "Docs", "Read Me", false},          {"hybrid.iso", "Apps", "Tool", false},  // blocks of 4 sectors
+        {"fragmented.hfs", nullptr, "Scattered Data", true}, {"fragmented.hfs", nullptr, "Scattered Resource", true},
+    };
+    for (const Case& c : cases) {
+        const std::string image = test::fixturePath(c.image), hfsPath = (c.folder ? ":" + std::string(c.folder) : "") + ":" + c.name;
+        SCOPED_TRACE(std::string(c.image) + " " + hfsPath);
+        test::MountedImage m(image);
+        ASSERT_EQ(m.mountResult, 1);
+        if (c.folder) {
+            ASSERT_TRUE(enterDirectory(m.session, c.folder));
+        }
+        // The extents tree is copied to a work file only when a fork needs it.
+        EXPECT_FALSE(m.session.volume.extents.hasWorkFile());
+        for (uint8_t fork : {kDataFork, kResourceFork}) {
+            const std::string expected =
+                fork == kDataFork ? test::hcopyData(image, hfsPath) : test::resourceOfMacBinary(test::hcopyMacBinary(image, hfsPath));
+            ASSERT_NE(findCatalogRecord(m.session.volume, c.name, want::kFile, m.session.dir.currentDirID), nullptr);
+            const uint8_t* data = recordData(currentRecordKey(m.session.volume.catalog));
+            const ExtentRecord extents = extentRecordAt(data + (fork == kDataFork ? catrec::kDataExtents : catrec::kRsrcExtents));
+            const uint32_t id = loadBE32(data + catrec::kFileId);
+            const uint32_t length = loadBE32(data + (fork == kDataFork ? catrec::kDataLength : catrec::kRsrcLength));
+            MemorySink sink;
+            Status s = readForkToFile(m.session.volumeContext(), extents, sink, id, length, fork);
+            EXPECT_TRUE(s) << s.fault();
+            EXPECT_EQ(std::string(sink.bytes.begin(), sink.bytes.end()), expected);
+
+            // Every 512-byte unit maps to the sector that holds its bytes; past the fork's
+            // extents there is no sector.
+            uint8_t sector[512];
+            for (uint32_t i = 0; i < length / 512; ++i) {
+                ASSERT_EQ(ReadSector(m.session.device, forkSectorAt(m.session.volumeContext(), i, extents, id, fork), sector), 0);
+                ASSERT_EQ(std::string(reinterpret_cast<char*>(sector), 512), expected.substr(size_t{i} * 512, 512)) << "unit " << i;
+            }
+            const uint32_t allocated = length / m.session.volume.allocBlockSize * m.session.volume.sectorsPerBlock;
+            EXPECT_EQ(forkSectorAt(m.session.volumeContext(), allocated + 1000, extents, id, fork), 0u);
+        }
+        EXPECT_TRUE(!c.overflow || m.session.volume.extents.hasWorkFile());
+    }
+}
+
+// A session reading a scripted CD-ROM of 256 sectors whose allocation blocks are single sectors
+// from sector 0.
+struct ScriptedVolume {
+    test::RecordingUi ui;
+    Session session{ui};
+    ScsiBus bus;
+    ScriptedAdapter* adapter = nullptr;
+    std::vector<uint8_t> medium = std::vector<uint8_t>(2048 * 64);
+    MemorySink sink;
+
+    ScriptedVolume() {
+        for (size_t i = 0; i < medium.size(); ++i) medium[i] = static_cast<uint8_t>((i / 512) * 31 + i * 7 + (i >> 11));
+        auto a = std::make_unique<ScriptedAdapter>();
+        a->addTarget(0, ScriptedTarget::cdrom("QUARRY", "TEST", "1.0", medium));
+        adapter = a.get();
+        bus.adapters.push_back(std::move(a));
+        DeviceState& d = session.device;
+        d.bus = &bus;
+        d.hostAdapterId = d.targetId = 0;
+        d.sectorSource = ReadCdSector;
+        d.cdBlockCache.assign(kCdBlockSize, 0);
+        session.volume.firstBlockSector = 0;
+        session.volume.allocBlockSize = 512;
+        session.volume.sectorsPerBlock = 1;
+        storeBE16(session.volume.mdbCopy.data() + mdb::kAllocBlocks, static_cast<uint16_t>(medium.size() / 512));
+    }
+
+    std::vector<std::vector<uint8_t>> cdbs() const {
+        std::vector<std::vector<uint8_t>> out;
+        for (const auto& c : adapter->commands()) out.push_back(c.cdb);
+        return out;
+    }
+    std::vector<uint8_t> slice(size_t sector, size_t bytes) const {
+        return {medium.begin() + static_cast<long>(sector * 512), medium.begin() + static_cast<long>(sector * 512 + bytes)};
+    }
+    Status blocks(uint32_t sector, uint32_t bytes) { return readBlocksToFile(session.volumeContext(), sink, sector, bytes); }
+};
+
+TEST(ReadBlocksToFile, HeadBodyAndTailGoThroughTheRightCommands) {
+    struct Case {
+        const char* what;
+        uint32_t sector, bytes;
+        std::vector<std::vector<uint8_t>> expected;
+    };
+    const Case cases[] = {
+        // Sectors 6 and 7 singly (one READ of block 1 through the cache), blocks 2 and 3 in one
+        // request, then sectors 16 and 17 singly (one READ of block 4).
+        {"6000 bytes from sector 6", 6, 6000, {{0x08, 0, 0, 1, 1, 0}, {0x08, 0, 0, 2, 2, 0}, {0x08, 0, 0, 4, 1, 0}}},
+        {"100 bytes from sector 1", 1, 100, {{0x08, 0, 0, 0, 1, 0}}},
+        {"nothing at all", 5, 0, {}},
+        // 20 whole blocks: requests of 8, 8 and 4.
+        {"40960 aligned bytes", 8, 40960, {{0x08, 0, 0, 2, 8, 0}, {0x08, 0, 0, 10, 8, 0}, {0x08, 0, 0, 18, 4, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedVolume v;
+        ASSERT_TRUE(v.blocks(c.sector, c.bytes));
+        EXPECT_EQ(v.cdbs(), c.expected);
+        EXPECT_EQ(v.sink.bytes, v.slice(c.sector, c.bytes));
+    }
+}
+
+TEST(ReadBlocksToFile, ProgressBarOnlyForRunsLongerThanFiveBuffers) {
+    ScriptedVolume shortRun, longRun;
+    ASSERT_TRUE(shortRun.blocks(0, 320 * 512));
+    EXPECT_TRUE(shortRun.ui.progress.empty());
+    ASSERT_TRUE(longRun.blocks(0, 333 * 512));
+    ASSERT_FALSE(longRun.ui.progress.empty());
+    EXPECT_EQ(longRun.ui.progress.front(), (std::pair<uint32_t, uint32_t>{83, 83}));
+    EXPECT_GT(longRun.ui.cursorSteps, 0);
+}
+
+TEST(ReadBlocksToFile, AFailedReadOrWriteIsReportedNotWrittenAsData) {
+    ScriptedVolume v;
+    v.adapter->failBlock(11, aspi::kError);
+    // Blocks 2..9 arrive in the first request; the second (blocks 10..13) fails.
+    Status s = v.blocks(8, 12 * 2048);
+    ASSERT_FALSE(s);
+    EXPECT_NE(s.fault().find("read error at sector 40"), std::string::npos) << s.fault();
+    EXPECT_EQ(v.ui.beeps, 1);
+    EXPECT_EQ(v.sink.bytes, v.slice(8, 8 * 2048));
+
+    ScriptedVolume full;
+    full.sink.failAfter = 1000;
+    s = full.blocks(0, 8192);
+    ASSERT_FALSE(s);
+    EXPECT_NE(s.fault().find("No space left"), std::string::npos);
+}
+
+TEST(ReadForkToFile, RefusesExtentsPastTheEndOfTheVolume) {
+    ScriptedVolume v;
+    ExtentRecord rec{};
+    storeBE16(rec.data(), 250);
+    storeBE16(rec.data() + 2, 20);  // blocks 250..269 of a 256-block volume
+    Status s = readForkToFile(v.session.volumeContext(), rec, v.sink, 99, 20 * 512, kDataFork);
+    ASSERT_FALSE(s);
+    EXPECT_NE(s.fault().find("past the end of the volume"), std::string::npos) << s.fault();
+    EXPECT_TRUE(v.adapter->commands().empty());
+}
+
+}  // namespace
+}  // namespace quarry
