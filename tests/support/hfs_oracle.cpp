@@ -95,6 +95,8 @@ std::vector<OracleEntry> parseHlsLong(const std::string& output, bool creationDa
         OracleEntry e;
         const long id = line.size() > 54 ? number(line, 0, 7) : -1;
         e.isFolder = line.size() > 54 && line[8] == 'd';
+        e.locked = line.size() > 54 && line[8] == 'F';
+        e.invisible = line.size() > 54 && line[9] == 'i';
         bool ok = id > 0 && line[7] == ' ' && std::string("dfF").find(line[8]) != std::string::npos &&
                   (line[9] == ' ' || line[9] == 'i') && line[10] == ' ' && line[40] == ' ' && line[53] == ' ' &&
                   parseDate(line.substr(41, 12), creationDates ? e.created : e.modified);

@@ -28,6 +28,8 @@ struct HlsDate {
 struct OracleEntry {
     std::string name;  // raw Macintosh bytes, as stored
     bool isFolder = false;
+    bool invisible = false;  // Finder flag "invisible" (hls shows 'i')
+    bool locked = false;     // file locked (hls shows 'F')
     uint32_t catalogId = 0;  // file or folder ID
     std::string type, creator;               // files: four characters each
     uint32_t dataSize = 0, rsrcSize = 0;     // files: logical lengths of the forks

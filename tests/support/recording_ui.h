@@ -35,7 +35,7 @@ public:
     void updateCommandStates() override { ++commandStateUpdates; }
     void setMenuCheck(int command, bool checked) override { menuChecks.push_back({command, checked}); }
     void setWindowTitle(const std::string& title) override { windowTitle = title; }
-    void postCommand(int) override {}
+    void postCommand(int command) override { postedCommands.push_back(command); }
     void openHelp(const std::string& key) override { helpKeys.push_back(key); }
     std::optional<std::string> askPcFileName(const std::string& name) override {
         pcNameQuestions.push_back(name);
@@ -60,7 +60,7 @@ public:
     std::string statusLeft, windowTitle;
     std::vector<std::string> timedMessages, messageBoxes, questions, fatalErrors, helpKeys, pcNameQuestions;
     std::vector<std::pair<uint32_t, uint32_t>> progress;
-    std::vector<int> invalidatedRows;
+    std::vector<int> invalidatedRows, postedCommands;
     std::vector<std::pair<int, bool>> menuChecks;
     std::vector<std::vector<std::string>> driveDialogs;
     int targetDialogs = 0, cursorSteps = 0, escapePolls = 0, beeps = 0, commandStateUpdates = 0;
