@@ -235,16 +235,12 @@ TEST(Paging, StepsOfEachModeAndTheirMenuItems) {
         {"Thirty-Six", ListingMode::Short, {0, 36}, false, {}},
         // Big Folder's 123 entries: screens of 18 in the extended listing, 36 in the short one.
         {"Big Folder", ListingMode::Extended, {0, 18}, true,
-         {{kNextScreen, {18, 36}, true, true, true},
-          {kNextScreen, {36, 54}, true, true, true},
-          {kPrecedingScreen, {18, 36}, true, true, true},
-          {kNextScreen, {36, 54}, true, true, true},
-          {kFirstScreen, {0, 18}, true, false, false},
-          {kNextScreen, {18, 36}, true, true, true},
+         {{kNextScreen, {18, 36}, true, true, true},    {kNextScreen, {36, 54}, true, true, true},
+          {kPrecedingScreen, {18, 36}, true, true, true}, {kNextScreen, {36, 54}, true, true, true},
+          {kFirstScreen, {0, 18}, true, false, false},    {kNextScreen, {18, 36}, true, true, true},
           {kPrecedingScreen, {0, 18}, true, false, false}}},
         {"Big Folder", ListingMode::Short, {0, 36}, true,
-         {{kNextScreen, {36, 72}, true, true, true},
-          {kNextScreen, {72, 108}, true, true, true},
+         {{kNextScreen, {36, 72}, true, true, true}, {kNextScreen, {72, 108}, true, true, true},
           {kNextScreen, {108, 123}, false, true, true}}},
     };
     for (const auto& c : cases) {

