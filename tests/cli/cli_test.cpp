@@ -287,10 +287,8 @@ TEST(Cli, WordsItCannotCarryOutAreSaidAndTheRunGoesOn) {
     };
     const Case cases[] = {
         // Dialogs and the help viewer of the desktop program; abbreviations name their word.
-        {"HELP", "HELP needs the desktop program"},
-        {"?", "HELP needs the desktop program"},
-        {"l", "LOG needs the desktop program"},
-        {"OPTIONS", "OPTIONS needs the desktop program"},
+        {"HELP", "HELP needs the desktop program"},      {"?", "HELP needs the desktop program"},
+        {"l", "LOG needs the desktop program"},          {"OPTIONS", "OPTIONS needs the desktop program"},
         {"opt short", "OPTIONS needs the desktop program"},
         // The list's selection: with a name both run.
         {"CD", "CD without a name needs the desktop program"},
@@ -298,19 +296,12 @@ TEST(Cli, WordsItCannotCarryOutAreSaidAndTheRunGoesOn) {
         {"C /B", "COPY without a name needs the desktop program"},
         {"ATTRIB", "usage: ATTRIB name"},
         // Accepted and ignored by the desktop program too.
-        {"TYPE Manual", "TYPE does nothing in either program"},
-        {"CLS", "CLS does nothing in either program"},
-        {"VERIFY", "VERIFY does nothing in either program"},
-        {"NEXT", "NEXT does nothing in either program"},
-        {"LOC", "LOCK does nothing in either program"},
-        {"UNLOCK", "UNLOCK does nothing in either program"},
-        {"MODE", "MODE does nothing in either program"},
-        {"REP", "REP does nothing in either program"},
+        {"TYPE Manual", "TYPE does nothing in either program"}, {"CLS", "CLS does nothing in either program"},
+        {"VERIFY", "VERIFY does nothing in either program"},    {"NEXT", "NEXT does nothing in either program"},
+        {"LOC", "LOCK does nothing in either program"},         {"UNLOCK", "UNLOCK does nothing in either program"},
+        {"MODE", "MODE does nothing in either program"},        {"REP", "REP does nothing in either program"},
         {"SWAP Manual", "SWAP would change the volume; quarry-cli only reads it"},
-        {"XYZZY /B", "Not a command: XYZZY"},
-        {"/R", "Not a command: /R"},
-        {"", nullptr},
-        {"   ", nullptr},
+        {"XYZZY /B", "Not a command: XYZZY"}, {"/R", "Not a command: /R"}, {"", nullptr}, {"   ", nullptr},
     };
     test::TempDir target;
     std::vector<std::string> args = {"--to", target.path(), test::fixturePath("basic.hfs"), "CD Docs"};
