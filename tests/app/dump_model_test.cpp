@@ -278,35 +278,13 @@ TEST(DumpForks, AnEmptyForkStaysAtItsStartAndShowsZeros) {
         scrollDump(m.session, model, r, 5);
         EXPECT_EQ(model.position, 0u) << static_cast<int>(r);
     }
-    // Greyed items send nothing.
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kData), DumpReply::Ignored);
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kResource), DumpReply::Ignored);
+    // Greyed items send nothing, nor does a command of another window.
+    for (int command : {dumpcmd::kData, dumpcmd::kResource, 115})
+        EXPECT_EQ(dumpCommand(m.session, model, command), DumpReply::Ignored) << command;
     for (int i = 0; i < kDumpLineCount; ++i)
         EXPECT_EQ(std::string(dumpLine(model, i).data(), kDumpLineLength),
                   decimal8(16u * static_cast<uint32_t>(i)) +
                       " 00 00 00 00 00 00 00 00  00 00 00 00 00 00 00 00 ________________      ");
-}
-
-TEST(DumpCommands, ChangeTheDisplayOrCloseTheWindow) {
-    MountedImage m(basic());
-    DumpModel model;
-    ASSERT_EQ(openDump(m.session, model, "Big Forks"), DumpOpen::Shown);
-    const auto offset2 = [&] { return std::string(dumpLine(model, 2).data(), 8); };
-    // The third line's offset by radix; the fork's first byte, a zero, by character set.
-    EXPECT_EQ(offset2(), "00000032");
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kHexadecimal), DumpReply::Repaint);
-    EXPECT_EQ(offset2(), "00000020");
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kDecimal), DumpReply::Repaint);
-    EXPECT_EQ(offset2(), "00000032");
-    ASSERT_EQ(hexByte(dumpLine(model, 0), 0), 0);
-    EXPECT_EQ(dumpLine(model, 0)[58], '_');
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kAnsiWindows), DumpReply::Repaint);
-    EXPECT_EQ(dumpLine(model, 0)[58], ' ');
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kAsciiDos), DumpReply::Repaint);
-    EXPECT_EQ(dumpLine(model, 0)[58], ' ');
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kFileParameter), DumpReply::FileParameter);
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kBackToMainScreen), DumpReply::Close);
-    EXPECT_EQ(dumpCommand(m.session, model, 115), DumpReply::Ignored);
 }
 
 TEST(DumpLineFormat, OffsetsHexAndCharacterColumns) {

@@ -1,6 +1,7 @@
 // The main window's logic on real volumes: what a click hits in each listing mode and on later
-// screens, what the list shows, paging and listing modes, folder and selection commands, the
-// enabling rules and check marks; and the menus and keys as data.
+// screens, what the list shows, paging and listing modes, folder commands and the enabling
+// rules; and the menus and keys as data. Selection commands and check marks are driven through
+// the desktop program's keys (tests/gui).
 
 #include <gtest/gtest.h>
 
@@ -335,26 +336,6 @@ TEST(FolderCommands, OpenParentAndRoot) {
     EXPECT_FALSE(deep.w.states.buttonEnabled[button::kParent]);
 }
 
-TEST(SelectionCommands, AllNoneAndInverse) {
-    Window win(basic());
-    const uint16_t n = win.list().entryCount;
-    SelectEntry(win.s(), 5);
-    const struct {
-        int command;
-        uint16_t count;
-    } steps[] = {{command::kInvertSelection, uint16_t(n - 1)}, {command::kSelectAll, n},
-                 {command::kInvertSelection, 0}, {command::kSelectAll, n}, {command::kDeselectAll, 0}};
-    for (const auto& s : steps) {
-        win.m.ui.invalidatedRows.clear();
-        ASSERT_TRUE(win.run(s.command));
-        EXPECT_EQ(CountSelectedEntries(win.list()), s.count) << s.command;
-        EXPECT_EQ(win.m.ui.invalidatedRows, std::vector<int>{255});
-        EXPECT_EQ(win.w.states.buttonEnabled[button::kDisplay], s.count > 0);
-    }
-    EXPECT_FALSE(win.list().entries[5].selected());
-    EXPECT_EQ(win.m.ui.commandStateUpdates, 5);
-}
-
 TEST(CommandStates, EnablingRules) {
     struct Expect {
         bool filePopup;
@@ -400,35 +381,6 @@ TEST(CommandStates, EnablingRules) {
         UpdateCommandStates(win.s(), win.w.states);
         check(win.w.states, {false, {true, true, false, false, false}, false, false, true});
     }
-}
-
-TEST(CommandStates, CheckMarksFollowTheSettings) {
-    Window win(basic());
-    for (int c : {command::kMacBinaryMode, command::kUseCurrentDirectory, command::kExtendedListing})
-        ASSERT_TRUE(win.run(c));
-    const CommandStates& st = win.w.states;
-    EXPECT_FALSE(st.checked(command::kDataForkMode));
-    EXPECT_FALSE(st.checked(command::kResourceForkMode));
-    EXPECT_TRUE(st.checked(command::kMacBinaryMode));
-    EXPECT_TRUE(st.checked(command::kUseCurrentDirectory));
-    EXPECT_TRUE(win.s().settings.useCurrentDirectory);
-    EXPECT_TRUE(st.checked(command::kExtendedListing));
-    EXPECT_FALSE(st.checked(command::kShortListing));
-    EXPECT_FALSE(st.checked(command::kLogFile));
-
-    ASSERT_TRUE(win.run(command::kUseCurrentDirectory));
-    EXPECT_FALSE(st.checked(command::kUseCurrentDirectory));
-    EXPECT_FALSE(win.s().settings.useCurrentDirectory);
-    EXPECT_EQ(win.m.ui.menuChecks.back(), (std::pair<int, bool>{command::kUseCurrentDirectory, false}));
-
-    // The command line's /A sets both listing flags; the signature column is shown.
-    win.s().settings.optionWord |= opt::kSignatureListing | opt::kExtendedListing;
-    win.s().log.stream = std::tmpfile();
-    UpdateCommandStates(win.s(), win.w.states);
-    EXPECT_TRUE(st.checked(command::kSignatureListing));
-    EXPECT_FALSE(st.checked(command::kExtendedListing));
-    EXPECT_TRUE(st.checked(command::kLogFile));
-    CloseLogFile(win.s().log);
 }
 
 std::vector<MenuItem> allMenuItems() {

@@ -219,16 +219,31 @@ private slots:
 
     void keysRunTheirCommands() {
         Program p("basic.hfs");
+        const FileList& list = p.session.settings.list;
+        // Select all, invert, deselect all; Display follows whether anything is selected.
         QTest::keyClick(&p.window, Qt::Key_F10, Qt::ControlModifier);
-        QCOMPARE(CountSelectedEntries(p.session.settings.list), p.session.settings.list.entryCount);
+        QCOMPARE(CountSelectedEntries(list), list.entryCount);
+        QVERIFY(p.window.functionButton(command::kDump)->isEnabled());
         QTest::keyClick(&p.window, Qt::Key_F10);
-        QCOMPARE(CountSelectedEntries(p.session.settings.list), uint16_t{0});
+        QCOMPARE(CountSelectedEntries(list), uint16_t{0});
+        QVERIFY(!p.window.functionButton(command::kDump)->isEnabled());
+        p.select("Puzzle");
+        QTest::keyClick(&p.window, Qt::Key_F10, Qt::ShiftModifier);
+        QCOMPARE(CountSelectedEntries(list), uint16_t(list.entryCount - 1));
+        QVERIFY(!list.entries[p.indexOf("Puzzle")].selected());
+        // The check marks follow the settings: one listing mode, one copy mode.
         QTest::keyClick(&p.window, Qt::Key_E, Qt::AltModifier);
         QVERIFY(p.window.action(command::kExtendedListing)->isChecked());
         QVERIFY(!p.window.action(command::kShortListing)->isChecked());
         QTest::keyClick(&p.window, Qt::Key_B, Qt::AltModifier);
         QVERIFY(p.window.action(command::kMacBinaryMode)->isChecked());
+        QVERIFY(!p.window.action(command::kDataForkMode)->isChecked());
         QCOMPARE(p.session.settings.optionWord & opt::kCopyModeMask, opt::kCopyMacBinary);
+        for (bool on : {true, false}) {
+            p.window.runCommand(command::kUseCurrentDirectory);
+            QCOMPARE(p.window.action(command::kUseCurrentDirectory)->isChecked(), on);
+            QCOMPARE(p.session.settings.useCurrentDirectory, on);
+        }
         QCOMPARE(shownHelpKey(), QString());
         QTest::keyClick(&p.window, Qt::Key_F1);
         QCOMPARE(shownHelpKey(), QString("index"));
@@ -375,17 +390,20 @@ private slots:
 
     void commandLineRunsOneCommand() {
         Program p("basic.hfs");
-        // Esc leaves with the line unread; Enter in the field runs it, as Execute does.
+        // Esc leaves with the line unread; Enter in the field runs it, as Execute does. The
+        // line's /A sets both listing flags: the signature listing is shown.
         for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
             onNextModal([key](QWidget* d) {
                 QCOMPARE(d->objectName(), QString("DLG_COMM"));
                 auto* field = d->findChild<QLineEdit*>("150");
                 QVERIFY(field->text().isEmpty());
-                QTest::keyClicks(field, "cd docs");
+                QTest::keyClicks(field, "cd docs /a");
                 QTest::keyClick(field, key);
             });
             QTest::keyClick(&p.window, Qt::Key_C, Qt::AltModifier);
             QCOMPARE(p.session.dir.currentName, std::string(key == Qt::Key_Escape ? "Root  " : "Docs"));
+            QCOMPARE(p.window.action(command::kSignatureListing)->isChecked(), key == Qt::Key_Return);
+            QVERIFY(!p.window.action(command::kExtendedListing)->isChecked());
         }
         QVERIFY(p.window.functionButton(command::kRoot)->isEnabled());
     }
@@ -618,19 +636,34 @@ private slots:
         QVERIFY(dump.action(101)->isEnabled());
         QVERIFY(dump.action(200)->isChecked());
         QVERIFY(dump.action(401)->isChecked());
+        const auto line = [&](int i) { return QString::fromStdString(dumpLineToUtf8(dumpLine(dump.model(), i))); };
         // The first line: offset, then the first eight bytes, an extra space, the next eight.
-        const QString line0 = QString::fromStdString(dumpLineToUtf8(dumpLine(dump.model(), 0)));
-        QVERIFY2(line0.startsWith("00000000 " + hexOf(data, 0, 8) + "  " + hexOf(data, 8, 8)), qPrintable(line0));
-        QVERIFY(QString::fromStdString(dumpLineToUtf8(dumpLine(dump.model(), 2))).startsWith("00000032"));
-
+        QVERIFY2(line(0).startsWith("00000000 " + hexOf(data, 0, 8) + "  " + hexOf(data, 8, 8)), qPrintable(line(0)));
+        QVERIFY(line(2).startsWith("00000032"));
         dump.runCommand(402);
         QVERIFY(dump.action(402)->isChecked() && !dump.action(401)->isChecked());
-        QVERIFY(QString::fromStdString(dumpLineToUtf8(dumpLine(dump.model(), 2))).startsWith("00000020"));
+        QVERIFY(line(2).startsWith("00000020"));
+        dump.runCommand(401);
+        QVERIFY(line(2).startsWith("00000032"));
+        // The fork's first byte, a zero, shows as "_" in the Macintosh set, as a space in the others.
+        QCOMPARE(line(0)[58], QChar('_'));
+        for (int set : {201, 202}) {
+            dump.runCommand(set);
+            QVERIFY(dump.action(set)->isChecked() && !dump.action(200)->isChecked());
+            QCOMPARE(line(0)[58], QChar(' '));
+        }
+        // File Parameter shows the attributes of the file dumped.
+        QString shown;
+        onNextModal([&](QWidget* d) {
+            shown = d->objectName() + " " + d->findChild<QWidget*>("516")->property("text").toString();
+            clickControl(d, 541);
+        });
+        dump.runCommand(102);
+        QCOMPARE(shown, QString("DLG_ATTR Big Forks"));
 
         QTest::keyClick(&dump, Qt::Key_PageDown);
         QCOMPARE(dump.model().position, uint32_t{512});
-        const QString moved = QString::fromStdString(dumpLineToUtf8(dumpLine(dump.model(), 0)));
-        QVERIFY2(moved.startsWith("00000200 " + hexOf(data, 512, 8)), qPrintable(moved));
+        QVERIFY2(line(0).startsWith("00000512 " + hexOf(data, 512, 8)), qPrintable(line(0)));
         QCOMPARE(dump.scrollBar()->value(), static_cast<int>(512 / dump.model().scrollUnit));
         QTest::keyClick(&dump, Qt::Key_Home);
         QCOMPARE(dump.model().position, uint32_t{0});
