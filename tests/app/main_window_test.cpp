@@ -1,7 +1,7 @@
 // The main window's logic on real volumes: what a click hits in each listing mode and on later
-// screens, what the list shows, paging and listing modes, folder commands and the enabling
-// rules; and the menus and keys as data. Selection commands and check marks are driven through
-// the desktop program's keys (tests/gui).
+// screens, what the list shows, paging, folder commands and the enabling rules; and the menus
+// and keys as data. Selection commands, listing modes and check marks are driven through the
+// desktop program's keys (tests/gui).
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,6 @@
 #include "app/main_window_model.h"
 #include "app/menus.h"
 #include "app/navigation.h"
-#include "common/messages.h"
 #include "support/fixture_path.h"
 #include "support/image_builder.h"
 #include "support/mounted_image.h"
@@ -262,43 +261,8 @@ TEST(Paging, StepsOfEachModeAndTheirMenuItems) {
     }
 }
 
-TEST(ListingMode, SwitchesAndTheirCheckMarks) {
-    Window win(many(), {"Big Folder"}, ListingMode::Extended, 3);
-    ASSERT_EQ(win.range(), (ShownRange{54, 72}));
-    // The signature listing keeps the first shown entry.
-    ASSERT_TRUE(win.run(command::kSignatureListing));
-    EXPECT_EQ(win.range(), (ShownRange{54, 72}));
-    EXPECT_EQ(win.s().settings.optionWord & (opt::kExtendedListing | opt::kSignatureListing), opt::kSignatureListing);
-    EXPECT_TRUE(win.w.states.checked(command::kSignatureListing));
-    EXPECT_FALSE(win.w.states.checked(command::kExtendedListing));
-    // The short listing starts its screen at a multiple of 36.
-    win.m.ui.menuChecks.clear();
-    ASSERT_TRUE(win.run(command::kShortListing));
-    EXPECT_EQ(win.range(), (ShownRange{36, 72}));
-    EXPECT_EQ(win.s().settings.optionWord & (opt::kExtendedListing | opt::kSignatureListing), 0);
-    EXPECT_EQ(win.m.ui.menuChecks, (std::vector<std::pair<int, bool>>{{command::kShortListing, true},
-                                                                      {command::kExtendedListing, false},
-                                                                      {command::kSignatureListing, false}}));
-    EXPECT_TRUE(win.w.states.checked(command::kShortListing));
-
-    // Choosing the mode already shown changes nothing.
-    const std::pair<ListingMode, int> modes[] = {{ListingMode::Short, command::kShortListing},
-                                                 {ListingMode::Extended, command::kExtendedListing},
-                                                 {ListingMode::Signature, command::kSignatureListing}};
-    for (const auto& [mode, command] : modes) {
-        Window same(many(), {"Big Folder"}, mode, 1);
-        const uint16_t word = same.s().settings.optionWord;
-        const ShownRange before = same.range();
-        ASSERT_TRUE(same.run(command));
-        EXPECT_EQ(same.s().settings.optionWord, word);
-        EXPECT_EQ(same.range(), before);
-        EXPECT_TRUE(same.m.ui.menuChecks.empty());
-        EXPECT_TRUE(same.m.ui.invalidatedRows.empty());
-    }
-}
-
-TEST(FolderCommands, OpenParentAndRoot) {
-    // In the root, Root and Parent do nothing at all.
+// In the root, Root and Parent do nothing at all: no move, no repaint, the selection kept.
+TEST(FolderCommands, RootAndParentInTheRootDoNothing) {
     for (int command : {command::kRoot, command::kParent}) {
         Window win(basic());
         SelectEntry(win.s(), 0);
@@ -309,31 +273,6 @@ TEST(FolderCommands, OpenParentAndRoot) {
         EXPECT_TRUE(win.m.ui.invalidatedRows.empty());
         EXPECT_EQ(win.m.ui.commandStateUpdates, 0);
     }
-    // Open Folder with nothing or only files selected says so on the status bar, no box.
-    Window win(basic());
-    ASSERT_TRUE(win.run(command::kOpenFolder));
-    SelectEntry(win.s(), win.indexOf("Read Me"));
-    ASSERT_TRUE(win.run(command::kOpenFolder));
-    EXPECT_EQ(win.m.ui.statusLeft, messageText(Msg::NoSelection));
-    EXPECT_TRUE(win.m.ui.timedMessages.empty());
-    EXPECT_EQ(win.s().dir.currentDirID, kRootDirId);
-    // It takes the first selected folder.
-    SelectEntry(win.s(), win.indexOf("Empty Folder"));
-    SelectEntry(win.s(), win.indexOf("Docs"));
-    ASSERT_TRUE(win.run(command::kOpenFolder));
-    EXPECT_EQ(win.s().dir.currentName, "Docs");
-    EXPECT_TRUE(win.selected().empty());
-    EXPECT_EQ(win.range(), (ShownRange{0, 3}));
-
-    Window deep(basic(), {"Docs", "Old Drafts"});
-    ASSERT_TRUE(deep.run(command::kParent));
-    EXPECT_EQ(deep.s().dir.currentName, "Docs ");
-    EXPECT_EQ(deep.list().entryCount, 3);
-    ASSERT_TRUE(deep.run(command::kRoot));
-    EXPECT_EQ(deep.s().dir.currentDirID, kRootDirId);
-    EXPECT_EQ(deep.list().entryCount, 17);
-    EXPECT_FALSE(deep.w.states.enabled(command::kRoot));
-    EXPECT_FALSE(deep.w.states.buttonEnabled[button::kParent]);
 }
 
 TEST(CommandStates, EnablingRules) {

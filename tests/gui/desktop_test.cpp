@@ -26,6 +26,7 @@
 #include "app/dialog_controls.h"
 #include "app/main_window_model.h"
 #include "app/session.h"
+#include "common/messages.h"
 #include "commands/attributes.h"
 #include "copy/copy_engine.h"
 #include "dialogs/target_chooser.h"
@@ -206,7 +207,9 @@ private slots:
         QCOMPARE(red(right), background);
     }
 
-    void doubleClickOpensAFolder() {
+    // A double click opens a folder; Open Folder takes the first selected folder and says so
+    // when only files are selected; the Parent and Root buttons go up.
+    void foldersOpenAndClose() {
         Program p("basic.hfs");
         QTest::mouseDClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(p.indexOf("Docs")));
         QCOMPARE(p.session.dir.currentName, std::string("Docs"));
@@ -215,6 +218,24 @@ private slots:
         QVERIFY(p.window.functionButton(command::kRoot)->isEnabled());
         QTest::mouseClick(p.window.functionButton(command::kParent), Qt::LeftButton);
         QCOMPARE(p.session.dir.currentName, std::string("Root  "));
+        QVERIFY(!p.window.functionButton(command::kParent)->isEnabled());
+
+        p.select("Read Me");
+        p.window.runCommand(command::kOpenFolder);
+        QCOMPARE(p.window.statusLeft(), QString::fromStdString(messageText(Msg::NoSelection)));
+        QCOMPARE(p.session.dir.currentDirID, kRootDirId);
+        p.select("Empty Folder");
+        p.select("Docs");
+        p.window.runCommand(command::kOpenFolder);
+        QCOMPARE(p.session.dir.currentName, std::string("Docs"));
+        QTest::mouseDClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(p.indexOf("Old Drafts")));
+        QCOMPARE(p.session.dir.currentName, std::string("Old Drafts"));
+        QTest::mouseClick(p.window.functionButton(command::kParent), Qt::LeftButton);
+        QCOMPARE(p.session.dir.currentName, std::string("Docs "));  // going up adds a space
+        QTest::mouseClick(p.window.functionButton(command::kRoot), Qt::LeftButton);
+        QCOMPARE(p.session.dir.currentDirID, kRootDirId);
+        QCOMPARE(p.session.settings.list.entryCount, uint16_t{17});
+        QVERIFY(!p.window.functionButton(command::kRoot)->isEnabled());
     }
 
     void keysRunTheirCommands() {
@@ -264,6 +285,26 @@ private slots:
         QTest::mouseClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, at);
         QVERIFY(p.session.settings.list.entries[40].selected());
         QVERIFY(!p.session.settings.list.entries[4].selected());
+        // The wide listings keep the first shown entry; the short one starts its screen at a
+        // multiple of 36; choosing the listing shown changes nothing.
+        const auto shows = [&](int command, uint16_t first) {
+            p.window.client()->grab().toImage();
+            QCOMPARE(p.session.settings.list.firstShown, first);
+            for (int c : {command::kShortListing, command::kExtendedListing, command::kSignatureListing})
+                QCOMPARE(p.window.action(c)->isChecked(), c == command);
+        };
+        QTest::keyClick(&p.window, Qt::Key_E, Qt::AltModifier);
+        shows(command::kExtendedListing, 36);
+        QTest::keyClick(&p.window, Qt::Key_PageDown);
+        shows(command::kExtendedListing, 54);
+        QTest::keyClick(&p.window, Qt::Key_S, Qt::AltModifier);
+        shows(command::kSignatureListing, 54);
+        const uint16_t word = p.session.settings.optionWord;
+        QTest::keyClick(&p.window, Qt::Key_S, Qt::AltModifier);
+        shows(command::kSignatureListing, 54);
+        QCOMPARE(p.session.settings.optionWord, word);
+        p.window.runCommand(command::kShortListing);
+        shows(command::kShortListing, 36);
         QTest::keyClick(&p.window, Qt::Key_PageUp);
         p.window.client()->grab().toImage();
         QCOMPARE(p.session.settings.list.firstShown, uint16_t{0});
