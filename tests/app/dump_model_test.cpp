@@ -1,5 +1,5 @@
 // The dump window's state: its lines checked against the fork bytes hcopy extracts, the scroll
-// arithmetic, the fork switch, and what a short or failed read leaves on the screen.
+// arithmetic, the fork switch, and what a damaged length or a failed read leaves on the screen.
 
 #include <gtest/gtest.h>
 
@@ -32,17 +32,15 @@ std::string resourceOfMacBinary(const std::string& mb) {
                (uint32_t{static_cast<uint8_t>(mb[at + 2])} << 8) | static_cast<uint8_t>(mb[at + 3]);
     };
     if (mb.size() < 128) return {};
-    const uint32_t dataLen = be32(83), rsrcLen = be32(87);
-    return mb.substr(128 + (dataLen + 127) / 128 * 128, rsrcLen);
+    return mb.substr(128 + (be32(83) + 127) / 128 * 128, be32(87));
 }
+
+std::string basic() { return test::fixturePath("basic.hfs"); }
 
 // The byte a dump line shows at column j of its hexadecimal part.
 int hexByte(const DumpLine& line, size_t j) {
-    const size_t at = 9 + 3 * j + (j >= 8 ? 1 : 0);
-    return std::stoi(std::string(line.data() + at, 2), nullptr, 16);
+    return std::stoi(std::string(line.data() + 9 + 3 * j + (j >= 8 ? 1 : 0), 2), nullptr, 16);
 }
-
-std::string offsetText(const DumpLine& line) { return std::string(line.data(), 8); }
 
 std::string decimal8(uint32_t v) {
     char text[16];
@@ -51,52 +49,44 @@ std::string decimal8(uint32_t v) {
 }
 
 // Checks the 32 lines on the screen: offsets from the position on, bytes equal to the fork's
-// within both its lengths, zeros from its physical length on.
-void expectScreen(const DumpModel& model, const std::string& fork) {
+// within both its lengths, zeros from zerosFrom (by default the physical length) on.
+void expectScreen(const DumpModel& model, const std::string& fork, uint32_t zerosFrom = ~0u) {
     SCOPED_TRACE("position " + std::to_string(model.position));
+    zerosFrom = std::min(zerosFrom, model.forkLength);
     for (int i = 0; i < kDumpLineCount; ++i) {
         const DumpLine line = dumpLine(model, i);
         const uint32_t offset = model.position + 16u * static_cast<uint32_t>(i);
-        ASSERT_EQ(offsetText(line), decimal8(offset));
+        ASSERT_EQ(std::string(line.data(), 8), decimal8(offset));
         ASSERT_EQ(line[kDumpLineLength], '\0');
         for (size_t j = 0; j < 16; ++j) {
             const uint32_t at = offset + static_cast<uint32_t>(j);
-            if (at < fork.size() && at < model.forkLength) {
-                ASSERT_EQ(hexByte(line, j), static_cast<uint8_t>(fork[at])) << "fork offset " << at;
-            } else if (at >= model.forkLength) {
-                ASSERT_EQ(hexByte(line, j), 0) << "fork offset " << at;
+            const int want = at >= zerosFrom ? 0 : at < fork.size() ? static_cast<uint8_t>(fork[at]) : -1;
+            if (want >= 0) {
+                ASSERT_EQ(hexByte(line, j), want) << "fork offset " << at;
             }
         }
     }
 }
 
-// Mounts a copy of a fixture after patch has changed it.
+// Mounts a copy of basic.hfs whose Big Forks data fork claims another physical length.
 struct PatchedImage {
     test::TempDir dir;
     std::unique_ptr<MountedImage> mounted;
 
-    PatchedImage(const char* fixture, const std::function<void(test::Bytes&)>& patch) {
-        test::Bytes bytes = test::readFile(test::fixturePath(fixture));
-        patch(bytes);
-        const std::string path = dir.file("patched.hfs");
-        test::writeFile(path, bytes);
-        mounted = std::make_unique<MountedImage>(path);
+    explicit PatchedImage(uint32_t length) {
+        test::Bytes bytes = test::readFile(basic());
+        test::HfsImage img(bytes);
+        img.setRecordData32(img.lookup(":Big Forks"), test::catfile::kDataPhysicalLength, length);
+        test::writeFile(dir.file("patched.hfs"), bytes);
+        mounted = std::make_unique<MountedImage>(dir.file("patched.hfs"));
     }
 };
-
-// Gives the data fork of a basic.hfs file another physical length.
-std::function<void(test::Bytes&)> dataPhysicalLength(const char* macPath, uint32_t length) {
-    return [=](test::Bytes& b) {
-        test::HfsImage img(b);
-        img.setRecordData32(img.lookup(macPath), test::catfile::kDataPhysicalLength, length);
-    };
-}
 
 TEST(DumpLines, ShowTheBytesHcopyReadsEverywhereInTheFork) {
     struct Case {
         const char* image;
         const char* name;
-        int forkCommand;  // 100 data, 101 resource
+        int forkCommand;
     };
     const Case cases[] = {
         {"basic.hfs", "Big Forks", dumpcmd::kData},
@@ -144,61 +134,30 @@ TEST(DumpLines, ShowTheBytesHcopyReadsEverywhereInTheFork) {
     }
 }
 
-TEST(DumpScroll, UnitAndMaximumFitTheScrollBar) {
-    struct Case {
-        uint32_t length;
-        uint32_t unit;
-        uint32_t maximum;
-    };
-    const Case cases[] = {
-        {5120, 128, 40},
-        {32767u * 128, 128, 32767},         // the most steps a unit of 128 can serve
-        {32768u * 128, 256, 16384},         // one byte more per step takes the next unit
-        {8388608, 384, 21846},              // the remainder adds a step
-        {0xFFFFFFFFu, 131072, 32768},       // a unit of 16 bits would have wrapped round
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.length);
-        PatchedImage p("basic.hfs", dataPhysicalLength(":Big Forks", c.length));
-        DumpModel model;
-        ASSERT_EQ(openDump(p.mounted->session, model, "Big Forks"), DumpOpen::Shown);
-        EXPECT_EQ(model.forkLength, c.length);
-        EXPECT_EQ(model.scrollUnit, c.unit);
-        EXPECT_EQ(model.scrollMaximum, c.maximum);
-    }
-}
-
 TEST(DumpScroll, RequestsMoveThePositionAsTheWindowDoes) {
     // Big Forks: a data fork of 5120 allocated bytes, scroll unit 128.
-    struct Case {
+    using R = ScrollRequest;
+    const struct {
         uint32_t from;
         ScrollRequest request;
         uint32_t thumb;
         uint32_t to;
+    } cases[] = {
+        {0, R::LineUp, 0, 0},       {128, R::LineUp, 0, 0},      {512, R::LineUp, 0, 384},
+        {512, R::PageUp, 0, 512},  // a page up needs more than a page above
+        {640, R::PageUp, 0, 128},   {0, R::LineDown, 0, 128},    {4992, R::LineDown, 0, 5120},
+        {5120, R::LineDown, 0, 5120}, {4096, R::PageDown, 0, 4608},
+        {4608, R::PageDown, 0, 4608},  // a page down needs more than a page below
+        {2560, R::Top, 0, 0},       {0, R::Bottom, 0, 4608},     {0, R::Thumb, 17, 17 * 128},
+        {0, R::Thumb, 999, 5120},  // a thumb past the range stops at its end
     };
-    const Case cases[] = {
-        {0, ScrollRequest::LineUp, 0, 0},
-        {128, ScrollRequest::LineUp, 0, 0},
-        {512, ScrollRequest::LineUp, 0, 384},
-        {512, ScrollRequest::PageUp, 0, 512},  // a page up needs more than a page above
-        {640, ScrollRequest::PageUp, 0, 128},
-        {0, ScrollRequest::LineDown, 0, 128},
-        {4992, ScrollRequest::LineDown, 0, 5120},
-        {5120, ScrollRequest::LineDown, 0, 5120},
-        {4096, ScrollRequest::PageDown, 0, 4608},
-        {4608, ScrollRequest::PageDown, 0, 4608},  // a page down needs more than a page below
-        {2560, ScrollRequest::Top, 0, 0},
-        {0, ScrollRequest::Bottom, 0, 4608},
-        {0, ScrollRequest::Thumb, 17, 17 * 128},
-        {0, ScrollRequest::Thumb, 999, 5120},  // a thumb past the range stops at its end
-    };
-    MountedImage m(test::fixturePath("basic.hfs"));
+    MountedImage m(basic());
     ASSERT_EQ(m.mountResult, 1);
-    const std::string fork = test::hcopyData(test::fixturePath("basic.hfs"), ":Big Forks");
+    const std::string fork = test::hcopyData(basic(), ":Big Forks");
     DumpModel model;
     ASSERT_EQ(openDump(m.session, model, "Big Forks"), DumpOpen::Shown);
     ASSERT_EQ(model.forkLength, 5120u);
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE("from " + std::to_string(c.from) + " request " + std::to_string(static_cast<int>(c.request)));
         scrollDump(m.session, model, ScrollRequest::Thumb, c.from / model.scrollUnit);
         ASSERT_EQ(model.position, c.from);
@@ -209,109 +168,62 @@ TEST(DumpScroll, RequestsMoveThePositionAsTheWindowDoes) {
     }
 }
 
-TEST(DumpScroll, BottomOfA1536ByteForkShowsItsLastScreen) {
-    // The resource fork of Big Forks holds 1500 bytes in three 512-byte blocks.
-    const std::string image = test::fixturePath("basic.hfs");
-    const std::string fork = resourceOfMacBinary(test::hcopyMacBinary(image, ":Big Forks"));
-    MountedImage m(image);
-    DumpModel model;
-    ASSERT_EQ(openDump(m.session, model, "Big Forks"), DumpOpen::Shown);
-    dumpCommand(m.session, model, dumpcmd::kResource);
-    ASSERT_EQ(model.forkLength, 1536u);
-    scrollDump(m.session, model, ScrollRequest::Bottom);
-    EXPECT_EQ(model.position, 1024u);
-    EXPECT_EQ(offsetText(dumpLine(model, 0)), "00001024");
-    EXPECT_EQ(offsetText(dumpLine(model, 31)), "00001520");
-    expectScreen(model, fork);
-}
-
-TEST(DumpScroll, PastTheExtentsAndPastTheEndNothingRunsAway) {
-    // A data fork that claims 8 MB of allocated space but owns 10 blocks: the rest reads as
-    // zeros, and the thumb's last step lies past the fork's end.
-    PatchedImage p("basic.hfs", dataPhysicalLength(":Big Forks", 8388608));
-    Session& s = p.mounted->session;
-    DumpModel model;
-    ASSERT_EQ(openDump(s, model, "Big Forks"), DumpOpen::Shown);
-    scrollDump(s, model, ScrollRequest::Thumb, 10000);
-    EXPECT_EQ(model.position, 10000u * 384);
-    for (int i = 0; i < kDumpLineCount; ++i)
-        for (size_t j = 0; j < 16; ++j) ASSERT_EQ(hexByte(dumpLine(model, i), j), 0);
-    EXPECT_TRUE(model.readFault.empty()) << model.readFault;
-
-    scrollDump(s, model, ScrollRequest::Thumb, model.scrollMaximum);
-    const uint32_t end = model.scrollMaximum * model.scrollUnit;
-    ASSERT_GT(end, model.forkLength);
-    for (ScrollRequest r : {ScrollRequest::LineDown, ScrollRequest::PageDown}) {
-        scrollDump(s, model, r);
-        EXPECT_EQ(model.position, end);
-    }
-    scrollDump(s, model, ScrollRequest::Bottom);
-    EXPECT_EQ(model.position, 8388608u - 512);
-}
-
-TEST(DumpScroll, ALengthThatEndsInsideASectorShowsNoByteBeyondIt) {
-    // Physical lengths are whole allocation blocks; these damaged records end inside a sector
-    // while the extents go on. Within the length every byte shows, beyond it only zeros.
-    struct Case {
-        uint32_t length;
+// Damaged physical lengths of Big Forks' data fork (10 blocks, 5000 bytes): the scroll unit and
+// range that fit the scroll bar, and where each request goes. Within the length every byte
+// shows; past it, and past the fork's extents, only zeros.
+TEST(DumpScroll, DamagedLengthsNeitherRunAwayNorShowStrayBytes) {
+    using R = ScrollRequest;
+    struct Step {
         ScrollRequest request;
         uint32_t thumb;
         uint32_t position;
     };
-    const Case cases[] = {
-        {4700, ScrollRequest::Bottom, 0, 4608},  // 92 bytes of the last sector, then zeros
-        {1000, ScrollRequest::Thumb, 8, 1024},   // the thumb's end lies past the length
+    const struct {
+        uint32_t length, unit, maximum;
+        std::vector<Step> steps;
+    } cases[] = {
+        {32767u * 128, 128, 32767, {}},  // the most steps a unit of 128 can serve
+        {32768u * 128, 256, 16384, {}},  // one byte more per step takes the next unit
+        // 8 MB: the remainder adds a step, whose end lies past the fork's end.
+        {8388608, 384, 21846,
+         {{R::Thumb, 10000, 10000u * 384}, {R::Thumb, 21846, 21846u * 384}, {R::LineDown, 0, 21846u * 384},
+          {R::PageDown, 0, 21846u * 384}, {R::Bottom, 0, 8388608u - 512}}},
+        {0xFFFFFFFFu, 131072, 32768, {{R::Bottom, 0, 0xFFFFFFFFu - 511}}},  // a 16-bit unit would wrap
+        // Lengths that end inside a sector while the extents go on.
+        {4700, 128, 37, {{R::Bottom, 0, 4608}}},
+        {1000, 128, 8, {{R::Thumb, 8, 1024}}},
     };
-    const std::string fork = test::hcopyData(test::fixturePath("basic.hfs"), ":Big Forks");
-    for (const Case& c : cases) {
+    const std::string fork = test::hcopyData(basic(), ":Big Forks");
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.length);
-        PatchedImage p("basic.hfs", dataPhysicalLength(":Big Forks", c.length));
+        PatchedImage p(c.length);
+        Session& s = p.mounted->session;
         DumpModel model;
-        ASSERT_EQ(openDump(p.mounted->session, model, "Big Forks"), DumpOpen::Shown);
-        scrollDump(p.mounted->session, model, c.request, c.thumb);
-        EXPECT_EQ(model.position, c.position);
-        expectScreen(model, fork);
-    }
-}
-
-TEST(DumpScroll, AnEmptyForkStaysAtItsStart) {
-    MountedImage m(test::fixturePath("basic.hfs"));
-    DumpModel model;
-    ASSERT_EQ(openDump(m.session, model, "Empty File"), DumpOpen::Shown);
-    EXPECT_FALSE(model.dataEnabled);
-    EXPECT_FALSE(model.resourceEnabled);
-    EXPECT_FALSE(model.dataChecked);
-    EXPECT_TRUE(model.resourceChecked);
-    EXPECT_EQ(model.forkLength, 0u);
-    EXPECT_EQ(model.scrollMaximum, 0u);
-    for (ScrollRequest r : {ScrollRequest::Bottom, ScrollRequest::LineDown, ScrollRequest::PageDown,
-                            ScrollRequest::LineUp, ScrollRequest::Thumb}) {
-        scrollDump(m.session, model, r, 5);
-        EXPECT_EQ(model.position, 0u) << static_cast<int>(r);
-    }
-    // Greyed items send nothing.
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kData), DumpReply::Ignored);
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kResource), DumpReply::Ignored);
-    for (int i = 0; i < kDumpLineCount; ++i) {
-        const DumpLine line = dumpLine(model, i);
-        EXPECT_EQ(std::string(line.data(), 58),
-                  decimal8(16u * static_cast<uint32_t>(i)) + " 00 00 00 00 00 00 00 00  00 00 00 00 00 00 00 00 ");
-        EXPECT_EQ(std::string(line.data() + 58, 22), "________________      ");
+        ASSERT_EQ(openDump(s, model, "Big Forks"), DumpOpen::Shown);
+        EXPECT_EQ(model.forkLength, c.length);
+        EXPECT_EQ(model.scrollUnit, c.unit);
+        EXPECT_EQ(model.scrollMaximum, c.maximum);
+        for (const Step& step : c.steps) {
+            scrollDump(s, model, step.request, step.thumb);
+            EXPECT_EQ(model.position, step.position) << static_cast<int>(step.request);
+            expectScreen(model, fork, 5120);
+            EXPECT_TRUE(model.readFault.empty()) << model.readFault;
+        }
     }
 }
 
 TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
-    struct Case {
+    const struct {
         const char* name;
         bool dataEnabled, resourceEnabled, dataChecked, resourceChecked;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"Big Forks", true, true, true, false},
         {"Read Me", true, false, true, false},
         {"Resource Only", false, true, false, true},
+        {"Empty File", false, false, false, true},
     };
-    MountedImage m(test::fixturePath("basic.hfs"));
-    for (const Case& c : cases) {
+    MountedImage m(basic());
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DumpModel model;
         ASSERT_EQ(openDump(m.session, model, c.name), DumpOpen::Shown);
@@ -321,10 +233,14 @@ TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
         EXPECT_EQ(model.resourceChecked, c.resourceChecked);
         EXPECT_EQ(model.fork, c.dataChecked ? DumpFork::Data : DumpFork::Resource);
     }
+    // A name that is no file closes the window.
+    for (const char* name : {"Docs", "No Such File"}) {
+        DumpModel model;
+        EXPECT_EQ(openDump(m.session, model, name), DumpOpen::NotFound) << name;
+    }
 
-    const std::string image = test::fixturePath("basic.hfs");
-    const std::string data = test::hcopyData(image, ":Big Forks");
-    const std::string rsrc = resourceOfMacBinary(test::hcopyMacBinary(image, ":Big Forks"));
+    const std::string data = test::hcopyData(basic(), ":Big Forks");
+    const std::string rsrc = resourceOfMacBinary(test::hcopyMacBinary(basic(), ":Big Forks"));
     DumpModel model;
     ASSERT_EQ(openDump(m.session, model, "Big Forks"), DumpOpen::Shown);
     // Choosing the fork already shown changes nothing.
@@ -340,9 +256,9 @@ TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
     EXPECT_EQ(model.position, 0u);
     EXPECT_EQ(model.forkLength, 1536u);
     EXPECT_EQ(model.scrollMaximum, 12u);
-    EXPECT_EQ(model.scrollBarPosition(), 0u);
     expectScreen(model, rsrc);
-    scrollDump(m.session, model, ScrollRequest::LineDown);
+    scrollDump(m.session, model, ScrollRequest::Bottom);
+    EXPECT_EQ(model.position, 1024u);
     expectScreen(model, rsrc);
     EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kData), DumpReply::Repaint);
     EXPECT_TRUE(model.dataChecked);
@@ -351,51 +267,36 @@ TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
     expectScreen(model, data);
 }
 
-TEST(DumpOpening, ANameThatIsNoFileClosesTheWindow) {
-    MountedImage m(test::fixturePath("basic.hfs"));
-    for (const char* name : {"Docs", "Empty Folder", "No Such File"}) {
-        DumpModel model;
-        EXPECT_EQ(openDump(m.session, model, name), DumpOpen::NotFound) << name;
-    }
-}
-
-TEST(DumpCommands, ChangeTheDisplayOrCloseTheWindow) {
-    MountedImage m(test::fixturePath("basic.hfs"));
+TEST(DumpForks, AnEmptyForkStaysAtItsStartAndShowsZeros) {
+    MountedImage m(basic());
     DumpModel model;
-    ASSERT_EQ(openDump(m.session, model, "Big Forks"), DumpOpen::Shown);
-    EXPECT_EQ(model.radix, 10u);
-    EXPECT_EQ(model.charset, DumpCharset::AsciiMacintosh);
-    // The third line at position 0, by radix.
-    EXPECT_EQ(offsetText(dumpLine(model, 2)), "00000032");
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kHexadecimal), DumpReply::Repaint);
-    EXPECT_EQ(offsetText(dumpLine(model, 2)), "00000020");
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kDecimal), DumpReply::Repaint);
-    EXPECT_EQ(offsetText(dumpLine(model, 2)), "00000032");
-
-    // The fork begins with a zero byte.
-    ASSERT_EQ(hexByte(dumpLine(model, 0), 0), 0);
-    EXPECT_EQ(dumpLine(model, 0)[58], '_');
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kAnsiWindows), DumpReply::Repaint);
-    EXPECT_EQ(dumpLine(model, 0)[58], ' ');
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kAsciiDos), DumpReply::Repaint);
-    EXPECT_EQ(dumpLine(model, 0)[58], ' ');
-
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kFileParameter), DumpReply::FileParameter);
-    EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kBackToMainScreen), DumpReply::Close);
-    EXPECT_EQ(dumpCommand(m.session, model, 115), DumpReply::Ignored);
+    ASSERT_EQ(openDump(m.session, model, "Empty File"), DumpOpen::Shown);
+    EXPECT_EQ(model.forkLength, 0u);
+    EXPECT_EQ(model.scrollMaximum, 0u);
+    for (ScrollRequest r : {ScrollRequest::Bottom, ScrollRequest::LineDown, ScrollRequest::PageDown,
+                            ScrollRequest::LineUp, ScrollRequest::Thumb}) {
+        scrollDump(m.session, model, r, 5);
+        EXPECT_EQ(model.position, 0u) << static_cast<int>(r);
+    }
+    // Greyed items send nothing, nor does a command of another window.
+    for (int command : {dumpcmd::kData, dumpcmd::kResource, 115})
+        EXPECT_EQ(dumpCommand(m.session, model, command), DumpReply::Ignored) << command;
+    for (int i = 0; i < kDumpLineCount; ++i)
+        EXPECT_EQ(std::string(dumpLine(model, i).data(), kDumpLineLength),
+                  decimal8(16u * static_cast<uint32_t>(i)) +
+                      " 00 00 00 00 00 00 00 00  00 00 00 00 00 00 00 00 ________________      ");
 }
 
 TEST(DumpLineFormat, OffsetsHexAndCharacterColumns) {
-    struct Case {
+    // Bytes: 'A', 0x00, 0x0D, 0x80 ('Ä' on the Macintosh, 'Ç' in DOS), 0xE9, 0xB0, 0x3A, 0xFF,
+    // then 0x20..0x27.
+    const uint8_t bytes[16] = {0x41, 0x00, 0x0D, 0x80, 0xE9, 0xB0, 0x3A, 0xFF, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27};
+    const struct {
         uint32_t offset;
         uint32_t radix;
         DumpCharset charset;
         const char* text;  // the 80 characters
-    };
-    // Bytes: 'A', 0x00, 0x0D, 0x80 ('Ä' on the Macintosh, 'Ç' in DOS), 0xE9, 0xB0, 0x3A, 0xFF,
-    // then 0x20..0x27.
-    const uint8_t bytes[16] = {0x41, 0x00, 0x0D, 0x80, 0xE9, 0xB0, 0x3A, 0xFF, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27};
-    const Case cases[] = {
+    } cases[] = {
         {0, 10, DumpCharset::AsciiMacintosh,
          "00000000 41 00 0d 80 e9 b0 3a ff  20 21 22 23 24 25 26 27 A__\xC4\xC8_:_ !\"#$%&'      "},
         {0, 10, DumpCharset::AnsiWindows,
@@ -408,7 +309,7 @@ TEST(DumpLineFormat, OffsetsHexAndCharacterColumns) {
         {0xABCDEF12, 16, DumpCharset::AsciiMacintosh,
          "abcdef12 41 00 0d 80 e9 b0 3a ff  20 21 22 23 24 25 26 27 A__\xC4\xC8_:_ !\"#$%&'      "},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         DumpLine line;
         line.fill('#');
         FormatDumpLine(line, bytes, c.offset, c.radix, c.charset);
@@ -447,10 +348,10 @@ TEST(DumpLineFormat, ScreenTextKeepsEightyColumns) {
         }
         EXPECT_EQ(characters, kDumpLineLength) << static_cast<int>(set);
         EXPECT_EQ(text.find("\xC2\x81"), std::string::npos);  // no C1 control either
+        if (set == DumpCharset::AnsiWindows) {
+            EXPECT_EQ(text.substr(58), "       \xC3\xA9\xE2\x82\xAC" "A" "            ");
+        }
     }
-    DumpLine line;
-    FormatDumpLine(line, bytes, 0, 16, DumpCharset::AnsiWindows);
-    EXPECT_EQ(dumpLineToUtf8(line).substr(58), "       \xC3\xA9\xE2\x82\xAC" "A" "            ");
 }
 
 // A sector source that fails for the sectors in failing and, as a careless driver might,
@@ -465,67 +366,56 @@ uint16_t flakySource(DeviceState& device, SectorRequest& request) {
     return realSource(device, request);
 }
 
-TEST(DumpRead, AFailedReadShowsZerosAndSaysWhere) {
-    const std::string image = test::fixturePath("basic.hfs");
-    const std::string fork = test::hcopyData(image, ":Big Forks");
-    MountedImage m(image);
+// Big Forks opened with the data fork's sector `unit` failing.
+struct FlakyDump {
+    MountedImage m{basic()};
     Session& s = m.session;
     DumpModel model;
-    ASSERT_EQ(openDump(s, model, "Big Forks"), DumpOpen::Shown);
-    const uint32_t bad = forkSectorAt(s.volumeContext(), 4, model.currentExtents(), model.file.data32(catrec::kFileId), kDataFork);
-    ASSERT_NE(bad, 0u);
-    realSource = s.device.sectorSource;
-    failing = {bad};
-    s.device.sectorSource = flakySource;
-    s.device.cdBlockKey = kNoCachedBlock;
+    uint32_t bad = 0;
 
+    explicit FlakyDump(uint32_t unit) {
+        EXPECT_EQ(openDump(s, model, "Big Forks"), DumpOpen::Shown);
+        bad = forkSectorAt(s.volumeContext(), unit, model.currentExtents(), model.file.data32(catrec::kFileId), kDataFork);
+        EXPECT_NE(bad, 0u);
+        realSource = s.device.sectorSource;
+        failing = {bad};
+        s.device.sectorSource = flakySource;
+        s.device.cdBlockKey = kNoCachedBlock;
+    }
+    void recover() {
+        s.device.sectorSource = realSource;
+        failing.clear();
+    }
+};
+
+TEST(DumpRead, AFailedReadShowsZerosAndSaysWhere) {
+    const std::string fork = test::hcopyData(basic(), ":Big Forks");
+    FlakyDump d(4);
     // A reload from 1536 reads 1536..2047 and stops at 2048, the failing unit; the screen from
     // 1792 on shows the bytes before it and zeros, not what the failed read left behind.
-    scrollDump(s, model, ScrollRequest::Thumb, 14);
-    EXPECT_NE(model.readFault.find("sector " + std::to_string(bad)), std::string::npos) << model.readFault;
-    EXPECT_EQ(model.windowEnd, 2048u);
-    for (int i = 0; i < kDumpLineCount; ++i) {
-        const DumpLine line = dumpLine(model, i);
-        const uint32_t offset = 1792 + 16u * static_cast<uint32_t>(i);
-        for (size_t j = 0; j < 16; ++j) {
-            const int want = offset + j < 2048 ? static_cast<uint8_t>(fork[offset + j]) : 0;
-            ASSERT_EQ(hexByte(line, j), want) << "fork offset " << offset + j;
-        }
-    }
+    scrollDump(d.s, d.model, ScrollRequest::Thumb, 14);
+    EXPECT_NE(d.model.readFault.find("sector " + std::to_string(d.bad)), std::string::npos) << d.model.readFault;
+    EXPECT_EQ(d.model.windowEnd, 2048u);
+    expectScreen(d.model, fork, 2048);
     // The medium recovers: stepping past the short window's end reads again.
-    s.device.sectorSource = realSource;
-    failing.clear();
-    scrollDump(s, model, ScrollRequest::Thumb, 17);
-    EXPECT_TRUE(model.readFault.empty()) << model.readFault;
-    expectScreen(model, fork);
+    d.recover();
+    scrollDump(d.s, d.model, ScrollRequest::Thumb, 17);
+    EXPECT_TRUE(d.model.readFault.empty()) << d.model.readFault;
+    expectScreen(d.model, fork);
 }
 
 TEST(DumpRead, APositionPastAShortWindowReloads) {
     // After a short read the window ends before the position that comes next; comparing
     // "window end - position" without checking the order first would wrap round and show the
     // stale buffer from an offset past the read bytes.
-    const std::string image = test::fixturePath("basic.hfs");
-    const std::string fork = test::hcopyData(image, ":Big Forks");
-    MountedImage m(image);
-    Session& s = m.session;
-    DumpModel model;
-    ASSERT_EQ(openDump(s, model, "Big Forks"), DumpOpen::Shown);
-    const uint32_t bad = forkSectorAt(s.volumeContext(), 1, model.currentExtents(), model.file.data32(catrec::kFileId), kDataFork);
-    realSource = s.device.sectorSource;
-    failing = {bad};
-    s.device.sectorSource = flakySource;
-    s.device.cdBlockKey = kNoCachedBlock;
-    scrollDump(s, model, ScrollRequest::LineDown);  // reload from 0 stops at 512
-    EXPECT_EQ(model.windowEnd, 512u);
-    s.device.sectorSource = realSource;
-    failing.clear();
-    scrollDump(s, model, ScrollRequest::Thumb, 6);  // 768: past the window's end
-    EXPECT_EQ(model.position, 768u);
-    expectScreen(model, fork);
-}
-
-TEST(DumpWindow, TitleNamesTheFile) {
-    EXPECT_EQ(dumpWindowTitle("Caf\x8e Menu"), "Dumping file \"Caf\xC3\xA9 Menu\"");
+    const std::string fork = test::hcopyData(basic(), ":Big Forks");
+    FlakyDump d(1);
+    scrollDump(d.s, d.model, ScrollRequest::LineDown);  // reload from 0 stops at 512
+    EXPECT_EQ(d.model.windowEnd, 512u);
+    d.recover();
+    scrollDump(d.s, d.model, ScrollRequest::Thumb, 6);  // 768: past the window's end
+    EXPECT_EQ(d.model.position, 768u);
+    expectScreen(d.model, fork);
 }
 
 }  // namespace

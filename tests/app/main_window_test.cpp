@@ -1,17 +1,21 @@
 // The main window's logic on real volumes: what a click hits in each listing mode and on later
-// screens, the selection cells the painter inverts, paging and its menu items, listing-mode
-// changes, folder commands, mouse actions and the enabling rules of menus and buttons.
+// screens, what the list shows, paging, folder commands and the enabling rules; and the menus
+// and keys as data. Selection commands, listing modes and check marks are driven through the
+// desktop program's keys (tests/gui).
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/command_ids.h"
 #include "app/main_commands.h"
 #include "app/main_window_model.h"
-#include "common/messages.h"
+#include "app/menus.h"
 #include "app/navigation.h"
 #include "support/fixture_path.h"
 #include "support/image_builder.h"
@@ -74,53 +78,11 @@ struct Window {
 std::string many() { return test::fixturePath("many.hfs"); }
 std::string basic() { return test::fixturePath("basic.hfs"); }
 
-TEST(HitTestList, EachListingModeAndLaterScreens) {
-    const struct {
-        const char* why;
-        std::vector<std::string> folder;
-        ListingMode mode;
-        int screens;
-        int x, y;
-        uint16_t expected;
-    } cases[] = {
-        {"short: top left cell", {"Thirty-Six"}, ListingMode::Short, 0, 2, rowY(0), 0},
-        {"short: last pixel of the left half", {"Thirty-Six"}, ListingMode::Short, 0, kHalf - 1, rowY(0), 0},
-        {"short: the middle belongs to the right cell", {"Thirty-Six"}, ListingMode::Short, 0, kHalf, rowY(0), 1},
-        {"short: the row starts at y 72", {"Thirty-Six"}, ListingMode::Short, 0, 10, 72, 0},
-        {"short: above the list", {"Thirty-Six"}, ListingMode::Short, 0, 10, 71, kNoIndex},
-        {"short: last pixel line of row 17", {"Thirty-Six"}, ListingMode::Short, 0, 600, 72 + 18 * kLine - 1, 35},
-        {"short: below the last row", {"Thirty-Six"}, ListingMode::Short, 0, 10, 72 + 18 * kLine, kNoIndex},
-        {"extended: one entry per row", {"Thirty-Six"}, ListingMode::Extended, 0, 600, rowY(1), 1},
-        {"extended: row 17", {"Thirty-Six"}, ListingMode::Extended, 0, 10, rowY(17), 17},
-        {"extended: nothing under the screen", {"Thirty-Six"}, ListingMode::Extended, 0, 10, rowY(18), kNoIndex},
-        {"extended: second screen, relative index", {"Thirty-Six"}, ListingMode::Extended, 1, 10, rowY(3), 3},
-        {"signature: third screen holds one entry", {"Thirty-Seven"}, ListingMode::Signature, 2, 10, rowY(0), 0},
-        {"signature: below it nothing", {"Thirty-Seven"}, ListingMode::Signature, 2, 10, rowY(1), kNoIndex},
-        {"short: second screen, its one entry", {"Thirty-Seven"}, ListingMode::Short, 1, 10, rowY(0), 0},
-        {"short: second screen, empty right cell", {"Thirty-Seven"}, ListingMode::Short, 1, 400, rowY(0), kNoIndex},
-        {"short: root of basic, odd count", {}, ListingMode::Short, 0, 400, rowY(8), kNoIndex},
-        {"short: root of basic, last entry", {}, ListingMode::Short, 0, 10, rowY(8), 16},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        Window win(c.folder.empty() ? basic() : many(), c.folder, c.mode, c.screens);
-        EXPECT_EQ(win.hit(c.x, c.y), c.expected);
-    }
-}
-
-TEST(HitTestList, NoDriveNoHit) {
-    Window win(many(), {"Thirty-Six"});
-    ASSERT_EQ(win.hit(10, rowY(0)), 0);
-    win.s().device.targetId = kNoSelection;
-    EXPECT_EQ(win.hit(10, rowY(0)), kNoIndex);
-}
-
 // many.hfs less Entry 001 ... Entry 016, deleted by hfsutils: Big Folder keeps 107 entries, so its
 // third short screen holds 35 and the right cell of its last row stays empty.
 std::string trimmedBigFolder(const test::TempDir& dir) {
     const std::string image = dir.file("trimmed.hfs");
     test::writeFile(image, test::readFile(many()));
-    const std::vector<std::string> env = {"HOME=" + dir.path(), "TZ=UTC"};
     std::vector<std::string> hdel = {"hdel"};
     for (int i = 1; i <= 16; ++i) {
         char name[32];
@@ -128,57 +90,68 @@ std::string trimmedBigFolder(const test::TempDir& dir) {
         hdel.push_back(name);
     }
     for (const auto& argv : std::vector<std::vector<std::string>>{{"hmount", image}, hdel, {"humount"}}) {
-        const test::ProcessResult r = test::runProcess(argv, env);
+        const test::ProcessResult r = test::runProcess(argv, {"HOME=" + dir.path(), "TZ=UTC"});
         EXPECT_TRUE(r.succeeded()) << r.describe(argv);
     }
     return image;
 }
 
-TEST(HitTestList, LastShortScreenOfThirtyFive) {
+// A click toggles the entry under it, counted from the first shown entry, repaints its row only
+// (a right cell shares the row of the left cell beside it), and the painter inverts its cell.
+TEST(HitTestList, ClickTogglesTheEntryUnderItInEachModeAndScreen) {
+    using M = ListingMode;
     test::TempDir dir;
-    Window win(trimmedBigFolder(dir), {"Big Folder"}, ListingMode::Short, 2);
-    ASSERT_EQ(win.list().entryCount, 107);
-    ASSERT_EQ(win.range(), (ShownRange{72, 107}));
-    EXPECT_FALSE(win.w.states.enabled(command::kNextScreen));
-    EXPECT_EQ(win.hit(10, rowY(17)), 34);
-    EXPECT_EQ(win.hit(kHalf + 10, rowY(16)), 33);
-    EXPECT_EQ(win.hit(kHalf + 10, rowY(17)), kNoIndex);
-    // The empty cell selects nothing; the one beside it selects the folder's last entry.
-    ClickList(win.s(), win.w, kHalf + 10, rowY(17));
-    EXPECT_TRUE(win.selected().empty());
-    ClickList(win.s(), win.w, 10, rowY(17));
-    EXPECT_EQ(win.selected(), std::vector<uint16_t>{106});
-    EXPECT_EQ(win.list().entries[106].name(), "Sub Z");
-}
-
-TEST(Mouse, ClickOnTheSecondScreenSelectsThatEntryAndRepaintsRowZero) {
-    Window win(many(), {"Thirty-Seven"}, ListingMode::Short, 1);
-    ClickList(win.s(), win.w, 10, rowY(0));
-    EXPECT_EQ(win.selected(), std::vector<uint16_t>{36});
-    EXPECT_EQ(win.m.ui.invalidatedRows, std::vector<int>{0});
-    // The click updates the menus: an entry is selected now.
-    EXPECT_EQ(win.m.ui.commandStateUpdates, 1);
-    EXPECT_TRUE(win.w.states.enabled(command::kCopyToPc));
-    ClickList(win.s(), win.w, 10, rowY(0));
-    EXPECT_TRUE(win.selected().empty());
-    EXPECT_FALSE(win.w.states.enabled(command::kCopyToPc));
-}
-
-TEST(Mouse, SelectionRepaintsTheEntrysRow) {
-    // Right cells share the row of the left cell beside them.
+    const std::string b = basic(), m = many(), t = trimmedBigFolder(dir);
+    const std::vector<std::string> root, six = {"Thirty-Six"}, seven = {"Thirty-Seven"}, big = {"Big Folder"};
     const struct {
+        const char* why;
+        const std::string& image;
+        const std::vector<std::string>& folder;
         ListingMode mode;
-        uint16_t index;
-        int row;
+        int screens;
+        int x, y;
+        uint16_t expected;
     } cases[] = {
-        {ListingMode::Short, 0, 0}, {ListingMode::Short, 3, 1}, {ListingMode::Short, 35, 17},
-        {ListingMode::Extended, 3, 3}, {ListingMode::Signature, 17, 17},
+        {"short: top left cell", m, six, M::Short, 0, 2, rowY(0), 0},
+        {"short: last pixel of the left half", m, six, M::Short, 0, kHalf - 1, rowY(0), 0},
+        {"short: the middle belongs to the right cell", m, six, M::Short, 0, kHalf, rowY(0), 1},
+        {"short: the row starts at y 72", m, six, M::Short, 0, 10, 72, 0},
+        {"short: above the list", m, six, M::Short, 0, 10, 71, kNoIndex},
+        {"short: last pixel line of row 17", m, six, M::Short, 0, 600, 72 + 18 * kLine - 1, 35},
+        {"short: below the last row", m, six, M::Short, 0, 10, 72 + 18 * kLine, kNoIndex},
+        {"extended: one entry per row", m, six, M::Extended, 0, 600, rowY(1), 1},
+        {"extended: row 17", m, six, M::Extended, 0, 10, rowY(17), 17},
+        {"extended: nothing under the screen", m, six, M::Extended, 0, 10, rowY(18), kNoIndex},
+        {"extended: second screen, relative index", m, six, M::Extended, 1, 10, rowY(3), 3},
+        {"signature: third screen holds one entry", m, seven, M::Signature, 2, 10, rowY(0), 0},
+        {"signature: below it nothing", m, seven, M::Signature, 2, 10, rowY(1), kNoIndex},
+        {"short: second screen, its one entry", m, seven, M::Short, 1, 10, rowY(0), 0},
+        {"short: second screen, empty right cell", m, seven, M::Short, 1, 400, rowY(0), kNoIndex},
+        {"short: root of basic, odd count", b, root, M::Short, 0, 400, rowY(8), kNoIndex},
+        {"short: root of basic, last entry", b, root, M::Short, 0, 10, rowY(8), 16},
+        {"short: last screen of 35, right cell of row 16", t, big, M::Short, 2, kHalf + 10, rowY(16), 33},
+        {"short: last screen of 35, its last entry", t, big, M::Short, 2, 10, rowY(17), 34},
+        {"short: last screen of 35, empty right cell", t, big, M::Short, 2, kHalf + 10, rowY(17), kNoIndex},
     };
     for (const auto& c : cases) {
-        Window win(many(), {"Thirty-Six"}, c.mode);
-        SelectEntry(win.s(), c.index);
-        DeselectEntry(win.s(), c.index);
-        EXPECT_EQ(win.m.ui.invalidatedRows, (std::vector<int>{c.row, c.row})) << c.index;
+        SCOPED_TRACE(c.why);
+        Window win(c.image, c.folder, c.mode, c.screens);
+        ASSERT_EQ(win.hit(c.x, c.y), c.expected);
+        ClickList(win.s(), win.w, c.x, c.y);
+        if (c.expected == kNoIndex) {
+            EXPECT_TRUE(win.selected().empty());
+            EXPECT_TRUE(win.m.ui.invalidatedRows.empty());
+            continue;
+        }
+        EXPECT_EQ(win.selected(), std::vector<uint16_t>{static_cast<uint16_t>(win.range().first + c.expected)});
+        EXPECT_EQ(win.m.ui.invalidatedRows, std::vector<int>{(c.y - 72) / kLine});
+        const MainWindowPaint plan = PlanMainWindowPaint(win.s(), win.w);
+        const auto cell = std::find_if(plan.cells.begin(), plan.cells.end(), [](const ListCell& l) { return l.selected; });
+        ASSERT_NE(cell, plan.cells.end());
+        EXPECT_EQ(cell->index, win.selected().front());
+        EXPECT_EQ(plan.inverted, std::vector<Rect>{cell->cell});
+        ClickList(win.s(), win.w, c.x, c.y);
+        EXPECT_TRUE(win.selected().empty());
     }
 }
 
@@ -192,119 +165,44 @@ TEST(Mouse, DoubleClickOnAFileOnlyToggles) {
     EXPECT_EQ(win.m.ui.invalidatedRows, std::vector<int>{1});
 }
 
-TEST(Mouse, DoubleClickOnAFolderOpensIt) {
-    Window win(basic());
-    ASSERT_EQ(win.indexOf("Docs"), 4);  // row 2, left cell
-    ClickList(win.s(), win.w, 10, rowY(2));
-    DoubleClickList(win.s(), win.w, 10, rowY(2));
-    EXPECT_EQ(win.s().dir.currentName, "Docs");
-    ASSERT_EQ(win.list().entryCount, 3);
-    EXPECT_EQ(win.list().entries[0].name(), "Manual");
-    EXPECT_TRUE(win.selected().empty());
-    EXPECT_EQ(win.range(), (ShownRange{0, 3}));
-    EXPECT_EQ(win.m.ui.invalidatedRows.back(), 255);
-    EXPECT_TRUE(win.w.states.enabled(command::kParent));
-    EXPECT_TRUE(win.w.states.buttonEnabled[button::kRoot]);
-}
-
-TEST(Mouse, RightClickSelectsAndGreysDumpAndAttributesForAFolder) {
-    const struct {
-        const char* name;
-        int x, y;
-        bool folder;
-    } cases[] = {
-        {"Docs", 10, rowY(2), true},
-        {"Empty Folder", kHalf + 10, rowY(3), true},
-        {"Big Forks", 10, rowY(1), false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Window win(basic());
-        const ContextMenuRequest menu = RightClickList(win.s(), win.w, c.x, c.y);
-        EXPECT_TRUE(menu.open);
-        EXPECT_EQ(win.selected(), std::vector<uint16_t>{win.indexOf(c.name)});
-        EXPECT_EQ(menu.enabled(command::kDump), !c.folder);
-        EXPECT_EQ(menu.enabled(command::kAttributes), !c.folder);
-        EXPECT_TRUE(menu.enabled(command::kCopyToPc));
-        EXPECT_TRUE(menu.enabled(command::kDelete));
-    }
-}
-
-TEST(Mouse, RightClickOnTheSecondScreenOrOnNothing) {
-    Window win(many(), {"Thirty-Seven"}, ListingMode::Short, 1);
-    EXPECT_FALSE(RightClickList(win.s(), win.w, kHalf + 10, rowY(0)).open);
-    EXPECT_TRUE(win.selected().empty());
-    EXPECT_TRUE(RightClickList(win.s(), win.w, 10, rowY(0)).open);
-    EXPECT_EQ(win.selected(), std::vector<uint16_t>{36});
-}
-
-TEST(Paint, InvertedCellsInShortMode) {
-    Window win(many(), {"Thirty-Six"});
-    for (uint16_t i : {0, 3, 35}) SelectEntry(win.s(), i);
-    const MainWindowPaint p = PlanMainWindowPaint(win.s(), win.w);
-    // Left cells from x 2 to 4 short of the middle; right cells from 2 past the middle, as wide
-    // as the left cell less one pixel.
-    const std::vector<Rect> expected = {
-        {2, 72, kHalf - 4, 88},
-        {kHalf + 2, 88, kWidth - 3, 104},
-        {kHalf + 2, 72 + 17 * kLine, kWidth - 3, 72 + 18 * kLine},
-    };
-    EXPECT_EQ(p.inverted, expected);
-}
-
-TEST(Paint, InvertedCellsInTheWideListings) {
-    Window win(many(), {"Thirty-Seven"}, ListingMode::Extended, 2);
-    SelectEntry(win.s(), 36);
-    const MainWindowPaint p = PlanMainWindowPaint(win.s(), win.w);
-    EXPECT_EQ(p.inverted, (std::vector<Rect>{{2, 72, kWidth - 4, 88}}));
-}
-
-TEST(Paint, ColumnsOfEachListingMode) {
-    const auto textsOf = [](Window& win, const std::string& name) {
-        const MainWindowPaint p = PlanMainWindowPaint(win.s(), win.w);
-        for (const ListCell& c : p.cells)
+// The texts of an entry in each listing mode, the header, an empty folder and no drive at all.
+TEST(Paint, WhatTheListAndTheHeaderShow) {
+    using Texts = std::vector<std::string>;
+    const auto runsOf = [](Window& win, const std::string& name) {
+        for (const ListCell& c : PlanMainWindowPaint(win.s(), win.w).cells)
             if (c.index == win.indexOf(name)) return c.texts;
-        ADD_FAILURE() << name << " not painted";
         return std::vector<TextRun>{};
     };
-    using A = TextAlign;
-    {
-        Window win(basic());
-        // Index 2, row 1: left cell. Index 3 (Caf\x8e Menu), right cell: the name in UTF-8.
-        EXPECT_EQ(textsOf(win, "Big Forks"),
-                  (std::vector<TextRun>{{2, 88, A::Left, "Big Forks"}, {kHalf - 4, 88, A::Right, "   5000 "}}));
-        EXPECT_EQ(textsOf(win, "Caf\x8e Menu"),
-                  (std::vector<TextRun>{{kHalf + 5, 88, A::Left, "Caf\xc3\xa9 Menu"}, {kWidth - 6, 88, A::Right, "     36 "}}));
-        EXPECT_EQ(textsOf(win, "Docs")[1].text, "  <DIR> ");
-    }
-    {
-        Window win(basic(), {}, ListingMode::Extended);
-        EXPECT_EQ(textsOf(win, "Big Forks"), (std::vector<TextRun>{
-                                                 {2, 104, A::Left, "Big Forks"},
-                                                 {kHalf + 50, 104, A::Right, "   5000 "},
-                                                 {kHalf + 110, 104, A::Right, "   1500 "},
-                                                 {kHalf + 211, 104, A::Right, "03/04/01 05:06"},
-                                                 {kWidth - 8, 104, A::Right, "03/04/01 06:07"},
-                                             }));
-    }
-    {
-        Window win(basic(), {}, ListingMode::Signature);
-        EXPECT_EQ(textsOf(win, "Big Forks").back(), (TextRun{kWidth - 16, 104, A::Right, "BINAhDmp"}));
-        EXPECT_EQ(textsOf(win, "Docs").back(), (TextRun{kWidth - 16, 136, A::Right, "     [3]"}));
-    }
-}
+    const auto textsOf = [&](Window& win, const std::string& name) {
+        Texts out;
+        for (const TextRun& t : runsOf(win, name)) out.push_back(t.text);
+        return out;
+    };
+    Window shortList(basic());
+    EXPECT_EQ(textsOf(shortList, "Big Forks"), (Texts{"Big Forks", "   5000 "}));
+    EXPECT_EQ(textsOf(shortList, "Caf\x8e Menu"), (Texts{"Caf\xc3\xa9 Menu", "     36 "}));
+    EXPECT_EQ(textsOf(shortList, "Docs"), (Texts{"Docs", "  <DIR> "}));
+    Window extended(basic(), {}, ListingMode::Extended);
+    EXPECT_EQ(textsOf(extended, "Big Forks"),
+              (Texts{"Big Forks", "   5000 ", "   1500 ", "03/04/01 05:06", "03/04/01 06:07"}));
+    // The signature listing shows the signature, or a folder's valence, in place of the
+    // modification date; the other columns stay where they were.
+    Window signature(basic(), {}, ListingMode::Signature);
+    const std::vector<TextRun> wide = runsOf(extended, "Big Forks"), withSignature = runsOf(signature, "Big Forks");
+    ASSERT_EQ(withSignature.size(), 5u);
+    EXPECT_EQ(std::vector<TextRun>(withSignature.begin(), withSignature.end() - 1),
+              std::vector<TextRun>(wide.begin(), wide.end() - 1));
+    EXPECT_EQ(withSignature.back().text, "BINAhDmp");
+    EXPECT_EQ(textsOf(signature, "Docs").back(), "     [3]");
 
-TEST(Paint, HeaderAndEmptyFolder) {
     Window win(basic(), {"Empty Folder"});
     const MainWindowPaint p = PlanMainWindowPaint(win.s(), win.w);
     ASSERT_TRUE(p.volumeShown);
     ASSERT_EQ(p.header.size(), 4u);
-    EXPECT_EQ(p.header[0].x, 10);
-    EXPECT_EQ(p.header[1].x, kHalf + 9);
-    EXPECT_EQ(p.header[2], (TextRun{10, 51, TextAlign::Left, " Vol: Test Vol"}));
-    EXPECT_EQ(p.header[3], (TextRun{kHalf + 9, 51, TextAlign::Left, " Dir: Empty Folder"}));
+    EXPECT_EQ(p.header[2].text, " Vol: Test Vol");
+    EXPECT_EQ(p.header[3].text, " Dir: Empty Folder");
     ASSERT_TRUE(p.noFile.has_value());
-    EXPECT_EQ(*p.noFile, (TextRun{200, 100, TextAlign::Left, "[No file]"}));
+    EXPECT_EQ(p.noFile->text, "[No file]");
     EXPECT_TRUE(p.cells.empty());
 
     win.s().device.targetId = kNoSelection;
@@ -312,106 +210,58 @@ TEST(Paint, HeaderAndEmptyFolder) {
     EXPECT_FALSE(none.volumeShown);
     EXPECT_TRUE(none.header.empty());
     EXPECT_FALSE(none.noFile.has_value());
+    ASSERT_EQ(shortList.hit(10, rowY(0)), 0);
+    shortList.s().device.targetId = kNoSelection;
+    EXPECT_EQ(shortList.hit(10, rowY(0)), kNoIndex);
 }
 
-TEST(Paging, ThirtySevenEntriesMakeTwoShortScreens) {
-    Window win(many(), {"Thirty-Seven"});
-    EXPECT_EQ(win.range(), (ShownRange{0, 36}));
-    EXPECT_TRUE(win.w.states.enabled(command::kNextScreen));
-    EXPECT_FALSE(win.w.states.enabled(command::kPrecedingScreen));
-    EXPECT_EQ(AcceleratorCommand(win.w.states, Key::PageDown, keymod::kNone), command::kNextScreen);
-
-    ASSERT_TRUE(win.run(command::kNextScreen));
-    EXPECT_EQ(win.range(), (ShownRange{36, 37}));
-    EXPECT_FALSE(win.w.states.enabled(command::kNextScreen));
-    EXPECT_TRUE(win.w.states.enabled(command::kPrecedingScreen));
-    EXPECT_TRUE(win.w.states.enabled(command::kFirstScreen));
-    EXPECT_EQ(AcceleratorCommand(win.w.states, Key::PageDown, keymod::kNone), 0);
-    EXPECT_EQ(win.m.ui.invalidatedRows, std::vector<int>{255});
-
-    // Thirty-Six fits on one screen.
-    Window six(many(), {"Thirty-Six"});
-    EXPECT_EQ(six.range(), (ShownRange{0, 36}));
-    EXPECT_FALSE(six.w.states.enabled(command::kNextScreen));
-}
-
-TEST(Paging, PrecedingScreenFromTheSecondScreenGreysPrecedingAndFirst) {
-    Window win(many(), {"Thirty-Seven"}, ListingMode::Short, 1);
-    ASSERT_TRUE(win.run(command::kPrecedingScreen));
-    EXPECT_EQ(win.range(), (ShownRange{0, 36}));
-    EXPECT_FALSE(win.w.states.enabled(command::kPrecedingScreen));
-    EXPECT_FALSE(win.w.states.enabled(command::kFirstScreen));
-    EXPECT_TRUE(win.w.states.enabled(command::kNextScreen));
-}
-
-TEST(Paging, StepsOfEachMode) {
-    // Big Folder's 123 entries, paged in the extended listing: screens of 18.
-    const struct {
+TEST(Paging, StepsOfEachModeAndTheirMenuItems) {
+    using namespace command;
+    struct Step {
         int command;
         ShownRange range;
         bool next, preceding, first;
-    } steps[] = {
-        {command::kNextScreen, {18, 36}, true, true, true},
-        {command::kNextScreen, {36, 54}, true, true, true},
-        {command::kPrecedingScreen, {18, 36}, true, true, true},
-        {command::kNextScreen, {36, 54}, true, true, true},
-        {command::kFirstScreen, {0, 18}, true, false, false},
-        {command::kNextScreen, {18, 36}, true, true, true},
-        {command::kPrecedingScreen, {0, 18}, true, false, false},
     };
-    Window win(many(), {"Big Folder"}, ListingMode::Extended);
-    ASSERT_EQ(win.range(), (ShownRange{0, 18}));
-    for (const auto& s : steps) {
-        SCOPED_TRACE(s.command);
-        ASSERT_TRUE(win.run(s.command));
-        EXPECT_EQ(win.range(), s.range);
-        EXPECT_EQ(win.w.states.enabled(command::kNextScreen), s.next);
-        EXPECT_EQ(win.w.states.enabled(command::kPrecedingScreen), s.preceding);
-        EXPECT_EQ(win.w.states.enabled(command::kFirstScreen), s.first);
-    }
-    // The short listing's last screen of Big Folder: 108 to 123.
-    Window shortList(many(), {"Big Folder"}, ListingMode::Short, 3);
-    EXPECT_EQ(shortList.range(), (ShownRange{108, 123}));
-    EXPECT_FALSE(shortList.w.states.enabled(command::kNextScreen));
-}
-
-TEST(ListingMode, SwitchesAndTheirCheckMarks) {
-    Window win(many(), {"Big Folder"}, ListingMode::Extended, 3);
-    ASSERT_EQ(win.range(), (ShownRange{54, 72}));
-    // The signature listing keeps the first shown entry.
-    ASSERT_TRUE(win.run(command::kSignatureListing));
-    EXPECT_EQ(win.range(), (ShownRange{54, 72}));
-    EXPECT_EQ(win.s().settings.optionWord & (opt::kExtendedListing | opt::kSignatureListing), opt::kSignatureListing);
-    EXPECT_TRUE(win.w.states.checked(command::kSignatureListing));
-    EXPECT_FALSE(win.w.states.checked(command::kExtendedListing));
-    // The short listing starts its screen at a multiple of 36.
-    win.m.ui.menuChecks.clear();
-    ASSERT_TRUE(win.run(command::kShortListing));
-    EXPECT_EQ(win.range(), (ShownRange{36, 72}));
-    EXPECT_EQ(win.s().settings.optionWord & (opt::kExtendedListing | opt::kSignatureListing), 0);
-    EXPECT_EQ(win.m.ui.menuChecks, (std::vector<std::pair<int, bool>>{{command::kShortListing, true},
-                                                                      {command::kExtendedListing, false},
-                                                                      {command::kSignatureListing, false}}));
-    EXPECT_TRUE(win.w.states.checked(command::kShortListing));
-    EXPECT_FALSE(win.w.states.checked(command::kSignatureListing));
-}
-
-TEST(ListingMode, ChoosingTheCurrentModeChangesNothing) {
-    for (ListingMode mode : {ListingMode::Short, ListingMode::Extended, ListingMode::Signature}) {
-        Window win(many(), {"Big Folder"}, mode, 1);
-        const int command = mode == ListingMode::Short      ? command::kShortListing
-                            : mode == ListingMode::Extended ? command::kExtendedListing
-                                                            : command::kSignatureListing;
-        const uint16_t word = win.s().settings.optionWord;
-        const ShownRange before = win.range();
-        ASSERT_TRUE(win.run(command));
-        EXPECT_EQ(win.s().settings.optionWord, word);
-        EXPECT_EQ(win.range(), before);
-        EXPECT_TRUE(win.m.ui.menuChecks.empty());
-        EXPECT_TRUE(win.m.ui.invalidatedRows.empty());
+    const struct {
+        const char* folder;
+        ListingMode mode;
+        ShownRange start;
+        bool next;
+        std::vector<Step> steps;
+    } cases[] = {
+        // 37 entries make two short screens; 36 fit on one.
+        {"Thirty-Seven", ListingMode::Short, {0, 36}, true,
+         {{kNextScreen, {36, 37}, false, true, true}, {kPrecedingScreen, {0, 36}, true, false, false}}},
+        {"Thirty-Six", ListingMode::Short, {0, 36}, false, {}},
+        // Big Folder's 123 entries: screens of 18 in the extended listing, 36 in the short one.
+        {"Big Folder", ListingMode::Extended, {0, 18}, true,
+         {{kNextScreen, {18, 36}, true, true, true},    {kNextScreen, {36, 54}, true, true, true},
+          {kPrecedingScreen, {18, 36}, true, true, true}, {kNextScreen, {36, 54}, true, true, true},
+          {kFirstScreen, {0, 18}, true, false, false},    {kNextScreen, {18, 36}, true, true, true},
+          {kPrecedingScreen, {0, 18}, true, false, false}}},
+        {"Big Folder", ListingMode::Short, {0, 36}, true,
+         {{kNextScreen, {36, 72}, true, true, true}, {kNextScreen, {72, 108}, true, true, true},
+          {kNextScreen, {108, 123}, false, true, true}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        Window win(many(), {c.folder}, c.mode);
+        EXPECT_EQ(win.range(), c.start);
+        EXPECT_EQ(win.w.states.enabled(kNextScreen), c.next);
+        for (const Step& s : c.steps) {
+            SCOPED_TRACE(s.command);
+            win.m.ui.invalidatedRows.clear();
+            ASSERT_TRUE(win.run(s.command));
+            EXPECT_EQ(win.range(), s.range);
+            EXPECT_EQ(win.m.ui.invalidatedRows, std::vector<int>{255});
+            EXPECT_EQ(win.w.states.enabled(kNextScreen), s.next);
+            EXPECT_EQ(win.w.states.enabled(kPrecedingScreen), s.preceding);
+            EXPECT_EQ(win.w.states.enabled(kFirstScreen), s.first);
+        }
     }
 }
 
+// In the root, Root and Parent do nothing at all: no move, no repaint, the selection kept.
 TEST(FolderCommands, RootAndParentInTheRootDoNothing) {
     for (int command : {command::kRoot, command::kParent}) {
         Window win(basic());
@@ -423,59 +273,6 @@ TEST(FolderCommands, RootAndParentInTheRootDoNothing) {
         EXPECT_TRUE(win.m.ui.invalidatedRows.empty());
         EXPECT_EQ(win.m.ui.commandStateUpdates, 0);
     }
-}
-
-TEST(FolderCommands, ParentAndRootFromThreeLevelsDown) {
-    Window win(basic(), {"Docs", "Old Drafts"});
-    ASSERT_TRUE(win.run(command::kParent));
-    EXPECT_EQ(win.s().dir.currentName, "Docs ");
-    EXPECT_EQ(win.list().entryCount, 3);
-    ASSERT_TRUE(win.run(command::kOpenFolder));  // nothing selected
-    EXPECT_EQ(win.s().dir.currentName, "Docs ");
-    Window deep(basic(), {"Docs", "Old Drafts"});
-    ASSERT_TRUE(deep.run(command::kRoot));
-    EXPECT_EQ(deep.s().dir.currentDirID, kRootDirId);
-    EXPECT_EQ(deep.list().entryCount, 17);
-    EXPECT_FALSE(deep.w.states.enabled(command::kRoot));
-    EXPECT_FALSE(deep.w.states.buttonEnabled[button::kParent]);
-}
-
-TEST(FolderCommands, ChangeDirectoryTakesTheFirstSelectedFolder) {
-    Window win(basic());
-    // Nothing selected, or only files: the status bar says so; no box, no change.
-    ASSERT_TRUE(win.run(command::kOpenFolder));
-    SelectEntry(win.s(), win.indexOf("Read Me"));
-    ASSERT_TRUE(win.run(command::kOpenFolder));
-    EXPECT_EQ(win.m.ui.statusLeft, messageText(Msg::NoSelection));
-    EXPECT_TRUE(win.m.ui.timedMessages.empty());
-    EXPECT_EQ(win.s().dir.currentDirID, kRootDirId);
-
-    SelectEntry(win.s(), win.indexOf("Empty Folder"));
-    SelectEntry(win.s(), win.indexOf("Docs"));
-    ASSERT_TRUE(win.run(command::kOpenFolder));
-    EXPECT_EQ(win.s().dir.currentName, "Docs");
-    EXPECT_TRUE(win.selected().empty());
-    EXPECT_EQ(win.range(), (ShownRange{0, 3}));
-}
-
-TEST(SelectionCommands, AllNoneAndInverse) {
-    Window win(basic());
-    const uint16_t n = win.list().entryCount;
-    SelectEntry(win.s(), 5);
-    const struct {
-        int command;
-        uint16_t count;
-    } steps[] = {{command::kInvertSelection, uint16_t(n - 1)}, {command::kSelectAll, n},
-                 {command::kInvertSelection, 0}, {command::kSelectAll, n}, {command::kDeselectAll, 0}};
-    for (const auto& s : steps) {
-        win.m.ui.invalidatedRows.clear();
-        ASSERT_TRUE(win.run(s.command));
-        EXPECT_EQ(CountSelectedEntries(win.list()), s.count) << s.command;
-        EXPECT_EQ(win.m.ui.invalidatedRows, std::vector<int>{255});
-        EXPECT_EQ(win.w.states.buttonEnabled[button::kDisplay], s.count > 0);
-    }
-    EXPECT_FALSE(win.list().entries[5].selected());
-    EXPECT_EQ(win.m.ui.commandStateUpdates, 5);
 }
 
 TEST(CommandStates, EnablingRules) {
@@ -525,54 +322,80 @@ TEST(CommandStates, EnablingRules) {
     }
 }
 
-TEST(CommandStates, CheckMarksFollowTheSettings) {
-    Window win(basic());
-    ASSERT_TRUE(win.run(command::kMacBinaryMode));
-    ASSERT_TRUE(win.run(command::kUseCurrentDirectory));
-    ASSERT_TRUE(win.run(command::kExtendedListing));
-    const CommandStates& st = win.w.states;
-    EXPECT_FALSE(st.checked(command::kDataForkMode));
-    EXPECT_FALSE(st.checked(command::kResourceForkMode));
-    EXPECT_TRUE(st.checked(command::kMacBinaryMode));
-    EXPECT_TRUE(st.checked(command::kUseCurrentDirectory));
-    EXPECT_TRUE(win.s().settings.useCurrentDirectory);
-    EXPECT_TRUE(st.checked(command::kExtendedListing));
-    EXPECT_FALSE(st.checked(command::kShortListing));
-    EXPECT_FALSE(st.checked(command::kLogFile));
-
-    ASSERT_TRUE(win.run(command::kUseCurrentDirectory));
-    EXPECT_FALSE(st.checked(command::kUseCurrentDirectory));
-    EXPECT_FALSE(win.s().settings.useCurrentDirectory);
-    EXPECT_EQ(win.m.ui.menuChecks.back(), (std::pair<int, bool>{command::kUseCurrentDirectory, false}));
-
-    // The command line's /A sets both listing flags; the signature column is shown.
-    win.s().settings.optionWord |= opt::kSignatureListing | opt::kExtendedListing;
-    win.s().log.stream = std::tmpfile();
-    UpdateCommandStates(win.s(), win.w.states);
-    EXPECT_TRUE(st.checked(command::kSignatureListing));
-    EXPECT_FALSE(st.checked(command::kExtendedListing));
-    EXPECT_TRUE(st.checked(command::kLogFile));
-    CloseLogFile(win.s().log);
+std::vector<MenuItem> allMenuItems() {
+    std::vector<MenuItem> items;
+    for (const MenuPopup& p : MainMenuBar()) items.insert(items.end(), p.items.begin(), p.items.end());
+    items.insert(items.end(), ListContextMenu().begin(), ListContextMenu().end());
+    return items;
 }
 
-TEST(MainCommands, DialogAndWriteCommandsAreLeftToTheFrontEnd) {
-    Window win(basic());
-    for (int c : {101, 104, 105, 111, 112, 113, 114, 115, 124, 126, 127, 129, 131, 132, 143})
-        EXPECT_FALSE(win.run(c)) << c;
-    EXPECT_TRUE(win.m.ui.invalidatedRows.empty());
-    EXPECT_TRUE(win.m.ui.timedMessages.empty());
+// A key hint as the menus write it ("Ctl+PgUp", "Shift+F10", "Alt+D", "Del") runs the item's own
+// command through the accelerator table.
+TEST(Menus, EveryKeyHintIsAnAcceleratorOfTheSameCommand) {
+    static const std::pair<std::string_view, Key> kKeys[] = {
+        {"F1", Key::F1}, {"F10", Key::F10}, {"PgDn", Key::PageDown}, {"PgUp", Key::PageUp}, {"Del", Key::Delete},
+        {"Esc", Key::Escape}, {"A", Key::A}, {"B", Key::B}, {"C", Key::C}, {"D", Key::D}, {"E", Key::E},
+        {"N", Key::N}, {"O", Key::O}, {"R", Key::R}, {"S", Key::S}};
+    static const std::pair<std::string_view, uint8_t> kMods[] = {
+        {"Alt", keymod::kAlt}, {"Ctl", keymod::kCtrl}, {"Shift", keymod::kShift}};
+    int hints = 0;
+    for (const MenuItem& item : allMenuItems()) {
+        const std::string_view caption = item.isSeparator() ? "" : item.caption;
+        if (caption.find('\t') == std::string_view::npos) continue;
+        ++hints;
+        SCOPED_TRACE(item.caption);
+        std::string_view hint = caption.substr(caption.find('\t') + 1);
+        uint8_t mods = keymod::kNone;
+        for (size_t plus = hint.find('+'); plus != std::string_view::npos; plus = hint.find('+')) {
+            const auto mod = std::find_if(std::begin(kMods), std::end(kMods), [&](auto& m) { return m.first == hint.substr(0, plus); });
+            ASSERT_NE(mod, std::end(kMods)) << "unreadable hint";
+            mods |= mod->second;
+            hint.remove_prefix(plus + 1);
+        }
+        const auto key = std::find_if(std::begin(kKeys), std::end(kKeys), [&](auto& k) { return k.first == hint; });
+        ASSERT_NE(key, std::end(kKeys)) << "unreadable hint";
+        EXPECT_EQ(FindAccelerator(key->second, mods), item.command);
+    }
+    EXPECT_EQ(hints, 16);
 }
 
-TEST(Layout, RowBandsAndPanels) {
-    const WindowGeometry g{kWidth, 400, kLine};
-    EXPECT_EQ(ListRowBand(g, 0), (Rect{0, 72, kWidth, 90}));
-    EXPECT_EQ(ListRowBand(g, 2), (Rect{0, 104, kWidth, 122}));
-    EXPECT_EQ(ListRowBand(g, 255), (Rect{0, 0, kWidth, 400}));
-    const MainWindowLayout l = MainWindowLayoutOf(g);
-    EXPECT_EQ(l.list, (Rect{0, 70, kWidth, 380}));
-    EXPECT_EQ(l.statusBar, (Rect{0, 380, kWidth, 400}));
-    EXPECT_EQ(l.progressBar, (Rect{kWidth - 204, 381, kWidth - 2, 399}));
-    EXPECT_EQ(l.progressBar.width() - 2, 200);
+TEST(Menus, EveryItemHasItsOwnStatusHelp) {
+    std::set<int> barCommands;
+    for (const MenuPopup& p : MainMenuBar())
+        for (const MenuItem& item : p.items)
+            EXPECT_TRUE(item.isSeparator() || barCommands.insert(item.command).second) << "command " << item.command << " twice";
+    for (const MenuItem& item : allMenuItems()) {
+        // Preceding Screen came to the menu without a help text; it shows the idle text.
+        if (item.isSeparator() || item.command == command::kPrecedingScreen) continue;
+        EXPECT_STRNE(StatusHelpText(item.command), StatusHelpText(kIdleHelp)) << item.caption;
+    }
+    // Popup titles and the closing menu report 0; numbers without a text show the idle text.
+    for (int other : {0, 102, 141, 144, -1}) EXPECT_STREQ(StatusHelpText(other), StatusHelpText(kIdleHelp)) << other;
+}
+
+// The key hints above and the desktop program's keys show the accelerators that work; these
+// keys must not, for the modifiers must match exactly.
+TEST(Menus, AcceleratorsMatchTheirModifiersExactly) {
+    const std::pair<Key, uint8_t> none[] = {{Key::F10, keymod::kCtrl | keymod::kShift}, {Key::F10, keymod::kAlt},
+                                            {Key::PageDown, keymod::kCtrl},               {Key::N, keymod::kNone},
+                                            {Key::D, keymod::kAlt | keymod::kShift},      {Key::E, keymod::kCtrl}};
+    for (const auto& [key, mods] : none) EXPECT_EQ(FindAccelerator(key, mods), 0) << static_cast<int>(key) << "/" << int{mods};
+    EXPECT_EQ(FindAccelerator(Key::F10, keymod::kShift), command::kInvertSelection);
+    EXPECT_EQ(FindAccelerator(Key::Escape, keymod::kNone), command::kExit);
+}
+
+TEST(Menus, GreyedItemsSwallowTheirKeys) {
+    CommandStates states;
+    // The paging items start greyed; Page Down does nothing until a paint finds a next screen.
+    EXPECT_EQ(AcceleratorCommand(states, Key::PageDown, keymod::kNone), 0);
+    states.paging.nextScreen = true;
+    EXPECT_EQ(AcceleratorCommand(states, Key::PageDown, keymod::kNone), command::kNextScreen);
+    states.setEnabled(command::kAttributes, false);
+    EXPECT_EQ(AcceleratorCommand(states, Key::A, keymod::kAlt), 0);
+    // Delete and New Folder have no item in the menu bar, so no greying stops them.
+    states.setEnabled(command::kDelete, false);
+    EXPECT_EQ(AcceleratorCommand(states, Key::Delete, keymod::kNone), command::kDelete);
+    EXPECT_EQ(AcceleratorCommand(states, Key::N, keymod::kAlt), command::kNewFolder);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
-// Parsing the command language: words, abbreviations, switches and arguments.
+// The command language: parsing its words, abbreviations, switches and arguments, what each word
+// does, the command-line dialog; and the attribute dialogs' values and presses.
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -11,8 +13,11 @@
 #include "app/command_ids.h"
 #include "app/session.h"
 #include "app/settings.h"
+#include "commands/attributes.h"
 #include "commands/command_line.h"
 #include "copy/copy_engine.h"
+#include "dialogs/command_line_dialog.h"
+#include "dialogs/quit_dialog.h"
 #include "dialogs/working_directory.h"
 #include "app/navigation.h"
 #include "support/fixture_path.h"
@@ -30,32 +35,22 @@ struct ParseCase {
 };
 
 TEST(ParseCommandLine, WordsArgumentsAndTheCdForms) {
+    const std::nullopt_t none = std::nullopt;
     const ParseCase cases[] = {
-        {"cd", word::kCd, std::nullopt, std::nullopt},
-        {"CD", word::kCd, std::nullopt, std::nullopt},
-        {"Cd Docs", word::kCd, "Docs", std::nullopt},
-        {"c", word::kCopy, std::nullopt, std::nullopt},
-        {"CD..", word::kCdParent, std::nullopt, std::nullopt},
-        {"cd ..", word::kCdParent, std::nullopt, std::nullopt},
-        {"CD\\", word::kCdRoot, std::nullopt, std::nullopt},
-        {"CD ..\\x", word::kCdParent, "x", std::nullopt},
-        {"COPY .login", word::kCopy, "login", std::nullopt},
+        {"cd", word::kCd, none, none},           {"CD", word::kCd, none, none},
+        {"Cd Docs", word::kCd, "Docs", none},    {"c", word::kCopy, none, none},
+        {"CD..", word::kCdParent, none, none},   {"cd ..", word::kCdParent, none, none},
+        {"CD\\", word::kCdRoot, none, none},    {"CD ..\\x", word::kCdParent, "x", none},
+        {"COPY .login", word::kCopy, "login", none},
         {"COPY \"Read Me\" C:\\DOCS", word::kCopy, "Read Me", "C:\\DOCS"},
-        {"COPY \"Read Me", word::kCopy, "Read Me", std::nullopt},
-        {"DIR\tA*", word::kDir, "A*", std::nullopt},
-        {"DIR a b c d", word::kDir, "a", "b"},
-        {"   INFO", word::kInfo, std::nullopt, std::nullopt},
-        {"HELP", word::kHelp, std::nullopt, std::nullopt},
-        {"?", word::kHelp, std::nullopt, std::nullopt},
-        {"CL", word::kCls, std::nullopt, std::nullopt},
-        {"L", word::kLog, std::nullopt, std::nullopt},
-        {"LO", word::kLog, std::nullopt, std::nullopt},
-        {"LOC", word::kLock, std::nullopt, std::nullopt},
-        {"U", word::kUnlock, std::nullopt, std::nullopt},
-        {"COPYX", word::kNone, std::nullopt, std::nullopt},
-        {"XYZZY", word::kNone, std::nullopt, std::nullopt},
-        {"", word::kNone, std::nullopt, std::nullopt},
-        {"/B", word::kNone, std::nullopt, std::nullopt},
+        {"COPY \"Read Me", word::kCopy, "Read Me", none},
+        {"DIR\tA*", word::kDir, "A*", none},     {"DIR a b c d", word::kDir, "a", "b"},
+        {"   INFO", word::kInfo, none, none},    {"HELP", word::kHelp, none, none},
+        {"?", word::kHelp, none, none},          {"CL", word::kCls, none, none},
+        {"L", word::kLog, none, none},           {"LO", word::kLog, none, none},
+        {"LOC", word::kLock, none, none},        {"U", word::kUnlock, none, none},
+        {"COPYX", word::kNone, none, none},      {"XYZZY", word::kNone, none, none},
+        {"", word::kNone, none, none},           {"/B", word::kNone, none, none},
     };
     for (const ParseCase& c : cases) {
         SCOPED_TRACE(c.line);
@@ -106,40 +101,23 @@ TEST(DispatchCommand, EachWordPostsItsCommandsInOrderOrActsItself) {
     const Case cases[] = {
         // COPY without a name copies the selection in the current copy mode, which it posts
         // first so that the menu's check marks follow the switches.
-        {"COPY", "COPY", {kDataForkMode, kCopyToPc}, "Docs"},
-        {"COPY /R", "COPY", {kResourceForkMode, kCopyToPc}, "Docs"},
-        {"c /b", "COPY", {kMacBinaryMode, kCopyToPc}, "Docs"},
-        {"COPY /B /D", "COPY", {kDataForkMode, kCopyToPc}, "Docs"},
-        {"COPY Manual", "COPY", {}, "Docs", 0, {}, 1},
-        {"COPY Nowhere", "COPY", {}, "Docs", 0, {}, 0, copyresult::kNothing},
-        {"CD", "CD", {kOpenFolder}, "Docs"},
-        {"CD old*", "CD", {}, "Old Drafts"},
-        {"CD Nowhere", "CD", {}, "Docs", 1},
-        {"CD ..", "CD ..", {}, "Root  "},
-        {"CD \\", "CD \\", {}, "Root  "},
-        {"DIR", "DIR", {}, "Docs", 0, {{kExtendedListing, false}}},
+        {"COPY", "COPY", {kDataForkMode, kCopyToPc}, "Docs"},    {"COPY /R", "COPY", {kResourceForkMode, kCopyToPc}, "Docs"},
+        {"c /b", "COPY", {kMacBinaryMode, kCopyToPc}, "Docs"},   {"COPY /B /D", "COPY", {kDataForkMode, kCopyToPc}, "Docs"},
+        {"COPY Manual", "COPY", {}, "Docs", 0, {}, 1},           {"COPY Nowhere", "COPY", {}, "Docs", 0, {}, 0, copyresult::kNothing},
+        {"CD", "CD", {kOpenFolder}, "Docs"},                    {"CD old*", "CD", {}, "Old Drafts"},
+        {"CD Nowhere", "CD", {}, "Docs", 1},                    {"CD ..", "CD ..", {}, "Root  "},
+        {"CD \\", "CD \\", {}, "Root  "},                       {"DIR", "DIR", {}, "Docs", 0, {{kExtendedListing, false}}},
         {"DIR /E M*", "DIR", {}, "Docs", 0, {{kExtendedListing, true}}},
-        {"HELP", "HELP", {kHelpIndex}, "Docs"},
-        {"?", "HELP", {kHelpIndex}, "Docs"},
-        {"QUIT", "QUIT", {kExit}, "Docs"},
-        {"LOG", "LOG", {kSelectDrive}, "Docs"},
+        {"HELP", "HELP", {kHelpIndex}, "Docs"},                 {"?", "HELP", {kHelpIndex}, "Docs"},
+        {"QUIT", "QUIT", {kExit}, "Docs"},                      {"LOG", "LOG", {kSelectDrive}, "Docs"},
         // ATTRIB shows the selection; a name on the line is not used.
-        {"ATTRIB", "ATTRIB", {kAttributes}, "Docs"},
-        {"ATTRIB Manual", "ATTRIB", {kAttributes}, "Docs"},
-        {"OPTIONS", "OPTIONS", {kFileNaming}, "Docs"},
-        {"INFO", "INFO", {kVolumeInfo}, "Docs"},
-        // Words that do nothing at all, with an argument or without.
-        {"TYPE Manual", "TYPE", {}, "Docs"},
-        {"CLS", "CLS", {}, "Docs"},
-        {"VERIFY", "VERIFY", {}, "Docs"},
-        {"NEXT", "NEXT", {}, "Docs"},
-        {"LOCK Manual", "LOCK", {}, "Docs"},
-        {"UNLOCK", "UNLOCK", {}, "Docs"},
-        {"MODE", "MODE", {}, "Docs"},
-        {"REP", "REP", {}, "Docs"},
-        // SWAP without a name does nothing either; an unknown word is never dispatched, and does
-        // nothing when it is.
-        {"SWAP", "SWAP", {}, "Docs"},
+        {"ATTRIB", "ATTRIB", {kAttributes}, "Docs"},            {"ATTRIB Manual", "ATTRIB", {kAttributes}, "Docs"},
+        {"OPTIONS", "OPTIONS", {kFileNaming}, "Docs"},          {"INFO", "INFO", {kVolumeInfo}, "Docs"},
+        // Words that do nothing at all, with an argument or without; SWAP without a name too. An
+        // unknown word is never dispatched, and does nothing when it is.
+        {"TYPE Manual", "TYPE", {}, "Docs"}, {"CLS", "CLS", {}, "Docs"},     {"VERIFY", "VERIFY", {}, "Docs"},
+        {"NEXT", "NEXT", {}, "Docs"},        {"LOCK Manual", "LOCK", {}, "Docs"}, {"UNLOCK", "UNLOCK", {}, "Docs"},
+        {"MODE", "MODE", {}, "Docs"},        {"REP", "REP", {}, "Docs"},     {"SWAP", "SWAP", {}, "Docs"},
         {"XYZZY", nullptr, {}, "Docs"},
     };
     test::WorkingDirectoryGuard guard;
@@ -176,6 +154,81 @@ TEST(MacNameFromInput, TrimsAndTranslates) {
     EXPECT_EQ(MacNameFromInput("Docs   "), "Docs");
     EXPECT_EQ(MacNameFromInput("Tr\xE8s"), "Tr\x8F" "s");  // è in Windows-1252 is 0x8F on the Macintosh
     EXPECT_EQ(MacNameFromInput("a:b"), "a");               // the colon ends a Macintosh name
+}
+
+// The command-line dialog runs the field's first 78 characters, cut in characters before the
+// conversion to the Windows character set. A line with an unknown word still applies its
+// switch, which shows that it ran.
+TEST(CommandLineDialog, ExecuteRunsTheFieldsFirst78Characters) {
+    const std::pair<std::string, bool> cases[] = {
+        {"x /b", true},
+        {"X" + std::string(77, ' ') + "/B", false},           // the switch starts at the 79th character
+        {"X\xC3\xA9" + std::string(75, ' ') + "/B", true},    // 79 characters, 80 bytes
+        {"", false},
+    };
+    for (const auto& [text, macBinary] : cases) {
+        SCOPED_TRACE(text);
+        test::RecordingUi ui;
+        Session s(ui);
+        EXPECT_EQ(CommandLineDialogPress(s, commanddlg::kExecute, text), std::optional<int>(1));
+        EXPECT_EQ((s.settings.optionWord & opt::kCopyMacBinary) != 0, macBinary);
+        // Whatever the line held, an executed line refreshes the window.
+        EXPECT_EQ(ui.commandStateUpdates, 1);
+    }
+}
+
+// The attribute dialogs' values on real volumes are checked against hls and the test builder
+// through quarry-cli's ATTRIB (tests/cli) and the desktop dialog (tests/gui); here what the
+// volumes cannot show, and which file a name finds.
+TEST(FileAttributes, ExtentsCountInSectorsAndASignatureEndsAtANul) {
+    // Ten allocation blocks from block 200 on a volume of four sectors per block.
+    CatalogEntry file;
+    file.type = catrec::kFile;
+    storeBE16(file.data.data() + catrec::kDataExtents, 200);
+    storeBE16(file.data.data() + catrec::kDataExtents + 2, 10);
+    EXPECT_EQ(advancedAttributesOf(file, 4).dataExtents, "800/40, 0/0, 0/0");
+    EXPECT_EQ(advancedAttributesOf(file, 4).rsrcExtents, "0/0, 0/0, 0/0");
+    // A signature of NULs shows nothing; one with a NUL inside ends there.
+    std::memcpy(file.data.data() + catrec::kFileCreator, "AB\0D", 4);
+    const FileAttributes a = fileAttributesOf(file);
+    EXPECT_EQ(a.type, "");
+    EXPECT_EQ(a.creator, "AB");
+}
+
+TEST(FileAttributes, ATypedNameIsAPatternAListNameIsExact) {
+    const struct {
+        const char* name;
+        NameMatch match;
+        const char* shown;  // nullptr: nothing is shown
+    } cases[] = {
+        // Typed names, patterns, are checked through quarry-cli's ATTRIB; a pattern finds files only.
+        {"Do*", NameMatch::Pattern, nullptr},
+        {"Docs", NameMatch::Exact, nullptr},
+        {"No Such File", NameMatch::Exact, nullptr},
+        // From the list a "*" is part of the name.
+        {"Why? [Draft] *", NameMatch::Exact, "Why? [Draft] *"},
+        {"Why*", NameMatch::Exact, nullptr},
+        {"*", NameMatch::Exact, nullptr},
+    };
+    test::MountedImage m(test::fixturePath("basic.hfs"));
+    ASSERT_EQ(m.mountResult, 1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> shown;
+        EXPECT_EQ(ShowFileAttributes(m.session, c.name, [&](const CatalogEntry& e) { shown.push_back(e.name); }, c.match), 0);
+        EXPECT_EQ(shown, c.shown ? std::vector<std::string>{c.shown} : std::vector<std::string>{});
+    }
+}
+
+// The controls that cannot end a dialog leave it open: the quit question's text, and the
+// attribute sheet's Write and Identification, which the dialog keeps disabled so that nothing
+// is ever written to the volume, should a press reach the model all the same.
+TEST(DialogPress, ControlsThatEndNothingLeaveTheDialogOpen) {
+    test::RecordingUi ui;
+    EXPECT_EQ(QuitDialogPress(ui, quitdlg::kQuestionText), std::nullopt);
+    for (int c : {attrctl::kWrite, attrctl::kIdentification, attrctl::kAdvanced})
+        EXPECT_EQ(AttributesDialogPress(ui, c), std::nullopt) << c;
+    EXPECT_TRUE(ui.helpKeys.empty());
 }
 
 }  // namespace

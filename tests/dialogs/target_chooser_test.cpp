@@ -63,14 +63,12 @@ TEST_F(TargetChooserTest, OpensOnTheCurrentDirectoryWithItsSubdirectories) {
     EXPECT_EQ(chooser.currentDrive(), 1);
     EXPECT_EQ(chooser.confirmCaption(), "OK");
     EXPECT_EQ(open(top, target::kOpenedForCopy).confirmCaption(), "Copy in current directory");
-}
-
-TEST_F(TargetChooserTest, TheFileSystemRootListsNoParent) {
-    TargetChooser chooser = open("/");
-    EXPECT_EQ(chooser.targetPath(), "/");
-    ASSERT_FALSE(chooser.directoryRows().empty());
-    EXPECT_NE(chooser.directoryRows().front(), "[..]");
-    EXPECT_EQ(chooser.currentDrive(), 0);
+    // The file system's root lists no parent.
+    TargetChooser root = open("/");
+    EXPECT_EQ(root.targetPath(), "/");
+    ASSERT_FALSE(root.directoryRows().empty());
+    EXPECT_NE(root.directoryRows().front(), "[..]");
+    EXPECT_EQ(root.currentDrive(), 0);
 }
 
 TEST_F(TargetChooserTest, MovesDownUpAndToTheDrivesTop) {
@@ -85,14 +83,23 @@ TEST_F(TargetChooserTest, MovesDownUpAndToTheDrivesTop) {
 
     ASSERT_EQ(chooser.openDirectoryRow(row(chooser, "[deep]")), target::kMoved);
     EXPECT_EQ(chooser.pathText(), ShortenTargetPath(top + "/beta/deep/"));
-
     ASSERT_EQ(chooser.goToParent(), target::kMoved);
     EXPECT_EQ(CurrentDirectory(), top + "/beta");
-
     ASSERT_EQ(chooser.openDirectoryRow(row(chooser, "[deep]")), target::kMoved);
     ASSERT_EQ(chooser.goToRoot(), target::kMoved);
     EXPECT_EQ(CurrentDirectory(), top);
     EXPECT_EQ(chooser.pathText(), top + "/");  // whole after " [:\]"
+
+    // The buttons do the same and keep the dialog open.
+    TargetChooser buttons = open(top + "/beta/deep");
+    EXPECT_EQ(buttons.press(target::kParentButton), std::nullopt);
+    EXPECT_EQ(CurrentDirectory(), top + "/beta");
+    EXPECT_EQ(buttons.press(target::kRootButton), std::nullopt);
+    EXPECT_EQ(CurrentDirectory(), top);
+    // Leaving the dialog, confirmed or not, keeps the directory reached.
+    ASSERT_EQ(buttons.openDirectoryRow(row(buttons, "[Alpha]")), target::kMoved);
+    EXPECT_EQ(buttons.press(dlg::kCancel), std::optional<int>(0));
+    EXPECT_EQ(CurrentDirectory(), top + "/Alpha");
     EXPECT_TRUE(ui.timedMessages.empty());
 }
 
@@ -115,31 +122,6 @@ TEST_F(TargetChooserTest, TheShownPathIsWhereTheProcessReallyIs) {
     EXPECT_EQ(again.targetPath(), top + "/beta/");
     ASSERT_EQ(ui.timedMessages.size(), 1u);
     EXPECT_NE(ui.timedMessages[0].find("\"gone\""), std::string::npos) << ui.timedMessages[0];
-}
-
-TEST_F(TargetChooserTest, EndingTheDialogKeepsTheDirectoryReached) {
-    struct Case {
-        int control;
-        int result;
-    };
-    for (const Case c : {Case{target::kConfirm, 1}, Case{dlg::kOk, 1}, Case{dlg::kEnter, 1}, Case{dlg::kCancel, 0},
-                         Case{dlg::kEscape, 0}, Case{dlg::kSystemClose, 0}}) {
-        SCOPED_TRACE(c.control);
-        TargetChooser chooser = open(top);
-        ASSERT_EQ(chooser.openDirectoryRow(row(chooser, "[Alpha]")), target::kMoved);
-        EXPECT_EQ(chooser.press(c.control), std::optional<int>(c.result));
-        EXPECT_EQ(CurrentDirectory(), top + "/Alpha");
-    }
-}
-
-TEST_F(TargetChooserTest, ButtonsThatKeepTheDialogOpen) {
-    TargetChooser chooser = open(top + "/beta/deep");
-    EXPECT_EQ(chooser.press(target::kParentButton), std::nullopt);
-    EXPECT_EQ(CurrentDirectory(), top + "/beta");
-    EXPECT_EQ(chooser.press(target::kRootButton), std::nullopt);
-    EXPECT_EQ(CurrentDirectory(), top);
-    EXPECT_EQ(chooser.press(dlg::kHelp), std::nullopt);
-    EXPECT_EQ(ui.helpKeys, (std::vector<std::string>{"dlg_DEST"}));
 }
 
 TEST_F(TargetChooserTest, DrivesThatCannotBecomeTheTarget) {
@@ -204,6 +186,14 @@ TEST_F(TargetChooserTest, CreateNewMakesTheDirectoryAndEntersIt) {
     EXPECT_EQ(fs::path(CurrentDirectory()).filename().string(), accents.substr(0, 39 * 2));
     EXPECT_TRUE(ui.messageBoxes.empty());
     EXPECT_TRUE(ui.timedMessages.empty());
+
+    // A file of that name is reported and left alone.
+    TargetChooser atTop = open(top);
+    EXPECT_EQ(atTop.createDirectory("notes.txt"), target::kCannotEnter);
+    EXPECT_EQ(CurrentDirectory(), top);
+    ASSERT_EQ(ui.timedMessages.size(), 1u);
+    EXPECT_NE(ui.timedMessages[0].find("\"notes.txt\""), std::string::npos) << ui.timedMessages[0];
+    EXPECT_TRUE(fs::is_regular_file(top + "/notes.txt"));
 }
 
 TEST_F(TargetChooserTest, CreateNewRefusesNamesThatLeadElsewhere) {
@@ -222,15 +212,6 @@ TEST_F(TargetChooserTest, CreateNewRefusesNamesThatLeadElsewhere) {
     EXPECT_EQ(std::distance(fs::directory_iterator(top + "/outer"), fs::directory_iterator()), 1);
     EXPECT_FALSE(fs::exists(top + "/outer/inner/a"));
     EXPECT_FALSE(fs::exists(top + "/outer/inner/x"));
-}
-
-TEST_F(TargetChooserTest, CreateNewOverAFileReportsIt) {
-    TargetChooser chooser = open(top);
-    EXPECT_EQ(chooser.createDirectory("notes.txt"), target::kCannotEnter);
-    EXPECT_EQ(CurrentDirectory(), top);
-    ASSERT_EQ(ui.timedMessages.size(), 1u);
-    EXPECT_NE(ui.timedMessages[0].find("\"notes.txt\""), std::string::npos) << ui.timedMessages[0];
-    EXPECT_TRUE(fs::is_regular_file(top + "/notes.txt"));
 }
 
 TEST(ShortenTargetPath, KeepsTheHeadAndTheLastDirectories) {
@@ -274,17 +255,6 @@ TEST(PcDrivesFromMountTable, RootHomeAndRemovableMedia) {
     const std::vector<PcDrive> bare = PcDrivesFromMountTable("", "/");
     ASSERT_EQ(bare.size(), 1u);
     EXPECT_EQ(bare[0].mountPoint, "/");
-}
-
-TEST(FinishDestinationDirectoryCommand, ConfirmingChecksUseCurrentDirectory) {
-    for (int result : {1, 0}) {
-        test::RecordingUi ui;
-        Session s(ui);
-        s.settings.useCurrentDirectory = result == 0;
-        FinishDestinationDirectoryCommand(s, result);
-        EXPECT_EQ(s.settings.useCurrentDirectory, result == 1);
-        EXPECT_EQ(ui.menuChecks, (std::vector<std::pair<int, bool>>{{target::kUseCurrentDirectoryItem, result == 1}}));
-    }
 }
 
 }  // namespace

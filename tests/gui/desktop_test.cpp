@@ -1,0 +1,789 @@
+// The desktop program driven through its real widgets, offscreen: clicks, keys, menus, every
+// dialog's ways out, the dump window, and what the windows paint.
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QtTest>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+
+#include "app/command_ids.h"
+#include "app/dialog_controls.h"
+#include "app/main_window_model.h"
+#include "app/session.h"
+#include "common/messages.h"
+#include "commands/attributes.h"
+#include "copy/copy_engine.h"
+#include "dialogs/target_chooser.h"
+#include "dialogs/working_directory.h"
+#include "dump/dump_model.h"
+#include "gui/attribute_dialogs.h"
+#include "gui/client_area.h"
+#include "gui/drives.h"
+#include "gui/dump_window.h"
+#include "gui/help_viewer.h"
+#include "gui/main_window.h"
+#include "gui/option_dialogs.h"
+#include "gui/qt_ui.h"
+#include "gui/simple_dialogs.h"
+#include "gui/startup.h"
+#include "gui/target_dialog.h"
+#include "gui/timed_message.h"
+#include "support/fixture_path.h"
+#include "support/hfs_oracle.h"
+#include "support/temp_dir.h"
+
+using namespace quarry;
+using namespace quarry::gui;
+
+namespace {
+
+// One desktop program for a test: its session, drives and main window, started on a fixture
+// volume as at start-up.
+struct Program {
+    QtUi ui;
+    Session session{ui};
+    Drives drives;
+    MainWindow window{session, ui};
+
+    explicit Program(const char* fixture) {
+        window.setDrives(&drives);
+        ui.attach(&session, &window);
+        QString why;
+        drives.addImage(QString::fromStdString(quarry::test::fixturePath(fixture)), why);
+        StartDevices(session, ui, drives);
+        window.show();
+        window.mountSelected();
+        QApplication::processEvents();
+    }
+
+    uint16_t indexOf(const std::string& name) const {
+        const FileList& l = session.settings.list;
+        for (uint16_t i = 0; i < l.entryCount; ++i)
+            if (l.entries[i].name() == name) return i;
+        return kNoIndex;
+    }
+    void select(const std::string& name) {
+        SelectEntry(session, indexOf(name));
+        window.updateCommandStates();
+    }
+    // The centre of the cell of entry index (which must be on the screen).
+    QPoint cellCentre(uint16_t index) {
+        const MainWindowPaint plan = PlanMainWindowPaint(session, window.model());
+        for (const ListCell& c : plan.cells)
+            if (c.index == index) return QPoint((c.cell.left + c.cell.right) / 2, (c.cell.top + c.cell.bottom) / 2);
+        return QPoint(-1, -1);
+    }
+};
+
+// Runs f on the next modal dialog once it is shown, while the code under test waits in exec().
+void onNextModal(std::function<void(QWidget*)> f) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, f] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            f(w);
+        }
+    });
+    timer->start();
+}
+
+void clickControl(QWidget* dialog, int id) {
+    auto* b = dialog->findChild<QAbstractButton*>(QString::number(id));
+    QVERIFY2(b, qPrintable(QString("no control %1 in %2").arg(id).arg(dialog->objectName())));
+    b->click();
+}
+
+// What exec() returns when the press left the dialog open and the test ended it.
+constexpr int kStillOpen = 42;
+// A help row that opens no help.
+constexpr const char* kNoHelp = "";
+
+std::unique_ptr<QDialog> makeDialog(Program& p, const QString& name) {
+    QWidget* owner = &p.window;
+    if (name == "DLG_QUIT") return std::make_unique<QuitDialog>(owner, p.ui);
+    if (name == "DLG_INFO") return std::make_unique<VolumeInfoDialog>(owner, p.ui, p.session);
+    if (name == "DLG_COMM") return std::make_unique<CommandLineDialog>(owner, p.ui, p.session);
+    if (name == "DLG_DEST") return std::make_unique<TargetDialog>(owner, p.ui, p.session, target::kOpenedFromMenu, "");
+    if (name == "DLG_OPT") return std::make_unique<NamingDialog>(owner, p.ui, p.session);
+    if (name == "DLG_PORT") return std::make_unique<PortDialog>(owner, p.ui, p.session);
+    if (name == "DLG_FLOG") return std::make_unique<LogDialog>(owner, p.ui, p.session);
+    CatalogEntry file;
+    int found = 0;
+    ShowFileAttributes(p.session, "Puzzle", [&](const CatalogEntry& e) {
+        file = e;
+        ++found;
+    });
+    if (found != 1) return nullptr;
+    if (name == "DLG_ATTR") return std::make_unique<AttributesDialog>(owner, p.ui, p.session, file);
+    if (name == "DLG_ATT2") return std::make_unique<AdvancedAttributesDialog>(owner, p.ui, p.session, file);
+    return nullptr;
+}
+
+// The keys go where a person's keys go: to the widget that has the focus, and from there up
+// to the dialog when that widget leaves them alone.
+QWidget* keyTarget(QDialog* d) { return d->focusWidget() ? d->focusWidget() : d; }
+
+const char* wayOf(int control) {
+    switch (control) {
+        case dlg::kEscape: return "Esc";
+        case dlg::kEnter: return "Enter";
+        case dlg::kSystemClose: return "close box";
+        case dlg::kHelp: return "help";
+        default: return "button";
+    }
+}
+
+QString hexOf(const std::string& bytes, size_t from, size_t n) {
+    QStringList parts;
+    for (size_t i = from; i < from + n && i < bytes.size(); ++i)
+        parts << QString("%1").arg(static_cast<uint8_t>(bytes[i]), 2, 16, QChar('0'));
+    return parts.join(' ');
+}
+
+// Whether the band of rows [top, top + height) holds dark pixels of text. Its first two rows are
+// left out: the descenders of the line above reach into them.
+bool hasInk(const QImage& image, int top, int height) {
+    for (int y = top + 2; y < top + height && y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y).red() < 128) return true;
+    return false;
+}
+
+}  // namespace
+
+class DesktopTest : public QObject {
+    Q_OBJECT
+private slots:
+    void startUpStates() {
+        Program p("basic.hfs");
+        QCOMPARE(p.window.size(), QSize(640, 425));
+        QCOMPARE(p.window.windowTitle(), QString("Quarry : Test Vol"));
+        QVERIFY(p.window.functionButton(command::kCopyToPc)->isEnabled());
+        QVERIFY(!p.window.functionButton(command::kAttributes)->isEnabled());
+        QVERIFY(!p.window.functionButton(command::kParent)->isEnabled());
+        QVERIFY(p.window.action(command::kVolumeInfo)->isEnabled());
+        QVERIFY(p.window.action(command::kDataForkMode)->isChecked());
+        QVERIFY(!p.window.action(command::kNextScreen)->isEnabled());
+        QCOMPARE(p.window.statusLeft(), QString("Select a menu or press F1 for help..."));
+    }
+
+    void clickSelectsAndPaintsTheCellInverted() {
+        Program p("basic.hfs");
+        const uint16_t puzzle = p.indexOf("Puzzle");
+        const auto red = [&](QPoint at) { return p.window.client()->grab().toImage().pixelColor(at.x(), at.y() - 5).red(); };
+        const QPoint at = p.cellCentre(puzzle);
+        const int background = red(at);
+        QTest::mouseClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, at);
+        QVERIFY(p.session.settings.list.entries[puzzle].selected());
+        QVERIFY(p.window.functionButton(command::kAttributes)->isEnabled());
+        QVERIFY(p.window.action(command::kCopyToPc)->isEnabled());
+        // The panel's light grey becomes its inverse.
+        QCOMPARE(red(at), 255 - background);
+        // In the wide listings the row is inverted up to the right edge, past the last column.
+        QTest::keyClick(&p.window, Qt::Key_E, Qt::AltModifier);
+        const QPoint right(p.window.client()->width() - 6, p.cellCentre(puzzle).y());
+        QCOMPARE(red(right), 255 - background);
+        QTest::mouseClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(puzzle));
+        QVERIFY(!p.session.settings.list.entries[puzzle].selected());
+        QVERIFY(!p.window.action(command::kCopyToPc)->isEnabled());
+        QCOMPARE(red(right), background);
+    }
+
+    // A double click opens a folder; Open Folder takes the first selected folder and says so
+    // when only files are selected; the Parent and Root buttons go up.
+    void foldersOpenAndClose() {
+        Program p("basic.hfs");
+        QTest::mouseDClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(p.indexOf("Docs")));
+        QCOMPARE(p.session.dir.currentName, std::string("Docs"));
+        QCOMPARE(CountSelectedEntries(p.session.settings.list), uint16_t{0});
+        QVERIFY(p.window.functionButton(command::kParent)->isEnabled());
+        QVERIFY(p.window.functionButton(command::kRoot)->isEnabled());
+        QTest::mouseClick(p.window.functionButton(command::kParent), Qt::LeftButton);
+        QCOMPARE(p.session.dir.currentName, std::string("Root  "));
+        QVERIFY(!p.window.functionButton(command::kParent)->isEnabled());
+
+        p.select("Read Me");
+        p.window.runCommand(command::kOpenFolder);
+        QCOMPARE(p.window.statusLeft(), QString::fromStdString(messageText(Msg::NoSelection)));
+        QCOMPARE(p.session.dir.currentDirID, kRootDirId);
+        p.select("Empty Folder");
+        p.select("Docs");
+        p.window.runCommand(command::kOpenFolder);
+        QCOMPARE(p.session.dir.currentName, std::string("Docs"));
+        QTest::mouseDClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(p.indexOf("Old Drafts")));
+        QCOMPARE(p.session.dir.currentName, std::string("Old Drafts"));
+        QTest::mouseClick(p.window.functionButton(command::kParent), Qt::LeftButton);
+        QCOMPARE(p.session.dir.currentName, std::string("Docs "));  // going up adds a space
+        QTest::mouseClick(p.window.functionButton(command::kRoot), Qt::LeftButton);
+        QCOMPARE(p.session.dir.currentDirID, kRootDirId);
+        QCOMPARE(p.session.settings.list.entryCount, uint16_t{17});
+        QVERIFY(!p.window.functionButton(command::kRoot)->isEnabled());
+    }
+
+    void keysRunTheirCommands() {
+        Program p("basic.hfs");
+        const FileList& list = p.session.settings.list;
+        // Select all, invert, deselect all; Display follows whether anything is selected.
+        QTest::keyClick(&p.window, Qt::Key_F10, Qt::ControlModifier);
+        QCOMPARE(CountSelectedEntries(list), list.entryCount);
+        QVERIFY(p.window.functionButton(command::kDump)->isEnabled());
+        QTest::keyClick(&p.window, Qt::Key_F10);
+        QCOMPARE(CountSelectedEntries(list), uint16_t{0});
+        QVERIFY(!p.window.functionButton(command::kDump)->isEnabled());
+        p.select("Puzzle");
+        QTest::keyClick(&p.window, Qt::Key_F10, Qt::ShiftModifier);
+        QCOMPARE(CountSelectedEntries(list), uint16_t(list.entryCount - 1));
+        QVERIFY(!list.entries[p.indexOf("Puzzle")].selected());
+        // The check marks follow the settings: one listing mode, one copy mode.
+        QTest::keyClick(&p.window, Qt::Key_E, Qt::AltModifier);
+        QVERIFY(p.window.action(command::kExtendedListing)->isChecked());
+        QVERIFY(!p.window.action(command::kShortListing)->isChecked());
+        QTest::keyClick(&p.window, Qt::Key_B, Qt::AltModifier);
+        QVERIFY(p.window.action(command::kMacBinaryMode)->isChecked());
+        QVERIFY(!p.window.action(command::kDataForkMode)->isChecked());
+        QCOMPARE(p.session.settings.optionWord & opt::kCopyModeMask, opt::kCopyMacBinary);
+        for (bool on : {true, false}) {
+            p.window.runCommand(command::kUseCurrentDirectory);
+            QCOMPARE(p.window.action(command::kUseCurrentDirectory)->isChecked(), on);
+            QCOMPARE(p.session.settings.useCurrentDirectory, on);
+        }
+        QCOMPARE(shownHelpKey(), QString());
+        QTest::keyClick(&p.window, Qt::Key_F1);
+        QCOMPARE(shownHelpKey(), QString("index"));
+    }
+
+    void pagingThroughABigFolder() {
+        Program p("many.hfs");
+        QTest::mouseDClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(p.indexOf("Big Folder")));
+        p.window.client()->grab().toImage();  // a paint decides what the screen holds
+        QVERIFY(p.window.action(command::kNextScreen)->isEnabled());
+        QTest::keyClick(&p.window, Qt::Key_PageDown);
+        p.window.client()->grab().toImage();
+        QCOMPARE(p.session.settings.list.firstShown, uint16_t{36});
+        QVERIFY(p.window.action(command::kPrecedingScreen)->isEnabled());
+        QVERIFY(p.window.action(command::kFirstScreen)->isEnabled());
+        // An entry of the second screen is the one clicked, not its twin on the first.
+        const QPoint at = p.cellCentre(40);
+        QTest::mouseClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, at);
+        QVERIFY(p.session.settings.list.entries[40].selected());
+        QVERIFY(!p.session.settings.list.entries[4].selected());
+        // The wide listings keep the first shown entry; the short one starts its screen at a
+        // multiple of 36; choosing the listing shown changes nothing.
+        const auto shows = [&](int command, uint16_t first) {
+            p.window.client()->grab().toImage();
+            QCOMPARE(p.session.settings.list.firstShown, first);
+            for (int c : {command::kShortListing, command::kExtendedListing, command::kSignatureListing})
+                QCOMPARE(p.window.action(c)->isChecked(), c == command);
+        };
+        QTest::keyClick(&p.window, Qt::Key_E, Qt::AltModifier);
+        shows(command::kExtendedListing, 36);
+        QTest::keyClick(&p.window, Qt::Key_PageDown);
+        shows(command::kExtendedListing, 54);
+        QTest::keyClick(&p.window, Qt::Key_S, Qt::AltModifier);
+        shows(command::kSignatureListing, 54);
+        const uint16_t word = p.session.settings.optionWord;
+        QTest::keyClick(&p.window, Qt::Key_S, Qt::AltModifier);
+        shows(command::kSignatureListing, 54);
+        QCOMPARE(p.session.settings.optionWord, word);
+        p.window.runCommand(command::kShortListing);
+        shows(command::kShortListing, 36);
+        QTest::keyClick(&p.window, Qt::Key_PageUp);
+        p.window.client()->grab().toImage();
+        QCOMPARE(p.session.settings.list.firstShown, uint16_t{0});
+        QVERIFY(!p.window.action(command::kPrecedingScreen)->isEnabled());
+        QVERIFY(!p.window.action(command::kFirstScreen)->isEnabled());
+    }
+
+    void menuHelpOnTheStatusBar() {
+        Program p("basic.hfs");
+        p.window.action(command::kSelectDrive)->hover();
+        QCOMPARE(p.window.statusLeft(), QString("Select the drive holding the Macintosh volume."));
+        p.window.action(command::kSignatureListing)->hover();
+        QCOMPARE(p.window.statusLeft(),
+                 QString("Wide listing with length of data and resources, plus signature (creator/type) string."));
+    }
+
+    void contextMenu_data() {
+        QTest::addColumn<QString>("name");  // the entry clicked; empty: below the last row
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("folder") << "Docs" << true;
+        QTest::newRow("file") << "Puzzle" << false;
+        QTest::newRow("nothing") << "" << false;
+    }
+
+    // A right click selects the entry and opens the context menu, with Dump and Attributes greyed
+    // for a folder; an item shows its help, and closing the menu without a choice brings back
+    // the idle text. Below the last row nothing opens.
+    void contextMenu() {
+        QFETCH(QString, name);
+        QFETCH(bool, folder);
+        Program p("basic.hfs");
+        bool shown = false, dumpEnabled = false, attributesEnabled = false;
+        QString hovered;
+        QTimer timer;
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            QMenu* menu = p.window.contextMenu();
+            if (!menu->isVisible()) return;
+            timer.stop();
+            shown = true;
+            for (QAction* a : menu->actions()) {
+                if (a->data().toInt() == command::kDump) dumpEnabled = a->isEnabled();
+                if (a->data().toInt() == command::kAttributes) attributesEnabled = a->isEnabled();
+                if (a->data().toInt() == command::kCopyToPc) menu->setActiveAction(a);
+            }
+            hovered = p.window.statusLeft();
+            QTest::keyClick(menu, Qt::Key_Escape);
+        });
+        timer.start();
+        const uint16_t index = name.isEmpty() ? kNoIndex : p.indexOf(name.toStdString());
+        const QPoint at = name.isEmpty() ? QPoint(20, p.window.client()->height() - 25) : p.cellCentre(index);
+        QTest::mouseClick(p.window.client(), Qt::RightButton, Qt::NoModifier, at);
+        timer.stop();
+        QCOMPARE(shown, !name.isEmpty());
+        QCOMPARE(CountSelectedEntries(p.session.settings.list), uint16_t(shown ? 1 : 0));
+        if (!shown) return;
+        QVERIFY(p.session.settings.list.entries[index].selected());
+        QCOMPARE(dumpEnabled, !folder);
+        QCOMPARE(attributesEnabled, !folder);
+        QCOMPARE(hovered, QString("Copy files or directories from the Macintosh volume to the PC."));
+        QCOMPARE(p.window.statusLeft(), QString("Select a menu or press F1 for help..."));
+    }
+
+    void onlyTheItemsWithACheckMarkAreCheckable() {
+        Program p("basic.hfs");
+        // The copy modes, Use Current Directory, the listing modes and Log File.
+        const QList<int> marked = {121, 122, 123, 125, 128, 131, 138, 142};
+        QList<int> checkable;
+        for (QAction* popup : p.window.menuBar()->actions()) {
+            QVERIFY(popup->menu());
+            for (QAction* a : popup->menu()->actions())
+                if (a->isCheckable()) checkable << a->data().toInt();
+        }
+        std::sort(checkable.begin(), checkable.end());
+        QCOMPARE(checkable, marked);
+    }
+
+    void logDialogCreatesOpensAndCloses() {
+        quarry::test::TempDir dir;
+        const std::string old = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path());
+        Program p("basic.hfs");
+        onNextModal([](QWidget* d) {
+            QCOMPARE(d->objectName(), QString("DLG_FLOG"));
+            QVERIFY(!d->findChild<QPushButton*>("146")->isEnabled());
+            clickControl(d, 144);
+            QVERIFY(!d->findChild<QPushButton*>("144")->isEnabled());
+            QVERIFY(d->findChild<QPushButton*>("146")->isEnabled());
+            clickControl(d, 101);
+        });
+        p.window.runCommand(command::kLogFile);
+        QVERIFY(p.session.log.isOpen());
+        QVERIFY(p.window.action(command::kLogFile)->isChecked());
+        QTest::mouseDClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(p.indexOf("Docs")));
+        onNextModal([](QWidget* d) {
+            clickControl(d, 146);
+            clickControl(d, 100);
+        });
+        p.window.runCommand(command::kLogFile);
+        QVERIFY(!p.session.log.isOpen());
+        QVERIFY(!p.window.action(command::kLogFile)->isChecked());
+        std::ifstream in("quarryrm.log", std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::filesystem::current_path(old);
+        QCOMPARE(QString::fromStdString(text.str()), QString("*cd Docs\r\n"));
+    }
+
+    void quitAsksFirst() {
+        Program p("basic.hfs");
+        onNextModal([](QWidget* d) {
+            QCOMPARE(d->objectName(), QString("DLG_QUIT"));
+            clickControl(d, 129);
+        });
+        p.window.close();
+        QVERIFY(p.window.isVisible());
+        onNextModal([](QWidget* d) { QTest::keyClick(d, Qt::Key_Escape); });
+        QTest::keyClick(&p.window, Qt::Key_Escape);
+        QVERIFY(p.window.isVisible());
+        onNextModal([](QWidget* d) { QTest::keyClick(d, Qt::Key_Return); });
+        p.window.close();
+        QVERIFY(!p.window.isVisible());
+    }
+
+    void commandLineRunsOneCommand() {
+        Program p("basic.hfs");
+        // Esc leaves with the line unread; Enter in the field runs it, as Execute does. The
+        // line's /A sets both listing flags: the signature listing is shown.
+        for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+            onNextModal([key](QWidget* d) {
+                QCOMPARE(d->objectName(), QString("DLG_COMM"));
+                auto* field = d->findChild<QLineEdit*>("150");
+                QVERIFY(field->text().isEmpty());
+                QTest::keyClicks(field, "cd docs /a");
+                QTest::keyClick(field, key);
+            });
+            QTest::keyClick(&p.window, Qt::Key_C, Qt::AltModifier);
+            QCOMPARE(p.session.dir.currentName, std::string(key == Qt::Key_Escape ? "Root  " : "Docs"));
+            QCOMPARE(p.window.action(command::kSignatureListing)->isChecked(), key == Qt::Key_Return);
+            QVERIFY(!p.window.action(command::kExtendedListing)->isChecked());
+        }
+        QVERIFY(p.window.functionButton(command::kRoot)->isEnabled());
+    }
+
+    // The menu commands open their dialogs on the session's own state: the naming and port
+    // options change its settings, the information sheet shows the volume's figures.
+    void menuCommandsOpenTheirDialogs() {
+        Program p("basic.hfs");
+        const struct {
+            int command;
+            const char* dialog;
+            int radio;
+        } items[] = {{command::kFileNaming, "DLG_OPT", 402}, {command::kOutputPorts, "DLG_PORT", 505},
+                     {command::kVolumeInfo, "DLG_INFO", 0}};
+        QString size, mdb;
+        for (const auto& item : items) {
+            QString opened;
+            onNextModal([&](QWidget* d) {
+                opened = d->objectName();
+                if (item.radio) clickControl(d, item.radio);
+                if (!item.radio) size = d->findChild<QLabel*>("500")->text();
+                if (!item.radio) mdb = d->findChild<QLabel*>("502")->text();
+                clickControl(d, dlg::kOk);
+            });
+            p.window.runCommand(item.command);
+            QCOMPARE(opened, QString(item.dialog));
+        }
+        QCOMPARE(p.session.settings.destinationSetting, uint16_t{0x0502});
+        QCOMPARE(size, QString("1471488"));
+        QCOMPARE(mdb, QString("2"));
+    }
+
+    void timedMessageClosesItselfAndIsLogged() {
+        quarry::test::TempDir dir;
+        Program p("basic.hfs");
+        p.session.log.stream = std::fopen(dir.file("t.log").c_str(), "wb");
+        TimedMessage::timeoutMs = 50;
+        p.ui.showTimedMessage("Not enough space on the volume.");
+        TimedMessage::timeoutMs = TimedMessage::kTimeoutMs;
+        std::fclose(p.session.log.stream);
+        p.session.log.stream = nullptr;
+        std::ifstream in(dir.file("t.log"), std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        QCOMPARE(QString::fromStdString(text.str()), QString("#Not enough space on the volume.\n"));
+    }
+
+    void progressBarAtHalfway() {
+        Program p("basic.hfs");
+        p.window.setProgress(5, 10);
+        const QImage image = p.window.client()->grab().toImage();
+        const MainWindowLayout layout = MainWindowLayoutOf(p.window.model().geometry);
+        const Rect bar = layout.progressBar;
+        const int y = bar.top + 3;
+        // Inside the one-pixel frame: 100 px done (inverted, dark) then 100 px to go (light).
+        QCOMPARE(image.pixelColor(bar.left, y), QColor(Qt::black));
+        QVERIFY(image.pixelColor(bar.left + 5, y).red() < 100);
+        QVERIFY(image.pixelColor(bar.left + 1 + 150, y).red() > 150);
+        QCOMPARE(p.window.progressPercent(), 50);
+    }
+
+    void driveDialogChoosesAmongSeveralDrives() {
+        Program p("basic.hfs");
+        QString why;
+        QVERIFY(p.drives.addImage(QString::fromStdString(quarry::test::fixturePath("hybrid.iso")), why) == 1);
+        QStringList entries;
+        onNextModal([&](QWidget* d) {
+            QCOMPARE(d->objectName(), QString("DLG_CD"));
+            auto* list = d->findChild<QComboBox*>("999");
+            for (int i = 0; i < list->count(); ++i) entries << list->itemText(i);
+            list->setCurrentIndex(1);
+            clickControl(d, 101);
+        });
+        QTest::keyClick(&p.window, Qt::Key_D, Qt::AltModifier);
+        QCOMPARE(entries.size(), 2);
+        QVERIFY2(entries[0].startsWith("[0|0] QUARRY - basic.hfs"), qPrintable(entries[0]));
+        QVERIFY2(entries[1].startsWith("[0|1] QUARRY - hybrid.iso"), qPrintable(entries[1]));
+        QCOMPARE(int{p.session.device.targetId}, 1);
+        QVERIFY(p.window.windowTitle() != QString("Quarry : Test Vol"));
+        QVERIFY(p.indexOf("Docs") != kNoIndex);
+        QVERIFY(p.indexOf("aardvark") == kNoIndex);
+    }
+
+    void targetChooserMovesAndConfirms() {
+        quarry::test::TempDir dir;
+        std::filesystem::create_directory(dir.file("archive"));
+        const std::string old = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path());
+        Program p("basic.hfs");
+        onNextModal([](QWidget* d) {
+            QCOMPARE(d->objectName(), QString("DLG_DEST"));
+            auto* list = d->findChild<QListWidget*>("1133");
+            QListWidgetItem* archive = nullptr;
+            for (int i = 0; i < list->count(); ++i)
+                if (list->item(i)->text() == "[archive]") archive = list->item(i);
+            QVERIFY(archive);
+            emit list->itemDoubleClicked(archive);
+            QVERIFY(d->findChild<QLabel*>("1131")->text().endsWith("/archive/"));
+            clickControl(d, 113);
+        });
+        p.window.runCommand(command::kDestination);
+        const std::string now = std::filesystem::current_path();
+        QVERIFY(p.window.action(command::kUseCurrentDirectory)->isChecked());
+        QVERIFY(p.session.settings.useCurrentDirectory);
+        // Leaving it with Esc unchecks "Use Current Directory", and copies ask again.
+        onNextModal([](QWidget* d) { QTest::keyClick(d, Qt::Key_Escape); });
+        p.window.runCommand(command::kDestination);
+        std::filesystem::current_path(old);
+        QCOMPARE(QString::fromStdString(now), QString::fromStdString(dir.file("archive")));
+        QVERIFY(!p.window.action(command::kUseCurrentDirectory)->isChecked());
+        QVERIFY(!p.session.settings.useCurrentDirectory);
+    }
+
+    void eachWayOutIsTheModels_data() {
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<int>("radio");    // a radio button clicked first, or 0
+        QTest::addColumn<int>("control");  // a button, or dlg::kEscape, kEnter, kSystemClose
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("help");
+        QTest::addColumn<int>("setting");  // the destination setting afterwards, or -1
+        struct Row {
+            const char* dialog;
+            int control;
+            int result;
+            const char* help;
+            int radio = 0;
+            int setting = -1;
+        };
+        const Row rows[] = {
+            {"DLG_QUIT", dlg::kEscape, 0, kNoHelp}, {"DLG_QUIT", dlg::kSystemClose, 0, kNoHelp},
+            {"DLG_QUIT", dlg::kEnter, 1, kNoHelp},  {"DLG_QUIT", 128, 1, kNoHelp},
+            {"DLG_QUIT", 129, 0, kNoHelp},          {"DLG_QUIT", dlg::kHelp, kStillOpen, "dlg_QUIT"},
+            // The sheet has no Cancel: Esc leaves it open.
+            {"DLG_INFO", dlg::kEscape, kStillOpen, kNoHelp}, {"DLG_INFO", dlg::kSystemClose, 0, kNoHelp},
+            {"DLG_INFO", dlg::kEnter, 1, kNoHelp},           {"DLG_INFO", dlg::kOk, 1, kNoHelp},
+            {"DLG_INFO", dlg::kHelp, kStillOpen, "dlg_INFO"},
+            {"DLG_COMM", dlg::kEscape, 0, kNoHelp}, {"DLG_COMM", dlg::kSystemClose, 0, kNoHelp},
+            {"DLG_COMM", dlg::kEnter, 1, kNoHelp},  {"DLG_COMM", 153, 1, kNoHelp},
+            {"DLG_COMM", dlg::kHelp, kStillOpen, "dlg_COMM"},
+            // Enter presses Quit, the default button.
+            {"DLG_ATTR", dlg::kEscape, 0, kNoHelp}, {"DLG_ATTR", dlg::kSystemClose, 0, kNoHelp},
+            {"DLG_ATTR", dlg::kEnter, 0, kNoHelp},  {"DLG_ATTR", 541, 0, kNoHelp},
+            {"DLG_ATTR", dlg::kHelp, kStillOpen, "dlg_ATTR"},
+            // Esc ends the second page as OK does; only the close box ends it with 0.
+            {"DLG_ATT2", dlg::kEscape, 1, kNoHelp}, {"DLG_ATT2", dlg::kSystemClose, 0, kNoHelp},
+            {"DLG_ATT2", dlg::kEnter, 1, kNoHelp},  {"DLG_ATT2", dlg::kOk, 1, kNoHelp},
+            {"DLG_ATT2", dlg::kHelp, kStillOpen, "dlg_ATT2"},
+            {"DLG_DEST", dlg::kEscape, 0, kNoHelp}, {"DLG_DEST", dlg::kSystemClose, 0, kNoHelp},
+            {"DLG_DEST", dlg::kEnter, 1, kNoHelp},  {"DLG_DEST", 113, 1, kNoHelp},
+            {"DLG_DEST", dlg::kHelp, kStillOpen, "dlg_DEST"},
+            // Every row opens with port 3 (LPT3) and naming 1 (short names) and first clicks
+            // "Renaming on the fly" or COM2. Cancel and Esc put the naming back, the close box
+            // keeps it; a port clicked stays, whatever ends the dialog. Neither touches the other.
+            {"DLG_OPT", dlg::kEscape, 0, kNoHelp, 402, 0x0301},      {"DLG_OPT", dlg::kCancel, 0, kNoHelp, 402, 0x0301},
+            {"DLG_OPT", dlg::kSystemClose, 0, kNoHelp, 402, 0x0302}, {"DLG_OPT", dlg::kEnter, 1, kNoHelp, 402, 0x0302},
+            {"DLG_OPT", dlg::kOk, 1, kNoHelp, 402, 0x0302},          {"DLG_OPT", dlg::kHelp, kStillOpen, "dlg_OPT"},
+            {"DLG_PORT", dlg::kEscape, 0, kNoHelp, 505, 0x0501},      {"DLG_PORT", dlg::kCancel, 0, kNoHelp, 505, 0x0501},
+            {"DLG_PORT", dlg::kSystemClose, 0, kNoHelp, 505, 0x0501}, {"DLG_PORT", dlg::kEnter, 1, kNoHelp, 505, 0x0501},
+            {"DLG_PORT", dlg::kOk, 1, kNoHelp, 505, 0x0501},          {"DLG_PORT", dlg::kHelp, kStillOpen, "dlg_PORT"},
+            // Enter takes the typed name and keeps the dialog open; every way out gives 0.
+            {"DLG_FLOG", dlg::kEscape, 0, kNoHelp},          {"DLG_FLOG", dlg::kSystemClose, 0, kNoHelp},
+            {"DLG_FLOG", dlg::kEnter, kStillOpen, kNoHelp}, {"DLG_FLOG", dlg::kOk, 0, kNoHelp},
+            {"DLG_FLOG", dlg::kHelp, kStillOpen, "dlg_FLOG"},
+        };
+        for (const Row& r : rows)
+            QTest::addRow("%s %s %d", r.dialog, wayOf(r.control), r.control)
+                << QString(r.dialog) << r.radio << r.control << r.result << QString(r.help) << r.setting;
+    }
+
+    void eachWayOutIsTheModels() {
+        QFETCH(QString, dialog);
+        QFETCH(int, radio);
+        QFETCH(int, control);
+        QFETCH(int, result);
+        QFETCH(QString, help);
+        QFETCH(int, setting);
+        quarry::test::WorkingDirectoryGuard guard;
+        quarry::test::TempDir dir;
+        std::filesystem::current_path(dir.path());
+        Program p("basic.hfs");
+        p.session.settings.destinationSetting = 0x0301;
+        // The help window belongs to the main window, so every row starts without one.
+        QCOMPARE(shownHelpKey(), QString());
+        std::unique_ptr<QDialog> d = makeDialog(p, dialog);
+        QVERIFY(d);
+        QCOMPARE(d->objectName(), dialog);
+        bool pressed = false;
+        onNextModal([&](QWidget*) {
+            if (radio != 0) {
+                // The radio buttons open on the setting and change it at once.
+                const bool naming = dialog == "DLG_OPT";
+                QVERIFY(d->findChild<QAbstractButton*>(naming ? "401" : "503")->isChecked());
+                d->findChild<QAbstractButton*>(QString::number(radio))->click();
+                QCOMPARE(p.session.settings.destinationSetting, uint16_t(naming ? 0x0302 : 0x0501));
+            }
+            switch (control) {
+                case dlg::kEscape: QTest::keyClick(keyTarget(d.get()), Qt::Key_Escape); break;
+                case dlg::kEnter: QTest::keyClick(keyTarget(d.get()), Qt::Key_Return); break;
+                // What the title bar's close button asks of the window.
+                case dlg::kSystemClose: d->close(); break;
+                default:
+                    if (auto* b = d->findChild<QAbstractButton*>(QString::number(control))) {
+                        b->click();
+                        break;
+                    }
+                    d->done(-1);
+                    return;
+            }
+            pressed = true;
+            if (d->isVisible()) d->done(kStillOpen);
+        });
+        const int got = d->exec();
+        QVERIFY2(pressed, qPrintable(QString("no control %1 in %2").arg(control).arg(dialog)));
+        QCOMPARE(got, result);
+        QCOMPARE(shownHelpKey(), help);
+        if (setting >= 0) QCOMPARE(p.session.settings.destinationSetting, uint16_t(setting));
+        // Enter is the dialog's own command, never a click of the default button, which in
+        // DLG_FLOG is Create.
+        QVERIFY(!p.session.log.isOpen());
+    }
+
+    void showsTheForkAndScrolls() {
+        Program p("basic.hfs");
+        const std::string data = quarry::test::hcopyData(quarry::test::fixturePath("basic.hfs"), ":Big Forks");
+        QVERIFY(data.size() == 5000);
+        DumpWindow dump(&p.window, p.ui, p.session);
+        QVERIFY(dump.open("Big Forks"));
+        QCOMPARE(dump.windowTitle(), QString("Dumping file \"Big Forks\""));
+        QVERIFY(dump.action(100)->isChecked());
+        QVERIFY(dump.action(101)->isEnabled());
+        QVERIFY(dump.action(200)->isChecked());
+        QVERIFY(dump.action(401)->isChecked());
+        const auto line = [&](int i) { return QString::fromStdString(dumpLineToUtf8(dumpLine(dump.model(), i))); };
+        // The first line: offset, then the first eight bytes, an extra space, the next eight.
+        QVERIFY2(line(0).startsWith("00000000 " + hexOf(data, 0, 8) + "  " + hexOf(data, 8, 8)), qPrintable(line(0)));
+        QVERIFY(line(2).startsWith("00000032"));
+        dump.runCommand(402);
+        QVERIFY(dump.action(402)->isChecked() && !dump.action(401)->isChecked());
+        QVERIFY(line(2).startsWith("00000020"));
+        dump.runCommand(401);
+        QVERIFY(line(2).startsWith("00000032"));
+        // The fork's first byte, a zero, shows as "_" in the Macintosh set, as a space in the others.
+        QCOMPARE(line(0)[58], QChar('_'));
+        for (int set : {201, 202}) {
+            dump.runCommand(set);
+            QVERIFY(dump.action(set)->isChecked() && !dump.action(200)->isChecked());
+            QCOMPARE(line(0)[58], QChar(' '));
+        }
+        // File Parameter shows the attributes of the file dumped.
+        QString shown;
+        onNextModal([&](QWidget* d) {
+            shown = d->objectName() + " " + d->findChild<QWidget*>("516")->property("text").toString();
+            clickControl(d, 541);
+        });
+        dump.runCommand(102);
+        QCOMPARE(shown, QString("DLG_ATTR Big Forks"));
+
+        QTest::keyClick(&dump, Qt::Key_PageDown);
+        QCOMPARE(dump.model().position, uint32_t{512});
+        QVERIFY2(line(0).startsWith("00000512 " + hexOf(data, 512, 8)), qPrintable(line(0)));
+        QCOMPARE(dump.scrollBar()->value(), static_cast<int>(512 / dump.model().scrollUnit));
+        QTest::keyClick(&dump, Qt::Key_Home);
+        QCOMPARE(dump.model().position, uint32_t{0});
+
+        // The resource fork, then back.
+        dump.runCommand(101);
+        QVERIFY(dump.action(101)->isChecked() && !dump.action(100)->isChecked());
+        QCOMPARE(dump.model().position, uint32_t{0});
+        dump.runCommand(100);
+        QVERIFY(dump.action(100)->isChecked());
+
+        // The lines stand in four groups of eight with an empty slot between groups: slots 8, 17
+        // and 26 stay empty, and each of the 32 lines has ink in its own slot.
+        const QImage image = dump.view()->grab().toImage();
+        const int step = dump.view()->lineStep();
+        for (int slot = 0; slot < 35; ++slot) {
+            const bool gap = slot % 9 == 8;
+            QVERIFY2(image.height() >= (slot + 1) * step, qPrintable(QString("slot %1 outside the view").arg(slot)));
+            QVERIFY2(hasInk(image, slot * step, step) != gap, qPrintable(QString("slot %1").arg(slot)));
+        }
+    }
+
+    void menuCommandOpensTheDumpAndRebuildsTheList() {
+        Program p("basic.hfs");
+        p.select("Puzzle");
+        p.select("Caf\x8e Menu");
+        QString title;
+        onNextModal([&](QWidget* d) {
+            QCOMPARE(d->objectName(), QString("filedump"));
+            title = d->windowTitle();
+            auto* dump = static_cast<DumpWindow*>(d);
+            dump->runCommand(103);
+        });
+        QTest::mouseClick(p.window.functionButton(command::kDump), Qt::LeftButton);
+        // The dump takes the first selected entry; the other one is deselected only because the
+        // list is built again afterwards.
+        QCOMPARE(title, QString::fromUtf8("Dumping file \"Caf\xc3\xa9 Menu\""));
+        QCOMPARE(CountSelectedEntries(p.session.settings.list), uint16_t{0});
+    }
+
+    void attributesShowTheRecordAndWriteNothing() {
+        Program p("basic.hfs");
+        p.select("Puzzle");
+        QString type, creator, data, rsrc, fileNumber;
+        QStringList created, modified;
+        bool writeEnabled = true;
+        onNextModal([&](QWidget* d) {
+            QCOMPARE(d->objectName(), QString("DLG_ATTR"));
+            type = d->findChild<QLineEdit*>("539")->text();
+            creator = d->findChild<QLineEdit*>("538")->text();
+            for (int i = 0; i < 5; ++i) {
+                created << d->findChild<QLineEdit*>(QString::number(118 + i))->text();
+                modified << d->findChild<QLineEdit*>(QString::number(123 + i))->text();
+            }
+            data = d->findChild<QLabel*>("536")->text();
+            rsrc = d->findChild<QLabel*>("537")->text();
+            writeEnabled = d->findChild<QPushButton*>("540")->isEnabled();
+            onNextModal([&](QWidget* advanced) {
+                QCOMPARE(advanced->objectName(), QString("DLG_ATT2"));
+                fileNumber = advanced->findChild<QLabel*>("547")->text();
+                advanced->findChild<QPushButton*>("101")->click();
+            });
+            d->findChild<QPushButton*>("130")->click();
+            d->findChild<QPushButton*>("541")->click();
+        });
+        QTest::keyClick(&p.window, Qt::Key_A, Qt::AltModifier);
+        QCOMPARE(type, QString("APPL"));
+        QCOMPARE(creator, QString("MACS"));
+        QCOMPARE(data, QString("1200"));
+        QCOMPARE(rsrc, QString("1080"));
+        // Day, month, years since 1900, hour, minute, as the fixture script dated the file.
+        QCOMPARE(created, QStringList({"17", "5", "92", "9", "30"}));
+        QCOMPARE(modified, QStringList({"2", "11", "93", "14", "45"}));
+        QVERIFY(!writeEnabled);
+        const auto oracle = quarry::test::hlsList(quarry::test::fixturePath("basic.hfs"), ":Puzzle");
+        QCOMPARE(oracle.size(), size_t{1});
+        QCOMPARE(fileNumber, QString::number(oracle[0].catalogId));
+    }
+};
+
+QTEST_MAIN(DesktopTest)
+#include "desktop_test.moc"
