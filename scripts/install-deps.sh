@@ -10,6 +10,8 @@ packages=(
   qt6-base-dev xvfb xauth fonts-liberation
   # independent HFS tools: they make the test volumes and check our results
   hfsutils genisoimage unar dosfstools perl
+  # the zones the date tests run under besides UTC
+  tzdata
 )
 
 missing=()
