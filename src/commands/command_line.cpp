@@ -73,10 +73,14 @@ ParsedCommand ParseCommandLine(AppSettings& settings, std::string_view text) {
     parsed.code = LookupCommandWord(typedWord);
 
     int slot = 0;
+    // Only a quote can make an argument empty. A typed "" holds no name: it takes its slot but
+    // reaches the command as absent, so that CD "" is CD without a name, never a search for
+    // the empty name.
     auto store = [&](std::string arg) {
-        if (slot == 0) parsed.firstArg = std::move(arg);
-        else if (slot == 1) parsed.secondArg = std::move(arg);
-        ++slot;
+        const int at = slot++;
+        if (arg.empty()) return;
+        if (at == 0) parsed.firstArg = std::move(arg);
+        else if (at == 1) parsed.secondArg = std::move(arg);
     };
     i = wordEnd;
     while (i < text.size()) {

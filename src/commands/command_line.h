@@ -51,7 +51,8 @@ int LookupCommandWord(std::string& word);
 // The word of the first table row with code, in upper case ("HELP" for "?" too), or nullptr
 // for a code the table does not hold.
 const char* CommandWordText(int code);
-// Splits text, applies its switches to settings and returns the code and the arguments.
+// Splits text, applies its switches to settings and returns the code and the arguments; an
+// empty quoted argument ("") is returned as absent.
 ParsedCommand ParseCommandLine(AppSettings& settings, std::string_view text);
 // Trailing spaces removed, then translated to the Macintosh set, ending at the first character
 // that has no Macintosh form.

@@ -292,6 +292,7 @@ TEST(Cli, WordsItCannotCarryOutAreSaidAndTheRunGoesOn) {
         {"opt short", "OPTIONS needs the desktop program"},
         // The list's selection: with a name both run.
         {"CD", "CD without a name needs the desktop program"},
+        {"CD \"\"", "CD without a name needs the desktop program"},
         {"COPY", "COPY without a name needs the desktop program"},
         {"C /B", "COPY without a name needs the desktop program"},
         {"ATTRIB", "usage: ATTRIB name"},

@@ -44,6 +44,9 @@ TEST(ParseCommandLine, WordsArgumentsAndTheCdForms) {
         {"COPY .login", word::kCopy, "login", none},
         {"COPY \"Read Me\" C:\\DOCS", word::kCopy, "Read Me", "C:\\DOCS"},
         {"COPY \"Read Me", word::kCopy, "Read Me", none},
+        // An empty quoted argument holds nothing typed: it is absent, though it takes its slot.
+        {"CD \"\"", word::kCd, none, none},    {"COPY \"\" x", word::kCopy, none, "x"},
+        {"COPY \"", word::kCopy, none, none},
         {"DIR\tA*", word::kDir, "A*", none},     {"DIR a b c d", word::kDir, "a", "b"},
         {"   INFO", word::kInfo, none, none},    {"HELP", word::kHelp, none, none},
         {"?", word::kHelp, none, none},          {"CL", word::kCls, none, none},
