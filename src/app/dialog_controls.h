@@ -1,13 +1,10 @@
 #pragma once
-// What the dialog models share: the numbers of the controls that every dialog has, the numbers
-// that stand for the keyboard and for the window's close box, and how an edit field is cut.
+// What the dialog models share: the numbers of the controls that every dialog has, and the
+// numbers that stand for the keyboard and for the window's close box. Edit fields are cut with
+// leadingCharacters (common/text.h).
 //
 // A model's press(control) returns the dialog's result when the press ends the dialog, and
 // nothing when the dialog stays open; the front end only binds its widgets to these numbers.
-
-#include <cstddef>
-#include <string>
-#include <string_view>
 
 namespace quarry::dlg {
 
@@ -20,9 +17,5 @@ inline constexpr int kSystemClose = -1;
 inline constexpr int kCancel = 100;
 inline constexpr int kOk = 101;
 inline constexpr int kHelp = 149;
-
-// The first count characters of a UTF-8 edit text. Fields are limited in characters, as a
-// person counts them, so a multi-byte character is never cut in half.
-std::string LeadingCharacters(std::string_view utf8, size_t count);
 
 }  // namespace quarry::dlg

@@ -100,4 +100,18 @@ std::string utf8ToAnsi(std::string_view utf8) {
     return out;
 }
 
+std::string leadingCharacters(std::string_view utf8, size_t count) {
+    size_t end = 0;
+    size_t characters = 0;
+    while (end < utf8.size()) {
+        // Every byte but a continuation byte (10xxxxxx) starts a character.
+        if ((static_cast<unsigned char>(utf8[end]) & 0xC0) != 0x80) {
+            if (characters == count) break;
+            ++characters;
+        }
+        ++end;
+    }
+    return std::string(utf8.substr(0, end));
+}
+
 }  // namespace quarry

@@ -44,7 +44,8 @@ public:
     virtual void openHelp(const std::string& key) = 0;
 
     // The rename-on-the-fly dialog, "File name on the DOS volume": the name to give the PC file,
-    // or nothing when the file is to be skipped.
+    // whole as typed (AskPcFileName keeps its first 30 characters), or nothing when the file is
+    // to be skipped.
     virtual std::optional<std::string> askPcFileName(const std::string& name) = 0;
 
     // The target-directory chooser before a copy: false when the person cancels.

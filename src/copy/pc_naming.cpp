@@ -22,6 +22,8 @@ constexpr std::string_view kShortAllowed =
 constexpr std::string_view kCollisionDigits = "0123456789ABCDEFGHIJKLMNOPQRSTUV";
 constexpr size_t kShortNameMax = 12;
 constexpr size_t kShortBaseMax = 8;
+// Renaming on the fly takes at most this many characters of what was typed.
+constexpr size_t kTypedNameMax = 30;
 // Numbered extensions have three base-32 digits.
 constexpr uint32_t kCollisionNames = 32 * 32 * 32;
 
@@ -177,8 +179,10 @@ std::optional<PcFile> AskPcFileName(const CopyContext& context, const std::strin
     const std::string edit = macNameToUtf8(macName);
     std::optional<std::string> answer = context.ui().askPcFileName(edit);
     if (!answer) return std::nullopt;
-    // Only the name and extension are kept: a drive or directory typed with them is dropped.
-    std::string typed = *answer;
+    // The limit holds here, where every face's answer passes, and counts characters, so that no
+    // multi-byte character is cut in half. Then only the name and extension are kept: a drive or
+    // directory typed with them is dropped.
+    std::string typed = leadingCharacters(*answer, kTypedNameMax);
     const size_t cut = typed.find_last_of("/\\:");
     if (cut != std::string::npos) typed.erase(0, cut + 1);
     const std::string pc = safeComponent(typed);

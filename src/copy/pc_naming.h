@@ -41,7 +41,8 @@ struct PcFile {
 // name, picks a free one when it is taken, logs and shows it. Nothing when the file cannot be
 // created (a fatal error has then been reported).
 std::optional<PcFile> MakePcFileName(const CopyContext& context, std::string& macName, std::string_view typeCreator);
-// Naming mode 2: asks the person for the name. Nothing when the file is to be skipped.
+// Naming mode 2: asks the person for the name and takes at most its first 30 characters.
+// Nothing when the file is to be skipped.
 std::optional<PcFile> AskPcFileName(const CopyContext& context, const std::string& macName);
 
 }  // namespace quarry

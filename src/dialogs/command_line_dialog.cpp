@@ -13,7 +13,7 @@ std::optional<int> CommandLineDialogPress(Session& session, int control, std::st
         case dlg::kEnter:
             // The command language works in the program's Windows character set; the field is
             // cut in characters before the conversion, so no character is split.
-            ExecuteCommandText(session, utf8ToAnsi(dlg::LeadingCharacters(utf8Text, commanddlg::kFieldLength)));
+            ExecuteCommandText(session, utf8ToAnsi(leadingCharacters(utf8Text, commanddlg::kFieldLength)));
             return 1;
         case dlg::kCancel:
         case dlg::kEscape:

@@ -5,6 +5,7 @@
 
 #include "app/session.h"
 #include "common/log_file.h"
+#include "common/text.h"
 #include "app/dialog_controls.h"
 
 namespace quarry {
@@ -34,7 +35,7 @@ bool LogFileDialogModel::closeEnabled() const { return session_.log.isOpen(); }
 void LogFileDialogModel::takeName() {
     // An empty field keeps the name the log had: no file has an empty name, and Create or Open
     // would otherwise fail, which ends the program.
-    if (!nameText_.empty()) session_.log.name = dlg::LeadingCharacters(nameText_, kLogFileNameMax);
+    if (!nameText_.empty()) session_.log.name = leadingCharacters(nameText_, kLogFileNameMax);
     nameText_ = session_.log.name;
 }
 

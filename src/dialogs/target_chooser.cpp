@@ -15,6 +15,7 @@
 #include "app/session.h"
 #include "copy/pc_naming.h"
 #include "app/dialog_controls.h"
+#include "common/text.h"
 
 namespace quarry {
 namespace {
@@ -308,7 +309,7 @@ int TargetChooser::goToParent() {
 
 int TargetChooser::createDirectory(std::string_view typedName) {
     // Blanks at either end of a name are invisible in every listing, so they are dropped.
-    const std::string name = trimBlanks(dlg::LeadingCharacters(typedName, target::kNewDirectoryNameMax));
+    const std::string name = trimBlanks(leadingCharacters(typedName, target::kNewDirectoryNameMax));
     auto refuse = [&](const std::string& text) {
         session_.ui.showMessageBox(text);
         return target::kRefused;

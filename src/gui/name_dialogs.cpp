@@ -17,7 +17,7 @@ PcNameDialog::PcNameDialog(QWidget* owner, QtUi& ui, const QString& name)
     ok->setDefault(true);
     QPushButton* cancel = addButton(kCancel, tr("Cancel"));
     connect(ok, &QPushButton::clicked, this, [this] {
-        name_ = edit_->text().left(kNameMax);
+        name_ = edit_->text();
         done(1);
     });
     connect(cancel, &QPushButton::clicked, this, [this] { done(0); });

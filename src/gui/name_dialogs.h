@@ -13,8 +13,6 @@ class PcNameDialog : public QuarryDialog {
 public:
     static constexpr int kOldName = 516;
     static constexpr int kNewName = 502;
-    // At most this many characters of the typed name are taken.
-    static constexpr int kNameMax = 30;
 
     PcNameDialog(QWidget* owner, QtUi& ui, const QString& name);
     QString name() const { return name_; }

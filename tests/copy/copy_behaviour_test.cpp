@@ -380,14 +380,17 @@ TEST(RenamingOnTheFly, AsksForEachNameAndSkipsTakenOnes) {
     test::MountedImage m(test::fixturePath("basic.hfs"));
     ASSERT_EQ(m.mountResult, 1);
     m.session.settings.setNamingMode(NamingMode::AskEachFile);
-    m.ui.pcNameAnswers = {std::string("C:\\\\DOS\\\\chosen.bin"), std::string("taken.txt"), std::nullopt};
-    CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "Puzzle");
-    CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "aardvark");
-    CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "Locked");
-    EXPECT_EQ(m.ui.pcNameQuestions, (std::vector<std::string>{"Puzzle", "aardvark", "Locked"}));
+    // 40 characters typed: the first 30 are taken, the 30th (an en dash of three bytes) whole.
+    const std::string longName = "Gr\xC3\xB6\xC3\x9F" "en\xC3\xBC" "bersicht f\xC3\xBCr M\xC3\xA4rz 1996\xE2\x80\x93";
+    m.ui.pcNameAnswers = {std::string("C:\\\\DOS\\\\chosen.bin"), std::string("taken.txt"), std::nullopt,
+                          longName + "Teil 2.txt"};
+    for (const char* name : {"Puzzle", "aardvark", "Locked", "Read Me"})
+        CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, name);
+    EXPECT_EQ(m.ui.pcNameQuestions, (std::vector<std::string>{"Puzzle", "aardvark", "Locked", "Read Me"}));
     // A typed drive and directory are dropped; a taken name is not replaced; Cancel skips.
-    EXPECT_EQ(tree(target.path()), (std::set<std::string>{"chosen.bin", "taken.txt"}));
+    EXPECT_EQ(tree(target.path()), (std::set<std::string>{"chosen.bin", "taken.txt", longName}));
     EXPECT_EQ(fs::file_size("chosen.bin"), 1200u);
+    EXPECT_EQ(fs::file_size(longName), 127u);
     EXPECT_EQ(test::slurp("taken.txt"), "keep");
     EXPECT_NE(std::find(m.ui.timedMessages.begin(), m.ui.timedMessages.end(), "taken.txt already exists. Aborting the copy..."),
               m.ui.timedMessages.end());
