@@ -78,8 +78,10 @@ void TargetDialog::createNew() {
 }
 
 NewDirectoryDialog::NewDirectoryDialog(QWidget* owner, QtUi& ui, const QString& proposal, int maxLength)
-    : QuarryDialog(owner, "DLG_NOUV", tr("New directory"), ui) {
+    : QuarryDialog(owner, "DLG_NOUV", tr("New Directory"), ui) {
+    auto* label = numbered(new QLabel(tr("Directory Name:"), this), kNameLabel);
     edit_ = numbered(new QLineEdit(proposal, this), kName);
+    label->setBuddy(edit_);
     edit_->setMaxLength(maxLength);
     edit_->selectAll();
     QPushButton* ok = addButton(kOk, tr("OK"));
@@ -91,6 +93,7 @@ NewDirectoryDialog::NewDirectoryDialog(QWidget* owner, QtUi& ui, const QString& 
     row->addStretch();
     for (QPushButton* b : {ok, cancel, helpButton()}) row->addWidget(b);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(label);
     layout->addWidget(edit_);
     layout->addLayout(row);
 }

@@ -44,10 +44,12 @@ private:
     QListWidget* drives_;
 };
 
-// "New directory" (DLG_NOUV): a name proposed, edited, confirmed.
+// "New Directory" (DLG_NOUV): a name proposed, edited, confirmed. The target chooser's "Create
+// new" asks with it.
 class NewDirectoryDialog : public QuarryDialog {
     Q_OBJECT
 public:
+    static constexpr int kNameLabel = 515;
     static constexpr int kName = 502;
     NewDirectoryDialog(QWidget* owner, QtUi& ui, const QString& proposal, int maxLength);
     QString name() const;

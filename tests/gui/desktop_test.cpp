@@ -534,7 +534,8 @@ private slots:
         const std::string old = std::filesystem::current_path();
         std::filesystem::current_path(dir.path());
         Program p("basic.hfs");
-        onNextModal([](QWidget* d) {
+        QStringList newDirectory;
+        onNextModal([&](QWidget* d) {
             QCOMPARE(d->objectName(), QString("DLG_DEST"));
             auto* list = d->findChild<QListWidget*>("1133");
             QListWidgetItem* archive = nullptr;
@@ -543,9 +544,18 @@ private slots:
             QVERIFY(archive);
             emit list->itemDoubleClicked(archive);
             QVERIFY(d->findChild<QLabel*>("1131")->text().endsWith("/archive/"));
+            // "Create new" asks for the name in the New Directory dialog; Cancel makes nothing.
+            onNextModal([&](QWidget* ask) {
+                const auto* label = ask->findChild<QLabel*>("515");
+                newDirectory = QStringList{ask->objectName(), ask->windowTitle(), label ? label->text() : "(no 515)"};
+                clickControl(ask, 100);
+            });
+            clickControl(d, 503);
+            QVERIFY(d->findChild<QLabel*>("1131")->text().endsWith("/archive/"));
             clickControl(d, 113);
         });
         p.window.runCommand(command::kDestination);
+        QCOMPARE(newDirectory, QStringList({"DLG_NOUV", "New Directory", "Directory Name:"}));
         const std::string now = std::filesystem::current_path();
         QVERIFY(p.window.action(command::kUseCurrentDirectory)->isChecked());
         QVERIFY(p.session.settings.useCurrentDirectory);
