@@ -50,7 +50,7 @@ class NewDirectoryDialog : public QuarryDialog {
     Q_OBJECT
 public:
     static constexpr int kNameLabel = 515;
-    static constexpr int kName = 502;
+    static constexpr int kName = 503;
     NewDirectoryDialog(QWidget* owner, QtUi& ui, const QString& proposal, int maxLength);
     QString name() const;
 

@@ -547,7 +547,9 @@ private slots:
             // "Create new" asks for the name in the New Directory dialog; Cancel makes nothing.
             onNextModal([&](QWidget* ask) {
                 const auto* label = ask->findChild<QLabel*>("515");
-                newDirectory = QStringList{ask->objectName(), ask->windowTitle(), label ? label->text() : "(no 515)"};
+                const auto* edit = ask->findChild<QLineEdit*>("503");
+                newDirectory = QStringList{ask->objectName(), ask->windowTitle(), label ? label->text() : "(no 515)",
+                                           edit ? edit->text() : "(no 503)"};
                 clickControl(ask, 100);
             });
             clickControl(d, 503);
@@ -555,7 +557,7 @@ private slots:
             clickControl(d, 113);
         });
         p.window.runCommand(command::kDestination);
-        QCOMPARE(newDirectory, QStringList({"DLG_NOUV", "New Directory", "Directory Name:"}));
+        QCOMPARE(newDirectory, QStringList({"DLG_NOUV", "New Directory", "Directory Name:", "DIR"}));
         const std::string now = std::filesystem::current_path();
         QVERIFY(p.window.action(command::kUseCurrentDirectory)->isChecked());
         QVERIFY(p.session.settings.useCurrentDirectory);
