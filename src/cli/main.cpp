@@ -38,6 +38,7 @@
 #include "dialogs/log_dialog.h"
 #include "dialogs/volume_info.h"
 #include "hfs/volume.h"
+#include "hfs/volume_check.h"
 
 namespace quarry::cli {
 namespace {
@@ -62,6 +63,10 @@ constexpr const char* kUsage =
     "  --port NAME[=DEVICE]  send copies to LPT1-LPT3 or COM1-COM4 (/dev/lp0-2,\n"
     "                        /dev/ttyS0-3 unless DEVICE is given) instead of files\n"
     "  --yes                 answer questions with OK or Yes (default: Cancel or No)\n"
+    "  --check               check the volume's structures instead of running lines: one\n"
+    "                        line per problem on standard output, notes on standard\n"
+    "                        error; exit status 0 when sound, 1 when problems were found\n"
+    "                        or the volume cannot be read\n"
     "  --help                show this text\n"
     "\n"
     "commands: DIR [pattern], CD name, CD .., CD \\, COPY pattern, ATTRIB name, INFO, QUIT.\n"
@@ -82,6 +87,7 @@ struct Options {
     std::string source;
     std::vector<std::string> lines;
     bool readStdin = true;
+    bool check = false;
 };
 
 std::string trimmed(std::string_view s) {
@@ -172,6 +178,7 @@ public:
 
     int run(const Options& options) {
         if (int status = startUp(options.source); status != kExitOk) return status;
+        if (options.check) return checkOnly();
         if (int status = prepareCopies(options); status != kExitOk) return status;
         if (!options.readStdin) {
             for (const std::string& line : options.lines)
@@ -187,6 +194,14 @@ public:
     }
 
 private:
+    int checkOnly() {
+        const VolumeCheckResult result = quarry::checkVolume(session_.volumeContext());
+        for (const std::string& note : result.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
+        for (const std::string& problem : result.problems) std::printf("%s\n", problem.c_str());
+        std::fflush(stdout);
+        return result.sound() && !ui_.fatal() ? kExitOk : kExitStopped;
+    }
+
     int startUp(const std::string& source) {
         if (source.rfind("/dev/sg", 0) == 0) {
             auto adapter = SgAdapter::open({source});
@@ -393,6 +408,8 @@ int main(int argc, char** argv) {
         };
         if (arg == "--yes") {
             options.answerYes = true;
+        } else if (arg == "--check") {
+            options.check = true;
         } else if (arg == "--to") {
             const char* v = value("--to");
             if (!v) return kExitUsage;
@@ -439,6 +456,10 @@ int main(int argc, char** argv) {
     options.source = argv[i++];
     for (; i < argc; ++i) options.lines.push_back(argv[i]);
     options.readStdin = options.lines.empty();
+    if (options.check && !options.lines.empty()) {
+        std::fprintf(stderr, "quarry-cli: --check runs no lines\n");
+        return kExitUsage;
+    }
     // A file-size limit turns into a failed write that is reported, not into a killed process.
     signal(SIGXFSZ, SIG_IGN);
     installInterruptHandler();
