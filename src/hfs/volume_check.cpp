@@ -128,15 +128,26 @@ public:
         if (!volume_.extents.hasWorkFile() && !copyExtentsTree(context_)) {
             problem("extents tree cannot be read: " + volume_.extents.fault);
         }
+        bool catalogWhole = false, extentsWhole = false;
         {
             TreeStateKeeper keepCatalog(volume_.catalog);
-            checkTree(volume_.catalog);
+            catalogWhole = checkTree(volume_.catalog);
         }
         if (volume_.extents.hasWorkFile()) {
             TreeStateKeeper keepExtents(volume_.extents);
-            checkTree(volume_.extents);
+            extentsWhole = checkTree(volume_.extents);
+        }
+        // Records missing from a damaged tree would show as a flood of wrong counts and unowned
+        // blocks that say nothing more than the damage already named.
+        if (!catalogWhole) {
+            problem("catalog: records not compared with each other, the tree cannot be read whole");
+            return std::move(result_);
         }
         checkCatalogContents();
+        if (!extentsWhole) {
+            problem("extents: allocation not checked, the tree cannot be read whole");
+            return std::move(result_);
+        }
         checkAllocation();
         return std::move(result_);
     }
@@ -233,14 +244,16 @@ private:
         return used;
     }
 
-    void checkTree(BTreeFile& tree) {
+    // False when the tree's records could not all be gathered.
+    bool checkTree(BTreeFile& tree) {
+        bool whole = true;
         mapNodes_.clear();
         NodeBytes head;
-        if (!loadNode(tree, 0, head)) return;
+        if (!loadNode(tree, 0, head)) return false;
         const uint8_t* h = head.data();
         if (nodeType(h) != node::kTypeHeader) {
             nodeProblem(tree, 0, "not a header node");
-            return;
+            return false;
         }
         const uint16_t nodeSize = loadBE16(h + header::kNodeSize);
         const uint32_t depth = loadBE16(h + header::kDepth);
@@ -258,7 +271,10 @@ private:
                                      std::to_string(tree.nodeCount()));
         const uint32_t nodes = std::min(totalNodes, tree.nodeCount());
         for (auto [what, n] : {std::pair{"root", root}, std::pair{"first leaf", firstLeaf}, std::pair{"last leaf", lastLeaf}}) {
-            if (n >= nodes) nodeProblem(tree, 0, std::string(what) + " " + std::to_string(n) + " lies outside the tree");
+            if (n >= nodes) {
+                nodeProblem(tree, 0, std::string(what) + " " + std::to_string(n) + " lies outside the tree");
+                whole = false;
+            }
         }
 
         std::vector<bool> map = readNodeMap(tree, head, nodes);
@@ -277,8 +293,8 @@ private:
         } else if (root < nodes && firstLeaf < nodes && lastLeaf < nodes) {
             std::vector<uint32_t> indexLeaves;
             uint32_t leafCount = 0;
-            walkIndex(tree, root, depth, inUse, indexLeaves);
-            walkLeaves(tree, firstLeaf, lastLeaf, inUse, leafCount, indexLeaves);
+            walkIndex(tree, root, depth, inUse, indexLeaves, leafCount, whole);
+            walkLeaves(tree, firstLeaf, lastLeaf, inUse, indexLeaves);
             if (leafCount != leafRecords)
                 nodeProblem(tree, 0, "header counts " + std::to_string(leafRecords) + " leaf records, the leaves hold " +
                                          std::to_string(leafCount));
@@ -287,11 +303,15 @@ private:
             if (inUse[n] && !map[n]) nodeProblem(tree, n, "in use but free in the node map");
             if (!inUse[n] && map[n]) nodeProblem(tree, n, "marked in use in the node map but not part of the tree");
         }
+        return whole;
     }
 
     // Descends from the root: every node's height one below its parent's, keys in order in every
     // node, and every index key equal to the first key of the node it leads to.
-    void walkIndex(BTreeFile& tree, uint32_t root, uint32_t depth, std::vector<bool>& inUse, std::vector<uint32_t>& leaves) {
+    // Gathers the records of the leaves it reaches, in key order; clears `whole` when a node on
+    // the way cannot be read, so that the records are not compared with each other.
+    void walkIndex(BTreeFile& tree, uint32_t root, uint32_t depth, std::vector<bool>& inUse, std::vector<uint32_t>& leaves,
+                   uint32_t& records, bool& whole) {
         const bool catalog = tree.isCatalog;
         struct Pending {
             uint32_t node;
@@ -307,10 +327,14 @@ private:
             stack.pop_back();
             if (!guard.visit(p.node)) {
                 nodeProblem(tree, p.parent, "index leads again to node " + std::to_string(p.node));
+                whole = false;
                 continue;
             }
             NodeBytes nd;
-            if (!loadNode(tree, p.node, nd)) continue;
+            if (!loadNode(tree, p.node, nd)) {
+                whole = false;
+                continue;
+            }
             inUse[p.node] = true;
             const uint8_t type = nodeType(nd.data());
             const uint32_t height = nd[node::kHeight];
@@ -323,11 +347,13 @@ private:
             }
             if (type != node::kTypeIndex && type != node::kTypeLeaf) {
                 nodeProblem(tree, p.node, "index leads to a node that is neither index nor leaf");
+                whole = false;
                 continue;
             }
             if ((type == node::kTypeLeaf) != (height == 1)) {
                 nodeProblem(tree, p.node, type == node::kTypeLeaf ? "leaf of height " + std::to_string(height)
                                                                   : "index node of height 1");
+                whole = false;
                 continue;
             }
             const uint16_t count = nodeRecordCount(nd.data());
@@ -349,6 +375,12 @@ private:
             }
             if (type == node::kTypeLeaf) {
                 leaves.push_back(p.node);
+                for (uint16_t i = 0; i < count; ++i) {
+                    const uint8_t* key = nd.data() + nodeRecordOffset(nd.data(), i);
+                    ++records;
+                    if (catalog) takeCatalogRecord(p.node, i, key);
+                    else takeExtentsRecord(key);
+                }
                 continue;
             }
             if (height <= 1) continue;
@@ -361,6 +393,7 @@ private:
                 if (child == 0 || child >= inUse.size()) {
                     nodeProblem(tree, p.node, "record " + std::to_string(i) + " leads to node " + std::to_string(child) +
                                                   ", outside the tree");
+                    whole = false;
                     continue;
                 }
                 stack.push_back({child, height - 1, p.node, std::string(reinterpret_cast<const char*>(key), end - off)});
@@ -370,23 +403,29 @@ private:
 
     // Follows the leaf chain: links both ways, no loops, the header's first and last leaf, the
     // same leaves as the index, keys ascending from leaf to leaf. Gathers the records.
-    void walkLeaves(BTreeFile& tree, uint32_t firstLeaf, uint32_t lastLeaf, std::vector<bool>& inUse, uint32_t& records,
-                    std::vector<uint32_t>& indexLeaves) {
+    void walkLeaves(BTreeFile& tree, uint32_t firstLeaf, uint32_t lastLeaf, std::vector<bool>& inUse,
+                    const std::vector<uint32_t>& indexLeaves) {
         const bool catalog = tree.isCatalog;
         ChainGuard guard(static_cast<uint32_t>(inUse.size()));
         std::vector<bool> onChain(inUse.size(), false);
         uint32_t n = firstLeaf;
         uint32_t previous = 0;
         std::optional<NodeBytes> previousNode;
+        bool broken = false;
         while (n != 0) {
             if (!guard.visit(n)) {
                 nodeProblem(tree, previous, "leaf chain loops back to node " + std::to_string(n));
+                broken = true;
                 break;
             }
             NodeBytes nd;
-            if (!loadNode(tree, n, nd)) break;
+            if (!loadNode(tree, n, nd)) {
+                broken = true;
+                break;
+            }
             if (nodeType(nd.data()) != node::kTypeLeaf) {
                 nodeProblem(tree, n, "leaf chain reaches a node that is not a leaf");
+                broken = true;
                 break;
             }
             inUse[n] = true;
@@ -406,9 +445,6 @@ private:
                 // leaf meets the last of the one before.
                 if (i == 0 && prevKey && compareKeys(catalog, keyOf(catalog, prevKey), keyOf(catalog, key)) >= 0)
                     nodeProblem(tree, n, "first key sorts before the last key of node " + std::to_string(previous));
-                ++records;
-                if (catalog) takeCatalogRecord(n, i, key);
-                else takeExtentsRecord(key);
             }
             previous = n;
             previousNode = nd;
@@ -416,6 +452,8 @@ private:
         }
         if (previous != lastLeaf)
             nodeProblem(tree, 0, "last leaf " + std::to_string(lastLeaf) + ", the leaf chain ends at " + std::to_string(previous));
+        // A chain cut short leaves out every leaf after the cut; the cut itself has been named.
+        if (broken) return;
         for (uint32_t leaf : indexLeaves)
             if (!onChain[leaf]) nodeProblem(tree, leaf, "leaf reached from the index is not on the leaf chain");
         std::vector<bool> fromIndex(inUse.size(), false);

@@ -1,0 +1,255 @@
+// The volume check: every volume hfsutils and genisoimage made is sound, and each damage bent
+// into a copy of one is found and named, with nothing else reported.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "hfs/volume_check.h"
+#include "support/cli_run.h"
+#include "support/fixture_path.h"
+#include "support/image_builder.h"
+#include "support/mounted_image.h"
+#include "support/temp_dir.h"
+
+namespace quarry {
+namespace {
+
+using test::Bytes;
+using test::HfsImage;
+using test::Tree;
+
+// MDB fields the builder does not name.
+constexpr size_t kDrVBMSt = 14;     // first sector of the bitmap
+constexpr size_t kDrNmAlBlks = 18;  // allocation blocks
+constexpr size_t kDrFreeBks = 34;
+constexpr size_t kDrFilCnt = 84;
+constexpr size_t kFirstLeaf = 24;   // header record: bthFNode
+constexpr size_t kThreadParent = 10;
+
+uint32_t mdb16(const Bytes& b, size_t field) { return test::readBe(b, 1024 + field, 2); }
+
+// Byte and mask of an allocation block's bit in the bitmap of a bare volume.
+std::pair<size_t, uint8_t> bitmapBit(const Bytes& b, uint32_t block) {
+    return {size_t{mdb16(b, kDrVBMSt)} * test::kSectorSize + block / 8, static_cast<uint8_t>(0x80 >> (block % 8))};
+}
+
+// The thread record of folder `id`.
+test::CatalogRecord threadOf(const HfsImage& img, uint32_t id) {
+    const uint32_t nodes = img.header32(Tree::Catalog, test::btheader::kTotalNodes);
+    for (uint32_t n = 1; n < nodes; ++n)
+        for (const auto& r : img.catalogRecords(n))
+            if (r.type == 3 && r.parentId == id) return r;
+    throw std::runtime_error("no thread for folder " + std::to_string(id));
+}
+
+VolumeCheckResult check(const std::string& image) {
+    test::MountedImage m(image);
+    EXPECT_EQ(m.mountResult, 1) << image;
+    return checkVolume(m.session.volumeContext());
+}
+
+TEST(VolumeCheck, VolumesTheToolsMadeAreSound) {
+    struct Case {
+        std::string image;
+        bool locked;  // genisoimage marks every block used on its locked hybrids
+    };
+    const Case cases[] = {
+        {test::fixturePath("basic.hfs"), false}, {test::fixturePath("many.hfs"), false},
+        {test::fixturePath("fragmented.hfs"), false}, {test::fixturePath("catalog-overflow.hfs"), false},
+        {test::fixturePath("hostile.hfs"), false}, {test::fixturePath("order.hfs"), false},
+        {test::fixturePath("names-1.hfs"), false}, {test::fixturePath("names-2.hfs"), false},
+        {test::fixturePath("names-3.hfs"), false}, {test::fixturePath("names-4.hfs"), false},
+        {test::fixturePath("names-5.hfs"), false}, {QUARRY_SAMPLE_DIR "/sample.hfs", false},
+        {test::fixturePath("hybrid.iso"), true}, {test::fixturePath("names.iso"), true},
+    };
+    for (const Case& c : cases) {
+        const VolumeCheckResult r = check(c.image);
+        EXPECT_EQ(r.problems, std::vector<std::string>{}) << c.image;
+        EXPECT_EQ(!r.notes.empty(), c.locked) << c.image;
+    }
+}
+
+struct Damage {
+    const char* what;
+    const char* image;
+    // Bends the copy and returns the problem lines the check must report, exactly.
+    std::function<std::vector<std::string>(Bytes&)> apply;
+};
+
+const Damage kDamages[] = {
+    {"wrong valence", "basic.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const auto docs = img.lookup(":Docs");
+         img.setRecordData16(docs, test::catfolder::kValence, 5);
+         return std::vector<std::string>{"catalog: folder " + std::to_string(docs.id) + " has valence 5 but holds 3 entries"};
+     }},
+    {"wrong file count", "basic.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const uint32_t files = img.mdb32(kDrFilCnt);
+         img.setMdb32(kDrFilCnt, files + 1);
+         return std::vector<std::string>{"MDB: file count " + std::to_string(files + 1) + ", the catalog holds " +
+                                         std::to_string(files)};
+     }},
+    {"wrong root file count", "basic.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const uint32_t files = mdb16(b, test::mdb::kDrNmFls);
+         img.setMdb16(test::mdb::kDrNmFls, static_cast<uint16_t>(files - 1));
+         return std::vector<std::string>{"MDB: root file count " + std::to_string(files - 1) + ", the catalog holds " +
+                                         std::to_string(files)};
+     }},
+    {"swapped pair of keys", "many.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const auto kids = img.children(img.lookup(":Big Folder").id);
+         for (size_t i = 0; i + 1 < kids.size(); ++i) {
+             const auto &a = kids[i], &c = kids[i + 1];
+             if (a.node != c.node || a.index == 0 || a.type != test::catrec::kFile || c.type != test::catrec::kFile) continue;
+             // Two file records with names of one length are the same size: swap them whole.
+             const size_t size = c.offset - a.offset;
+             std::swap_ranges(b.begin() + static_cast<long>(a.offset), b.begin() + static_cast<long>(a.offset + size),
+                              b.begin() + static_cast<long>(c.offset));
+             return std::vector<std::string>{"catalog node " + std::to_string(a.node) + ": keys out of order at record " +
+                                             std::to_string(c.index)};
+         }
+         throw std::runtime_error("no pair of files inside one leaf");
+     }},
+    {"bitmap bit cleared under a file", "basic.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const auto file = img.lookup(":Read Me");
+         const uint32_t block = img.forkExtents(file, test::Fork::Data).at(0).startBlock;
+         const auto [at, mask] = bitmapBit(b, block);
+         b[at] &= static_cast<uint8_t>(~mask);
+         img.setMdb16(kDrFreeBks, static_cast<uint16_t>(mdb16(b, kDrFreeBks) + 1));
+         return std::vector<std::string>{"file " + std::to_string(file.id) + " data fork: allocation block " +
+                                         std::to_string(block) + " is free in the bitmap"};
+     }},
+    {"bitmap bit set for nothing", "basic.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const uint32_t last = mdb16(b, kDrNmAlBlks) - 1;  // basic.hfs is far from full
+         const auto [at, mask] = bitmapBit(b, last);
+         if (b[at] & mask) throw std::runtime_error("the last block is in use");
+         b[at] |= mask;
+         img.setMdb16(kDrFreeBks, static_cast<uint16_t>(mdb16(b, kDrFreeBks) - 1));
+         return std::vector<std::string>{"bitmap: allocation block " + std::to_string(last) +
+                                         " is in use but no fork or tree holds it"};
+     }},
+    {"free count against the bitmap", "basic.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const uint32_t free = mdb16(b, kDrFreeBks);
+         img.setMdb16(kDrFreeBks, static_cast<uint16_t>(free - 2));
+         return std::vector<std::string>{"MDB: " + std::to_string(free - 2) + " free blocks, the bitmap has " +
+                                         std::to_string(free) + " clear"};
+     }},
+    {"broken backward link", "basic.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const uint32_t first = img.header32(Tree::Catalog, kFirstLeaf);
+         const uint32_t second = static_cast<uint32_t>(test::readBe(b, img.nodeOffset(Tree::Catalog, first), 4));
+         test::writeBe(b, img.nodeOffset(Tree::Catalog, second) + 4, 4, 0);
+         return std::vector<std::string>{"catalog node " + std::to_string(second) + ": backward link 0, the chain comes from " +
+                                         std::to_string(first)};
+     }},
+    {"leaf chain loop", "basic.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const uint32_t first = img.header32(Tree::Catalog, kFirstLeaf);
+         const uint32_t second = static_cast<uint32_t>(test::readBe(b, img.nodeOffset(Tree::Catalog, first), 4));
+         img.setForwardLink(Tree::Catalog, second, first);
+         return std::vector<std::string>{
+             "catalog node " + std::to_string(second) + ": leaf chain loops back to node " + std::to_string(first),
+             "catalog node 0: last leaf " + std::to_string(img.header32(Tree::Catalog, 28)) + ", the leaf chain ends at " +
+                 std::to_string(second)};
+     }},
+    {"index key differs from its child's first key", "many.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const auto root = img.catalogRecords(img.header32(Tree::Catalog, test::btheader::kRoot));
+         // Index keys keep their full length, so a shorter name still sorts after the key before it.
+         const auto& r = root.at(root.size() - 1);
+         test::writeBe(b, r.offset + test::catkey::kNameLength, 1, static_cast<uint32_t>(r.name.size() - 1));
+         return std::vector<std::string>{"catalog node " + std::to_string(r.node) + ": index key for node " +
+                                         std::to_string(r.child) + " differs from its first key"};
+     }},
+    {"missing thread", "basic.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const uint32_t id = img.lookup(":Docs:Old Drafts").id;
+         test::writeBe(b, threadOf(img, id).dataOffset, 1, 4);  // now a file thread
+         return std::vector<std::string>{"catalog: thread for file " + std::to_string(id) + " without a file record",
+                                         "catalog: folder " + std::to_string(id) + " has no thread"};
+     }},
+    {"thread names another parent", "basic.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const auto drafts = img.lookup(":Docs:Old Drafts");
+         test::writeBe(b, threadOf(img, drafts.id).dataOffset + kThreadParent, 4, 2);
+         return std::vector<std::string>{"catalog: folder " + std::to_string(drafts.id) + ": its thread names parent 2, its record lies in " +
+                                         std::to_string(drafts.parentId)};
+     }},
+    {"free node count of the catalog", "basic.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const uint32_t free = img.header32(Tree::Catalog, test::btheader::kFreeNodes);
+         img.setHeader32(Tree::Catalog, test::btheader::kFreeNodes, free + 1);
+         return std::vector<std::string>{"catalog node 0: header counts " + std::to_string(free + 1) + " free nodes, the map " +
+                                         std::to_string(free)};
+     }},
+    {"overflow record out of step with its fork", "fragmented.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const uint32_t leaf = img.header32(Tree::Extents, kFirstLeaf);
+         const size_t node = img.nodeOffset(Tree::Extents, leaf);
+         const uint32_t count = test::readBe(b, node + 10, 2);
+         const size_t key = node + test::readBe(b, node + test::kSectorSize - 2 * count, 2);  // the last record
+         const uint32_t start = test::readBe(b, key + 6, 2);
+         test::writeBe(b, key + 6, 2, start + 1);
+         const uint32_t file = test::readBe(b, key + 2, 4);
+         const char* fork = test::readBe(b, key + 1, 1) ? " resource fork" : " data fork";
+         return std::vector<std::string>{"extents: record for file " + std::to_string(file) + fork + " starts at fork block " +
+                                         std::to_string(start + 1) + ", the extents before it end at " + std::to_string(start)};
+     }},
+};
+
+TEST(VolumeCheck, FindsEachDamage) {
+    test::TempDir dir;
+    for (const Damage& d : kDamages) {
+        Bytes bytes = test::readFile(test::fixturePath(d.image));
+        const std::vector<std::string> expected = d.apply(bytes);
+        const std::string copy = dir.file(std::string(d.what) + ".hfs");
+        test::writeFile(copy, bytes);
+        EXPECT_EQ(check(copy).problems, expected) << d.what;
+    }
+}
+
+TEST(VolumeCheck, CliPrintsProblemsAndExitStatus) {
+    test::TempDir dir;
+    const auto sound = test::runCli({"--check", test::fixturePath("basic.hfs")});
+    EXPECT_EQ(sound.exitCode, 0);
+    EXPECT_EQ(sound.out, "");
+
+    Bytes bytes = test::readFile(test::fixturePath("basic.hfs"));
+    const std::string line = kDamages[0].apply(bytes).at(0);
+    test::writeFile(dir.file("valence.hfs"), bytes);
+    const auto damaged = test::runCli({"--check", dir.file("valence.hfs")});
+    EXPECT_EQ(damaged.exitCode, 1);
+    EXPECT_EQ(damaged.out, line + "\n");
+
+    // A locked hybrid CD is sound; its unowned blocks are notes on standard error.
+    const auto hybrid = test::runCli({"--check", test::fixturePath("hybrid.iso")});
+    EXPECT_EQ(hybrid.exitCode, 0);
+    EXPECT_EQ(hybrid.out, "");
+    EXPECT_NE(hybrid.err.find("note: locked volume: "), std::string::npos) << hybrid.err;
+
+    EXPECT_EQ(test::runCli({"--check", test::fixturePath("plain.iso")}).exitCode, 1);
+    EXPECT_EQ(test::runCli({"--check", test::fixturePath("basic.hfs"), "DIR"}).exitCode, 2);
+}
+
+}  // namespace
+}  // namespace quarry
