@@ -117,6 +117,7 @@ struct ForkInfo {
     uint8_t fork = 0;
     ExtentRecord extents{};
     uint32_t physicalLength = 0;  // for the trees, their sizes from the MDB
+    uint32_t logicalLength = 0;
 };
 
 class Checker {
@@ -484,8 +485,10 @@ private:
                 files_[id] = parent;
                 ids_.push_back(id);
                 children_.push_back({parent, id});
-                forks_.push_back({id, kDataFork, extentRecordAt(data + catrec::kDataExtents), loadBE32(data + catrec::kDataPhysical)});
-                forks_.push_back({id, kResourceFork, extentRecordAt(data + catrec::kRsrcExtents), loadBE32(data + catrec::kRsrcPhysical)});
+                forks_.push_back({id, kDataFork, extentRecordAt(data + catrec::kDataExtents), loadBE32(data + catrec::kDataPhysical),
+                                  loadBE32(data + catrec::kDataLength)});
+                forks_.push_back({id, kResourceFork, extentRecordAt(data + catrec::kRsrcExtents),
+                                  loadBE32(data + catrec::kRsrcPhysical), loadBE32(data + catrec::kRsrcLength)});
                 break;
             }
             case catrec::kFolderThread:
@@ -636,6 +639,9 @@ private:
         if (volume_.allocBlockSize != 0 && blocks * volume_.allocBlockSize != fork.physicalLength)
             problem(owner + ": physical length " + std::to_string(fork.physicalLength) + ", its extents hold " +
                     std::to_string(blocks * volume_.allocBlockSize) + " bytes");
+        if (fork.logicalLength > fork.physicalLength)
+            problem(owner + ": logical length " + std::to_string(fork.logicalLength) + " exceeds its physical length " +
+                    std::to_string(fork.physicalLength));
     }
 
     void checkAllocation() {
@@ -644,9 +650,9 @@ private:
         owner_.assign(blockCount(), 0);
         std::vector<ForkInfo> all = forks_;
         all.push_back({kExtentsFileId, kDataFork, extentRecordAt(volume_.mdbCopy.data() + mdb::kExtentsExtents),
-                       volume_.mdb32(mdb::kExtentsSize)});
+                       volume_.mdb32(mdb::kExtentsSize), volume_.mdb32(mdb::kExtentsSize)});
         all.push_back({kCatalogFileId, kDataFork, extentRecordAt(volume_.mdbCopy.data() + mdb::kCatalogExtents),
-                       volume_.mdb32(mdb::kCatalogSize)});
+                       volume_.mdb32(mdb::kCatalogSize), volume_.mdb32(mdb::kCatalogSize)});
         for (const ForkInfo& fork : all) claimFork(fork, bitmap);
         for (const auto& [key, records] : overflow_)
             problem("extents: " + std::to_string(records.size()) + " record(s) for " + forkName(key.first, key.second) +

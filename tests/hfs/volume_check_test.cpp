@@ -204,6 +204,15 @@ const Damage kDamages[] = {
          return std::vector<std::string>{"catalog node 0: header counts " + std::to_string(free + 1) + " free nodes, the map " +
                                          std::to_string(free)};
      }},
+    {"logical length past the physical one", "basic.hfs",
+     [](Bytes& b) {
+         HfsImage img(b);
+         const auto file = img.lookup(":Read Me");
+         const uint32_t physical = img.recordData32(file, test::catfile::kDataPhysicalLength);
+         img.setRecordData32(file, test::catfile::kDataLogicalLength, physical + 1);
+         return std::vector<std::string>{"file " + std::to_string(file.id) + " data fork: logical length " +
+                                         std::to_string(physical + 1) + " exceeds its physical length " + std::to_string(physical)};
+     }},
     {"depth against the root's height", "basic.hfs",
      [](Bytes& b) {
          HfsImage img(b);
