@@ -1,7 +1,8 @@
 #pragma once
 // A read-only consistency check of a mounted volume: the MDB, both B-trees node by node, the
-// catalog's threads, valences and counts, and the allocation bitmap against every extent. The
-// desktop program, quarry-cli and the write side all run the same check.
+// catalog's threads, valences and counts, and the allocation bitmap against every extent.
+// quarry-cli --check runs it; it works on the loaded volume alone, so anything that changes a
+// volume can run it after the change.
 
 #include <string>
 #include <vector>
