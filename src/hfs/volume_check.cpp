@@ -163,6 +163,9 @@ private:
     }
 
     uint32_t blockCount() const { return volume_.mdb16(mdb::kAllocBlocks); }
+    bool locked() const {
+        return (volume_.mdb16(mdbx::kAttributes) & (mdbx::kHardwareLocked | mdbx::kSoftwareLocked)) != 0;
+    }
 
     // --- the master directory block ---------------------------------------------------------
 
@@ -181,13 +184,18 @@ private:
                     std::to_string(blockCount()));
         if (volume_.deviceBlockCount != 0 && volume_.allocBlockSize != 0) {
             // Only the allocation blocks have to be on the medium: genisoimage ends them at the end
-            // of its partition and keeps the alternate MDB inside the last one.
+            // of its partition and keeps the alternate MDB inside the last one. On the CDs it
+            // masters, the last block may even reach a few sectors past the partition into the
+            // image's padding; a locked volume never gives such a block out, so that is noted.
             const uint64_t volumeSectors = uint64_t{allocStart} + uint64_t{blockCount()} * volume_.sectorsPerBlock;
             const uint64_t mediumSectors = uint64_t{volume_.deviceBlockCount} * context_.device.deviceBlockSize / kSectorSize;
             const uint64_t start = volume_.mdbSector - 2;
-            if (start + volumeSectors > mediumSectors)
-                problem("MDB: the allocation blocks end at sector " + std::to_string(start + volumeSectors) +
-                        ", past the medium's " + std::to_string(mediumSectors));
+            if (start + volumeSectors > mediumSectors) {
+                const std::string line = "the allocation blocks end at sector " + std::to_string(start + volumeSectors) +
+                                         ", past the medium's " + std::to_string(mediumSectors);
+                if (locked()) result_.notes.push_back("locked volume: " + line);
+                else problem("MDB: " + line);
+            }
         }
     }
 
@@ -678,10 +686,8 @@ private:
         }
         // A CD mastering tool marks every block of a volume it writes once as used; on a locked
         // volume those blocks can never be given out, so they are noted, not reported.
-        const uint16_t attributes = volume_.mdb16(mdbx::kAttributes);
-        const bool locked = (attributes & (mdbx::kHardwareLocked | mdbx::kSoftwareLocked)) != 0;
         for (std::string& line : unowned) {
-            if (locked) result_.notes.push_back("locked volume: " + line);
+            if (locked()) result_.notes.push_back("locked volume: " + line);
             else problem("bitmap: " + line);
         }
         if (volume_.mdb16(mdb::kFreeBlocks) != clear)

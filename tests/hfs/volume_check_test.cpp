@@ -65,6 +65,7 @@ TEST(VolumeCheck, VolumesTheToolsMadeAreSound) {
         {test::fixturePath("names-3.hfs"), false}, {test::fixturePath("names-4.hfs"), false},
         {test::fixturePath("names-5.hfs"), false}, {QUARRY_SAMPLE_DIR "/sample.hfs", false},
         {test::fixturePath("hybrid.iso"), true}, {test::fixturePath("names.iso"), true},
+        {test::fixturePath("padded.iso"), true},
     };
     for (const Case& c : cases) {
         const VolumeCheckResult r = check(c.image);
