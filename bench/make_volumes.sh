@@ -8,7 +8,7 @@
 #               spaces, punctuation, Macintosh Roman bytes 0x80-0xFF; 1 to 31 bytes) in the
 #               root folder and three folders, and beside it lookup-names.txt: each name as
 #               raw bytes on a line of its own, "Folder:name" for names in a folder. The names
-#               come from a fixed seed, so every run makes the same ones.
+#               are reproducible: every run makes the same ones.
 set -euo pipefail
 out=${1:-/tmp/quarry-bench}
 mkdir -p "$out"
@@ -46,7 +46,7 @@ my ($dir, $listFile) = @ARGV;
 my @folders = ('', 'Documents', "Caf\x8e Bilder", "zz \xa5 Archive");
 my @counts = (5000, 6000, 5000, 4000);  # 20,000 files in all
 
-# A 31-bit linear congruential generator with a fixed seed: the same names on every machine.
+# A 31-bit linear congruential generator started from one constant: the same names on every machine.
 my $x = 20240611;
 sub rnd { my ($n) = @_; $x = ($x * 1103515245 + 12345) & 0x7fffffff; return ($x >> 8) % $n; }
 
