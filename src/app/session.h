@@ -40,6 +40,9 @@ struct Session {
     // Set once a fatal error has been reported: long operations stop at their next step and the
     // front end ends the program.
     bool ending = false;
+    // Set when the last changing word of the command line was not carried out (a refusal, a
+    // cancelled question, a failed write), for front ends that report it.
+    bool changeRefused = false;
 
     void fatal(const std::string& text) {
         ending = true;

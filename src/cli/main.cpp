@@ -63,13 +63,19 @@ constexpr const char* kUsage =
     "  --port NAME[=DEVICE]  send copies to LPT1-LPT3 or COM1-COM4 (/dev/lp0-2,\n"
     "                        /dev/ttyS0-3 unless DEVICE is given) instead of files\n"
     "  --yes                 answer questions with OK or Yes (default: Cancel or No)\n"
+    "  --write               open SOURCE for writing, so that MD, RD, DEL, REN and SWAP\n"
+    "                        can change it (without it they meet \"Write-protected\n"
+    "                        media.\", which only --yes goes past, to a refused write)\n"
     "  --check               check the volume's structures instead of running lines: one\n"
     "                        line per problem on standard output, notes on standard\n"
     "                        error; exit status 0 when sound, 1 when problems were found\n"
     "                        or the volume cannot be read\n"
     "  --help                show this text\n"
     "\n"
-    "commands: DIR [pattern], CD name, CD .., CD \\, COPY pattern, ATTRIB name, INFO, QUIT.\n"
+    "commands: DIR [pattern], CD name, CD .., CD \\, COPY pattern, ATTRIB name, INFO, QUIT;\n"
+    "and on a volume opened with --write: MD name, RD name (a folder with everything in\n"
+    "it), DEL pattern, REN old new (\"*\" on both sides renames every match), SWAP name\n"
+    "(exchanges a file's forks). A change that is not carried out makes the exit status 1.\n"
     "The words that need the desktop program's windows (HELP, LOG, OPTIONS; CD and COPY\n"
     "without a name) and those that do nothing are reported on standard error and skipped.\n"
     "Switches: /D data fork, /R resource fork, /B MacBinary; /F files only (no folders);\n"
@@ -88,6 +94,7 @@ struct Options {
     std::vector<std::string> lines;
     bool readStdin = true;
     bool check = false;
+    bool write = false;
 };
 
 std::string trimmed(std::string_view s) {
@@ -106,7 +113,6 @@ enum class Service {
     NeedsDesktop,  // a dialog or the list's selection
     NeedsName,     // the desktop program takes the selection; here the line has to name the file
     DoesNothing,   // the desktop program accepts the word and ignores it
-    Writes,        // it would change the volume
 };
 
 struct WordService {
@@ -137,8 +143,16 @@ constexpr WordService kWordServices[] = {
     {word::kMode, Service::DoesNothing, Service::DoesNothing},
     {word::kRep, Service::DoesNothing, Service::DoesNothing},
     {word::kInfo, Service::Runs, Service::Runs},
-    {word::kSwap, Service::Writes, Service::Writes},
+    {word::kSwap, Service::Runs, Service::NeedsName},
+    {word::kMd, Service::Runs, Service::NeedsName},
+    {word::kRd, Service::Runs, Service::NeedsName},
+    {word::kDel, Service::Runs, Service::NeedsName},
+    {word::kRen, Service::Runs, Service::NeedsName},
 };
+
+bool isChangingWord(int code) {
+    return code == word::kSwap || code == word::kMd || code == word::kRd || code == word::kDel || code == word::kRen;
+}
 
 // The first blank-separated piece of a line, as typed.
 std::string firstWord(std::string_view line) {
@@ -158,14 +172,14 @@ std::string unservedLine(const ParsedCommand& line, std::string_view typed) {
                                   [&](const WordService& w) { return w.code == line.code; });
     if (row == std::end(kWordServices)) return {};
     const std::string word = CommandWordText(line.code);
+    if (line.code == word::kRen && line.firstArg && !line.secondArg) return "usage: REN old new";
     switch (line.firstArg ? row->withName : row->withoutName) {
         case Service::Runs: return {};
         case Service::NeedsDesktop:
             // COPY and CD run here with a name; only the form that takes the selection does not.
             return word + (row->withName == Service::Runs ? " without a name" : "") + " needs the desktop program";
-        case Service::NeedsName: return "usage: " + word + " name";
+        case Service::NeedsName: return "usage: " + word + (line.code == word::kRen ? " old new" : " name");
         case Service::DoesNothing: return word + " does nothing in either program";
-        case Service::Writes: return word + " would change the volume; quarry-cli only reads it";
     }
     return {};
 }
@@ -177,7 +191,7 @@ public:
     ~Runner() { CloseLogAtExit(session_.log); }
 
     int run(const Options& options) {
-        if (int status = startUp(options.source); status != kExitOk) return status;
+        if (int status = startUp(options.source, options.write); status != kExitOk) return status;
         if (options.check) return checkOnly();
         if (int status = prepareCopies(options); status != kExitOk) return status;
         if (!options.readStdin) {
@@ -202,7 +216,7 @@ private:
         return result.sound() && !ui_.fatal() ? kExitOk : kExitStopped;
     }
 
-    int startUp(const std::string& source) {
+    int startUp(const std::string& source, bool write) {
         if (source.rfind("/dev/sg", 0) == 0) {
             auto adapter = SgAdapter::open({source});
             if (!adapter) {
@@ -212,7 +226,7 @@ private:
             bus_.adapters.push_back(std::move(*adapter));
         } else {
             auto images = std::make_unique<ImageAdapter>();
-            if (auto target = images->addImage(source, ImageAccess::ReadOnly); !target) {
+            if (auto target = images->addImage(source, write ? ImageAccess::ReadWrite : ImageAccess::ReadOnly); !target) {
                 ui_.report(target.fault());
                 return kExitStopped;
             }
@@ -289,6 +303,16 @@ private:
         if (code == word::kCopy && session_.copy.lastResult == copyresult::kNothing)
             ui_.report("No file or folder matches \"" + argument + "\".");
         if (code == word::kCd && ui_.takeBeep()) ui_.report(std::string(messageText(Msg::NoSuchFolder)) + " " + argument);
+        if (isChangingWord(code)) {
+            // A change that did not happen, or happened with a complaint, fails the run; the
+            // lines after it still run.
+            const bool complained = ui_.takeReported();
+            if (session_.changeRefused || complained) {
+                if (!complained) ui_.report(std::string(CommandWordText(code)) + " " + argument + ": not carried out");
+                exitStatus_ = kExitStopped;
+            }
+            session_.changeRefused = false;
+        }
         int command = 0;
         while (ui_.takePosted(command)) {
             if (!runPosted(command, line)) return false;
@@ -410,6 +434,8 @@ int main(int argc, char** argv) {
             options.answerYes = true;
         } else if (arg == "--check") {
             options.check = true;
+        } else if (arg == "--write") {
+            options.write = true;
         } else if (arg == "--to") {
             const char* v = value("--to");
             if (!v) return kExitUsage;

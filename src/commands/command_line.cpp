@@ -7,6 +7,9 @@
 #include "common/charset.h"
 #include "copy/copy_engine.h"
 #include "app/navigation.h"
+#include "commands/volume_changes.h"
+#include "common/messages.h"
+#include "hfs/btree.h"
 
 namespace quarry {
 namespace {
@@ -18,13 +21,14 @@ struct CommandWord {
 
 // In table order: the first row a typed word abbreviates wins, so "C" is COPY and "L" is LOG.
 // "CD .." and "CD \" are never typed words; the argument scan produces their codes.
-constexpr std::array<CommandWord, 21> kCommandWordTable = {{
+constexpr std::array<CommandWord, 25> kCommandWordTable = {{
     {word::kCopy, "COPY"},     {word::kCd, "CD"},         {word::kCdParent, "CD .."}, {word::kCdRoot, "CD \\"},
     {word::kDir, "DIR"},       {word::kHelp, "HELP"},     {word::kHelp, "?"},         {word::kQuit, "QUIT"},
     {word::kType, "TYPE"},     {word::kCls, "CLS"},       {word::kLog, "LOG"},        {word::kAttrib, "ATTRIB"},
     {word::kOptions, "OPTIONS"}, {word::kVerify, "VERIFY"}, {word::kNext, "NEXT"},    {word::kLock, "LOCK"},
     {word::kUnlock, "UNLOCK"}, {word::kMode, "MODE"},     {word::kRep, "REP"},        {word::kInfo, "INFO"},
-    {word::kSwap, "SWAP"},
+    {word::kSwap, "SWAP"},     {word::kMd, "MD"},         {word::kRd, "RD"},          {word::kDel, "DEL"},
+    {word::kRen, "REN"},
 }};
 
 bool isWordChar(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '?'; }
@@ -166,9 +170,56 @@ int DispatchCommand(Session& session, const ParsedCommand& command) {
         // The naming dialog opens as the menu's File Naming does, once the command line has
         // closed.
         case word::kOptions: ui.postCommand(command::kFileNaming); break;
+        case word::kSwap:
+        case word::kMd:
+        case word::kRd:
+        case word::kDel:
+        case word::kRen:
+            if (first) session.changeRefused = !RunChangingWord(session, command);
+            break;
         default: break;  // TYPE, CLS, VERIFY, NEXT, LOCK, UNLOCK, MODE and REP do nothing
     }
     return 1;
+}
+
+bool RunChangingWord(Session& session, const ParsedCommand& command) {
+    const std::string name = MacNameFromInput(*command.firstArg);
+    if (command.code == word::kRen && !command.secondArg) return false;
+    if (!WriteGuardAllows(session)) return false;
+    bool carriedOut = true;
+    const bool applied = ApplyVolumeChange(session, [&]() -> Status {
+        switch (command.code) {
+            case word::kSwap: {
+                // A file that is not there, or whose forks go on in the extents tree, stays as it is.
+                Result<int> swapped = SwapForks(session, name);
+                if (!swapped) return Fault{swapped.fault()};
+                carriedOut = *swapped == 0;
+                return Status::ok();
+            }
+            case word::kMd: return MakeDirectory(session, *command.firstArg);
+            case word::kRd: {
+                // RD takes folders only; DEL takes both.
+                if (!findCatalogRecord(session.volume, name, want::kFolder, session.dir.currentDirID)) {
+                    carriedOut = false;
+                    return session.volume.catalog.fault.empty() ? Status::ok() : Status(Fault{session.volume.catalog.fault});
+                }
+                const uint8_t* key = currentRecordKey(session.volume.catalog);
+                const std::string folder(reinterpret_cast<const char*>(key + catkey::kName), catalogKeyNameLength(key));
+                Result<DeleteOutcome> deleted = DeleteEntries(session, folder, NameMatch::Exact);
+                if (!deleted) return Fault{deleted.fault()};
+                carriedOut = *deleted == DeleteOutcome::Done;
+                return Status::ok();
+            }
+            case word::kDel: {
+                Result<DeleteOutcome> deleted = DeleteEntries(session, name);
+                if (!deleted) return Fault{deleted.fault()};
+                carriedOut = *deleted == DeleteOutcome::Done;
+                return Status::ok();
+            }
+            default: return RenameEntries(session, name, MacNameFromInput(*command.secondArg));
+        }
+    });
+    return applied && carriedOut;
 }
 
 ParsedCommand ExecuteCommandText(Session& session, std::string_view text) {

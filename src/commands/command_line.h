@@ -35,6 +35,11 @@ inline constexpr int kMode = 23;
 inline constexpr int kRep = 24;
 inline constexpr int kInfo = 25;
 inline constexpr int kSwap = 26;
+// Words of scripts, after the last row so that no older abbreviation changes.
+inline constexpr int kMd = 27;
+inline constexpr int kRd = 28;
+inline constexpr int kDel = 29;
+inline constexpr int kRen = 30;
 }  // namespace word
 
 // The longest command text the command line takes.
@@ -57,6 +62,10 @@ ParsedCommand ParseCommandLine(AppSettings& settings, std::string_view text);
 // Trailing spaces removed, then translated to the Macintosh set, ending at the first character
 // that has no Macintosh form.
 std::string MacNameFromInput(std::string_view text);
+// SWAP, MD, RD, DEL and REN with their arguments: the write guard, the change, its commit. False
+// when the guard stopped it, a question was cancelled, nothing matched SWAP or RD, or the change
+// failed (and was reported).
+bool RunChangingWord(Session& session, const ParsedCommand& command);
 // Performs a parsed command. Always 1.
 int DispatchCommand(Session& session, const ParsedCommand& command);
 // What the command line's Execute button does with one line of typed text: cut to the field's

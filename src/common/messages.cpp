@@ -26,6 +26,17 @@ constexpr std::array<const char*, static_cast<size_t>(Msg::Count)> kMessageTable
     "Select a menu or press F1 for help...",
     "This volume is damaged:",
     "No such folder:",
+    "Updating disk managing structures on disc...",
+    "Not enough space on the volume.",
+    "Error trying to extend catalog.",
+    "Write-protected media.",
+    "A directory exists already with this name.",
+    "Deleting several files/directories?",
+    "The directory is not empty.",
+    "Delete directory",
+    "Renaming with a wildcard on one side only?",
+    "An entry exists already with this name.",
+    "The volume could not be written:",
 };
 
 }  // namespace

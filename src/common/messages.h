@@ -25,6 +25,17 @@ enum class Msg {
     IdleHelp,
     VolumeDamaged,
     NoSuchFolder,
+    UpdatingDisk,
+    NoSpaceOnVolume,
+    CatalogNotExtended,
+    WriteProtectedMedia,
+    FolderExists,
+    DeleteSeveral,
+    FolderNotEmpty,
+    DeleteFolderTitle,
+    RenameOneSided,
+    NameTaken,
+    VolumeNotWritten,
     Count
 };
 

@@ -100,6 +100,8 @@ uint8_t ImageAdapter::execute(uint8_t target, ScsiCommand& command) {
     const uint8_t opcode = command.cdb[scsi::cdb6::kOpcode];
     if (opcode == scsi::kTestUnitReady) return aspi::kCompleted;
     if (opcode == scsi::kInquiry) return inquiry(image, command);
+    // What was written is on the medium only once the file system says so.
+    if (opcode == scsi::kSynchronizeCache10) return ::fsync(image.fd) == 0 ? aspi::kCompleted : aspi::kError;
 
     const std::optional<scsi::BlockTransfer> transfer = scsi::decodeBlockTransfer(command);
     // Anything else is what a drive answers with CHECK CONDITION, ILLEGAL REQUEST.

@@ -47,6 +47,7 @@ void ScriptedAdapter::failBlock(uint32_t block, uint8_t status, int times) {
 void ScriptedAdapter::clearFailures() {
     failNextCount_ = 0;
     blockFailures_.clear();
+    failWriteIn_ = 0;
 }
 
 int ScriptedAdapter::deviceType(uint8_t target) {
@@ -80,6 +81,7 @@ std::optional<uint8_t> ScriptedAdapter::scriptedFailure(const ScsiCommand& comma
     }
     const std::optional<scsi::BlockTransfer> transfer = scsi::decodeBlockTransfer(command);
     if (!transfer) return std::nullopt;
+    if (transfer->kind == scsi::TransferKind::Write && failWriteIn_ > 0 && --failWriteIn_ == 0) return failWriteStatus_;
     for (BlockFailure& failure : blockFailures_) {
         const bool touches = failure.block >= transfer->firstBlock && failure.block - transfer->firstBlock < transfer->blockCount;
         if (!touches || failure.times == 0) continue;
@@ -91,7 +93,7 @@ std::optional<uint8_t> ScriptedAdapter::scriptedFailure(const ScsiCommand& comma
 
 uint8_t ScriptedAdapter::run(ScriptedTarget& device, ScsiCommand& command) {
     const uint8_t opcode = command.cdb[scsi::cdb6::kOpcode];
-    if (opcode == scsi::kTestUnitReady) return aspi::kCompleted;
+    if (opcode == scsi::kTestUnitReady || opcode == scsi::kSynchronizeCache10) return aspi::kCompleted;
     if (opcode == scsi::kInquiry) {
         uint8_t data[scsi::inquiry::kStandardLength] = {};
         data[scsi::inquiry::kDeviceType] = device.deviceType;

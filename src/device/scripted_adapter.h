@@ -54,6 +54,11 @@ public:
     // Every READ or WRITE whose block range touches `block` ends with `status`, `times` times
     // (or always when times is negative).
     void failBlock(uint32_t block, uint8_t status, int times = -1);
+    // The nth WRITE from now (1 = the next) ends with `status` and leaves the medium alone.
+    void failWrite(int nth, uint8_t status) {
+        failWriteIn_ = nth;
+        failWriteStatus_ = status;
+    }
     void clearFailures();
 
     const std::vector<RecordedCommand>& commands() const { return commands_; }
@@ -78,6 +83,8 @@ private:
     std::vector<RecordedCommand> commands_;
     int failNextCount_ = 0;
     uint8_t failNextStatus_ = 0;
+    int failWriteIn_ = 0;
+    uint8_t failWriteStatus_ = 0;
     std::vector<BlockFailure> blockFailures_;
 };
 

@@ -16,6 +16,7 @@ inline constexpr uint8_t kWrite6 = 0x0A;
 inline constexpr uint8_t kInquiry = 0x12;
 inline constexpr uint8_t kRead10 = 0x28;
 inline constexpr uint8_t kWrite10 = 0x2A;
+inline constexpr uint8_t kSynchronizeCache10 = 0x35;
 
 inline constexpr uint8_t kSixByteCdbLength = 6;
 inline constexpr uint8_t kTenByteCdbLength = 10;

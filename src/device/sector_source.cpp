@@ -215,6 +215,67 @@ int ProbeWriteProtection(DeviceState& device, uint8_t target, uint8_t* buffer) {
     return TransferWithRetry(device, request) == aspi::kWriteProtected ? kWriteProtectedMedium : kWritableMedium;
 }
 
+namespace {
+
+// Moves whole 2048-byte blocks, a few per request.
+uint16_t transferBlocks(DeviceState& device, uint16_t command, uint32_t block, uint32_t count, uint8_t* buffer) {
+    constexpr uint32_t kBlocksPerRequest = 16;
+    while (count > 0) {
+        const uint32_t n = std::min(count, kBlocksPerRequest);
+        SectorRequest request{command, device.hostAdapterId, device.targetId, block, static_cast<uint16_t>(n), buffer};
+        if (const uint16_t status = TransferCdBlocks(device, request); status != 0) return status;
+        block += n;
+        count -= n;
+        buffer += size_t{n} * kCdBlockSize;
+    }
+    return 0;
+}
+
+}  // namespace
+
+uint16_t ReadSectors(DeviceState& device, uint32_t sector, uint32_t count, uint8_t* buffer) {
+    if (count == 0) return 0;
+    const uint32_t first = sector / kSectorsPerCdBlock;
+    const uint32_t last = (sector + count - 1) / kSectorsPerCdBlock;
+    std::vector<uint8_t> blocks(size_t{last - first + 1} * kCdBlockSize);
+    if (const uint16_t status = transferBlocks(device, cmd::kRead6, first, last - first + 1, blocks.data()); status != 0)
+        return status;
+    std::memcpy(buffer, blocks.data() + size_t{sector % kSectorsPerCdBlock} * kSectorSize, size_t{count} * kSectorSize);
+    return 0;
+}
+
+uint16_t WriteSectors(DeviceState& device, uint32_t sector, uint32_t count, const uint8_t* data) {
+    if (count == 0) return 0;
+    // Whatever the cache held of these blocks is about to be out of date.
+    device.cdBlockKey = kNoCachedBlock;
+    const uint32_t first = sector / kSectorsPerCdBlock;
+    const uint32_t last = (sector + count - 1) / kSectorsPerCdBlock;
+    std::vector<uint8_t> blocks(size_t{last - first + 1} * kCdBlockSize);
+    const bool partFirst = sector % kSectorsPerCdBlock != 0;
+    const bool partLast = (sector + count) % kSectorsPerCdBlock != 0;
+    if (partFirst || (partLast && last == first)) {
+        if (const uint16_t status = transferBlocks(device, cmd::kRead6, first, 1, blocks.data()); status != 0) return status;
+    }
+    if (partLast && last != first) {
+        if (const uint16_t status = transferBlocks(device, cmd::kRead6, last, 1, blocks.data() + size_t{last - first} * kCdBlockSize);
+            status != 0)
+            return status;
+    }
+    std::memcpy(blocks.data() + size_t{sector % kSectorsPerCdBlock} * kSectorSize, data, size_t{count} * kSectorSize);
+    return transferBlocks(device, cmd::kWrite6, first, last - first + 1, blocks.data());
+}
+
+uint16_t SynchronizeMedium(DeviceState& device) {
+    ScsiRequestBlock block;
+    block.command = srb::kExecuteScsi;
+    block.adapter = device.hostAdapterId;
+    block.target = device.targetId;
+    block.cdbLength = scsi::kTenByteCdbLength;
+    block.cdb[scsi::cdb10::kOpcode] = scsi::kSynchronizeCache10;
+    runRequest(device, block);
+    return block.status == aspi::kCompleted ? 0 : block.status;
+}
+
 uint16_t ReadSector(DeviceState& device, uint32_t sector, uint8_t* buffer) {
     if (device.sectorSource == nullptr) return aspi::kInvalidCommand;
     SectorRequest request;

@@ -85,6 +85,17 @@ int ProbeDosBootRecord(DeviceState& device);
 // even the read fails). buffer holds one device block.
 int ProbeWriteProtection(DeviceState& device, uint8_t target, uint8_t* buffer);
 
+// Reads count 512-byte sectors from sector on, in whole 2048-byte blocks of the selected drive,
+// past the one-block cache. 0 when done, else the status of the failed transfer.
+uint16_t ReadSectors(DeviceState& device, uint32_t sector, uint32_t count, uint8_t* buffer);
+// Writes count 512-byte sectors from sector on. A 2048-byte block that the run covers only in
+// part is read first and written back whole with the new sectors in it; the one-block cache is
+// emptied. 0 when done, else the status of the failed transfer (aspi::kWriteProtected for a
+// medium that refuses writes).
+uint16_t WriteSectors(DeviceState& device, uint32_t sector, uint32_t count, const uint8_t* data);
+// Asks the drive to put everything it was sent on the medium (SYNCHRONIZE CACHE); 0 when done.
+uint16_t SynchronizeMedium(DeviceState& device);
+
 // Reads one 512-byte sector of the selected drive through the installed sector source (command
 // READ(6), count 1); non-zero when it fails or no source is installed.
 uint16_t ReadSector(DeviceState& device, uint32_t sector, uint8_t* buffer);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "hfs/name_order.h"
+#include "hfs/tree_edit.h"
 
 namespace quarry {
 namespace {
@@ -104,7 +105,10 @@ const uint8_t* readNode(uint32_t n, BTreeFile& tree) {
     if (!tree.hasWorkFile()) return treeFault(tree, std::string(treeName(tree)) + " tree is not loaded");
     if (n >= tree.nodeCount())
         return treeFault(tree, nodeFault(tree, n, "past the end of the tree (" + std::to_string(tree.nodeCount()) + " nodes)"));
-    const ssize_t got = pread(tree.workFile, tree.node.data(), kNodeSize, static_cast<off_t>(n) * kNodeSize);
+    const ssize_t got = tree.editing()
+                            ? (std::memcpy(tree.node.data(), tree.edit.data() + size_t{n} * kNodeSize, kNodeSize),
+                               static_cast<ssize_t>(kNodeSize))
+                            : pread(tree.workFile, tree.node.data(), kNodeSize, static_cast<off_t>(n) * kNodeSize);
     if (got != static_cast<ssize_t>(kNodeSize)) {
         tree.node.fill(0);
         return treeFault(tree, nodeFault(tree, n, got < 0 ? std::strerror(errno) : "short read of the work file"));
@@ -276,10 +280,12 @@ bool walkFolder(VolumeState& volume, uint32_t dirID, const std::function<bool(co
 }
 
 Status writeCatalogNode(BTreeFile& tree) {
-    const off_t at = static_cast<off_t>(tree.nodeNumber) * kNodeSize;
-    if (pwrite(tree.workFile, tree.node.data(), kNodeSize, at) != static_cast<ssize_t>(kNodeSize) ||
-        pwrite(tree.workFile, tree.header.data(), kNodeSize, 0) != static_cast<ssize_t>(kNodeSize))
-        return Fault{std::string("cannot write the catalog work file: ") + std::strerror(errno)};
+    // A change to the catalog joins the change of the volume that is open, or opens one; it
+    // reaches the work file and the medium when that change is committed.
+    if (Status s = beginTreeEdit(tree); !s) return s;
+    uint8_t* nd = editNode(tree, tree.nodeNumber);
+    if (!nd) return Fault{"catalog node " + std::to_string(tree.nodeNumber) + ": past the end of the tree"};
+    std::memcpy(nd, tree.node.data(), kNodeSize);
     return Status::ok();
 }
 

@@ -72,7 +72,8 @@ const uint8_t* findInsertPosition(VolumeState& volume, std::string_view name, ui
 // until visit returns false. False when the walk met a damaged tree (tree.fault says where).
 bool walkFolder(VolumeState& volume, uint32_t dirID, const std::function<bool(const uint8_t* key)>& visit);
 
-// Writes the catalog's current node and its header node back to the work file.
+// Puts the catalog's current node (tree.node) into the change of the volume that is open,
+// opening one when none is; the commit (hfs/volume_edit.h) takes it to the medium.
 Status writeCatalogNode(BTreeFile& tree);
 
 }  // namespace quarry

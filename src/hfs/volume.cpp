@@ -26,6 +26,7 @@ namespace pmap {
 inline constexpr uint8_t kSignature[2] = {'P', 'M'};
 inline constexpr size_t kMapEntries = 4;  // pmMapBlkCnt
 inline constexpr size_t kStart = 8;       // pmPyPartStart
+inline constexpr size_t kSize = 12;       // pmPartBlkCnt
 inline constexpr size_t kType = 48;       // pmParType
 inline constexpr char kHfsType[] = "Apple_HFS";
 }  // namespace pmap
@@ -42,6 +43,11 @@ void closeTree(BTreeFile& tree) {
     tree.workFile = -1;
     tree.workPath.clear();
     tree.fault.clear();
+    tree.edit.clear();
+    tree.before.clear();
+    tree.nodeUsed.clear();
+    tree.mapNodes.clear();
+    tree.indexNodes.clear();
 }
 
 // Makes a tree's work file and copies the tree into it from its MDB extents.
@@ -104,6 +110,9 @@ std::string VolumeState::volumeName() const {
 void closeWorkFiles(VolumeState& volume) {
     closeTree(volume.catalog);
     closeTree(volume.extents);
+    volume.bitmap.clear();
+    volume.bitmapBefore.clear();
+    volume.changeOpen = false;
 }
 
 uint32_t readVolumeHeader(const VolumeContext& context) {
@@ -123,6 +132,8 @@ uint32_t readVolumeHeader(const VolumeContext& context) {
             device.deviceBlockSize = blockSize;
     }
     uint32_t partitionStart = 0;
+    volume.partitionStart = 0;
+    volume.partitionSectors = 0;
     if (ReadSector(device, 1, buf) != 0) return 0;
     if (startsWith(buf, tsmap::kSignature)) {
         partitionStart = loadBE32(buf + tsmap::kStart);
@@ -134,6 +145,7 @@ uint32_t readVolumeHeader(const VolumeContext& context) {
             if (ReadSector(device, 2 + i, buf) != 0 || !startsWith(buf, pmap::kSignature)) break;
             if (std::memcmp(buf + pmap::kType, pmap::kHfsType, sizeof(pmap::kHfsType) - 1) == 0) {
                 partitionStart = loadBE32(buf + pmap::kStart);
+                volume.partitionSectors = loadBE32(buf + pmap::kSize);
                 break;
             }
         }
@@ -142,6 +154,7 @@ uint32_t readVolumeHeader(const VolumeContext& context) {
     }
     // Sector numbers are 32-bit; a start this close to the limit cannot hold a volume.
     if (partitionStart > 0x7FFFFFFFu - 0x10000u) return 0;
+    volume.partitionStart = partitionStart;
     volume.mdbSector = partitionStart + kMdbOffsetInPartition;
     if (ReadSector(device, volume.mdbSector, buf) != 0) return 0;
     std::memcpy(volume.mdbCopy.data(), buf, volume.mdbCopy.size());

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/result.h"
 #include "common/ui_port.h"
@@ -50,8 +51,19 @@ struct BTreeFile {
     // meet a fault return none; front ends report it.
     std::string fault;
 
+    // While a change of the volume is open the whole tree lives here (the work file keeps the
+    // tree as last committed), so an abandoned or failed change leaves nothing behind and the
+    // commit writes exactly the nodes that differ. See hfs/tree_edit.h.
+    std::vector<uint8_t> edit;
+    std::vector<uint8_t> before;    // the tree when the change began
+    std::vector<bool> nodeUsed;     // the node map, one flag per node
+    std::vector<uint32_t> mapNodes; // the map nodes after the header node, in chain order
+    std::vector<uint32_t> indexNodes;  // the nodes of the current index levels
+    uint32_t freeHint = 1;          // no node below this one is free
+
     uint32_t nodeCount() const { return treeSize / kNodeSize; }
     bool hasWorkFile() const { return workFile >= 0; }
+    bool editing() const { return !edit.empty(); }
 };
 
 struct VolumeState {
@@ -69,6 +81,17 @@ struct VolumeState {
     std::array<uint8_t, 512> mdbCopy{};
     BTreeFile catalog;
     BTreeFile extents;
+    // Sectors in the partition before the volume's own: the partition map entry's start.
+    uint32_t partitionStart = 0;
+    // Sectors of the HFS partition from its map entry; 0 without a partition map.
+    uint32_t partitionSectors = 0;
+
+    // While a change is open: the volume bitmap (one bit per allocation block, the first block
+    // in the top bit of byte 0) once loaded, and the MDB and bitmap as they were on the medium.
+    std::vector<uint8_t> bitmap;
+    std::vector<uint8_t> bitmapBefore;
+    std::array<uint8_t, 512> mdbBefore{};
+    bool changeOpen = false;
 
     // Why the last mount failed, when the medium holds a volume that cannot be used.
     std::string mountFault;

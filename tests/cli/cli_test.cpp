@@ -301,7 +301,7 @@ TEST(Cli, WordsItCannotCarryOutAreSaidAndTheRunGoesOn) {
         {"VERIFY", "VERIFY does nothing in either program"},    {"NEXT", "NEXT does nothing in either program"},
         {"LOC", "LOCK does nothing in either program"},         {"UNLOCK", "UNLOCK does nothing in either program"},
         {"MODE", "MODE does nothing in either program"},        {"REP", "REP does nothing in either program"},
-        {"SWAP Manual", "SWAP would change the volume; quarry-cli only reads it"},
+        {"SWAP", "usage: SWAP name"}, {"REN Manual", "usage: REN old new"}, {"rd", "usage: RD name"},
         {"XYZZY /B", "Not a command: XYZZY"}, {"/R", "Not a command: /R"}, {"", nullptr}, {"   ", nullptr},
     };
     test::TempDir target;

@@ -1,0 +1,364 @@
+#include "commands/volume_changes.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "app/file_list.h"
+#include "app/mount.h"
+#include "app/navigation.h"
+#include "app/session.h"
+#include "common/charset.h"
+#include "common/messages.h"
+#include "hfs/btree.h"
+#include "hfs/tree_edit.h"
+#include "hfs/volume_edit.h"
+
+namespace quarry {
+namespace {
+
+constexpr const char* kNewFolderName = "New folder";
+// The Finder window a new folder opens in, and its view (by icon).
+constexpr uint16_t kWindowTop = 80, kWindowLeft = 48, kWindowBottom = 272, kWindowRight = 480;
+constexpr uint16_t kFinderView = 0x0100;
+constexpr size_t kFolderWindowRect = 22;  // dirUsrInfo.frRect
+constexpr size_t kFolderView = 36;        // dirUsrInfo.frView
+constexpr size_t kDataFirstBlock = 24;    // filStBlk, filLgLen, filPyLen: 10 bytes
+constexpr size_t kRsrcFirstBlock = 34;    // filRStBlk, filRLgLen, filRPyLen
+constexpr size_t kForkGroupSize = 10;
+// Folders nest far less deeply on any real volume; a deeper walk is a damaged catalog.
+constexpr int kMaxFolderDepth = 256;
+
+bool isRoot(const Session& session) { return session.dir.currentDirID == kRootDirId; }
+
+uint8_t* mdbField(Session& session, size_t offset) { return session.volume.mdbCopy.data() + offset; }
+
+std::string keyName(const uint8_t* key) {
+    return std::string(reinterpret_cast<const char*>(key + catkey::kName), catalogKeyNameLength(key));
+}
+
+std::string ansi(const std::string& macName) { return TranslateName(macName, MacToAnsi); }
+
+void logLine(Session& session, const std::string& ansiText) {
+    if (session.log.isOpen()) session.log.writeAnsi(ansiText + "\r\n");
+}
+
+// A catalog key: parent ID and name, key length 6 + the name's length.
+std::array<uint8_t, catkey::kName + kMaxNameLength> catalogKey(uint32_t parentID, std::string_view name) {
+    std::array<uint8_t, catkey::kName + kMaxNameLength> key{};
+    const size_t length = std::min(name.size(), kMaxNameLength);
+    key[catkey::kKeyLength] = static_cast<uint8_t>(catkey::kMinKeyLength + length);
+    storeBE32(key.data() + catkey::kParentId, parentID);
+    key[catkey::kNameLength] = static_cast<uint8_t>(length);
+    std::memcpy(key.data() + catkey::kName, name.data(), length);
+    return key;
+}
+
+Fault treeFaultOr(const Session& session, const char* what) {
+    const std::string& fault = session.volume.catalog.fault;
+    return Fault{fault.empty() ? std::string(what) : fault};
+}
+
+// Byte-wise upper case of the C locale (a..z only).
+std::string upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+// Deletes the file whose record is the catalog's current one, in the current folder: both forks'
+// blocks (those of the catalog record and those of the extents tree) go back to the bitmap.
+Status deleteFile(Session& session) {
+    const VolumeContext context = session.volumeContext();
+    VolumeState& volume = session.volume;
+    if (Status s = loadVolumeBitmap(context); !s) return s;
+    const uint8_t* key = currentRecordKey(volume.catalog);
+    if (!key) return treeFaultOr(session, "catalog: the file's record is gone");
+    std::vector<uint8_t> record(recordData(key), recordData(key) + catrec::kFileSize);
+    const uint32_t nodeNumber = volume.catalog.nodeNumber;
+    const uint16_t recordIndex = volume.catalog.recordIndex;
+    const uint32_t fileID = loadBE32(record.data() + catrec::kFileId);
+
+    uint32_t freed = 0;
+    for (size_t fork : {catrec::kDataExtents, catrec::kRsrcExtents})
+        for (size_t i = 0; i < 3; ++i)
+            freed += freeBlocks(volume, BlockRun{loadBE16(record.data() + fork + 4 * i), loadBE16(record.data() + fork + 4 * i + 2)});
+    for (uint8_t fork : {kDataFork, kResourceFork}) {
+        Result<uint32_t> more = removeExtentRecords(context, fileID, fork);
+        if (!more) return Fault{more.fault()};
+        freed += *more;
+    }
+    storeBE16(mdbField(session, mdb::kFreeBlocks), static_cast<uint16_t>(volume.mdb16(mdb::kFreeBlocks) + freed));
+
+    // The removals above worked in the extents tree only; the catalog's cursor still names the
+    // file's record.
+    if (!readNode(nodeNumber, volume.catalog)) return treeFaultOr(session, "catalog: the file's leaf is gone");
+    volume.catalog.recordIndex = recordIndex;
+    if (Status s = deleteCurrentRecord(context); !s) return s;
+    // A file may have a thread record of its own (key: the file's ID and no name).
+    const auto threadKey = catalogKey(fileID, "");
+    if (Result<RecordPlace> place = locateRecord(volume.catalog, threadKey.data()); place && place->found) {
+        if (Status s = deleteRecord(context, volume.catalog, place->node, place->index); !s) return s;
+    }
+    if (!adjustValence(session, -1)) return treeFaultOr(session, "catalog: the current folder's record is gone");
+    decrementBE32(mdbField(session, mdb::kFileCount));
+    if (isRoot(session)) decrementBE16(mdbField(session, mdb::kRootFiles));
+    return Status::ok();
+}
+
+Status removeDirectory(Session& session, const std::string& name, int depth);
+
+// Deletes every entry of the current folder, in catalog order.
+Status emptyCurrentFolder(Session& session, int depth) {
+    VolumeState& volume = session.volume;
+    while (findCatalogRecord(volume, "*", want::kAny, session.dir.currentDirID)) {
+        session.ui.stepWaitCursor();
+        const uint8_t* key = currentRecordKey(volume.catalog);
+        const std::string entry = keyName(key);
+        if (recordType(key) == catrec::kFolder) {
+            logLine(session, "*rd " + ansi(entry));
+            if (Status s = removeDirectory(session, entry, depth + 1); !s) return s;
+        } else {
+            logLine(session, "*del " + ansi(entry));
+            if (Status s = deleteFile(session); !s) return s;
+        }
+    }
+    if (!volume.catalog.fault.empty()) return Fault{volume.catalog.fault};
+    return Status::ok();
+}
+
+// Removes folder name of the current folder with everything in it.
+Status removeDirectory(Session& session, const std::string& name, int depth) {
+    if (depth > kMaxFolderDepth) return Fault{"catalog: folders nest deeper than " + std::to_string(kMaxFolderDepth) + " levels"};
+    VolumeState& volume = session.volume;
+    const VolumeContext context = session.volumeContext();
+    if (!findCatalogRecord(volume, name, want::kFolder, session.dir.currentDirID, NameMatch::Exact))
+        return treeFaultOr(session, "catalog: the folder's record is gone");
+    const uint8_t* data = recordData(currentRecordKey(volume.catalog));
+    const uint32_t folderID = loadBE32(data + catrec::kDirId);
+    if (loadBE16(data + catrec::kValence) != 0) {
+        if (!enterDirectory(session, name, NameMatch::Exact)) return treeFaultOr(session, "catalog: cannot enter the folder");
+        if (Status s = emptyCurrentFolder(session, depth); !s) return s;
+        if (!changeToParent(session)) return treeFaultOr(session, "catalog: cannot return to the parent folder");
+    }
+    if (findCatalogRecord(volume, "*", want::kThread, folderID)) {
+        if (Status s = deleteCurrentRecord(context); !s) return s;
+    }
+    if (!findCatalogRecord(volume, name, want::kFolder, session.dir.currentDirID, NameMatch::Exact))
+        return treeFaultOr(session, "catalog: the folder's record is gone");
+    if (Status s = deleteCurrentRecord(context); !s) return s;
+    if (!adjustValence(session, -1)) return treeFaultOr(session, "catalog: the current folder's record is gone");
+    decrementBE32(mdbField(session, mdb::kFolderCount));
+    if (isRoot(session)) decrementBE16(mdbField(session, mdb::kRootFolders));
+    return Status::ok();
+}
+
+// The names of the current folder's entries that match, in catalog order.
+Result<std::vector<std::string>> matchingEntries(Session& session, std::string_view pattern, NameMatch match) {
+    std::vector<std::string> names;
+    std::string wanted(pattern);
+    const bool ok = walkFolder(session.volume, session.dir.currentDirID, [&](const uint8_t* key) {
+        if (compareRecordName(wanted, key, match) == 0) names.push_back(keyName(key));
+        return true;
+    });
+    if (!ok) return Fault{session.volume.catalog.fault};
+    return names;
+}
+
+}  // namespace
+
+bool WriteGuardAllows(Session& session) {
+    DeviceState& device = session.device;
+    if (device.deviceBlockSize == 1024) {
+        session.ui.showMessageBox(messageText(Msg::WriteBlocked1024));
+        return false;
+    }
+    if (device.targetId != kNoSelection) {
+        std::vector<uint8_t> block(std::max<size_t>(device.deviceBlockSize, kCdBlockSize));
+        if (ProbeWriteProtection(device, device.targetId, block.data()) != 0)
+            return session.ui.ask(messageText(Msg::WriteProtectedMedia), Question::OkCancel);
+    }
+    return true;
+}
+
+Status MakeDirectory(Session& session, std::string name) {
+    if (name.empty()) name = kNewFolderName;
+    for (size_t i = 1; i < name.size(); ++i)
+        if (name[i] >= 'A' && name[i] <= 'Z') name[i] = static_cast<char>(name[i] - 'A' + 'a');
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    std::string macName = TranslateName(name, AnsiToMac);
+    if (macName.size() > kMaxNameLength) macName.resize(kMaxNameLength);
+    // A name of nothing but characters the Macintosh cannot hold names nothing.
+    if (macName.empty()) macName = kNewFolderName;
+
+    VolumeState& volume = session.volume;
+    if (findCatalogRecord(volume, macName, want::kAny, session.dir.currentDirID, NameMatch::Exact)) {
+        session.ui.showTimedMessage(messageText(Msg::FolderExists));
+        return Status::ok();
+    }
+    if (!volume.catalog.fault.empty()) return Fault{volume.catalog.fault};
+    logLine(session, "*md " + name);
+
+    const VolumeContext context = session.volumeContext();
+    beginVolumeChange(volume);
+    const uint32_t folderID = volume.mdb32(mdb::kNextCatalogId);
+    const uint32_t now = macTimeNow();
+    uint8_t folder[catrec::kFolderSize] = {};
+    folder[0] = catrec::kFolder;
+    storeBE32(folder + catrec::kDirId, folderID);
+    storeBE32(folder + catrec::kDirCreated, now);
+    storeBE32(folder + catrec::kDirModified, now);
+    const uint16_t rect[] = {kWindowTop, kWindowLeft, kWindowBottom, kWindowRight};
+    for (size_t i = 0; i < 4; ++i) storeBE16(folder + kFolderWindowRect + 2 * i, rect[i]);
+    storeBE16(folder + kFolderView, kFinderView);
+    const auto key = catalogKey(session.dir.currentDirID, macName);
+    if (Status s = insertCatalogRecord(context, key.data(), folder, sizeof folder); !s) return s;
+
+    uint8_t thread[catrec::kThreadSize] = {};
+    thread[0] = catrec::kFolderThread;
+    storeBE32(thread + catrec::kThreadParentId, session.dir.currentDirID);
+    thread[catrec::kThreadName] = static_cast<uint8_t>(macName.size());
+    std::memcpy(thread + catrec::kThreadName + 1, macName.data(), macName.size());
+    const auto threadKey = catalogKey(folderID, "");
+    if (Status s = insertThreadRecord(context, threadKey.data(), thread); !s) return s;
+
+    incrementBE32(mdbField(session, mdb::kNextCatalogId));
+    incrementBE32(mdbField(session, mdb::kFolderCount));
+    if (isRoot(session)) incrementBE16(mdbField(session, mdb::kRootFolders));
+    if (!adjustValence(session, +1)) return treeFaultOr(session, "catalog: the current folder's record is gone");
+    return Status::ok();
+}
+
+Result<DeleteOutcome> DeleteEntries(Session& session, std::string_view name, NameMatch match) {
+    VolumeState& volume = session.volume;
+    const bool wildcard = match == NameMatch::Pattern && name.find('*') != std::string_view::npos;
+    if (Status s = loadVolumeBitmap(session.volumeContext()); !s) return Fault{s.fault()};
+    while (findCatalogRecord(volume, name, want::kAny, session.dir.currentDirID, match)) {
+        session.ui.stepWaitCursor();
+        const uint8_t* key = currentRecordKey(volume.catalog);
+        const std::string entry = keyName(key);
+        // A name without a pattern deletes only an entry that is spelt as it is, but for case.
+        if (!wildcard && upper(entry) != upper(name.substr(0, std::min(name.size(), entry.size()))))
+            return DeleteOutcome::Done;
+        if (recordType(key) == catrec::kFolder) {
+            if (loadBE16(recordData(key) + catrec::kValence) != 0 &&
+                !session.ui.ask(messageText(Msg::FolderNotEmpty), Question::OkCancel))
+                return DeleteOutcome::Cancelled;
+            logLine(session, "*rd " + ansi(entry));
+            if (Status s = removeDirectory(session, entry, 0); !s) return Fault{s.fault()};
+        } else {
+            logLine(session, "*del " + ansi(entry));
+            if (Status s = deleteFile(session); !s) return Fault{s.fault()};
+        }
+        if (!wildcard) break;
+    }
+    if (!volume.catalog.fault.empty()) return Fault{volume.catalog.fault};
+    return DeleteOutcome::Done;
+}
+
+Status RenameEntries(Session& session, std::string_view oldName, std::string_view newName, NameMatch match) {
+    VolumeState& volume = session.volume;
+    std::string target(newName.substr(0, std::min(newName.size(), kMaxNameLength)));
+    const size_t oldStar = match == NameMatch::Pattern ? oldName.find('*') : std::string_view::npos;
+    const size_t newStar = match == NameMatch::Pattern ? target.find('*') : std::string::npos;
+    const bool bothWild = oldStar != std::string_view::npos && newStar != std::string::npos;
+    if ((oldStar != std::string_view::npos) != (newStar != std::string::npos) &&
+        !session.ui.ask(messageText(Msg::RenameOneSided), Question::OkCancel))
+        return Status::ok();
+
+    Result<std::vector<std::string>> entries = matchingEntries(session, oldName, match);
+    if (!entries) return Fault{entries.fault()};
+    const VolumeContext context = session.volumeContext();
+    for (const std::string& entry : *entries) {
+        std::string renamed = target;
+        if (bothWild) {
+            renamed = target.substr(0, newStar) + entry.substr(std::min(entry.size(), oldStar));
+            if (renamed.size() > kMaxNameLength) renamed.resize(kMaxNameLength);
+        }
+        if (renamed != entry && !renamed.empty()) {
+            // Another entry of that name would make two records with one key: refused. The entry
+            // itself may take another spelling of its own name.
+            if (findCatalogRecord(volume, renamed, want::kAny, session.dir.currentDirID, NameMatch::Exact) &&
+                compareNames(renamed, entry) != 0) {
+                session.ui.showTimedMessage(messageText(Msg::NameTaken));
+            } else {
+                if (!volume.catalog.fault.empty()) return Fault{volume.catalog.fault};
+                if (!findCatalogRecord(volume, entry, want::kAny, session.dir.currentDirID, NameMatch::Exact))
+                    return treeFaultOr(session, "catalog: the entry's record is gone");
+                logLine(session, "*ren " + ansi(entry) + "\t" + ansi(renamed));
+                const uint8_t* key = currentRecordKey(volume.catalog);
+                const bool folder = recordType(key) == catrec::kFolder;
+                const uint32_t folderID = folder ? loadBE32(recordData(key) + catrec::kDirId) : 0;
+                if (Status s = renameRecord(context, renamed); !s) return s;
+                if (folder) {
+                    // The folder's thread names it for everyone who comes back up from inside.
+                    if (!findCatalogRecord(volume, "*", want::kThread, folderID))
+                        return treeFaultOr(session, "catalog: the folder has no thread record");
+                    uint8_t* nameField = volume.catalog.node.data() + nodeRecordOffset(volume.catalog.node.data(), volume.catalog.recordIndex);
+                    nameField = nameField + recordDataOffset(nameField) + catrec::kThreadName;
+                    std::memset(nameField, 0, kMaxNameLength + 1);
+                    nameField[0] = static_cast<uint8_t>(renamed.size());
+                    std::memcpy(nameField + 1, renamed.data(), renamed.size());
+                    if (Status s = writeCatalogNode(volume.catalog); !s) return s;
+                }
+            }
+        }
+        if (oldStar == std::string_view::npos || newStar == std::string::npos) break;
+    }
+    return Status::ok();
+}
+
+Result<int> SwapForks(Session& session, std::string_view name, NameMatch match) {
+    VolumeState& volume = session.volume;
+    if (!findCatalogRecord(volume, name, want::kFile, session.dir.currentDirID, match)) {
+        if (!volume.catalog.fault.empty()) return Fault{volume.catalog.fault};
+        return 1;
+    }
+    BTreeFile& tree = volume.catalog;
+    uint8_t* key = tree.node.data() + nodeRecordOffset(tree.node.data(), tree.recordIndex);
+    uint8_t* data = key + recordDataOffset(key);
+    // Forks whose extents go on in the extents tree would need those records re-keyed too; such
+    // files are left alone.
+    auto wholeInRecord = [&](size_t physical, size_t extents) {
+        uint32_t blocks = 0;
+        for (size_t i = 0; i < 3; ++i) blocks += loadBE16(data + extents + 4 * i + 2);
+        return loadBE32(data + physical) == blocks * volume.allocBlockSize;
+    };
+    if (!wholeInRecord(catrec::kRsrcPhysical, catrec::kRsrcExtents)) return 2;
+    if (!wholeInRecord(catrec::kDataPhysical, catrec::kDataExtents)) return 3;
+    std::swap_ranges(data + catrec::kDataExtents, data + catrec::kDataExtents + kExtentRecordSize, data + catrec::kRsrcExtents);
+    std::swap_ranges(data + kDataFirstBlock, data + kDataFirstBlock + kForkGroupSize, data + kRsrcFirstBlock);
+    beginVolumeChange(volume);
+    if (Status s = writeCatalogNode(tree); !s) return Fault{s.fault()};
+    return 0;
+}
+
+bool ApplyVolumeChange(Session& session, const std::function<Status()>& steps) {
+    const CurrentDirectory startedIn = session.dir;
+    Status done = steps();
+    if (!done) {
+        discardVolumeChange(session.volume);
+        session.volume.catalog.fault.clear();
+        session.volume.extents.fault.clear();
+        session.dir = startedIn;
+        BuildFileList(session, nullptr);
+        session.ui.showMessageBox(done.fault());
+        return false;
+    }
+    Status written = flushVolume(session.volumeContext());
+    session.ui.setStatusText(nullptr, nullptr);
+    if (written) {
+        BuildFileList(session, nullptr);
+        return true;
+    }
+    discardVolumeChange(session.volume);
+    // The medium holds what it held before; the volume is read again from it, so that nothing
+    // shown comes from the failed change.
+    mountVolume(session);
+    session.ui.showMessageBox(written.fault());
+    return false;
+}
+
+}  // namespace quarry

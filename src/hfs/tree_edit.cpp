@@ -1,0 +1,522 @@
+#include "hfs/tree_edit.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "hfs/btree.h"
+#include "hfs/name_order.h"
+#include "hfs/volume_edit.h"
+
+namespace quarry {
+namespace {
+
+// The header node holds three records: the header, 128 bytes for the tree's owner, the map.
+constexpr uint16_t kHeaderMapRecord = 2;
+// A map node's one record fills the node as hfsutils lays it out (bytes 14 to 506).
+constexpr uint16_t kMapRecordBytes = 492;
+// Index records: the catalog's keys are padded to the longest catalog key (37 bytes after the
+// length byte), as every HFS implementation writes them; the extents tree's keys are 7 bytes.
+constexpr uint8_t kCatalogIndexKeyLength = 37;
+constexpr size_t kChildPointerSize = 4;
+// Space for records and their offsets: the node less its descriptor.
+constexpr size_t kRecordSpace = kNodeSize - node::kFirstRecord;
+
+const char* treeName(const BTreeFile& tree) { return tree.isCatalog ? "catalog" : "extents"; }
+
+Fault treeError(const BTreeFile& tree, const std::string& what) { return Fault{std::string(treeName(tree)) + " tree: " + what}; }
+
+using Record = std::vector<uint8_t>;
+
+std::vector<Record> nodeRecords(const uint8_t* nd) {
+    std::vector<Record> records;
+    const uint16_t count = nodeRecordCount(nd);
+    for (uint16_t i = 0; i < count; ++i) {
+        const uint16_t from = nodeRecordOffset(nd, i);
+        const uint16_t to = nodeRecordOffset(nd, static_cast<uint16_t>(i + 1));
+        records.emplace_back(nd + from, nd + to);
+    }
+    return records;
+}
+
+size_t recordsBytes(const std::vector<Record>& records) {
+    size_t bytes = 2;  // the free-space offset
+    for (const Record& r : records) bytes += r.size() + 2;
+    return bytes;
+}
+
+bool recordsFit(const std::vector<Record>& records) { return recordsBytes(records) <= kRecordSpace; }
+
+// Lays the records out after the node descriptor, which stays as it is but for the count.
+void storeRecords(uint8_t* nd, const std::vector<Record>& records) {
+    std::memset(nd + node::kFirstRecord, 0, kRecordSpace);
+    storeBE16(nd + node::kNumRecords, static_cast<uint16_t>(records.size()));
+    size_t at = node::kFirstRecord;
+    for (size_t i = 0; i < records.size(); ++i) {
+        storeBE16(nd + kNodeSize - 2 - 2 * i, static_cast<uint16_t>(at));
+        std::memcpy(nd + at, records[i].data(), records[i].size());
+        at += records[i].size();
+    }
+    storeBE16(nd + kNodeSize - 2 - 2 * records.size(), static_cast<uint16_t>(at));
+}
+
+void initNode(uint8_t* nd, uint8_t type, uint8_t height) {
+    std::memset(nd, 0, kNodeSize);
+    nd[node::kType] = type;
+    nd[node::kHeight] = height;
+    storeBE16(nd + kNodeSize - 2, node::kFirstRecord);
+}
+
+Record makeRecord(const uint8_t* key, const uint8_t* data, size_t dataLength) {
+    Record r(key, key + key[0] + 1);
+    if (r.size() % 2) r.push_back(0);
+    r.insert(r.end(), data, data + dataLength);
+    if (r.size() % 2) r.push_back(0);
+    return r;
+}
+
+// The index record that leads to a node whose first record is first.
+Record indexRecord(const BTreeFile& tree, const uint8_t* first, uint32_t child) {
+    Record r;
+    if (tree.isCatalog) {
+        r.assign(size_t{kCatalogIndexKeyLength} + 1, 0);
+        std::memcpy(r.data(), first, std::min<size_t>(first[0] + 1, r.size()));
+        r[0] = kCatalogIndexKeyLength;
+    } else {
+        r.assign(first, first + extkey::kKeyLengthValue + 1);
+    }
+    r.resize(r.size() + kChildPointerSize);
+    storeBE32(r.data() + r.size() - kChildPointerSize, child);
+    return r;
+}
+
+size_t indexRecordsPerNode(const BTreeFile& tree) {
+    const size_t recordSize = tree.isCatalog ? size_t{kCatalogIndexKeyLength} + 1 + kChildPointerSize
+                                             : size_t{extkey::kKeyLengthValue} + 1 + kChildPointerSize;
+    return (kRecordSpace - 2) / (recordSize + 2);
+}
+
+uint8_t* head(BTreeFile& tree) { return tree.header.data(); }
+
+// Where the header node keeps its map record, and how many nodes it covers.
+std::pair<uint16_t, uint32_t> headerMap(const BTreeFile& tree) {
+    const uint8_t* nd = tree.header.data();
+    if (nodeRecordCount(nd) <= kHeaderMapRecord) return {0, 0};
+    const uint16_t from = nodeRecordOffset(nd, kHeaderMapRecord);
+    const uint16_t to = nodeRecordOffset(nd, kHeaderMapRecord + 1);
+    return {from, uint32_t{to} - from};
+}
+
+uint32_t mapCoverage(BTreeFile& tree) {
+    uint32_t bits = headerMap(tree).second * 8;
+    for (uint32_t m : tree.mapNodes) {
+        const uint8_t* nd = editNode(tree, m);
+        bits += (uint32_t{nodeRecordOffset(nd, 1)} - nodeRecordOffset(nd, 0)) * 8;
+    }
+    return bits;
+}
+
+// Reads the node map; nodes that no map bit covers count as used, so they are never handed out.
+Status readNodeMap(BTreeFile& tree) {
+    const uint32_t total = tree.nodeCount();
+    tree.nodeUsed.assign(total, true);
+    tree.mapNodes.clear();
+    auto take = [&](const uint8_t* bits, uint32_t bytes, uint32_t first) {
+        for (uint32_t i = 0; i < bytes * 8 && first + i < total; ++i)
+            tree.nodeUsed[first + i] = (bits[i / 8] & (0x80 >> (i % 8))) != 0;
+        return first + bytes * 8;
+    };
+    const auto [at, bytes] = headerMap(tree);
+    if (bytes == 0) return treeError(tree, "header node without a map record");
+    uint32_t covered = take(tree.header.data() + at, bytes, 0);
+    ChainGuard guard(total);
+    for (uint32_t m = loadBE32(tree.header.data() + node::kFLink); m != 0;) {
+        if (!guard.visit(m)) return treeError(tree, "map chain loops back to node " + std::to_string(m));
+        const uint8_t* nd = editNode(tree, m);
+        if (!nd || nodeType(nd) != node::kTypeMap || nodeRecordCount(nd) < 1)
+            return treeError(tree, "map chain reaches node " + std::to_string(m) + ", which is not a map node");
+        const uint16_t from = nodeRecordOffset(nd, 0);
+        const uint16_t to = nodeRecordOffset(nd, 1);
+        if (from < node::kFirstRecord || to <= from || to > kNodeSize - 4)
+            return treeError(tree, "map node " + std::to_string(m) + " has a damaged record");
+        tree.mapNodes.push_back(m);
+        covered = take(nd + from, uint32_t{to} - from, covered);
+        m = nodeForwardLink(nd);
+    }
+    tree.nodeUsed[0] = true;
+    tree.freeHint = 1;
+    return Status::ok();
+}
+
+void writeNodeMap(BTreeFile& tree) {
+    const uint32_t total = tree.nodeCount();
+    uint32_t first = 0;
+    auto put = [&](uint8_t* bits, uint32_t bytes) {
+        std::memset(bits, 0, bytes);
+        for (uint32_t i = 0; i < bytes * 8 && first + i < total; ++i)
+            if (tree.nodeUsed[first + i]) bits[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+        first += bytes * 8;
+    };
+    const auto [at, bytes] = headerMap(tree);
+    put(tree.header.data() + at, bytes);
+    for (uint32_t m : tree.mapNodes) {
+        uint8_t* nd = editNode(tree, m);
+        const uint16_t from = nodeRecordOffset(nd, 0);
+        put(nd + from, uint32_t{nodeRecordOffset(nd, 1)} - from);
+    }
+}
+
+// Finds the nodes of the index levels: each level from its first node along the forward links,
+// the next level down through the first record's child.
+Status readIndexNodes(BTreeFile& tree) {
+    tree.indexNodes.clear();
+    const uint32_t total = tree.nodeCount();
+    ChainGuard guard(total);
+    uint32_t first = loadBE32(head(tree) + header::kRoot);
+    while (first != 0) {
+        const uint8_t* nd = editNode(tree, first);
+        if (!nd) return treeError(tree, "index leads past the end of the tree to node " + std::to_string(first));
+        if (nodeType(nd) == node::kTypeLeaf) return Status::ok();
+        if (nodeType(nd) != node::kTypeIndex || nodeRecordCount(nd) == 0)
+            return treeError(tree, "node " + std::to_string(first) + " in the index is not an index node");
+        const uint8_t* key = nd + nodeRecordOffset(nd, 0);
+        const uint32_t below = loadBE32(key + recordDataOffset(key));
+        for (uint32_t n = first; n != 0;) {
+            if (!guard.visit(n)) return treeError(tree, "index level loops back to node " + std::to_string(n));
+            const uint8_t* level = editNode(tree, n);
+            if (!level || nodeType(level) != node::kTypeIndex)
+                return treeError(tree, "index level reaches node " + std::to_string(n) + ", which is not an index node");
+            tree.indexNodes.push_back(n);
+            n = nodeForwardLink(level);
+        }
+        first = below;
+    }
+    return Status::ok();
+}
+
+// Splits leaf n: it keeps the first half of its records, a new leaf after it takes the rest.
+Status splitLeaf(const VolumeContext& context, BTreeFile& tree, uint32_t n) {
+    Result<uint32_t> right = allocateNode(context, tree);
+    if (!right) return Fault{right.fault()};
+    uint8_t* left = editNode(tree, n);
+    std::vector<Record> records = nodeRecords(left);
+    const size_t keep = (records.size() + 1) / 2;
+    const std::vector<Record> moved(records.begin() + static_cast<long>(keep), records.end());
+    records.resize(keep);
+    const uint32_t after = nodeForwardLink(left);
+    storeBE32(left + node::kFLink, *right);
+    storeRecords(left, records);
+
+    uint8_t* nd = editNode(tree, *right);
+    initNode(nd, node::kTypeLeaf, 1);
+    storeBE32(nd + node::kFLink, after);
+    storeBE32(nd + node::kBLink, n);
+    storeRecords(nd, moved);
+    if (after != 0) {
+        uint8_t* next = editNode(tree, after);
+        if (!next) return treeError(tree, "leaf " + std::to_string(n) + " links to a node past the end");
+        storeBE32(next + node::kBLink, *right);
+    }
+    return rebuildIndex(context, tree);
+}
+
+// Makes the first leaf of an empty tree.
+Status startTree(const VolumeContext& context, BTreeFile& tree) {
+    Result<uint32_t> leaf = allocateNode(context, tree);
+    if (!leaf) return Fault{leaf.fault()};
+    initNode(editNode(tree, *leaf), node::kTypeLeaf, 1);
+    storeBE32(head(tree) + header::kFirstLeaf, *leaf);
+    storeBE32(head(tree) + header::kLastLeaf, *leaf);
+    storeBE32(head(tree) + header::kRoot, *leaf);
+    storeBE16(head(tree) + header::kDepth, 1);
+    return Status::ok();
+}
+
+}  // namespace
+
+Status beginTreeEdit(BTreeFile& tree) {
+    if (tree.editing()) return Status::ok();
+    if (!tree.hasWorkFile()) return treeError(tree, "not loaded");
+    if (tree.nodeCount() == 0) return treeError(tree, "holds no node");
+    std::vector<uint8_t> bytes(size_t{tree.nodeCount()} * kNodeSize);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = pread(tree.workFile, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return treeError(tree, std::string("cannot read its work file: ") + (got < 0 ? std::strerror(errno) : "too short"));
+        done += static_cast<size_t>(got);
+    }
+    tree.before = bytes;
+    tree.edit = std::move(bytes);
+    // The header is kept in tree.header; node 0 of the copy is refreshed from it at the commit.
+    if (Status s = readNodeMap(tree); !s) {
+        abandonTreeEdit(tree);
+        return s;
+    }
+    if (Status s = readIndexNodes(tree); !s) {
+        abandonTreeEdit(tree);
+        return s;
+    }
+    return Status::ok();
+}
+
+uint8_t* editNode(BTreeFile& tree, uint32_t n) {
+    if (!tree.editing() || n >= tree.nodeCount()) return nullptr;
+    return tree.edit.data() + size_t{n} * kNodeSize;
+}
+
+std::vector<uint32_t> changedNodes(BTreeFile& tree) {
+    std::vector<uint32_t> changed;
+    if (!tree.editing()) return changed;
+    writeNodeMap(tree);
+    std::memcpy(tree.edit.data(), tree.header.data(), kNodeSize);
+    for (uint32_t n = 0; n < tree.nodeCount(); ++n) {
+        const size_t at = size_t{n} * kNodeSize;
+        if (at >= tree.before.size() || std::memcmp(tree.edit.data() + at, tree.before.data() + at, kNodeSize) != 0)
+            changed.push_back(n);
+    }
+    return changed;
+}
+
+Status finishTreeEdit(BTreeFile& tree) {
+    if (!tree.editing()) return Status::ok();
+    Status result = Status::ok();
+    for (uint32_t n : changedNodes(tree)) {
+        const off_t at = static_cast<off_t>(n) * kNodeSize;
+        if (pwrite(tree.workFile, tree.edit.data() + at, kNodeSize, at) != static_cast<ssize_t>(kNodeSize)) {
+            result = treeError(tree, std::string("cannot write its work file: ") + std::strerror(errno));
+            break;
+        }
+    }
+    tree.edit.clear();
+    tree.before.clear();
+    tree.nodeUsed.clear();
+    tree.mapNodes.clear();
+    tree.indexNodes.clear();
+    return result;
+}
+
+void abandonTreeEdit(BTreeFile& tree) {
+    if (!tree.before.empty()) {
+        std::memcpy(tree.header.data(), tree.before.data(), kNodeSize);
+        tree.treeSize = static_cast<uint32_t>(tree.before.size());
+    }
+    tree.edit.clear();
+    tree.before.clear();
+    tree.nodeUsed.clear();
+    tree.mapNodes.clear();
+    tree.indexNodes.clear();
+    tree.nodeNumber = 0;
+    tree.recordIndex = 0;
+}
+
+int compareTreeKeys(const BTreeFile& tree, const uint8_t* a, const uint8_t* b) {
+    auto order = [](uint32_t x, uint32_t y) { return x < y ? -1 : x > y ? 1 : 0; };
+    if (!tree.isCatalog) {
+        if (int c = order(loadBE32(a + extkey::kFileId), loadBE32(b + extkey::kFileId))) return c;
+        if (int c = order(a[extkey::kForkType], b[extkey::kForkType])) return c;
+        return order(loadBE16(a + extkey::kStartBlock), loadBE16(b + extkey::kStartBlock));
+    }
+    if (int c = order(catalogKeyParent(a), catalogKeyParent(b))) return c;
+    const std::string_view nameA(reinterpret_cast<const char*>(a + catkey::kName), catalogKeyNameLength(a));
+    const std::string_view nameB(reinterpret_cast<const char*>(b + catkey::kName), catalogKeyNameLength(b));
+    return compareNames(nameA, nameB);
+}
+
+Result<RecordPlace> locateRecord(BTreeFile& tree, const uint8_t* key) {
+    uint32_t n = loadBE32(head(tree) + header::kRoot);
+    ChainGuard guard(tree.nodeCount());
+    while (true) {
+        const uint8_t* nd = editNode(tree, n);
+        if (n == 0 || !nd) return treeError(tree, "index leads to node " + std::to_string(n));
+        if (!guard.visit(n)) return treeError(tree, "index leads back to node " + std::to_string(n));
+        const uint16_t count = nodeRecordCount(nd);
+        if (nodeType(nd) == node::kTypeLeaf) {
+            RecordPlace place{n, count, false};
+            for (uint16_t i = 0; i < count; ++i) {
+                const int c = compareTreeKeys(tree, key, nd + nodeRecordOffset(nd, i));
+                if (c <= 0) {
+                    place.index = i;
+                    place.found = c == 0;
+                    break;
+                }
+            }
+            return place;
+        }
+        if (nodeType(nd) != node::kTypeIndex || count == 0)
+            return treeError(tree, "node " + std::to_string(n) + " in the index is not an index node");
+        // The last child whose first key is not above the key; the first child for a key
+        // below them all, where it would be inserted.
+        uint16_t chosen = 0;
+        for (uint16_t i = 1; i < count; ++i) {
+            if (compareTreeKeys(tree, key, nd + nodeRecordOffset(nd, i)) < 0) break;
+            chosen = i;
+        }
+        const uint8_t* record = nd + nodeRecordOffset(nd, chosen);
+        n = loadBE32(record + recordDataOffset(record));
+    }
+}
+
+Result<uint32_t> allocateNode(const VolumeContext& context, BTreeFile& tree) {
+    if (loadBE32(head(tree) + header::kFreeNodes) == 0) {
+        if (Status s = extendTree(context, tree); !s) return Fault{s.fault()};
+    }
+    for (uint32_t n = std::max<uint32_t>(tree.freeHint, 1); n < tree.nodeUsed.size(); ++n) {
+        if (tree.nodeUsed[n]) continue;
+        tree.nodeUsed[n] = true;
+        tree.freeHint = n + 1;
+        const uint32_t free = loadBE32(head(tree) + header::kFreeNodes);
+        storeBE32(head(tree) + header::kFreeNodes, free > 0 ? free - 1 : 0);
+        std::memset(editNode(tree, n), 0, kNodeSize);
+        return n;
+    }
+    // The header counted free nodes that the map does not have: believe the map.
+    storeBE32(head(tree) + header::kFreeNodes, 0);
+    if (Status s = extendTree(context, tree); !s) return Fault{s.fault()};
+    return allocateNode(context, tree);
+}
+
+void freeNode(BTreeFile& tree, uint32_t n) {
+    if (n == 0 || n >= tree.nodeUsed.size()) return;
+    std::memset(editNode(tree, n), 0, kNodeSize);
+    if (!tree.nodeUsed[n]) return;
+    tree.nodeUsed[n] = false;
+    tree.freeHint = std::min(tree.freeHint, n);
+    const uint32_t free = loadBE32(head(tree) + header::kFreeNodes);
+    storeBE32(head(tree) + header::kFreeNodes, std::min(free + 1, tree.nodeCount()));
+}
+
+void addTreeNodes(BTreeFile& tree, uint32_t nodes) {
+    const uint32_t before = tree.nodeCount();
+    tree.treeSize += nodes * kNodeSize;
+    tree.edit.resize(size_t{tree.nodeCount()} * kNodeSize, 0);
+    tree.nodeUsed.resize(tree.nodeCount(), false);
+    tree.freeHint = std::min(tree.freeHint, before);
+    storeBE32(head(tree) + header::kTotalNodes, tree.nodeCount());
+    storeBE32(head(tree) + header::kFreeNodes, loadBE32(head(tree) + header::kFreeNodes) + nodes);
+    // A map that no longer covers every node grows by map nodes taken from the new ones,
+    // chained after the header node and the map nodes before them.
+    while (mapCoverage(tree) < tree.nodeCount()) {
+        uint32_t m = before;
+        while (m < tree.nodeCount() && tree.nodeUsed[m]) ++m;
+        if (m >= tree.nodeCount()) return;
+        tree.nodeUsed[m] = true;
+        storeBE32(head(tree) + header::kFreeNodes, loadBE32(head(tree) + header::kFreeNodes) - 1);
+        uint8_t* nd = editNode(tree, m);
+        initNode(nd, node::kTypeMap, 0);
+        storeBE16(nd + node::kNumRecords, 1);
+        storeBE16(nd + kNodeSize - 4, node::kFirstRecord + kMapRecordBytes);
+        const uint32_t previous = tree.mapNodes.empty() ? 0 : tree.mapNodes.back();
+        storeBE32(nd + node::kBLink, previous);
+        storeBE32((previous == 0 ? head(tree) : editNode(tree, previous)) + node::kFLink, m);
+        tree.mapNodes.push_back(m);
+    }
+}
+
+Status insertRecord(const VolumeContext& context, BTreeFile& tree, const uint8_t* key, const uint8_t* data,
+                    size_t dataLength) {
+    if (Status s = beginTreeEdit(tree); !s) return s;
+    if (loadBE32(head(tree) + header::kRoot) == 0) {
+        if (Status s = startTree(context, tree); !s) return s;
+    }
+    const Record record = makeRecord(key, data, dataLength);
+    // Each split halves the leaf the record goes to, so a few rounds always make room.
+    for (int round = 0; round < 8; ++round) {
+        Result<RecordPlace> place = locateRecord(tree, key);
+        if (!place) return Fault{place.fault()};
+        if (place->found) return treeError(tree, "a record with this key exists already");
+        uint8_t* nd = editNode(tree, place->node);
+        std::vector<Record> records = nodeRecords(nd);
+        records.insert(records.begin() + place->index, record);
+        if (!recordsFit(records)) {
+            if (nodeRecordCount(nd) < 2) return treeError(tree, "record too large for a node");
+            if (Status s = splitLeaf(context, tree, place->node); !s) return s;
+            continue;
+        }
+        storeRecords(nd, records);
+        storeBE32(head(tree) + header::kLeafRecords, loadBE32(head(tree) + header::kLeafRecords) + 1);
+        return rebuildIndex(context, tree);
+    }
+    return treeError(tree, "no room for a record after splitting its leaf");
+}
+
+Status deleteRecord(const VolumeContext& context, BTreeFile& tree, uint32_t n, uint16_t index) {
+    if (Status s = beginTreeEdit(tree); !s) return s;
+    uint8_t* nd = editNode(tree, n);
+    if (!nd || nodeType(nd) != node::kTypeLeaf || index >= nodeRecordCount(nd))
+        return treeError(tree, "no record " + std::to_string(index) + " in leaf " + std::to_string(n));
+    std::vector<Record> records = nodeRecords(nd);
+    records.erase(records.begin() + index);
+    const uint32_t leafRecords = loadBE32(head(tree) + header::kLeafRecords);
+    storeBE32(head(tree) + header::kLeafRecords, leafRecords > 0 ? leafRecords - 1 : 0);
+    if (!records.empty()) {
+        storeRecords(nd, records);
+        return rebuildIndex(context, tree);
+    }
+    // The leaf goes away: its neighbours link to each other.
+    const uint32_t back = loadBE32(nd + node::kBLink);
+    const uint32_t next = nodeForwardLink(nd);
+    if (uint8_t* b = editNode(tree, back); back != 0 && b) storeBE32(b + node::kFLink, next);
+    if (uint8_t* f = editNode(tree, next); next != 0 && f) storeBE32(f + node::kBLink, back);
+    if (loadBE32(head(tree) + header::kFirstLeaf) == n) storeBE32(head(tree) + header::kFirstLeaf, next);
+    freeNode(tree, n);
+    return rebuildIndex(context, tree);
+}
+
+Status rebuildIndex(const VolumeContext& context, BTreeFile& tree) {
+    for (uint32_t n : tree.indexNodes) freeNode(tree, n);
+    tree.indexNodes.clear();
+
+    std::vector<uint32_t> level;
+    ChainGuard guard(tree.nodeCount());
+    for (uint32_t n = loadBE32(head(tree) + header::kFirstLeaf); n != 0;) {
+        const uint8_t* nd = editNode(tree, n);
+        if (!nd || !guard.visit(n) || nodeType(nd) != node::kTypeLeaf || nodeRecordCount(nd) == 0)
+            return treeError(tree, "leaf chain is damaged at node " + std::to_string(n));
+        level.push_back(n);
+        n = nodeForwardLink(nd);
+    }
+    uint8_t* h = head(tree);
+    if (level.empty()) {
+        for (size_t field : {header::kRoot, header::kFirstLeaf, header::kLastLeaf}) storeBE32(h + field, 0);
+        storeBE16(h + header::kDepth, 0);
+        return Status::ok();
+    }
+    storeBE32(h + header::kFirstLeaf, level.front());
+    storeBE32(h + header::kLastLeaf, level.back());
+
+    const size_t perNode = indexRecordsPerNode(tree);
+    uint8_t height = 1;
+    while (level.size() > 1) {
+        std::vector<uint32_t> parents;
+        for (size_t from = 0; from < level.size(); from += perNode) {
+            Result<uint32_t> parent = allocateNode(context, tree);
+            if (!parent) return Fault{parent.fault()};
+            std::vector<Record> records;
+            for (size_t i = from; i < std::min(level.size(), from + perNode); ++i) {
+                const uint8_t* child = editNode(tree, level[i]);
+                records.push_back(indexRecord(tree, child + nodeRecordOffset(child, 0), level[i]));
+            }
+            uint8_t* nd = editNode(tree, *parent);
+            initNode(nd, node::kTypeIndex, static_cast<uint8_t>(height + 1));
+            if (!parents.empty()) {
+                storeBE32(nd + node::kBLink, parents.back());
+                storeBE32(editNode(tree, parents.back()) + node::kFLink, *parent);
+            }
+            storeRecords(nd, records);
+            parents.push_back(*parent);
+            tree.indexNodes.push_back(*parent);
+        }
+        level = std::move(parents);
+        ++height;
+    }
+    h = head(tree);
+    storeBE32(h + header::kRoot, level.front());
+    storeBE16(h + header::kDepth, height);
+    return Status::ok();
+}
+
+}  // namespace quarry

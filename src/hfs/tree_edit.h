@@ -1,0 +1,64 @@
+#pragma once
+// Changing a B-tree (the catalog or the extents-overflow tree) while a change of the volume is
+// open. The tree is held whole in memory (BTreeFile::edit): leaf records are inserted and deleted
+// in place, a full leaf is split in two, and the index levels are rebuilt from the leaf chain
+// after every change, so every search between two changes finds its way. Nodes come from and go
+// back to the tree's node map (the header node's map record and the map nodes chained after
+// it); a tree without a free node grows into newly allocated blocks of the volume.
+//
+//     if (Status s = insertRecord(context, volume.catalog, key, data, catrec::kFolderSize); !s) ...
+//     ... more changes ...
+//     flushVolume(context);   // hfs/volume_edit.h: writes the changed nodes to the medium
+
+#include <cstdint>
+#include <vector>
+
+#include "common/result.h"
+#include "hfs/volume.h"
+
+namespace quarry {
+
+// Loads the tree from its work file into memory and reads its node map and index levels. Does
+// nothing when the tree is being changed already; a fault when its structure is not sound
+// enough to change safely.
+Status beginTreeEdit(BTreeFile& tree);
+// The node in memory while the tree is being changed (nullptr past the end of the tree).
+uint8_t* editNode(BTreeFile& tree, uint32_t n);
+// Writes the node map into the header node and the map nodes, and returns every node that
+// differs from the tree as the change found it.
+std::vector<uint32_t> changedNodes(BTreeFile& tree);
+// Ends the change: the changed nodes go into the work file (keep), or are forgotten, the tree
+// then being what its work file holds.
+Status finishTreeEdit(BTreeFile& tree);
+void abandonTreeEdit(BTreeFile& tree);
+
+// The order of the tree's keys: the catalog's by parent ID and then name in catalog order, the
+// extents tree's by file ID, fork type and first allocation block.
+int compareTreeKeys(const BTreeFile& tree, const uint8_t* a, const uint8_t* b);
+
+// The leaf and record index where a record with this key is (found) or would be inserted.
+struct RecordPlace {
+    uint32_t node = 0;
+    uint16_t index = 0;
+    bool found = false;
+};
+Result<RecordPlace> locateRecord(BTreeFile& tree, const uint8_t* key);
+
+// Takes a free node, growing the tree when none is left; the node comes back zero-filled.
+Result<uint32_t> allocateNode(const VolumeContext& context, BTreeFile& tree);
+// Returns node n to the tree's node map and clears it.
+void freeNode(BTreeFile& tree, uint32_t n);
+// Adds nodes of a newly allocated run to the tree (its size and its node map).
+void addTreeNodes(BTreeFile& tree, uint32_t nodes);
+
+// Inserts a leaf record at its sorted place and counts it in the header; a record with the same
+// key is refused. key starts with its length byte.
+Status insertRecord(const VolumeContext& context, BTreeFile& tree, const uint8_t* key, const uint8_t* data,
+                    size_t dataLength);
+// Deletes record index of leaf node; a leaf left empty leaves the chain and goes back to the map.
+Status deleteRecord(const VolumeContext& context, BTreeFile& tree, uint32_t node, uint16_t index);
+// Rebuilds the index levels over the leaf chain and sets the header's root, depth, first and
+// last leaf.
+Status rebuildIndex(const VolumeContext& context, BTreeFile& tree);
+
+}  // namespace quarry

@@ -1,0 +1,77 @@
+#pragma once
+// Changing a writable volume: the volume bitmap and its allocation, the catalog records that the
+// changing commands insert, delete and rename, the extents-overflow records, and the commit that
+// takes a change to the medium.
+//
+// A change opens with its first step (loadVolumeBitmap, or the first catalog change) and holds
+// everything in memory: the trees (hfs/tree_edit.h), the bitmap and the MDB. flushVolume writes
+// what differs from the medium: the trees' changed nodes over their extents, then the bitmap,
+// then the MDB and its alternate copy, and asks the drive to put it all on the medium. It keeps
+// the sectors it overwrites until then, and puts them back when a write fails, so a failure
+// the program sees never leaves the medium half-changed.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "common/result.h"
+#include "hfs/volume.h"
+
+namespace quarry {
+
+// A run of allocation blocks.
+struct BlockRun {
+    uint16_t start = 0;
+    uint16_t count = 0;
+};
+
+// The Macintosh time of the local wall clock now (HFS keeps the wall-clock time of the machine
+// that wrote it).
+uint32_t macTimeNow();
+
+// Opens a change of the volume when none is open: the MDB as the medium holds it is kept.
+void beginVolumeChange(VolumeState& volume);
+bool volumeChangeOpen(const VolumeState& volume);
+
+// Reads the volume bitmap into memory for the change that is open (opening one).
+Status loadVolumeBitmap(const VolumeContext& context);
+// First-fit allocation of count blocks from block 40 on: a shorter free run is accepted when it
+// holds at least 10 blocks. Marks the blocks used; the MDB's free block count is the caller's.
+// Nothing, after "Not enough space on the volume." as a timed message, when no run is found.
+std::optional<BlockRun> allocateBlocks(const VolumeContext& context, uint32_t count);
+// Clears the bits of a run; returns how many were set (those are the blocks freed).
+uint32_t freeBlocks(VolumeState& volume, BlockRun run);
+
+// Grows a tree that has no free node: about twice its size more, or what the volume still has,
+// recorded in the MDB's extents of the tree or, for the catalog, in the extents tree.
+Status extendTree(const VolumeContext& context, BTreeFile& tree);
+// Records one more extent of a fork in the extents tree, in the last record of the fork when it
+// has an empty slot there, else in a new record at its sorted place.
+Status addExtentRecord(const VolumeContext& context, BlockRun extent, uint32_t fileID, uint16_t startBlock,
+                       uint8_t forkType);
+// Frees the blocks of every extent of a fork that the extents tree holds and deletes its
+// records; returns the blocks freed.
+Result<uint32_t> removeExtentRecords(const VolumeContext& context, uint32_t fileID, uint8_t forkType);
+
+// The catalog's records. key starts with its length byte; insertions go to the key's sorted
+// place (hfs/name_order.h), and a key already in the catalog is refused.
+Status insertCatalogRecord(const VolumeContext& context, const uint8_t* key, const uint8_t* data, size_t length);
+Status insertThreadRecord(const VolumeContext& context, const uint8_t* key, const uint8_t* data);
+// Deletes the catalog's current record (as findCatalogRecord left it).
+Status deleteCurrentRecord(const VolumeContext& context);
+// Gives the current record a new name (Macintosh characters, at most 31), keeping its data.
+Status renameRecord(const VolumeContext& context, std::string_view newName);
+
+// The sector of the alternate MDB, the volume's second-to-last: from the partition map entry,
+// or for a volume without one, where the alternate MDB lies after the allocation area. Nothing
+// when neither gives a sector past the allocation blocks.
+std::optional<uint32_t> alternateMdbSector(const VolumeContext& context);
+
+// Commits the change that is open; nothing when none is. On a fault the medium holds what it
+// held before (as far as the drive lets itself be written) and the change is still open: the
+// caller discards it and mounts the volume again.
+Status flushVolume(const VolumeContext& context);
+// Forgets the change that is open: trees, bitmap and MDB are what the medium holds.
+void discardVolumeChange(VolumeState& volume);
+
+}  // namespace quarry
