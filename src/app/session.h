@@ -43,6 +43,10 @@ struct Session {
     // Set when the last changing word of the command line was not carried out (a refusal, a
     // cancelled question, a failed write), for front ends that report it.
     bool changeRefused = false;
+    // False for a front end that shows the current folder only when asked (quarry-cli's DIR
+    // builds the list itself): the changing commands then leave the list to be built when it
+    // is wanted, which on a folder of thousands of entries is most of their time.
+    bool listOnScreen = true;
 
     void fatal(const std::string& text) {
         ending = true;

@@ -186,7 +186,10 @@ std::string unservedLine(const ParsedCommand& line, std::string_view typed) {
 
 class Runner {
 public:
-    explicit Runner(const Options& options) : ui_(options.answerYes), session_(ui_) { ui_.setLog(&session_.log); }
+    explicit Runner(const Options& options) : ui_(options.answerYes), session_(ui_) {
+        ui_.setLog(&session_.log);
+        session_.listOnScreen = false;
+    }
 
     ~Runner() { CloseLogAtExit(session_.log); }
 

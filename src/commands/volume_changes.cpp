@@ -350,7 +350,7 @@ bool ApplyVolumeChange(Session& session, const std::function<Status()>& steps) {
     Status written = flushVolume(session.volumeContext());
     session.ui.setStatusText(nullptr, nullptr);
     if (written) {
-        BuildFileList(session, nullptr);
+        if (session.listOnScreen) BuildFileList(session, nullptr);
         return true;
     }
     discardVolumeChange(session.volume);

@@ -105,7 +105,7 @@ const uint8_t* readNode(uint32_t n, BTreeFile& tree) {
     if (!tree.hasWorkFile()) return treeFault(tree, std::string(treeName(tree)) + " tree is not loaded");
     if (n >= tree.nodeCount())
         return treeFault(tree, nodeFault(tree, n, "past the end of the tree (" + std::to_string(tree.nodeCount()) + " nodes)"));
-    const ssize_t got = tree.editing()
+    const ssize_t got = tree.inMemory()
                             ? (std::memcpy(tree.node.data(), tree.edit.data() + size_t{n} * kNodeSize, kNodeSize),
                                static_cast<ssize_t>(kNodeSize))
                             : pread(tree.workFile, tree.node.data(), kNodeSize, static_cast<off_t>(n) * kNodeSize);

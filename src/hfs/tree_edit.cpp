@@ -113,7 +113,7 @@ std::pair<uint16_t, uint32_t> headerMap(const BTreeFile& tree) {
 uint32_t mapCoverage(BTreeFile& tree) {
     uint32_t bits = headerMap(tree).second * 8;
     for (uint32_t m : tree.mapNodes) {
-        const uint8_t* nd = editNode(tree, m);
+        const uint8_t* nd = viewNode(tree, m);
         bits += (uint32_t{nodeRecordOffset(nd, 1)} - nodeRecordOffset(nd, 0)) * 8;
     }
     return bits;
@@ -135,7 +135,7 @@ Status readNodeMap(BTreeFile& tree) {
     ChainGuard guard(total);
     for (uint32_t m = loadBE32(tree.header.data() + node::kFLink); m != 0;) {
         if (!guard.visit(m)) return treeError(tree, "map chain loops back to node " + std::to_string(m));
-        const uint8_t* nd = editNode(tree, m);
+        const uint8_t* nd = viewNode(tree, m);
         if (!nd || nodeType(nd) != node::kTypeMap || nodeRecordCount(nd) < 1)
             return treeError(tree, "map chain reaches node " + std::to_string(m) + ", which is not a map node");
         const uint16_t from = nodeRecordOffset(nd, 0);
@@ -177,7 +177,7 @@ Status readIndexNodes(BTreeFile& tree) {
     ChainGuard guard(total);
     uint32_t first = loadBE32(head(tree) + header::kRoot);
     while (first != 0) {
-        const uint8_t* nd = editNode(tree, first);
+        const uint8_t* nd = viewNode(tree, first);
         if (!nd) return treeError(tree, "index leads past the end of the tree to node " + std::to_string(first));
         if (nodeType(nd) == node::kTypeLeaf) return Status::ok();
         if (nodeType(nd) != node::kTypeIndex || nodeRecordCount(nd) == 0)
@@ -186,7 +186,7 @@ Status readIndexNodes(BTreeFile& tree) {
         const uint32_t below = loadBE32(key + recordDataOffset(key));
         for (uint32_t n = first; n != 0;) {
             if (!guard.visit(n)) return treeError(tree, "index level loops back to node " + std::to_string(n));
-            const uint8_t* level = editNode(tree, n);
+            const uint8_t* level = viewNode(tree, n);
             if (!level || nodeType(level) != node::kTypeIndex)
                 return treeError(tree, "index level reaches node " + std::to_string(n) + ", which is not an index node");
             tree.indexNodes.push_back(n);
@@ -195,6 +195,14 @@ Status readIndexNodes(BTreeFile& tree) {
         first = below;
     }
     return Status::ok();
+}
+
+void closeTreeMemory(BTreeFile& tree) {
+    tree.edit.clear();
+    tree.saved.clear();
+    tree.nodeUsed.clear();
+    tree.mapNodes.clear();
+    tree.indexNodes.clear();
 }
 
 // Splits leaf n: it keeps the first half of its records, a new leaf after it takes the rest.
@@ -238,7 +246,7 @@ Status startTree(const VolumeContext& context, BTreeFile& tree) {
 }  // namespace
 
 Status beginTreeEdit(BTreeFile& tree) {
-    if (tree.editing()) return Status::ok();
+    if (tree.inMemory()) return Status::ok();
     if (!tree.hasWorkFile()) return treeError(tree, "not loaded");
     if (tree.nodeCount() == 0) return treeError(tree, "holds no node");
     std::vector<uint8_t> bytes(size_t{tree.nodeCount()} * kNodeSize);
@@ -249,40 +257,51 @@ Status beginTreeEdit(BTreeFile& tree) {
         if (got <= 0) return treeError(tree, std::string("cannot read its work file: ") + (got < 0 ? std::strerror(errno) : "too short"));
         done += static_cast<size_t>(got);
     }
-    tree.before = bytes;
     tree.edit = std::move(bytes);
-    // The header is kept in tree.header; node 0 of the copy is refreshed from it at the commit.
+    tree.saved.clear();
+    tree.committedNodes = tree.nodeCount();
+    // The header lives in tree.header; node 0 of the copy is refreshed from it at each commit.
+    tree.savedHeader = tree.header;
     if (Status s = readNodeMap(tree); !s) {
-        abandonTreeEdit(tree);
+        closeTreeMemory(tree);
         return s;
     }
     if (Status s = readIndexNodes(tree); !s) {
-        abandonTreeEdit(tree);
+        closeTreeMemory(tree);
         return s;
     }
     return Status::ok();
 }
 
-uint8_t* editNode(BTreeFile& tree, uint32_t n) {
-    if (!tree.editing() || n >= tree.nodeCount()) return nullptr;
+const uint8_t* viewNode(const BTreeFile& tree, uint32_t n) {
+    if (!tree.inMemory() || n >= tree.nodeCount()) return nullptr;
     return tree.edit.data() + size_t{n} * kNodeSize;
+}
+
+uint8_t* editNode(BTreeFile& tree, uint32_t n) {
+    if (!tree.inMemory() || n >= tree.nodeCount()) return nullptr;
+    uint8_t* nd = tree.edit.data() + size_t{n} * kNodeSize;
+    // The first change of a node since the last commit keeps what the commit left there.
+    if (tree.saved.find(n) == tree.saved.end()) std::memcpy(tree.saved[n].data(), nd, kNodeSize);
+    return nd;
 }
 
 std::vector<uint32_t> changedNodes(BTreeFile& tree) {
     std::vector<uint32_t> changed;
-    if (!tree.editing()) return changed;
+    if (!tree.changed()) return changed;
     writeNodeMap(tree);
+    editNode(tree, 0);
     std::memcpy(tree.edit.data(), tree.header.data(), kNodeSize);
-    for (uint32_t n = 0; n < tree.nodeCount(); ++n) {
-        const size_t at = size_t{n} * kNodeSize;
-        if (at >= tree.before.size() || std::memcmp(tree.edit.data() + at, tree.before.data() + at, kNodeSize) != 0)
+    for (const auto& [n, bytes] : tree.saved) {
+        if (n >= tree.committedNodes || std::memcmp(tree.edit.data() + size_t{n} * kNodeSize, bytes.data(), kNodeSize) != 0)
             changed.push_back(n);
     }
+    std::sort(changed.begin(), changed.end());
     return changed;
 }
 
 Status finishTreeEdit(BTreeFile& tree) {
-    if (!tree.editing()) return Status::ok();
+    if (!tree.changed()) return Status::ok();
     Status result = Status::ok();
     for (uint32_t n : changedNodes(tree)) {
         const off_t at = static_cast<off_t>(n) * kNodeSize;
@@ -291,26 +310,25 @@ Status finishTreeEdit(BTreeFile& tree) {
             break;
         }
     }
-    tree.edit.clear();
-    tree.before.clear();
-    tree.nodeUsed.clear();
-    tree.mapNodes.clear();
-    tree.indexNodes.clear();
+    tree.saved.clear();
+    tree.savedHeader = tree.header;
+    tree.committedNodes = tree.nodeCount();
     return result;
 }
 
 void abandonTreeEdit(BTreeFile& tree) {
-    if (!tree.before.empty()) {
-        std::memcpy(tree.header.data(), tree.before.data(), kNodeSize);
-        tree.treeSize = static_cast<uint32_t>(tree.before.size());
-    }
-    tree.edit.clear();
-    tree.before.clear();
-    tree.nodeUsed.clear();
-    tree.mapNodes.clear();
-    tree.indexNodes.clear();
+    if (!tree.inMemory()) return;
+    for (const auto& [n, bytes] : tree.saved)
+        if (n < tree.committedNodes) std::memcpy(tree.edit.data() + size_t{n} * kNodeSize, bytes.data(), kNodeSize);
+    tree.saved.clear();
+    tree.treeSize = tree.committedNodes * kNodeSize;
+    tree.edit.resize(size_t{tree.committedNodes} * kNodeSize);
+    tree.header = tree.savedHeader;
     tree.nodeNumber = 0;
     tree.recordIndex = 0;
+    // The node map and the index are read again from what the commit left; should that fail,
+    // the tree is read from its work file at its next change.
+    if (!readNodeMap(tree) || !readIndexNodes(tree)) closeTreeMemory(tree);
 }
 
 int compareTreeKeys(const BTreeFile& tree, const uint8_t* a, const uint8_t* b) {
@@ -330,7 +348,7 @@ Result<RecordPlace> locateRecord(BTreeFile& tree, const uint8_t* key) {
     uint32_t n = loadBE32(head(tree) + header::kRoot);
     ChainGuard guard(tree.nodeCount());
     while (true) {
-        const uint8_t* nd = editNode(tree, n);
+        const uint8_t* nd = viewNode(tree, n);
         if (n == 0 || !nd) return treeError(tree, "index leads to node " + std::to_string(n));
         if (!guard.visit(n)) return treeError(tree, "index leads back to node " + std::to_string(n));
         const uint16_t count = nodeRecordCount(nd);
@@ -428,7 +446,7 @@ Status insertRecord(const VolumeContext& context, BTreeFile& tree, const uint8_t
         Result<RecordPlace> place = locateRecord(tree, key);
         if (!place) return Fault{place.fault()};
         if (place->found) return treeError(tree, "a record with this key exists already");
-        uint8_t* nd = editNode(tree, place->node);
+        const uint8_t* nd = viewNode(tree, place->node);
         std::vector<Record> records = nodeRecords(nd);
         records.insert(records.begin() + place->index, record);
         if (!recordsFit(records)) {
@@ -436,9 +454,11 @@ Status insertRecord(const VolumeContext& context, BTreeFile& tree, const uint8_t
             if (Status s = splitLeaf(context, tree, place->node); !s) return s;
             continue;
         }
-        storeRecords(nd, records);
+        storeRecords(editNode(tree, place->node), records);
         storeBE32(head(tree) + header::kLeafRecords, loadBE32(head(tree) + header::kLeafRecords) + 1);
-        return rebuildIndex(context, tree);
+        // The index keeps each leaf's first key; only a new first key changes it. (A key goes
+        // before a leaf's first one only in the first leaf: the index sends smaller keys left.)
+        return place->index == 0 ? rebuildIndex(context, tree) : Status::ok();
     }
     return treeError(tree, "no room for a record after splitting its leaf");
 }
@@ -454,13 +474,13 @@ Status deleteRecord(const VolumeContext& context, BTreeFile& tree, uint32_t n, u
     storeBE32(head(tree) + header::kLeafRecords, leafRecords > 0 ? leafRecords - 1 : 0);
     if (!records.empty()) {
         storeRecords(nd, records);
-        return rebuildIndex(context, tree);
+        return index == 0 ? rebuildIndex(context, tree) : Status::ok();
     }
     // The leaf goes away: its neighbours link to each other.
     const uint32_t back = loadBE32(nd + node::kBLink);
     const uint32_t next = nodeForwardLink(nd);
-    if (uint8_t* b = editNode(tree, back); back != 0 && b) storeBE32(b + node::kFLink, next);
-    if (uint8_t* f = editNode(tree, next); next != 0 && f) storeBE32(f + node::kBLink, back);
+    if (back != 0 && viewNode(tree, back)) storeBE32(editNode(tree, back) + node::kFLink, next);
+    if (next != 0 && viewNode(tree, next)) storeBE32(editNode(tree, next) + node::kBLink, back);
     if (loadBE32(head(tree) + header::kFirstLeaf) == n) storeBE32(head(tree) + header::kFirstLeaf, next);
     freeNode(tree, n);
     return rebuildIndex(context, tree);
@@ -473,7 +493,7 @@ Status rebuildIndex(const VolumeContext& context, BTreeFile& tree) {
     std::vector<uint32_t> level;
     ChainGuard guard(tree.nodeCount());
     for (uint32_t n = loadBE32(head(tree) + header::kFirstLeaf); n != 0;) {
-        const uint8_t* nd = editNode(tree, n);
+        const uint8_t* nd = viewNode(tree, n);
         if (!nd || !guard.visit(n) || nodeType(nd) != node::kTypeLeaf || nodeRecordCount(nd) == 0)
             return treeError(tree, "leaf chain is damaged at node " + std::to_string(n));
         level.push_back(n);
@@ -497,7 +517,7 @@ Status rebuildIndex(const VolumeContext& context, BTreeFile& tree) {
             if (!parent) return Fault{parent.fault()};
             std::vector<Record> records;
             for (size_t i = from; i < std::min(level.size(), from + perNode); ++i) {
-                const uint8_t* child = editNode(tree, level[i]);
+                const uint8_t* child = viewNode(tree, level[i]);
                 records.push_back(indexRecord(tree, child + nodeRecordOffset(child, 0), level[i]));
             }
             uint8_t* nd = editNode(tree, *parent);

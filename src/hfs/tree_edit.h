@@ -18,11 +18,13 @@
 
 namespace quarry {
 
-// Loads the tree from its work file into memory and reads its node map and index levels. Does
-// nothing when the tree is being changed already; a fault when its structure is not sound
+// Loads the tree from its work file into memory, where it stays until the volume is mounted
+// again, and reads its node map and index levels. Does nothing when it is in memory already; a fault when its structure is not sound
 // enough to change safely.
 Status beginTreeEdit(BTreeFile& tree);
-// The node in memory while the tree is being changed (nullptr past the end of the tree).
+// A node of the tree in memory (nullptr past the end of the tree, or before beginTreeEdit):
+// viewNode to read it, editNode to change it (the node is then part of the open change).
+const uint8_t* viewNode(const BTreeFile& tree, uint32_t n);
 uint8_t* editNode(BTreeFile& tree, uint32_t n);
 // Writes the node map into the header node and the map nodes, and returns every node that
 // differs from the tree as the change found it.

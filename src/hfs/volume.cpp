@@ -44,7 +44,8 @@ void closeTree(BTreeFile& tree) {
     tree.workPath.clear();
     tree.fault.clear();
     tree.edit.clear();
-    tree.before.clear();
+    tree.saved.clear();
+    tree.committedNodes = 0;
     tree.nodeUsed.clear();
     tree.mapNodes.clear();
     tree.indexNodes.clear();

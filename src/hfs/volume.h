@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/result.h"
@@ -51,11 +52,14 @@ struct BTreeFile {
     // meet a fault return none; front ends report it.
     std::string fault;
 
-    // While a change of the volume is open the whole tree lives here (the work file keeps the
-    // tree as last committed), so an abandoned or failed change leaves nothing behind and the
-    // commit writes exactly the nodes that differ. See hfs/tree_edit.h.
+    // Once a tree is first changed it lives in memory (the work file keeps it as last
+    // committed): the nodes changed since the last commit keep their committed bytes in `saved`,
+    // so an abandoned or failed change is undone and the commit writes exactly the nodes that
+    // differ. See hfs/tree_edit.h.
     std::vector<uint8_t> edit;
-    std::vector<uint8_t> before;    // the tree when the change began
+    std::unordered_map<uint32_t, std::array<uint8_t, kNodeSize>> saved;
+    std::array<uint8_t, kNodeSize> savedHeader{};
+    uint32_t committedNodes = 0;
     std::vector<bool> nodeUsed;     // the node map, one flag per node
     std::vector<uint32_t> mapNodes; // the map nodes after the header node, in chain order
     std::vector<uint32_t> indexNodes;  // the nodes of the current index levels
@@ -63,7 +67,8 @@ struct BTreeFile {
 
     uint32_t nodeCount() const { return treeSize / kNodeSize; }
     bool hasWorkFile() const { return workFile >= 0; }
-    bool editing() const { return !edit.empty(); }
+    bool inMemory() const { return !edit.empty(); }
+    bool changed() const { return inMemory() && (!saved.empty() || header != savedHeader); }
 };
 
 struct VolumeState {

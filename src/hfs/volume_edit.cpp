@@ -146,7 +146,7 @@ Status treeWrites(const VolumeContext& context, BTreeFile& tree, std::vector<Sec
         if (sector == 0)
             return notWritten(std::string(tree.isCatalog ? "catalog" : "extents") + " node " + std::to_string(n) +
                               " lies outside the tree's extents");
-        writes.push_back({sector, editNode(tree, n)});
+        writes.push_back({sector, viewNode(tree, n)});
     }
     return Status::ok();
 }
@@ -168,7 +168,7 @@ void beginVolumeChange(VolumeState& volume) {
 }
 
 bool volumeChangeOpen(const VolumeState& volume) {
-    return volume.changeOpen || volume.catalog.editing() || volume.extents.editing();
+    return volume.changeOpen || volume.catalog.changed() || volume.extents.changed();
 }
 
 Status loadVolumeBitmap(const VolumeContext& context) {
@@ -250,13 +250,13 @@ Status addExtentRecord(const VolumeContext& context, BlockRun extent, uint32_t f
         uint32_t n = place->node;
         int index = place->index - 1;
         if (index < 0) {
-            n = loadBE32(editNode(tree, n) + node::kBLink);
-            index = n != 0 && editNode(tree, n) ? nodeRecordCount(editNode(tree, n)) - 1 : -1;
+            n = loadBE32(viewNode(tree, n) + node::kBLink);
+            index = n != 0 && viewNode(tree, n) ? nodeRecordCount(viewNode(tree, n)) - 1 : -1;
         }
         if (index >= 0) {
-            uint8_t* nd = editNode(tree, n);
-            uint8_t* prior = nd + nodeRecordOffset(nd, static_cast<uint16_t>(index));
-            uint8_t* slots = prior + extkey::kRecordData;
+            const uint8_t* nd = viewNode(tree, n);
+            const uint8_t* prior = nd + nodeRecordOffset(nd, static_cast<uint16_t>(index));
+            uint8_t* slots = editNode(tree, n) + nodeRecordOffset(nd, static_cast<uint16_t>(index)) + extkey::kRecordData;
             if (loadBE32(prior + extkey::kFileId) == fileID && prior[extkey::kForkType] == forkType) {
                 uint32_t end = loadBE16(prior + extkey::kStartBlock);
                 for (size_t i = 0; i < kExtentSlots; ++i) {
@@ -291,11 +291,11 @@ Result<uint32_t> removeExtentRecords(const VolumeContext& context, uint32_t file
         if (!place) return Fault{place.fault()};
         uint32_t n = place->node;
         uint16_t index = place->index;
-        uint8_t* nd = editNode(tree, n);
+        const uint8_t* nd = viewNode(tree, n);
         if (index >= nodeRecordCount(nd)) {
             n = nodeForwardLink(nd);
-            if (n == 0 || !editNode(tree, n)) break;
-            nd = editNode(tree, n);
+            if (n == 0 || !viewNode(tree, n)) break;
+            nd = viewNode(tree, n);
             index = 0;
         }
         const uint8_t* rec = nd + nodeRecordOffset(nd, index);
