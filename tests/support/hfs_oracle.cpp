@@ -15,11 +15,12 @@ namespace {
 // that volume.
 class Volume {
 public:
-    Volume(const std::string& image, int partition) {
+    // inPlace mounts the image itself, for tools that change it.
+    Volume(const std::string& image, int partition, bool inPlace = false) {
         std::error_code ec;
-        std::filesystem::copy_file(image, home_.file("medium"), ec);
+        if (!inPlace) std::filesystem::copy_file(image, home_.file("medium"), ec);
         if (ec) ADD_FAILURE() << "cannot copy " << image << ": " << ec.message();
-        std::vector<std::string> argv{"hmount", home_.file("medium")};
+        std::vector<std::string> argv{"hmount", inPlace ? image : home_.file("medium")};
         if (partition != kAnyPartition) argv.push_back(std::to_string(partition));
         mountMessage = tool(argv).value_or("");
         mounted = !mountMessage.empty();
@@ -152,6 +153,42 @@ std::vector<std::optional<uint32_t>> hlsLookup(const std::string& image, const s
         ids.push_back(id > 0 ? std::optional<uint32_t>(static_cast<uint32_t>(id)) : std::nullopt);
     }
     return ids;
+}
+
+std::vector<std::string> hlsTree(const std::string& image) {
+    Volume volume(image, kAnyPartition);
+    std::vector<std::string> lines;
+    if (!volume.mounted) return lines;
+    auto walk = [&](auto& self, const std::string& folder, int depth) -> void {
+        const auto out = volume.tool({"hls", "-a", "-l", "-i", "-N", literalPath(folder)});
+        if (!out || depth > 64) return;
+        for (const OracleEntry& e : parseHlsLong(*out, false)) {
+            const std::string path = folder + ":" + e.name;
+            if (e.isFolder) {
+                lines.push_back(path + "\td " + std::to_string(e.valence));
+                self(self, path, depth + 1);
+            } else {
+                lines.push_back(path + "\tf " + std::to_string(e.dataSize) + " " + std::to_string(e.rsrcSize));
+            }
+        }
+    };
+    walk(walk, "", 0);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+bool hfsutilsChange(const std::string& image, const std::vector<std::vector<std::string>>& commands) {
+    Volume volume(image, kAnyPartition, true);
+    bool ok = volume.mounted;
+    for (const auto& argv : commands) ok = ok && volume.tool(argv).has_value();
+    return ok && volume.tool({"humount"}).has_value();
+}
+
+uint64_t hmountFreeBytes(const std::string& image) {
+    // hmount says: Volume has N bytes free
+    const std::string text = Volume(image, kAnyPartition).mountMessage;
+    const size_t at = text.find("Volume has ");
+    return at == std::string::npos ? 0 : std::stoull(text.substr(at + 11));
 }
 
 std::string hcopyData(const std::string& image, const std::string& macPath) {

@@ -50,6 +50,14 @@ std::vector<OracleEntry> hlsList(const std::string& image, const std::string& ma
 // (hls -d -i): the catalog ID, or nothing.
 std::vector<std::optional<uint32_t>> hlsLookup(const std::string& image, const std::vector<std::string>& macPaths);
 
+// Every entry of the volume, one line each, sorted: "path<TAB>d valence" for a folder,
+// "path<TAB>f dataSize rsrcSize" for a file (paths as ":Docs:Read Me", raw Macintosh bytes).
+std::vector<std::string> hlsTree(const std::string& image);
+// Mounts the image itself (not a copy) and runs hfsutils commands on it in order, each argv as
+// given (hmkdir, hcopy, hdel, hrmdir ...), then unmounts; false after a failure was reported.
+bool hfsutilsChange(const std::string& image, const std::vector<std::vector<std::string>>& commands);
+// The free bytes hmount reports.
+uint64_t hmountFreeBytes(const std::string& image);
 // The data fork of the file at macPath (hcopy -r), and the file as MacBinary II (hcopy -m).
 std::string hcopyData(const std::string& image, const std::string& macPath);
 std::string hcopyMacBinary(const std::string& image, const std::string& macPath);

@@ -20,9 +20,9 @@ struct MountedImage {
     ScsiDeviceTable table;
     int mountResult = 0;
 
-    explicit MountedImage(const std::string& image) {
+    explicit MountedImage(const std::string& image, ImageAccess access = ImageAccess::ReadOnly) {
         auto adapter = std::make_unique<ImageAdapter>();
-        if (auto target = adapter->addImage(image, ImageAccess::ReadOnly); !target) {
+        if (auto target = adapter->addImage(image, access); !target) {
             ADD_FAILURE() << target.fault();
             return;
         }

@@ -1,0 +1,273 @@
+// Random changes against a model: thousands of folder creations, deletions, renames and fork
+// swaps in random folders, with long and odd names, on a copy of a volume made by hfsutils.
+// After every commit the folder is listed and compared with the model and the volume is checked;
+// at the end hfsutils lists the whole volume and must see exactly the model.
+//
+// QUARRY_MODEL_SEED=n runs another sequence; QUARRY_MODEL_STEPS=n another length.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <memory>
+#include <random>
+
+#include "app/navigation.h"
+#include "commands/volume_changes.h"
+#include "common/charset.h"
+#include "hfs/btree.h"
+#include "hfs/volume_check.h"
+#include "support/fixture_path.h"
+#include "support/hfs_oracle.h"
+#include "support/mounted_image.h"
+#include "support/temp_dir.h"
+
+namespace quarry::test {
+namespace {
+
+struct Node {
+    std::string name;  // Macintosh bytes
+    bool folder = true;
+    uint32_t data = 0, rsrc = 0;
+    Node* parent = nullptr;
+    std::vector<std::unique_ptr<Node>> children;
+
+    Node* find(std::string_view n) {
+        for (auto& c : children)
+            if (compareNames(c->name, n) == 0) return c.get();
+        return nullptr;
+    }
+    void sortChildren() {
+        std::sort(children.begin(), children.end(), [](const auto& a, const auto& b) { return compareNames(a->name, b->name) < 0; });
+    }
+    std::string path() const { return parent ? parent->path() + ":" + name : ""; }
+    void lines(std::vector<std::string>& out) const {
+        for (const auto& c : children) {
+            out.push_back(c->path() + (c->folder ? "\td " + std::to_string(c->children.size())
+                                                 : "\tf " + std::to_string(c->data) + " " + std::to_string(c->rsrc)));
+            c->lines(out);
+        }
+    }
+};
+
+// The model of a folder as Quarry lists it: names in catalog order, and what each is.
+std::vector<std::string> listing(Node& folder) {
+    folder.sortChildren();
+    std::vector<std::string> out;
+    for (const auto& c : folder.children)
+        out.push_back(c->name + (c->folder ? " d" : " f " + std::to_string(c->data) + " " + std::to_string(c->rsrc)));
+    return out;
+}
+
+std::vector<std::string> listing(Session& session) {
+    std::vector<std::string> out;
+    EXPECT_TRUE(walkFolder(session.volume, session.dir.currentDirID, [&](const uint8_t* key) {
+        const std::string name(reinterpret_cast<const char*>(key + catkey::kName), catalogKeyNameLength(key));
+        const uint8_t* data = recordData(key);
+        out.push_back(name + (recordType(key) == catrec::kFolder
+                                  ? " d"
+                                  : " f " + std::to_string(loadBE32(data + catrec::kDataLength)) + " " +
+                                        std::to_string(loadBE32(data + catrec::kRsrcLength))));
+        return true;
+    }));
+    return out;
+}
+
+void loadModel(Session& session, Node& folder, uint32_t folderID) {
+    std::vector<std::pair<std::string, uint32_t>> subfolders;
+    walkFolder(session.volume, folderID, [&](const uint8_t* key) {
+        auto node = std::make_unique<Node>();
+        node->name.assign(reinterpret_cast<const char*>(key + catkey::kName), catalogKeyNameLength(key));
+        node->parent = &folder;
+        const uint8_t* data = recordData(key);
+        node->folder = recordType(key) == catrec::kFolder;
+        if (node->folder) subfolders.push_back({node->name, loadBE32(data + catrec::kDirId)});
+        else node->data = loadBE32(data + catrec::kDataLength), node->rsrc = loadBE32(data + catrec::kRsrcLength);
+        folder.children.push_back(std::move(node));
+        return true;
+    });
+    for (const auto& [name, id] : subfolders) loadModel(session, *folder.find(name), id);
+}
+
+// The depth of a tree whose leaves are indexed by full index nodes of 11 records.
+uint16_t expectedDepth(uint32_t leaves) {
+    uint16_t depth = leaves == 0 ? 0 : 1;
+    for (uint32_t n = leaves; n > 1; n = (n + 10) / 11) ++depth;
+    return depth;
+}
+
+uint32_t leafCount(BTreeFile& tree) {
+    uint32_t count = 0;
+    for (uint32_t n = loadBE32(tree.header.data() + header::kFirstLeaf); n != 0 && count <= tree.nodeCount(); ++count) {
+        if (!readNode(n, tree)) return 0;
+        n = nodeForwardLink(tree.node.data());
+    }
+    return count;
+}
+
+class NameMaker {
+public:
+    explicit NameMaker(std::mt19937& random) : random_(random) {}
+    int below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
+
+    // A name as a person types it (Windows characters), for a new folder.
+    std::string typed() {
+        static const std::string kChars = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 -_.()!&'*/?[]"
+                                          "\xE9\xE8\xFC\xC4\xF1\xDF";
+        return make(kChars);
+    }
+    // A name as the catalog holds it (Macintosh characters), for a rename: every byte but the
+    // colon and control characters.
+    std::string stored() {
+        std::string chars;
+        for (int c = 0x20; c <= 0xFF; ++c)
+            if (c != ':' && c != 0x7F) chars += static_cast<char>(c);
+        return make(chars);
+    }
+
+private:
+    std::string make(const std::string& chars) {
+        const int length = below(4) == 0 ? 31 : 1 + below(31);
+        std::string name;
+        for (int i = 0; i < length; ++i) name += chars[static_cast<size_t>(below(static_cast<int>(chars.size())))];
+        // Trailing spaces are dropped by the searches; a name ends in something else.
+        if (name.back() == ' ') name.back() = 'x';
+        return name;
+    }
+    std::mt19937& random_;
+};
+
+// What MakeDirectory makes of a typed name.
+std::string folderNameFor(std::string typed) {
+    for (size_t i = 1; i < typed.size(); ++i)
+        if (typed[i] >= 'A' && typed[i] <= 'Z') typed[i] = static_cast<char>(typed[i] - 'A' + 'a');
+    std::string mac = TranslateName(typed, AnsiToMac);
+    if (mac.size() > kMaxNameLength) mac.resize(kMaxNameLength);
+    return mac.empty() ? "New folder" : mac;
+}
+
+unsigned long fromEnvironment(const char* name, unsigned long fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? std::strtoul(v, nullptr, 10) : fallback;
+}
+
+TEST(VolumeModel, RandomChangesMatchTheModelAndHfsutils) {
+    const unsigned long seed = fromEnvironment("QUARRY_MODEL_SEED", 20261207);
+    const unsigned long steps = fromEnvironment("QUARRY_MODEL_STEPS", 2000);
+    SCOPED_TRACE("QUARRY_MODEL_SEED=" + std::to_string(seed));
+    TempDir dir;
+    const std::string image = dir.file("model.hfs");
+    std::filesystem::copy_file(fixturePath("basic.hfs"), image);
+    std::filesystem::permissions(image, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+
+    MountedImage mounted(image, ImageAccess::ReadWrite);
+    ASSERT_EQ(mounted.mountResult, 1);
+    Session& session = mounted.session;
+    session.listOnScreen = false;
+    Node root;
+    loadModel(session, root, kRootDirId);
+    Node* here = &root;
+
+    std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
+    NameMaker names(random);
+    for (unsigned long step = 0; step < steps; ++step) {
+        SCOPED_TRACE("step " + std::to_string(step) + " in " + here->path());
+        auto pick = [&](bool filesOnly) -> Node* {
+            std::vector<Node*> candidates;
+            for (auto& c : here->children)
+                if (!filesOnly || !c->folder) candidates.push_back(c.get());
+            return candidates.empty() ? nullptr : candidates[static_cast<size_t>(names.below(static_cast<int>(candidates.size())))];
+        };
+        const int op = names.below(100);
+        bool changed = true;
+        std::string what;
+        if (op < 12) {
+            changed = false;
+            Node* folder = pick(false);
+            if (names.below(3) == 0 && here->parent) {
+                ASSERT_TRUE(changeToParent(session));
+                here = here->parent;
+            } else if (folder && folder->folder && here->path().size() < 200) {
+                ASSERT_TRUE(enterDirectory(session, folder->name, NameMatch::Exact));
+                here = folder;
+            }
+        } else if (op < 50) {
+            const std::string typed = names.typed();
+            const std::string name = folderNameFor(typed);
+            what = "MD " + name;
+            const bool taken = here->find(name) != nullptr;
+            ASSERT_TRUE(ApplyVolumeChange(session, [&] { return MakeDirectory(session, typed); }));
+            if (!taken) {
+                auto node = std::make_unique<Node>();
+                node->name = name;
+                node->parent = here;
+                here->children.push_back(std::move(node));
+            }
+            EXPECT_EQ(mounted.ui.timedMessages.size(), taken ? 1u : 0u) << what;
+        } else if (op < 68) {
+            Node* victim = pick(false);
+            if (!victim) continue;
+            what = "DEL " + victim->name;
+            mounted.ui.answers.assign(1, true);
+            ASSERT_TRUE(ApplyVolumeChange(session, [&]() -> Status {
+                Result<DeleteOutcome> r = DeleteEntries(session, victim->name, NameMatch::Exact);
+                return r ? Status::ok() : Status(Fault{r.fault()});
+            }));
+            here->children.erase(std::find_if(here->children.begin(), here->children.end(),
+                                              [&](const auto& c) { return c.get() == victim; }));
+        } else if (op < 92) {
+            Node* entry = pick(false);
+            if (!entry) continue;
+            // Now and then the name of another entry, spelt otherwise: refused.
+            Node* other = pick(false);
+            std::string name = names.stored();
+            if (names.below(5) == 0 && other) {
+                name = other->name;
+                for (char& c : name) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+            }
+            what = "REN " + entry->name + " -> " + name;
+            Node* holder = here->find(name);
+            ASSERT_TRUE(ApplyVolumeChange(session, [&] { return RenameEntries(session, entry->name, name, NameMatch::Exact); }));
+            const bool refused = holder && holder != entry;
+            EXPECT_EQ(mounted.ui.timedMessages.size(), refused ? 1u : 0u) << what;
+            if (!refused) entry->name = name;
+        } else {
+            Node* file = pick(true);
+            if (!file) continue;
+            what = "SWAP " + file->name;
+            ASSERT_TRUE(ApplyVolumeChange(session, [&]() -> Status {
+                Result<int> r = SwapForks(session, file->name, NameMatch::Exact);
+                if (!r) return Fault{r.fault()};
+                EXPECT_EQ(*r, 0) << what;
+                return Status::ok();
+            }));
+            std::swap(file->data, file->rsrc);
+        }
+        mounted.ui.timedMessages.clear();
+        ASSERT_TRUE(mounted.ui.messageBoxes.empty()) << what << ": " << mounted.ui.messageBoxes[0];
+        ASSERT_EQ(listing(session), listing(*here)) << what;
+        if (!changed) continue;
+        const VolumeCheckResult check = checkVolume(session.volumeContext());
+        ASSERT_TRUE(check.sound()) << what << ": " << check.problems[0];
+        BTreeFile& catalog = session.volume.catalog;
+        ASSERT_EQ(loadBE16(catalog.header.data() + header::kDepth), expectedDepth(leafCount(catalog))) << what;
+    }
+
+    std::vector<std::string> expected;
+    root.lines(expected);
+    std::sort(expected.begin(), expected.end());
+    const std::vector<std::string> seen = hlsTree(image);
+    std::vector<std::string> onlySeen, onlyModel;
+    std::set_difference(seen.begin(), seen.end(), expected.begin(), expected.end(), std::back_inserter(onlySeen));
+    std::set_difference(expected.begin(), expected.end(), seen.begin(), seen.end(), std::back_inserter(onlyModel));
+    // hfsutils takes paths of at most 255 characters, so the walk stays shallower than that.
+    onlySeen.resize(std::min<size_t>(onlySeen.size(), 3));
+    onlyModel.resize(std::min<size_t>(onlyModel.size(), 3));
+    EXPECT_EQ(onlySeen, onlyModel) << "hfsutils sees the first, the model holds the second";
+    EXPECT_EQ(seen.size(), expected.size());
+}
+
+}  // namespace
+}  // namespace quarry::test
