@@ -219,10 +219,7 @@ Status extendTree(const VolumeContext& context, BTreeFile& tree) {
     // reasonable length, else any free block.
     std::optional<BlockRun> run = findFreeRun(volume, wanted, std::min(wanted, kShortestAcceptedRun));
     if (!run) run = findFreeRun(volume, wanted, 1);
-    if (!run) {
-        context.ui.showTimedMessage(messageText(Msg::NoSpaceOnVolume));
-        return Fault{tree.isCatalog ? messageText(Msg::CatalogNotExtended) : messageText(Msg::NoSpaceOnVolume)};
-    }
+    if (!run) return Fault{tree.isCatalog ? messageText(Msg::CatalogNotExtended) : messageText(Msg::NoSpaceOnVolume)};
     markBlocks(volume, *run);
     const auto forkBlock = static_cast<uint16_t>(tree.treeSize / blockSize);
     if (Status s = recordTreeExtent(context, tree, *run, forkBlock); !s) {

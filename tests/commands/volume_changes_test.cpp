@@ -10,11 +10,13 @@
 
 #include "commands/volume_changes.h"
 #include "device/scripted_adapter.h"
+#include "hfs/btree.h"
 #include "hfs/volume_check.h"
 #include "support/cli_run.h"
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
 #include "support/mounted_image.h"
+#include "support/run_process.h"
 #include "support/temp_dir.h"
 
 namespace quarry::test {
@@ -200,6 +202,126 @@ TEST(VolumeChanges, AFailedWriteLeavesTheMediumAsItWasAndSaysSo) {
     const std::vector<std::string> tree = hlsTree(written);
     EXPECT_EQ(std::count(tree.begin(), tree.end(), ":First\td 0") + std::count(tree.begin(), tree.end(), ":Second\td 0"), 2);
     EXPECT_TRUE(checkedSound(written));
+}
+
+// The three extents of a tree in the MDB of a bare volume: start, count pairs.
+std::vector<uint16_t> mdbExtents(const std::string& image, size_t field) {
+    const std::string bytes = slurp(image);
+    std::vector<uint16_t> out;
+    for (size_t i = 0; i < 6; ++i)
+        out.push_back(static_cast<uint16_t>(static_cast<uint8_t>(bytes[1024 + field + 2 * i]) << 8 |
+                                            static_cast<uint8_t>(bytes[1024 + field + 2 * i + 1])));
+    return out;
+}
+
+size_t countLines(const std::vector<std::string>& tree, const std::string& prefix) {
+    return static_cast<size_t>(std::count_if(tree.begin(), tree.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+}
+
+// Forks that go on in the extents tree, free space in short runs, a catalog that must grow into
+// them: what Quarry frees, allocates and records there, hfsutils finds.
+TEST(VolumeChanges, FragmentedVolumesAndACatalogGrowingPastItsThreeExtents) {
+    TempDir dir;
+    const std::string image = writableCopy(dir, "fragmented.hfs");
+    const std::string original = slurp(image);
+    // A fork with extents beyond its catalog record is not swapped.
+    ProcessResult r = runCli({"--write", image, "SWAP \"Scattered Data\""});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(slurp(image) == original);
+
+    // Deleting both files frees every block of both forks, those of the extents tree included.
+    const uint64_t freeBefore = hmountFreeBytes(image);
+    r = runCli({"--write", image, "DEL Scattered*"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(hmountFreeBytes(image), freeBefore + 40960 + 512 + 24576);
+    ASSERT_TRUE(checkedSound(image));
+
+    // 300 new folders: the catalog grows in the short free runs, past the MDB's three extents.
+    std::string lines;
+    for (int i = 0; i < 300; ++i) lines += "MD \"Folder " + std::to_string(1000 + i) + " with a long name\"\n";
+    r = runCliWithInput({"--write", image}, lines);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<uint16_t> catalog = mdbExtents(image, 150);
+    EXPECT_NE(catalog[5], 0) << "the catalog still fits its first two extents";
+    {
+        MountedImage mounted(image);
+        ASSERT_TRUE(copyExtentsTree(mounted.session.volumeContext()));
+        EXPECT_GE(loadBE32(mounted.session.volume.extents.header.data() + header::kLeafRecords), 1u)
+            << "the catalog's further extents are not in the extents tree";
+    }
+    EXPECT_TRUE(checkedSound(image));
+    std::vector<std::string> tree = hlsTree(image);
+    EXPECT_EQ(countLines(tree, ":Folder 1"), 300u);
+
+    // hfsutils goes on: it grows the catalog the same way and fills the freed space.
+    const std::string data = dir.file("data");
+    std::ofstream(data, std::ios::binary) << std::string(60000, 'q');
+    ASSERT_TRUE(hfsutilsChange(image, {{"hmkdir", ":After"}, {"hcopy", "-r", data, ":After:data"}, {"hrmdir", ":Folder 1000 with a long name"}}));
+    tree = hlsTree(image);
+    EXPECT_EQ(countLines(tree, ":Folder 1"), 299u);
+    EXPECT_EQ(hcopyData(image, ":After:data"), std::string(60000, 'q'));
+    EXPECT_TRUE(checkedSound(image));
+
+    // Folders until the volume is full: the extents tree's leaf fills and splits on the way, and
+    // the change that finds no block left is refused whole.
+    size_t made = 0;
+    {
+        MountedImage mounted(image, ImageAccess::ReadWrite);
+        ASSERT_EQ(mounted.mountResult, 1);
+        while (made < 5000 && ApplyVolumeChange(mounted.session, [&] {
+                   return MakeDirectory(mounted.session, "More " + std::to_string(made) + " with a long name too");
+               }))
+            ++made;
+        EXPECT_EQ(mounted.ui.messageBoxes, std::vector<std::string>{"Error trying to extend catalog."});
+        ASSERT_TRUE(copyExtentsTree(mounted.session.volumeContext()));
+        EXPECT_GE(loadBE16(mounted.session.volume.extents.header.data() + header::kDepth), 2u);
+    }
+    EXPECT_GT(made, 500u);
+    EXPECT_TRUE(checkedSound(image));
+    EXPECT_EQ(countLines(hlsTree(image), ":More "), made);
+    ASSERT_TRUE(hfsutilsChange(image, {{"hdel", ":After:data"}, {"hrmdir", ":More 0 with a long name too"}, {"hmkdir", ":Last"}}));
+    EXPECT_TRUE(checkedSound(image));
+}
+
+// A catalog of more than 2,048 nodes keeps its node map in map nodes: one that hfsutils made is
+// changed through them, and one that Quarry grows gets them from Quarry.
+TEST(VolumeChanges, CatalogsBeyondTheHeaderNodesMap) {
+    TempDir dir;
+    const std::string image = writableCopy(dir, "crowded.hfs");
+    std::string lines = "DEL f2*\n";
+    for (int i = 0; i < 1000; ++i) lines += "MD \"New " + std::to_string(i) + "\"\n";
+    const ProcessResult r = runCliWithInput({"--write", image}, lines);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> tree = hlsTree(image);
+    EXPECT_EQ(countLines(tree, ":f2"), 0u);
+    EXPECT_EQ(countLines(tree, ":f"), 15000u - 1111u);
+    EXPECT_EQ(countLines(tree, ":New "), 1000u);
+    EXPECT_TRUE(checkedSound(image));
+    ASSERT_TRUE(hfsutilsChange(image, {{"hmkdir", ":After"}, {"hdel", ":f1"}, {"hrmdir", ":New 7"}}));
+    EXPECT_EQ(hlsTree(image).size(), tree.size() - 1);
+    EXPECT_TRUE(checkedSound(image));
+
+    // A small volume whose catalog Quarry grows past 2,048 nodes in one change.
+    const std::string grown = dir.file("grown.hfs");
+    std::ofstream(grown, std::ios::binary) << std::string(8 << 20, '\0');
+    ASSERT_TRUE(runProcess({"hformat", "-l", "Grown", grown}, {"HOME=" + dir.path()}).succeeded());
+    {
+        MountedImage mounted(grown, ImageAccess::ReadWrite);
+        ASSERT_EQ(mounted.mountResult, 1);
+        ASSERT_TRUE(ApplyVolumeChange(mounted.session, [&]() -> Status {
+            for (int i = 0; i < 4000; ++i)
+                if (Status s = MakeDirectory(mounted.session, "Folder number " + std::to_string(i)); !s) return s;
+            return Status::ok();
+        }));
+        EXPECT_GT(loadBE32(mounted.session.volume.catalog.header.data() + header::kTotalNodes), 2048u);
+        EXPECT_NE(loadBE32(mounted.session.volume.catalog.header.data() + node::kFLink), 0u) << "no map node";
+    }
+    EXPECT_TRUE(checkedSound(grown));
+    ASSERT_TRUE(hfsutilsChange(grown, {{"hmkdir", ":One more"}, {"hrmdir", ":Folder number 17"}}));
+    tree = hlsTree(grown);
+    EXPECT_EQ(countLines(tree, ":Folder number "), 3999u);
+    EXPECT_EQ(countLines(tree, ":One more"), 1u);
+    EXPECT_TRUE(checkedSound(grown));
 }
 
 }  // namespace
