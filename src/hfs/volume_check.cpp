@@ -11,6 +11,7 @@
 #include "hfs/btree.h"
 #include "hfs/fork.h"
 #include "hfs/name_order.h"
+#include "hfs/volume_edit.h"
 
 namespace quarry {
 namespace {
@@ -126,6 +127,7 @@ public:
 
     VolumeCheckResult run() {
         checkMdb();
+        checkAlternateMdb();
         if (!volume_.extents.hasWorkFile() && !copyExtentsTree(context_)) {
             problem("extents tree cannot be read: " + volume_.extents.fault);
         }
@@ -196,6 +198,32 @@ private:
                 if (locked()) result_.notes.push_back("locked volume: " + line);
                 else problem("MDB: " + line);
             }
+        }
+    }
+
+    // The alternate MDB, the copy that repairs a damaged MDB: what the formatting fixed (the
+    // signature, the creation date and the layout of the allocation area) has to agree.
+    void checkAlternateMdb() {
+        const std::optional<uint32_t> sector = alternateMdbSector(context_);
+        if (!sector) {
+            result_.notes.push_back("no alternate MDB after the allocation blocks");
+            return;
+        }
+        std::array<uint8_t, kSectorSize> copy{};
+        if (ReadSectors(context_.device, *sector, 1, copy.data()) != 0) {
+            problem("alternate MDB at sector " + std::to_string(*sector) + ": cannot be read");
+            return;
+        }
+        struct Field {
+            size_t offset, width;
+            const char* name;
+        };
+        static constexpr Field kFixed[] = {{mdb::kSignature, 2, "signature"},       {mdb::kCreated, 4, "creation date"},
+                                           {mdb::kBitmapStart, 2, "bitmap start"},  {mdb::kAllocBlocks, 2, "allocation blocks"},
+                                           {mdb::kAllocBlockSize, 4, "block size"}, {mdb::kAllocStart, 2, "allocation start"}};
+        for (const Field& f : kFixed) {
+            if (!std::equal(copy.begin() + f.offset, copy.begin() + f.offset + f.width, volume_.mdbCopy.begin() + f.offset))
+                problem("alternate MDB at sector " + std::to_string(*sector) + ": " + f.name + " differs from the MDB's");
         }
     }
 

@@ -354,7 +354,7 @@ std::optional<uint32_t> alternateMdbSector(const VolumeContext& context) {
     for (uint32_t s = allocEnd; s < allocEnd + volume.sectorsPerBlock + 4; ++s) {
         if (ReadSectors(context.device, s, 1, sector.data()) != 0) break;
         if (sector[0] == 'B' && sector[1] == 'D' &&
-            std::memcmp(sector.data() + mdb::kCreated, volume.mdbBefore.data() + mdb::kCreated, 4) == 0)
+            std::memcmp(sector.data() + mdb::kCreated, volume.mdbCopy.data() + mdb::kCreated, 4) == 0)
             found = s;
     }
     return found;

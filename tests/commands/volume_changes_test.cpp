@@ -107,6 +107,10 @@ TEST(VolumeChanges, WhatQuarryCliChangesHfsutilsReadsAndGoesOnChanging) {
         at = found == std::string::npos ? at : found;
     }
 
+    // The alternate MDB in the volume's second-to-last sector is written with the MDB.
+    const std::string bytes = slurp(image);
+    EXPECT_TRUE(bytes.substr(bytes.size() - 1024, 512) == bytes.substr(1024, 512));
+
     // The renamed folder's thread names it: hfsutils builds the path of a folder from threads.
     ASSERT_TRUE(checkedSound(image));
     ASSERT_TRUE(hfsutilsChange(image, {{"hmkdir", ":From hfsutils"},

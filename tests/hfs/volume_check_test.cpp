@@ -64,6 +64,7 @@ TEST(VolumeCheck, VolumesTheToolsMadeAreSound) {
         {test::fixturePath("names-1.hfs"), false}, {test::fixturePath("names-2.hfs"), false},
         {test::fixturePath("names-3.hfs"), false}, {test::fixturePath("names-4.hfs"), false},
         {test::fixturePath("names-5.hfs"), false}, {QUARRY_SAMPLE_DIR "/sample.hfs", false},
+        {test::fixturePath("crowded.hfs"), false},
         {test::fixturePath("hybrid.iso"), true}, {test::fixturePath("names.iso"), true},
         {test::fixturePath("padded.iso"), true},
     };
@@ -82,6 +83,14 @@ struct Damage {
 };
 
 const Damage kDamages[] = {
+    {"alternate MDB of another layout", "basic.hfs",
+     [](Bytes& b) {
+         // hformat puts the alternate MDB in the volume's second-to-last sector.
+         const size_t alternate = b.size() - 2 * test::kSectorSize;
+         test::writeBe(b, alternate + test::mdb::kDrNmAlBlks, 2, mdb16(b, test::mdb::kDrNmAlBlks) - 1);
+         return std::vector<std::string>{"alternate MDB at sector " + std::to_string(alternate / test::kSectorSize) +
+                                         ": allocation blocks differs from the MDB's"};
+     }},
     {"wrong valence", "basic.hfs",
      [](Bytes& b) {
          HfsImage img(b);

@@ -64,6 +64,7 @@ Bytes behindPartitionMap(const Bytes& volume, uint32_t startSector, uint16_t blo
 // Master directory block fields, from its start 1024 bytes into the volume.
 namespace mdb {
 constexpr size_t kDrNmFls = 12;      // u16 files in the root folder
+constexpr size_t kDrNmAlBlks = 18;   // u16 allocation blocks on the volume
 constexpr size_t kDrAlBlkSiz = 20;   // u32 allocation block size in bytes
 constexpr size_t kDrCTFlSize = 146;  // u32 catalog tree size in bytes
 constexpr size_t kDrCTExtRec = 150;  // 3 extents of the catalog tree
