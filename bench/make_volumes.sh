@@ -9,6 +9,8 @@
 #               root folder and three folders, and beside it lookup-names.txt: each name as
 #               raw bytes on a line of its own, "Folder:name" for names in a folder. The names
 #               are reproducible: every run makes the same ones.
+#   write.hfs   20,000 empty files: 19,000 in the root and 1,000 in the folder "Thousand", for
+#               the changing commands
 set -euo pipefail
 out=${1:-/tmp/quarry-bench}
 mkdir -p "$out"
@@ -127,5 +129,15 @@ PERL
   echo "lookup.hfs: $(wc -l < "$work/lookup-found.txt") files"
   mv "$work/lookup.hfs" "$out/lookup.hfs"
   mv "$work/lookup-names.txt" "$out/lookup-names.txt"
+fi
+if [ ! -s "$out/write.hfs" ]; then
+  mkdir -p "$work/write/root" "$work/write/thousand" "$work/whome"
+  (cd "$work/write/root" && for i in $(seq 1 19000); do : > "file $i"; done)
+  (cd "$work/write/thousand" && for i in $(seq 1 1000); do : > "member $i"; done)
+  head -c 41943040 /dev/zero > "$work/write.hfs"
+  HOME="$work/whome" hformat -l "Write" "$work/write.hfs" > /dev/null
+  (export HOME="$work/whome"; hmount "$work/write.hfs" > /dev/null && hcopy -r "$work/write/root/"* : &&
+   hmkdir :Thousand && hcopy -r "$work/write/thousand/"* :Thousand: && humount)
+  mv "$work/write.hfs" "$out/write.hfs"
 fi
 ls -l "$out"

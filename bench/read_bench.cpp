@@ -2,7 +2,9 @@
 //   mount plus a listing of every folder of a volume with 20,000 files;
 //   one 200 MB data fork read into a file;
 //   lookups by name of 20,000 files with mixed-case, punctuated, accented names;
-//   and, beside each, a plain sequential copy of the image file (what `cat` does).
+//   and, beside each, a plain sequential copy of the image file (what `cat` does);
+// and the changing commands on a volume of 20,000 files: a folder of 1,000 files deleted in
+// one change, and 1,000 folders made one change (one commit) each, as quarry-cli's MD lines do.
 //
 //   bench/make_volumes.sh /tmp/quarry-bench
 //   build/bench/quarry_bench --volumes=/tmp/quarry-bench
@@ -25,6 +27,7 @@
 #include "hfs/btree.h"
 #include "hfs/fork.h"
 #include "app/navigation.h"
+#include "commands/volume_changes.h"
 
 namespace quarry {
 namespace {
@@ -36,7 +39,7 @@ public:
     void setStatusText(const char*, const char*) override {}
     void showTimedMessage(const std::string&) override {}
     void showMessageBox(const std::string&) override {}
-    bool ask(const std::string&, Question) override { return false; }
+    bool ask(const std::string&, Question) override { return answer; }
     void fatalError(const std::string&) override {}
     void stepWaitCursor() override {}
     bool escapeAbortRequested() override { return false; }
@@ -51,6 +54,8 @@ public:
     std::optional<std::string> askPcFileName(const std::string&) override { return std::nullopt; }
     bool chooseTargetDirectory() override { return true; }
     int chooseDrive(const std::vector<std::string>&) override { return 0; }
+
+    bool answer = false;  // what every question is answered
 };
 
 struct Mounted {
@@ -59,9 +64,9 @@ struct Mounted {
     ScsiBus bus;
     ScsiDeviceTable table;
 
-    explicit Mounted(const std::string& image) {
+    explicit Mounted(const std::string& image, ImageAccess access = ImageAccess::ReadOnly) {
         auto adapter = std::make_unique<ImageAdapter>();
-        if (!adapter->addImage(image, ImageAccess::ReadOnly)) return;
+        if (!adapter->addImage(image, access)) return;
         bus.adapters.push_back(std::move(adapter));
         session.device.bus = &bus;
         PrepareCdAccess(session.device);
@@ -222,6 +227,50 @@ void BM_CatManyImage(benchmark::State& state) { catImage(state, gVolumes + "/man
 void BM_CatLargeImage(benchmark::State& state) { catImage(state, gVolumes + "/large.iso"); }
 BENCHMARK(BM_CatManyImage)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CatLargeImage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A fresh writable copy of write.hfs, mounted; the copy is made outside the timing.
+bool mountWriteCopy(benchmark::State& state, std::unique_ptr<Mounted>& m) {
+    state.PauseTiming();
+    const std::string copy = "/tmp/quarry-bench-write.hfs";
+    std::ifstream in(gVolumes + "/write.hfs", std::ios::binary);
+    std::ofstream(copy, std::ios::binary | std::ios::trunc) << in.rdbuf();
+    m = std::make_unique<Mounted>(copy, ImageAccess::ReadWrite);
+    const bool ok = mountVolume(m->session) == 1;
+    m->session.listOnScreen = false;
+    state.ResumeTiming();
+    if (!ok) state.SkipWithError("cannot mount write.hfs; run bench/make_volumes.sh");
+    return ok;
+}
+
+void BM_DeleteFolderOfThousandFiles(benchmark::State& state) {
+    for (auto _ : state) {
+        std::unique_ptr<Mounted> m;
+        if (!mountWriteCopy(state, m)) return;
+        Session& s = m->session;
+        m->ui.answer = true;  // "The directory is not empty."
+        const bool done = ApplyVolumeChange(s, [&]() -> Status {
+            Result<DeleteOutcome> r = DeleteEntries(s, "Thousand", NameMatch::Exact);
+            return r ? Status::ok() : Status(Fault{r.fault()});
+        });
+        if (!done) state.SkipWithError("the deletion failed");
+    }
+}
+BENCHMARK(BM_DeleteFolderOfThousandFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_MakeThousandFolders(benchmark::State& state) {
+    for (auto _ : state) {
+        std::unique_ptr<Mounted> m;
+        if (!mountWriteCopy(state, m)) return;
+        Session& s = m->session;
+        for (int i = 1; i <= 1000; ++i) {
+            if (!ApplyVolumeChange(s, [&] { return MakeDirectory(s, "Folder " + std::to_string(i)); })) {
+                state.SkipWithError("a folder was not made");
+                return;
+            }
+        }
+    }
+}
+BENCHMARK(BM_MakeThousandFolders)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 }  // namespace
 }  // namespace quarry

@@ -93,12 +93,6 @@ Record indexRecord(const BTreeFile& tree, const uint8_t* first, uint32_t child) 
     return r;
 }
 
-size_t indexRecordsPerNode(const BTreeFile& tree) {
-    const size_t recordSize = tree.isCatalog ? size_t{kCatalogIndexKeyLength} + 1 + kChildPointerSize
-                                             : size_t{extkey::kKeyLengthValue} + 1 + kChildPointerSize;
-    return (kRecordSpace - 2) / (recordSize + 2);
-}
-
 uint8_t* head(BTreeFile& tree) { return tree.header.data(); }
 
 // Where the header node keeps its map record, and how many nodes it covers.
@@ -169,12 +163,10 @@ void writeNodeMap(BTreeFile& tree) {
     }
 }
 
-// Finds the nodes of the index levels: each level from its first node along the forward links,
-// the next level down through the first record's child.
-Status readIndexNodes(BTreeFile& tree) {
-    tree.indexNodes.clear();
-    const uint32_t total = tree.nodeCount();
-    ChainGuard guard(total);
+// Walks the index levels, each from its first node along the forward links, the next level
+// down through the first record's child, so that a tree whose index is damaged is not changed.
+Status checkIndex(BTreeFile& tree) {
+    ChainGuard guard(tree.nodeCount());
     uint32_t first = loadBE32(head(tree) + header::kRoot);
     while (first != 0) {
         const uint8_t* nd = viewNode(tree, first);
@@ -189,7 +181,6 @@ Status readIndexNodes(BTreeFile& tree) {
             const uint8_t* level = viewNode(tree, n);
             if (!level || nodeType(level) != node::kTypeIndex)
                 return treeError(tree, "index level reaches node " + std::to_string(n) + ", which is not an index node");
-            tree.indexNodes.push_back(n);
             n = nodeForwardLink(level);
         }
         first = below;
@@ -197,16 +188,152 @@ Status readIndexNodes(BTreeFile& tree) {
     return Status::ok();
 }
 
+// One step of a descent: an index node and the record in it that leads on.
+struct PathStep {
+    uint32_t node = 0;
+    uint16_t index = 0;
+};
+
+const uint8_t* firstKey(const BTreeFile& tree, uint32_t n) {
+    const uint8_t* nd = viewNode(tree, n);
+    return nd && nodeRecordCount(nd) > 0 ? nd + nodeRecordOffset(nd, 0) : nullptr;
+}
+
+uint32_t childOf(const uint8_t* nd, uint16_t index) {
+    const uint8_t* record = nd + nodeRecordOffset(nd, index);
+    return loadBE32(record + recordDataOffset(record));
+}
+
+// The index records from the root down to node target, which the descent by target's first key
+// reaches (the index holds each node's first key); empty when target is the root.
+Result<std::vector<PathStep>> pathTo(BTreeFile& tree, uint32_t target) {
+    if (target == loadBE32(head(tree) + header::kRoot)) return std::vector<PathStep>{};
+    const uint8_t* key = firstKey(tree, target);
+    if (!key) return treeError(tree, "node " + std::to_string(target) + " holds no record");
+    std::vector<PathStep> path;
+    ChainGuard guard(tree.nodeCount());
+    for (uint32_t n = loadBE32(head(tree) + header::kRoot); n != target;) {
+        const uint8_t* nd = viewNode(tree, n);
+        if (!nd || !guard.visit(n) || nodeType(nd) != node::kTypeIndex || nodeRecordCount(nd) == 0)
+            return treeError(tree, "the index does not lead to node " + std::to_string(target));
+        uint16_t chosen = 0;
+        for (uint16_t i = 1; i < nodeRecordCount(nd); ++i) {
+            if (compareTreeKeys(tree, key, nd + nodeRecordOffset(nd, i)) < 0) break;
+            chosen = i;
+        }
+        path.push_back({n, chosen});
+        n = childOf(nd, chosen);
+    }
+    return path;
+}
+
+// Node child's first key has changed: the index record that leads to it takes the new key, and
+// so on up while the record is the first of its node.
+void refreshKeys(BTreeFile& tree, const std::vector<PathStep>& path, uint32_t child) {
+    for (size_t level = path.size(); level-- > 0;) {
+        const PathStep& step = path[level];
+        std::vector<Record> records = nodeRecords(viewNode(tree, step.node));
+        records[step.index] = indexRecord(tree, firstKey(tree, child), child);
+        storeRecords(editNode(tree, step.node), records);
+        if (step.index != 0) return;
+        child = step.node;
+    }
+}
+
+// Node right has just been split off node left, the last node of path: the index takes it in
+// after left, splitting full index nodes on the way up and growing a new root above the old.
+Status insertChild(const VolumeContext& context, BTreeFile& tree, std::vector<PathStep> path, uint32_t left, uint32_t right) {
+    while (!path.empty()) {
+        const PathStep step = path.back();
+        path.pop_back();
+        std::vector<Record> records = nodeRecords(viewNode(tree, step.node));
+        records.insert(records.begin() + step.index + 1, indexRecord(tree, firstKey(tree, right), right));
+        if (recordsFit(records)) {
+            storeRecords(editNode(tree, step.node), records);
+            return Status::ok();
+        }
+        Result<uint32_t> sibling = allocateNode(context, tree);
+        if (!sibling) return Fault{sibling.fault()};
+        const size_t keep = (records.size() + 1) / 2;
+        const std::vector<Record> moved(records.begin() + static_cast<long>(keep), records.end());
+        records.resize(keep);
+        uint8_t* nd = editNode(tree, step.node);
+        const uint32_t after = nodeForwardLink(nd);
+        const uint8_t height = nd[node::kHeight];
+        storeBE32(nd + node::kFLink, *sibling);
+        storeRecords(nd, records);
+        uint8_t* sib = editNode(tree, *sibling);
+        initNode(sib, node::kTypeIndex, height);
+        storeBE32(sib + node::kFLink, after);
+        storeBE32(sib + node::kBLink, step.node);
+        storeRecords(sib, moved);
+        if (after != 0 && viewNode(tree, after)) storeBE32(editNode(tree, after) + node::kBLink, *sibling);
+        left = step.node;
+        right = *sibling;
+    }
+    // left was the root.
+    Result<uint32_t> root = allocateNode(context, tree);
+    if (!root) return Fault{root.fault()};
+    const uint8_t height = static_cast<uint8_t>(viewNode(tree, left)[node::kHeight] + 1);
+    uint8_t* nd = editNode(tree, *root);
+    initNode(nd, node::kTypeIndex, height);
+    storeRecords(nd, {indexRecord(tree, firstKey(tree, left), left), indexRecord(tree, firstKey(tree, right), right)});
+    storeBE32(head(tree) + header::kRoot, *root);
+    storeBE16(head(tree) + header::kDepth, height);
+    return Status::ok();
+}
+
+// Takes a node out of its level: its neighbours link to each other.
+void unlinkNode(BTreeFile& tree, uint32_t n) {
+    const uint8_t* nd = viewNode(tree, n);
+    const uint32_t back = loadBE32(nd + node::kBLink);
+    const uint32_t next = nodeForwardLink(nd);
+    if (back != 0 && viewNode(tree, back)) storeBE32(editNode(tree, back) + node::kFLink, next);
+    if (next != 0 && viewNode(tree, next)) storeBE32(editNode(tree, next) + node::kBLink, back);
+}
+
+// The node that path leads to has left its level: its index record goes, an index node left
+// empty goes too, and a root with a single child gives way to that child.
+void removeChild(BTreeFile& tree, std::vector<PathStep> path) {
+    while (!path.empty()) {
+        const PathStep step = path.back();
+        path.pop_back();
+        std::vector<Record> records = nodeRecords(viewNode(tree, step.node));
+        records.erase(records.begin() + step.index);
+        if (!records.empty()) {
+            storeRecords(editNode(tree, step.node), records);
+            if (step.index == 0) refreshKeys(tree, path, step.node);
+            break;
+        }
+        unlinkNode(tree, step.node);
+        freeNode(tree, step.node);
+        if (path.empty()) {
+            storeBE32(head(tree) + header::kRoot, 0);
+            storeBE16(head(tree) + header::kDepth, 0);
+        }
+    }
+    for (uint32_t root = loadBE32(head(tree) + header::kRoot); root != 0;) {
+        const uint8_t* nd = viewNode(tree, root);
+        if (!nd || nodeType(nd) != node::kTypeIndex || nodeRecordCount(nd) != 1) break;
+        const uint32_t child = childOf(nd, 0);
+        freeNode(tree, root);
+        storeBE32(head(tree) + header::kRoot, child);
+        storeBE16(head(tree) + header::kDepth, static_cast<uint16_t>(loadBE16(head(tree) + header::kDepth) - 1));
+        root = child;
+    }
+}
+
 void closeTreeMemory(BTreeFile& tree) {
     tree.edit.clear();
     tree.saved.clear();
     tree.nodeUsed.clear();
     tree.mapNodes.clear();
-    tree.indexNodes.clear();
 }
 
 // Splits leaf n: it keeps the first half of its records, a new leaf after it takes the rest.
 Status splitLeaf(const VolumeContext& context, BTreeFile& tree, uint32_t n) {
+    Result<std::vector<PathStep>> path = pathTo(tree, n);
+    if (!path) return Fault{path.fault()};
     Result<uint32_t> right = allocateNode(context, tree);
     if (!right) return Fault{right.fault()};
     uint8_t* left = editNode(tree, n);
@@ -227,8 +354,10 @@ Status splitLeaf(const VolumeContext& context, BTreeFile& tree, uint32_t n) {
         uint8_t* next = editNode(tree, after);
         if (!next) return treeError(tree, "leaf " + std::to_string(n) + " links to a node past the end");
         storeBE32(next + node::kBLink, *right);
+    } else {
+        storeBE32(head(tree) + header::kLastLeaf, *right);
     }
-    return rebuildIndex(context, tree);
+    return insertChild(context, tree, *path, n, *right);
 }
 
 // Makes the first leaf of an empty tree.
@@ -266,7 +395,7 @@ Status beginTreeEdit(BTreeFile& tree) {
         closeTreeMemory(tree);
         return s;
     }
-    if (Status s = readIndexNodes(tree); !s) {
+    if (Status s = checkIndex(tree); !s) {
         closeTreeMemory(tree);
         return s;
     }
@@ -328,7 +457,7 @@ void abandonTreeEdit(BTreeFile& tree) {
     tree.recordIndex = 0;
     // The node map and the index are read again from what the commit left; should that fail,
     // the tree is read from its work file at its next change.
-    if (!readNodeMap(tree) || !readIndexNodes(tree)) closeTreeMemory(tree);
+    if (!readNodeMap(tree) || !checkIndex(tree)) closeTreeMemory(tree);
 }
 
 int compareTreeKeys(const BTreeFile& tree, const uint8_t* a, const uint8_t* b) {
@@ -454,88 +583,49 @@ Status insertRecord(const VolumeContext& context, BTreeFile& tree, const uint8_t
             if (Status s = splitLeaf(context, tree, place->node); !s) return s;
             continue;
         }
+        // The index keeps each leaf's first key; a new first key goes up into it. (A key goes
+        // before a leaf's first one only in the first leaf: the index sends smaller keys left.)
+        Result<std::vector<PathStep>> path = place->index == 0 ? pathTo(tree, place->node) : std::vector<PathStep>{};
+        if (!path) return Fault{path.fault()};
         storeRecords(editNode(tree, place->node), records);
         storeBE32(head(tree) + header::kLeafRecords, loadBE32(head(tree) + header::kLeafRecords) + 1);
-        // The index keeps each leaf's first key; only a new first key changes it. (A key goes
-        // before a leaf's first one only in the first leaf: the index sends smaller keys left.)
-        return place->index == 0 ? rebuildIndex(context, tree) : Status::ok();
+        if (place->index == 0) refreshKeys(tree, *path, place->node);
+        return Status::ok();
     }
     return treeError(tree, "no room for a record after splitting its leaf");
 }
 
-Status deleteRecord(const VolumeContext& context, BTreeFile& tree, uint32_t n, uint16_t index) {
+Status deleteRecord(const VolumeContext&, BTreeFile& tree, uint32_t n, uint16_t index) {
     if (Status s = beginTreeEdit(tree); !s) return s;
-    uint8_t* nd = editNode(tree, n);
+    const uint8_t* nd = viewNode(tree, n);
     if (!nd || nodeType(nd) != node::kTypeLeaf || index >= nodeRecordCount(nd))
         return treeError(tree, "no record " + std::to_string(index) + " in leaf " + std::to_string(n));
+    // The way down to the leaf, found while its first key is still in the index.
+    Result<std::vector<PathStep>> path = index == 0 ? pathTo(tree, n) : std::vector<PathStep>{};
+    if (!path) return Fault{path.fault()};
     std::vector<Record> records = nodeRecords(nd);
     records.erase(records.begin() + index);
     const uint32_t leafRecords = loadBE32(head(tree) + header::kLeafRecords);
     storeBE32(head(tree) + header::kLeafRecords, leafRecords > 0 ? leafRecords - 1 : 0);
     if (!records.empty()) {
-        storeRecords(nd, records);
-        return index == 0 ? rebuildIndex(context, tree) : Status::ok();
-    }
-    // The leaf goes away: its neighbours link to each other.
-    const uint32_t back = loadBE32(nd + node::kBLink);
-    const uint32_t next = nodeForwardLink(nd);
-    if (back != 0 && viewNode(tree, back)) storeBE32(editNode(tree, back) + node::kFLink, next);
-    if (next != 0 && viewNode(tree, next)) storeBE32(editNode(tree, next) + node::kBLink, back);
-    if (loadBE32(head(tree) + header::kFirstLeaf) == n) storeBE32(head(tree) + header::kFirstLeaf, next);
-    freeNode(tree, n);
-    return rebuildIndex(context, tree);
-}
-
-Status rebuildIndex(const VolumeContext& context, BTreeFile& tree) {
-    for (uint32_t n : tree.indexNodes) freeNode(tree, n);
-    tree.indexNodes.clear();
-
-    std::vector<uint32_t> level;
-    ChainGuard guard(tree.nodeCount());
-    for (uint32_t n = loadBE32(head(tree) + header::kFirstLeaf); n != 0;) {
-        const uint8_t* nd = viewNode(tree, n);
-        if (!nd || !guard.visit(n) || nodeType(nd) != node::kTypeLeaf || nodeRecordCount(nd) == 0)
-            return treeError(tree, "leaf chain is damaged at node " + std::to_string(n));
-        level.push_back(n);
-        n = nodeForwardLink(nd);
-    }
-    uint8_t* h = head(tree);
-    if (level.empty()) {
-        for (size_t field : {header::kRoot, header::kFirstLeaf, header::kLastLeaf}) storeBE32(h + field, 0);
-        storeBE16(h + header::kDepth, 0);
+        storeRecords(editNode(tree, n), records);
+        if (index == 0) refreshKeys(tree, *path, n);
         return Status::ok();
     }
-    storeBE32(h + header::kFirstLeaf, level.front());
-    storeBE32(h + header::kLastLeaf, level.back());
-
-    const size_t perNode = indexRecordsPerNode(tree);
-    uint8_t height = 1;
-    while (level.size() > 1) {
-        std::vector<uint32_t> parents;
-        for (size_t from = 0; from < level.size(); from += perNode) {
-            Result<uint32_t> parent = allocateNode(context, tree);
-            if (!parent) return Fault{parent.fault()};
-            std::vector<Record> records;
-            for (size_t i = from; i < std::min(level.size(), from + perNode); ++i) {
-                const uint8_t* child = viewNode(tree, level[i]);
-                records.push_back(indexRecord(tree, child + nodeRecordOffset(child, 0), level[i]));
-            }
-            uint8_t* nd = editNode(tree, *parent);
-            initNode(nd, node::kTypeIndex, static_cast<uint8_t>(height + 1));
-            if (!parents.empty()) {
-                storeBE32(nd + node::kBLink, parents.back());
-                storeBE32(editNode(tree, parents.back()) + node::kFLink, *parent);
-            }
-            storeRecords(nd, records);
-            parents.push_back(*parent);
-            tree.indexNodes.push_back(*parent);
-        }
-        level = std::move(parents);
-        ++height;
+    // The leaf goes away.
+    const uint32_t back = loadBE32(nd + node::kBLink);
+    const uint32_t next = nodeForwardLink(nd);
+    unlinkNode(tree, n);
+    if (loadBE32(head(tree) + header::kFirstLeaf) == n) storeBE32(head(tree) + header::kFirstLeaf, next);
+    if (loadBE32(head(tree) + header::kLastLeaf) == n) storeBE32(head(tree) + header::kLastLeaf, back);
+    freeNode(tree, n);
+    if (path->empty()) {
+        // It was the root: the tree is empty.
+        storeBE32(head(tree) + header::kRoot, 0);
+        storeBE16(head(tree) + header::kDepth, 0);
+        return Status::ok();
     }
-    h = head(tree);
-    storeBE32(h + header::kRoot, level.front());
-    storeBE16(h + header::kDepth, height);
+    removeChild(tree, *path);
     return Status::ok();
 }
 

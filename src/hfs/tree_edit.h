@@ -1,8 +1,11 @@
 #pragma once
 // Changing a B-tree (the catalog or the extents-overflow tree) while a change of the volume is
 // open. The tree is held whole in memory (BTreeFile::edit): leaf records are inserted and deleted
-// in place, a full leaf is split in two, and the index levels are rebuilt from the leaf chain
-// after every change, so every search between two changes finds its way. Nodes come from and go
+// in place, and a full leaf is split in two. The index follows each change on the way from the
+// leaf to the root: a leaf's new first key, a new leaf after a split (a full index node splits
+// in turn, a full root gets a new root above it), a leaf that goes away (an index node left
+// empty goes too, a root with one child gives way to it). So every search between two changes
+// finds its way, and a change costs a few nodes whatever the size of the tree. Nodes come from and go
 // back to the tree's node map (the header node's map record and the map nodes chained after
 // it); a tree without a free node grows into newly allocated blocks of the volume.
 //
@@ -19,7 +22,7 @@
 namespace quarry {
 
 // Loads the tree from its work file into memory, where it stays until the volume is mounted
-// again, and reads its node map and index levels. Does nothing when it is in memory already; a fault when its structure is not sound
+// again, reads its node map and walks its index levels. Does nothing when it is in memory already; a fault when its structure is not sound
 // enough to change safely.
 Status beginTreeEdit(BTreeFile& tree);
 // A node of the tree in memory (nullptr past the end of the tree, or before beginTreeEdit):
@@ -59,8 +62,5 @@ Status insertRecord(const VolumeContext& context, BTreeFile& tree, const uint8_t
                     size_t dataLength);
 // Deletes record index of leaf node; a leaf left empty leaves the chain and goes back to the map.
 Status deleteRecord(const VolumeContext& context, BTreeFile& tree, uint32_t node, uint16_t index);
-// Rebuilds the index levels over the leaf chain and sets the header's root, depth, first and
-// last leaf.
-Status rebuildIndex(const VolumeContext& context, BTreeFile& tree);
 
 }  // namespace quarry

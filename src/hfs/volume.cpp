@@ -48,7 +48,6 @@ void closeTree(BTreeFile& tree) {
     tree.committedNodes = 0;
     tree.nodeUsed.clear();
     tree.mapNodes.clear();
-    tree.indexNodes.clear();
 }
 
 // Makes a tree's work file and copies the tree into it from its MDB extents.
@@ -114,6 +113,7 @@ void closeWorkFiles(VolumeState& volume) {
     volume.bitmap.clear();
     volume.bitmapBefore.clear();
     volume.changeOpen = false;
+    volume.alternateMdb.reset();
 }
 
 uint32_t readVolumeHeader(const VolumeContext& context) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -62,7 +63,6 @@ struct BTreeFile {
     uint32_t committedNodes = 0;
     std::vector<bool> nodeUsed;     // the node map, one flag per node
     std::vector<uint32_t> mapNodes; // the map nodes after the header node, in chain order
-    std::vector<uint32_t> indexNodes;  // the nodes of the current index levels
     uint32_t freeHint = 1;          // no node below this one is free
 
     uint32_t nodeCount() const { return treeSize / kNodeSize; }
@@ -97,6 +97,8 @@ struct VolumeState {
     std::vector<uint8_t> bitmapBefore;
     std::array<uint8_t, 512> mdbBefore{};
     bool changeOpen = false;
+    // Where the alternate MDB lies, once a commit or a check has looked (hfs/volume_edit.h).
+    std::optional<std::optional<uint32_t>> alternateMdb;
 
     // Why the last mount failed, when the medium holds a volume that cannot be used.
     std::string mountFault;

@@ -338,7 +338,9 @@ Status renameRecord(const VolumeContext& context, std::string_view newName) {
     return insertCatalogRecord(context, newKey, data.data(), data.size());
 }
 
-std::optional<uint32_t> alternateMdbSector(const VolumeContext& context) {
+namespace {
+
+std::optional<uint32_t> findAlternateMdb(const VolumeContext& context) {
     VolumeState& volume = context.volume;
     const uint32_t allocEnd = static_cast<uint32_t>(volume.firstBlockSector) + volume.mdb16(mdb::kAllocBlocks) * volume.sectorsPerBlock;
     if (volume.partitionSectors > kSectorOffsetInPartition) {
@@ -358,6 +360,14 @@ std::optional<uint32_t> alternateMdbSector(const VolumeContext& context) {
             found = s;
     }
     return found;
+}
+
+}  // namespace
+
+std::optional<uint32_t> alternateMdbSector(const VolumeContext& context) {
+    VolumeState& volume = context.volume;
+    if (!volume.alternateMdb) volume.alternateMdb = findAlternateMdb(context);
+    return *volume.alternateMdb;
 }
 
 Status flushVolume(const VolumeContext& context) {
