@@ -299,8 +299,20 @@ void MainWindow::runDialogCommand(int command) {
             break;
         }
         case command::kNewFolder:
-        case command::kDelete:
-        case command::kRename: runChangingCommand(command); break;
+            NewFolderCommand(session_, model_.states, [this]() -> std::optional<std::string> {
+                NewDirectoryDialog ask(this, ui_, QString::fromUtf8(kNewFolderProposal), static_cast<int>(kNewFolderFieldLength));
+                if (ask.exec() != 1) return std::nullopt;
+                return ask.name().toStdString();
+            });
+            break;
+        case command::kDelete: DeleteSelectionCommand(session_, model_.states); break;
+        case command::kRename:
+            RenameSelectionCommand(session_, model_.states, [this](const std::string& oldName) -> std::optional<std::string> {
+                RenameDialog ask(this, ui_, tr("Rename file or folder"), "dlg_REN", toQt(oldName), static_cast<int>(kRenameFieldLength));
+                if (ask.exec() != 1) return std::nullopt;
+                return ask.name().toStdString();
+            });
+            break;
         case command::kVolumeInfo: {
             VolumeInfoDialog dialog(this, ui_, session_);
             dialog.exec();
@@ -340,27 +352,6 @@ void MainWindow::runDialogCommand(int command) {
             FinishLogFileCommand(session_);
             break;
         }
-        default: break;
-    }
-}
-
-void MainWindow::runChangingCommand(int command) {
-    switch (command) {
-        case command::kNewFolder:
-            NewFolderCommand(session_, model_.states, [this]() -> std::optional<std::string> {
-                NewDirectoryDialog ask(this, ui_, QString::fromUtf8(kNewFolderProposal), static_cast<int>(kNewFolderFieldLength));
-                if (ask.exec() != 1) return std::nullopt;
-                return ask.name().toStdString();
-            });
-            break;
-        case command::kDelete: DeleteSelectionCommand(session_, model_.states); break;
-        case command::kRename:
-            RenameSelectionCommand(session_, model_.states, [this](const std::string& oldName) -> std::optional<std::string> {
-                RenameDialog ask(this, ui_, tr("Rename file or folder"), "dlg_REN", toQt(oldName), static_cast<int>(kRenameFieldLength));
-                if (ask.exec() != 1) return std::nullopt;
-                return ask.name().toStdString();
-            });
-            break;
         default: break;
     }
 }

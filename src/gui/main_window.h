@@ -86,7 +86,6 @@ private:
     void buildMenus();
     void buildButtons();
     void runDialogCommand(int command);
-    void runChangingCommand(int command);
     void afterDriveChoice(int chosen);
     bool quitConfirmed();
 

@@ -949,6 +949,7 @@ private slots:
                 QCOMPARE(edit->maxLength(), 31);
                 QCOMPARE(edit->text(), d->findChild<QLabel*>("516")->text());
                 edit->setText(QString::fromUtf8(utf8));
+                clickControl(d, dlg::kHelp);
                 clickControl(d, dlg::kOk);
             };
         };
@@ -967,6 +968,7 @@ private slots:
             QCOMPARE(answers.shown(), QStringList(2, "DLG_REN Rename file or folder"));
         }
         QCOMPARE(oldNames, QStringList({"Docs|Old name|New name", "Puzzle|Old name|New name"}));
+        QCOMPARE(shownHelpKey(), QString("dlg_REN"));
         expected.erase("Docs:");
         expected.erase("Puzzle");
         expected.insert({"Papers:", "Puzzle \x86 2"});
