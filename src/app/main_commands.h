@@ -1,7 +1,8 @@
 #pragma once
 // The main-window commands that are logic only, the same in every front end. Commands that open
-// a dialog (101, 104, 105, 114, 115, 124, 126, 127, 129, 131, 132, 143) and the commands that
-// write to the volume (111, 112, 113) belong to each front end; RunMainCommand declines them.
+// a dialog (101, 104, 105, 114, 115, 124, 126, 127, 129, 131, 132, 143) belong to each front end,
+// and the commands that write to the volume (111, 112, 113) need the names a front end asks for
+// (commands/main_changes.h); RunMainCommand declines them.
 
 namespace quarry {
 

@@ -13,8 +13,8 @@ Drives::Drives() {
     if (auto drives = SgAdapter::scan(); drives && drives->targetCount() > 0) bus.adapters.push_back(std::move(drives));
 }
 
-int Drives::addImage(const QString& path, QString& why) {
-    auto target = images->addImage(path.toStdString(), ImageAccess::ReadOnly);
+int Drives::addImage(const QString& path, QString& why, ImageAccess access) {
+    auto target = images->addImage(path.toStdString(), access);
     if (!target) {
         why = QString::fromStdString(target.fault());
         return -1;

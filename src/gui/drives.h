@@ -16,8 +16,9 @@ struct Drives {
 
     // The image adapter comes first, then the real drives.
     Drives();
-    // Puts an image on the image adapter; the target number, or -1 with why.
-    int addImage(const QString& path, QString& why);
+    // Puts an image on the image adapter, read-only unless asked otherwise; the target number,
+    // or -1 with why.
+    int addImage(const QString& path, QString& why, ImageAccess access = ImageAccess::ReadOnly);
 };
 
 }  // namespace quarry::gui

@@ -1,12 +1,12 @@
 // quarry: the desktop program.
 //
-//   quarry [IMAGE|DEVICE ...]
+//   quarry [--write] [IMAGE|DEVICE ...]
 //
 // Each image named is put on the image adapter beside the real drives; with more than one
-// drive the drive dialog offers the choice.
+// drive the drive dialog offers the choice. Images are opened read-only; --write opens the
+// named ones for writing, so that New folder, Delete and Rename can change them.
 
 #include <QApplication>
-#include <QFileDialog>
 #include <QMessageBox>
 
 #include <csignal>
@@ -34,10 +34,11 @@ int main(int argc, char** argv) {
     window.setDrives(&drives);
     ui.attach(&session, &window);
 
-    const QStringList named = app.arguments().mid(1);
+    QStringList named = app.arguments().mid(1);
+    const ImageAccess access = named.removeAll("--write") > 0 ? ImageAccess::ReadWrite : ImageAccess::ReadOnly;
     for (const QString& path : named) {
         QString why;
-        if (drives.addImage(path, why) < 0) QMessageBox::warning(nullptr, kProgramTitle, why);
+        if (drives.addImage(path, why, access) < 0) QMessageBox::warning(nullptr, kProgramTitle, why);
     }
 
     if (!StartDevices(session, ui, drives)) {
@@ -45,9 +46,10 @@ int main(int argc, char** argv) {
         // Started from a desktop menu there is nothing on the command line: offer an image.
         const bool nothingFound = drives.images->imageCount() == 0 && drives.bus.adapters.size() == 1;
         QString chosen;
-        if (nothingFound) chosen = QFileDialog::getOpenFileName(nullptr, QObject::tr("Open Image"), QString(), MainWindow::imageFilter());
+        ImageAccess chosenAccess = ImageAccess::ReadOnly;
+        if (nothingFound) chosen = MainWindow::chooseImage(nullptr, chosenAccess);
         QString why;
-        if (chosen.isEmpty() || drives.addImage(chosen, why) < 0 ||
+        if (chosen.isEmpty() || drives.addImage(chosen, why, chosenAccess) < 0 ||
             SelectCdromDrive(session.device, drives.table, ui) == 0) {
             ui.fatalError(messageText(Msg::NoCdromDrive));
             return 1;

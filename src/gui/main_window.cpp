@@ -2,9 +2,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -15,6 +17,7 @@
 #include "app/main_commands.h"
 #include "common/messages.h"
 #include "app/session.h"
+#include "commands/main_changes.h"
 #include "dialogs/log_dialog.h"
 #include "dialogs/target_chooser.h"
 #include "gui/attribute_dialogs.h"
@@ -22,6 +25,7 @@
 #include "gui/dump_window.h"
 #include "gui/drives.h"
 #include "gui/help_viewer.h"
+#include "gui/name_dialogs.h"
 #include "gui/option_dialogs.h"
 #include "gui/qt_ui.h"
 #include "gui/simple_dialogs.h"
@@ -238,14 +242,25 @@ std::string MainWindow::macintoshDevice() const {
     return drives_->images->imagePath(d.targetId);
 }
 
-QString MainWindow::imageFilter() {
-    return tr("Disk images (*.iso *.toast *.cdr *.hfs *.dsk *.img *.image *.dmg);;All files (*)");
+QString MainWindow::chooseImage(QWidget* owner, ImageAccess& access) {
+    QFileDialog chooser(owner, tr("Open Image"), QString(),
+                        tr("Disk images (*.iso *.toast *.cdr *.hfs *.dsk *.img *.image *.dmg);;All files (*)"));
+    chooser.setObjectName("OpenImage");
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    // The system's own chooser takes no widgets of ours; Qt's takes the check box below its rows.
+    chooser.setOption(QFileDialog::DontUseNativeDialog);
+    auto* forWriting = new QCheckBox(tr("Open for writing"), &chooser);
+    forWriting->setObjectName("OpenForWriting");
+    if (auto* grid = qobject_cast<QGridLayout*>(chooser.layout())) grid->addWidget(forWriting, grid->rowCount(), 0, 1, -1);
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return {};
+    access = forWriting->isChecked() ? ImageAccess::ReadWrite : ImageAccess::ReadOnly;
+    return chooser.selectedFiles().first();
 }
 
-bool MainWindow::openImage(const QString& path) {
+bool MainWindow::openImage(const QString& path, ImageAccess access) {
     if (!drives_) return false;
     QString why;
-    const int target = drives_->addImage(path, why);
+    const int target = drives_->addImage(path, why, access);
     if (target < 0) {
         ui_.showMessageBox(why.toStdString());
         return false;
@@ -278,10 +293,26 @@ void MainWindow::runDialogCommand(int command) {
             if (drives_ && SelectCdromDrive(session_.device, drives_->table, ui_) == 1) mountSelected();
             break;
         case kOpenImage: {
-            const QString path = QFileDialog::getOpenFileName(this, tr("Open Image"), QString(), imageFilter());
-            if (!path.isEmpty()) openImage(path);
+            ImageAccess access = ImageAccess::ReadOnly;
+            const QString path = chooseImage(this, access);
+            if (!path.isEmpty()) openImage(path, access);
             break;
         }
+        case command::kNewFolder:
+            NewFolderCommand(session_, model_.states, [this]() -> std::optional<std::string> {
+                NewDirectoryDialog ask(this, ui_, QString::fromUtf8(kNewFolderProposal), static_cast<int>(kNewFolderFieldLength));
+                if (ask.exec() != 1) return std::nullopt;
+                return ask.name().toStdString();
+            });
+            break;
+        case command::kDelete: DeleteSelectionCommand(session_, model_.states); break;
+        case command::kRename:
+            RenameSelectionCommand(session_, model_.states, [this](const std::string& oldName) -> std::optional<std::string> {
+                RenameDialog ask(this, ui_, tr("Rename file or folder"), "dlg_REN", toQt(oldName), static_cast<int>(kRenameFieldLength));
+                if (ask.exec() != 1) return std::nullopt;
+                return ask.name().toStdString();
+            });
+            break;
         case command::kVolumeInfo: {
             VolumeInfoDialog dialog(this, ui_, session_);
             dialog.exec();

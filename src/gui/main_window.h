@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/main_window_model.h"
+#include "device/image_adapter.h"
 
 class QAction;
 class QMenu;
@@ -63,8 +64,10 @@ public:
     // Mounts the selected drive as at start-up and shows the outcome on the status bar.
     void mountSelected();
     // Puts an image on the image adapter, selects it and mounts it (Open Image..., drops).
-    bool openImage(const QString& path);
-    static QString imageFilter();
+    bool openImage(const QString& path, ImageAccess access = ImageAccess::ReadOnly);
+    // The file chooser of "Open Image...", with its check box "Open for writing": the chosen
+    // image, or an empty path when the person cancels.
+    static QString chooseImage(QWidget* owner, ImageAccess& access);
     // The image file or device the mounted volume is read from, when it is one.
     std::string macintoshDevice() const;
 

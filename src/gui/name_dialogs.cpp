@@ -7,11 +7,16 @@
 
 namespace quarry::gui {
 
-PcNameDialog::PcNameDialog(QWidget* owner, QtUi& ui, const QString& name)
-    : QuarryDialog(owner, "DLG_REN", tr("File name on the DOS volume"), ui) {
-    setHelpKey("dlg_NOMD");
+RenameDialog::RenameDialog(QWidget* owner, QtUi& ui, const QString& title, const QString& helpKey,
+                           const QString& name, int maxLength)
+    : QuarryDialog(owner, "DLG_REN", title, ui) {
+    setHelpKey(helpKey);
+    auto* oldLabel = numbered(new QLabel(tr("Old name"), this), kOldNameLabel);
     auto* old = numbered(new QLabel(name, this), kOldName);
+    auto* newLabel = numbered(new QLabel(tr("New name"), this), kNewNameLabel);
     edit_ = numbered(new QLineEdit(name, this), kNewName);
+    if (maxLength > 0) edit_->setMaxLength(maxLength);
+    newLabel->setBuddy(edit_);
     edit_->setMinimumWidth(280);
     QPushButton* ok = addButton(kOk, tr("OK"));
     ok->setDefault(true);
@@ -27,7 +32,9 @@ PcNameDialog::PcNameDialog(QWidget* owner, QtUi& ui, const QString& name)
     row->addWidget(cancel);
     row->addWidget(helpButton());
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(oldLabel);
     layout->addWidget(old);
+    layout->addWidget(newLabel);
     layout->addWidget(edit_);
     layout->addLayout(row);
 }

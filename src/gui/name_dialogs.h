@@ -1,6 +1,7 @@
 #pragma once
-// The name dialogs: the rename layout (old name 516, new name 502) used for the name of a copy
-// on the PC ("File name on the DOS volume").
+// The rename layout (DLG_REN): the old name 516 under "Old name" 511, the new name in edit 502
+// under "New name" 512. It asks for the new name of an entry of the volume ("Rename file or
+// folder") and for the name of a copy on the PC ("File name on the DOS volume").
 
 #include "gui/dialog_base.h"
 
@@ -8,13 +9,17 @@ class QLineEdit;
 
 namespace quarry::gui {
 
-class PcNameDialog : public QuarryDialog {
+class RenameDialog : public QuarryDialog {
     Q_OBJECT
 public:
     static constexpr int kOldName = 516;
     static constexpr int kNewName = 502;
+    static constexpr int kOldNameLabel = 511;
+    static constexpr int kNewNameLabel = 512;
 
-    PcNameDialog(QWidget* owner, QtUi& ui, const QString& name);
+    // maxLength 0 leaves the field without a limit.
+    RenameDialog(QWidget* owner, QtUi& ui, const QString& title, const QString& helpKey, const QString& name,
+                 int maxLength = 0);
     QString name() const { return name_; }
 
 private:

@@ -33,11 +33,17 @@ void QtUi::setStatusText(const char* left, const char* right) {
     window_->setStatus(l, right ? QString::fromUtf8(right) : QString());
 }
 
+QtUi::InputForBox::InputForBox(QtUi& ui) : ui_(ui), wasBusy_(ui.busy_) { ui_.busy_ = false; }
+
+QtUi::InputForBox::~InputForBox() { ui_.busy_ = wasBusy_; }
+
 void QtUi::showTimedMessage(const std::string& text) {
+    InputForBox input(*this);
     TimedMessage::show(window_, toQt(text), kProgramTitle, session_ ? &session_->log : nullptr);
 }
 
 void QtUi::showMessageBox(const std::string& text) {
+    InputForBox input(*this);
     QMessageBox::information(nullptr, kProgramTitle, toQt(text));
 }
 
@@ -48,6 +54,7 @@ bool QtUi::ask(const std::string& text, Question kind) {
         script.answers.erase(script.answers.begin());
         return answer;
     }
+    InputForBox input(*this);
     if (kind == Question::YesNo)
         return QMessageBox::question(window_, kProgramTitle, toQt(text), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     return QMessageBox::question(window_, kProgramTitle, toQt(text), QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
@@ -94,12 +101,7 @@ bool QtUi::escapeAbortRequested() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     if (!escapePressed_) return false;
     escapePressed_ = false;
-    // The question itself needs input: the filter steps aside while it is asked.
-    const bool wasBusy = busy_;
-    busy_ = false;
-    const bool abort = ask(messageText(Msg::AbortQuestion), Question::YesNo);
-    busy_ = wasBusy;
-    return abort;
+    return ask(messageText(Msg::AbortQuestion), Question::YesNo);
 }
 
 void QtUi::endBusy() {
@@ -142,7 +144,8 @@ void QtUi::postCommand(int command) {
 void QtUi::openHelp(const std::string& key) { openHelpAt(window_, toQt(key)); }
 
 std::optional<std::string> QtUi::askPcFileName(const std::string& name) {
-    PcNameDialog dialog(window_, *this, toQt(name));
+    InputForBox input(*this);
+    RenameDialog dialog(window_, *this, tr("File name on the DOS volume"), "dlg_NOMD", toQt(name));
     if (dialog.exec() != 1) return std::nullopt;
     return dialog.name().toStdString();
 }

@@ -58,6 +58,20 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A box shown during long work needs the person's keys and clicks: the filter that holds
+    // them back steps aside while it is open.
+    class InputForBox {
+    public:
+        explicit InputForBox(QtUi& ui);
+        ~InputForBox();
+        InputForBox(const InputForBox&) = delete;
+        InputForBox& operator=(const InputForBox&) = delete;
+
+    private:
+        QtUi& ui_;
+        bool wasBusy_;
+    };
+
     Session* session_ = nullptr;
     MainWindow* window_ = nullptr;
     WaitCursor cursor_;

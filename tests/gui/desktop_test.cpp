@@ -3,13 +3,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -20,6 +23,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include "app/command_ids.h"
@@ -61,11 +65,13 @@ struct Program {
     Drives drives;
     MainWindow window{session, ui};
 
-    explicit Program(const char* fixture) {
+    explicit Program(const char* fixture) : Program(quarry::test::fixturePath(fixture), ImageAccess::ReadOnly) {}
+
+    Program(const std::string& image, ImageAccess access) {
         window.setDrives(&drives);
         ui.attach(&session, &window);
         QString why;
-        drives.addImage(QString::fromStdString(quarry::test::fixturePath(fixture)), why);
+        drives.addImage(QString::fromStdString(image), why, access);
         StartDevices(session, ui, drives);
         window.show();
         window.mountSelected();
@@ -103,6 +109,61 @@ void onNextModal(std::function<void(QWidget*)> f) {
         }
     });
     timer->start();
+}
+
+// Answers the modal windows that the code under test opens, one step each, in order, and notes
+// what each window was: a dialog's template name and title, a message box's text. A window that
+// its step leaves open, or one beyond the steps, is noted and closed, so that an unexpected
+// dialog fails the test instead of hanging it.
+class ModalAnswers {
+public:
+    using Step = std::function<void(QWidget*)>;
+
+    explicit ModalAnswers(std::vector<Step> steps) : steps_(std::move(steps)) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] { answer(); });
+        timer_.start(10);
+    }
+    const QStringList& shown() const { return shown_; }
+
+private:
+    void answer() {
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w || w == last_) return;
+        last_ = w;
+        auto* box = qobject_cast<QMessageBox*>(w);
+        shown_ << (box ? box->text() : w->objectName() + " " + w->windowTitle());
+        if (next_ < steps_.size()) steps_[next_++](w);
+        else shown_ << "(not expected)";
+        if (w->isVisible()) {
+            shown_ << "(left open)";
+            if (auto* d = qobject_cast<QDialog*>(w)) d->reject();
+        }
+    }
+
+    std::vector<Step> steps_;
+    size_t next_ = 0;
+    QPointer<QWidget> last_;
+    QStringList shown_;
+    QTimer timer_;
+};
+
+ModalAnswers::Step pressBoxButton(QMessageBox::StandardButton button) {
+    return [button](QWidget* w) { static_cast<QMessageBox*>(w)->button(button)->click(); };
+}
+
+// A copy of a fixture image that the test may change.
+std::string writableCopy(const quarry::test::TempDir& dir, const char* fixture) {
+    const std::string copy = dir.file(fixture);
+    std::filesystem::copy_file(quarry::test::fixturePath(fixture), copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    return copy;
+}
+
+// The names in a folder as hls lists them, folders marked with a trailing ":".
+std::set<std::string> hlsNames(const std::string& image, const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& e : quarry::test::hlsList(image, folder)) names.insert(e.name + (e.isFolder ? ":" : ""));
+    return names;
 }
 
 void clickControl(QWidget* dialog, int id) {
@@ -794,6 +855,150 @@ private slots:
         const auto oracle = quarry::test::hlsList(quarry::test::fixturePath("basic.hfs"), ":Puzzle");
         QCOMPARE(oracle.size(), size_t{1});
         QCOMPARE(fileNumber, QString::number(oracle[0].catalogId));
+    }
+
+    // New folder, Delete and Rename on an image opened through "Open Image..." with its check
+    // box; hfsutils reads every change back from the image.
+    void changesReachTheImage() {
+        using namespace quarry::test;
+        TempDir dir;
+        const std::string image = writableCopy(dir, "basic.hfs");
+        Program p("basic.hfs");
+        {
+            ModalAnswers answers({[&](QWidget* w) {
+                auto* chooser = qobject_cast<QFileDialog*>(w);
+                QVERIFY(chooser);
+                QVERIFY(!chooser->findChild<QCheckBox*>("OpenForWriting")->isChecked());
+                chooser->findChild<QCheckBox*>("OpenForWriting")->setChecked(true);
+                chooser->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(image));
+                static_cast<QDialog*>(chooser)->accept();  // as the Open button does
+            }});
+            QTest::keyClick(&p.window, Qt::Key_O, Qt::ControlModifier);
+            QCOMPARE(answers.shown().join(" / "), QString("OpenImage Open Image"));
+        }
+        QCOMPARE(int{p.session.device.targetId}, 1);
+        const std::set<std::string> root = hlsNames(image, ":");
+        const std::vector<OracleEntry> puzzle = hlsList(image, ":Puzzle");
+        const std::string puzzleData = hcopyData(image, ":Puzzle");
+        const std::string bigForks = hcopyMacBinary(image, ":Big Forks");
+        const auto docsReadMe = hlsLookup(image, {":Docs:Read Me"});
+        QCOMPARE(puzzle.size(), size_t{1});
+
+        // Alt+N: the proposed name; a typed one, cut to 31 characters, with its é in the
+        // Macintosh set and all but its first letter in lower case; Cancel.
+        QStringList typed;
+        {
+            ModalAnswers answers({
+                [](QWidget* d) {
+                    QCOMPARE(d->findChild<QLabel*>("515")->text(), QString("Directory Name:"));
+                    QCOMPARE(d->findChild<QLineEdit*>("503")->text(), QString("New folder"));
+                    QCOMPARE(d->findChild<QLineEdit*>("503")->maxLength(), 39);
+                    clickControl(d, dlg::kHelp);
+                    clickControl(d, dlg::kOk);
+                },
+                [&](QWidget* d) {
+                    auto* edit = d->findChild<QLineEdit*>("503");
+                    edit->clear();
+                    // QTest types ASCII only; the é comes as a person's input method gives it.
+                    QTest::keyClicks(edit, "Caf");
+                    edit->insert(QString::fromUtf8("\xc3\xa9"));
+                    QTest::keyClicks(edit, " Scans and a name far too long for HFS");
+                    typed << edit->text();
+                    QTest::keyClick(edit, Qt::Key_Return);
+                },
+                [](QWidget* d) { clickControl(d, dlg::kCancel); },
+            });
+            for (int i = 0; i < 3; ++i) QTest::keyClick(&p.window, Qt::Key_N, Qt::AltModifier);
+            QCOMPARE(answers.shown(), QStringList(3, "DLG_NOUV New Directory"));
+        }
+        QCOMPARE(shownHelpKey(), QString("dlg_NOUV"));
+        QCOMPARE(typed, QStringList{QString::fromUtf8("Caf\xc3\xa9 Scans and a name far too long for ")});
+        std::set<std::string> expected = root;
+        expected.insert({"New folder:", "Caf\x8e scans and a name far too l:"});
+        QCOMPARE(hlsNames(image, ":"), expected);
+        QVERIFY(p.indexOf("New folder") != kNoIndex);
+
+        // Del on one file asks nothing. On two entries of Docs it asks first (answered with a
+        // click), then about the folder that is not empty, while the wait cursor runs (answered
+        // with Enter, which must reach the box).
+        p.select("Read Me");
+        QTest::keyClick(&p.window, Qt::Key_Delete);
+        expected.erase("Read Me");
+        QCOMPARE(hlsNames(image, ":"), expected);
+        QTest::mouseDClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(p.indexOf("Docs")));
+        p.select("Manual");
+        p.select("Old Drafts");
+        {
+            ModalAnswers answers({pressBoxButton(QMessageBox::Ok), [](QWidget* box) { QTest::keyClick(box, Qt::Key_Return); }});
+            QTest::keyClick(&p.window, Qt::Key_Delete);
+            QCOMPARE(answers.shown(), QStringList({"Deleting several files/directories?", "The directory is not empty."}));
+        }
+        QCOMPARE(hlsNames(image, ":Docs"), std::set<std::string>{"Read Me"});
+        QCOMPARE(hlsLookup(image, {":Docs:Old Drafts:Draft 1"}).front(), std::nullopt);
+        QCOMPARE(p.session.settings.list.entryCount, uint16_t{1});
+
+        // Rename from the context menu, with a folder selected before: one dialog per entry.
+        QTest::mouseClick(p.window.functionButton(command::kRoot), Qt::LeftButton);
+        p.select("Docs");
+        QStringList oldNames;
+        const auto renameTo = [&](const char* utf8) {
+            return [&oldNames, utf8](QWidget* d) {
+                oldNames << d->findChild<QLabel*>("516")->text() + "|" + d->findChild<QLabel*>("511")->text() + "|" +
+                                d->findChild<QLabel*>("512")->text();
+                auto* edit = d->findChild<QLineEdit*>("502");
+                QCOMPARE(edit->maxLength(), 31);
+                QCOMPARE(edit->text(), d->findChild<QLabel*>("516")->text());
+                edit->setText(QString::fromUtf8(utf8));
+                clickControl(d, dlg::kHelp);
+                clickControl(d, dlg::kOk);
+            };
+        };
+        {
+            ModalAnswers answers({renameTo("Papers"), renameTo("Puzzle \xc3\x9c 2")});
+            QTimer menu;
+            QObject::connect(&menu, &QTimer::timeout, [&] {
+                if (!p.window.contextMenu()->isVisible()) return;
+                menu.stop();
+                for (QAction* a : p.window.contextMenu()->actions())
+                    if (a->data().toInt() == command::kRename) p.window.contextMenu()->setActiveAction(a);
+                QTest::keyClick(p.window.contextMenu(), Qt::Key_Return);
+            });
+            menu.start(10);
+            QTest::mouseClick(p.window.client(), Qt::RightButton, Qt::NoModifier, p.cellCentre(p.indexOf("Puzzle")));
+            QCOMPARE(answers.shown(), QStringList(2, "DLG_REN Rename file or folder"));
+        }
+        QCOMPARE(oldNames, QStringList({"Docs|Old name|New name", "Puzzle|Old name|New name"}));
+        QCOMPARE(shownHelpKey(), QString("dlg_REN"));
+        expected.erase("Docs:");
+        expected.erase("Puzzle");
+        expected.insert({"Papers:", "Puzzle \x86 2"});
+        QCOMPARE(hlsNames(image, ":"), expected);
+        QCOMPARE(hlsList(image, ":Puzzle \x86 2").front().catalogId, puzzle.front().catalogId);
+        QCOMPARE(hcopyData(image, ":Puzzle \x86 2"), puzzleData);
+        QCOMPARE(hlsLookup(image, {":Papers:Read Me"}), docsReadMe);
+        QCOMPARE(hcopyMacBinary(image, ":Big Forks"), bigForks);
+        QCOMPARE(CountSelectedEntries(p.session.settings.list), uint16_t{0});
+    }
+
+    // The image opened read-only: Alt+N meets "Write-protected media." Cancel ends the command;
+    // OK lets it run into the refused write, which is reported. The image keeps every byte.
+    void readOnlyImageKeepsEveryByte() {
+        quarry::test::TempDir dir;
+        const std::string image = writableCopy(dir, "basic.hfs");
+        const std::string before = quarry::test::slurp(image);
+        Program p(image, ImageAccess::ReadOnly);
+        ModalAnswers answers({pressBoxButton(QMessageBox::Cancel), pressBoxButton(QMessageBox::Ok),
+                              [](QWidget* d) { clickControl(d, dlg::kOk); }, pressBoxButton(QMessageBox::Ok)});
+        QTest::keyClick(&p.window, Qt::Key_N, Qt::AltModifier);
+        QCOMPARE(quarry::test::slurp(image), before);
+        QTest::keyClick(&p.window, Qt::Key_N, Qt::AltModifier);
+        QCOMPARE(answers.shown().mid(0, 3),
+                 QStringList({"Write-protected media.", "Write-protected media.", "DLG_NOUV New Directory"}));
+        QCOMPARE(answers.shown().size(), 4);
+        QVERIFY2(answers.shown()[3].startsWith("The volume could not be written:"), qPrintable(answers.shown()[3]));
+        QCOMPARE(quarry::test::slurp(image), before);
+        QCOMPARE(p.indexOf("New folder"), kNoIndex);
+        QVERIFY(p.indexOf("Read Me") != kNoIndex);
     }
 };
 

@@ -1,0 +1,41 @@
+#pragma once
+// The main window's commands that change the volume: 111 New folder (Alt+N), 112 Delete (the
+// context menu and Del) and 113 Rename (the context menu). Each one runs the write guard, asks
+// its questions through the UI port and its names through the callback its front end passes,
+// and takes its change to the medium in one ApplyVolumeChange; the front end only shows the
+// dialogs.
+//
+//     NewFolderCommand(session, states, [&] { return askInNewDirectoryDialog(); });
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace quarry {
+
+struct Session;
+struct CommandStates;
+
+// The New Directory dialog: the name it proposes, the characters its field takes, and how many
+// of them name the folder.
+inline constexpr const char* kNewFolderProposal = "New folder";
+inline constexpr size_t kNewFolderFieldLength = 39;
+inline constexpr size_t kNewFolderNameLength = 31;
+// The rename dialog's field holds a whole HFS name.
+inline constexpr size_t kRenameFieldLength = 31;
+
+// The text the person typed (UTF-8), or nothing for Cancel.
+using AskFolderName = std::function<std::optional<std::string>()>;
+// The same for one entry, shown its name as it stands (UTF-8).
+using AskNewName = std::function<std::optional<std::string>(const std::string& oldName)>;
+
+// Command 111: makes a folder of the typed name in the current folder.
+void NewFolderCommand(Session& session, CommandStates& states, const AskFolderName& askName);
+// Command 112: deletes the selected entries, folders with everything in them; more than one only
+// once the person agrees.
+void DeleteSelectionCommand(Session& session, CommandStates& states);
+// Command 113: renames the selected entries one by one until the person cancels.
+void RenameSelectionCommand(Session& session, CommandStates& states, const AskNewName& askName);
+
+}  // namespace quarry
