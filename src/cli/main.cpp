@@ -221,7 +221,7 @@ private:
 
     int startUp(const std::string& source, bool write) {
         if (source.rfind("/dev/sg", 0) == 0) {
-            auto adapter = SgAdapter::open({source});
+            auto adapter = SgAdapter::open({source}, write);
             if (!adapter) {
                 ui_.report(adapter.fault());
                 return kExitStopped;

@@ -121,11 +121,12 @@ Result<SgAdapter::Node> SgAdapter::openNode(const std::string& path) {
     return node;
 }
 
-Result<std::unique_ptr<SgAdapter>> SgAdapter::open(const std::vector<std::string>& paths) {
+Result<std::unique_ptr<SgAdapter>> SgAdapter::open(const std::vector<std::string>& paths, bool writable) {
     if (paths.size() > kMaxTargets) {
         return Fault{"the SCSI generic adapter takes at most " + std::to_string(kMaxTargets) + " drives"};
     }
     std::unique_ptr<SgAdapter> adapter(new SgAdapter());
+    adapter->writable_ = writable;
     for (const std::string& path : paths) {
         Result<Node> node = openNode(path);
         if (!node) return Fault{node.fault()};
@@ -190,6 +191,7 @@ SgAdapter::Outcome SgAdapter::send(int fd, ScsiCommand& command) {
 uint8_t SgAdapter::execute(uint8_t target, ScsiCommand& command) {
     if (target >= nodes_.size()) return aspi::kNoDevice;
     Node& node = nodes_[target];
+    if (!writable_ && directionForCommand(command) == DataDirection::Out) return aspi::kWriteProtected;
     if (node.tenByteOnly) {
         if (std::optional<ScsiCommand> wide = scsi::tenByteEquivalent(command)) return send(node.fd, *wide).status;
     }

@@ -42,8 +42,10 @@ public:
     SgAdapter& operator=(const SgAdapter&) = delete;
 
     // Opens the named nodes as targets 0, 1, ... in order; fails on the first that cannot be
-    // opened as a SCSI generic device, or when more than kMaxTargets are named.
-    static Result<std::unique_ptr<SgAdapter>> open(const std::vector<std::string>& paths);
+    // opened as a SCSI generic device, or when more than kMaxTargets are named. Unless the
+    // drives are opened writable, every WRITE is answered with the write-protect status before
+    // it reaches the drive: nothing is written to a medium the person did not open for writing.
+    static Result<std::unique_ptr<SgAdapter>> open(const std::vector<std::string>& paths, bool writable = false);
     // Every node of /dev/sg0 .. /dev/sg15 that opens, at most kMaxTargets; the adapter may hold
     // no target at all.
     static std::unique_ptr<SgAdapter> scan();
@@ -69,6 +71,7 @@ private:
     };
 
     SgAdapter() = default;
+    bool writable_ = false;
     static Result<Node> openNode(const std::string& path);
     static Outcome send(int fd, ScsiCommand& command);
 

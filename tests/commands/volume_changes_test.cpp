@@ -188,6 +188,13 @@ TEST(VolumeChanges, AFailedWriteLeavesTheMediumAsItWasAndSaysSo) {
             return MakeDirectory(session, "Second");
         });
     };
+    // Media with 1024-byte sectors are refused before anything else.
+    session.device.deviceBlockSize = 1024;
+    EXPECT_FALSE(WriteGuardAllows(session));
+    EXPECT_EQ(ui.messageBoxes, std::vector<std::string>{"Write functions are not yet validated for media with 1024 bytes/sector."});
+    session.device.deviceBlockSize = 512;
+    ui.messageBoxes.clear();
+
     drive.failWrite(3, aspi::kError);
     EXPECT_FALSE(makeTwo());
     EXPECT_TRUE(medium() == original);
