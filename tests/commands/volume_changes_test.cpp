@@ -78,7 +78,7 @@ TEST(VolumeChanges, WhatQuarryCliChangesHfsutilsReadsAndGoesOnChanging) {
     const ProcessResult r =
         runCli({"--write", "--yes", "--log", dir.file("changes.log"), image, "MD \"NEW THINGS\"", "CD Docs", "DEL Manual",
                 "CD ..", "RD \"Empty Folder\"", "REN Puzzle Jigsaw", "REN Docs Papers", "SWAP \"Big Forks\"", "CD Papers",
-                "RD \"Old Drafts\"", "CD \\", "REN T* Tr*"});
+                "RD \"Old Drafts\"", "CD \\", "REN T* Tr*", "REN Locked Locked"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "Quarry - : The directory is not empty. [OK]\n");
 
@@ -106,6 +106,7 @@ TEST(VolumeChanges, WhatQuarryCliChangesHfsutilsReadsAndGoesOnChanging) {
         EXPECT_NE(found, std::string::npos) << entry << " not in order in:\n" << log;
         at = found == std::string::npos ? at : found;
     }
+    EXPECT_EQ(log.find("*ren Locked"), std::string::npos) << "a rename to the same name is no change";
 
     // The alternate MDB in the volume's second-to-last sector is written with the MDB.
     const std::string bytes = slurp(image);
