@@ -13,11 +13,8 @@
 namespace quarry {
 namespace {
 
-// Blocks below this one are never handed out, as the Macintosh's own allocation leaves them for
-// the volume's first files.
+// Allocation looks for free runs from this block on; it never hands out a block below it.
 constexpr uint32_t kFirstAllocatedBlock = 40;
-// A free run shorter than this is passed over when more blocks are wanted.
-constexpr uint32_t kShortestAcceptedRun = 10;
 constexpr uint32_t kBitsPerSector = kSectorSize * 8;
 constexpr size_t kExtentSlots = 3;
 constexpr uint8_t kSectorOffsetInPartition = 2;  // the MDB's sector in its partition
@@ -185,15 +182,10 @@ Status loadVolumeBitmap(const VolumeContext& context) {
     return Status::ok();
 }
 
-std::optional<BlockRun> allocateBlocks(const VolumeContext& context, uint32_t count) {
-    VolumeState& volume = context.volume;
-    if (!loadVolumeBitmap(context)) return std::nullopt;
-    std::optional<BlockRun> run = findFreeRun(volume, count, std::min(count, kShortestAcceptedRun));
-    if (!run) {
-        context.ui.showTimedMessage(messageText(Msg::NoSpaceOnVolume));
-        return std::nullopt;
-    }
-    markBlocks(volume, *run);
+std::optional<BlockRun> allocateBlocks(VolumeState& volume, uint32_t count, uint32_t shortest) {
+    if (volume.bitmap.empty()) return std::nullopt;
+    std::optional<BlockRun> run = findFreeRun(volume, count, std::min(count, shortest));
+    if (run) markBlocks(volume, *run);
     return run;
 }
 
@@ -217,10 +209,9 @@ Status extendTree(const VolumeContext& context, BTreeFile& tree) {
     const uint32_t wanted = std::clamp<uint32_t>(2 * (tree.treeSize / blockSize), 1, 0xFFFF);
     // Growing by less than was wanted is better than not growing: take the first run of
     // reasonable length, else any free block.
-    std::optional<BlockRun> run = findFreeRun(volume, wanted, std::min(wanted, kShortestAcceptedRun));
-    if (!run) run = findFreeRun(volume, wanted, 1);
+    std::optional<BlockRun> run = allocateBlocks(volume, wanted);
+    if (!run) run = allocateBlocks(volume, wanted, 1);
     if (!run) return Fault{tree.isCatalog ? messageText(Msg::CatalogNotExtended) : messageText(Msg::NoSpaceOnVolume)};
-    markBlocks(volume, *run);
     const auto forkBlock = static_cast<uint16_t>(tree.treeSize / blockSize);
     if (Status s = recordTreeExtent(context, tree, *run, forkBlock); !s) {
         freeBlocks(volume, *run);

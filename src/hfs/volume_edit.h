@@ -35,10 +35,10 @@ bool volumeChangeOpen(const VolumeState& volume);
 
 // Reads the volume bitmap into memory for the change that is open (opening one).
 Status loadVolumeBitmap(const VolumeContext& context);
-// First-fit allocation of count blocks from block 40 on: a shorter free run is accepted when it
-// holds at least 10 blocks. Marks the blocks used; the MDB's free block count is the caller's.
-// Nothing, after "Not enough space on the volume." as a timed message, when no run is found.
-std::optional<BlockRun> allocateBlocks(const VolumeContext& context, uint32_t count);
+// First-fit allocation of count blocks from block 40 on, in the loaded bitmap: a shorter free
+// run is accepted when it holds at least `shortest` blocks. Marks the blocks used; the MDB's
+// free block count is the caller's. Nothing when no run is found.
+std::optional<BlockRun> allocateBlocks(VolumeState& volume, uint32_t count, uint32_t shortest = 10);
 // Clears the bits of a run; returns how many were set (those are the blocks freed).
 uint32_t freeBlocks(VolumeState& volume, BlockRun run);
 
