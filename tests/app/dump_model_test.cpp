@@ -23,17 +23,7 @@ namespace quarry {
 namespace {
 
 using test::MountedImage;
-
-// The resource fork inside a MacBinary II file: after the 128-byte header and the data fork
-// padded to 128 bytes.
-std::string resourceOfMacBinary(const std::string& mb) {
-    auto be32 = [&](size_t at) {
-        return (uint32_t{static_cast<uint8_t>(mb[at])} << 24) | (uint32_t{static_cast<uint8_t>(mb[at + 1])} << 16) |
-               (uint32_t{static_cast<uint8_t>(mb[at + 2])} << 8) | static_cast<uint8_t>(mb[at + 3]);
-    };
-    if (mb.size() < 128) return {};
-    return mb.substr(128 + (be32(83) + 127) / 128 * 128, be32(87));
-}
+using test::resourceOfMacBinary;
 
 std::string basic() { return test::fixturePath("basic.hfs"); }
 

@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 
 #include "app/file_list.h"
 #include "app/mount.h"
@@ -86,10 +84,7 @@ TEST(Navigation, EachMoveIsLogged) {
     ASSERT_EQ(mountVolume(m.session), 1);
     std::fclose(m.session.log.stream);
     m.session.log.stream = nullptr;
-    std::ifstream in(dir.file("quarry.log"), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), "*cd Docs\r\n*cd..\n*cd\\\n*log Test Vol\n");
+    EXPECT_EQ(test::slurp(dir.file("quarry.log")), "*cd Docs\r\n*cd..\n*cd\\\n*log Test Vol\n");
 }
 
 TEST(Navigation, AdjustValenceWritesTheFolderRecordBack) {

@@ -287,13 +287,6 @@ TEST(CopyAbort, CtrlCStopsTheCopyBetweenEntries) {
     EXPECT_EQ(output.find("Copy of"), std::string::npos) << output;
 }
 
-// A new folder made current for the life of the object: the copy writes to the current one.
-struct InDirectory : test::TempDir {
-    const fs::path old = fs::current_path();
-    InDirectory() { fs::current_path(path()); }
-    ~InDirectory() { fs::current_path(old); }
-};
-
 void select(test::MountedImage& m, const std::string& name) {
     FileList& list = m.session.settings.list;
     for (uint16_t i = 0; i < list.entryCount; ++i)
@@ -301,7 +294,7 @@ void select(test::MountedImage& m, const std::string& name) {
 }
 
 TEST(CopySelection, CopiesEachSelectedEntryOnce) {
-    InDirectory target;
+    test::CurrentTempDir target;  // the copy writes to the current folder
     test::MountedImage m(test::fixturePath("basic.hfs"));
     ASSERT_EQ(m.mountResult, 1);
     m.list();
@@ -357,7 +350,7 @@ TEST(CopyModes, TheMenuCommandsSetOneModeAndItsCheckMark) {
 }
 
 TEST(CopyAbort, TheQuestionStopsOnlyTheFolderThatAsked) {
-    InDirectory target;
+    test::CurrentTempDir target;  // the copy writes to the current folder
     test::MountedImage m(test::fixturePath("basic.hfs"));
     ASSERT_EQ(m.mountResult, 1);
     // The first poll comes before Docs, the second before Docs's first entry: Answering Yes there
@@ -368,14 +361,14 @@ TEST(CopyAbort, TheQuestionStopsOnlyTheFolderThatAsked) {
     EXPECT_EQ(tree(target.path()), (std::set<std::string>{"Docs"}));
 
     // An abort at entry level ends the whole copy: one file, then Yes before the second.
-    InDirectory second;
+    test::CurrentTempDir second;
     m.ui.abortAfterPolls = m.ui.escapePolls + 1;
     EXPECT_EQ(CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "*"), copyresult::kAborted);
     EXPECT_EQ(tree(second.path()), (std::set<std::string>{"aardvark.txt"}));
 }
 
 TEST(RenamingOnTheFly, AsksForEachNameAndSkipsTakenOnes) {
-    InDirectory target;
+    test::CurrentTempDir target;  // the copy writes to the current folder
     { std::ofstream("taken.txt") << "keep"; }
     test::MountedImage m(test::fixturePath("basic.hfs"));
     ASSERT_EQ(m.mountResult, 1);

@@ -12,13 +12,12 @@
 #include "dialogs/target_chooser.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
-#include "working_directory.h"
 
 namespace quarry {
 namespace {
 
 namespace fs = std::filesystem;
-using test::CurrentDirectory;
+std::string CurrentDirectory() { return fs::current_path().string(); }
 
 // A tree under a private directory that stands for one drive of the chooser:
 //   Alpha/  beta/deep/  .hidden/  link -> beta  notes.txt

@@ -17,10 +17,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 
 #include "app/command_ids.h"
 #include "app/dialog_controls.h"
@@ -30,7 +28,6 @@
 #include "commands/attributes.h"
 #include "copy/copy_engine.h"
 #include "dialogs/target_chooser.h"
-#include "dialogs/working_directory.h"
 #include "dump/dump_model.h"
 #include "gui/attribute_dialogs.h"
 #include "gui/client_area.h"
@@ -383,9 +380,7 @@ private slots:
     }
 
     void logDialogCreatesOpensAndCloses() {
-        quarry::test::TempDir dir;
-        const std::string old = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path());
+        quarry::test::CurrentTempDir dir;
         Program p("basic.hfs");
         onNextModal([](QWidget* d) {
             QCOMPARE(d->objectName(), QString("DLG_FLOG"));
@@ -406,11 +401,7 @@ private slots:
         p.window.runCommand(command::kLogFile);
         QVERIFY(!p.session.log.isOpen());
         QVERIFY(!p.window.action(command::kLogFile)->isChecked());
-        std::ifstream in("quarryrm.log", std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        std::filesystem::current_path(old);
-        QCOMPARE(QString::fromStdString(text.str()), QString("*cd Docs\r\n"));
+        QCOMPARE(QString::fromStdString(quarry::test::slurp(dir.file("quarryrm.log"))), QString("*cd Docs\r\n"));
     }
 
     void quitAsksFirst() {
@@ -486,10 +477,7 @@ private slots:
         TimedMessage::timeoutMs = TimedMessage::kTimeoutMs;
         std::fclose(p.session.log.stream);
         p.session.log.stream = nullptr;
-        std::ifstream in(dir.file("t.log"), std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        QCOMPARE(QString::fromStdString(text.str()), QString("#Not enough space on the volume.\n"));
+        QCOMPARE(QString::fromStdString(quarry::test::slurp(dir.file("t.log"))), QString("#Not enough space on the volume.\n"));
     }
 
     void progressBarAtHalfway() {
@@ -529,10 +517,8 @@ private slots:
     }
 
     void targetChooserMovesAndConfirms() {
-        quarry::test::TempDir dir;
+        quarry::test::CurrentTempDir dir;
         std::filesystem::create_directory(dir.file("archive"));
-        const std::string old = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path());
         Program p("basic.hfs");
         QStringList newDirectory;
         onNextModal([&](QWidget* d) {
@@ -558,14 +544,12 @@ private slots:
         });
         p.window.runCommand(command::kDestination);
         QCOMPARE(newDirectory, QStringList({"DLG_NOUV", "New Directory", "Directory Name:", "DIR"}));
-        const std::string now = std::filesystem::current_path();
+        QCOMPARE(QString::fromStdString(std::filesystem::current_path()), QString::fromStdString(dir.file("archive")));
         QVERIFY(p.window.action(command::kUseCurrentDirectory)->isChecked());
         QVERIFY(p.session.settings.useCurrentDirectory);
         // Leaving it with Esc unchecks "Use Current Directory", and copies ask again.
         onNextModal([](QWidget* d) { QTest::keyClick(d, Qt::Key_Escape); });
         p.window.runCommand(command::kDestination);
-        std::filesystem::current_path(old);
-        QCOMPARE(QString::fromStdString(now), QString::fromStdString(dir.file("archive")));
         QVERIFY(!p.window.action(command::kUseCurrentDirectory)->isChecked());
         QVERIFY(!p.session.settings.useCurrentDirectory);
     }
@@ -633,9 +617,7 @@ private slots:
         QFETCH(int, result);
         QFETCH(QString, help);
         QFETCH(int, setting);
-        quarry::test::WorkingDirectoryGuard guard;
-        quarry::test::TempDir dir;
-        std::filesystem::current_path(dir.path());
+        quarry::test::CurrentTempDir dir;
         Program p("basic.hfs");
         p.session.settings.destinationSetting = 0x0301;
         // The help window belongs to the main window, so every row starts without one.
