@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "common/text.h"
 #include "dump/dump_model.h"
@@ -190,9 +191,7 @@ TEST(DumpScroll, DamagedLengthsNeitherRunAwayNorShowStrayBytes) {
         Session& s = p.mounted->session;
         DumpModel model;
         ASSERT_EQ(openDump(s, model, "Big Forks"), DumpOpen::Shown);
-        EXPECT_EQ(model.forkLength, c.length);
-        EXPECT_EQ(model.scrollUnit, c.unit);
-        EXPECT_EQ(model.scrollMaximum, c.maximum);
+        EXPECT_EQ(std::tuple(model.forkLength, model.scrollUnit, model.scrollMaximum), std::tuple(c.length, c.unit, c.maximum));
         for (const Step& step : c.steps) {
             scrollDump(s, model, step.request, step.thumb);
             EXPECT_EQ(model.position, step.position) << static_cast<int>(step.request);
@@ -217,10 +216,8 @@ TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
         SCOPED_TRACE(c.name);
         DumpModel model;
         ASSERT_EQ(openDump(m.session, model, c.name), DumpOpen::Shown);
-        EXPECT_EQ(model.dataEnabled, c.dataEnabled);
-        EXPECT_EQ(model.resourceEnabled, c.resourceEnabled);
-        EXPECT_EQ(model.dataChecked, c.dataChecked);
-        EXPECT_EQ(model.resourceChecked, c.resourceChecked);
+        EXPECT_EQ(std::tie(model.dataEnabled, model.resourceEnabled, model.dataChecked, model.resourceChecked),
+                  std::tie(c.dataEnabled, c.resourceEnabled, c.dataChecked, c.resourceChecked));
         EXPECT_EQ(model.fork, c.dataChecked ? DumpFork::Data : DumpFork::Resource);
     }
     // A name that is no file closes the window.
@@ -241,19 +238,14 @@ TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
     // screen left in the data fork may show in it.
     EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kResource), DumpReply::Repaint);
     EXPECT_EQ(model.fork, DumpFork::Resource);
-    EXPECT_TRUE(model.resourceChecked);
-    EXPECT_FALSE(model.dataChecked);
-    EXPECT_EQ(model.position, 0u);
-    EXPECT_EQ(model.forkLength, 1536u);
-    EXPECT_EQ(model.scrollMaximum, 12u);
+    EXPECT_EQ(std::tuple(model.dataChecked, model.resourceChecked, model.position, model.forkLength, model.scrollMaximum),
+              std::tuple(false, true, 0u, 1536u, 12u));
     expectScreen(model, rsrc);
     scrollDump(m.session, model, ScrollRequest::Bottom);
     EXPECT_EQ(model.position, 1024u);
     expectScreen(model, rsrc);
     EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kData), DumpReply::Repaint);
-    EXPECT_TRUE(model.dataChecked);
-    EXPECT_FALSE(model.resourceChecked);
-    EXPECT_EQ(model.forkLength, 5120u);
+    EXPECT_EQ(std::tuple(model.dataChecked, model.resourceChecked, model.forkLength), std::tuple(true, false, 5120u));
     expectScreen(model, data);
 }
 
