@@ -169,7 +169,7 @@ bool hasInk(const QImage& image, int top, int height) {
 class DesktopTest : public QObject {
     Q_OBJECT
 private slots:
-    void startUpStates() {
+    void startUpStatesAndTheMenus() {
         Program p("basic.hfs");
         QCOMPARE(p.window.size(), QSize(640, 425));
         QCOMPARE(p.window.windowTitle(), QString("Quarry : Test Vol"));
@@ -180,6 +180,22 @@ private slots:
         QVERIFY(p.window.action(command::kDataForkMode)->isChecked());
         QVERIFY(!p.window.action(command::kNextScreen)->isEnabled());
         QCOMPARE(p.window.statusLeft(), QString("Select a menu or press F1 for help..."));
+        // A menu item shows its help on the status bar.
+        p.window.action(command::kSelectDrive)->hover();
+        QCOMPARE(p.window.statusLeft(), QString("Select the drive holding the Macintosh volume."));
+        p.window.action(command::kSignatureListing)->hover();
+        QCOMPARE(p.window.statusLeft(),
+                 QString("Wide listing with length of data and resources, plus signature (creator/type) string."));
+        // Only the items with a check mark are checkable: the copy modes, Use Current Directory,
+        // the listing modes and Log File.
+        QList<int> checkable;
+        for (QAction* popup : p.window.menuBar()->actions()) {
+            QVERIFY(popup->menu());
+            for (QAction* a : popup->menu()->actions())
+                if (a->isCheckable()) checkable << a->data().toInt();
+        }
+        std::sort(checkable.begin(), checkable.end());
+        QCOMPARE(checkable, QList<int>({121, 122, 123, 125, 128, 131, 138, 142}));
     }
 
     void clickSelectsAndPaintsTheCellInverted() {
@@ -309,15 +325,6 @@ private slots:
         QVERIFY(!p.window.action(command::kFirstScreen)->isEnabled());
     }
 
-    void menuHelpOnTheStatusBar() {
-        Program p("basic.hfs");
-        p.window.action(command::kSelectDrive)->hover();
-        QCOMPARE(p.window.statusLeft(), QString("Select the drive holding the Macintosh volume."));
-        p.window.action(command::kSignatureListing)->hover();
-        QCOMPARE(p.window.statusLeft(),
-                 QString("Wide listing with length of data and resources, plus signature (creator/type) string."));
-    }
-
     void contextMenu_data() {
         QTest::addColumn<QString>("name");  // the entry clicked; empty: below the last row
         QTest::addColumn<bool>("folder");
@@ -363,20 +370,6 @@ private slots:
         QCOMPARE(attributesEnabled, !folder);
         QCOMPARE(hovered, QString("Copy files or directories from the Macintosh volume to the PC."));
         QCOMPARE(p.window.statusLeft(), QString("Select a menu or press F1 for help..."));
-    }
-
-    void onlyTheItemsWithACheckMarkAreCheckable() {
-        Program p("basic.hfs");
-        // The copy modes, Use Current Directory, the listing modes and Log File.
-        const QList<int> marked = {121, 122, 123, 125, 128, 131, 138, 142};
-        QList<int> checkable;
-        for (QAction* popup : p.window.menuBar()->actions()) {
-            QVERIFY(popup->menu());
-            for (QAction* a : popup->menu()->actions())
-                if (a->isCheckable()) checkable << a->data().toInt();
-        }
-        std::sort(checkable.begin(), checkable.end());
-        QCOMPARE(checkable, marked);
     }
 
     void logDialogCreatesOpensAndCloses() {
@@ -572,42 +565,42 @@ private slots:
         const Row rows[] = {
             {"DLG_QUIT", dlg::kEscape, 0, kNoHelp}, {"DLG_QUIT", dlg::kSystemClose, 0, kNoHelp},
             {"DLG_QUIT", dlg::kEnter, 1, kNoHelp},  {"DLG_QUIT", 128, 1, kNoHelp},
-            {"DLG_QUIT", 129, 0, kNoHelp},          {"DLG_QUIT", dlg::kHelp, kStillOpen, "dlg_QUIT"},
+            {"DLG_QUIT", 129, 0, kNoHelp},
             // The sheet has no Cancel: Esc leaves it open.
             {"DLG_INFO", dlg::kEscape, kStillOpen, kNoHelp}, {"DLG_INFO", dlg::kSystemClose, 0, kNoHelp},
             {"DLG_INFO", dlg::kEnter, 1, kNoHelp},           {"DLG_INFO", dlg::kOk, 1, kNoHelp},
-            {"DLG_INFO", dlg::kHelp, kStillOpen, "dlg_INFO"},
             {"DLG_COMM", dlg::kEscape, 0, kNoHelp}, {"DLG_COMM", dlg::kSystemClose, 0, kNoHelp},
             {"DLG_COMM", dlg::kEnter, 1, kNoHelp},  {"DLG_COMM", 153, 1, kNoHelp},
-            {"DLG_COMM", dlg::kHelp, kStillOpen, "dlg_COMM"},
             // Enter presses Quit, the default button.
             {"DLG_ATTR", dlg::kEscape, 0, kNoHelp}, {"DLG_ATTR", dlg::kSystemClose, 0, kNoHelp},
             {"DLG_ATTR", dlg::kEnter, 0, kNoHelp},  {"DLG_ATTR", 541, 0, kNoHelp},
-            {"DLG_ATTR", dlg::kHelp, kStillOpen, "dlg_ATTR"},
             // Esc ends the second page as OK does; only the close box ends it with 0.
             {"DLG_ATT2", dlg::kEscape, 1, kNoHelp}, {"DLG_ATT2", dlg::kSystemClose, 0, kNoHelp},
             {"DLG_ATT2", dlg::kEnter, 1, kNoHelp},  {"DLG_ATT2", dlg::kOk, 1, kNoHelp},
-            {"DLG_ATT2", dlg::kHelp, kStillOpen, "dlg_ATT2"},
             {"DLG_DEST", dlg::kEscape, 0, kNoHelp}, {"DLG_DEST", dlg::kSystemClose, 0, kNoHelp},
             {"DLG_DEST", dlg::kEnter, 1, kNoHelp},  {"DLG_DEST", 113, 1, kNoHelp},
-            {"DLG_DEST", dlg::kHelp, kStillOpen, "dlg_DEST"},
             // Every row opens with port 3 (LPT3) and naming 1 (short names) and first clicks
             // "Renaming on the fly" or COM2. Cancel and Esc put the naming back, the close box
             // keeps it; a port clicked stays, whatever ends the dialog. Neither touches the other.
             {"DLG_OPT", dlg::kEscape, 0, kNoHelp, 402, 0x0301},      {"DLG_OPT", dlg::kCancel, 0, kNoHelp, 402, 0x0301},
             {"DLG_OPT", dlg::kSystemClose, 0, kNoHelp, 402, 0x0302}, {"DLG_OPT", dlg::kEnter, 1, kNoHelp, 402, 0x0302},
-            {"DLG_OPT", dlg::kOk, 1, kNoHelp, 402, 0x0302},          {"DLG_OPT", dlg::kHelp, kStillOpen, "dlg_OPT"},
+            {"DLG_OPT", dlg::kOk, 1, kNoHelp, 402, 0x0302},
             {"DLG_PORT", dlg::kEscape, 0, kNoHelp, 505, 0x0501},      {"DLG_PORT", dlg::kCancel, 0, kNoHelp, 505, 0x0501},
             {"DLG_PORT", dlg::kSystemClose, 0, kNoHelp, 505, 0x0501}, {"DLG_PORT", dlg::kEnter, 1, kNoHelp, 505, 0x0501},
-            {"DLG_PORT", dlg::kOk, 1, kNoHelp, 505, 0x0501},          {"DLG_PORT", dlg::kHelp, kStillOpen, "dlg_PORT"},
+            {"DLG_PORT", dlg::kOk, 1, kNoHelp, 505, 0x0501},
             // Enter takes the typed name and keeps the dialog open; every way out gives 0.
             {"DLG_FLOG", dlg::kEscape, 0, kNoHelp},          {"DLG_FLOG", dlg::kSystemClose, 0, kNoHelp},
             {"DLG_FLOG", dlg::kEnter, kStillOpen, kNoHelp}, {"DLG_FLOG", dlg::kOk, 0, kNoHelp},
-            {"DLG_FLOG", dlg::kHelp, kStillOpen, "dlg_FLOG"},
         };
-        for (const Row& r : rows)
-            QTest::addRow("%s %s %d", r.dialog, wayOf(r.control), r.control)
-                << QString(r.dialog) << r.radio << r.control << r.result << QString(r.help) << r.setting;
+        const auto add = [](const QString& dialog, int radio, int control, int result, const QString& help, int setting) {
+            QTest::addRow("%s %s %d", qPrintable(dialog), wayOf(control), control)
+                << dialog << radio << control << result << help << setting;
+        };
+        for (const Row& r : rows) add(r.dialog, r.radio, r.control, r.result, r.help, r.setting);
+        // Help, in every dialog, opens the dialog's own page and leaves the dialog open.
+        for (const char* d :
+             {"DLG_QUIT", "DLG_INFO", "DLG_COMM", "DLG_ATTR", "DLG_ATT2", "DLG_DEST", "DLG_OPT", "DLG_PORT", "DLG_FLOG"})
+            add(d, 0, dlg::kHelp, kStillOpen, "dlg_" + QString(d).mid(4), -1);
     }
 
     void eachWayOutIsTheModels() {
