@@ -53,24 +53,16 @@ VolumeCheckResult check(const std::string& image) {
 }
 
 TEST(VolumeCheck, VolumesTheToolsMadeAreSound) {
-    struct Case {
-        std::string image;
-        bool locked;  // genisoimage marks every block used on its locked hybrids
-    };
-    const Case cases[] = {
-        {test::fixturePath("basic.hfs"), false}, {test::fixturePath("many.hfs"), false},
-        {test::fixturePath("fragmented.hfs"), false}, {test::fixturePath("catalog-overflow.hfs"), false},
-        {test::fixturePath("hostile.hfs"), false}, {test::fixturePath("order.hfs"), false},
-        {test::fixturePath("names-1.hfs"), false}, {test::fixturePath("names-2.hfs"), false},
-        {test::fixturePath("names-3.hfs"), false}, {test::fixturePath("names-4.hfs"), false},
-        {test::fixturePath("names-5.hfs"), false}, {QUARRY_SAMPLE_DIR "/sample.hfs", false},
-        {test::fixturePath("hybrid.iso"), true}, {test::fixturePath("names.iso"), true},
-        {test::fixturePath("padded.iso"), true},
-    };
-    for (const Case& c : cases) {
-        const VolumeCheckResult r = check(c.image);
-        EXPECT_EQ(r.problems, std::vector<std::string>{}) << c.image;
-        EXPECT_EQ(!r.notes.empty(), c.locked) << c.image;
+    std::vector<std::string> images = {QUARRY_SAMPLE_DIR "/sample.hfs"};
+    for (const char* name : {"basic.hfs", "many.hfs", "fragmented.hfs", "catalog-overflow.hfs", "hostile.hfs", "order.hfs",
+                             "names-1.hfs", "names-2.hfs", "names-3.hfs", "names-4.hfs", "names-5.hfs", "hybrid.iso", "names.iso",
+                             "padded.iso"})
+        images.push_back(test::fixturePath(name));
+    for (const std::string& image : images) {
+        const VolumeCheckResult r = check(image);
+        EXPECT_EQ(r.problems, std::vector<std::string>{}) << image;
+        // genisoimage marks every block used on its locked hybrids: notes, not problems.
+        EXPECT_EQ(!r.notes.empty(), image.ends_with(".iso")) << image;
     }
 }
 
