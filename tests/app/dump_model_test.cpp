@@ -24,7 +24,6 @@ namespace quarry {
 namespace {
 
 using test::MountedImage;
-using test::resourceOfMacBinary;
 
 std::string basic() { return test::fixturePath("basic.hfs"); }
 
@@ -90,9 +89,7 @@ TEST(DumpLines, ShowTheBytesHcopyReadsEverywhereInTheFork) {
         SCOPED_TRACE(std::string(c.image) + " " + c.name + " command " + std::to_string(c.forkCommand));
         const std::string image = test::fixturePath(c.image);
         const std::string macPath = std::string(":") + c.name;
-        const std::string fork = c.forkCommand == dumpcmd::kData
-                                     ? test::hcopyData(image, macPath)
-                                     : resourceOfMacBinary(test::hcopyMacBinary(image, macPath));
+        const std::string fork = c.forkCommand == dumpcmd::kData ? test::hcopyData(image, macPath) : test::hcopyResource(image, macPath);
         ASSERT_FALSE(fork.empty());
         MountedImage m(image);
         ASSERT_EQ(m.mountResult, 1);
@@ -227,7 +224,7 @@ TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
     }
 
     const std::string data = test::hcopyData(basic(), ":Big Forks");
-    const std::string rsrc = resourceOfMacBinary(test::hcopyMacBinary(basic(), ":Big Forks"));
+    const std::string rsrc = test::hcopyResource(basic(), ":Big Forks");
     DumpModel model;
     ASSERT_EQ(openDump(m.session, model, "Big Forks"), DumpOpen::Shown);
     // Choosing the fork already shown changes nothing.

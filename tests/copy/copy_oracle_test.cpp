@@ -83,9 +83,7 @@ TEST(CopyMatchesHcopy, DataAndResourceForks) {
     for (const char* image : {"basic.hfs", "fragmented.hfs", "hybrid.iso"}) {
         SCOPED_TRACE(image);
         copyEveryFolderAndCompare(test::fixturePath(image), "/D", test::hcopyData);
-        copyEveryFolderAndCompare(test::fixturePath(image), "/R", [](const std::string& i, const std::string& p) {
-            return test::resourceOfMacBinary(test::hcopyMacBinary(i, p));
-        });
+        copyEveryFolderAndCompare(test::fixturePath(image), "/R", test::hcopyResource);
     }
 }
 
@@ -157,7 +155,7 @@ TEST(MacBinaryCopies, ReadBackByLsarAndUnar) {
             else dataBytes = content;
         }
         EXPECT_EQ(dataBytes, test::hcopyData(image, hfsPath));
-        const std::string expectedRsrc = test::resourceOfMacBinary(test::hcopyMacBinary(image, hfsPath));
+        const std::string expectedRsrc = test::hcopyResource(image, hfsPath);
         ASSERT_GE(rsrcBytes.size(), expectedRsrc.size());
         EXPECT_EQ(rsrcBytes.substr(rsrcBytes.size() - expectedRsrc.size()), expectedRsrc);
         ++checked;

@@ -50,11 +50,11 @@ std::vector<OracleEntry> hlsList(const std::string& image, const std::string& ma
 // (hls -d -i): the catalog ID, or nothing.
 std::vector<std::optional<uint32_t>> hlsLookup(const std::string& image, const std::vector<std::string>& macPaths);
 
-// The data fork of the file at macPath (hcopy -r), and the file as MacBinary II (hcopy -m).
+// The data fork of the file at macPath (hcopy -r), the file as MacBinary II (hcopy -m), and the
+// resource fork held in that MacBinary II file.
 std::string hcopyData(const std::string& image, const std::string& macPath);
 std::string hcopyMacBinary(const std::string& image, const std::string& macPath);
-// The resource fork held in a MacBinary II file.
-std::string resourceOfMacBinary(const std::string& macBinary);
+std::string hcopyResource(const std::string& image, const std::string& macPath);
 
 // The volume name that hmount reports.
 std::string hmountVolumeName(const std::string& image, int partition = kAnyPartition);
