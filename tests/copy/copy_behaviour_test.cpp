@@ -287,12 +287,6 @@ TEST(CopyAbort, CtrlCStopsTheCopyBetweenEntries) {
     EXPECT_EQ(output.find("Copy of"), std::string::npos) << output;
 }
 
-void select(test::MountedImage& m, const std::string& name) {
-    FileList& list = m.session.settings.list;
-    for (uint16_t i = 0; i < list.entryCount; ++i)
-        if (list.entries[i].name() == name) list.entries[i].raw[entry::kSelected] = 1;
-}
-
 TEST(CopySelection, CopiesEachSelectedEntryOnce) {
     test::CurrentTempDir target;  // the copy writes to the current folder
     test::MountedImage m(test::fixturePath("basic.hfs"));
@@ -304,8 +298,8 @@ TEST(CopySelection, CopiesEachSelectedEntryOnce) {
     EXPECT_EQ(m.ui.timedMessages, (std::vector<std::string>{"No selected file or folder. Please select an item to copy toward the PC"}));
     EXPECT_EQ(m.ui.targetDialogs, 0);
 
-    select(m, "Puzzle");
-    select(m, "Docs");
+    SelectEntry(m.session, m.indexOf("Puzzle"));
+    SelectEntry(m.session, m.indexOf("Docs"));
     m.ui.targetAnswer = false;
     CopySelectionToPc(m.session);
     // Cancelling the target chooser copies nothing and keeps the selection.
@@ -323,7 +317,7 @@ TEST(CopySelection, CopiesEachSelectedEntryOnce) {
 
     // "Use Current Directory" and port output skip the chooser.
     m.session.settings.useCurrentDirectory = true;
-    select(m, "aardvark");
+    SelectEntry(m.session, m.indexOf("aardvark"));
     CopySelectionToPc(m.session);
     EXPECT_EQ(m.ui.targetDialogs, 2);
     EXPECT_TRUE(tree(target.path()).count("aardvark.txt"));

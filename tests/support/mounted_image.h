@@ -43,12 +43,18 @@ struct MountedImage {
         BuildFileList(session, nullptr);
         return session.settings.list;
     }
-    // The entry of the current list named `name` (Macintosh bytes), or nullptr.
-    const ListEntry* find(const std::string& name) {
-        const FileList& l = list();
+    // The index of the entry named `name` (Macintosh bytes) in the list as it stands, or kNoIndex.
+    uint16_t indexOf(const std::string& name) const {
+        const FileList& l = session.settings.list;
         for (uint16_t i = 0; i < l.entryCount; ++i)
-            if (l.entries[i].name() == name) return &l.entries[i];
-        return nullptr;
+            if (l.entries[i].name() == name) return i;
+        return kNoIndex;
+    }
+    // The entry named `name` of the current folder, listed again, or nullptr.
+    const ListEntry* find(const std::string& name) {
+        list();
+        const uint16_t i = indexOf(name);
+        return i == kNoIndex ? nullptr : &session.settings.list.entries[i];
     }
 };
 
