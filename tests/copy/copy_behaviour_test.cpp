@@ -290,7 +290,6 @@ TEST(CopyAbort, CtrlCStopsTheCopyBetweenEntries) {
 TEST(CopySelection, CopiesEachSelectedEntryOnce) {
     test::CurrentTempDir target;  // the copy writes to the current folder
     test::MountedImage m(test::fixturePath("basic.hfs"));
-    ASSERT_EQ(m.mountResult, 1);
     m.list();
 
     // Nothing selected: the message, nothing else.
@@ -325,7 +324,6 @@ TEST(CopySelection, CopiesEachSelectedEntryOnce) {
 
 TEST(CopySelection, NoDriveNoCopy) {
     test::MountedImage m(test::fixturePath("basic.hfs"));
-    ASSERT_EQ(m.mountResult, 1);
     m.session.device.targetId = kNoSelection;
     CopySelectionToPc(m.session);
     EXPECT_EQ(m.ui.timedMessages, (std::vector<std::string>{"Select drive in the 'Mac Drive' menu"}));
@@ -346,7 +344,6 @@ TEST(CopyModes, TheMenuCommandsSetOneModeAndItsCheckMark) {
 TEST(CopyAbort, TheQuestionStopsOnlyTheFolderThatAsked) {
     test::CurrentTempDir target;  // the copy writes to the current folder
     test::MountedImage m(test::fixturePath("basic.hfs"));
-    ASSERT_EQ(m.mountResult, 1);
     // The first poll comes before Docs, the second before Docs's first entry: Answering Yes there
     // stops Docs at once, leaving it empty, and its result ends the copy of the pattern.
     m.ui.abortAfterPolls = 1;
@@ -365,7 +362,6 @@ TEST(RenamingOnTheFly, AsksForEachNameAndSkipsTakenOnes) {
     test::CurrentTempDir target;  // the copy writes to the current folder
     { std::ofstream("taken.txt") << "keep"; }
     test::MountedImage m(test::fixturePath("basic.hfs"));
-    ASSERT_EQ(m.mountResult, 1);
     m.session.settings.setNamingMode(NamingMode::AskEachFile);
     // 40 characters typed: the first 30 are taken, the 30th (an en dash of three bytes) whole.
     const std::string longName = "Gr\xC3\xB6\xC3\x9F" "en\xC3\xBC" "bersicht f\xC3\xBCr M\xC3\xA4rz 1996\xE2\x80\x93";

@@ -36,7 +36,6 @@ TEST(ForkBytes, MatchHcopyForEveryKindOfFork) {
         const std::string image = test::fixturePath(c.image), hfsPath = (c.folder ? ":" + std::string(c.folder) : "") + ":" + c.name;
         SCOPED_TRACE(std::string(c.image) + " " + hfsPath);
         test::MountedImage m(image);
-        ASSERT_EQ(m.mountResult, 1);
         if (c.folder) {
             ASSERT_TRUE(enterDirectory(m.session, c.folder));
         }

@@ -48,7 +48,6 @@ test::CatalogRecord threadOf(const HfsImage& img, uint32_t id) {
 
 VolumeCheckResult check(const std::string& image) {
     test::MountedImage m(image);
-    EXPECT_EQ(m.mountResult, 1) << image;
     return checkVolume(m.session.volumeContext());
 }
 
@@ -259,7 +258,7 @@ TEST(VolumeCheck, GarbageInAnyCatalogNodeIsFound) {
         }
         const std::string copy = dir.file("node" + std::to_string(n) + ".hfs");
         test::writeFile(copy, bytes);
-        test::MountedImage m(copy);
+        test::MountedImage m(copy, test::MountExpected::No);
         if (m.mountResult != 1) continue;  // the mount refused it already
         EXPECT_FALSE(checkVolume(m.session.volumeContext()).problems.empty()) << "node " << n;
         ++checked;

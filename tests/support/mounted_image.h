@@ -1,5 +1,6 @@
 #pragma once
-// A session with one image on the image adapter, selected and mounted as at start-up.
+// A session with one image on the image adapter, selected and mounted as at start-up. A volume
+// that does not mount fails the test, unless the test expects that.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@
 
 namespace quarry::test {
 
+enum class MountExpected { Yes, No };
+
 struct MountedImage {
     RecordingUi ui;
     Session session{ui};
@@ -20,7 +23,7 @@ struct MountedImage {
     ScsiDeviceTable table;
     int mountResult = 0;
 
-    explicit MountedImage(const std::string& image) {
+    explicit MountedImage(const std::string& image, MountExpected expected = MountExpected::Yes) {
         auto adapter = std::make_unique<ImageAdapter>();
         if (auto target = adapter->addImage(image, ImageAccess::ReadOnly); !target) {
             ADD_FAILURE() << target.fault();
@@ -36,6 +39,8 @@ struct MountedImage {
         session.device.deviceBlockSize = 512;
         initVolumeBuffers(session);
         mountResult = mountVolume(session);
+        if (expected == MountExpected::Yes && mountResult != 1)
+            ADD_FAILURE() << image << " does not mount (" << mountResult << "): " << session.volume.mountFault;
     }
 
     // Lists the current folder again.
