@@ -64,11 +64,10 @@ struct PatchedImage {
     std::unique_ptr<MountedImage> mounted;
 
     explicit PatchedImage(uint32_t length) {
-        test::Bytes bytes = test::readFile(basic());
-        test::HfsImage img(bytes);
-        img.setRecordData32(img.lookup(":Big Forks"), test::catfile::kDataPhysicalLength, length);
-        test::writeFile(dir.file("patched.hfs"), bytes);
-        mounted = std::make_unique<MountedImage>(dir.file("patched.hfs"));
+        mounted = std::make_unique<MountedImage>(test::bentFixture(dir, "basic.hfs", [&](test::Bytes& b) {
+            test::HfsImage img(b);
+            img.setRecordData32(img.lookup(":Big Forks"), test::catfile::kDataPhysicalLength, length);
+        }));
     }
 };
 

@@ -166,13 +166,13 @@ TEST(CopyTargets, AFullTargetLosesNothingAlreadyCopied) {
     if (!target.mounted) GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
     // A MacBinary copy is larger than the forks the free-space test counts: 32700 bytes pass the
     // test with eight clusters free, but header and padding make 32896 bytes.
-    test::Bytes volume = test::readFile(test::fixturePath("fragmented.hfs"));
-    test::HfsImage img(volume);
-    img.setRecordData32(img.lookup(":Scattered Data"), test::catfile::kDataLogicalLength, 32700);
     test::TempDir dir;
-    test::writeFile(dir.file("full.hfs"), volume);
+    const std::string image = test::bentFixture(dir, "fragmented.hfs", [](test::Bytes& b) {
+        test::HfsImage img(b);
+        img.setRecordData32(img.lookup(":Scattered Data"), test::catfile::kDataLogicalLength, 32700);
+    });
     const auto r = test::runCli(
-        {"--to", target.path(), dir.file("full.hfs"), "COPY /D \"Scattered Resource\"", "COPY /B \"Scattered Data\"", "DIR"});
+        {"--to", target.path(), image, "COPY /D \"Scattered Resource\"", "COPY /B \"Scattered Data\"", "DIR"});
     ASSERT_TRUE(r.succeeded()) << r.err;
     EXPECT_NE(r.err.find("Quarry - : Error copying \"Scattered Data\" to \"Scattered Data.txt\""), std::string::npos) << r.err;
     // The copy that could not be finished is not left behind; the earlier one is whole.

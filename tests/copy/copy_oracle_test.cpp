@@ -165,13 +165,12 @@ TEST(MacBinaryCopies, ReadBackByLsarAndUnar) {
 
 TEST(MacBinaryCopies, LayoutAndFinderFlags) {
     // A colour label lives in the low byte of the Finder flags.
-    test::Bytes volume = test::readFile(test::fixturePath("basic.hfs"));
-    test::HfsImage img(volume);
-    const auto puzzle = img.lookup(":Puzzle");
-    img.setRecordData16(puzzle, test::catfile::kFinderFlags, 0x200C);
     test::TempDir dir;
-    test::writeFile(dir.file("flags.hfs"), volume);
-    const auto r = test::runCli({"--to", dir.path(), dir.file("flags.hfs"), "COPY /B Puzzle"});
+    const std::string image = test::bentFixture(dir, "basic.hfs", [](test::Bytes& b) {
+        test::HfsImage img(b);
+        img.setRecordData16(img.lookup(":Puzzle"), test::catfile::kFinderFlags, 0x200C);
+    });
+    const auto r = test::runCli({"--to", dir.path(), image, "COPY /B Puzzle"});
     ASSERT_TRUE(r.succeeded()) << r.err;
     const std::string mb = test::slurp(dir.file("Puzzle.com"));
     // 128 + 1200 data + 80 zeros to the next multiple of 128 + 1080 resource bytes.
@@ -186,7 +185,7 @@ TEST(MacBinaryCopies, LayoutAndFinderFlags) {
     ASSERT_FALSE(entries.empty());
     EXPECT_EQ(entries[0].at("XADFinderFlags"), std::to_string(0x2000));
     // The header agrees with hcopy's MacBinary II header on every field both write.
-    const std::string theirs = test::hcopyMacBinary(dir.file("flags.hfs"), ":Puzzle");
+    const std::string theirs = test::hcopyMacBinary(image, ":Puzzle");
     ASSERT_GE(theirs.size(), 128u);
     EXPECT_EQ(mb.substr(1, 82), theirs.substr(1, 82));
     EXPECT_EQ(mb.substr(83, 16), theirs.substr(83, 16));

@@ -230,10 +230,8 @@ const Damage kDamages[] = {
 TEST(VolumeCheck, FindsEachDamage) {
     test::TempDir dir;
     for (const Damage& d : kDamages) {
-        Bytes bytes = test::readFile(test::fixturePath(d.image));
-        const std::vector<std::string> expected = d.apply(bytes);
-        const std::string copy = dir.file(std::string(d.what) + ".hfs");
-        test::writeFile(copy, bytes);
+        std::vector<std::string> expected;
+        const std::string copy = test::bentFixture(dir, d.image, [&](Bytes& b) { expected = d.apply(b); });
         EXPECT_EQ(check(copy).problems, expected) << d.what;
     }
 }
@@ -273,10 +271,9 @@ TEST(VolumeCheck, CliPrintsProblemsAndExitStatus) {
     EXPECT_EQ(sound.exitCode, 0);
     EXPECT_EQ(sound.out, "");
 
-    Bytes bytes = test::readFile(test::fixturePath("basic.hfs"));
-    const std::string line = kDamages[0].apply(bytes).at(0);
-    test::writeFile(dir.file("valence.hfs"), bytes);
-    const auto damaged = test::runCli({"--check", dir.file("valence.hfs")});
+    std::string line;
+    const std::string valence = test::bentFixture(dir, "basic.hfs", [&](Bytes& b) { line = kDamages[0].apply(b).at(0); });
+    const auto damaged = test::runCli({"--check", valence});
     EXPECT_EQ(damaged.exitCode, 1);
     EXPECT_EQ(damaged.out, line + "\n");
 

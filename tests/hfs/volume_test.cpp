@@ -90,12 +90,11 @@ TEST(Mount, APartitionMapWithoutHfsEntryIsNoVolume) {
 }
 
 TEST(Mount, ClearsAFreeNodeCountAboveTheNodeCount) {
-    Bytes volume = basicVolume();
-    HfsImage image(volume);
-    image.setHeader32(Tree::Catalog, test::btheader::kFreeNodes, image.header32(Tree::Catalog, test::btheader::kTotalNodes) + 5);
     TempDir dir;
-    test::writeFile(dir.file("free.hfs"), volume);
-    MountedImage m(dir.file("free.hfs"));
+    MountedImage m(test::bentFixture(dir, "basic.hfs", [](Bytes& b) {
+        HfsImage image(b);
+        image.setHeader32(Tree::Catalog, test::btheader::kFreeNodes, image.header32(Tree::Catalog, test::btheader::kTotalNodes) + 5);
+    }));
     EXPECT_EQ(loadBE32(m.session.volume.catalog.header.data() + header::kFreeNodes), 0u);
 }
 
@@ -196,11 +195,8 @@ TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
     };
     for (const DamageCase& c : cases) {
         SCOPED_TRACE(c.what);
-        Bytes bytes = test::readFile(test::fixturePath(c.fixture));
-        c.damage(bytes);
         test::TempDir dir;
-        test::writeFile(dir.file("damaged.img"), bytes);
-        std::vector<std::string> args = {dir.file("damaged.img")};
+        std::vector<std::string> args = {test::bentFixture(dir, c.fixture, c.damage)};
         args.insert(args.end(), c.lines.begin(), c.lines.end());
         const test::ProcessResult r = test::runCli(args);
         ASSERT_TRUE(r.started);
