@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 
 #include "app/navigation.h"
 #include "device/device_test_support.h"
