@@ -207,10 +207,9 @@ TEST_F(TargetChooserTest, CreateNewRefusesNamesThatLeadElsewhere) {
         EXPECT_EQ(ui.messageBoxes.size(), 1u);
         EXPECT_EQ(CurrentDirectory(), top + "/outer/inner");
     }
+    // Nothing was made, neither inside nor beside the folder.
     EXPECT_TRUE(fs::is_empty(top + "/outer/inner"));
     EXPECT_EQ(std::distance(fs::directory_iterator(top + "/outer"), fs::directory_iterator()), 1);
-    EXPECT_FALSE(fs::exists(top + "/outer/inner/a"));
-    EXPECT_FALSE(fs::exists(top + "/outer/inner/x"));
 }
 
 TEST(ShortenTargetPath, KeepsTheHeadAndTheLastDirectories) {

@@ -735,19 +735,17 @@ private slots:
     void attributesShowTheRecordAndWriteNothing() {
         Program p("basic.hfs");
         p.select("Puzzle");
-        QString type, creator, data, rsrc, fileNumber;
-        QStringList created, modified;
+        QString fileNumber;
+        QStringList sheet, created, modified;
         bool writeEnabled = true;
         onNextModal([&](QWidget* d) {
             QCOMPARE(d->objectName(), QString("DLG_ATTR"));
-            type = d->findChild<QLineEdit*>("539")->text();
-            creator = d->findChild<QLineEdit*>("538")->text();
+            sheet << d->findChild<QLineEdit*>("539")->text() << d->findChild<QLineEdit*>("538")->text()
+                  << d->findChild<QLabel*>("536")->text() << d->findChild<QLabel*>("537")->text();
             for (int i = 0; i < 5; ++i) {
                 created << d->findChild<QLineEdit*>(QString::number(118 + i))->text();
                 modified << d->findChild<QLineEdit*>(QString::number(123 + i))->text();
             }
-            data = d->findChild<QLabel*>("536")->text();
-            rsrc = d->findChild<QLabel*>("537")->text();
             writeEnabled = d->findChild<QPushButton*>("540")->isEnabled();
             onNextModal([&](QWidget* advanced) {
                 QCOMPARE(advanced->objectName(), QString("DLG_ATT2"));
@@ -758,10 +756,8 @@ private slots:
             d->findChild<QPushButton*>("541")->click();
         });
         QTest::keyClick(&p.window, Qt::Key_A, Qt::AltModifier);
-        QCOMPARE(type, QString("APPL"));
-        QCOMPARE(creator, QString("MACS"));
-        QCOMPARE(data, QString("1200"));
-        QCOMPARE(rsrc, QString("1080"));
+        // Type, creator, data and resource fork lengths.
+        QCOMPARE(sheet, QStringList({"APPL", "MACS", "1200", "1080"}));
         // Day, month, years since 1900, hour, minute, as the fixture script dated the file.
         QCOMPARE(created, QStringList({"17", "5", "92", "9", "30"}));
         QCOMPARE(modified, QStringList({"2", "11", "93", "14", "45"}));
