@@ -13,7 +13,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   exec build/src/quarry samples/sample.hfs
 fi
 echo "== no display: the desktop program runs on Xvfb and takes its screenshots"
-xvfb-run -a -s "-screen 0 1024x768x24" build/tests/quarry_screenshots samples/sample.hfs build/screenshots
+xvfb-run -a -s "-screen 0 1024x768x24" build/tools/quarry_screenshots samples/sample.hfs build/screenshots
 ls build/screenshots
 echo "== quarry-cli samples/sample.hfs INFO DIR \"CD Documents\" DIR"
 build/src/quarry-cli samples/sample.hfs INFO DIR "CD Documents" DIR

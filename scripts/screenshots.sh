@@ -6,5 +6,5 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j2 --target quarry_screenshots
-xvfb-run -a -s "-screen 0 1024x768x24" build/tests/quarry_screenshots samples/sample.hfs docs/screenshots
+xvfb-run -a -s "-screen 0 1024x768x24" build/tools/quarry_screenshots samples/sample.hfs docs/screenshots
 ls -l docs/screenshots

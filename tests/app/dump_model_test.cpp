@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "common/text.h"
 #include "dump/dump_model.h"
@@ -23,17 +23,6 @@ namespace quarry {
 namespace {
 
 using test::MountedImage;
-
-// The resource fork inside a MacBinary II file: after the 128-byte header and the data fork
-// padded to 128 bytes.
-std::string resourceOfMacBinary(const std::string& mb) {
-    auto be32 = [&](size_t at) {
-        return (uint32_t{static_cast<uint8_t>(mb[at])} << 24) | (uint32_t{static_cast<uint8_t>(mb[at + 1])} << 16) |
-               (uint32_t{static_cast<uint8_t>(mb[at + 2])} << 8) | static_cast<uint8_t>(mb[at + 3]);
-    };
-    if (mb.size() < 128) return {};
-    return mb.substr(128 + (be32(83) + 127) / 128 * 128, be32(87));
-}
 
 std::string basic() { return test::fixturePath("basic.hfs"); }
 
@@ -74,11 +63,10 @@ struct PatchedImage {
     std::unique_ptr<MountedImage> mounted;
 
     explicit PatchedImage(uint32_t length) {
-        test::Bytes bytes = test::readFile(basic());
-        test::HfsImage img(bytes);
-        img.setRecordData32(img.lookup(":Big Forks"), test::catfile::kDataPhysicalLength, length);
-        test::writeFile(dir.file("patched.hfs"), bytes);
-        mounted = std::make_unique<MountedImage>(dir.file("patched.hfs"));
+        mounted = std::make_unique<MountedImage>(test::bentFixture(dir, "basic.hfs", [&](test::Bytes& b) {
+            test::HfsImage img(b);
+            img.setRecordData32(img.lookup(":Big Forks"), test::catfile::kDataPhysicalLength, length);
+        }));
     }
 };
 
@@ -99,12 +87,9 @@ TEST(DumpLines, ShowTheBytesHcopyReadsEverywhereInTheFork) {
         SCOPED_TRACE(std::string(c.image) + " " + c.name + " command " + std::to_string(c.forkCommand));
         const std::string image = test::fixturePath(c.image);
         const std::string macPath = std::string(":") + c.name;
-        const std::string fork = c.forkCommand == dumpcmd::kData
-                                     ? test::hcopyData(image, macPath)
-                                     : resourceOfMacBinary(test::hcopyMacBinary(image, macPath));
+        const std::string fork = c.forkCommand == dumpcmd::kData ? test::hcopyData(image, macPath) : test::hcopyResource(image, macPath);
         ASSERT_FALSE(fork.empty());
         MountedImage m(image);
-        ASSERT_EQ(m.mountResult, 1);
         DumpModel model;
         ASSERT_EQ(openDump(m.session, model, c.name), DumpOpen::Shown);
         ASSERT_EQ(dumpCommand(m.session, model, c.forkCommand), DumpReply::Repaint);
@@ -152,7 +137,6 @@ TEST(DumpScroll, RequestsMoveThePositionAsTheWindowDoes) {
         {0, R::Thumb, 999, 5120},  // a thumb past the range stops at its end
     };
     MountedImage m(basic());
-    ASSERT_EQ(m.mountResult, 1);
     const std::string fork = test::hcopyData(basic(), ":Big Forks");
     DumpModel model;
     ASSERT_EQ(openDump(m.session, model, "Big Forks"), DumpOpen::Shown);
@@ -200,9 +184,7 @@ TEST(DumpScroll, DamagedLengthsNeitherRunAwayNorShowStrayBytes) {
         Session& s = p.mounted->session;
         DumpModel model;
         ASSERT_EQ(openDump(s, model, "Big Forks"), DumpOpen::Shown);
-        EXPECT_EQ(model.forkLength, c.length);
-        EXPECT_EQ(model.scrollUnit, c.unit);
-        EXPECT_EQ(model.scrollMaximum, c.maximum);
+        EXPECT_EQ(std::tuple(model.forkLength, model.scrollUnit, model.scrollMaximum), std::tuple(c.length, c.unit, c.maximum));
         for (const Step& step : c.steps) {
             scrollDump(s, model, step.request, step.thumb);
             EXPECT_EQ(model.position, step.position) << static_cast<int>(step.request);
@@ -227,10 +209,8 @@ TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
         SCOPED_TRACE(c.name);
         DumpModel model;
         ASSERT_EQ(openDump(m.session, model, c.name), DumpOpen::Shown);
-        EXPECT_EQ(model.dataEnabled, c.dataEnabled);
-        EXPECT_EQ(model.resourceEnabled, c.resourceEnabled);
-        EXPECT_EQ(model.dataChecked, c.dataChecked);
-        EXPECT_EQ(model.resourceChecked, c.resourceChecked);
+        EXPECT_EQ(std::tie(model.dataEnabled, model.resourceEnabled, model.dataChecked, model.resourceChecked),
+                  std::tie(c.dataEnabled, c.resourceEnabled, c.dataChecked, c.resourceChecked));
         EXPECT_EQ(model.fork, c.dataChecked ? DumpFork::Data : DumpFork::Resource);
     }
     // A name that is no file closes the window.
@@ -240,7 +220,7 @@ TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
     }
 
     const std::string data = test::hcopyData(basic(), ":Big Forks");
-    const std::string rsrc = resourceOfMacBinary(test::hcopyMacBinary(basic(), ":Big Forks"));
+    const std::string rsrc = test::hcopyResource(basic(), ":Big Forks");
     DumpModel model;
     ASSERT_EQ(openDump(m.session, model, "Big Forks"), DumpOpen::Shown);
     // Choosing the fork already shown changes nothing.
@@ -251,19 +231,14 @@ TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
     // screen left in the data fork may show in it.
     EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kResource), DumpReply::Repaint);
     EXPECT_EQ(model.fork, DumpFork::Resource);
-    EXPECT_TRUE(model.resourceChecked);
-    EXPECT_FALSE(model.dataChecked);
-    EXPECT_EQ(model.position, 0u);
-    EXPECT_EQ(model.forkLength, 1536u);
-    EXPECT_EQ(model.scrollMaximum, 12u);
+    EXPECT_EQ(std::tuple(model.dataChecked, model.resourceChecked, model.position, model.forkLength, model.scrollMaximum),
+              std::tuple(false, true, 0u, 1536u, 12u));
     expectScreen(model, rsrc);
     scrollDump(m.session, model, ScrollRequest::Bottom);
     EXPECT_EQ(model.position, 1024u);
     expectScreen(model, rsrc);
     EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kData), DumpReply::Repaint);
-    EXPECT_TRUE(model.dataChecked);
-    EXPECT_FALSE(model.resourceChecked);
-    EXPECT_EQ(model.forkLength, 5120u);
+    EXPECT_EQ(std::tuple(model.dataChecked, model.resourceChecked, model.forkLength), std::tuple(true, false, 5120u));
     expectScreen(model, data);
 }
 

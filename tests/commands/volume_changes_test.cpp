@@ -73,7 +73,6 @@ TEST(VolumeChanges, WhatQuarryCliChangesHfsutilsReadsAndGoesOnChanging) {
     const std::string image = writableCopy(dir, "basic.hfs");
     const std::vector<std::string> before = hlsTree(image);
     ASSERT_FALSE(before.empty());
-    const std::string bigForks = hcopyMacBinary(image, ":Big Forks");
 
     const ProcessResult r =
         runCli({"--write", "--yes", "--log", dir.file("changes.log"), image, "MD \"NEW THINGS\"", "CD Docs", "DEL Manual",
@@ -92,7 +91,7 @@ TEST(VolumeChanges, WhatQuarryCliChangesHfsutilsReadsAndGoesOnChanging) {
     std::replace(expected.begin(), expected.end(), std::string(":Big Forks\tf 5000 1500"), std::string(":Big Forks\tf 1500 5000"));
     const std::vector<std::string> after = hlsTree(image);
     EXPECT_EQ(after, expected);
-    EXPECT_EQ(hcopyData(image, ":Big Forks"), resourceOfMacBinary(bigForks));
+    EXPECT_EQ(hcopyData(image, ":Big Forks"), hcopyResource(fixturePath("basic.hfs"), ":Big Forks"));
     EXPECT_EQ(hcopyData(image, ":Jigsaw"), hcopyData(fixturePath("basic.hfs"), ":Puzzle"));
     EXPECT_EQ(hcopyData(image, ":Papers:Read Me"), hcopyData(fixturePath("basic.hfs"), ":Docs:Read Me"));
 
@@ -278,7 +277,7 @@ TEST(VolumeChanges, FragmentedVolumesAndACatalogGrowingPastItsThreeExtents) {
     // the change that finds no block left is refused whole.
     size_t made = 0;
     {
-        MountedImage mounted(image, ImageAccess::ReadWrite);
+        MountedImage mounted(image, MountExpected::Yes, ImageAccess::ReadWrite);
         ASSERT_EQ(mounted.mountResult, 1);
         while (made < 5000 && ApplyVolumeChange(mounted.session, [&] {
                    return MakeDirectory(mounted.session, "More " + std::to_string(made) + " with a long name too");
@@ -318,7 +317,7 @@ TEST(VolumeChanges, CatalogsBeyondTheHeaderNodesMap) {
     std::ofstream(grown, std::ios::binary) << std::string(8 << 20, '\0');
     ASSERT_TRUE(runProcess({"hformat", "-l", "Grown", grown}, {"HOME=" + dir.path()}).succeeded());
     {
-        MountedImage mounted(grown, ImageAccess::ReadWrite);
+        MountedImage mounted(grown, MountExpected::Yes, ImageAccess::ReadWrite);
         ASSERT_EQ(mounted.mountResult, 1);
         ASSERT_TRUE(ApplyVolumeChange(mounted.session, [&]() -> Status {
             for (int i = 0; i < 4000; ++i)

@@ -162,7 +162,7 @@ TEST(VolumeModel, RandomChangesMatchTheModelAndHfsutils) {
     std::filesystem::copy_file(fixturePath("basic.hfs"), image);
     std::filesystem::permissions(image, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
 
-    MountedImage mounted(image, ImageAccess::ReadWrite);
+    MountedImage mounted(image, MountExpected::Yes, ImageAccess::ReadWrite);
     ASSERT_EQ(mounted.mountResult, 1);
     Session& session = mounted.session;
     session.listOnScreen = false;

@@ -166,13 +166,13 @@ TEST(CopyTargets, AFullTargetLosesNothingAlreadyCopied) {
     if (!target.mounted) GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
     // A MacBinary copy is larger than the forks the free-space test counts: 32700 bytes pass the
     // test with eight clusters free, but header and padding make 32896 bytes.
-    test::Bytes volume = test::readFile(test::fixturePath("fragmented.hfs"));
-    test::HfsImage img(volume);
-    img.setRecordData32(img.lookup(":Scattered Data"), test::catfile::kDataLogicalLength, 32700);
     test::TempDir dir;
-    test::writeFile(dir.file("full.hfs"), volume);
+    const std::string image = test::bentFixture(dir, "fragmented.hfs", [](test::Bytes& b) {
+        test::HfsImage img(b);
+        img.setRecordData32(img.lookup(":Scattered Data"), test::catfile::kDataLogicalLength, 32700);
+    });
     const auto r = test::runCli(
-        {"--to", target.path(), dir.file("full.hfs"), "COPY /D \"Scattered Resource\"", "COPY /B \"Scattered Data\"", "DIR"});
+        {"--to", target.path(), image, "COPY /D \"Scattered Resource\"", "COPY /B \"Scattered Data\"", "DIR"});
     ASSERT_TRUE(r.succeeded()) << r.err;
     EXPECT_NE(r.err.find("Quarry - : Error copying \"Scattered Data\" to \"Scattered Data.txt\""), std::string::npos) << r.err;
     // The copy that could not be finished is not left behind; the earlier one is whole.
@@ -287,23 +287,9 @@ TEST(CopyAbort, CtrlCStopsTheCopyBetweenEntries) {
     EXPECT_EQ(output.find("Copy of"), std::string::npos) << output;
 }
 
-// A new folder made current for the life of the object: the copy writes to the current one.
-struct InDirectory : test::TempDir {
-    const fs::path old = fs::current_path();
-    InDirectory() { fs::current_path(path()); }
-    ~InDirectory() { fs::current_path(old); }
-};
-
-void select(test::MountedImage& m, const std::string& name) {
-    FileList& list = m.session.settings.list;
-    for (uint16_t i = 0; i < list.entryCount; ++i)
-        if (list.entries[i].name() == name) list.entries[i].raw[entry::kSelected] = 1;
-}
-
 TEST(CopySelection, CopiesEachSelectedEntryOnce) {
-    InDirectory target;
+    test::CurrentTempDir target;  // the copy writes to the current folder
     test::MountedImage m(test::fixturePath("basic.hfs"));
-    ASSERT_EQ(m.mountResult, 1);
     m.list();
 
     // Nothing selected: the message, nothing else.
@@ -311,8 +297,8 @@ TEST(CopySelection, CopiesEachSelectedEntryOnce) {
     EXPECT_EQ(m.ui.timedMessages, (std::vector<std::string>{"No selected file or folder. Please select an item to copy toward the PC"}));
     EXPECT_EQ(m.ui.targetDialogs, 0);
 
-    select(m, "Puzzle");
-    select(m, "Docs");
+    SelectEntry(m.session, m.indexOf("Puzzle"));
+    SelectEntry(m.session, m.indexOf("Docs"));
     m.ui.targetAnswer = false;
     CopySelectionToPc(m.session);
     // Cancelling the target chooser copies nothing and keeps the selection.
@@ -330,7 +316,7 @@ TEST(CopySelection, CopiesEachSelectedEntryOnce) {
 
     // "Use Current Directory" and port output skip the chooser.
     m.session.settings.useCurrentDirectory = true;
-    select(m, "aardvark");
+    SelectEntry(m.session, m.indexOf("aardvark"));
     CopySelectionToPc(m.session);
     EXPECT_EQ(m.ui.targetDialogs, 2);
     EXPECT_TRUE(tree(target.path()).count("aardvark.txt"));
@@ -338,7 +324,6 @@ TEST(CopySelection, CopiesEachSelectedEntryOnce) {
 
 TEST(CopySelection, NoDriveNoCopy) {
     test::MountedImage m(test::fixturePath("basic.hfs"));
-    ASSERT_EQ(m.mountResult, 1);
     m.session.device.targetId = kNoSelection;
     CopySelectionToPc(m.session);
     EXPECT_EQ(m.ui.timedMessages, (std::vector<std::string>{"Select drive in the 'Mac Drive' menu"}));
@@ -357,9 +342,8 @@ TEST(CopyModes, TheMenuCommandsSetOneModeAndItsCheckMark) {
 }
 
 TEST(CopyAbort, TheQuestionStopsOnlyTheFolderThatAsked) {
-    InDirectory target;
+    test::CurrentTempDir target;  // the copy writes to the current folder
     test::MountedImage m(test::fixturePath("basic.hfs"));
-    ASSERT_EQ(m.mountResult, 1);
     // The first poll comes before Docs, the second before Docs's first entry: Answering Yes there
     // stops Docs at once, leaving it empty, and its result ends the copy of the pattern.
     m.ui.abortAfterPolls = 1;
@@ -368,17 +352,16 @@ TEST(CopyAbort, TheQuestionStopsOnlyTheFolderThatAsked) {
     EXPECT_EQ(tree(target.path()), (std::set<std::string>{"Docs"}));
 
     // An abort at entry level ends the whole copy: one file, then Yes before the second.
-    InDirectory second;
+    test::CurrentTempDir second;
     m.ui.abortAfterPolls = m.ui.escapePolls + 1;
     EXPECT_EQ(CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "*"), copyresult::kAborted);
     EXPECT_EQ(tree(second.path()), (std::set<std::string>{"aardvark.txt"}));
 }
 
 TEST(RenamingOnTheFly, AsksForEachNameAndSkipsTakenOnes) {
-    InDirectory target;
+    test::CurrentTempDir target;  // the copy writes to the current folder
     { std::ofstream("taken.txt") << "keep"; }
     test::MountedImage m(test::fixturePath("basic.hfs"));
-    ASSERT_EQ(m.mountResult, 1);
     m.session.settings.setNamingMode(NamingMode::AskEachFile);
     // 40 characters typed: the first 30 are taken, the 30th (an en dash of three bytes) whole.
     const std::string longName = "Gr\xC3\xB6\xC3\x9F" "en\xC3\xBC" "bersicht f\xC3\xBCr M\xC3\xA4rz 1996\xE2\x80\x93";

@@ -83,9 +83,7 @@ TEST(CopyMatchesHcopy, DataAndResourceForks) {
     for (const char* image : {"basic.hfs", "fragmented.hfs", "hybrid.iso"}) {
         SCOPED_TRACE(image);
         copyEveryFolderAndCompare(test::fixturePath(image), "/D", test::hcopyData);
-        copyEveryFolderAndCompare(test::fixturePath(image), "/R", [](const std::string& i, const std::string& p) {
-            return test::resourceOfMacBinary(test::hcopyMacBinary(i, p));
-        });
+        copyEveryFolderAndCompare(test::fixturePath(image), "/R", test::hcopyResource);
     }
 }
 
@@ -157,7 +155,7 @@ TEST(MacBinaryCopies, ReadBackByLsarAndUnar) {
             else dataBytes = content;
         }
         EXPECT_EQ(dataBytes, test::hcopyData(image, hfsPath));
-        const std::string expectedRsrc = test::resourceOfMacBinary(test::hcopyMacBinary(image, hfsPath));
+        const std::string expectedRsrc = test::hcopyResource(image, hfsPath);
         ASSERT_GE(rsrcBytes.size(), expectedRsrc.size());
         EXPECT_EQ(rsrcBytes.substr(rsrcBytes.size() - expectedRsrc.size()), expectedRsrc);
         ++checked;
@@ -167,13 +165,12 @@ TEST(MacBinaryCopies, ReadBackByLsarAndUnar) {
 
 TEST(MacBinaryCopies, LayoutAndFinderFlags) {
     // A colour label lives in the low byte of the Finder flags.
-    test::Bytes volume = test::readFile(test::fixturePath("basic.hfs"));
-    test::HfsImage img(volume);
-    const auto puzzle = img.lookup(":Puzzle");
-    img.setRecordData16(puzzle, test::catfile::kFinderFlags, 0x200C);
     test::TempDir dir;
-    test::writeFile(dir.file("flags.hfs"), volume);
-    const auto r = test::runCli({"--to", dir.path(), dir.file("flags.hfs"), "COPY /B Puzzle"});
+    const std::string image = test::bentFixture(dir, "basic.hfs", [](test::Bytes& b) {
+        test::HfsImage img(b);
+        img.setRecordData16(img.lookup(":Puzzle"), test::catfile::kFinderFlags, 0x200C);
+    });
+    const auto r = test::runCli({"--to", dir.path(), image, "COPY /B Puzzle"});
     ASSERT_TRUE(r.succeeded()) << r.err;
     const std::string mb = test::slurp(dir.file("Puzzle.com"));
     // 128 + 1200 data + 80 zeros to the next multiple of 128 + 1080 resource bytes.
@@ -188,7 +185,7 @@ TEST(MacBinaryCopies, LayoutAndFinderFlags) {
     ASSERT_FALSE(entries.empty());
     EXPECT_EQ(entries[0].at("XADFinderFlags"), std::to_string(0x2000));
     // The header agrees with hcopy's MacBinary II header on every field both write.
-    const std::string theirs = test::hcopyMacBinary(dir.file("flags.hfs"), ":Puzzle");
+    const std::string theirs = test::hcopyMacBinary(image, ":Puzzle");
     ASSERT_GE(theirs.size(), 128u);
     EXPECT_EQ(mb.substr(1, 82), theirs.substr(1, 82));
     EXPECT_EQ(mb.substr(83, 16), theirs.substr(83, 16));

@@ -83,14 +83,11 @@ TEST(ExtensionForType, ThreePassesThenTheDefault) {
 }
 
 TEST(LoadTypeCreatorFile, ChangesRowsOnceAndBeepsForUnknownExtensions) {
-    test::TempDir dir;
-    const std::string old = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
+    test::CurrentTempDir dir;  // the table is read from the current directory
     std::ofstream("KTCREAT.DAT", std::ios::binary) << "# extension mappings\r\n  DOC W6BNMSWD\r\nZIP ZIP ????\r\n\tPCT \"PIC\n";
     TypeCreatorTable t;
     test::RecordingUi ui;
     LoadTypeCreatorFile(t, ui);
-    std::filesystem::current_path(old);
     EXPECT_EQ(ui.beeps, 1);
     // Row 1 now says W6BN/MSWD: WDBN/MSWD finds row 8 (MCW) in the first pass.
     EXPECT_EQ(ExtensionForType(t, "WDBNMSWD"), "MCW");

@@ -26,6 +26,15 @@ using devicetest::patternedSector;
 
 constexpr uint32_t kBlock = ImageAdapter::kBlockSize;
 
+ScsiCommand commandOf(const Bytes& bytes, DataDirection direction = DataDirection::None, uint32_t length = 0) {
+    ScsiCommand c;
+    std::copy(bytes.begin(), bytes.end(), c.cdb.begin());
+    c.cdbLength = static_cast<uint8_t>(bytes.size());
+    c.direction = direction;
+    c.bufferLength = length;
+    return c;
+}
+
 struct Images : ImageAdapter {
     test::TempDir dir;
     // Puts a file with these bytes on the adapter; its target number, or -1.
@@ -37,17 +46,10 @@ struct Images : ImageAdapter {
     Bytes file(const std::string& name) const { return test::readFile(dir.file(name)); }
     // A READ or WRITE of `count` blocks from `block` in the six- or ten-byte form.
     uint8_t transfer(uint8_t opcode, uint32_t block, uint16_t count, Bytes& buffer, uint8_t target = 0) {
-        ScsiCommand c;
-        c.cdb[0] = opcode;
-        if (opcode == scsi::kRead10 || opcode == scsi::kWrite10) {
-            scsi::writeBe32(c.cdb.data() + 2, block);
-            scsi::writeBe16(c.cdb.data() + 7, count);
-            c.cdbLength = 10;
-        } else {
-            c.cdb = {opcode, static_cast<uint8_t>(block >> 16), static_cast<uint8_t>(block >> 8), static_cast<uint8_t>(block),
-                     static_cast<uint8_t>(count), 0};
-            c.cdbLength = 6;
-        }
+        const auto at = [](uint32_t v, int shift) { return static_cast<uint8_t>(v >> shift); };
+        ScsiCommand c = opcode == scsi::kRead10 || opcode == scsi::kWrite10
+                            ? commandOf({opcode, 0, at(block, 24), at(block, 16), at(block, 8), at(block, 0), 0, at(count, 8), at(count, 0), 0})
+                            : commandOf({opcode, at(block, 16), at(block, 8), at(block, 0), at(count, 0), 0});
         c.buffer = buffer.data();
         c.bufferLength = static_cast<uint32_t>(buffer.size());
         return execute(target, c);
@@ -115,11 +117,8 @@ TEST(ImageAdapter, AnswersOtherCommandsAsADriveWould) {
     EXPECT_EQ(std::string(data.begin() + 8, data.begin() + 16), "QUARRY  ");
     EXPECT_EQ(std::string(data.begin() + 16, data.begin() + 32), "caf\xE9 ?.img      ");
     EXPECT_EQ(data[4] + 5, 36) << "additional length";
-    ScsiCommand vpd;
-    vpd.cdb = {scsi::kInquiry, 1, 0, 0, 36, 0};
-    vpd.cdbLength = 6;
+    ScsiCommand vpd = commandOf({scsi::kInquiry, 1, 0, 0, 36, 0}, DataDirection::None, 100);
     vpd.buffer = data.data();
-    vpd.bufferLength = 100;
     EXPECT_EQ(images.execute(0, vpd), aspi::kError) << "vital product data";
 }
 
@@ -198,15 +197,6 @@ TEST(ImageAdapter, VolumeMadeByHformatShowsItsMasterDirectoryBlock) {
     ASSERT_EQ(ReadSector(drive.device, 2, mdb.data()), 0);
     EXPECT_EQ(std::string(mdb.begin(), mdb.begin() + 2), "BD");  // drSigWord
     EXPECT_EQ(std::string(mdb.begin() + 0x25, mdb.begin() + 0x25 + mdb[0x24]), "Quarry Test");  // drVN
-}
-
-ScsiCommand commandOf(const Bytes& bytes, DataDirection direction = DataDirection::None, uint32_t length = 0) {
-    ScsiCommand c;
-    std::copy(bytes.begin(), bytes.end(), c.cdb.begin());
-    c.cdbLength = static_cast<uint8_t>(bytes.size());
-    c.direction = direction;
-    c.bufferLength = length;
-    return c;
 }
 
 TEST(TenByteEquivalent, RewritesSixByteReadsAndWritesOnly) {

@@ -318,10 +318,9 @@ TEST(ScanScsiBus, WritesAdapterRowsCdromRowsAndTheEndRow) {
     for (size_t r = 4; r < kDeviceTableRows; ++r) EXPECT_EQ(table.rows[r], Row{}) << "row " << r;
     // Only the CD-ROM is asked for its identification: INQUIRY for 100 bytes.
     ASSERT_EQ(first.commands().size(), 1u);
-    EXPECT_EQ(first.commands()[0].target, 3);
-    EXPECT_EQ(first.commands()[0].cdb, (devicetest::Bytes{0x12, 0, 0, 0, 0x64, 0}));
-    EXPECT_EQ(first.commands()[0].bufferLength, 100u);
-    EXPECT_EQ(first.commands()[0].direction, DataDirection::None);
+    const RecordedCommand& inquiry = first.commands()[0];
+    EXPECT_EQ(std::tie(inquiry.target, inquiry.cdb, inquiry.bufferLength, inquiry.direction),
+              std::tuple(3, Bytes{0x12, 0, 0, 0, 0x64, 0}, 100u, DataDirection::None));
     EXPECT_TRUE(bus.adapter(1).commands().empty());
     EXPECT_EQ(DriveEntryTexts(table), std::vector<std::string>{"[0|3] SONY - CDU-76S         "});
 }

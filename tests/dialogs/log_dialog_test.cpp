@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "app/dialog_controls.h"
@@ -12,7 +11,6 @@
 #include "dialogs/log_dialog.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
-#include "working_directory.h"
 
 namespace quarry {
 namespace {
@@ -22,18 +20,12 @@ namespace fs = std::filesystem;
 // The log's name is relative to the current directory, as the target chooser leaves it.
 class LogDialogTest : public ::testing::Test {
 protected:
-    LogDialogTest() : session(ui) { fs::current_path(dir.path()); }
+    LogDialogTest() : session(ui) {}
     ~LogDialogTest() override { CloseLogFile(session.log); }
 
-    std::string contents(const std::string& name) {
-        std::ifstream in(dir.file(name), std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string contents(const std::string& name) { return test::slurp(dir.file(name)); }
 
-    test::WorkingDirectoryGuard guard;
-    test::TempDir dir;
+    test::CurrentTempDir dir;
     test::RecordingUi ui;
     Session session;
 };

@@ -12,13 +12,12 @@
 #include "dialogs/target_chooser.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
-#include "working_directory.h"
 
 namespace quarry {
 namespace {
 
 namespace fs = std::filesystem;
-using test::CurrentDirectory;
+std::string CurrentDirectory() { return fs::current_path().string(); }
 
 // A tree under a private directory that stands for one drive of the chooser:
 //   Alpha/  beta/deep/  .hidden/  link -> beta  notes.txt
@@ -208,10 +207,9 @@ TEST_F(TargetChooserTest, CreateNewRefusesNamesThatLeadElsewhere) {
         EXPECT_EQ(ui.messageBoxes.size(), 1u);
         EXPECT_EQ(CurrentDirectory(), top + "/outer/inner");
     }
+    // Nothing was made, neither inside nor beside the folder.
     EXPECT_TRUE(fs::is_empty(top + "/outer/inner"));
     EXPECT_EQ(std::distance(fs::directory_iterator(top + "/outer"), fs::directory_iterator()), 1);
-    EXPECT_FALSE(fs::exists(top + "/outer/inner/a"));
-    EXPECT_FALSE(fs::exists(top + "/outer/inner/x"));
 }
 
 TEST(ShortenTargetPath, KeepsTheHeadAndTheLastDirectories) {

@@ -20,11 +20,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <set>
-#include <sstream>
 
 #include "app/command_ids.h"
 #include "app/dialog_controls.h"
@@ -34,7 +32,6 @@
 #include "commands/attributes.h"
 #include "copy/copy_engine.h"
 #include "dialogs/target_chooser.h"
-#include "dialogs/working_directory.h"
 #include "dump/dump_model.h"
 #include "gui/attribute_dialogs.h"
 #include "gui/client_area.h"
@@ -233,7 +230,7 @@ bool hasInk(const QImage& image, int top, int height) {
 class DesktopTest : public QObject {
     Q_OBJECT
 private slots:
-    void startUpStates() {
+    void startUpStatesAndTheMenus() {
         Program p("basic.hfs");
         QCOMPARE(p.window.size(), QSize(640, 425));
         QCOMPARE(p.window.windowTitle(), QString("Quarry : Test Vol"));
@@ -244,6 +241,22 @@ private slots:
         QVERIFY(p.window.action(command::kDataForkMode)->isChecked());
         QVERIFY(!p.window.action(command::kNextScreen)->isEnabled());
         QCOMPARE(p.window.statusLeft(), QString("Select a menu or press F1 for help..."));
+        // A menu item shows its help on the status bar.
+        p.window.action(command::kSelectDrive)->hover();
+        QCOMPARE(p.window.statusLeft(), QString("Select the drive holding the Macintosh volume."));
+        p.window.action(command::kSignatureListing)->hover();
+        QCOMPARE(p.window.statusLeft(),
+                 QString("Wide listing with length of data and resources, plus signature (creator/type) string."));
+        // Only the items with a check mark are checkable: the copy modes, Use Current Directory,
+        // the listing modes and Log File.
+        QList<int> checkable;
+        for (QAction* popup : p.window.menuBar()->actions()) {
+            QVERIFY(popup->menu());
+            for (QAction* a : popup->menu()->actions())
+                if (a->isCheckable()) checkable << a->data().toInt();
+        }
+        std::sort(checkable.begin(), checkable.end());
+        QCOMPARE(checkable, QList<int>({121, 122, 123, 125, 128, 131, 138, 142}));
     }
 
     void clickSelectsAndPaintsTheCellInverted() {
@@ -373,15 +386,6 @@ private slots:
         QVERIFY(!p.window.action(command::kFirstScreen)->isEnabled());
     }
 
-    void menuHelpOnTheStatusBar() {
-        Program p("basic.hfs");
-        p.window.action(command::kSelectDrive)->hover();
-        QCOMPARE(p.window.statusLeft(), QString("Select the drive holding the Macintosh volume."));
-        p.window.action(command::kSignatureListing)->hover();
-        QCOMPARE(p.window.statusLeft(),
-                 QString("Wide listing with length of data and resources, plus signature (creator/type) string."));
-    }
-
     void contextMenu_data() {
         QTest::addColumn<QString>("name");  // the entry clicked; empty: below the last row
         QTest::addColumn<bool>("folder");
@@ -429,24 +433,8 @@ private slots:
         QCOMPARE(p.window.statusLeft(), QString("Select a menu or press F1 for help..."));
     }
 
-    void onlyTheItemsWithACheckMarkAreCheckable() {
-        Program p("basic.hfs");
-        // The copy modes, Use Current Directory, the listing modes and Log File.
-        const QList<int> marked = {121, 122, 123, 125, 128, 131, 138, 142};
-        QList<int> checkable;
-        for (QAction* popup : p.window.menuBar()->actions()) {
-            QVERIFY(popup->menu());
-            for (QAction* a : popup->menu()->actions())
-                if (a->isCheckable()) checkable << a->data().toInt();
-        }
-        std::sort(checkable.begin(), checkable.end());
-        QCOMPARE(checkable, marked);
-    }
-
     void logDialogCreatesOpensAndCloses() {
-        quarry::test::TempDir dir;
-        const std::string old = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path());
+        quarry::test::CurrentTempDir dir;
         Program p("basic.hfs");
         onNextModal([](QWidget* d) {
             QCOMPARE(d->objectName(), QString("DLG_FLOG"));
@@ -467,11 +455,7 @@ private slots:
         p.window.runCommand(command::kLogFile);
         QVERIFY(!p.session.log.isOpen());
         QVERIFY(!p.window.action(command::kLogFile)->isChecked());
-        std::ifstream in("quarryrm.log", std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        std::filesystem::current_path(old);
-        QCOMPARE(QString::fromStdString(text.str()), QString("*cd Docs\r\n"));
+        QCOMPARE(QString::fromStdString(quarry::test::slurp(dir.file("quarryrm.log"))), QString("*cd Docs\r\n"));
     }
 
     void quitAsksFirst() {
@@ -547,10 +531,7 @@ private slots:
         TimedMessage::timeoutMs = TimedMessage::kTimeoutMs;
         std::fclose(p.session.log.stream);
         p.session.log.stream = nullptr;
-        std::ifstream in(dir.file("t.log"), std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        QCOMPARE(QString::fromStdString(text.str()), QString("#Not enough space on the volume.\n"));
+        QCOMPARE(QString::fromStdString(quarry::test::slurp(dir.file("t.log"))), QString("#Not enough space on the volume.\n"));
     }
 
     void progressBarAtHalfway() {
@@ -590,10 +571,8 @@ private slots:
     }
 
     void targetChooserMovesAndConfirms() {
-        quarry::test::TempDir dir;
+        quarry::test::CurrentTempDir dir;
         std::filesystem::create_directory(dir.file("archive"));
-        const std::string old = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path());
         Program p("basic.hfs");
         QStringList newDirectory;
         onNextModal([&](QWidget* d) {
@@ -619,14 +598,12 @@ private slots:
         });
         p.window.runCommand(command::kDestination);
         QCOMPARE(newDirectory, QStringList({"DLG_NOUV", "New Directory", "Directory Name:", "DIR"}));
-        const std::string now = std::filesystem::current_path();
+        QCOMPARE(QString::fromStdString(std::filesystem::current_path()), QString::fromStdString(dir.file("archive")));
         QVERIFY(p.window.action(command::kUseCurrentDirectory)->isChecked());
         QVERIFY(p.session.settings.useCurrentDirectory);
         // Leaving it with Esc unchecks "Use Current Directory", and copies ask again.
         onNextModal([](QWidget* d) { QTest::keyClick(d, Qt::Key_Escape); });
         p.window.runCommand(command::kDestination);
-        std::filesystem::current_path(old);
-        QCOMPARE(QString::fromStdString(now), QString::fromStdString(dir.file("archive")));
         QVERIFY(!p.window.action(command::kUseCurrentDirectory)->isChecked());
         QVERIFY(!p.session.settings.useCurrentDirectory);
     }
@@ -649,42 +626,42 @@ private slots:
         const Row rows[] = {
             {"DLG_QUIT", dlg::kEscape, 0, kNoHelp}, {"DLG_QUIT", dlg::kSystemClose, 0, kNoHelp},
             {"DLG_QUIT", dlg::kEnter, 1, kNoHelp},  {"DLG_QUIT", 128, 1, kNoHelp},
-            {"DLG_QUIT", 129, 0, kNoHelp},          {"DLG_QUIT", dlg::kHelp, kStillOpen, "dlg_QUIT"},
+            {"DLG_QUIT", 129, 0, kNoHelp},
             // The sheet has no Cancel: Esc leaves it open.
             {"DLG_INFO", dlg::kEscape, kStillOpen, kNoHelp}, {"DLG_INFO", dlg::kSystemClose, 0, kNoHelp},
             {"DLG_INFO", dlg::kEnter, 1, kNoHelp},           {"DLG_INFO", dlg::kOk, 1, kNoHelp},
-            {"DLG_INFO", dlg::kHelp, kStillOpen, "dlg_INFO"},
             {"DLG_COMM", dlg::kEscape, 0, kNoHelp}, {"DLG_COMM", dlg::kSystemClose, 0, kNoHelp},
             {"DLG_COMM", dlg::kEnter, 1, kNoHelp},  {"DLG_COMM", 153, 1, kNoHelp},
-            {"DLG_COMM", dlg::kHelp, kStillOpen, "dlg_COMM"},
             // Enter presses Quit, the default button.
             {"DLG_ATTR", dlg::kEscape, 0, kNoHelp}, {"DLG_ATTR", dlg::kSystemClose, 0, kNoHelp},
             {"DLG_ATTR", dlg::kEnter, 0, kNoHelp},  {"DLG_ATTR", 541, 0, kNoHelp},
-            {"DLG_ATTR", dlg::kHelp, kStillOpen, "dlg_ATTR"},
             // Esc ends the second page as OK does; only the close box ends it with 0.
             {"DLG_ATT2", dlg::kEscape, 1, kNoHelp}, {"DLG_ATT2", dlg::kSystemClose, 0, kNoHelp},
             {"DLG_ATT2", dlg::kEnter, 1, kNoHelp},  {"DLG_ATT2", dlg::kOk, 1, kNoHelp},
-            {"DLG_ATT2", dlg::kHelp, kStillOpen, "dlg_ATT2"},
             {"DLG_DEST", dlg::kEscape, 0, kNoHelp}, {"DLG_DEST", dlg::kSystemClose, 0, kNoHelp},
             {"DLG_DEST", dlg::kEnter, 1, kNoHelp},  {"DLG_DEST", 113, 1, kNoHelp},
-            {"DLG_DEST", dlg::kHelp, kStillOpen, "dlg_DEST"},
             // Every row opens with port 3 (LPT3) and naming 1 (short names) and first clicks
             // "Renaming on the fly" or COM2. Cancel and Esc put the naming back, the close box
             // keeps it; a port clicked stays, whatever ends the dialog. Neither touches the other.
             {"DLG_OPT", dlg::kEscape, 0, kNoHelp, 402, 0x0301},      {"DLG_OPT", dlg::kCancel, 0, kNoHelp, 402, 0x0301},
             {"DLG_OPT", dlg::kSystemClose, 0, kNoHelp, 402, 0x0302}, {"DLG_OPT", dlg::kEnter, 1, kNoHelp, 402, 0x0302},
-            {"DLG_OPT", dlg::kOk, 1, kNoHelp, 402, 0x0302},          {"DLG_OPT", dlg::kHelp, kStillOpen, "dlg_OPT"},
+            {"DLG_OPT", dlg::kOk, 1, kNoHelp, 402, 0x0302},
             {"DLG_PORT", dlg::kEscape, 0, kNoHelp, 505, 0x0501},      {"DLG_PORT", dlg::kCancel, 0, kNoHelp, 505, 0x0501},
             {"DLG_PORT", dlg::kSystemClose, 0, kNoHelp, 505, 0x0501}, {"DLG_PORT", dlg::kEnter, 1, kNoHelp, 505, 0x0501},
-            {"DLG_PORT", dlg::kOk, 1, kNoHelp, 505, 0x0501},          {"DLG_PORT", dlg::kHelp, kStillOpen, "dlg_PORT"},
+            {"DLG_PORT", dlg::kOk, 1, kNoHelp, 505, 0x0501},
             // Enter takes the typed name and keeps the dialog open; every way out gives 0.
             {"DLG_FLOG", dlg::kEscape, 0, kNoHelp},          {"DLG_FLOG", dlg::kSystemClose, 0, kNoHelp},
             {"DLG_FLOG", dlg::kEnter, kStillOpen, kNoHelp}, {"DLG_FLOG", dlg::kOk, 0, kNoHelp},
-            {"DLG_FLOG", dlg::kHelp, kStillOpen, "dlg_FLOG"},
         };
-        for (const Row& r : rows)
-            QTest::addRow("%s %s %d", r.dialog, wayOf(r.control), r.control)
-                << QString(r.dialog) << r.radio << r.control << r.result << QString(r.help) << r.setting;
+        const auto add = [](const QString& dialog, int radio, int control, int result, const QString& help, int setting) {
+            QTest::addRow("%s %s %d", qPrintable(dialog), wayOf(control), control)
+                << dialog << radio << control << result << help << setting;
+        };
+        for (const Row& r : rows) add(r.dialog, r.radio, r.control, r.result, r.help, r.setting);
+        // Help, in every dialog, opens the dialog's own page and leaves the dialog open.
+        for (const char* d :
+             {"DLG_QUIT", "DLG_INFO", "DLG_COMM", "DLG_ATTR", "DLG_ATT2", "DLG_DEST", "DLG_OPT", "DLG_PORT", "DLG_FLOG"})
+            add(d, 0, dlg::kHelp, kStillOpen, "dlg_" + QString(d).mid(4), -1);
     }
 
     void eachWayOutIsTheModels() {
@@ -694,9 +671,7 @@ private slots:
         QFETCH(int, result);
         QFETCH(QString, help);
         QFETCH(int, setting);
-        quarry::test::WorkingDirectoryGuard guard;
-        quarry::test::TempDir dir;
-        std::filesystem::current_path(dir.path());
+        quarry::test::CurrentTempDir dir;
         Program p("basic.hfs");
         p.session.settings.destinationSetting = 0x0301;
         // The help window belongs to the main window, so every row starts without one.
@@ -821,19 +796,17 @@ private slots:
     void attributesShowTheRecordAndWriteNothing() {
         Program p("basic.hfs");
         p.select("Puzzle");
-        QString type, creator, data, rsrc, fileNumber;
-        QStringList created, modified;
+        QString fileNumber;
+        QStringList sheet, created, modified;
         bool writeEnabled = true;
         onNextModal([&](QWidget* d) {
             QCOMPARE(d->objectName(), QString("DLG_ATTR"));
-            type = d->findChild<QLineEdit*>("539")->text();
-            creator = d->findChild<QLineEdit*>("538")->text();
+            sheet << d->findChild<QLineEdit*>("539")->text() << d->findChild<QLineEdit*>("538")->text()
+                  << d->findChild<QLabel*>("536")->text() << d->findChild<QLabel*>("537")->text();
             for (int i = 0; i < 5; ++i) {
                 created << d->findChild<QLineEdit*>(QString::number(118 + i))->text();
                 modified << d->findChild<QLineEdit*>(QString::number(123 + i))->text();
             }
-            data = d->findChild<QLabel*>("536")->text();
-            rsrc = d->findChild<QLabel*>("537")->text();
             writeEnabled = d->findChild<QPushButton*>("540")->isEnabled();
             onNextModal([&](QWidget* advanced) {
                 QCOMPARE(advanced->objectName(), QString("DLG_ATT2"));
@@ -844,10 +817,8 @@ private slots:
             d->findChild<QPushButton*>("541")->click();
         });
         QTest::keyClick(&p.window, Qt::Key_A, Qt::AltModifier);
-        QCOMPARE(type, QString("APPL"));
-        QCOMPARE(creator, QString("MACS"));
-        QCOMPARE(data, QString("1200"));
-        QCOMPARE(rsrc, QString("1080"));
+        // Type, creator, data and resource fork lengths.
+        QCOMPARE(sheet, QStringList({"APPL", "MACS", "1200", "1080"}));
         // Day, month, years since 1900, hour, minute, as the fixture script dated the file.
         QCOMPARE(created, QStringList({"17", "5", "92", "9", "30"}));
         QCOMPARE(modified, QStringList({"2", "11", "93", "14", "45"}));

@@ -79,9 +79,8 @@ TEST(HfsImage, ForksThroughOverflowExtentsMatchHcopy) {
         const CatalogRecord file = image.lookup(path);
         EXPECT_GT(image.forkExtents(file, fork).size(), 3u) << path;
         const Bytes read = image.readFork(file, fork);
-        const std::string mb = hcopyMacBinary(fixturePath("fragmented.hfs"), path);
-        EXPECT_EQ(std::string(read.begin(), read.end()), fork == Fork::Data ? hcopyData(fixturePath("fragmented.hfs"), path)
-                                                                             : resourceOfMacBinary(mb));
+        const std::string image = fixturePath("fragmented.hfs");
+        EXPECT_EQ(std::string(read.begin(), read.end()), fork == Fork::Data ? hcopyData(image, path) : hcopyResource(image, path));
     }
 }
 

@@ -4,10 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 
 #include "app/navigation.h"
-#include "device/scripted_adapter.h"
+#include "device/device_test_support.h"
 #include "hfs/btree.h"
 #include "hfs/fork.h"
 #include "support/hfs_oracle.h"
@@ -36,15 +35,13 @@ TEST(ForkBytes, MatchHcopyForEveryKindOfFork) {
         const std::string image = test::fixturePath(c.image), hfsPath = (c.folder ? ":" + std::string(c.folder) : "") + ":" + c.name;
         SCOPED_TRACE(std::string(c.image) + " " + hfsPath);
         test::MountedImage m(image);
-        ASSERT_EQ(m.mountResult, 1);
         if (c.folder) {
             ASSERT_TRUE(enterDirectory(m.session, c.folder));
         }
         // The extents tree is copied to a work file only when a fork needs it.
         EXPECT_FALSE(m.session.volume.extents.hasWorkFile());
         for (uint8_t fork : {kDataFork, kResourceFork}) {
-            const std::string expected =
-                fork == kDataFork ? test::hcopyData(image, hfsPath) : test::resourceOfMacBinary(test::hcopyMacBinary(image, hfsPath));
+            const std::string expected = fork == kDataFork ? test::hcopyData(image, hfsPath) : test::hcopyResource(image, hfsPath);
             ASSERT_NE(findCatalogRecord(m.session.volume, c.name, want::kFile, m.session.dir.currentDirID), nullptr);
             const uint8_t* data = recordData(currentRecordKey(m.session.volume.catalog));
             const ExtentRecord extents = extentRecordAt(data + (fork == kDataFork ? catrec::kDataExtents : catrec::kRsrcExtents));
@@ -69,42 +66,30 @@ TEST(ForkBytes, MatchHcopyForEveryKindOfFork) {
     }
 }
 
-// A session reading a scripted CD-ROM of 256 sectors whose allocation blocks are single sectors
-// from sector 0.
-struct ScriptedVolume {
+// A scripted CD-ROM of 256 patterned sectors whose allocation blocks are single sectors from
+// sector 0.
+struct ScriptedVolume : devicetest::ScriptedBus {
+    ScriptedAdapter& adapter = addAdapter();
+    devicetest::Bytes medium = devicetest::patternedMedium(256);
     test::RecordingUi ui;
-    Session session{ui};
-    ScsiBus bus;
-    ScriptedAdapter* adapter = nullptr;
-    std::vector<uint8_t> medium = std::vector<uint8_t>(2048 * 64);
+    VolumeState volume;
+    bool ending = false;
     MemorySink sink;
 
     ScriptedVolume() {
-        for (size_t i = 0; i < medium.size(); ++i) medium[i] = static_cast<uint8_t>((i / 512) * 31 + i * 7 + (i >> 11));
-        auto a = std::make_unique<ScriptedAdapter>();
-        a->addTarget(0, ScriptedTarget::cdrom("QUARRY", "TEST", "1.0", medium));
-        adapter = a.get();
-        bus.adapters.push_back(std::move(a));
-        DeviceState& d = session.device;
-        d.bus = &bus;
-        d.hostAdapterId = d.targetId = 0;
-        d.sectorSource = ReadCdSector;
-        d.cdBlockCache.assign(kCdBlockSize, 0);
-        session.volume.firstBlockSector = 0;
-        session.volume.allocBlockSize = 512;
-        session.volume.sectorsPerBlock = 1;
-        storeBE16(session.volume.mdbCopy.data() + mdb::kAllocBlocks, static_cast<uint16_t>(medium.size() / 512));
+        adapter.addTarget(0, ScriptedTarget::cdrom("QUARRY", "TEST", "1.0", medium));
+        select(0, 0);
+        volume.firstBlockSector = 0;
+        volume.allocBlockSize = 512;
+        volume.sectorsPerBlock = 1;
+        storeBE16(volume.mdbCopy.data() + mdb::kAllocBlocks, 256);
     }
 
-    std::vector<std::vector<uint8_t>> cdbs() const {
-        std::vector<std::vector<uint8_t>> out;
-        for (const auto& c : adapter->commands()) out.push_back(c.cdb);
-        return out;
-    }
-    std::vector<uint8_t> slice(size_t sector, size_t bytes) const {
+    VolumeContext context() { return {volume, device, ui, ending}; }
+    devicetest::Bytes slice(size_t sector, size_t bytes) const {
         return {medium.begin() + static_cast<long>(sector * 512), medium.begin() + static_cast<long>(sector * 512 + bytes)};
     }
-    Status blocks(uint32_t sector, uint32_t bytes) { return readBlocksToFile(session.volumeContext(), sink, sector, bytes); }
+    Status blocks(uint32_t sector, uint32_t bytes) { return readBlocksToFile(context(), sink, sector, bytes); }
 };
 
 TEST(ReadBlocksToFile, HeadBodyAndTailGoThroughTheRightCommands) {
@@ -143,7 +128,7 @@ TEST(ReadBlocksToFile, ProgressBarOnlyForRunsLongerThanFiveBuffers) {
 
 TEST(ReadBlocksToFile, AFailedReadOrWriteIsReportedNotWrittenAsData) {
     ScriptedVolume v;
-    v.adapter->failBlock(11, aspi::kError);
+    v.adapter.failBlock(11, aspi::kError);
     // Blocks 2..9 arrive in the first request; the second (blocks 10..13) fails.
     Status s = v.blocks(8, 12 * 2048);
     ASSERT_FALSE(s);
@@ -163,10 +148,10 @@ TEST(ReadForkToFile, RefusesExtentsPastTheEndOfTheVolume) {
     ExtentRecord rec{};
     storeBE16(rec.data(), 250);
     storeBE16(rec.data() + 2, 20);  // blocks 250..269 of a 256-block volume
-    Status s = readForkToFile(v.session.volumeContext(), rec, v.sink, 99, 20 * 512, kDataFork);
+    Status s = readForkToFile(v.context(), rec, v.sink, 99, 20 * 512, kDataFork);
     ASSERT_FALSE(s);
     EXPECT_NE(s.fault().find("past the end of the volume"), std::string::npos) << s.fault();
-    EXPECT_TRUE(v.adapter->commands().empty());
+    EXPECT_TRUE(v.adapter.commands().empty());
 }
 
 }  // namespace

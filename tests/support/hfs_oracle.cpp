@@ -199,7 +199,9 @@ std::string hcopyMacBinary(const std::string& image, const std::string& macPath)
     return Volume(image, kAnyPartition).hcopy("-m", literalPath(macPath));
 }
 
-std::string resourceOfMacBinary(const std::string& mb) {
+std::string hcopyResource(const std::string& image, const std::string& macPath) {
+    // After the 128-byte header and the data fork padded to a multiple of 128 bytes.
+    const std::string mb = hcopyMacBinary(image, macPath);
     auto be32 = [&](size_t at) {
         uint32_t v = 0;
         for (size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<uint8_t>(mb[at + i]);

@@ -58,11 +58,11 @@ std::vector<std::string> hlsTree(const std::string& image);
 bool hfsutilsChange(const std::string& image, const std::vector<std::vector<std::string>>& commands);
 // The free bytes hmount reports.
 uint64_t hmountFreeBytes(const std::string& image);
-// The data fork of the file at macPath (hcopy -r), and the file as MacBinary II (hcopy -m).
+// The data fork of the file at macPath (hcopy -r), the file as MacBinary II (hcopy -m), and the
+// resource fork held in that MacBinary II file.
 std::string hcopyData(const std::string& image, const std::string& macPath);
 std::string hcopyMacBinary(const std::string& image, const std::string& macPath);
-// The resource fork held in a MacBinary II file.
-std::string resourceOfMacBinary(const std::string& macBinary);
+std::string hcopyResource(const std::string& image, const std::string& macPath);
 
 // The volume name that hmount reports.
 std::string hmountVolumeName(const std::string& image, int partition = kAnyPartition);

@@ -6,6 +6,8 @@
 #include <set>
 #include <stdexcept>
 
+#include "support/fixture_path.h"
+
 namespace quarry::test {
 namespace {
 
@@ -43,6 +45,13 @@ void writeFile(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string bentFixture(const TempDir& dir, const std::string& fixture, const std::function<void(Bytes&)>& bend) {
+    Bytes bytes = readFile(fixturePath(fixture.c_str()));
+    bend(bytes);
+    writeFile(dir.file(fixture), bytes);
+    return dir.file(fixture);
 }
 
 uint32_t readBe(const Bytes& bytes, size_t at, size_t width) {

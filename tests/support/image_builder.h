@@ -11,9 +11,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace quarry::test {
 
@@ -23,6 +26,9 @@ constexpr uint32_t kSectorSize = 512;  // partition maps and the MDB count in 51
 
 Bytes readFile(const std::string& path);
 void writeFile(const std::string& path, const Bytes& bytes);
+// A copy of the fixture volume `fixture` in `dir`, under the same name, with `bend` applied to its
+// bytes before they are written; the copy's path.
+std::string bentFixture(const TempDir& dir, const std::string& fixture, const std::function<void(Bytes&)>& bend);
 // A big-endian integer of `width` bytes (1, 2 or 4) at `at`.
 uint32_t readBe(const Bytes& bytes, size_t at, size_t width);
 void writeBe(Bytes& bytes, size_t at, size_t width, uint32_t value);

@@ -1,6 +1,7 @@
 #pragma once
 // A private directory for one test under $TMPDIR (or /tmp), removed with everything in it when
-// the object goes out of scope; and what tests read back from the files they made.
+// the object goes out of scope, optionally the current directory meanwhile; and what tests read
+// back from the files they made.
 
 #include <cstdlib>
 #include <filesystem>
@@ -33,6 +34,28 @@ public:
 
 private:
     std::string path_;
+};
+
+// Copies, logs and the target chooser work in the process's current directory. A test that moves
+// it puts it back when it ends, so that the tests after it start where they expect.
+class WorkingDirectoryGuard {
+public:
+    WorkingDirectoryGuard() : saved_(std::filesystem::current_path()) {}
+    ~WorkingDirectoryGuard() {
+        std::error_code ignored;  // a directory removed meanwhile leaves nowhere better to go
+        std::filesystem::current_path(saved_, ignored);
+    }
+    WorkingDirectoryGuard(const WorkingDirectoryGuard&) = delete;
+    WorkingDirectoryGuard& operator=(const WorkingDirectoryGuard&) = delete;
+
+private:
+    std::filesystem::path saved_;
+};
+
+// A private directory that is the current one for the life of the object.
+struct CurrentTempDir : TempDir {
+    CurrentTempDir() { std::filesystem::current_path(path()); }
+    WorkingDirectoryGuard guard;  // goes back before the directory is removed
 };
 
 // The bytes of a file; empty when it cannot be read.

@@ -1,6 +1,6 @@
 // Takes the screenshots shown in the README: the main window on the sample volume in each
 // listing mode, and the dump window. Run under a real X server (scripts/screenshots.sh uses
-// Xvfb): quarry_screenshots IMAGE OUTDIR
+// Xvfb): build/tools/quarry_screenshots IMAGE OUTDIR
 
 #include <QApplication>
 #include <QDir>
