@@ -2,7 +2,7 @@
 // The SCSI bus as the program sees it: host adapters, each with targets 0..7 that answer
 // SCSI commands. Three kinds of adapter stand behind this interface: the image adapter (image
 // files and block devices that behave as CD-ROM drives), the Linux SCSI generic adapter (real
-// drives through SG_IO) and the scripted adapter of the tests.
+// drives through SG_IO) and the scripted adapter of the tests (tests/support/scripted_adapter.h).
 
 #include <array>
 #include <cstdint>

@@ -9,7 +9,7 @@
 #include <map>
 
 #include "commands/volume_changes.h"
-#include "device/scripted_adapter.h"
+#include "support/scripted_adapter.h"
 #include "hfs/btree.h"
 #include "hfs/volume_check.h"
 #include "support/cli_run.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "device/scripted_adapter.h"
+#include "support/scripted_adapter.h"
 #include "device/sector_source.h"
 
 namespace quarry::devicetest {

@@ -1,4 +1,4 @@
-#include "device/scripted_adapter.h"
+#include "support/scripted_adapter.h"
 
 #include <algorithm>
 #include <cstring>
