@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "app/mount.h"
+#include "commands/volume_changes.h"
 #include "hfs/btree.h"
 #include "support/cli_run.h"
 #include "support/hfs_oracle.h"
@@ -137,6 +138,33 @@ TEST(Mount, AnotherDriveReplacesTheVolume) {
     EXPECT_EQ(m.session.volume.volumeName(), test::hmountVolumeName(test::fixturePath("hybrid.iso")));
     EXPECT_NE(m.find("Docs"), nullptr);
     EXPECT_EQ(m.find("aardvark"), nullptr);
+}
+
+TEST(Mount, ADriverDescriptorsBlockSizeEndsWithItsMedium) {
+    // A medium whose driver descriptor says 1024 first, then media without one: each mount
+    // starts again from 512-byte device blocks, so the next medium is neither refused for
+    // writing nor probed in the first one's blocks.
+    TempDir dir;
+    test::writeFile(dir.file("k.img"), test::behindPartitionMap(basicVolume(), 96, 1024));
+    std::filesystem::copy_file(test::fixturePath("basic.hfs"), dir.file("basic.hfs"));
+    const struct {
+        std::string image;
+        int mountResult;
+    } next[] = {{dir.file("basic.hfs"), 1}, {test::fixturePath("msdos.img"), -1}};
+    for (const auto& n : next) {
+        SCOPED_TRACE(n.image);
+        MountedImage m(dir.file("k.img"));
+        ASSERT_EQ(m.session.device.deviceBlockSize, 1024);
+        auto& images = static_cast<ImageAdapter&>(*m.bus.adapters[0]);
+        ASSERT_TRUE(images.addImage(n.image, ImageAccess::ReadWrite));
+        m.ui.driveChoice = 1;
+        ASSERT_EQ(SelectCdromDrive(m.session.device, m.table, m.ui), 1);
+        const int r = mountVolume(m.session);
+        EXPECT_EQ(r > 0 ? 1 : r < 0 ? -1 : 0, n.mountResult);
+        EXPECT_EQ(m.session.device.deviceBlockSize, 512);
+        EXPECT_TRUE(WriteGuardAllows(m.session));
+        EXPECT_TRUE(m.ui.messageBoxes.empty()) << m.ui.messageBoxes.front();
+    }
 }
 
 struct DamageCase {
