@@ -62,6 +62,10 @@ constexpr const char* kUsage =
     "  --append-log FILE     open the log FILE to append to it\n"
     "  --port NAME[=DEVICE]  send copies to LPT1-LPT3 or COM1-COM4 (/dev/lp0-2,\n"
     "                        /dev/ttyS0-3 unless DEVICE is given) instead of files\n"
+    "  --keep-going          COPY writes zeros for a sector that cannot be read, names it\n"
+    "                        on standard error and in the log, and finishes the file\n"
+    "                        (default: the file's copy stops there and what was written\n"
+    "                        of it is removed)\n"
     "  --yes                 answer questions with OK or Yes (default: Cancel or No)\n"
     "  --write               open SOURCE for writing, so that MD, RD, DEL, REN and SWAP\n"
     "                        can change it (without it they meet \"Write-protected\n"
@@ -95,6 +99,7 @@ struct Options {
     bool readStdin = true;
     bool check = false;
     bool write = false;
+    bool keepGoing = false;
 };
 
 std::string trimmed(std::string_view s) {
@@ -261,6 +266,7 @@ private:
             ui_.report("cannot copy into " + options.target + ": " + std::strerror(errno));
             return kExitStopped;
         }
+        if (options.keepGoing) session_.settings.readErrors = ReadErrors::WriteZeros;
         session_.copy.longNamesAvailable = LongNamesAvailable(".");
         session_.settings.setNamingMode(options.naming.value_or(session_.copy.longNamesAvailable ? NamingMode::Long : NamingMode::Short));
         if (options.port != 0) {
@@ -439,6 +445,8 @@ int main(int argc, char** argv) {
             options.check = true;
         } else if (arg == "--write") {
             options.write = true;
+        } else if (arg == "--keep-going") {
+            options.keepGoing = true;
         } else if (arg == "--to") {
             const char* v = value("--to");
             if (!v) return kExitUsage;

@@ -37,6 +37,8 @@ constexpr std::array<const char*, static_cast<size_t>(Msg::Count)> kMessageTable
     "Renaming with a wildcard on one side only?",
     "An entry exists already with this name.",
     "The volume could not be written:",
+    "This folder could not be copied whole:",
+    "Unreadable sector written as zeros:",
 };
 
 }  // namespace

@@ -36,6 +36,8 @@ enum class Msg {
     RenameOneSided,
     NameTaken,
     VolumeNotWritten,
+    FolderIncomplete,
+    SectorUnreadable,
     Count
 };
 

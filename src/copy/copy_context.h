@@ -25,10 +25,16 @@ inline constexpr uint16_t kSignatureListing = 0x0800;
 
 enum class NamingMode : uint8_t { Long = 0, Short = 1, AskEachFile = 2 };
 
+// What a copy does at a sector it cannot read: stop that file and remove what was written of it
+// (the program's choice, so that no copy looks whole that is not), or, as quarry-cli's
+// --keep-going asks, write zeros there, name the sector and finish the file.
+enum class ReadErrors : uint8_t { StopFile, WriteZeros };
+
 struct CopySettings {
     uint16_t optionWord = opt::kCopyData;
     // Low byte: naming mode; second byte: output port (0 = file, 1-3 LPT1-LPT3, 4-7 COM1-COM4).
     uint16_t destinationSetting = 0;
+    ReadErrors readErrors = ReadErrors::StopFile;
 
     NamingMode namingMode() const { return static_cast<NamingMode>(destinationSetting & 0xFF); }
     void setNamingMode(NamingMode mode) {

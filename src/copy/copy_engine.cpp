@@ -10,6 +10,7 @@
 
 #include "copy/copy_context.h"
 #include "common/charset.h"
+#include "common/messages.h"
 #include "copy/output_port.h"
 #include "copy/pc_naming.h"
 #include "common/work_file.h"
@@ -43,12 +44,13 @@ std::string leadingBlanksRemoved(const std::string& s) {
 }
 
 // The folder's entries, copied out in catalog order. Collecting them first lets the copy of a
-// subfolder move the catalog cursor freely.
+// subfolder move the catalog cursor freely. `whole` turns false when the walk met a damaged
+// catalog before the folder's last entry.
 std::vector<CatalogEntry> folderEntries(const CopyContext& context, uint32_t dirID, const std::string* pattern,
-                                        NameMatch match = NameMatch::Pattern) {
+                                        bool& whole, NameMatch match = NameMatch::Pattern) {
     std::vector<CatalogEntry> out;
     const bool single = pattern && (match == NameMatch::Exact || pattern->find('*') == std::string::npos);
-    walkFolder(context.medium.volume, dirID, [&](const uint8_t* key) {
+    whole = walkFolder(context.medium.volume, dirID, [&](const uint8_t* key) {
         if (pattern) {
             std::string p = *pattern;
             if (compareRecordName(p, key, match) != 0) return true;
@@ -76,14 +78,30 @@ bool copyAborted(const CopyContext& context) { return context.ending() || contex
 
 void timed(const CopyContext& context, const std::string& text) { context.ui().showTimedMessage(text); }
 
-Status copyForks(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, uint16_t mode) {
+Status readForks(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, uint16_t mode,
+                 UnreadableSectors* zeroFill) {
     const uint32_t id = file.data32(catrec::kFileId);
-    if (mode & opt::kCopyMacBinary) return WriteMacBinary(context, sink, file);
+    if (mode & opt::kCopyMacBinary) return WriteMacBinary(context, sink, file, zeroFill);
     if (mode & opt::kCopyResource)
         return readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id,
-                              file.data32(catrec::kRsrcLength), kResourceFork);
+                              file.data32(catrec::kRsrcLength), kResourceFork, zeroFill);
     return readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id,
-                          file.data32(catrec::kDataLength), kDataFork);
+                          file.data32(catrec::kDataLength), kDataFork, zeroFill);
+}
+
+// The forks the mode asks for, into sink. Sectors written as zeros are named, one message and
+// one log line each, whether or not the copy then finishes.
+Status copyForks(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, uint16_t mode) {
+    if (context.settings.readErrors == ReadErrors::StopFile) return readForks(context, sink, file, mode, nullptr);
+    UnreadableSectors zeroed;
+    Status s = readForks(context, sink, file, mode, &zeroed);
+    for (const uint32_t sector : zeroed.sectors) {
+        const std::string text = std::string(messageText(Msg::SectorUnreadable)) + " sector " + std::to_string(sector) +
+                                 " of \"" + macNameToUtf8(file.name) + "\"";
+        if (context.log.isOpen()) context.log.write(text + "\r\n");
+        timed(context, text);
+    }
+    return s;
 }
 
 }  // namespace
@@ -118,14 +136,15 @@ std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const CatalogEntry& fi
     return h;
 }
 
-Status WriteMacBinary(const CopyContext& context, ByteSink& sink, const CatalogEntry& file) {
+Status WriteMacBinary(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, UnreadableSectors* zeroFill) {
     const auto header = MacBinaryHeader(file);
     if (!sink.write(header.data(), header.size())) return Fault{"cannot write: " + sink.error()};
     const uint32_t id = file.data32(catrec::kFileId);
     const uint32_t data = file.data32(catrec::kDataLength);
     const uint32_t rsrc = file.data32(catrec::kRsrcLength);
     if (data > 0) {
-        Status s = readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id, data, kDataFork);
+        Status s = readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id, data,
+                                  kDataFork, zeroFill);
         if (!s) return s;
     }
     if (rsrc > 0) {
@@ -133,7 +152,8 @@ Status WriteMacBinary(const CopyContext& context, ByteSink& sink, const CatalogE
         const std::array<uint8_t, kMacBinaryHeaderSize> zeros{};
         const size_t pad = (kMacBinaryHeaderSize - data % kMacBinaryHeaderSize) % kMacBinaryHeaderSize;
         if (pad > 0 && !sink.write(zeros.data(), pad)) return Fault{"cannot write: " + sink.error()};
-        return readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id, rsrc, kResourceFork);
+        return readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id, rsrc,
+                              kResourceFork, zeroFill);
     }
     return Status::ok();
 }
@@ -237,8 +257,18 @@ uint16_t CopyMacFolder(const CopyContext& context, const CatalogEntry& folder) {
     if (context.log.isOpen()) context.log.write("Copying directory \"" + shown + "\" to \"" + pcName + "\"\r\n");
 
     uint16_t result = copyresult::kDone;
+    bool whole = true;
+    const std::vector<CatalogEntry> entries = folderEntries(context, folder.data32(catrec::kDirId), nullptr, whole);
+    // The entries read before the damage are still copied; the message says which folder on the
+    // PC lacks the rest, and why.
+    if (!whole) {
+        const std::string text = std::string(messageText(Msg::FolderIncomplete)) + " \"" + shown + "\" (" +
+                                 context.medium.volume.catalog.fault + ")";
+        if (context.log.isOpen()) context.log.write(text + "\r\n");
+        timed(context, text);
+    }
     // An empty folder is copied as an empty directory; it is not an abort.
-    for (const CatalogEntry& e : folderEntries(context, folder.data32(catrec::kDirId), nullptr)) {
+    for (const CatalogEntry& e : entries) {
         if (copyAborted(context)) {
             result = copyresult::kAborted;
             break;
@@ -258,7 +288,8 @@ uint16_t CopyMacFolder(const CopyContext& context, const CatalogEntry& folder) {
 }
 
 uint16_t CopyMacEntries(const CopyContext& context, uint32_t dirID, const std::string& pattern, NameMatch match) {
-    const std::vector<CatalogEntry> entries = folderEntries(context, dirID, &pattern, match);
+    bool whole = true;
+    const std::vector<CatalogEntry> entries = folderEntries(context, dirID, &pattern, whole, match);
     if (entries.empty()) return copyresult::kNothing;
     uint16_t result = copyresult::kDone;
     for (const CatalogEntry& e : entries) {

@@ -15,6 +15,7 @@
 namespace quarry {
 
 struct CopyContext;
+struct UnreadableSectors;
 class ByteSink;
 
 namespace copyresult {
@@ -42,7 +43,9 @@ uint16_t CopyMacEntries(const CopyContext& context, uint32_t dirID, const std::s
 uint16_t CopyMacFolder(const CopyContext& context, const CatalogEntry& folder);
 uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file);
 // The 128-byte header, the data fork padded to 128 bytes, the resource fork.
-Status WriteMacBinary(const CopyContext& context, ByteSink& sink, const CatalogEntry& file);
+// Unreadable sectors stop it unless `zeroFill` is given (see readForkToFile).
+Status WriteMacBinary(const CopyContext& context, ByteSink& sink, const CatalogEntry& file,
+                      UnreadableSectors* zeroFill = nullptr);
 std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const CatalogEntry& file);
 // The calendar time at which the PC shows the Macintosh's stored wall-clock time.
 time_t MacDateToDosStamp(uint32_t macSeconds);

@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -40,6 +41,14 @@ constexpr uint8_t kIllegalRequest = 0x5;
 constexpr uint8_t kDataProtect = 0x7;
 constexpr uint8_t kAscInvalidOpcode = 0x20;
 }  // namespace sense
+
+// READ CAPACITY(10): the last block and the block length, big-endian, 8 bytes.
+constexpr uint8_t kReadCapacity10 = 0x25;
+constexpr size_t kCapacityReplyLength = 8;
+constexpr size_t kCapacityBlockLength = 4;
+constexpr uint32_t kDiskBlockSize = 512;
+constexpr uint32_t kCdromBlockSize = 2048;
+constexpr uint32_t kLargestBlockSize = 65536;
 
 Fault openFault(const std::string& path, const std::string& reason) { return Fault{"cannot open " + path + ": " + reason}; }
 
@@ -88,6 +97,52 @@ DataDirection directionForCommand(const ScsiCommand& command) {
     return opcode == scsi::kWrite6 || opcode == scsi::kWrite10 ? DataDirection::Out : DataDirection::In;
 }
 
+SgOutcome runSgCommand(ScsiCommand& command, const SgDrive& drive, const SgExchange& exchange) {
+    SgOutcome outcome;
+    outcome.status = aspi::kError;
+    const DataDirection direction = directionForCommand(command);
+    if (!drive.writable && direction == DataDirection::Out) {
+        outcome.status = aspi::kWriteProtected;
+        return outcome;
+    }
+    const std::optional<scsi::BlockTransfer> transfer = scsi::decodeBlockTransfer(command);
+    const uint64_t asked = transfer ? uint64_t{transfer->blockCount} * drive.blockSize : 0;
+    // A drive sends whole blocks; a host adapter whose buffer ends before them reports an
+    // overrun, and the command fails. The blocks are read whole here and what fits is passed on.
+    std::vector<uint8_t> whole;
+    ScsiCommand sent = command;
+    if (transfer && asked > command.bufferLength) {
+        if (transfer->kind == scsi::TransferKind::Write || command.buffer == nullptr) return outcome;
+        whole.resize(asked);
+        sent.buffer = whole.data();
+        sent.bufferLength = static_cast<uint32_t>(asked);
+    }
+    const std::optional<SgReply> reply = exchange(sent);
+    if (!reply) return outcome;
+    if (reply->ok) {
+        // Part of a block transfer's buffer that the drive never filled is not data.
+        if (transfer && reply->resid > 0) return outcome;
+        if (!whole.empty()) std::memcpy(command.buffer, whole.data(), command.bufferLength);
+        outcome.status = aspi::kCompleted;
+        return outcome;
+    }
+    outcome.sense = classifySense(reply->sense.data(), reply->sense.size());
+    switch (outcome.sense) {
+    case SenseVerdict::Recovered:
+        if (transfer && reply->resid > 0) break;
+        if (!whole.empty()) std::memcpy(command.buffer, whole.data(), command.bufferLength);
+        outcome.status = aspi::kCompleted;
+        break;
+    case SenseVerdict::WriteProtected:
+        // The bus reports a refused write with the status the write-protection probe looks for.
+        outcome.status = aspi::kWriteProtected;
+        break;
+    default:
+        break;
+    }
+    return outcome;
+}
+
 SgAdapter::~SgAdapter() {
     for (const Node& node : nodes_) ::close(node.fd);
 }
@@ -115,8 +170,23 @@ Result<SgAdapter::Node> SgAdapter::openNode(const std::string& path) {
     inquiry.buffer = data;
     inquiry.bufferLength = sizeof data;
     // A node whose logical unit is not connected (qualifier bits set) answers for no device.
-    if (send(fd, inquiry).status == aspi::kCompleted && (data[scsi::inquiry::kDeviceType] & scsi::inquiry::kQualifierMask) == 0) {
+    const SgDrive reader{kDiskBlockSize, false};
+    if (send(fd, inquiry, reader).status == aspi::kCompleted && (data[scsi::inquiry::kDeviceType] & scsi::inquiry::kQualifierMask) == 0) {
         node.deviceType = data[scsi::inquiry::kDeviceType] & scsi::inquiry::kDeviceTypeMask;
+    }
+    // The drive's block length decides how much a read of whole blocks moves. Without a medium
+    // the drive cannot say; CD-ROM drives then count in 2048-byte blocks, others in 512.
+    node.blockSize = node.deviceType == kDeviceTypeCdrom ? kCdromBlockSize : kDiskBlockSize;
+    uint8_t capacity[kCapacityReplyLength] = {};
+    ScsiCommand readCapacity;
+    readCapacity.cdb[scsi::cdb10::kOpcode] = kReadCapacity10;
+    readCapacity.cdbLength = scsi::kTenByteCdbLength;
+    readCapacity.direction = DataDirection::In;
+    readCapacity.buffer = capacity;
+    readCapacity.bufferLength = sizeof capacity;
+    if (send(fd, readCapacity, reader).status == aspi::kCompleted) {
+        const uint32_t length = scsi::readBe32(capacity + kCapacityBlockLength);
+        if (length >= kDiskBlockSize && length <= kLargestBlockSize && length % kDiskBlockSize == 0) node.blockSize = length;
     }
     return node;
 }
@@ -148,60 +218,42 @@ std::string SgAdapter::managerId() const { return kManagerId; }
 
 int SgAdapter::deviceType(uint8_t target) { return target < nodes_.size() ? nodes_[target].deviceType : -1; }
 
-SgAdapter::Outcome SgAdapter::send(int fd, ScsiCommand& command) {
-    uint8_t senseData[kSenseBufferLength] = {};
-    sg_io_hdr_t header{};
-    header.interface_id = kSgInterfaceId;
-    header.cmdp = command.cdb.data();
-    header.cmd_len = command.cdbLength;
-    header.dxfer_direction = toSgDirection(directionForCommand(command));
-    header.dxferp = command.buffer;
-    header.dxfer_len = command.bufferLength;
-    header.sbp = senseData;
-    header.mx_sb_len = sizeof senseData;
-    header.timeout = kTimeoutMs;
-
-    Outcome outcome;
-    if (::ioctl(fd, SG_IO, &header) < 0) {
-        outcome.status = aspi::kError;
-        return outcome;
-    }
-    if ((header.info & SG_INFO_OK_MASK) == SG_INFO_OK) {
-        // A block transfer that moved less than it asked for left part of the buffer unwritten.
-        const bool shortTransfer = header.resid != 0 && scsi::decodeBlockTransfer(command).has_value();
-        outcome.status = shortTransfer ? aspi::kError : aspi::kCompleted;
-        return outcome;
-    }
-    outcome.sense = classifySense(senseData, header.sb_len_wr);
-    switch (outcome.sense) {
-    case SenseVerdict::Recovered:
-        outcome.status = aspi::kCompleted;
-        break;
-    case SenseVerdict::WriteProtected:
-        // The bus reports a refused write with the status the write-protection probe looks for.
-        outcome.status = aspi::kWriteProtected;
-        break;
-    default:
-        outcome.status = aspi::kError;
-        break;
-    }
-    return outcome;
+SgOutcome SgAdapter::send(int fd, ScsiCommand& command, const SgDrive& drive) {
+    return runSgCommand(command, drive, [fd](ScsiCommand& sent) -> std::optional<SgReply> {
+        uint8_t senseData[kSenseBufferLength] = {};
+        sg_io_hdr_t header{};
+        header.interface_id = kSgInterfaceId;
+        header.cmdp = sent.cdb.data();
+        header.cmd_len = sent.cdbLength;
+        header.dxfer_direction = toSgDirection(directionForCommand(sent));
+        header.dxferp = sent.buffer;
+        header.dxfer_len = sent.bufferLength;
+        header.sbp = senseData;
+        header.mx_sb_len = sizeof senseData;
+        header.timeout = kTimeoutMs;
+        if (::ioctl(fd, SG_IO, &header) < 0) return std::nullopt;
+        SgReply reply;
+        reply.ok = (header.info & SG_INFO_OK_MASK) == SG_INFO_OK;
+        reply.resid = header.resid;
+        reply.sense.assign(senseData, senseData + std::min<size_t>(header.sb_len_wr, sizeof senseData));
+        return reply;
+    });
 }
 
 uint8_t SgAdapter::execute(uint8_t target, ScsiCommand& command) {
     if (target >= nodes_.size()) return aspi::kNoDevice;
     Node& node = nodes_[target];
-    if (!writable_ && directionForCommand(command) == DataDirection::Out) return aspi::kWriteProtected;
+    const SgDrive drive{node.blockSize, writable_};
     if (node.tenByteOnly) {
-        if (std::optional<ScsiCommand> wide = scsi::tenByteEquivalent(command)) return send(node.fd, *wide).status;
+        if (std::optional<ScsiCommand> wide = scsi::tenByteEquivalent(command)) return send(node.fd, *wide, drive).status;
     }
-    const Outcome outcome = send(node.fd, command);
+    const SgOutcome outcome = send(node.fd, command, drive);
     if (outcome.sense != SenseVerdict::InvalidOpcode || outcome.status == aspi::kCompleted) return outcome.status;
     // Many ATAPI drives behind SCSI translation know only the 10-byte READ and WRITE.
     std::optional<ScsiCommand> wide = scsi::tenByteEquivalent(command);
     if (!wide) return outcome.status;
     node.tenByteOnly = true;
-    return send(node.fd, *wide).status;
+    return send(node.fd, *wide, drive).status;
 }
 
 }  // namespace quarry

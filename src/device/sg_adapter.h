@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,33 @@ SenseVerdict classifySense(const uint8_t* sense, size_t length);
 // command (INQUIRY is sent that way): WRITE commands send data, everything else with a buffer
 // receives it.
 DataDirection directionForCommand(const ScsiCommand& command);
+
+// What the SG_IO header says once a command has ended: whether the driver, the host and the
+// drive all reported success, the residual count (bytes of the data phase the drive did not
+// move; negative when it had more than the buffer took) and the sense data it wrote.
+struct SgReply {
+    bool ok = false;
+    int resid = 0;
+    std::vector<uint8_t> sense;
+};
+// One SG_IO call for the command as it stands; nothing when the call itself failed.
+using SgExchange = std::function<std::optional<SgReply>(ScsiCommand& command)>;
+
+struct SgDrive {
+    uint32_t blockSize = 2048;  // the drive's logical block, from READ CAPACITY
+    bool writable = false;
+};
+struct SgOutcome {
+    uint8_t status = 0;
+    SenseVerdict sense = SenseVerdict::Error;
+};
+
+// Runs one command on a drive through `exchange` and decides how it ended, as the image adapter
+// would answer it: a READ into a buffer shorter than the blocks it asks for (the probes ask a
+// 2048-byte drive for 512 bytes) reads whole blocks and gets what fits; a WRITE shorter than its
+// blocks is refused before it reaches the drive, and so is every WRITE to a drive not opened for
+// writing; a block transfer whose data phase ended early (a positive residual) failed.
+SgOutcome runSgCommand(ScsiCommand& command, const SgDrive& drive, const SgExchange& exchange);
 
 class SgAdapter : public HostAdapter {
 public:
@@ -64,16 +93,13 @@ private:
         // Set once the drive has refused a six-byte READ or WRITE; later ones go out in the
         // 10-byte form at once.
         bool tenByteOnly = false;
-    };
-    struct Outcome {
-        uint8_t status = 0;
-        SenseVerdict sense = SenseVerdict::Error;
+        uint32_t blockSize = 2048;
     };
 
     SgAdapter() = default;
     bool writable_ = false;
     static Result<Node> openNode(const std::string& path);
-    static Outcome send(int fd, ScsiCommand& command);
+    static SgOutcome send(int fd, ScsiCommand& command, const SgDrive& drive);
 
     std::vector<Node> nodes_;
 };

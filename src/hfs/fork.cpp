@@ -61,7 +61,8 @@ bool FdSink::flush() {
     return ok;
 }
 
-Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t startBlock, uint32_t byteCount) {
+Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t startBlock, uint32_t byteCount,
+                        UnreadableSectors* zeroFill) {
     DeviceState& device = context.device;
     VolumeState& volume = context.volume;
     // Runs are counted in 512-byte sectors whatever block size a driver descriptor announced:
@@ -83,7 +84,9 @@ Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t s
         const uint16_t status = ReadSector(device, sector, buffer.data());
         if (status != 0) {
             context.ui.beep();
-            return Fault{sectorFault(sector, status)};
+            if (!zeroFill) return Fault{sectorFault(sector, status)};
+            std::fill_n(buffer.begin(), kSectorSize, uint8_t{0});
+            zeroFill->sectors.push_back(sector);
         }
         Status written = put(buffer.data(), kSectorSize);
         ++sector;
@@ -103,13 +106,22 @@ Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t s
         const auto count = static_cast<uint16_t>(std::min(blocksLeft, kBlocksPerRequest));
         SectorRequest request{cmd::kRead6, device.hostAdapterId, device.targetId, block, count, buffer.data()};
         const uint16_t status = TransferCdBlocks(device, request);
-        if (status != 0) {
+        if (status != 0 && !zeroFill) {
             context.ui.beep();
             return Fault{sectorFault(block * kSectorsPerCdBlock, status)};
         }
-        if (Status s = put(buffer.data(), uint32_t{count} * kCdBlockSize); !s) return s;
         block += count;
         blocksLeft -= count;
+        if (status != 0) {
+            // The run failed somewhere; read it again a sector at a time, so that only the
+            // sectors that are really unreadable become zeros.
+            sector = (block - count) * kSectorsPerCdBlock;
+            for (uint32_t i = 0; i < uint32_t{count} * kSectorsPerCdBlock; ++i) {
+                if (Status s = readSingle(); !s) return s;
+            }
+            continue;
+        }
+        if (Status s = put(buffer.data(), uint32_t{count} * kCdBlockSize); !s) return s;
     }
     sector = block * kSectorsPerCdBlock;
     sectors %= kSectorsPerCdBlock;
@@ -120,7 +132,7 @@ Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t s
 }
 
 Status readForkToFile(const VolumeContext& context, const ExtentRecord& first, ByteSink& sink, uint32_t fileID,
-                      uint32_t byteCount, uint8_t forkType) {
+                      uint32_t byteCount, uint8_t forkType, UnreadableSectors* zeroFill) {
     VolumeState& volume = context.volume;
     uint32_t remaining = byteCount;
     uint32_t blocks = 0;
@@ -133,7 +145,7 @@ Status readForkToFile(const VolumeContext& context, const ExtentRecord& first, B
             if (count == 0) break;
             if (Status s = checkExtent(volume, start, count); !s) return s;
             const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{count} * volume.allocBlockSize, remaining));
-            if (Status s = readBlocksToFile(context, sink, start, n); !s) return s;
+            if (Status s = readBlocksToFile(context, sink, start, n, zeroFill); !s) return s;
             remaining -= n;
             blocks += count;
         }

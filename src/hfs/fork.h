@@ -53,12 +53,22 @@ private:
     std::string error_;
 };
 
+// What a fork copy does with a sector that cannot be read. By default the copy of the fork
+// stops there with a fault naming the sector, so that no copy is ever completed with bytes that
+// were not read. A caller that prefers a finished file with a gap passes an UnreadableSectors: each
+// such 512-byte sector is written as zeros and its number appended to `sectors`.
+struct UnreadableSectors {
+    std::vector<uint32_t> sectors;  // absolute 512-byte sector numbers, in the order met
+};
+
 // Appends exactly the first byteCount bytes of the fork to sink, continuing in the
 // extents-overflow tree after the third extent. fileID and forkType serve the overflow lookups.
+// With `zeroFill`, unreadable sectors are written as zeros and recorded there.
 Status readForkToFile(const VolumeContext& context, const ExtentRecord& extents, ByteSink& sink, uint32_t fileID,
-                      uint32_t byteCount, uint8_t forkType);
+                      uint32_t byteCount, uint8_t forkType, UnreadableSectors* zeroFill = nullptr);
 // Appends byteCount bytes read from allocation block startBlock on.
-Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t startBlock, uint32_t byteCount);
+Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t startBlock, uint32_t byteCount,
+                        UnreadableSectors* zeroFill = nullptr);
 // The extent record that continues the fork at fork-relative allocation block startBlock.
 std::optional<ExtentRecord> findExtentRecord(const VolumeContext& context, uint32_t fileID, uint32_t startBlock, uint8_t forkType);
 // The absolute sector holding the fork's 512-byte unit index, or 0 past the fork's extents.

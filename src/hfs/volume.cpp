@@ -224,6 +224,10 @@ int loadVolume(const VolumeContext& context) {
     volume.mountFault.clear();
     volume.mountFaultIsLocal = false;
     volume.deviceBlockCount = 0;
+    // Device blocks are 512 bytes until this medium's own driver descriptor says otherwise; the
+    // size the previous medium announced would refuse writes to this one and make the probes read
+    // in its blocks.
+    context.device.deviceBlockSize = static_cast<uint16_t>(kSectorSize);
     // A block cached from the previous medium must not answer for the new one.
     context.device.cdBlockKey = kNoCachedBlock;
     closeWorkFiles(volume);

@@ -22,7 +22,11 @@
 
 #include "app/command_ids.h"
 #include "app/main_commands.h"
+#include "copy/copy_context.h"
 #include "copy/copy_engine.h"
+#include "dialogs/log_dialog.h"
+#include "support/hfs_oracle.h"
+#include "support/scripted_adapter.h"
 #include "support/cli_run.h"
 #include "support/fixture_path.h"
 #include "support/image_builder.h"
@@ -84,6 +88,8 @@ TEST(CopyRuns, NamesFoldersForksPortsAndLogs) {
         // Three copies, three numbered names from the file counter on; none is overwritten.
         {"collisions", {"--to", "@T", "@B", "COPY Puzzle", "COPY Puzzle", "COPY Puzzle"}, {{"Puzzle.com", "already here"}}, 0, {},
          {{"Puzzle.com", "=already here"}, {"Puzzle.001", "#1200"}, {"Puzzle.002", "#1200"}, {"Puzzle.003", "#1200"}}},
+        // --keep-going changes nothing where every sector reads.
+        {"keep going", {"--keep-going", "--to", "@T", "@B", "COPY Puzzle"}, {}, 0, {}, {{"Puzzle.com", "#1200"}}},
         // /, . and .. are replaced; two Macintosh folders may share a PC one, but no file is lost.
         {"names from the volume", {"--to", "@T", "@H", "COPY *"}, {}, 0, {},
          {{"..etcpasswd.txt", evil}, {"_", ""}, {"_/..txt", evil}, {"_/.txt", evil}, {"__", ""},
@@ -378,6 +384,112 @@ TEST(RenamingOnTheFly, AsksForEachNameAndSkipsTakenOnes) {
     EXPECT_NE(std::find(m.ui.timedMessages.begin(), m.ui.timedMessages.end(), "taken.txt already exists. Aborting the copy..."),
               m.ui.timedMessages.end());
 }
+
+// A leaf of "Big Folder" damaged two leaves into the folder: both programs copy the entries read
+// before it, name the folder left incomplete in the same words, and quarry-cli fails the run.
+TEST(CopyDamage, AFolderCutShortByADamagedLeafIsNamed) {
+    test::TempDir dir;
+    std::vector<std::string> before;  // the entries in the leaves ahead of the damaged one
+    uint32_t damaged = 0;
+    const std::string image = test::bentFixture(dir, "many.hfs", [&](test::Bytes& b) {
+        test::HfsImage img(b);
+        std::vector<uint32_t> leaves;
+        for (const auto& kid : img.children(img.lookup(":Big Folder").id)) {
+            if (leaves.empty() || leaves.back() != kid.node) leaves.push_back(kid.node);
+            if (leaves.size() < 3) before.push_back(kid.name);
+        }
+        damaged = leaves.at(2);
+        img.setRecordCount(test::Tree::Catalog, damaged, 300);
+    });
+    const std::string message = "This folder could not be copied whole: \"Big Folder\" (catalog node " + std::to_string(damaged) + ": ";
+    auto copied = [](const std::string& folder) {
+        size_t n = 0;
+        for (const auto& e : fs::directory_iterator(folder)) n += e.is_regular_file();
+        return n;
+    };
+
+    test::TempDir cliTarget;
+    const test::ProcessResult r = test::runCli({"--to", cliTarget.path(), image, "COPY \"Big Folder\""});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Quarry - : " + message), std::string::npos) << r.err;
+    EXPECT_EQ(copied(cliTarget.file("Big Folder")), before.size());
+
+    test::CurrentTempDir target;
+    test::MountedImage m(image);
+    m.list();
+    m.session.settings.useCurrentDirectory = true;
+    SelectEntry(m.session, m.indexOf("Big Folder"));
+    CopySelectionToPc(m.session);
+    ASSERT_EQ(m.ui.timedMessages.size(), 1u);
+    EXPECT_EQ(m.ui.timedMessages[0].rfind(message, 0), 0u) << m.ui.timedMessages[0];
+    EXPECT_NE(r.err.find(m.ui.timedMessages[0]), std::string::npos) << r.err;
+    EXPECT_EQ(copied(target.path() + "/Big Folder"), before.size());
+}
+
+// A medium whose chosen 2048-byte blocks cannot be read, under a fork of 11 extents: by default
+// the file's copy stops and nothing of it stays; with zeros asked for, the file is whole, has zeros
+// exactly in the sectors of the failed blocks and hcopy's bytes everywhere else, and each such
+// sector is named once on the screen and once in the log.
+TEST(CopyReadErrors, StopTheFileOrWriteZerosAndNameEachSector) {
+    const std::string fixture = test::fixturePath("fragmented.hfs");
+    test::Bytes bytes = test::readFile(fixture);
+    std::vector<uint32_t> forkSectors;  // absolute 512-byte sectors of the data fork, in order
+    {
+        test::HfsImage img(bytes);
+        const uint32_t allocStart = test::readBe(bytes, 1024 + 28, 2);  // drAlBlSt
+        const uint32_t perBlock = img.mdb32(test::mdb::kDrAlBlkSiz) / test::kSectorSize;
+        for (const test::Extent& e : img.forkExtents(img.lookup(":Scattered Data"), test::Fork::Data))
+            for (uint32_t i = 0; i < e.blockCount * perBlock; ++i) forkSectors.push_back(allocStart + e.startBlock * perBlock + i);
+    }
+    // A block at the fork's unaligned start (read a sector at a time) and one inside a run.
+    const std::set<uint32_t> failed = {forkSectors[2] / 4, forkSectors[20] / 4};
+    std::string expected = test::hcopyData(fixture, ":Scattered Data");
+    std::vector<std::string> named;
+    uint32_t firstZeroed = 0;
+    for (size_t i = 0; i < forkSectors.size() && i * 512 < expected.size(); ++i) {
+        if (!failed.count(forkSectors[i] / 4)) continue;
+        if (named.empty()) firstZeroed = forkSectors[i];
+        std::fill_n(expected.begin() + static_cast<long>(i * 512), std::min<size_t>(512, expected.size() - i * 512), '\0');
+        named.push_back("Unreadable sector written as zeros: sector " + std::to_string(forkSectors[i]) + " of \"Scattered Data\"");
+    }
+    ASSERT_GE(named.size(), 5u);
+
+    for (const ReadErrors policy : {ReadErrors::StopFile, ReadErrors::WriteZeros}) {
+        test::CurrentTempDir target;
+        test::RecordingUi ui;
+        Session session{ui};
+        ScsiBus bus;
+        auto adapter = std::make_unique<ScriptedAdapter>();
+        ScriptedAdapter& drive = *adapter;
+        drive.addTarget(2, ScriptedTarget::cdrom("QUARRY", "fragmented.hfs", "1.0", bytes));
+        bus.adapters.push_back(std::move(adapter));
+        session.device.bus = &bus;
+        ScsiDeviceTable table;
+        PrepareCdAccess(session.device);
+        ASSERT_EQ(SelectCdromDrive(session.device, table, ui), 1);
+        initVolumeBuffers(session);
+        ASSERT_EQ(mountVolume(session), 1);
+        for (const uint32_t block : failed) drive.failBlock(block, aspi::kError);
+        session.log.name = target.file("run.log");
+        ASSERT_TRUE(CreateLogFile(session));
+        session.settings.readErrors = policy;
+
+        EXPECT_EQ(CopyMacEntries(session.copyContext(), kRootDirId, "Scattered Data"), copyresult::kDone);
+        CloseLogFile(session.log);
+        const std::string log = slurp(target.file("run.log"));
+        if (policy == ReadErrors::StopFile) {
+            EXPECT_EQ(tree(target.path()), (std::set<std::string>{"run.log"}));
+            ASSERT_EQ(ui.timedMessages.size(), 1u);
+            EXPECT_NE(ui.timedMessages[0].find("read error at sector " + std::to_string(firstZeroed) + " "), std::string::npos)
+                << ui.timedMessages[0];
+        } else {
+            EXPECT_TRUE(slurp(target.file("Scattered Data.txt")) == expected);
+            EXPECT_EQ(ui.timedMessages, named);
+            for (const std::string& line : named) EXPECT_NE(log.find(line + "\r\n"), std::string::npos) << log;
+        }
+    }
+}
+
 
 }  // namespace
 }  // namespace quarry

@@ -13,7 +13,9 @@
 #include "device/image_adapter.h"
 #include "device/scsi_cdb.h"
 #include "device/sg_adapter.h"
+#include "support/fixture_path.h"
 #include "support/image_builder.h"
+#include "support/scripted_adapter.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
 
@@ -307,6 +309,116 @@ TEST(SgAdapter, OpeningFailsWithAClearFault) {
     EXPECT_EQ(empty.value()->deviceType(0), -1);
     ScsiCommand ready = commandOf({0, 0, 0, 0, 0, 0});
     EXPECT_EQ(empty.value()->execute(0, ready), aspi::kNoDevice);
+}
+
+// A 2048-byte drive behind SG_IO, as the adapter's decision code meets it: the scripted drive
+// answers each command as it is sent, and its answer comes back in the header's terms. A drive
+// sends whole blocks and fails a data phase its host buffer cannot take; a residual is the part
+// of the buffer it did not fill.
+class ScriptedSgDrive : public HostAdapter {
+public:
+    ScriptedSgDrive(ScriptedTarget target, bool writable) : writable_(writable) { drive.addTarget(0, std::move(target)); }
+    std::string managerId() const override { return "LINUX SG_IO"; }
+    int deviceType(uint8_t target) override { return drive.deviceType(target); }
+    uint8_t execute(uint8_t target, ScsiCommand& command) override {
+        const SgDrive sg{drive.target(target).blockSize, writable_};
+        return runSgCommand(command, sg, [&](ScsiCommand& sent) -> std::optional<SgReply> {
+            const uint8_t status = drive.execute(target, sent);
+            SgReply reply;
+            reply.ok = status == aspi::kCompleted;
+            const auto transfer = scsi::decodeBlockTransfer(sent);
+            if (reply.ok && transfer) reply.resid = static_cast<int>(sent.bufferLength - transfer->blockCount * drive.target(target).blockSize);
+            if (status == aspi::kWriteProtected) reply.sense = {0x70, 0, 0x07, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x27, 0};
+            return reply;
+        }).status;
+    }
+    ScriptedAdapter drive;
+
+private:
+    bool writable_;
+};
+
+TEST(SgAdapter, ProbesAskA2048ByteDriveFor512BytesAndGetThem) {
+    const Bytes dos = test::readFile(test::fixturePath("msdos.img"));
+    // The image adapter's answer for the same medium is the one the drive must give.
+    DeviceState viaImage;
+    ScsiBus imageBus;
+    imageBus.adapters.push_back(std::make_unique<ImageAdapter>());
+    ASSERT_TRUE(static_cast<ImageAdapter&>(*imageBus.adapters[0]).addImage(test::fixturePath("msdos.img"), ImageAccess::ReadOnly));
+    viaImage.bus = &imageBus;
+    viaImage.targetId = 0;
+    viaImage.hostAdapterId = 0;
+    const int expected = ProbeDosBootRecord(viaImage);
+    ASSERT_LT(expected, 0);
+
+    for (const bool writable : {false, true}) {
+        SCOPED_TRACE(writable ? "opened for writing" : "read-only");
+        ScsiBus bus;
+        bus.adapters.push_back(std::make_unique<ScriptedSgDrive>(ScriptedTarget::cdrom("SONY", "CDU-76S", "1.0g", dos), writable));
+        DeviceState device;
+        device.bus = &bus;
+        device.targetId = 0;
+        device.hostAdapterId = 0;
+        EXPECT_EQ(device.deviceBlockSize, 512);
+        EXPECT_EQ(ProbeDosBootRecord(device), expected);
+        Bytes block(2048);
+        // A drive not opened for writing reads as write-protected; block 0 of a writable one goes
+        // back as it was, or is refused whole, never written in part.
+        EXPECT_EQ(ProbeWriteProtection(device, 0, block.data()), writable ? 0 : aspi::kWriteProtected);
+        EXPECT_TRUE(static_cast<ScriptedSgDrive&>(*bus.adapters[0]).drive.target(0).medium == dos);
+    }
+}
+
+TEST(SgAdapter, ResidualsAndShortBuffersAreDecidedAsTheImageAdapterDoes) {
+    auto read6 = [](uint8_t blocks, uint32_t length) {
+        ScsiCommand c;
+        c.cdb[0] = scsi::kRead6;
+        c.cdb[4] = blocks;
+        c.cdbLength = 6;
+        c.direction = DataDirection::In;
+        c.bufferLength = length;
+        return c;
+    };
+    ScsiCommand write512 = read6(1, 512);
+    write512.cdb[0] = scsi::kWrite6;
+    write512.direction = DataDirection::Out;
+    ScsiCommand inquiry = read6(0, 36);
+    inquiry.cdb[0] = scsi::kInquiry;
+    const Bytes dataProtect = {0x70, 0, 0x07, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x27, 0};
+    const Bytes recovered = {0x70, 0, 0x01, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x17, 0};
+    const struct {
+        const char* what;
+        ScsiCommand command;
+        bool writable;
+        std::optional<SgReply> reply;
+        uint32_t sentLength;  // the data phase the drive was asked for; 0: nothing was sent
+        uint8_t status;
+    } cases[] = {
+        {"whole blocks moved", read6(1, 2048), false, SgReply{true, 0, {}}, 2048, aspi::kCompleted},
+        {"a block short of the buffer", read6(2, 4096), false, SgReply{true, 2048, {}}, 4096, aspi::kError},
+        {"512 bytes of a 2048-byte block", read6(1, 512), false, SgReply{true, 0, {}}, 2048, aspi::kCompleted},
+        {"a short write", write512, true, SgReply{true, 0, {}}, 0, aspi::kError},
+        {"a write to a drive not opened for it", write512, false, SgReply{true, 0, {}}, 0, aspi::kWriteProtected},
+        {"INQUIRY with less than asked", inquiry, false, SgReply{true, 20, {}}, 36, aspi::kCompleted},
+        {"recovered error", read6(1, 2048), false, SgReply{false, 0, recovered}, 2048, aspi::kCompleted},
+        {"data protect", read6(1, 2048), false, SgReply{false, 0, dataProtect}, 2048, aspi::kWriteProtected},
+        {"the call failed", read6(1, 2048), false, std::nullopt, 2048, aspi::kError},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes buffer(c.command.bufferLength, 0xEE);
+        ScsiCommand command = c.command;
+        command.buffer = buffer.data();
+        uint32_t sent = 0;
+        const SgOutcome outcome = runSgCommand(command, SgDrive{2048, c.writable}, [&](ScsiCommand& s) {
+            sent = s.bufferLength;
+            std::fill_n(s.buffer, s.bufferLength - std::max(c.reply ? c.reply->resid : 0, 0), uint8_t{0x5A});
+            return c.reply;
+        });
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(sent, c.sentLength);
+        if (c.status == aspi::kCompleted && scsi::decodeBlockTransfer(command)) EXPECT_EQ(buffer, Bytes(buffer.size(), 0x5A));
+    }
 }
 
 }  // namespace
