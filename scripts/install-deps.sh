@@ -10,6 +10,8 @@ packages=(
   qt6-base-dev xvfb xauth fonts-liberation
   # independent HFS tools: they make the test volumes and check our results
   hfsutils genisoimage unar dosfstools perl
+  # the image containers (DiskCopy, BIN/CUE, UDIF, .gz, .zip) and the tools that check them
+  zlib1g-dev libbz2-dev libcue-dev libxml2-dev libzip-dev bchunk dmg2img
   # the zones the date tests run under besides UTC
   tzdata
 )

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fails when an include climbs a layer. Each folder of src/ may include from itself and from the
-# folders below it on the ladder; gui/ and cli/ stand side by side at the top.
+# folders below it on the ladder; gui/ and cli/ stand side by side at the top. A folder inside a
+# layer (device/containers/) belongs to that layer.
 #   tests/layers.sh [SRC_DIR]
 set -euo pipefail
 src=${1:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../src" && pwd)}
@@ -30,6 +31,6 @@ for dir in "$src"/*/; do
             echo "layers: ${file#"$src"/} includes from $target/, above $layer/"
             climbs=1
         fi
-    done < <(grep -HE '^#include "[a-z_]+/' "$dir"* || true)
+    done < <(grep -rHE --include='*.h' --include='*.cpp' '^#include "[a-z_]+/' "$dir" || true)
 done
 exit $climbs

@@ -237,6 +237,9 @@ private:
             if (auto target = images->addImage(source, write ? ImageAccess::ReadWrite : ImageAccess::ReadOnly); !target) {
                 ui_.report(target.fault());
                 return kExitStopped;
+            } else {
+                // A flaw that leaves the medium readable (a DiskCopy checksum) is told, and the run goes on.
+                for (const std::string& warning : images->imageWarnings(*target)) ui_.report(warning);
             }
             bus_.adapters.push_back(std::move(images));
         }

@@ -1,14 +1,11 @@
 #include "device/image_adapter.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "common/text.h"
+#include "device/containers/open_image.h"
 #include "device/scsi_cdb.h"
 
 namespace quarry {
@@ -42,44 +39,34 @@ Fault openFault(const std::string& path, const std::string& reason) { return Fau
 
 }  // namespace
 
-ImageAdapter::~ImageAdapter() {
-    for (const Image& image : images_) ::close(image.fd);
-}
+ImageAdapter::~ImageAdapter() = default;
 
 Result<int> ImageAdapter::addImage(const std::string& path, ImageAccess access) {
     if (images_.size() >= kMaxImages) {
         return openFault(path, "the image adapter already holds " + std::to_string(kMaxImages) + " images");
     }
-    const int flags = (access == ImageAccess::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
-    const int fd = ::open(path.c_str(), flags);
-    if (fd < 0) return openFault(path, std::strerror(errno));
-
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        const std::string reason = std::strerror(errno);
-        ::close(fd);
-        return openFault(path, reason);
-    }
-    if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
-        ::close(fd);
-        return openFault(path, S_ISDIR(info.st_mode) ? "is a directory" : "not an image file or block device");
-    }
-    // Seeking to the end measures block devices as well as files.
-    const off_t end = ::lseek(fd, 0, SEEK_END);
-    if (end < 0) {
-        const std::string reason = std::strerror(errno);
-        ::close(fd);
-        return openFault(path, reason);
-    }
+    Result<OpenedImage> opened = openImage(path, access);
+    if (!opened) return Fault{opened.fault()};
 
     Image image;
-    image.fd = fd;
+    image.size = opened->source->size();
+    image.source = std::move(opened->source);
+    image.format = std::move(opened->format);
+    image.warnings = std::move(opened->warnings);
     image.path = path;
     image.product = productName(path);
     image.access = access;
-    image.size = static_cast<uint64_t>(end);
     images_.push_back(std::move(image));
     return static_cast<int>(images_.size() - 1);
+}
+
+const std::vector<std::string>& ImageAdapter::imageWarnings(int target) const {
+    static const std::vector<std::string> kNone;
+    return target >= 0 && static_cast<size_t>(target) < images_.size() ? images_[static_cast<size_t>(target)].warnings : kNone;
+}
+
+const std::string& ImageAdapter::imageFormat(int target) const {
+    return target >= 0 && static_cast<size_t>(target) < images_.size() ? images_[static_cast<size_t>(target)].format : kNoPath;
 }
 
 uint64_t ImageAdapter::imageSize(int target) const {
@@ -101,7 +88,7 @@ uint8_t ImageAdapter::execute(uint8_t target, ScsiCommand& command) {
     if (opcode == scsi::kTestUnitReady) return aspi::kCompleted;
     if (opcode == scsi::kInquiry) return inquiry(image, command);
     // What was written is on the medium only once the file system says so.
-    if (opcode == scsi::kSynchronizeCache10) return ::fsync(image.fd) == 0 ? aspi::kCompleted : aspi::kError;
+    if (opcode == scsi::kSynchronizeCache10) return image.source->flush() ? aspi::kCompleted : aspi::kError;
 
     const std::optional<scsi::BlockTransfer> transfer = scsi::decodeBlockTransfer(command);
     // Anything else is what a drive answers with CHECK CONDITION, ILLEGAL REQUEST.
@@ -152,20 +139,9 @@ uint8_t ImageAdapter::inquiry(const Image& image, ScsiCommand& command) const {
 }
 
 uint8_t ImageAdapter::readRaw(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer) {
-    uint64_t done = 0;
-    while (done < length) {
-        const ssize_t got = ::pread(image.fd, buffer + done, length - done, static_cast<off_t>(offset + done));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return aspi::kError;
-        }
-        if (got == 0) break;  // end of the image
-        done += static_cast<uint64_t>(got);
-    }
     // An image whose size is not a whole number of blocks, or a read past its end, reads as
     // zeros, as the unrecorded area of a medium would.
-    std::memset(buffer + done, 0, length - done);
-    return aspi::kCompleted;
+    return image.source->read(offset, length, buffer) ? aspi::kCompleted : aspi::kError;
 }
 
 uint8_t ImageAdapter::read(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer) const {
@@ -178,8 +154,9 @@ uint8_t ImageAdapter::read(const Image& image, uint64_t offset, uint64_t length,
     if (!cached) {
         ahead.bytes.resize(kReadAheadBytes);
         ahead.length = 0;
-        if (const uint8_t status = readRaw(image, offset, kReadAheadBytes, ahead.bytes.data()); status != aspi::kCompleted)
-            return status;
+        // A container may fail to give one piece of what lies ahead (a damaged chunk); the blocks
+        // asked for are then read alone, so that only they can fail.
+        if (readRaw(image, offset, kReadAheadBytes, ahead.bytes.data()) != aspi::kCompleted) return readRaw(image, offset, length, buffer);
         ahead.offset = offset;
         ahead.length = kReadAheadBytes;
     }
@@ -194,17 +171,7 @@ uint8_t ImageAdapter::write(const Image& image, uint64_t offset, uint64_t length
     const uint64_t inside = offset >= image.size ? 0 : std::min(length, image.size - offset);
     if (std::any_of(buffer + inside, buffer + length, [](uint8_t b) { return b != 0; })) return aspi::kError;
 
-    uint64_t done = 0;
-    while (done < inside) {
-        const ssize_t put = ::pwrite(image.fd, buffer + done, inside - done, static_cast<off_t>(offset + done));
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return aspi::kError;
-        }
-        if (put == 0) return aspi::kError;
-        done += static_cast<uint64_t>(put);
-    }
-    return aspi::kCompleted;
+    return image.source->write(offset, inside, buffer) ? aspi::kCompleted : aspi::kError;
 }
 
 }  // namespace quarry

@@ -8,15 +8,15 @@
 //     bus.adapters.push_back(std::move(images));   // the scan lists it as "[n|t] QUARRY - disk.hfs"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/result.h"
+#include "device/containers/image_source.h"
 #include "device/scsi_bus.h"
 
 namespace quarry {
-
-enum class ImageAccess { ReadOnly, ReadWrite };
 
 class ImageAdapter : public HostAdapter {
 public:
@@ -29,12 +29,18 @@ public:
     ImageAdapter& operator=(const ImageAdapter&) = delete;
 
     // Opens an image file or block device as the next free target and returns its target number.
+    // Containers (DiskCopy 4.2, BIN/CUE, UDIF, gzip, zip) are recognised by their content and
+    // serve the medium they hold.
     Result<int> addImage(const std::string& path, ImageAccess access);
 
     size_t imageCount() const { return images_.size(); }
     // Bytes of the image, as found when it was opened; 0 for a target that holds none.
     uint64_t imageSize(int target) const;
     const std::string& imagePath(int target) const;
+    // What the person should hear about an image that opened all the same (a DiskCopy checksum
+    // that does not match), and the kind of container it is ("" for a plain image).
+    const std::vector<std::string>& imageWarnings(int target) const;
+    const std::string& imageFormat(int target) const;
 
     std::string managerId() const override;
     int deviceType(uint8_t target) override;
@@ -50,7 +56,9 @@ private:
     };
 
     struct Image {
-        int fd = -1;
+        std::unique_ptr<ImageSource> source;
+        std::string format;
+        std::vector<std::string> warnings;
         std::string path;
         std::string product;  // 16 bytes of INQUIRY product identification
         ImageAccess access = ImageAccess::ReadOnly;

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include <QStringList>
+
 #include "device/sg_adapter.h"
 
 namespace quarry::gui {
@@ -19,6 +21,11 @@ int Drives::addImage(const QString& path, QString& why, ImageAccess access) {
         why = QString::fromStdString(target.fault());
         return -1;
     }
+    // An image that opened with something to say about it (a DiskCopy checksum that does not
+    // match) is still served; the caller shows what was said.
+    QStringList warnings;
+    for (const std::string& warning : images->imageWarnings(*target)) warnings << QString::fromStdString(warning);
+    why = warnings.join('\n');
     return *target;
 }
 

@@ -18,6 +18,8 @@ struct Drives {
     Drives();
     // Puts an image on the image adapter, read-only unless asked otherwise; the target number,
     // or -1 with why.
+    // The image's target number, or -1 with the fault in `why`; on success `why` holds what the
+    // person should still hear about the image, or nothing.
     int addImage(const QString& path, QString& why, ImageAccess access = ImageAccess::ReadOnly);
 };
 

@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     const ImageAccess access = named.removeAll("--write") > 0 ? ImageAccess::ReadWrite : ImageAccess::ReadOnly;
     for (const QString& path : named) {
         QString why;
-        if (drives.addImage(path, why, access) < 0) QMessageBox::warning(nullptr, kProgramTitle, why);
+        if (drives.addImage(path, why, access) < 0 || !why.isEmpty()) QMessageBox::warning(nullptr, kProgramTitle, why);
     }
 
     if (!StartDevices(session, ui, drives)) {
@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
             ui.fatalError(messageText(Msg::NoCdromDrive));
             return 1;
         }
+        if (!why.isEmpty()) QMessageBox::warning(nullptr, kProgramTitle, why);
     }
 
     window.show();

@@ -265,6 +265,7 @@ bool MainWindow::openImage(const QString& path, ImageAccess access) {
         ui_.showMessageBox(why.toStdString());
         return false;
     }
+    if (!why.isEmpty()) ui_.showMessageBox(why.toStdString());
     session_.device.hostAdapterId = 0;
     session_.device.targetId = static_cast<uint8_t>(target);
     mountSelected();
