@@ -53,7 +53,12 @@ Result<std::shared_ptr<FileHandle>> gunzip(const FileHandle& file) {
         const int got = gzread(gz.get(), piece.data(), static_cast<unsigned>(piece.size()));
         int code = Z_OK;
         const char* why = gzerror(gz.get(), &code);
-        if (got < 0 || (code != Z_OK && code != Z_STREAM_END)) return Fault{std::string("The gzip file is damaged: ") + why};
+        if (got < 0 || (code != Z_OK && code != Z_STREAM_END)) {
+            // zlib names the stream after its descriptor ("<fd:4>: "), which tells the person nothing.
+            std::string text = why;
+            if (text.rfind("<fd:", 0) == 0 && text.find(": ") != std::string::npos) text.erase(0, text.find(": ") + 2);
+            return Fault{"The gzip file is damaged: " + text};
+        }
         if (got == 0) break;
         if (Status put = writeAll((*out)->fd(), piece.data(), static_cast<size_t>(got)); !put) return Fault{put.fault()};
     }

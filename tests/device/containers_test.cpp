@@ -1,0 +1,200 @@
+// Containers made by tests/fixtures/containers.pl from fixture volumes: the adapter must serve
+// exactly the volume inside (checked against bchunk and dmg2img where they read the container),
+// and quarry-cli must list and copy from it what it lists and copies from the bare volume.
+// Damaged containers must be refused with their message.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "device/containers/image_source.h"
+#include "device/image_adapter.h"
+#include "device/scsi_cdb.h"
+#include "support/cli_run.h"
+#include "support/fixture_path.h"
+#include "support/temp_dir.h"
+
+namespace quarry {
+namespace {
+
+std::string container(const std::string& name) { return test::fixturePath("containers/") + name; }
+
+// Every block the adapter serves for its first image, read as the mount reads them.
+std::string served(ImageAdapter& images) {
+    std::string bytes((images.imageSize(0) + 2047) / 2048 * 2048, '\0');
+    for (uint32_t block = 0; block * 2048ull < bytes.size(); block += 8) {
+        const uint32_t count = std::min<uint32_t>(8, static_cast<uint32_t>(bytes.size() / 2048 - block));
+        ScsiCommand c;
+        c.cdb = {scsi::kRead10, 0, uint8_t(block >> 24), uint8_t(block >> 16), uint8_t(block >> 8), uint8_t(block), 0, 0, uint8_t(count), 0};
+        c.cdbLength = 10;
+        c.direction = DataDirection::In;
+        c.buffer = reinterpret_cast<uint8_t*>(bytes.data()) + block * 2048ull;
+        c.bufferLength = count * 2048;
+        EXPECT_EQ(images.execute(0, c), aspi::kCompleted) << "block " << block;
+    }
+    return bytes;
+}
+
+enum class Oracle { None, Bchunk, Dmg2img };
+
+struct Wrapped {
+    const char* file;     // in containers/
+    const char* bare;     // the fixture volume it was made from
+    uint64_t skip;        // where the medium served begins in the bare image (a chosen partition)
+    uint64_t size;        // bytes served
+    Oracle oracle;
+    const char* cue;      // the cue sheet bchunk reads beside the .bin
+};
+
+constexpr uint64_t kFloppy = 1474560, kHybrid = 1210368;
+constexpr uint64_t kHybridHfsStart = 16 * 512, kHybridHfsSize = 1748 * 512;  // tests/fixtures/README.md
+
+const Wrapped kWrapped[] = {
+    {"basic.dc42", "basic.hfs", 0, kFloppy, Oracle::None, nullptr},
+    {"bad-checksum.dc42", "basic.hfs", 0, kFloppy, Oracle::None, nullptr},
+    {"basic.dc42.gz", "basic.hfs", 0, kFloppy, Oracle::None, nullptr},
+    {"hybrid-mode1.cue", "hybrid.iso", 0, kHybrid, Oracle::Bchunk, "hybrid-mode1.cue"},
+    {"hybrid-mode2.cue", "hybrid.iso", 0, kHybrid, Oracle::Bchunk, "hybrid-mode2.cue"},
+    {"hybrid-mode1.bin", "hybrid.iso", 0, kHybrid, Oracle::Bchunk, "hybrid-mode1.cue"},
+    {"hybrid-mode2.bin", "hybrid.iso", 0, kHybrid, Oracle::Bchunk, "hybrid-mode2.cue"},
+    {"hybrid-mode1.bin.gz", "hybrid.iso", 0, kHybrid, Oracle::None, nullptr},
+    {"hybrid-mode2.bin.gz", "hybrid.iso", 0, kHybrid, Oracle::None, nullptr},
+    {"hybrid-mixed.cue", "hybrid.iso", 0, kHybrid, Oracle::None, nullptr},
+    {"hybrid-2048.cue", "hybrid.iso", 0, kHybrid, Oracle::None, nullptr},
+    {"basic-raw.dmg", "basic.hfs", 0, kFloppy, Oracle::Dmg2img, nullptr},
+    {"basic-zlib.dmg", "basic.hfs", 0, kFloppy, Oracle::Dmg2img, nullptr},
+    {"basic-bzip2.dmg", "basic.hfs", 0, kFloppy, Oracle::Dmg2img, nullptr},
+    {"basic-adc.dmg", "basic.hfs", 0, kFloppy, Oracle::Dmg2img, nullptr},
+    {"hybrid-parts.dmg", "hybrid.iso", kHybridHfsStart, kHybridHfsSize, Oracle::Dmg2img, nullptr},
+    {"basic-raw.dmg.gz", "basic.hfs", 0, kFloppy, Oracle::None, nullptr},
+    {"basic-zlib.dmg.gz", "basic.hfs", 0, kFloppy, Oracle::None, nullptr},
+    {"basic-bzip2.dmg.gz", "basic.hfs", 0, kFloppy, Oracle::None, nullptr},
+    {"basic-adc.dmg.gz", "basic.hfs", 0, kFloppy, Oracle::None, nullptr},
+    {"hybrid-parts.dmg.gz", "hybrid.iso", kHybridHfsStart, kHybridHfsSize, Oracle::None, nullptr},
+    {"basic-adc.dmg.zip", "basic.hfs", 0, kFloppy, Oracle::None, nullptr},
+};
+
+// What the other tool makes of the container, cut to the medium the adapter serves.
+std::string oracleBytes(const Wrapped& w, const test::TempDir& dir) {
+    std::vector<std::string> argv;
+    std::string out;
+    if (w.oracle == Oracle::Bchunk) {
+        std::string bin = container(w.file);
+        bin.replace(bin.size() - 3, 3, "bin");
+        argv = {"bchunk", bin, container(w.cue), dir.file("track")};
+        out = dir.file("track01.iso");
+    } else {
+        argv = {"dmg2img", "-s", container(w.file), dir.file("disk.img")};
+        out = dir.file("disk.img");
+    }
+    const test::ProcessResult run = test::runProcess(argv);
+    EXPECT_TRUE(run.succeeded()) << run.describe(argv);
+    const std::string bytes = test::slurp(out);
+    return bytes.size() < w.skip ? std::string() : bytes.substr(w.skip, w.size);
+}
+
+// quarry-cli's listing and a MacBinary copy of everything, with what it said on standard error.
+struct CliRun {
+    std::string out, err;
+    std::set<std::string> files;
+    std::string copied;
+};
+CliRun listAndCopy(const std::string& image) {
+    test::TempDir target;
+    const test::ProcessResult run = test::runCli({"--to", target.path(), image, "DIR", "COPY /B *"});
+    EXPECT_EQ(run.exitCode, 0) << image << ": " << run.err;
+    CliRun r{run.out, run.err, test::tree(target.path()), {}};
+    for (const std::string& f : r.files)
+        if (std::filesystem::is_regular_file(target.file(f))) r.copied += f + "\n" + test::slurp(target.file(f));
+    return r;
+}
+
+TEST(Containers, ServeTheVolumeInsideAsTheOtherToolsReadIt) {
+    for (const Wrapped& w : kWrapped) {
+        SCOPED_TRACE(w.file);
+        ImageAdapter images;
+        ASSERT_TRUE(images.addImage(container(w.file), ImageAccess::ReadOnly));
+        EXPECT_EQ(images.imageSize(0), w.size);
+        std::string expected = test::slurp(test::fixturePath(w.bare)).substr(w.skip, w.size);
+        expected.resize((w.size + 2047) / 2048 * 2048, '\0');
+        const std::string bytes = served(images);
+        EXPECT_TRUE(bytes == expected) << "the blocks served differ from " << w.bare;
+        if (w.oracle != Oracle::None) {
+            test::TempDir dir;
+            std::string other = oracleBytes(w, dir);
+            other.resize(bytes.size(), '\0');
+            EXPECT_TRUE(bytes == other) << "the blocks served differ from what " << (w.oracle == Oracle::Bchunk ? "bchunk" : "dmg2img") << " makes";
+        }
+    }
+}
+
+TEST(Containers, QuarryCliListsAndCopiesAsFromTheBareVolume) {
+    std::map<std::string, CliRun> bare;
+    for (const Wrapped& w : kWrapped) {
+        SCOPED_TRACE(w.file);
+        if (!bare.count(w.bare)) bare[w.bare] = listAndCopy(test::fixturePath(w.bare));
+        const CliRun& want = bare[w.bare];
+        ASSERT_GT(want.files.size(), 5u) << "nothing was copied from " << w.bare;
+        const CliRun got = listAndCopy(container(w.file));
+        EXPECT_EQ(got.out, want.out);
+        EXPECT_EQ(got.files, want.files);
+        EXPECT_TRUE(got.copied == want.copied) << "the copies differ";
+        if (std::string(w.file) != "bad-checksum.dc42") EXPECT_EQ(got.err, "");
+    }
+}
+
+uint32_t statedChecksum(const std::string& dc42) { return be32(reinterpret_cast<const uint8_t*>(test::slurp(dc42).data()) + 72); }
+
+std::string hex32(uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", v);
+    return text;
+}
+
+TEST(Containers, AWrongDiskCopyChecksumIsToldAndTheRunGoesOn) {
+    const test::ProcessResult run = test::runCli({container("bad-checksum.dc42"), "INFO"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "Quarry - : The DiskCopy image is damaged: data checksum " + hex32(statedChecksum(container("basic.dc42"))) +
+                           " where the header says " + hex32(statedChecksum(container("bad-checksum.dc42"))) + "\n");
+    EXPECT_EQ(run.out, test::runCli({test::fixturePath("basic.hfs"), "INFO"}).out);
+}
+
+TEST(Containers, DamagedOnesAreRefusedWithTheirMessage) {
+    struct Damaged {
+        std::vector<std::string> args;  // before the image
+        const char* file;
+        std::string message;
+        std::string environment;
+    };
+    const Damaged cases[] = {
+        {{}, "cut.dc42", "The DiskCopy image is damaged: the header says 1474560 data bytes and 0 tag bytes, but the file holds only 737280 after the header"},
+        {{}, "cut-trailer.dmg", "The UDIF image is damaged: its koly trailer is cut short"},
+        {{}, "bad-plist.dmg", "The UDIF image is damaged: its property list is not well-formed XML (line 35)"},
+        {{}, "bad-offset.dmg", "The UDIF image is damaged: blkx table 0 (disk image (Apple_HFS : 0)) chunk 1 lies at bytes 10"},
+        {{}, "lzfse.dmg", "The UDIF image uses LZFSE compression, which Quarry does not support"},
+        {{}, "cut.dmg.gz", "The gzip file is damaged: unexpected end of file"},
+        {{}, "two.zip", "The zip file holds 2 files; Quarry opens a zip file that holds one image"},
+        {{}, "missing-bin.cue", "cannot open " + container("missing.bin") + ", the track file the cue sheet names: No such file or directory"},
+        {{"--write"}, "basic.dc42", "cannot open " + container("basic.dc42") + ": a DiskCopy 4.2 image opens only for reading"},
+        {{}, "basic.dc42.gz", "cannot make a temporary file in /nonexistent/tmp: No such file or directory", "TMPDIR=/nonexistent/tmp"},
+    };
+    for (const Damaged& d : cases) {
+        SCOPED_TRACE(d.file);
+        std::vector<std::string> argv = {QUARRY_CLI_PATH};
+        argv.insert(argv.end(), d.args.begin(), d.args.end());
+        argv.insert(argv.end(), {container(d.file), "DIR"});
+        const test::ProcessResult run = test::runProcess(argv, {test::testTimeZone(), d.environment.empty() ? "QUARRY_UNUSED=" : d.environment});
+        EXPECT_EQ(run.exitCode, 1);
+        // Where a chunk lies depends on how well the volume compressed; the message is matched up to there.
+        EXPECT_EQ(run.err.substr(0, std::min(run.err.size(), 11 + d.message.size())), "Quarry - : " + d.message);
+        EXPECT_EQ(run.err.back(), '\n');
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+}  // namespace
+}  // namespace quarry
