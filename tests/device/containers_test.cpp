@@ -65,6 +65,8 @@ const Wrapped kWrapped[] = {
     {"hybrid-mode2.bin.gz", "hybrid.iso", 0, kHybrid, Oracle::None, nullptr},
     {"hybrid-mixed.cue", "hybrid.iso", 0, kHybrid, Oracle::None, nullptr},
     {"hybrid-2048.cue", "hybrid.iso", 0, kHybrid, Oracle::None, nullptr},
+    // libcue reads past what it cannot parse; what it said about it must not reach the person.
+    {"bad-syntax.cue", "hybrid.iso", 0, kHybrid, Oracle::None, nullptr},
     {"basic-raw.dmg", "basic.hfs", 0, kFloppy, Oracle::Dmg2img, nullptr},
     {"basic-zlib.dmg", "basic.hfs", 0, kFloppy, Oracle::Dmg2img, nullptr},
     {"basic-bzip2.dmg", "basic.hfs", 0, kFloppy, Oracle::Dmg2img, nullptr},

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -80,6 +81,23 @@ std::optional<TrackLayout> layoutOf(TrackMode mode) {
     }
 }
 
+// libcue's scanner writes what it cannot read to standard error ("bad character 'g'"). The core
+// speaks to the person only through its faults, so standard error is closed to it meanwhile.
+Cd* parseQuietly(const std::string& text) {
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved >= 0 && null >= 0) ::dup2(null, STDERR_FILENO);
+    Cd* cd = cue_parse_string(text.c_str());
+    std::fflush(stderr);
+    if (saved >= 0) {
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+    }
+    if (null >= 0) ::close(null);
+    return cd;
+}
+
 bool hasSync(const uint8_t* sector) { return std::memcmp(sector, cdsector::kSync, cdsector::kSyncLength) == 0; }
 
 }  // namespace
@@ -109,7 +127,7 @@ bool looksLikeCueSheet(const uint8_t* head, size_t length, uint64_t fileSize) {
 Result<OpenedImage> openCueSheet(const FileHandle& cue, uint64_t fileSize, const std::string& path) {
     std::string text(fileSize, '\0');
     if (Status read = cue.readExactly(0, fileSize, reinterpret_cast<uint8_t*>(text.data())); !read) return damaged(read.fault());
-    std::unique_ptr<Cd, void (*)(Cd*)> cd(cue_parse_string(text.c_str()), cd_delete);
+    std::unique_ptr<Cd, void (*)(Cd*)> cd(parseQuietly(text), cd_delete);
     if (!cd) return damaged("the cue sheet cannot be read");
 
     const int tracks = cd_get_ntrack(cd.get());
