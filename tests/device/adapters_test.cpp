@@ -417,7 +417,9 @@ TEST(SgAdapter, ResidualsAndShortBuffersAreDecidedAsTheImageAdapterDoes) {
         });
         EXPECT_EQ(outcome.status, c.status);
         EXPECT_EQ(sent, c.sentLength);
-        if (c.status == aspi::kCompleted && scsi::decodeBlockTransfer(command)) EXPECT_EQ(buffer, Bytes(buffer.size(), 0x5A));
+        if (c.status == aspi::kCompleted && scsi::decodeBlockTransfer(command)) {
+            EXPECT_EQ(buffer, Bytes(buffer.size(), 0x5A));
+        }
     }
 }
 

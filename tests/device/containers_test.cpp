@@ -145,7 +145,9 @@ TEST(Containers, QuarryCliListsAndCopiesAsFromTheBareVolume) {
         EXPECT_EQ(got.out, want.out);
         EXPECT_EQ(got.files, want.files);
         EXPECT_TRUE(got.copied == want.copied) << "the copies differ";
-        if (std::string(w.file) != "bad-checksum.dc42") EXPECT_EQ(got.err, "");
+        if (std::string(w.file) != "bad-checksum.dc42") {
+            EXPECT_EQ(got.err, "");
+        }
     }
 }
 
@@ -173,15 +175,15 @@ TEST(Containers, DamagedOnesAreRefusedWithTheirMessage) {
         std::string environment;
     };
     const Damaged cases[] = {
-        {{}, "cut.dc42", "The DiskCopy image is damaged: the header says 1474560 data bytes and 0 tag bytes, but the file holds only 737280 after the header"},
-        {{}, "cut-trailer.dmg", "The UDIF image is damaged: its koly trailer is cut short"},
-        {{}, "bad-plist.dmg", "The UDIF image is damaged: its property list is not well-formed XML (line 35)"},
-        {{}, "bad-offset.dmg", "The UDIF image is damaged: blkx table 0 (disk image (Apple_HFS : 0)) chunk 1 lies at bytes 10"},
-        {{}, "lzfse.dmg", "The UDIF image uses LZFSE compression, which Quarry does not support"},
-        {{}, "cut.dmg.gz", "The gzip file is damaged: unexpected end of file"},
-        {{}, "two.zip", "The zip file holds 2 files; Quarry opens a zip file that holds one image"},
-        {{}, "missing-bin.cue", "cannot open " + container("missing.bin") + ", the track file the cue sheet names: No such file or directory"},
-        {{"--write"}, "basic.dc42", "cannot open " + container("basic.dc42") + ": a DiskCopy 4.2 image opens only for reading"},
+        {{}, "cut.dc42", "The DiskCopy image is damaged: the header says 1474560 data bytes and 0 tag bytes, but the file holds only 737280 after the header", ""},
+        {{}, "cut-trailer.dmg", "The UDIF image is damaged: its koly trailer is cut short", ""},
+        {{}, "bad-plist.dmg", "The UDIF image is damaged: its property list is not well-formed XML (line 35)", ""},
+        {{}, "bad-offset.dmg", "The UDIF image is damaged: blkx table 0 (disk image (Apple_HFS : 0)) chunk 1 lies at bytes 10", ""},
+        {{}, "lzfse.dmg", "The UDIF image uses LZFSE compression, which Quarry does not support", ""},
+        {{}, "cut.dmg.gz", "The gzip file is damaged: unexpected end of file", ""},
+        {{}, "two.zip", "The zip file holds 2 files; Quarry opens a zip file that holds one image", ""},
+        {{}, "missing-bin.cue", "cannot open " + container("missing.bin") + ", the track file the cue sheet names: No such file or directory", ""},
+        {{"--write"}, "basic.dc42", "cannot open " + container("basic.dc42") + ": a DiskCopy 4.2 image opens only for reading", ""},
         {{}, "basic.dc42.gz", "cannot make a temporary file in /nonexistent/tmp: No such file or directory", "TMPDIR=/nonexistent/tmp"},
     };
     for (const Damaged& d : cases) {
