@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Container benchmark: a 200 MB file copied out of the same volume as a bare image, as BIN/CUE
+# (MODE1/2352) and as a zlib UDIF, beside bchunk and dmg2img converting the container followed by
+# a copy out of the converted image.
+#   bench/container_bench.sh [BUILD_DIR] [VOLUMES_DIR]
+# Each command runs three times with a warm page cache; the best wall-clock time is shown.
+set -euo pipefail
+build=${1:-build}
+vols=${2:-/tmp/quarry-bench}
+cli="$build/src/quarry-cli"
+wrap=(perl "$(dirname "$0")/../tests/fixtures/containers.pl")
+"$(dirname "$0")/make_volumes.sh" "$vols" >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export HOME="$work" TZ=UTC
+
+if [ ! -s "$vols/large.bin" ]; then
+  "${wrap[@]}" cd "$vols/large.iso" MODE1 "$vols/large.bin"
+  printf 'FILE "large.bin" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n' > "$vols/large.cue"
+fi
+[ -s "$vols/large-zlib.dmg" ] || "${wrap[@]}" udif "$vols/large.iso" zlib "$vols/large-zlib.dmg"
+
+best() {  # best NAME COMMAND...: runs the command three times in a fresh output folder
+  local name=$1; shift
+  local min=""
+  for _ in 1 2 3; do
+    rm -rf "$work/out"; mkdir "$work/out"
+    local start end t
+    start=$(date +%s.%N)
+    "$@" >/dev/null 2>&1 || echo "  ($name failed)" >&2
+    end=$(date +%s.%N)
+    t=$(echo "$end - $start" | bc)
+    if [ -z "$min" ] || [ "$(echo "$t < $min" | bc)" = 1 ]; then min=$t; fi
+  done
+  printf '%-56s %8.3f s\n' "$name" "$min"
+}
+
+copy() { "$cli" --to "$work/out" "$1" "COPY /D large.bin"; }
+echo "== one 200 MB file"
+best "quarry-cli COPY, bare image" copy "$vols/large.iso"
+best "quarry-cli COPY, BIN/CUE" copy "$vols/large.cue"
+best "bchunk to an image, then quarry-cli COPY" sh -c "bchunk '$vols/large.bin' '$vols/large.cue' '$work/out/conv' && '$cli' --to '$work/out' '$work/out/conv01.iso' 'COPY /D large.bin'"
+best "quarry-cli COPY, zlib UDIF" copy "$vols/large-zlib.dmg"
+best "dmg2img to an image, then quarry-cli COPY" sh -c "dmg2img -s '$vols/large-zlib.dmg' '$work/out/conv.img' && '$cli' --to '$work/out' '$work/out/conv.img' 'COPY /D large.bin'"
