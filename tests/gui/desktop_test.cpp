@@ -953,6 +953,38 @@ private slots:
 
     // The image opened read-only: Alt+N meets "Write-protected media." Cancel ends the command;
     // OK lets it run into the refused write, which is reported. The image keeps every byte.
+    // The same volume in each container lists as the bare image does; a DiskCopy image whose
+    // checksum is wrong says so before it is served.
+    void containersListAsTheBareVolume() {
+        Program p("basic.hfs");
+        auto names = [&] {
+            QStringList out;
+            const FileList& l = p.session.settings.list;
+            for (uint16_t i = 0; i < l.entryCount; ++i) out << QString::fromStdString(l.entries[i].name());
+            return out;
+        };
+        const QStringList bare = names();
+        QVERIFY(bare.size() > 10);
+        int target = 0;
+        for (const char* file : {"containers/basic.dc42", "containers/basic-adc.dmg", "containers/basic-zlib.dmg.gz",
+                                 "containers/bad-checksum.dc42"}) {
+            const bool warns = std::string(file).find("bad-checksum") != std::string::npos;
+            std::vector<ModalAnswers::Step> steps = {[&](QWidget* w) {
+                auto* chooser = qobject_cast<QFileDialog*>(w);
+                QVERIFY(chooser);
+                chooser->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(quarry::test::fixturePath(file)));
+                static_cast<QDialog*>(chooser)->accept();
+            }};
+            if (warns) steps.push_back(pressBoxButton(QMessageBox::Ok));
+            ModalAnswers answers(steps);
+            QTest::keyClick(&p.window, Qt::Key_O, Qt::ControlModifier);
+            QCOMPARE(answers.shown().size(), warns ? 2 : 1);
+            if (warns) QVERIFY2(answers.shown()[1].contains("data checksum"), qPrintable(answers.shown()[1]));
+            QCOMPARE(int{p.session.device.targetId}, ++target);
+            QCOMPARE(names(), bare);
+        }
+    }
+
     void readOnlyImageKeepsEveryByte() {
         quarry::test::TempDir dir;
         const std::string image = writableCopy(dir, "basic.hfs");
