@@ -19,13 +19,15 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 cmake --build build-fuzz -j2
 
 # Memory: the largest input is 1 MB (-max_len), and an engine that reads a volume of that size
-# needs a few megabytes (two work files' node caches, a list, a dump window). libFuzzer and the
-# sanitizers themselves take about 100 MB, and AddressSanitizer keeps freed blocks in a
-# quarantine (limited to 64 MB here). So no single allocation may exceed 32 MB (-malloc_limit_mb:
-# 32 times the largest image) and the whole process may not pass 400 MB (-rss_limit_mb): an input
-# that makes the engine allocate in proportion to a field's value rather than to the image fails.
-# A single input may take at most 10 seconds (-timeout); the harnesses bound their own work per
-# input, so only a hang reaches that.
+# needs a few megabytes (the trees' node caches, a list, a dump window). So no single allocation
+# may exceed 32 MB (-malloc_limit_mb: 32 times the largest image): an input that makes the engine
+# allocate in proportion to a field's value rather than to the image fails at that allocation.
+# The process as a whole may not pass 1 GB (-rss_limit_mb): libFuzzer keeps its growing corpus
+# of inputs up to 1 MB each in memory (about 100 MB after ten minutes on the images), the
+# sanitizers take about 100 MB, and AddressSanitizer's quarantine of freed blocks is held to
+# 64 MB; the rest is far more than any input may make the engine hold. A single input may take
+# at most 10 seconds (-timeout); the harnesses bound their own work per input, so only a hang
+# reaches that.
 export ASAN_OPTIONS=quarantine_size_mb=64:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
@@ -39,7 +41,7 @@ for harness in mount command_line type_creator macbinary; do
   cp tests/fuzz/crashes/$harness/* "$dir/corpus/" 2>/dev/null || true  # none yet for this harness
   echo "== fuzz_$harness ${budget[*]}"
   if ! build-fuzz/tests/fuzz/fuzz_$harness "${budget[@]}" -max_len=1048576 -timeout=10 -malloc_limit_mb=32 \
-      -rss_limit_mb=400 -print_final_stats=1 -artifact_prefix="$dir/artifacts/" "$dir/corpus" >"$dir/log" 2>&1; then
+      -rss_limit_mb=1024 -print_final_stats=1 -artifact_prefix="$dir/artifacts/" "$dir/corpus" >"$dir/log" 2>&1; then
     status=1
     tail -40 "$dir/log"
     echo "fuzz_$harness FAILED: $(ls "$dir/artifacts")"
