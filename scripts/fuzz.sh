@@ -40,6 +40,7 @@ for harness in mount command_line type_creator macbinary; do
   cp tests/fuzz/corpus/$harness/* "$dir/corpus/"
   cp tests/fuzz/crashes/$harness/* "$dir/corpus/" 2>/dev/null || true  # none yet for this harness
   echo "== fuzz_$harness ${budget[*]}"
+  start=$(date +%s.%N)
   if ! build-fuzz/tests/fuzz/fuzz_$harness "${budget[@]}" -max_len=1048576 -timeout=10 -malloc_limit_mb=32 \
       -rss_limit_mb=1024 -print_final_stats=1 -artifact_prefix="$dir/artifacts/" "$dir/corpus" >"$dir/log" 2>&1; then
     status=1
@@ -47,8 +48,9 @@ for harness in mount command_line type_creator macbinary; do
     echo "fuzz_$harness FAILED: $(ls "$dir/artifacts")"
   fi
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/log")
-  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$dir/log")
-  summary+=("$(printf '%-14s %10s exec/s %12s executions' "$harness" "${rate:-?}" "${execs:-?}")")
+  # libFuzzer's own rate counts whole seconds, which says 0 for a run shorter than one.
+  rate=$(awk -v n="${execs:-0}" -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%d", n / (b - a) }')
+  summary+=("$(printf '%-14s %10s exec/s %12s executions' "$harness" "$rate" "${execs:-?}")")
 done
 echo "== fuzzing summary"
 printf '%s\n' "${summary[@]}"
