@@ -17,20 +17,21 @@ cut() {
   perl -e 'local $/; my $b = <STDIN>; substr($b, -1024) = "\0" x 1024 if length($b) >= 1024; $b =~ s/\0+\z//; my $n = int((length($b) + 511) / 512) * 512;
            $n = $ARGV[0] if $ARGV[0] && $n > $ARGV[0]; print substr($b . ("\0" x 512), 0, $n)' "${2:-0}" < "$1"
 }
-# wrap KIND START VOLUME: the volume at 512-byte sector START behind an old "TS" map ("ts") or
-# behind a driver descriptor of 2048-byte blocks and an Apple partition map ("apm2048").
+# wrap KIND START SECTORS < VOLUME: the volume (SECTORS long before it was cut) at 512-byte sector
+# START behind an old "TS" map ("ts") or behind a driver descriptor of 2048-byte blocks and an
+# Apple partition map ("apm2048").
 wrap() {
-  perl -e 'my ($kind, $start) = @ARGV; local $/; my $v = <STDIN>; my $m = "\0" x (512 * $start);
+  perl -e 'my ($kind, $start, $sectors) = @ARGV; local $/; my $v = <STDIN>; my $m = "\0" x (512 * $start);
     if ($kind eq "ts") { substr($m, 512, 6) = pack("a2N", "TS", $start); }
     else {
-      my $total = $start + int((length($v) + 511) / 512);
+      my $total = $start + $sectors;
       substr($m, 0, 8) = pack("a2nN", "ER", 2048, int(($total * 512 + 2047) / 2048));
       my @e = (["Apple", "Apple_partition_map", 1, 2], ["Macintosh", "Apple_HFS", $start, $total - $start]);
       for my $i (0 .. $#e) {
         substr($m, 512 * ($i + 1), 80) = pack("a2x2NNNa32a32", "PM", 2, $e[$i][2], $e[$i][3], $e[$i][0], $e[$i][1]);
       }
     }
-    print $m, $v' "$1" "$2"
+    print $m, $v' "$1" "$2" "$3"
 }
 
 m=$out/mount
@@ -41,8 +42,8 @@ cut "$fixtures/hybrid.iso" > "$m/hybrid-apm"
 cut "$fixtures/names-3.hfs" > "$m/names-3"
 cut "$fixtures/truncated.hfs" > "$m/truncated"
 cut "$fixtures/msdos.img" 1024 > "$m/msdos"
-wrap ts 64 < "$m/basic" > "$m/basic-ts-map"
-wrap apm2048 64 < "$m/basic" > "$m/basic-apm-2048"
+wrap ts 64 2880 < "$m/basic" > "$m/basic-ts-map"
+wrap apm2048 64 2880 < "$m/basic" > "$m/basic-apm-2048"
 
 c=$out/command_line
 printf 'COPY "Big Forks" /B' > "$c/copy-macbinary"
