@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, then builds and runs the whole test suite twice: plain, and with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; last, builds the fuzz harnesses with clang and
+# runs each on a few thousand inputs, so that they keep building and working.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,4 +19,6 @@ run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQUARRY_SANITIZE=ON -DQUARRY_BUILD_BENCH=OFF
+echo "== fuzz harnesses (clang, libFuzzer): 3000 inputs each"
+scripts/fuzz.sh --runs 3000
 echo "== all tests passed, plain and under the sanitizers"

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Makes the seed corpus of the fuzz harnesses from the test volumes, into tests/fuzz/corpus/.
+#   tests/fuzz/make_corpus.sh FIXTURE_DIR     (the build's tests/fixtures, made by make_fixtures.sh)
+# Volumes are cut after their last sector that is not all zeros: the image adapter reads zeros
+# past an image's end, so a mount sees the same volume, and the fuzzer works on a few kilobytes
+# instead of megabytes. The partition maps the tools cannot make (an old "TS" map, a driver
+# descriptor announcing 2048-byte blocks) are put in front of basic.hfs here.
+set -euo pipefail
+fixtures=${1:?usage: make_corpus.sh FIXTURE_DIR}
+out=$(cd "$(dirname "$0")" && pwd)/corpus
+mkdir -p "$out"/{mount,command_line,type_creator,macbinary}
+rm -f "$out"/*/*
+
+# cut IMAGE [MAX_BYTES]: the image without its alternate MDB (the second-to-last sector, which
+# the read side never uses) and the zero sectors before it, at most MAX_BYTES long.
+cut() {
+  perl -e 'local $/; my $b = <STDIN>; substr($b, -1024) = "\0" x 1024 if length($b) >= 1024; $b =~ s/\0+\z//; my $n = int((length($b) + 511) / 512) * 512;
+           $n = $ARGV[0] if $ARGV[0] && $n > $ARGV[0]; print substr($b . ("\0" x 512), 0, $n)' "${2:-0}" < "$1"
+}
+# wrap KIND START SECTORS < VOLUME: the volume (SECTORS long before it was cut) at 512-byte sector
+# START behind an old "TS" map ("ts") or behind a driver descriptor of 2048-byte blocks and an
+# Apple partition map ("apm2048").
+wrap() {
+  perl -e 'my ($kind, $start, $sectors) = @ARGV; local $/; my $v = <STDIN>; my $m = "\0" x (512 * $start);
+    if ($kind eq "ts") { substr($m, 512, 6) = pack("a2N", "TS", $start); }
+    else {
+      my $total = $start + $sectors;
+      substr($m, 0, 8) = pack("a2nN", "ER", 2048, int(($total * 512 + 2047) / 2048));
+      my @e = (["Apple", "Apple_partition_map", 1, 2], ["Macintosh", "Apple_HFS", $start, $total - $start]);
+      for my $i (0 .. $#e) {
+        substr($m, 512 * ($i + 1), 80) = pack("a2x2NNNa32a32", "PM", 2, $e[$i][2], $e[$i][3], $e[$i][0], $e[$i][1]);
+      }
+    }
+    print $m, $v' "$1" "$2" "$3"
+}
+
+m=$out/mount
+cut "$fixtures/basic.hfs" > "$m/basic"
+cut "$fixtures/fragmented.hfs" 196608 > "$m/fragmented"
+cut "$fixtures/catalog-overflow.hfs" > "$m/catalog-overflow"
+cut "$fixtures/hybrid.iso" > "$m/hybrid-apm"
+cut "$fixtures/names-3.hfs" > "$m/names-3"
+cut "$fixtures/truncated.hfs" > "$m/truncated"
+cut "$fixtures/msdos.img" 1024 > "$m/msdos"
+wrap ts 64 2880 < "$m/basic" > "$m/basic-ts-map"
+wrap apm2048 64 2880 < "$m/basic" > "$m/basic-apm-2048"
+
+c=$out/command_line
+printf 'COPY "Big Forks" /B' > "$c/copy-macbinary"
+printf 'cd "Docs:Old Drafts"' > "$c/cd-quoted"
+printf 'CD..' > "$c/cd-parent"
+printf 'dir /a *e*' > "$c/dir-switches"
+printf 'ren "Caf\216 Menu" "Menu \251"' > "$c/rename-high-bytes"
+printf 'SWAP Puzzle -r -d' > "$c/swap"
+
+t=$out/type_creator
+printf '# a comment\nTXT TEXTttxt\nPCT "PICTttxt"\n  bin\tBINAhDmp\nXYZ ????????\n' > "$t/rows"
+printf 'TXT\nTX' > "$t/short-lines"
+
+# macbinary: name length, name, then the 102-byte catalog file record.
+perl -e 'my $name = "Big Forks"; my $rec = pack("CCCC a4a4 nnnn N n NN n NN NN", 2, 0, 0, 0,
+  "BINA", "hDmp", 0x0100, 10, 20, 0, 17, 0, 5000, 5120, 0, 1500, 1536, 0xB6D1A3E7, 0xB6D1B1F8);
+  print chr(length $name), $name, $rec, "\0" x (102 - length $rec)' > "$out/macbinary/big-forks"
+perl -e 'my $name = "  " . ("N" x 70); print chr(length $name), $name, "\x02\x00\x00\x00APPLMACS\xff\xff"' \
+  > "$out/macbinary/long-name"
+
+du -sh "$out"

@@ -1,0 +1,133 @@
+// Fuzz harness: the input is a disk image. It goes through the image adapter exactly as an
+// image file named on the command line does, is mounted, and then everything a person can do
+// to a volume without changing it is done to it: every folder listed and entered, every fork
+// read, the dump window opened and scrolled on files, and the volume check run.
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/file_list.h"
+#include "app/mount.h"
+#include "app/navigation.h"
+#include "app/session.h"
+#include "device/drive_scan.h"
+#include "device/image_adapter.h"
+#include "dump/dump_model.h"
+#include "hfs/fork.h"
+#include "hfs/volume_check.h"
+#include "support/recording_ui.h"
+
+namespace quarry {
+namespace {
+
+// Bounds on the work for one input, so that a volume claiming millions of entries or forks of
+// gigabytes (all of it zeros past the image's end) keeps the fuzzer fast.
+constexpr int kMaxEntries = 2000;
+constexpr int kMaxDepth = 12;
+constexpr int kMaxDumps = 6;
+constexpr uint32_t kReadBudget = 4u << 20;
+
+class DiscardSink : public ByteSink {
+public:
+    bool write(const uint8_t*, size_t length) override {
+        written += length;
+        return true;
+    }
+    std::string error() const override { return {}; }
+    size_t written = 0;
+};
+
+struct Walk {
+    Session& session;
+    int entries = 0;
+    int dumps = 0;
+    uint32_t readBudget = kReadBudget;
+
+    void readFork(const CatalogEntry& file, size_t extentsAt, size_t lengthAt, uint8_t fork) {
+        const uint32_t length = std::min(file.data32(lengthAt), readBudget);
+        if (length == 0) return;
+        DiscardSink sink;
+        (void)readForkToFile(session.volumeContext(), extentRecordAt(file.data.data() + extentsAt), sink,
+                              file.data32(catrec::kFileId), length, fork);
+        // Never more than asked for; fewer when the fork's extents end before its length.
+        if (sink.written > length) __builtin_trap();
+        readBudget -= length;
+    }
+
+    void dump(const std::string& name) {
+        DumpModel model;
+        if (openDump(session, model, name) != DumpOpen::Shown) return;
+        readFork(model.file, catrec::kDataExtents, catrec::kDataLength, kDataFork);
+        readFork(model.file, catrec::kRsrcExtents, catrec::kRsrcLength, kResourceFork);
+        if (++dumps > kMaxDumps) return;
+        for (int command : {dumpcmd::kResource, dumpcmd::kData, dumpcmd::kHexadecimal, dumpcmd::kAsciiDos}) {
+            dumpCommand(session, model, command);
+            for (ScrollRequest r : {ScrollRequest::PageDown, ScrollRequest::LineDown, ScrollRequest::Bottom,
+                                    ScrollRequest::LineUp, ScrollRequest::Top}) {
+                scrollDump(session, model, r);
+            }
+            scrollDump(session, model, ScrollRequest::Thumb, model.scrollMaximum / 2);
+            for (int line = 0; line < kDumpLineCount; ++line) dumpLineToUtf8(dumpLine(model, line));
+        }
+    }
+
+    void folder(int depth) {
+        BuildFileList(session, nullptr);
+        const FileList& list = session.settings.list;
+        std::vector<std::pair<std::string, bool>> here;
+        for (uint16_t i = 0; i < list.entryCount && entries < kMaxEntries; ++i, ++entries)
+            here.emplace_back(list.entries[i].name(), list.entries[i].isFolder());
+        for (const auto& [name, isFolder] : here) {
+            if (session.ending) return;
+            if (!isFolder) {
+                dump(name);
+            } else if (depth < kMaxDepth && enterDirectory(session, name, NameMatch::Exact)) {
+                folder(depth + 1);
+                changeToParent(session);
+            }
+        }
+    }
+};
+
+std::string imagePath(const uint8_t* data, size_t size) {
+    static const int fd = memfd_create("fuzz-image.hfs", MFD_CLOEXEC);
+    if (fd < 0 || ftruncate(fd, 0) != 0) __builtin_trap();
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+        if (n <= 0) __builtin_trap();
+        done += static_cast<size_t>(n);
+    }
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+}  // namespace
+}  // namespace quarry
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace quarry;
+    test::RecordingUi ui;
+    Session session{ui};
+    ScsiBus bus;
+    ScsiDeviceTable table;
+    auto adapter = std::make_unique<ImageAdapter>();
+    if (!adapter->addImage(imagePath(data, size), ImageAccess::ReadOnly)) __builtin_trap();
+    bus.adapters.push_back(std::move(adapter));
+    session.device.bus = &bus;
+    PrepareCdAccess(session.device);
+    if (SelectCdromDrive(session.device, table, ui) != 1) __builtin_trap();
+    session.device.deviceBlockSize = 512;
+    initVolumeBuffers(session);
+    if (mountVolume(session) != 1) return 0;
+
+    Walk walk{session};
+    walk.folder(0);
+    checkVolume(session.volumeContext());
+    return 0;
+}
