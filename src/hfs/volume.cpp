@@ -129,6 +129,7 @@ uint32_t readVolumeHeader(const VolumeContext& context) {
         // A block size the buffers cannot hold would break every later computation with it;
         // such a descriptor is taken for its block count only.
         const uint16_t blockSize = loadBE16(buf + ddm::kBlockSize);
+        volume.descriptorBlockSize = blockSize;
         if (blockSize >= kSectorSize && blockSize <= volume.sectorBuffer.size() && blockSize % kSectorSize == 0)
             device.deviceBlockSize = blockSize;
     }
@@ -224,6 +225,7 @@ int loadVolume(const VolumeContext& context) {
     volume.mountFault.clear();
     volume.mountFaultIsLocal = false;
     volume.deviceBlockCount = 0;
+    volume.descriptorBlockSize = 0;
     // Device blocks are 512 bytes until this medium's own driver descriptor says otherwise; the
     // size the previous medium announced would refuse writes to this one and make the probes read
     // in its blocks.

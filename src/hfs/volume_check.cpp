@@ -184,13 +184,16 @@ private:
         if (volume_.mdb16(mdb::kFreeBlocks) > blockCount())
             problem("MDB: " + std::to_string(volume_.mdb16(mdb::kFreeBlocks)) + " free blocks of " +
                     std::to_string(blockCount()));
-        if (volume_.deviceBlockCount != 0 && volume_.allocBlockSize != 0) {
+        // The descriptor counts the medium in its own blocks (2048 bytes on many CDs), which the
+        // device may not have taken up.
+        if (volume_.deviceBlockCount != 0 && volume_.allocBlockSize != 0 && volume_.descriptorBlockSize >= kSectorSize &&
+            volume_.descriptorBlockSize % kSectorSize == 0) {
             // Only the allocation blocks have to be on the medium: genisoimage ends them at the end
             // of its partition and keeps the alternate MDB inside the last one. On the CDs it
             // masters, the last block may even reach a few sectors past the partition into the
             // image's padding; a locked volume never gives such a block out, so that is noted.
             const uint64_t volumeSectors = uint64_t{allocStart} + uint64_t{blockCount()} * volume_.sectorsPerBlock;
-            const uint64_t mediumSectors = uint64_t{volume_.deviceBlockCount} * context_.device.deviceBlockSize / kSectorSize;
+            const uint64_t mediumSectors = uint64_t{volume_.deviceBlockCount} * volume_.descriptorBlockSize / kSectorSize;
             const uint64_t start = volume_.mdbSector - 2;
             if (start + volumeSectors > mediumSectors) {
                 const std::string line = "the allocation blocks end at sector " + std::to_string(start + volumeSectors) +

@@ -63,6 +63,10 @@ TEST(VolumeCheck, VolumesTheToolsMadeAreSound) {
         // genisoimage marks every block used on its locked hybrids: notes, not problems.
         EXPECT_EQ(!r.notes.empty(), image.ends_with(".iso")) << image;
     }
+    // On a CD whose driver descriptor counts 2048-byte blocks, the medium's size is taken in them.
+    test::TempDir dir;
+    test::writeFile(dir.file("apm2048.img"), test::behindPartitionMap(test::readFile(test::fixturePath("basic.hfs")), 64, 2048));
+    EXPECT_EQ(check(dir.file("apm2048.img")).problems, std::vector<std::string>{});
 }
 
 struct Damage {
