@@ -87,6 +87,15 @@ uint8_t ImageAdapter::execute(uint8_t target, ScsiCommand& command) {
     const uint8_t opcode = command.cdb[scsi::cdb6::kOpcode];
     if (opcode == scsi::kTestUnitReady) return aspi::kCompleted;
     if (opcode == scsi::kInquiry) return inquiry(image, command);
+    if (opcode == scsi::kReadCapacity10) {
+        // The medium's size as a drive reports it: the last 2048-byte block, partial ones counted.
+        const uint64_t blocks = (image.size + kBlockSize - 1) / kBlockSize;
+        if (blocks == 0 || blocks > 0xFFFFFFFFu || command.buffer == nullptr || command.bufferLength < scsi::capacity::kReplyLength)
+            return aspi::kError;
+        scsi::writeBe32(command.buffer + scsi::capacity::kLastBlock, static_cast<uint32_t>(blocks - 1));
+        scsi::writeBe32(command.buffer + scsi::capacity::kBlockLength, kBlockSize);
+        return aspi::kCompleted;
+    }
     // What was written is on the medium only once the file system says so.
     if (opcode == scsi::kSynchronizeCache10) return image.source->flush() ? aspi::kCompleted : aspi::kError;
 

@@ -17,6 +17,14 @@ inline constexpr uint8_t kInquiry = 0x12;
 inline constexpr uint8_t kRead10 = 0x28;
 inline constexpr uint8_t kWrite10 = 0x2A;
 inline constexpr uint8_t kSynchronizeCache10 = 0x35;
+inline constexpr uint8_t kReadCapacity10 = 0x25;
+
+// READ CAPACITY(10)'s reply: the last block's address and the block length, big-endian.
+namespace capacity {
+inline constexpr size_t kLastBlock = 0;
+inline constexpr size_t kBlockLength = 4;
+inline constexpr size_t kReplyLength = 8;
+}  // namespace capacity
 
 inline constexpr uint8_t kSixByteCdbLength = 6;
 inline constexpr uint8_t kTenByteCdbLength = 10;

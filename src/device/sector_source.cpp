@@ -265,6 +265,23 @@ uint16_t WriteSectors(DeviceState& device, uint32_t sector, uint32_t count, cons
     return transferBlocks(device, cmd::kWrite6, first, last - first + 1, blocks.data());
 }
 
+uint64_t MediumSectors(DeviceState& device) {
+    uint8_t reply[scsi::capacity::kReplyLength] = {};
+    ScsiRequestBlock block;
+    block.command = srb::kExecuteScsi;
+    block.adapter = device.hostAdapterId;
+    block.target = device.targetId;
+    block.flags = srb::kDirectionIn;
+    block.buffer = reply;
+    block.bufferLength = sizeof reply;
+    block.cdbLength = scsi::kTenByteCdbLength;
+    block.cdb[scsi::cdb10::kOpcode] = scsi::kReadCapacity10;
+    runRequest(device, block);
+    if (block.status != aspi::kCompleted) return 0;
+    const uint64_t blocks = uint64_t{scsi::readBe32(reply + scsi::capacity::kLastBlock)} + 1;
+    return blocks * scsi::readBe32(reply + scsi::capacity::kBlockLength) / kSectorSize;
+}
+
 uint16_t SynchronizeMedium(DeviceState& device) {
     ScsiRequestBlock block;
     block.command = srb::kExecuteScsi;

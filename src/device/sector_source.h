@@ -93,6 +93,9 @@ uint16_t ReadSectors(DeviceState& device, uint32_t sector, uint32_t count, uint8
 // emptied. 0 when done, else the status of the failed transfer (aspi::kWriteProtected for a
 // medium that refuses writes).
 uint16_t WriteSectors(DeviceState& device, uint32_t sector, uint32_t count, const uint8_t* data);
+// The medium's size in 512-byte sectors as the selected drive reports it (READ CAPACITY); 0 when
+// the drive cannot say.
+uint64_t MediumSectors(DeviceState& device);
 // Asks the drive to put everything it was sent on the medium (SYNCHRONIZE CACHE); 0 when done.
 uint16_t SynchronizeMedium(DeviceState& device);
 

@@ -42,10 +42,6 @@ constexpr uint8_t kDataProtect = 0x7;
 constexpr uint8_t kAscInvalidOpcode = 0x20;
 }  // namespace sense
 
-// READ CAPACITY(10): the last block and the block length, big-endian, 8 bytes.
-constexpr uint8_t kReadCapacity10 = 0x25;
-constexpr size_t kCapacityReplyLength = 8;
-constexpr size_t kCapacityBlockLength = 4;
 constexpr uint32_t kDiskBlockSize = 512;
 constexpr uint32_t kCdromBlockSize = 2048;
 constexpr uint32_t kLargestBlockSize = 65536;
@@ -177,15 +173,15 @@ Result<SgAdapter::Node> SgAdapter::openNode(const std::string& path) {
     // The drive's block length decides how much a read of whole blocks moves. Without a medium
     // the drive cannot say; CD-ROM drives then count in 2048-byte blocks, others in 512.
     node.blockSize = node.deviceType == kDeviceTypeCdrom ? kCdromBlockSize : kDiskBlockSize;
-    uint8_t capacity[kCapacityReplyLength] = {};
+    uint8_t capacity[scsi::capacity::kReplyLength] = {};
     ScsiCommand readCapacity;
-    readCapacity.cdb[scsi::cdb10::kOpcode] = kReadCapacity10;
+    readCapacity.cdb[scsi::cdb10::kOpcode] = scsi::kReadCapacity10;
     readCapacity.cdbLength = scsi::kTenByteCdbLength;
     readCapacity.direction = DataDirection::In;
     readCapacity.buffer = capacity;
     readCapacity.bufferLength = sizeof capacity;
     if (send(fd, readCapacity, reader).status == aspi::kCompleted) {
-        const uint32_t length = scsi::readBe32(capacity + kCapacityBlockLength);
+        const uint32_t length = scsi::readBe32(capacity + scsi::capacity::kBlockLength);
         if (length >= kDiskBlockSize && length <= kLargestBlockSize && length % kDiskBlockSize == 0) node.blockSize = length;
     }
     return node;

@@ -62,6 +62,11 @@ Status copyTree(const VolumeContext& context, BTreeFile& tree, const char* prefi
     if (tree.treeSize > volumeBytes)
         return Fault{std::string(tree.isCatalog ? "catalog" : "extents") + " tree of " + std::to_string(tree.treeSize) +
                      " bytes is larger than the volume"};
+    // A damaged MDB can claim a volume far larger than its medium; the work file would then be
+    // filled with gigabytes of the zeros read past the medium's end.
+    if (volume.mediumSectors != 0 && tree.treeSize > volume.mediumSectors * kSectorSize)
+        return Fault{std::string(tree.isCatalog ? "catalog" : "extents") + " tree of " + std::to_string(tree.treeSize) +
+                     " bytes is larger than the medium (" + std::to_string(volume.mediumSectors * kSectorSize) + " bytes)"};
     tree.workFile = CreateWorkFile(context.ui, tree.workPath, prefix, tree.treeSize);
     if (!tree.hasWorkFile()) return Fault{messageText(Msg::NoTempSpace)};
     FdSink sink(tree.workFile);
@@ -226,6 +231,7 @@ int loadVolume(const VolumeContext& context) {
     volume.mountFaultIsLocal = false;
     volume.deviceBlockCount = 0;
     volume.descriptorBlockSize = 0;
+    volume.mediumSectors = MediumSectors(context.device);
     // Device blocks are 512 bytes until this medium's own driver descriptor says otherwise; the
     // size the previous medium announced would refuse writes to this one and make the probes read
     // in its blocks.

@@ -76,6 +76,7 @@ struct VolumeState {
 
     uint32_t deviceBlockCount = 0;  // from the driver descriptor; 0 without one
     uint16_t descriptorBlockSize = 0;  // the descriptor's block size, whatever the device uses
+    uint64_t mediumSectors = 0;     // the medium's size as the drive reports it; 0 unknown
     // Sector of allocation block 0 once mounted. Also the mount status: 0 = no Macintosh
     // volume, negative = MS-DOS volume, positive = mounted.
     int32_t firstBlockSector = 0;

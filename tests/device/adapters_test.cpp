@@ -108,7 +108,10 @@ TEST(ImageAdapter, AnswersOtherCommandsAsADriveWould) {
     Bytes none, data(100);
     EXPECT_EQ(images.transfer(scsi::kRead10, 0, 0, none), aspi::kCompleted) << "READ(10) of no block";
     EXPECT_EQ(images.transfer(scsi::kTestUnitReady, 0, 0, none), aspi::kCompleted);
-    EXPECT_EQ(images.transfer(0x25, 0, 0, data), aspi::kError) << "READ CAPACITY is not served";
+    EXPECT_EQ(images.transfer(0x1B, 0, 0, data), aspi::kError) << "START STOP UNIT is not served";
+    // READ CAPACITY: the last of the medium's two 2048-byte blocks, and the block length.
+    ASSERT_EQ(images.transfer(scsi::kReadCapacity10, 0, 0, data), aspi::kCompleted);
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + 8), Bytes({0, 0, 0, 1, 0, 0, 8, 0}));
     EXPECT_EQ(images.transfer(scsi::kRead10, 0, 0, none, 1), aspi::kNoDevice);
     EXPECT_EQ(images.deviceType(0), kDeviceTypeCdrom);
     EXPECT_EQ(images.deviceType(1), -1);

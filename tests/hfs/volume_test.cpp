@@ -208,6 +208,16 @@ TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
          {"DIR"}, "Error reading data. Restart the program."},
         {"catalog larger than the volume", "basic.hfs",
          [](Bytes& b) { HfsImage(b).setMdb32(test::mdb::kDrCTFlSize, 0xFFFFFE00u); }, {"DIR"}, "larger than the volume"},
+        // A volume claimed far larger than its medium, whose catalog would fill a work file with
+        // a gigabyte of the zeros read past the medium's end.
+        {"catalog larger than the medium", "basic.hfs",
+         [](Bytes& b) {
+             HfsImage img(b);
+             img.setMdb16(test::mdb::kDrNmAlBlks, 0xFFFF);
+             img.setMdb32(test::mdb::kDrAlBlkSiz, 32768);
+             img.setMdb32(test::mdb::kDrCTFlSize, 0x40000000u);
+         },
+         {"DIR"}, "catalog tree of 1073741824 bytes is larger than the medium"},
         {"root node past the end of the tree", "basic.hfs",
          [](Bytes& b) { HfsImage(b).setHeader32(Tree::Catalog, test::btheader::kRoot, 5000); }, {"DIR"},
          "root or first leaf lies past the end of the tree"},

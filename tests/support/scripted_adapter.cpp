@@ -94,6 +94,13 @@ std::optional<uint8_t> ScriptedAdapter::scriptedFailure(const ScsiCommand& comma
 uint8_t ScriptedAdapter::run(ScriptedTarget& device, ScsiCommand& command) {
     const uint8_t opcode = command.cdb[scsi::cdb6::kOpcode];
     if (opcode == scsi::kTestUnitReady || opcode == scsi::kSynchronizeCache10) return aspi::kCompleted;
+    if (opcode == scsi::kReadCapacity10) {
+        const uint64_t blocks = device.blockSize == 0 ? 0 : (device.medium.size() + device.blockSize - 1) / device.blockSize;
+        if (blocks == 0 || command.buffer == nullptr || command.bufferLength < scsi::capacity::kReplyLength) return aspi::kError;
+        scsi::writeBe32(command.buffer + scsi::capacity::kLastBlock, static_cast<uint32_t>(blocks - 1));
+        scsi::writeBe32(command.buffer + scsi::capacity::kBlockLength, device.blockSize);
+        return aspi::kCompleted;
+    }
     if (opcode == scsi::kInquiry) {
         uint8_t data[scsi::inquiry::kStandardLength] = {};
         data[scsi::inquiry::kDeviceType] = device.deviceType;
