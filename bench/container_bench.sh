@@ -20,20 +20,7 @@ if [ ! -s "$vols/large.bin" ]; then
 fi
 [ -s "$vols/large-zlib.dmg" ] || "${wrap[@]}" udif "$vols/large.iso" zlib "$vols/large-zlib.dmg"
 
-best() {  # best NAME COMMAND...: runs the command three times in a fresh output folder
-  local name=$1; shift
-  local min=""
-  for _ in 1 2 3; do
-    rm -rf "$work/out"; mkdir "$work/out"
-    local start end t
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || echo "  ($name failed)" >&2
-    end=$(date +%s.%N)
-    t=$(echo "$end - $start" | bc)
-    if [ -z "$min" ] || [ "$(echo "$t < $min" | bc)" = 1 ]; then min=$t; fi
-  done
-  printf '%-56s %8.3f s\n' "$name" "$min"
-}
+source "$(dirname "$0")/timing.sh"
 
 copy() { "$cli" --to "$work/out" "$1" "COPY /D large.bin"; }
 echo "== one 200 MB file"

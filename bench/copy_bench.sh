@@ -11,20 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export HOME="$work" TZ=UTC
 
-best() {  # best NAME COMMAND...: runs the command three times in a fresh output folder
-  local name=$1; shift
-  local min=""
-  for _ in 1 2 3; do
-    rm -rf "$work/out"; mkdir "$work/out"
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || echo "  ($name failed)" >&2
-    end=$(date +%s.%N)
-    local t; t=$(echo "$end - $start" | bc)
-    if [ -z "$min" ] || [ "$(echo "$t < $min" | bc)" = 1 ]; then min=$t; fi
-  done
-  printf '%-48s %8.3f s\n' "$name" "$min"
-}
+source "$(dirname "$0")/timing.sh"
 
 echo "== one 200 MB file"
 best "cat large.iso > file" sh -c "cat '$vols/large.iso' > '$work/out/image'"

@@ -16,25 +16,16 @@ export HOME="$work" TZ=UTC
 for i in $(seq 1 1000); do printf 'MD "Folder %d"\n' "$i"; done > "$work/md.txt"
 mapfile -t folders < <(for i in $(seq 1 1000); do printf ':Folder %d\n' "$i"; done)
 
-best() {  # best NAME COMMAND...: runs the command three times, each on a fresh copy
-  local name=$1; shift
-  local min=""
-  for _ in 1 2 3; do
-    cp "$vols/write.hfs" "$work/v.hfs"
-    local start end t
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || echo "  ($name failed)" >&2
-    end=$(date +%s.%N)
-    t=$(echo "$end - $start" | bc)
-    if [ -z "$min" ] || [ "$(echo "$t < $min" | bc)" = 1 ]; then min=$t; fi
-  done
-  "$cli" --check "$work/v.hfs" >/dev/null || echo "  ($name left a volume that does not check)" >&2
-  printf '%-52s %8.3f s\n' "$name" "$min"
+source "$(dirname "$0")/timing.sh"
+prepare() { cp "$vols/write.hfs" "$work/v.hfs"; }  # each run on a fresh copy, not timed
+checked() {  # checked NAME COMMAND...: best, then the volume left behind must check sound
+  best "$@"
+  "$cli" --check "$work/v.hfs" >/dev/null || echo "  ($1 left a volume that does not check)" >&2
 }
 
 echo "== delete a folder of 1,000 files (20,000 files on the volume)"
-best "quarry-cli RD Thousand" "$cli" --write --yes "$work/v.hfs" "RD Thousand"
-best "hdel :Thousand:* && hrmdir :Thousand" sh -c "hmount '$work/v.hfs' && hdel ':Thousand:*' && hrmdir :Thousand"
+checked "quarry-cli RD Thousand" "$cli" --write --yes "$work/v.hfs" "RD Thousand"
+checked "hdel :Thousand:* && hrmdir :Thousand" sh -c "hmount '$work/v.hfs' && hdel ':Thousand:*' && hrmdir :Thousand"
 echo "== make 1,000 folders in the root (19,000 files there)"
-best "quarry-cli, 1,000 MD lines (1,000 commits)" sh -c "'$cli' --write '$work/v.hfs' < '$work/md.txt'"
-best "hmkdir with 1,000 paths" sh -c 'hmount "$0" && hmkdir "$@"' "$work/v.hfs" "${folders[@]}"
+checked "quarry-cli, 1,000 MD lines (1,000 commits)" sh -c "'$cli' --write '$work/v.hfs' < '$work/md.txt'"
+checked "hmkdir with 1,000 paths" sh -c 'hmount "$0" && hmkdir "$@"' "$work/v.hfs" "${folders[@]}"

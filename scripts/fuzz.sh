@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses of tests/fuzz with clang (build-fuzz/) and runs each in turn on a
-# copy of its seed corpus and of its committed crash cases, then prints executions per second and
+# copy of its starting corpus and of its committed crash cases, then prints executions per second and
 # total executions per harness.
 #   scripts/fuzz.sh [SECONDS]     each harness for SECONDS (default 60)
 #   scripts/fuzz.sh --runs N      each harness for N inputs (scripts/test.sh: keeps them building

@@ -3,7 +3,7 @@
 // After every commit the folder is listed and compared with the model and the volume is checked;
 // at the end hfsutils lists the whole volume and must see exactly the model.
 //
-// QUARRY_MODEL_SEED=n runs another sequence; QUARRY_MODEL_STEPS=n another length.
+// QUARRY_MODEL_START=n starts the random sequence elsewhere; QUARRY_MODEL_STEPS=n another length.
 
 #include <gtest/gtest.h>
 
@@ -154,9 +154,9 @@ unsigned long fromEnvironment(const char* name, unsigned long fallback) {
 }
 
 TEST(VolumeModel, RandomChangesMatchTheModelAndHfsutils) {
-    const unsigned long seed = fromEnvironment("QUARRY_MODEL_SEED", 20261207);
+    const unsigned long start = fromEnvironment("QUARRY_MODEL_START", 20261207);
     const unsigned long steps = fromEnvironment("QUARRY_MODEL_STEPS", 2000);
-    SCOPED_TRACE("QUARRY_MODEL_SEED=" + std::to_string(seed));
+    SCOPED_TRACE("QUARRY_MODEL_START=" + std::to_string(start));
     TempDir dir;
     const std::string image = dir.file("model.hfs");
     std::filesystem::copy_file(fixturePath("basic.hfs"), image);
@@ -171,7 +171,7 @@ TEST(VolumeModel, RandomChangesMatchTheModelAndHfsutils) {
     Node* here = &root;
 
     uint16_t deepest = 0;
-    std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
+    std::mt19937 random(static_cast<std::mt19937::result_type>(start));
     NameMaker names(random);
     for (unsigned long step = 0; step < steps; ++step) {
         SCOPED_TRACE("step " + std::to_string(step) + " in " + here->path());

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes the seed corpus of the fuzz harnesses from the test volumes, into tests/fuzz/corpus/.
+# Makes the starting corpus of the fuzz harnesses from the test volumes, into tests/fuzz/corpus/.
 #   tests/fuzz/make_corpus.sh FIXTURE_DIR     (the build's tests/fixtures, made by make_fixtures.sh)
 # Volumes are cut after their last sector that is not all zeros: the image adapter reads zeros
 # past an image's end, so a mount sees the same volume, and the fuzzer works on a few kilobytes
