@@ -187,9 +187,12 @@ TEST(Containers, SectorsThatFailTheirEdcAreServedAsStoredAndNamedOnce) {
         EXPECT_EQ(images.takeReadWarnings(), std::vector<std::string>{}) << "each sector is named once";
     }
     // The mount reads sector 4, where the volume begins, and not sector 300: DIR names the one.
-    const test::ProcessResult dirRun = test::runCli({container("bad-edc.cue"), "DIR"});
+    // The run fails, even when it ends with QUIT.
+    const test::ProcessResult dirRun = test::runCli({"--yes", container("bad-edc.cue"), "DIR", "QUIT"});
     EXPECT_EQ(dirRun.exitCode, 1);
-    EXPECT_EQ(dirRun.err, "Quarry - : The BIN/CUE image's sector 4 fails its EDC check: the data read may be damaged\n");
+    EXPECT_EQ(dirRun.err,
+              "Quarry - : The BIN/CUE image's sector 4 fails its EDC check: the data read may be damaged\n"
+              "Quarry - : Do you really want to quit? [Yes]\n");
     EXPECT_EQ(dirRun.out, test::runCli({test::fixturePath("hybrid.iso"), "DIR"}).out);
 }
 
