@@ -14,6 +14,9 @@ packages=(
   hfsutils genisoimage unar dosfstools perl
   # the image containers (DiskCopy, BIN/CUE, UDIF, .gz, .zip) and the tools that check them
   zlib1g-dev libbz2-dev libcue-dev libxml2-dev libzip-dev bchunk dmg2img
+  # Digest::CRC: the CRC the fixture builder writes the EDC of raw CD sectors with, independently
+  # of the program's own
+  libdigest-crc-perl
   # the zones the date tests run under besides UTC
   tzdata
 )

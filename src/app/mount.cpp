@@ -4,6 +4,7 @@
 #include "app/navigation.h"
 #include "app/session.h"
 #include "common/charset.h"
+#include "device/scsi_bus.h"
 
 namespace quarry {
 
@@ -33,6 +34,16 @@ int mountVolume(Session& session) {
     session.ui.setStatusText(nullptr, nullptr);
     if (session.log.isOpen()) session.log.writeAnsi("*log " + TranslateName(volume.volumeName(), MacToAnsi) + "\n");
     return 1;
+}
+
+std::vector<std::string> TakeReadWarnings(Session& session) {
+    std::vector<std::string> warnings;
+    if (!session.device.bus) return warnings;
+    for (const auto& adapter : session.device.bus->adapters) {
+        std::vector<std::string> said = adapter->takeReadWarnings();
+        warnings.insert(warnings.end(), said.begin(), said.end());
+    }
+    return warnings;
 }
 
 }  // namespace quarry

@@ -2,6 +2,9 @@
 // Mounting the chosen medium for the program: the volume code finds and loads the volume, then
 // the root becomes the current folder and the list shows it.
 
+#include <string>
+#include <vector>
+
 namespace quarry {
 
 struct Session;
@@ -10,5 +13,9 @@ struct Session;
 void initVolumeBuffers(Session& session);
 // 1 when mounted, 0 when no Macintosh volume was found, negative for an MS-DOS volume.
 int mountVolume(Session& session);
+// What the devices have to say, since the last call, about data they served that may be
+// damaged (an image's sectors that fail their EDC check). Both programs show it after a mount
+// and after each command, so that it follows the command that read those sectors.
+std::vector<std::string> TakeReadWarnings(Session& session);
 
 }  // namespace quarry

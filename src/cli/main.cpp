@@ -80,6 +80,8 @@ constexpr const char* kUsage =
     "and on a volume opened with --write: MD name, RD name (a folder with everything in\n"
     "it), DEL pattern, REN old new (\"*\" on both sides renames every match), SWAP name\n"
     "(exchanges a file's forks). A change that is not carried out makes the exit status 1.\n"
+    "Sectors of a BIN/CUE image that fail their EDC check are read as they are and named on\n"
+    "standard error after the line that read them; they too make the exit status 1.\n"
     "The words that need the desktop program's windows (HELP, LOG, OPTIONS; CD and COPY\n"
     "without a name) and those that do nothing are reported on standard error and skipped.\n"
     "Switches: /D data fork, /R resource fork, /B MacBinary; /F files only (no folders);\n"
@@ -199,6 +201,14 @@ public:
     ~Runner() { CloseLogAtExit(session_.log); }
 
     int run(const Options& options) {
+        const int status = runAll(options);
+        // Data that may be damaged was read: the run did not end as well as it seemed, even
+        // when it ended with QUIT.
+        return status == kExitOk && readDamage_ ? kExitStopped : status;
+    }
+
+private:
+    int runAll(const Options& options) {
         if (int status = startUp(options.source, options.write); status != kExitOk) return status;
         if (options.check) return checkOnly();
         if (int status = prepareCopies(options); status != kExitOk) return status;
@@ -215,12 +225,23 @@ public:
         return exitStatus_;
     }
 
-private:
+    // Says on standard error what the devices found damaged in the data they served for the
+    // mount or the line just run.
+    void reportReadWarnings() {
+        const std::vector<std::string> warnings = TakeReadWarnings(session_);
+        for (const std::string& warning : warnings) ui_.report(warning);
+        if (warnings.empty()) return;
+        readDamage_ = true;
+        // A warning is not a complaint about the next line's change.
+        ui_.takeReported();
+    }
+
     int checkOnly() {
         const VolumeCheckResult result = quarry::checkVolume(session_.volumeContext());
         for (const std::string& note : result.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
         for (const std::string& problem : result.problems) std::printf("%s\n", problem.c_str());
         std::fflush(stdout);
+        reportReadWarnings();
         return result.sound() && !ui_.fatal() ? kExitOk : kExitStopped;
     }
 
@@ -283,9 +304,7 @@ private:
     int mount() {
         ui_.takeReported();
         const int result = mountVolume(session_);
-        if (result > 0) return kExitOk;
-        if (ui_.fatal()) return kExitStopped;
-        if (result == 0) {
+        if (result == 0 && !ui_.fatal()) {
             if (session_.volume.mountFaultIsLocal)
                 ui_.report(session_.volume.mountFault);
             else if (!session_.volume.mountFault.empty())
@@ -293,7 +312,9 @@ private:
             else if (!ui_.takeReported())
                 ui_.report(messageText(Msg::NotHfsVolume));
         }
-        return kExitStopped;
+        // Damaged sectors may be why the mount failed; they are named after its own message.
+        reportReadWarnings();
+        return result > 0 ? kExitOk : kExitStopped;
     }
 
     // False when the run has to stop; exitStatus_ then says how.
@@ -303,7 +324,10 @@ private:
         const ParsedCommand line = ExecuteCommandText(session_, utf8ToAnsi(utf8Line));
         const int code = line.code;
         // A listing cut short by a damaged catalog is not printed as if it were whole.
-        if (!checkVolume()) return false;
+        if (!checkVolume()) {
+            reportReadWarnings();
+            return false;
+        }
         if (const std::string unserved = unservedLine(line, utf8Line); !unserved.empty()) {
             // What the dispatcher posted for the desktop program's windows does not run here.
             ui_.dropPosted();
@@ -326,10 +350,10 @@ private:
             session_.changeRefused = false;
         }
         int command = 0;
-        while (ui_.takePosted(command)) {
-            if (!runPosted(command, line)) return false;
-        }
-        return checkVolume();
+        bool goOn = true;
+        while (goOn && ui_.takePosted(command)) goOn = runPosted(command, line);
+        reportReadWarnings();
+        return goOn && checkVolume();
     }
 
     // A damaged catalog met by a command ends the run: later commands would see a partial tree.
@@ -420,6 +444,7 @@ private:
     ScsiBus bus_;
     ScsiDeviceTable table_;
     int exitStatus_ = kExitOk;
+    bool readDamage_ = false;
 };
 
 }  // namespace

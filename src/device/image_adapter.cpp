@@ -153,7 +153,21 @@ uint8_t ImageAdapter::readRaw(const Image& image, uint64_t offset, uint64_t leng
     return image.source->read(offset, length, buffer) ? aspi::kCompleted : aspi::kError;
 }
 
+std::vector<std::string> ImageAdapter::takeReadWarnings() {
+    std::vector<std::string> warnings;
+    for (Image& image : images_)
+        if (std::string warning = image.source->takeReadWarning(); !warning.empty()) warnings.push_back(std::move(warning));
+    return warnings;
+}
+
 uint8_t ImageAdapter::read(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer) const {
+    const uint8_t status = readAhead(image, offset, length, buffer);
+    // Only what the reader receives counts as read; blocks read ahead count once they are served.
+    if (status == aspi::kCompleted) image.source->served(offset, length);
+    return status;
+}
+
+uint8_t ImageAdapter::readAhead(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer) const {
     // Files are read in runs of a few blocks per request; reading ahead in larger pieces keeps
     // the number of system calls, which dominates the time of a long copy, low.
     if (length >= kReadAheadBytes) return readRaw(image, offset, length, buffer);

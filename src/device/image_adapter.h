@@ -45,6 +45,8 @@ public:
     std::string managerId() const override;
     int deviceType(uint8_t target) override;
     uint8_t execute(uint8_t target, ScsiCommand& command) override;
+    // Each damaged sector is named once while the image is open, after the read that served it.
+    std::vector<std::string> takeReadWarnings() override;
 
 private:
     static constexpr uint64_t kReadAheadBytes = 256 * 1024;
@@ -70,6 +72,7 @@ private:
 
     uint8_t inquiry(const Image& image, ScsiCommand& command) const;
     uint8_t read(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer) const;
+    uint8_t readAhead(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer) const;
     uint8_t write(const Image& image, uint64_t offset, uint64_t length, const uint8_t* buffer) const;
 
     std::vector<Image> images_;

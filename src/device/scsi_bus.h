@@ -52,6 +52,10 @@ public:
     virtual int deviceType(uint8_t target) = 0;
     // Runs one command to completion and returns the request block's status byte.
     virtual uint8_t execute(uint8_t target, ScsiCommand& command) = 0;
+    // What the person should hear about data that was read all the same, but may be damaged
+    // (an image's sectors that fail their EDC check), since the last call: one message per
+    // target that has something to say.
+    virtual std::vector<std::string> takeReadWarnings() { return {}; }
 };
 
 struct ScsiBus {

@@ -234,6 +234,11 @@ void MainWindow::mountSelected() {
     }
     updateCommandStates();
     invalidateListRow(255);
+    showReadWarnings();
+}
+
+void MainWindow::showReadWarnings() {
+    for (const std::string& warning : TakeReadWarnings(session_)) ui_.showMessageBox(warning);
 }
 
 std::string MainWindow::macintoshDevice() const {
@@ -278,6 +283,7 @@ void MainWindow::runCommand(int command) {
         clearProgress();
         applyStates();
         client_->update();
+        showReadWarnings();
         emit commandFinished(command);
         return;
     }
@@ -285,6 +291,7 @@ void MainWindow::runCommand(int command) {
     ui_.endBusy();
     applyStates();
     client_->update();
+    showReadWarnings();
     emit commandFinished(command);
 }
 

@@ -63,6 +63,9 @@ public:
     void setDrives(Drives* drives) { drives_ = drives; }
     // Mounts the selected drive as at start-up and shows the outcome on the status bar.
     void mountSelected();
+    // Shows in a message box each warning about damaged data that the mount or the command just
+    // run read (sectors of an image that fail their EDC check).
+    void showReadWarnings();
     // Puts an image on the image adapter, selects it and mounts it (Open Image..., drops).
     bool openImage(const QString& path, ImageAccess access = ImageAccess::ReadOnly);
     // The file chooser of "Open Image...", with its check box "Open for writing": the chosen

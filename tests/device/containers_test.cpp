@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 
+#include "device/containers/cd_edc.h"
 #include "device/containers/image_source.h"
 #include "device/image_adapter.h"
 #include "device/scsi_cdb.h"
@@ -125,6 +127,8 @@ TEST(Containers, ServeTheVolumeInsideAsTheOtherToolsReadIt) {
         expected.resize((w.size + 2047) / 2048 * 2048, '\0');
         const std::string bytes = served(images);
         EXPECT_TRUE(bytes == expected) << "the blocks served differ from " << w.bare;
+        // The BINs carry the EDC that Digest::CRC computed: every sector passes the check.
+        EXPECT_EQ(images.takeReadWarnings(), std::vector<std::string>{});
         if (w.oracle != Oracle::None) {
             test::TempDir dir;
             std::string other = oracleBytes(w, dir);
@@ -148,6 +152,100 @@ TEST(Containers, QuarryCliListsAndCopiesAsFromTheBareVolume) {
         if (std::string(w.file) != "bad-checksum.dc42") {
             EXPECT_EQ(got.err, "");
         }
+    }
+}
+
+// The check value of the CRC catalogues' CRC-32/CD-ROM-EDC: the CRC of "123456789".
+TEST(Containers, TheEdcIsTheCrcOfEcma130) {
+    const std::string digits = "123456789";
+    EXPECT_EQ(cdEdc(reinterpret_cast<const uint8_t*>(digits.data()), digits.size()), 0x6EC2EDC4u);
+}
+
+constexpr const char* kEdcWarning = "The BIN/CUE image's sectors 4, 300 fail their EDC check: the data read may be damaged";
+
+TEST(Containers, SectorsThatFailTheirEdcAreServedAsStoredAndNamedOnce) {
+    test::TempDir dir;
+    const test::ProcessResult run = test::runProcess({"bchunk", container("bad-edc.bin"), container("bad-edc.cue"), dir.file("track")});
+    ASSERT_TRUE(run.succeeded()) << run.err;
+    const std::string converted = test::slurp(dir.file("track01.iso"));
+    std::string bare = test::slurp(test::fixturePath("hybrid.iso"));
+    ASSERT_EQ(converted.size(), bare.size());
+    for (const char* file : {"bad-edc.cue", "bad-edc.bin"}) {
+        SCOPED_TRACE(file);
+        ImageAdapter images;
+        ASSERT_TRUE(images.addImage(container(file), ImageAccess::ReadOnly));
+        EXPECT_EQ(images.takeReadWarnings(), std::vector<std::string>{});
+        // Byte for byte as stored, as bchunk (which ignores the EDC) converts it, and so apart
+        // from the bare volume in the two bytes changed.
+        const std::string bytes = served(images);
+        EXPECT_TRUE(bytes == converted);
+        size_t differing = 0;
+        for (size_t i = 0; i < bytes.size(); ++i) differing += bytes[i] != bare[i];
+        EXPECT_EQ(differing, 2u);
+        EXPECT_EQ(images.takeReadWarnings(), std::vector<std::string>{kEdcWarning});
+        served(images);
+        EXPECT_EQ(images.takeReadWarnings(), std::vector<std::string>{}) << "each sector is named once";
+    }
+    // The mount reads sector 4, where the volume begins, and not sector 300: DIR names the one.
+    // The run fails, even when it ends with QUIT.
+    const test::ProcessResult dirRun = test::runCli({"--yes", container("bad-edc.cue"), "DIR", "QUIT"});
+    EXPECT_EQ(dirRun.exitCode, 1);
+    EXPECT_EQ(dirRun.err,
+              "Quarry - : The BIN/CUE image's sector 4 fails its EDC check: the data read may be damaged\n"
+              "Quarry - : Do you really want to quit? [Yes]\n");
+    EXPECT_EQ(dirRun.out, test::runCli({test::fixturePath("hybrid.iso"), "DIR"}).out);
+}
+
+// Sectors of a copy of a good BIN changed in place: which are checked, and how many are named.
+TEST(Containers, WhichSectorsTheEdcCheckNames) {
+    // A byte of the raw sector changed, or with kClearEdc the mode 1 EDC cleared to zero.
+    constexpr size_t kClearEdc = SIZE_MAX;
+    struct Change {
+        uint64_t sector;
+        size_t at;
+        uint8_t mask;
+    };
+    struct Case {
+        const char* bin;
+        std::vector<Change> changes;
+        std::vector<std::string> warnings;
+        bool mountOnly = false;  // quarry-cli's DIR reads the image, rather than every block in turn
+    };
+    std::vector<Change> thirteen;
+    for (uint64_t sector = 20; sector < 33; ++sector) thirteen.push_back({sector, 1000, 0x01});
+    const Case cases[] = {
+        {"hybrid-mode1.bin", thirteen,
+         {"The BIN/CUE image's sectors 20, 21, 22, 23, 24, 25, 26, 27, 28, 29 and 3 more fail their EDC check: the data read may be damaged"}},
+        // In mode 2 form 1 the subheader is covered too, and the sync and header are not.
+        {"hybrid-mode2.bin", {{7, 16, 0x01}, {9, 2071, 0x80}, {11, 3, 0xFF}, {12, 14, 0x01}},
+         {"The BIN/CUE image's sectors 7, 9 fail their EDC check: the data read may be damaged"}},
+        // A stored EDC of zero is none; a form 2 sector keeps its EDC elsewhere.
+        {"hybrid-mode1.bin", {{5, kClearEdc, 0}, {5, 2000, 0x10}, {6, 2063, 0x02}},
+         {"The BIN/CUE image's sector 6 fails its EDC check: the data read may be damaged"}},
+        {"hybrid-mode2.bin", {{8, 18, 0x20}, {8, 500, 0x04}}, {}},
+        // Sector 60 is read ahead with the volume's first sector, but it is not served.
+        {"hybrid-mode1.bin", {{4, 1000, 0x01}, {60, 1000, 0x01}},
+         {"The BIN/CUE image's sector 4 fails its EDC check: the data read may be damaged"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.warnings.empty() ? "form 2" : c.warnings[0]);
+        test::TempDir dir;
+        std::string bin = test::slurp(container(c.bin));
+        for (const Change& change : c.changes) {
+            if (change.at == kClearEdc) std::fill_n(bin.begin() + static_cast<ptrdiff_t>(change.sector * 2352 + 2064), 4, '\0');
+            else bin[change.sector * 2352 + change.at] ^= static_cast<char>(change.mask);
+        }
+        std::ofstream(dir.file("changed.bin"), std::ios::binary) << bin;
+        if (c.mountOnly) {
+            std::string said;
+            for (const std::string& warning : c.warnings) said += "Quarry - : " + warning + "\n";
+            EXPECT_EQ(test::runCli({dir.file("changed.bin"), "DIR"}).err, said);
+            continue;
+        }
+        ImageAdapter images;
+        ASSERT_TRUE(images.addImage(dir.file("changed.bin"), ImageAccess::ReadOnly));
+        served(images);
+        EXPECT_EQ(images.takeReadWarnings(), c.warnings);
     }
 }
 

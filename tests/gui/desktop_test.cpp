@@ -148,6 +148,16 @@ ModalAnswers::Step pressBoxButton(QMessageBox::StandardButton button) {
     return [button](QWidget* w) { static_cast<QMessageBox*>(w)->button(button)->click(); };
 }
 
+// Chooses a fixture file in the chooser of "Open Image...".
+ModalAnswers::Step chooseFixture(const char* file) {
+    return [file](QWidget* w) {
+        auto* chooser = qobject_cast<QFileDialog*>(w);
+        QVERIFY(chooser);
+        chooser->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(quarry::test::fixturePath(file)));
+        static_cast<QDialog*>(chooser)->accept();
+    };
+}
+
 // A copy of a fixture image that the test may change.
 std::string writableCopy(const quarry::test::TempDir& dir, const char* fixture) {
     const std::string copy = dir.file(fixture);
@@ -969,12 +979,7 @@ private slots:
         for (const char* file : {"containers/basic.dc42", "containers/basic-adc.dmg", "containers/basic-zlib.dmg.gz",
                                  "containers/bad-checksum.dc42"}) {
             const bool warns = std::string(file).find("bad-checksum") != std::string::npos;
-            std::vector<ModalAnswers::Step> steps = {[&](QWidget* w) {
-                auto* chooser = qobject_cast<QFileDialog*>(w);
-                QVERIFY(chooser);
-                chooser->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(quarry::test::fixturePath(file)));
-                static_cast<QDialog*>(chooser)->accept();
-            }};
+            std::vector<ModalAnswers::Step> steps = {chooseFixture(file)};
             if (warns) steps.push_back(pressBoxButton(QMessageBox::Ok));
             ModalAnswers answers(steps);
             QTest::keyClick(&p.window, Qt::Key_O, Qt::ControlModifier);
@@ -983,6 +988,18 @@ private slots:
             QCOMPARE(int{p.session.device.targetId}, ++target);
             QCOMPARE(names(), bare);
         }
+    }
+
+    // A BIN whose sectors fail their EDC check lists all the same; the sector the mount read is
+    // named in a message box once the mount is done.
+    void edcFailuresAreShownAfterTheMount() {
+        Program p("hybrid.iso");
+        const FileList bare = p.session.settings.list;
+        ModalAnswers answers({chooseFixture("containers/bad-edc.cue"), pressBoxButton(QMessageBox::Ok)});
+        QTest::keyClick(&p.window, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(answers.shown().mid(1), QStringList{"The BIN/CUE image's sector 4 fails its EDC check: the data read may be damaged"});
+        QCOMPARE(p.session.settings.list.entryCount, bare.entryCount);
+        QCOMPARE(p.session.settings.list.entries[0].name(), bare.entries[0].name());
     }
 
     void readOnlyImageKeepsEveryByte() {

@@ -11,7 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <vector>
+
+#include "device/containers/cd_edc.h"
 
 namespace quarry {
 namespace {
@@ -35,48 +38,119 @@ constexpr uint64_t kMaxCueSheet = 64 * 1024;
 
 Fault damaged(const std::string& why) { return Fault{"The BIN/CUE image is damaged: " + why}; }
 
+// Where a raw sector keeps its error detection code, and over which bytes it was taken.
+struct EdcPlace {
+    size_t coveredFrom;
+    size_t coveredLength;
+    size_t storedAt;
+    bool mode2;  // a mode 2 sector: form 2 sectors among them are not checked
+};
+constexpr EdcPlace kMode1Edc{0, 2064, 2064, false};
+constexpr EdcPlace kMode2Form1Edc{16, 2056, 2072, true};
+// A mode 2 sector's submode byte (in the subheader) marks form 2, whose sectors keep an optional
+// EDC elsewhere, taken over other bytes.
+constexpr size_t kSubmode = 18;
+constexpr uint8_t kSubmodeForm2 = 0x20;
+
+// Damaged sectors are named in full up to this many; the rest are counted.
+constexpr size_t kSectorsNamed = 10;
+// Raw sectors read from the file at once: few system calls, a buffer of 150 KB.
+constexpr uint64_t kSectorsPerRead = 64;
+
 // The user data of each sector of a track, `dataOffset` bytes into sectors of `sectorSize`.
+// Raw sectors are checked against their EDC as they are read; one that fails is still served as
+// read (a rip with a damaged sector is worth reading all the same), and named afterwards.
 class CdTrackSource : public ImageSource {
 public:
-    CdTrackSource(std::shared_ptr<FileHandle> file, uint64_t start, uint64_t sectors, uint32_t sectorSize, uint32_t dataOffset)
-        : file_(std::move(file)), start_(start), sectors_(sectors), sectorSize_(sectorSize), dataOffset_(dataOffset) {}
+    CdTrackSource(std::shared_ptr<FileHandle> file, uint64_t start, uint64_t sectors, uint32_t sectorSize, uint32_t dataOffset,
+                  std::optional<EdcPlace> edc)
+        : file_(std::move(file)), start_(start), sectors_(sectors), sectorSize_(sectorSize), dataOffset_(dataOffset), edc_(edc) {}
     uint64_t size() const override { return sectors_ * cdsector::kUserSize; }
+
+    void served(uint64_t offset, uint64_t length) override {
+        if (length == 0) return;
+        const uint64_t first = offset / cdsector::kUserSize, last = (offset + length - 1) / cdsector::kUserSize;
+        for (auto it = failed_.lower_bound(first); it != failed_.end() && *it <= last; ++it)
+            if (named_.insert(*it).second) unnamed_.insert(*it);
+    }
+
+    std::string takeReadWarning() override {
+        if (unnamed_.empty()) return {};
+        // Sectors are named as the file numbers them, which is where a person looks for them.
+        const uint64_t firstInFile = start_ / sectorSize_;
+        std::string list;
+        size_t shown = 0;
+        for (uint64_t sector : unnamed_) {
+            if (shown == kSectorsNamed) break;
+            list += (shown++ ? ", " : "") + std::to_string(firstInFile + sector);
+        }
+        if (unnamed_.size() > shown) list += " and " + std::to_string(unnamed_.size() - shown) + " more";
+        const bool one = unnamed_.size() == 1;
+        unnamed_.clear();
+        return std::string("The BIN/CUE image's ") + (one ? "sector " : "sectors ") + list + (one ? " fails its" : " fail their") +
+               " EDC check: the data read may be damaged";
+    }
 
 protected:
     Status readInside(uint64_t offset, uint64_t length, uint8_t* out) override {
         while (length > 0) {
-            const uint64_t sector = offset / cdsector::kUserSize;
+            const uint64_t first = offset / cdsector::kUserSize;
             const uint64_t within = offset % cdsector::kUserSize;
-            const uint64_t piece = std::min<uint64_t>(length, cdsector::kUserSize - within);
-            Result<uint64_t> got = file_->readSome(start_ + sector * sectorSize_ + dataOffset_ + within, piece, out);
+            const uint64_t count = std::min(kSectorsPerRead, (within + length + cdsector::kUserSize - 1) / cdsector::kUserSize);
+            raw_.resize(kSectorsPerRead * sectorSize_);
+            Result<uint64_t> got = file_->readSome(start_ + first * sectorSize_, count * sectorSize_, raw_.data());
             if (!got) return Fault{got.fault()};
-            std::memset(out + *got, 0, piece - *got);
-            out += piece;
-            offset += piece;
-            length -= piece;
+            // A file cut short in its last sector reads as zeros past its end.
+            std::memset(raw_.data() + *got, 0, count * sectorSize_ - *got);
+            for (uint64_t i = 0; i < count && length > 0; ++i) {
+                const uint8_t* sector = raw_.data() + i * sectorSize_;
+                if (edc_) check(first + i, sector);
+                const uint64_t skip = i == 0 ? within : 0;
+                const uint64_t piece = std::min<uint64_t>(length, cdsector::kUserSize - skip);
+                std::memcpy(out, sector + dataOffset_ + skip, piece);
+                out += piece;
+                offset += piece;
+                length -= piece;
+            }
         }
         return Status::ok();
     }
 
 private:
+    void check(uint64_t sector, const uint8_t* raw) {
+        if (edc_->mode2 && (raw[kSubmode] & kSubmodeForm2)) return;
+        const uint8_t* at = raw + edc_->storedAt;
+        const uint32_t stored = uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
+        // Many rippers and image converters leave the EDC zero: there is nothing to check.
+        if (stored == 0) return;
+        if (cdEdc(raw + edc_->coveredFrom, edc_->coveredLength) == stored) failed_.erase(sector);
+        else failed_.insert(sector);
+    }
+
     std::shared_ptr<FileHandle> file_;
     uint64_t start_;
     uint64_t sectors_;
     uint32_t sectorSize_;
     uint32_t dataOffset_;
+    std::optional<EdcPlace> edc_;
+    std::vector<uint8_t> raw_;
+    // Sectors of the track whose EDC failed when last read, those already named to the person,
+    // and those served since the last warning that were not named before.
+    std::set<uint64_t> failed_, named_, unnamed_;
 };
 
 struct TrackLayout {
     uint32_t sectorSize;
     uint32_t dataOffset;
+    std::optional<EdcPlace> edc;
 };
 
 std::optional<TrackLayout> layoutOf(TrackMode mode) {
     switch (mode) {
-    case MODE_MODE1: return TrackLayout{cdsector::kUserSize, 0};
-    case MODE_MODE1_RAW: return TrackLayout{cdsector::kRawSize, cdsector::kMode1Data};
-    case MODE_MODE2: return TrackLayout{2336, cdsector::kMode2Data2336};
-    case MODE_MODE2_RAW: return TrackLayout{cdsector::kRawSize, cdsector::kMode2Form1Data};
+    case MODE_MODE1: return TrackLayout{cdsector::kUserSize, 0, std::nullopt};
+    case MODE_MODE1_RAW: return TrackLayout{cdsector::kRawSize, cdsector::kMode1Data, kMode1Edc};
+    case MODE_MODE2: return TrackLayout{2336, cdsector::kMode2Data2336, std::nullopt};
+    case MODE_MODE2_RAW: return TrackLayout{cdsector::kRawSize, cdsector::kMode2Form1Data, kMode2Form1Edc};
     default: return std::nullopt;
     }
 }
@@ -111,8 +185,9 @@ Result<OpenedImage> openRawCdBin(std::shared_ptr<FileHandle> file, uint64_t file
     if (Status read = file->readExactly(0, sizeof header, header); !read) return damaged(read.fault());
     OpenedImage image;
     image.format = "BIN";
-    const uint32_t dataOffset = header[cdsector::kMode] == 1 ? cdsector::kMode1Data : cdsector::kMode2Form1Data;
-    image.source = std::make_unique<CdTrackSource>(std::move(file), 0, fileSize / cdsector::kRawSize, cdsector::kRawSize, dataOffset);
+    const std::optional<TrackLayout> layout = layoutOf(header[cdsector::kMode] == 1 ? MODE_MODE1_RAW : MODE_MODE2_RAW);
+    image.source = std::make_unique<CdTrackSource>(std::move(file), 0, fileSize / cdsector::kRawSize, layout->sectorSize,
+                                                   layout->dataOffset, layout->edc);
     return image;
 }
 
@@ -165,7 +240,7 @@ Result<OpenedImage> openCueSheet(const FileHandle& cue, uint64_t fileSize, const
         }
         OpenedImage image;
         image.format = "BIN/CUE";
-        image.source = std::make_unique<CdTrackSource>(std::move(bin), start, sectors, layout->sectorSize, layout->dataOffset);
+        image.source = std::make_unique<CdTrackSource>(std::move(bin), start, sectors, layout->sectorSize, layout->dataOffset, layout->edc);
         return image;
     }
     return Fault{"The cue sheet names no data track, only audio"};

@@ -28,6 +28,14 @@ public:
     virtual Status write(uint64_t offset, uint64_t length, const uint8_t* in);
     virtual Status flush() { return Status::ok(); }
 
+    // A source that checks what it reads (the EDC of raw CD sectors) serves damaged data as it
+    // was read and tells about it afterwards. The adapter reads ahead of what it is asked for, so
+    // it names the ranges it actually handed to a reader, and only damage inside them is told.
+    virtual void served(uint64_t /*offset*/, uint64_t /*length*/) {}
+    // One message naming the damage served since the last call and not named before; empty
+    // when there is none.
+    virtual std::string takeReadWarning() { return {}; }
+
 protected:
     // Reads a range that lies wholly inside the medium.
     virtual Status readInside(uint64_t offset, uint64_t length, uint8_t* out) = 0;
