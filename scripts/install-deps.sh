@@ -19,7 +19,7 @@ packages=(
   # the Debian package and the files it installs: the man pages (scdoc), the icon's PNG sizes
   # (rsvg-convert), the runtime dependencies (dpkg-shlibdeps), and the tools that check the
   # desktop entry, the MIME types and the pages (tests/dist.sh)
-  scdoc librsvg2-bin dpkg-dev fakeroot file desktop-file-utils shared-mime-info libglib2.0-bin
+  scdoc librsvg2-bin dpkg-dev fakeroot desktop-file-utils shared-mime-info libglib2.0-bin
   libxml2-utils man-db
 )
 

@@ -23,6 +23,9 @@ src=$(cd "$2" && pwd)
 build=$(cd "$3" && pwd)
 version=$4
 fixtures=$build/tests/fixtures
+# A build without the desktop program (QUARRY_BUILD_GUI=OFF) installs quarry-cli's files alone.
+programs=(quarry-cli)
+[[ -x $build/src/quarry ]] && programs+=(quarry)
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -114,7 +117,7 @@ check_mime() {
 check_man() {
   need man
   local page out
-  for page in quarry quarry-cli; do
+  for page in "${programs[@]}"; do
     [[ -f $build/dist/man/$page.1 ]] || { fail "$page.1 was not made (is scdoc installed?)"; continue; }
     out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$build/dist/man/$page.1" 2>&1 >/dev/null)
     [[ -z $out ]] || fail "man --warnings on $page.1: $out"
@@ -147,18 +150,17 @@ compare_options() {
 
 check_options() {
   need man
-  compare_options quarry-cli
-  [[ -x $build/src/quarry ]] && compare_options quarry
-  # --help and --version answer on standard output with status 0, without a display.
   local program
-  for program in quarry-cli quarry; do
-    [[ -x $build/src/$program ]] || continue
+  for program in "${programs[@]}"; do compare_options "$program"; done
+  # --help and --version answer on standard output with status 0, without a display.
+  for program in "${programs[@]}"; do
     env -u DISPLAY -u WAYLAND_DISPLAY "$build/src/$program" --help >"$tmp/out" 2>"$tmp/err" ||
       fail "$program --help: status $?"
     [[ -s $tmp/out && ! -s $tmp/err ]] || fail "$program --help: the text is not on standard output alone"
     [[ $(env -u DISPLAY -u WAYLAND_DISPLAY "$build/src/$program" --version) == "$program (Quarry) $version" ]] ||
       fail "$program --version does not say \"$program (Quarry) $version\""
   done
+  [[ ${#programs[@]} -gt 1 ]] || return 0
   local status=0
   env -u DISPLAY -u WAYLAND_DISPLAY "$build/src/quarry" --no-such-option >/dev/null 2>"$tmp/err" || status=$?
   [[ $status -eq 2 ]] || fail "quarry --no-such-option: status $status, expected 2"
@@ -208,24 +210,27 @@ check_completion() {
 # --- the Debian package
 check_package() {
   need dpkg-deb dpkg-shlibdeps fakeroot readelf strings hls hmount hcopy unar man
-  cmake --build "$build" --target package >"$tmp/package.log" 2>&1 || { cat "$tmp/package.log"; fail "the package target failed"; return; }
+  "${CMAKE:-cmake}" --build "$build" --target package >"$tmp/package.log" 2>&1 || { cat "$tmp/package.log"; fail "the package target failed"; return; }
   local deb=$build/quarry_${version}_$(dpkg --print-architecture).deb
   [[ -f $deb ]] || { fail "no ${deb##*/} was made"; return; }
   local root=$tmp/root
   dpkg-deb -x "$deb" "$root"
 
   # Its files, exactly.
-  local want=(
-    usr/bin/quarry usr/bin/quarry-cli
-    usr/share/applications/quarry.desktop
-    usr/share/bash-completion/completions/quarry usr/share/bash-completion/completions/quarry-cli
-    usr/share/icons/hicolor/scalable/apps/quarry.svg
-    usr/share/man/man1/quarry.1.gz usr/share/man/man1/quarry-cli.1.gz
-    usr/share/mime/packages/quarry.xml
-    usr/share/quarry/help/index.html
-  )
-  local size
-  for size in 16 22 24 32 48 64 128 256; do want+=("usr/share/icons/hicolor/${size}x$size/apps/quarry.png"); done
+  local want=(usr/bin/quarry-cli usr/share/bash-completion/completions/quarry-cli usr/share/man/man1/quarry-cli.1.gz)
+  if [[ ${#programs[@]} -gt 1 ]]; then
+    want+=(
+      usr/bin/quarry
+      usr/share/applications/quarry.desktop
+      usr/share/bash-completion/completions/quarry
+      usr/share/icons/hicolor/scalable/apps/quarry.svg
+      usr/share/man/man1/quarry.1.gz
+      usr/share/mime/packages/quarry.xml
+      usr/share/quarry/help/index.html
+    )
+    local size
+    for size in 16 22 24 32 48 64 128 256; do want+=("usr/share/icons/hicolor/${size}x$size/apps/quarry.png"); done
+  fi
   local listed
   listed=$(cd "$root" && find . -type f | sed 's|^\./||' | sort)
   local missing extra
@@ -237,13 +242,15 @@ check_package() {
   # Its dependencies, found by dpkg-shlibdeps in the programs.
   local depends dep
   depends=$(dpkg-deb -f "$deb" Depends)
-  for dep in libqt6widgets6 libqt6gui6 libqt6core6 libcue2 libzip4 libxml2 libbz2-1.0 zlib1g libc6; do
+  local deps=(libcue2 libzip4 libxml2 libbz2-1.0 zlib1g libc6)
+  [[ ${#programs[@]} -gt 1 ]] && deps+=(libqt6widgets6 libqt6gui6 libqt6core6)
+  for dep in "${deps[@]}"; do
     [[ $depends == *"$dep"* ]] || fail "Depends lacks $dep: $depends"
   done
 
   # The programs: no RPATH, no symbol table, and they run from the throw-away root.
   local program
-  for program in quarry quarry-cli; do
+  for program in "${programs[@]}"; do
     # (The output is read whole first: grep -q in a pipe would end readelf early, and under
     # pipefail that would read as no match.)
     [[ $(readelf -d "$root/usr/bin/$program") == *@(RPATH|RUNPATH)* ]] && fail "$program carries an RPATH"
@@ -252,11 +259,11 @@ check_package() {
       fail "the installed $program --version"
   done
   # The desktop program reads its help pages from the data folder beside its own.
-  [[ $(strings "$root/usr/bin/quarry") == *$'\n../share/quarry/help\n'* ]] || fail "quarry does not look for its help in ../share/quarry/help"
+  [[ ${#programs[@]} -eq 1 ]] || [[ $(strings "$root/usr/bin/quarry") == *$'\n../share/quarry/help\n'* ]] || fail "quarry does not look for its help in ../share/quarry/help"
 
   # The installed man pages render.
   local out
-  for program in quarry quarry-cli; do
+  for program in "${programs[@]}"; do
     out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$program.1.gz" 2>&1 >/dev/null)
     [[ -z $out ]] || fail "the installed $program(1): $out"
   done
