@@ -19,6 +19,11 @@ packages=(
   libdigest-crc-perl
   # the zones the date tests run under besides UTC
   tzdata
+  # the Debian package and the files it installs: the man pages (scdoc), the icon's PNG sizes
+  # (rsvg-convert), the runtime dependencies (dpkg-shlibdeps), and the tools that check the
+  # desktop entry, the MIME types and the pages (tests/dist.sh)
+  scdoc librsvg2-bin dpkg-dev fakeroot desktop-file-utils shared-mime-info libglib2.0-bin
+  libxml2-utils man-db
 )
 
 missing=()

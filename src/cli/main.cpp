@@ -75,6 +75,7 @@ constexpr const char* kUsage =
     "                        error; exit status 0 when sound, 1 when problems were found\n"
     "                        or the volume cannot be read\n"
     "  --help                show this text\n"
+    "  --version             show the version of quarry-cli\n"
     "\n"
     "commands: DIR [pattern], CD name, CD .., CD \\, COPY pattern, ATTRIB name, INFO, QUIT;\n"
     "and on a volume opened with --write: MD name, RD name (a folder with everything in\n"
@@ -506,6 +507,9 @@ int main(int argc, char** argv) {
             if (eq != std::string::npos) options.portDevice = portArg.substr(eq + 1);
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (arg == "--version") {
+            std::fputs("quarry-cli (Quarry) " QUARRY_VERSION "\n", stdout);
             return kExitOk;
         } else if (arg.rfind("--", 0) == 0) {
             std::fprintf(stderr, "quarry-cli: unknown option %s\n%s", arg.c_str(), kUsage);

@@ -13,10 +13,14 @@ namespace {
 QPointer<QTextBrowser> gHelp;
 QString gKey;
 
-// Beside the program when installed, in the source tree when run from a build.
+// Installed, the pages lie in the data folder beside the program's folder (/usr/bin/quarry reads
+// /usr/share/quarry/help), found from where the program is so that any installation prefix, or
+// a package unpacked into another root, works; run from a build, they are read from the source
+// tree.
 QString helpIndexPath() {
-    const QString installed = QCoreApplication::applicationDirPath() + "/help/index.html";
-    if (QFileInfo::exists(installed)) return installed;
+    const QString installed =
+        QCoreApplication::applicationDirPath() + "/" + QUARRY_INSTALLED_HELP_DIR + "/index.html";
+    if (QFileInfo::exists(installed)) return QFileInfo(installed).canonicalFilePath();
     return QString(QUARRY_HELP_DIR) + "/index.html";
 }
 
