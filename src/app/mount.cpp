@@ -4,6 +4,7 @@
 #include "app/navigation.h"
 #include "app/session.h"
 #include "common/charset.h"
+#include "common/messages.h"
 
 namespace quarry {
 
@@ -33,6 +34,15 @@ int mountVolume(Session& session) {
     session.ui.setStatusText(nullptr, nullptr);
     if (session.log.isOpen()) session.log.writeAnsi("*log " + TranslateName(volume.volumeName(), MacToAnsi) + "\n");
     return 1;
+}
+
+std::vector<std::string> TakeDamageReports(Session& session) {
+    std::vector<std::string> reports;
+    for (BTreeFile* tree : {&session.volume.catalog, &session.volume.extents}) {
+        for (; tree->damageReported < tree->damage.size(); ++tree->damageReported)
+            reports.push_back(std::string(messageText(Msg::VolumeDamaged)) + " " + tree->damage[tree->damageReported]);
+    }
+    return reports;
 }
 
 }  // namespace quarry

@@ -2,6 +2,9 @@
 // Mounting the chosen medium for the program: the volume code finds and loads the volume, then
 // the root becomes the current folder and the list shows it.
 
+#include <string>
+#include <vector>
+
 namespace quarry {
 
 struct Session;
@@ -10,5 +13,11 @@ struct Session;
 void initVolumeBuffers(Session& session);
 // 1 when mounted, 0 when no Macintosh volume was found, negative for an MS-DOS volume.
 int mountVolume(Session& session);
+
+// The places of damage met in the catalog and extents trees since the last call, each as the
+// message the person reads ("This volume is damaged: catalog node 6: ..."); each place comes
+// once per mount. Both programs call it after a mount and after each command, and show what
+// it gives over what the command still showed.
+std::vector<std::string> TakeDamageReports(Session& session);
 
 }  // namespace quarry

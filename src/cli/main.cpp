@@ -80,6 +80,8 @@ constexpr const char* kUsage =
     "and on a volume opened with --write: MD name, RD name (a folder with everything in\n"
     "it), DEL pattern, REN old new (\"*\" on both sides renames every match), SWAP name\n"
     "(exchanges a file's forks). A change that is not carried out makes the exit status 1.\n"
+    "Damage met in the volume's catalog or extents tree is said once per place, the lines\n"
+    "still run on what is readable, no change is made, and the exit status is 1.\n"
     "The words that need the desktop program's windows (HELP, LOG, OPTIONS; CD and COPY\n"
     "without a name) and those that do nothing are reported on standard error and skipped.\n"
     "Switches: /D data fork, /R resource fork, /B MacBinary; /F files only (no folders);\n"
@@ -283,7 +285,11 @@ private:
     int mount() {
         ui_.takeReported();
         const int result = mountVolume(session_);
-        if (result > 0) return kExitOk;
+        if (result > 0) {
+            // A root folder that lists only in part still mounts; the damage is said first.
+            reportDamage();
+            return kExitOk;
+        }
         if (ui_.fatal()) return kExitStopped;
         if (result == 0) {
             if (session_.volume.mountFaultIsLocal)
@@ -302,8 +308,9 @@ private:
         ui_.takeBeep();
         const ParsedCommand line = ExecuteCommandText(session_, utf8ToAnsi(utf8Line));
         const int code = line.code;
-        // A listing cut short by a damaged catalog is not printed as if it were whole.
-        if (!checkVolume()) return false;
+        if (stopped()) return false;
+        // The damage the line met is said before what it still produced.
+        reportDamage();
         if (const std::string unserved = unservedLine(line, utf8Line); !unserved.empty()) {
             // What the dispatcher posted for the desktop program's windows does not run here.
             ui_.dropPosted();
@@ -327,25 +334,29 @@ private:
         }
         int command = 0;
         while (ui_.takePosted(command)) {
-            if (!runPosted(command, line)) return false;
-        }
-        return checkVolume();
-    }
-
-    // A damaged catalog met by a command ends the run: later commands would see a partial tree.
-    bool checkVolume() {
-        if (ui_.fatal()) {
-            exitStatus_ = kExitStopped;
-            return false;
-        }
-        for (BTreeFile* tree : {&session_.volume.catalog, &session_.volume.extents}) {
-            if (!tree->fault.empty()) {
-                ui_.report(std::string(messageText(Msg::VolumeDamaged)) + " " + tree->fault);
-                exitStatus_ = kExitStopped;
+            if (!runPosted(command, line)) {
+                reportDamage();
+                stopped();
                 return false;
             }
         }
-        return true;
+        reportDamage();
+        return !stopped();
+    }
+
+    // A fatal error ends the run with status 1.
+    bool stopped() {
+        if (ui_.fatal()) exitStatus_ = kExitStopped;
+        return ui_.fatal();
+    }
+
+    // Each place of damage in the trees is said once, when it is first met; the run goes on,
+    // since what the damage leaves readable is still served, and ends with status 1.
+    void reportDamage() {
+        for (const std::string& text : TakeDamageReports(session_)) {
+            ui_.report(text);
+            exitStatus_ = kExitStopped;
+        }
     }
 
     // Runs a command the dispatcher posted for the line.

@@ -63,6 +63,8 @@ public:
     void setDrives(Drives* drives) { drives_ = drives; }
     // Mounts the selected drive as at start-up and shows the outcome on the status bar.
     void mountSelected();
+    // Shows each place of damage met since the last call in a message box, over the list.
+    void reportDamage();
     // Puts an image on the image adapter, selects it and mounts it (Open Image..., drops).
     bool openImage(const QString& path, ImageAccess access = ImageAccess::ReadOnly);
     // The file chooser of "Open Image...", with its check box "Open for writing": the chosen
