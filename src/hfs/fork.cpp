@@ -195,7 +195,7 @@ std::optional<ExtentRecord> findExtentRecord(const VolumeContext& context, uint3
                 const ExtentRecord record = extentRecordAt(key + extkey::kRecordData);
                 // A record that sends a fork past the end of the volume is damage of this tree,
                 // named where it lies.
-                for (int e = 0; e < 3; ++e) {
+                for (int e = 0; e < 3 && extentCount(record, e) != 0; ++e) {
                     if (Status s = checkExtent(volume, extentStart(record, e), extentCount(record, e)); !s) {
                         treeFault(tree, "extents node " + std::to_string(n) + ": record " + std::to_string(i) + ": " + s.fault());
                         return std::nullopt;
