@@ -102,19 +102,18 @@ void BuildFileList(Session& session, const char* filter) {
     const bool filtering = filter && *filter;
     const std::string pattern = filtering ? TranslateName(filter, AnsiToMac) : std::string();
     for (ListEntry& e : list.entries) e.raw.fill(0);
-    walkFolder(session.volume, session.dir.currentDirID, [&](const uint8_t* key) {
-        if (filtering) {
-            std::string p = pattern;
-            if (compareRecordName(p, key) != 0) return true;
-        }
-        // A folder whose valence understates its entries still lists them all.
-        if (list.entryCount == list.entryCapacity()) {
-            if (list.entryCapacity() == 0xFFFF) return false;
-            list.resize(std::min<size_t>(size_t{list.entryCapacity()} * 2 + 1, 0xFFFF));
-        }
-        fillEntry(list.entries[list.entryCount++], key);
-        return true;
-    });
+    walkFolder(
+        session.volume, session.dir.currentDirID,
+        [&](const uint8_t* key) {
+            // A folder whose valence understates its entries still lists them all.
+            if (list.entryCount == list.entryCapacity()) {
+                if (list.entryCapacity() == 0xFFFF) return false;
+                list.resize(std::min<size_t>(size_t{list.entryCapacity()} * 2 + 1, 0xFFFF));
+            }
+            fillEntry(list.entries[list.entryCount++], key);
+            return true;
+        },
+        filtering ? pattern : std::string("*"));
 }
 
 uint16_t CountSelectedEntries(const FileList& list) {

@@ -4,6 +4,7 @@
 #include "app/navigation.h"
 #include "app/session.h"
 #include "common/charset.h"
+#include "common/messages.h"
 #include "device/scsi_bus.h"
 
 namespace quarry {
@@ -44,6 +45,15 @@ std::vector<std::string> TakeReadWarnings(Session& session) {
         warnings.insert(warnings.end(), said.begin(), said.end());
     }
     return warnings;
+}
+
+std::vector<std::string> TakeDamageReports(Session& session) {
+    std::vector<std::string> reports;
+    for (BTreeFile* tree : {&session.volume.catalog, &session.volume.extents}) {
+        for (; tree->damageReported < tree->damage.size(); ++tree->damageReported)
+            reports.push_back(std::string(messageText(Msg::VolumeDamaged)) + " " + tree->damage[tree->damageReported]);
+    }
+    return reports;
 }
 
 }  // namespace quarry

@@ -18,4 +18,10 @@ int mountVolume(Session& session);
 // and after each command, so that it follows the command that read those sectors.
 std::vector<std::string> TakeReadWarnings(Session& session);
 
+// The places of damage met in the catalog and extents trees since the last call, each as the
+// message the person reads ("This volume is damaged: catalog node 6: ..."); each place comes
+// once per mount. Both programs call it after a mount and after each command, and show what
+// it gives over what the command still showed.
+std::vector<std::string> TakeDamageReports(Session& session);
+
 }  // namespace quarry

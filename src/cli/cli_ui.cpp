@@ -37,6 +37,12 @@ void CliUi::report(const std::string& text) {
     reported_ = true;
 }
 
+void CliUi::reportAside(const std::string& text) {
+    const bool was = reported_;
+    report(text);
+    reported_ = was;
+}
+
 bool CliUi::takeReported() {
     const bool was = reported_;
     reported_ = false;

@@ -44,6 +44,9 @@ public:
 
     // Prints one message line to standard error.
     void report(const std::string& text);
+    // Prints a message line that is no complaint about the command being run (damage met on
+    // the volume, damaged sectors read), so it does not make that command look failed.
+    void reportAside(const std::string& text);
     bool takePosted(int& command);
     // Forgets the commands posted so far.
     void dropPosted() { posted_.clear(); }

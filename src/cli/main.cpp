@@ -81,6 +81,8 @@ constexpr const char* kUsage =
     "and on a volume opened with --write: MD name, RD name (a folder with everything in\n"
     "it), DEL pattern, REN old new (\"*\" on both sides renames every match), SWAP name\n"
     "(exchanges a file's forks). A change that is not carried out makes the exit status 1.\n"
+    "Damage met in the volume's catalog or extents tree is said once per place, the lines\n"
+    "still run on what is readable, no change is made, and the exit status is 1.\n"
     "Sectors of a BIN/CUE image that fail their EDC check are read as they are and named on\n"
     "standard error after the line that read them; they too make the exit status 1.\n"
     "The words that need the desktop program's windows (HELP, LOG, OPTIONS; CD and COPY\n"
@@ -203,9 +205,9 @@ public:
 
     int run(const Options& options) {
         const int status = runAll(options);
-        // Data that may be damaged was read: the run did not end as well as it seemed, even
-        // when it ended with QUIT.
-        return status == kExitOk && readDamage_ ? kExitStopped : status;
+        // Damage was met, or data that may be damaged was read: the run did not end as well as
+        // it seemed, even when it ended with QUIT.
+        return status == kExitOk && damageMet_ ? kExitStopped : status;
     }
 
 private:
@@ -227,14 +229,12 @@ private:
     }
 
     // Says on standard error what the devices found damaged in the data they served for the
-    // mount or the line just run.
+    // mount or the line just run (sectors of an image that fail their EDC check).
     void reportReadWarnings() {
-        const std::vector<std::string> warnings = TakeReadWarnings(session_);
-        for (const std::string& warning : warnings) ui_.report(warning);
-        if (warnings.empty()) return;
-        readDamage_ = true;
-        // A warning is not a complaint about the next line's change.
-        ui_.takeReported();
+        for (const std::string& warning : TakeReadWarnings(session_)) {
+            ui_.reportAside(warning);
+            damageMet_ = true;
+        }
     }
 
     int checkOnly() {
@@ -305,7 +305,13 @@ private:
     int mount() {
         ui_.takeReported();
         const int result = mountVolume(session_);
-        if (result == 0 && !ui_.fatal()) {
+        if (result > 0) {
+            // A root folder that lists only in part still mounts; the damage is said first.
+            reportDamage();
+            return kExitOk;
+        }
+        if (ui_.fatal()) return kExitStopped;
+        if (result == 0) {
             if (session_.volume.mountFaultIsLocal)
                 ui_.report(session_.volume.mountFault);
             else if (!session_.volume.mountFault.empty())
@@ -324,11 +330,9 @@ private:
         ui_.takeBeep();
         const ParsedCommand line = ExecuteCommandText(session_, utf8ToAnsi(utf8Line));
         const int code = line.code;
-        // A listing cut short by a damaged catalog is not printed as if it were whole.
-        if (!checkVolume()) {
-            reportReadWarnings();
-            return false;
-        }
+        if (stopped()) return false;
+        // The damage the line met is said before what it still produced.
+        reportDamage();
         if (const std::string unserved = unservedLine(line, utf8Line); !unserved.empty()) {
             // What the dispatcher posted for the desktop program's windows does not run here.
             ui_.dropPosted();
@@ -351,26 +355,31 @@ private:
             session_.changeRefused = false;
         }
         int command = 0;
-        bool goOn = true;
-        while (goOn && ui_.takePosted(command)) goOn = runPosted(command, line);
-        reportReadWarnings();
-        return goOn && checkVolume();
-    }
-
-    // A damaged catalog met by a command ends the run: later commands would see a partial tree.
-    bool checkVolume() {
-        if (ui_.fatal()) {
-            exitStatus_ = kExitStopped;
-            return false;
-        }
-        for (BTreeFile* tree : {&session_.volume.catalog, &session_.volume.extents}) {
-            if (!tree->fault.empty()) {
-                ui_.report(std::string(messageText(Msg::VolumeDamaged)) + " " + tree->fault);
-                exitStatus_ = kExitStopped;
+        while (ui_.takePosted(command)) {
+            if (!runPosted(command, line)) {
+                reportDamage();
+                stopped();
                 return false;
             }
         }
-        return true;
+        reportDamage();
+        return !stopped();
+    }
+
+    // A fatal error ends the run with status 1.
+    bool stopped() {
+        if (ui_.fatal()) exitStatus_ = kExitStopped;
+        return ui_.fatal();
+    }
+
+    // Each place of damage in the trees is said once, when it is first met; the run goes on,
+    // since what the damage leaves readable is still served, and ends with status 1.
+    void reportDamage() {
+        for (const std::string& text : TakeDamageReports(session_)) {
+            ui_.reportAside(text);
+            damageMet_ = true;
+        }
+        reportReadWarnings();
     }
 
     // Runs a command the dispatcher posted for the line.
@@ -445,7 +454,7 @@ private:
     ScsiBus bus_;
     ScsiDeviceTable table_;
     int exitStatus_ = kExitOk;
-    bool readDamage_ = false;
+    bool damageMet_ = false;
 };
 
 }  // namespace

@@ -158,11 +158,13 @@ Status removeDirectory(Session& session, const std::string& name, int depth) {
 // The names of the current folder's entries that match, in catalog order.
 Result<std::vector<std::string>> matchingEntries(Session& session, std::string_view pattern, NameMatch match) {
     std::vector<std::string> names;
-    std::string wanted(pattern);
-    const bool ok = walkFolder(session.volume, session.dir.currentDirID, [&](const uint8_t* key) {
-        if (compareRecordName(wanted, key, match) == 0) names.push_back(keyName(key));
-        return true;
-    });
+    const bool ok = walkFolder(
+        session.volume, session.dir.currentDirID,
+        [&](const uint8_t* key) {
+            names.push_back(keyName(key));
+            return true;
+        },
+        pattern, match);
     if (!ok) return Fault{session.volume.catalog.fault};
     return names;
 }
@@ -336,12 +338,24 @@ Result<int> SwapForks(Session& session, std::string_view name, NameMatch match) 
 }
 
 bool ApplyVolumeChange(Session& session, const std::function<Status()>& steps) {
+    // A change made on a tree that is known to be damaged would be built on records that cannot
+    // be trusted, and could spread the damage to what is still sound: such a volume is never
+    // changed, whether the damage was met before the command or by its own steps.
+    auto refuseDamaged = [&](const std::string& damage) {
+        session.ui.showMessageBox(std::string(messageText(Msg::VolumeDamaged)) + " " + damage + "; it is not changed.");
+        return false;
+    };
+    if (const std::string damage = firstVolumeDamage(session.volume); !damage.empty()) return refuseDamaged(damage);
     const CurrentDirectory startedIn = session.dir;
     Status done = steps();
+    if (const std::string damage = firstVolumeDamage(session.volume); !damage.empty()) {
+        discardVolumeChange(session.volume);
+        session.dir = startedIn;
+        BuildFileList(session, nullptr);
+        return refuseDamaged(damage);
+    }
     if (!done) {
         discardVolumeChange(session.volume);
-        session.volume.catalog.fault.clear();
-        session.volume.extents.fault.clear();
         session.dir = startedIn;
         BuildFileList(session, nullptr);
         session.ui.showMessageBox(done.fault());

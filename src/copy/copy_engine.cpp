@@ -50,14 +50,13 @@ std::vector<CatalogEntry> folderEntries(const CopyContext& context, uint32_t dir
                                         bool& whole, NameMatch match = NameMatch::Pattern) {
     std::vector<CatalogEntry> out;
     const bool single = pattern && (match == NameMatch::Exact || pattern->find('*') == std::string::npos);
-    whole = walkFolder(context.medium.volume, dirID, [&](const uint8_t* key) {
-        if (pattern) {
-            std::string p = *pattern;
-            if (compareRecordName(p, key, match) != 0) return true;
-        }
-        out.push_back(CatalogEntry::fromKey(key));
-        return !single;
-    });
+    whole = walkFolder(
+        context.medium.volume, dirID,
+        [&](const uint8_t* key) {
+            out.push_back(CatalogEntry::fromKey(key));
+            return !single;
+        },
+        pattern ? std::string_view(*pattern) : std::string_view("*"), match);
     return out;
 }
 

@@ -125,7 +125,7 @@ void ClientArea::mouseDoubleClickEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
     DoubleClickList(window_.session(), window_.model(), at.x(), at.y());
     window_.updateCommandStates();
-    window_.showReadWarnings();
+    window_.reportDamage();
 }
 
 }  // namespace quarry::gui

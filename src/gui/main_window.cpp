@@ -225,6 +225,7 @@ void MainWindow::mountSelected() {
     ui_.endBusy();
     if (result == 1) {
         setStatus(StatusHelpText(kIdleHelp), QString());
+        reportDamage();
     } else if (result == 0) {
         QString text = messageText(Msg::NotHfsVolume);
         if (session_.volume.mountFaultIsLocal) text = toQt(session_.volume.mountFault);
@@ -277,13 +278,23 @@ bool MainWindow::openImage(const QString& path, ImageAccess access) {
     return true;
 }
 
+void MainWindow::reportDamage() {
+    const std::vector<std::string> reports = TakeDamageReports(session_);
+    if (!reports.empty()) {
+        // The list shows what the damage left readable; the message comes over it.
+        client_->repaint();
+        for (const std::string& text : reports) ui_.showMessageBox(text);
+    }
+    showReadWarnings();
+}
+
 void MainWindow::runCommand(int command) {
     if (RunMainCommand(session_, model_, command)) {
         ui_.endBusy();
         clearProgress();
         applyStates();
         client_->update();
-        showReadWarnings();
+        reportDamage();
         emit commandFinished(command);
         return;
     }
@@ -291,7 +302,7 @@ void MainWindow::runCommand(int command) {
     ui_.endBusy();
     applyStates();
     client_->update();
-    showReadWarnings();
+    reportDamage();
     emit commandFinished(command);
 }
 

@@ -63,6 +63,9 @@ public:
     void setDrives(Drives* drives) { drives_ = drives; }
     // Mounts the selected drive as at start-up and shows the outcome on the status bar.
     void mountSelected();
+    // Shows each place of damage met since the last call in a message box, over the list, then
+    // the read warnings below.
+    void reportDamage();
     // Shows in a message box each warning about damaged data that the mount or the command just
     // run read (sectors of an image that fail their EDC check).
     void showReadWarnings();

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -89,6 +90,7 @@ bool keyNameEmpty(const uint8_t* key) { return key[catkey::kNameLength] == 0; }
 }  // namespace
 
 const uint8_t* treeFault(BTreeFile& tree, std::string text) {
+    if (std::find(tree.damage.begin(), tree.damage.end(), text) == tree.damage.end()) tree.damage.push_back(text);
     if (tree.fault.empty()) tree.fault = std::move(text);
     return nullptr;
 }
@@ -172,6 +174,7 @@ const uint8_t* descendIndex(VolumeState& volume, std::string_view name, uint32_t
 const uint8_t* findCatalogRecord(VolumeState& volume, std::string_view name, int wanted, uint32_t parentID,
                                  NameMatch match) {
     BTreeFile& tree = volume.catalog;
+    startSearch(tree);
     std::string searched(name);
     const bool hasStar = match == NameMatch::Pattern && searched.find('*') != std::string::npos;
     const uint32_t root = loadBE32(tree.header.data() + header::kRoot);
@@ -220,6 +223,7 @@ const uint8_t* findCatalogRecord(VolumeState& volume, std::string_view name, int
 
 const uint8_t* findInsertPosition(VolumeState& volume, std::string_view name, uint32_t parentID) {
     BTreeFile& tree = volume.catalog;
+    startSearch(tree);
     std::string searched(name);
     const uint32_t root = loadBE32(tree.header.data() + header::kRoot);
     if (root == 0) return treeFault(tree, "catalog tree has no root node");
@@ -249,9 +253,16 @@ const uint8_t* findInsertPosition(VolumeState& volume, std::string_view name, ui
     return nd;
 }
 
-bool walkFolder(VolumeState& volume, uint32_t dirID, const std::function<bool(const uint8_t* key)>& visit) {
+bool walkFolder(VolumeState& volume, uint32_t dirID, const std::function<bool(const uint8_t* key)>& visit,
+                std::string_view start, NameMatch match) {
     BTreeFile& tree = volume.catalog;
-    if (!findCatalogRecord(volume, "*", want::kAny, dirID)) return tree.fault.empty();
+    // The walk begins where the index says the first match lies, so that a damaged leaf before
+    // it in the chain does not hide it. A pattern's matches are neighbours in catalog order:
+    // the first entry past them ends the walk.
+    std::string wanted(start);
+    const bool everything = match == NameMatch::Pattern && !wanted.empty() && wanted.front() == '*';
+    if (!findCatalogRecord(volume, wanted, want::kAny, dirID, match))
+        return tree.fault.empty();
     ChainGuard guard(tree.nodeCount());
     guard.visit(tree.nodeNumber);
     while (true) {
@@ -275,6 +286,7 @@ bool walkFolder(VolumeState& volume, uint32_t dirID, const std::function<bool(co
         if (catalogKeyParent(key) != dirID) return true;
         const uint8_t type = recordType(key);
         if (type != catrec::kFolder && type != catrec::kFile) continue;
+        if (!everything && compareRecordName(wanted, key, match) != 0) return true;
         if (!visit(key)) return true;
     }
 }

@@ -42,8 +42,11 @@ private:
 // Reads node n into tree.node, sets nodeNumber = n and recordIndex = 0. Returns the node, or
 // nullptr when it cannot be read or breaks the node rules (tree.fault says why).
 const uint8_t* readNode(uint32_t n, BTreeFile& tree);
-// Records the first fault of a tree; returns nullptr for convenience.
+// Records a place of damage: the search's fault, when it has none yet, and the tree's list of
+// damage met since the mount, when the place is new. Returns nullptr for convenience.
 const uint8_t* treeFault(BTreeFile& tree, std::string text);
+// A search starts without the fault of the one before it.
+inline void startSearch(BTreeFile& tree) { tree.fault.clear(); }
 
 uint16_t nodeRecordCount(const uint8_t* node);
 uint16_t nodeRecordOffset(const uint8_t* node, uint16_t index);
@@ -68,9 +71,11 @@ const uint8_t* descendIndex(VolumeState& volume, std::string_view name, uint32_t
 // or kAppendIndex when it goes after the last record of that leaf.
 const uint8_t* findInsertPosition(VolumeState& volume, std::string_view name, uint32_t parentID);
 
-// Calls visit with the key of each folder or file record of folder dirID, in catalog order,
-// until visit returns false. False when the walk met a damaged tree (tree.fault says where).
-bool walkFolder(VolumeState& volume, uint32_t dirID, const std::function<bool(const uint8_t* key)>& visit);
+// Calls visit with the key of each folder or file record of folder dirID whose name matches
+// start, in catalog order, until visit returns false; a pattern that begins with "*" takes
+// every entry. False when the walk met a damaged tree (tree.fault says where).
+bool walkFolder(VolumeState& volume, uint32_t dirID, const std::function<bool(const uint8_t* key)>& visit,
+                std::string_view start = "*", NameMatch match = NameMatch::Pattern);
 
 // Puts the catalog's current node (tree.node) into the change of the volume that is open,
 // opening one when none is; the commit (hfs/volume_edit.h) takes it to the medium.

@@ -165,10 +165,11 @@ Status readForkToFile(const VolumeContext& context, const ExtentRecord& first, B
 std::optional<ExtentRecord> findExtentRecord(const VolumeContext& context, uint32_t fileID, uint32_t startBlock, uint8_t forkType) {
     VolumeState& volume = context.volume;
     BTreeFile& tree = volume.extents;
+    startSearch(tree);
+    // A tree whose load failed has no work file: it is loaded (and refused) again here.
     if (!tree.hasWorkFile()) {
         if (!copyExtentsTree(context)) return std::nullopt;
     }
-    if (!tree.fault.empty()) return std::nullopt;
     uint8_t* head = tree.header.data();
     if (loadBE32(head + header::kFreeNodes) > loadBE32(head + header::kTotalNodes)) storeBE32(head + header::kFreeNodes, 0);
 
@@ -190,8 +191,18 @@ std::optional<ExtentRecord> findExtentRecord(const VolumeContext& context, uint3
         for (uint16_t i = 0; i < count; ++i) {
             const uint8_t* key = nd + nodeRecordOffset(nd, i);
             if (loadBE32(key + extkey::kFileId) == fileID && loadBE16(key + extkey::kStartBlock) == startBlock &&
-                key[extkey::kForkType] == forkType)
-                return extentRecordAt(key + extkey::kRecordData);
+                key[extkey::kForkType] == forkType) {
+                const ExtentRecord record = extentRecordAt(key + extkey::kRecordData);
+                // A record that sends a fork past the end of the volume is damage of this tree,
+                // named where it lies.
+                for (int e = 0; e < 3 && extentCount(record, e) != 0; ++e) {
+                    if (Status s = checkExtent(volume, extentStart(record, e), extentCount(record, e)); !s) {
+                        treeFault(tree, "extents node " + std::to_string(n) + ": record " + std::to_string(i) + ": " + s.fault());
+                        return std::nullopt;
+                    }
+                }
+                return record;
+            }
         }
         n = nodeForwardLink(nd);
     }

@@ -115,10 +115,19 @@ std::string VolumeState::volumeName() const {
 void closeWorkFiles(VolumeState& volume) {
     closeTree(volume.catalog);
     closeTree(volume.extents);
+    for (BTreeFile* tree : {&volume.catalog, &volume.extents}) {
+        tree->damage.clear();
+        tree->damageReported = 0;
+    }
     volume.bitmap.clear();
     volume.bitmapBefore.clear();
     volume.changeOpen = false;
     volume.alternateMdb.reset();
+}
+
+std::string firstVolumeDamage(const VolumeState& volume) {
+    std::string first = volume.catalog.firstDamage();
+    return first.empty() ? volume.extents.firstDamage() : first;
 }
 
 uint32_t readVolumeHeader(const VolumeContext& context) {
@@ -216,11 +225,18 @@ int copyCatalogTree(const VolumeContext& context) {
 Status copyExtentsTree(const VolumeContext& context) {
     VolumeState& volume = context.volume;
     context.ui.setStatusText(messageText(Msg::CopyingExtents), nullptr);
+    const bool localBefore = volume.mountFaultIsLocal;
+    volume.mountFaultIsLocal = false;
     Status s = copyTree(context, volume.extents, "EXT", mdb::kExtentsSize, mdb::kExtentsExtents, kExtentsFileId);
+    const bool local = volume.mountFaultIsLocal || (!s && s.fault() == messageText(Msg::NoTempSpace));
+    volume.mountFaultIsLocal = localBefore;
     if (!s) {
-        // Keep the reason for the front ends; the tree stays unusable until the next mount.
-        if (volume.extents.fault.empty()) volume.extents.fault = s.fault();
-        if (!volume.extents.hasWorkFile()) volume.extents.workFile = -1;
+        // A tree that did not load whole is not kept: a later search would read the nodes it
+        // did get as if they were the tree. The next need loads it again, and meets the same
+        // fault, which is then told once more to the search but not to the person.
+        closeTree(volume.extents);
+        if (local) volume.extents.fault = s.fault();
+        else treeFault(volume.extents, s.fault());
     }
     return s;
 }

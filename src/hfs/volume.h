@@ -49,9 +49,15 @@ struct BTreeFile {
     int workFile = -1;         // descriptor of the work file; -1 = no work file yet
     bool isCatalog = false;
     std::string workPath;
-    // The first structural fault met in this tree since its work file was made. Searches that
-    // meet a fault return none; front ends report it.
+    // Why the search now running (or the last one) failed on a damaged tree: each search starts
+    // with it empty, and one that meets a damaged node returns none and leaves the reason here.
     std::string fault;
+    // Every place of damage met in this tree since the volume was mounted, each once, in the
+    // order met. It outlives the searches (and a reload of the tree after a failed load), so
+    // that a volume on which damage was seen is never changed, and so that each place is told
+    // to the person once: `damageReported` of them have been.
+    std::vector<std::string> damage;
+    size_t damageReported = 0;
 
     // Once a tree is first changed it lives in memory (the work file keeps it as last
     // committed): the nodes changed since the last commit keep their committed bytes in `saved`,
@@ -65,6 +71,8 @@ struct BTreeFile {
     std::vector<uint32_t> mapNodes; // the map nodes after the header node, in chain order
     uint32_t freeHint = 1;          // no node below this one is free
 
+    // The first damage met since the mount; empty while none was.
+    std::string firstDamage() const { return damage.empty() ? std::string() : damage.front(); }
     uint32_t nodeCount() const { return treeSize / kNodeSize; }
     bool hasWorkFile() const { return workFile >= 0; }
     bool inMemory() const { return !edit.empty(); }
@@ -137,7 +145,9 @@ void locateVolume(const VolumeContext& context);
 uint32_t readVolumeHeader(const VolumeContext& context);
 int copyCatalogTree(const VolumeContext& context);
 Status copyExtentsTree(const VolumeContext& context);
-// Closes and deletes both work files (at re-mount and at exit).
+// Closes and deletes both work files (at re-mount and at exit), and forgets the damage met.
 void closeWorkFiles(VolumeState& volume);
+// The first damage met on the volume since its mount, in either tree; empty while none was.
+std::string firstVolumeDamage(const VolumeState& volume);
 
 }  // namespace quarry

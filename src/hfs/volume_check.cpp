@@ -748,7 +748,16 @@ private:
 VolumeCheckResult checkVolume(const VolumeContext& context) {
     if (!context.volume.mounted() || !context.volume.catalog.hasWorkFile())
         return VolumeCheckResult{{"no volume is mounted"}, {}};
-    return Checker(context).run();
+    // What the check meets is its own report; the damage the person's commands met stays as it
+    // was, that of the extents tree's load too.
+    VolumeState& volume = context.volume;
+    const auto catalogDamage = volume.catalog.damage, extentsDamage = volume.extents.damage;
+    VolumeCheckResult result = Checker(context).run();
+    volume.catalog.damage = catalogDamage;
+    volume.extents.damage = extentsDamage;
+    volume.catalog.damageReported = std::min(volume.catalog.damageReported, catalogDamage.size());
+    volume.extents.damageReported = std::min(volume.extents.damageReported, extentsDamage.size());
+    return result;
 }
 
 }  // namespace quarry

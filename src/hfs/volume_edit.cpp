@@ -91,7 +91,8 @@ Status ensureExtentsTree(const VolumeContext& context) {
     if (!tree.hasWorkFile()) {
         if (Status s = copyExtentsTree(context); !s) return s;
     }
-    if (!tree.fault.empty()) return Fault{tree.fault};
+    // A tree on which damage was met is never changed.
+    if (const std::string damage = tree.firstDamage(); !damage.empty()) return Fault{damage};
     return beginTreeEdit(tree);
 }
 

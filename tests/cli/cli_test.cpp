@@ -331,6 +331,8 @@ TEST(Cli, BadSourcesEndWithAMessageAndStatusOne) {
     struct Case {
         std::string source;
         const char* message;
+        // What each DIR still lists: a volume cut short mounts with the part of its root it reads.
+        const char* listed = "";
     };
     test::TempDir dir;
     const Case cases[] = {
@@ -343,7 +345,7 @@ TEST(Cli, BadSourcesEndWithAMessageAndStatusOne) {
         // A boot record whose byte 29 is 0 (no hidden sectors, as on a floppy) does not count as
         // MS-DOS: the medium is simply not HFS.
         {test::fixturePath("msdos-floppy.img"), "This CD-ROM is not a Macintosh HFS volume."},
-        {test::fixturePath("truncated.hfs"), "This volume is damaged:"},
+        {test::fixturePath("truncated.hfs"), "This volume is damaged: catalog node 7: record 0 offset 0 outside the node", "aardvark"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
@@ -352,7 +354,9 @@ TEST(Cli, BadSourcesEndWithAMessageAndStatusOne) {
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.err.rfind("Quarry - : ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_EQ(r.out, "");
+        std::string listed;
+        for (size_t at = 0; at < r.out.size(); at = r.out.find('\n', at) + 1) listed += r.out.substr(at, r.out.find('\t', at) - at) + " ";
+        EXPECT_EQ(listed, *c.listed ? std::string(c.listed) + " " + c.listed + " " : "");
     }
 }
 

@@ -20,6 +20,7 @@
 #include "device/drive_scan.h"
 #include "device/image_adapter.h"
 #include "dump/dump_model.h"
+#include "hfs/btree.h"
 #include "hfs/fork.h"
 #include "hfs/volume_check.h"
 #include "support/recording_ui.h"
@@ -32,6 +33,7 @@ namespace {
 constexpr int kMaxEntries = 2000;
 constexpr int kMaxDepth = 12;
 constexpr int kMaxDumps = 6;
+constexpr size_t kPatternsPerFolder = 8;
 constexpr uint32_t kReadBudget = 4u << 20;
 
 class DiscardSink : public ByteSink {
@@ -84,6 +86,19 @@ struct Walk {
         std::vector<std::pair<std::string, bool>> here;
         for (uint16_t i = 0; i < list.entryCount && entries < kMaxEntries; ++i, ++entries)
             here.emplace_back(list.entries[i].name(), list.entries[i].isFolder());
+        // The first names' first two characters as patterns: the walk starts where the index
+        // leads and yields matches only.
+        for (size_t i = 0; i < here.size() && i < kPatternsPerFolder; ++i) {
+            const std::string pattern = here[i].first.substr(0, 2) + "*";
+            walkFolder(
+                session.volume, session.dir.currentDirID,
+                [&](const uint8_t* key) {
+                    std::string p = pattern;
+                    if (compareRecordName(p, key) != 0) __builtin_trap();
+                    return true;
+                },
+                pattern);
+        }
         for (const auto& [name, isFolder] : here) {
             if (session.ending) return;
             if (!isFolder) {
@@ -131,5 +146,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Walk walk{session};
     walk.folder(0);
     checkVolume(session.volumeContext());
+    // Each place of damage is told once: no place twice, and nothing more at a second take.
+    std::vector<std::string> reports = TakeDamageReports(session);
+    std::sort(reports.begin(), reports.end());
+    if (std::adjacent_find(reports.begin(), reports.end()) != reports.end()) __builtin_trap();
+    if (!TakeDamageReports(session).empty()) __builtin_trap();
     return 0;
 }

@@ -47,6 +47,7 @@
 #include "gui/timed_message.h"
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
+#include "support/image_builder.h"
 #include "support/temp_dir.h"
 
 using namespace quarry;
@@ -1000,6 +1001,60 @@ private slots:
         QCOMPARE(answers.shown().mid(1), QStringList{"The BIN/CUE image's sector 4 fails its EDC check: the data read may be damaged"});
         QCOMPARE(p.session.settings.list.entryCount, bare.entryCount);
         QCOMPARE(p.session.settings.list.entries[0].name(), bare.entries[0].name());
+    }
+
+    // Damage is said in a message box over what the window still shows: at the mount, whose
+    // root lists in part, and at a double-click into a folder whose records are damaged; each
+    // place once. A change is refused, and the image keeps every byte.
+    void damageIsSaidOverWhatIsShown() {
+        quarry::test::TempDir dir;
+        const std::string image = quarry::test::bentFixture(dir, "basic.hfs", [](quarry::test::Bytes& b) {
+            quarry::test::HfsImage img(b);
+            quarry::test::writeBe(b, img.lookup(":Hidden").dataOffset, 1, 9);
+            quarry::test::writeBe(b, img.lookup(":Docs:Old Drafts:Draft 2").dataOffset, 1, 9);
+        });
+        std::filesystem::permissions(image, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+        const std::string before = quarry::test::slurp(image);
+        QStringList listedWhenSaid;
+        auto listed = [](Program& p) {
+            QStringList names;
+            for (uint16_t i = 0; i < p.session.settings.list.entryCount; ++i)
+                names << QString::fromStdString(p.session.settings.list.entries[i].name());
+            return names.join(",");
+        };
+        std::unique_ptr<Program> program;
+        auto okNotingTheList = [&](QWidget* box) {
+            listedWhenSaid << (program ? listed(*program) : QString("(mounting)"));
+            static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+        };
+        ModalAnswers answers({okNotingTheList, okNotingTheList, [](QWidget* d) { clickControl(d, dlg::kOk); }, okNotingTheList});
+        program = std::make_unique<Program>(image, ImageAccess::ReadWrite);
+        Program& p = *program;
+        QCOMPARE(answers.shown().size(), 1);
+        QVERIFY2(answers.shown()[0].startsWith(messageText(Msg::VolumeDamaged)) && answers.shown()[0].contains("unknown record type 9"),
+                 qPrintable(answers.shown()[0]));
+        // The root lists the entries before the damaged node.
+        QVERIFY(p.indexOf("aardvark") != kNoIndex);
+        QCOMPARE(p.indexOf("Hidden"), kNoIndex);
+
+        // The same place met again is not said again.
+        p.window.runCommand(command::kRoot);
+        QTest::mouseDClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(p.indexOf("Docs")));
+        QCOMPARE(p.session.dir.currentName, std::string("Docs"));
+        QCOMPARE(answers.shown().size(), 1);
+        QTest::mouseDClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(p.indexOf("Old Drafts")));
+        QCOMPARE(p.session.dir.currentName, std::string("Old Drafts"));
+        QCOMPARE(answers.shown().size(), 2);
+        QVERIFY2(answers.shown()[1].startsWith(messageText(Msg::VolumeDamaged)) && answers.shown()[1] != answers.shown()[0],
+                 qPrintable(answers.shown()[1]));
+        // The box came over the folder's list as far as it reads.
+        QCOMPARE(listedWhenSaid.value(1), listed(p));
+
+        QTest::keyClick(&p.window, Qt::Key_N, Qt::AltModifier);
+        QCOMPARE(answers.shown().size(), 4);
+        QCOMPARE(answers.shown()[2], QString("DLG_NOUV New Directory"));
+        QVERIFY2(answers.shown()[3].endsWith("; it is not changed."), qPrintable(answers.shown()[3]));
+        QCOMPARE(quarry::test::slurp(image), before);
     }
 
     void readOnlyImageKeepsEveryByte() {

@@ -7,10 +7,17 @@
 
 #include <filesystem>
 #include <functional>
+#include <set>
 
 #include "app/mount.h"
 #include "commands/volume_changes.h"
+#include "common/charset.h"
+#include "common/messages.h"
 #include "hfs/btree.h"
+#include "hfs/fork.h"
+#include "hfs/volume_check.h"
+#include "app/file_list.h"
+#include "app/navigation.h"
 #include "support/cli_run.h"
 #include "support/hfs_oracle.h"
 #include "support/image_builder.h"
@@ -173,8 +180,60 @@ struct DamageCase {
     std::function<void(Bytes&)> damage;
     std::vector<std::string> lines;
     const char* message;  // expected in standard error
-    int exitCode = 1;     // a fork's own damage fails its copy, named, and the run goes on
+    int exitCode = 1;     // 1 from the damage met or the volume refused
+    // What the damage leaves readable, as hfsutils paths: a folder (ending in ":") lists every
+    // name hls lists on the undamaged volume, a file copies to hcopy's bytes of its data fork.
+    std::vector<std::string> readable = {};
 };
+
+// The command-language lines that reach the folder of an hfsutils path from the root, then
+// `last` on the path's own last name (or on the folder itself when the path ends in ":").
+std::vector<std::string> linesFor(const std::string& macPath, const std::string& word) {
+    std::vector<std::string> lines = {"CD \\"};
+    std::string rest = macPath.substr(1);
+    const bool folder = rest.empty() || rest.back() == ':';
+    if (folder && !rest.empty()) rest.pop_back();
+    std::vector<std::string> names;
+    for (size_t at = 0; !rest.empty();) {
+        const size_t colon = rest.find(':', at);
+        names.push_back(rest.substr(at, colon == std::string::npos ? std::string::npos : colon - at));
+        if (colon == std::string::npos) break;
+        at = colon + 1;
+    }
+    const std::string last = folder || names.empty() ? std::string() : names.back();
+    if (!folder) names.pop_back();
+    for (const std::string& n : names) lines.push_back("CD \"" + macNameToUtf8(n) + "\"");
+    lines.push_back(folder ? word : word + " \"" + macNameToUtf8(last) + "\"");
+    return lines;
+}
+
+// Checks each readable path of the damaged image against hfsutils on the undamaged one.
+void expectReadable(const std::string& damaged, const std::string& sound, const std::vector<std::string>& readable) {
+    for (const std::string& path : readable) {
+        SCOPED_TRACE("still readable: " + path);
+        TempDir target;
+        std::vector<std::string> args = {"--to", target.path(), damaged};
+        if (path.back() == ':') {
+            for (const std::string& line : linesFor(path, "DIR")) args.push_back(line);
+            const test::ProcessResult r = test::runCli(args);
+            std::set<std::string> listed, expected;
+            for (size_t at = 0; at < r.out.size();) {
+                const size_t end = r.out.find('\n', at);
+                listed.insert(r.out.substr(at, r.out.find('\t', at) - at));
+                at = end == std::string::npos ? r.out.size() : end + 1;
+            }
+            for (const test::OracleEntry& e : test::hlsList(sound, path)) expected.insert(macNameToUtf8(e.name));
+            EXPECT_FALSE(expected.empty());
+            EXPECT_EQ(listed, expected) << r.err;
+        } else {
+            for (const std::string& line : linesFor(path, "COPY")) args.push_back(line);
+            const test::ProcessResult r = test::runCli(args);
+            const std::set<std::string> copied = test::tree(target.path());
+            ASSERT_EQ(copied.size(), 1u) << r.err;
+            EXPECT_EQ(test::slurp(target.file(*copied.begin())), test::hcopyData(sound, path)) << r.err;
+        }
+    }
+}
 
 TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
     const DamageCase cases[] = {
@@ -188,13 +247,16 @@ TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
              ASSERT_GE(leaves.size(), 3u);
              img.setForwardLink(Tree::Catalog, leaves[leaves.size() - 2], leaves.front());
          },
-         {"CD \"Big Folder\"", "DIR"}, "leaf chain loops back to node"},
+         {"CD \"Big Folder\"", "DIR"}, "leaf chain loops back to node", 1,
+         // Names are looked up through the index, which the broken link does not lead astray.
+         {":", ":Thirty-Six:", ":Thirty-Seven:", ":Big Folder:Sub M:", ":Big Folder:Entry 120", ":Read Me"}},
         {"record offset outside the node", "basic.hfs",
          [](Bytes& b) { HfsImage(b).setRecordOffset(Tree::Catalog, HfsImage(b).lookup(":Docs").node, 1, 600); },
-         {"DIR", "CD Docs", "DIR"}, "record 1 offset 600 outside the node"},
+         {"DIR", "CD Docs", "DIR"}, "record 1 offset 600 outside the node", 1, {":Puzzle", ":Read Me", ":aardvark"}},
         {"record count larger than the node", "basic.hfs",
          [](Bytes& b) { HfsImage(b).setRecordCount(Tree::Catalog, HfsImage(b).lookup(":Puzzle").node, 300); }, {"DIR"},
-         "record count 300 exceeds what the node can hold"},
+         "record count 300 exceeds what the node can hold", 1,
+         {":Docs:", ":Docs:Old Drafts:", ":aardvark", ":Big Forks", ":Hidden", ":Thirty-One Characters Long Name"}},
         {"index node pointing at itself", "many.hfs",
          [](Bytes& b) {
              HfsImage img(b);
@@ -228,7 +290,7 @@ TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
          {"DIR"}, "allocation block size 0 is not a multiple of 512"},
         {"name longer than its key", "basic.hfs",
          [](Bytes& b) { test::writeBe(b, HfsImage(b).lookup(":Locked").offset + test::catkey::kNameLength, 1, 40); }, {"DIR"},
-         "does not fit its key"},
+         "does not fit its key", 1, {":Docs:", ":Puzzle", ":Read Me", ":aardvark"}},
         {"MDB signature gone", "basic.hfs", [](Bytes& b) { test::writeBe(b, 1024, 2, 0); }, {"DIR"},
          "This CD-ROM is not a Macintosh HFS volume."},
         {"partition map entry of the volume broken", "basic.hfs",
@@ -239,7 +301,8 @@ TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
          {"DIR"}, "This CD-ROM is not a Macintosh HFS volume."},
         {"extents tree header node of another type", "fragmented.hfs",
          [](Bytes& b) { test::writeBe(b, HfsImage(b).nodeOffset(Tree::Extents, 0) + test::node::kType, 1, test::node::kLeafNode); },
-         {"CD Filler", "COPY F001", "CD ..", "COPY \"Scattered Data\""}, "This volume is damaged: extents node 0: not a header node"},
+         {"CD Filler", "COPY F001", "CD ..", "COPY \"Scattered Data\""}, "This volume is damaged: extents node 0: not a header node",
+         1, {":", ":Filler:", ":Filler:F001", ":Scattered Resource"}},
         {"overflow extent past the end of the volume", "fragmented.hfs",
          [](Bytes& b) {
              HfsImage img(b);
@@ -247,7 +310,10 @@ TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
              const size_t at = img.nodeOffset(Tree::Extents, leaf);
              test::writeBe(b, at + test::readBe(b, at + 510, 2) + 8, 2, 0xFF00);  // first record's first extent
          },
-         {"COPY \"Scattered Data\""}, "Error copying \"Scattered Data\" to \"Scattered Data.txt\": extent of 8 blocks at block 65280 lies past the end", 0},
+         // A record that sends a fork off the volume is damage of the extents tree.
+         {"COPY \"Scattered Data\""},
+         "This volume is damaged: extents node 1: record 0: extent of 8 blocks at block 65280 lies past the end of the volume", 1,
+         {":", ":Filler:", ":Filler:F001", ":Scattered Resource"}},
         {"folder thread of another type", "basic.hfs",
          [](Bytes& b) {
              HfsImage img(b);
@@ -255,27 +321,128 @@ TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
              for (const auto& r : img.catalogRecords(img.children(docs).front().node))
                  if (r.parentId == docs && r.name.empty()) test::writeBe(b, r.dataOffset, 1, 9);
          },
-         {"CD Docs", "DIR"}, "unknown record type 9"},
+         {"CD Docs", "DIR"}, "unknown record type 9", 1, {":Puzzle", ":Read Me", ":aardvark"}},
         {"leaf node of another type inside a folder's chain", "many.hfs",
          [](Bytes& b) {
              HfsImage img(b);
              const auto kids = img.children(img.lookup(":Big Folder").id);
              test::writeBe(b, img.nodeOffset(Tree::Catalog, kids.back().node) + test::node::kType, 1, 0);
          },
-         {"CD \"Big Folder\"", "DIR"}, "leaf chain reaches a node that is not a leaf"},
+         {"CD \"Big Folder\"", "DIR"}, "leaf chain reaches a node that is not a leaf", 1,
+         {":", ":Thirty-Seven:", ":Big Folder:Entry 060", ":Read Me"}},
         {"unknown record type", "basic.hfs", [](Bytes& b) { test::writeBe(b, HfsImage(b).lookup(":Hidden").dataOffset, 1, 9); },
-         {"DIR"}, "unknown record type 9"},
+         {"DIR"}, "unknown record type 9", 1, {":Docs:", ":Docs:Old Drafts:", ":Puzzle", ":Read Me", ":aardvark"}},
     };
     for (const DamageCase& c : cases) {
         SCOPED_TRACE(c.what);
-        test::TempDir dir;
-        std::vector<std::string> args = {test::bentFixture(dir, c.fixture, c.damage)};
-        args.insert(args.end(), c.lines.begin(), c.lines.end());
+        test::TempDir dir, target;
+        const std::string image = test::bentFixture(dir, c.fixture, c.damage);
+        // The lines run twice: each place of damage is said once, and the second round still
+        // gets what the first got.
+        std::vector<std::string> args = {"--to", target.path(), image};
+        for (int round = 0; round < 2; ++round) args.insert(args.end(), c.lines.begin(), c.lines.end());
         const test::ProcessResult r = test::runCli(args);
         ASSERT_TRUE(r.started);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << "stderr: " << r.err;
+        const size_t at = r.err.find(c.message);
+        ASSERT_NE(at, std::string::npos) << "stderr: " << r.err;
+        const size_t lineStart = r.err.rfind('\n', at) == std::string::npos ? 0 : r.err.rfind('\n', at) + 1;
+        const std::string line = r.err.substr(lineStart, r.err.find('\n', at) - lineStart + 1);
+        if (line.find(messageText(Msg::VolumeDamaged)) != std::string::npos) {
+            EXPECT_EQ(r.err.find(line, lineStart + 1), std::string::npos) << "said twice: " << r.err;
+        }
         EXPECT_EQ(r.err.rfind("Quarry - : ", 0), 0u) << r.err;
+
+        // Opened for writing, with every question answered yes, the damaged volume still keeps
+        // every byte: a change after the damage is refused.
+        const std::string before = test::slurp(image);
+        std::vector<std::string> change = {"--write", "--yes", "--to", target.path(), image};
+        change.insert(change.end(), c.lines.begin(), c.lines.end());
+        change.push_back("MD Fresh");
+        const test::ProcessResult w = test::runCli(change);
+        EXPECT_EQ(w.exitCode, 1) << w.err;
+        EXPECT_TRUE(test::slurp(image) == before) << "the damaged image was changed: " << w.err;
+
+        expectReadable(image, test::fixturePath(c.fixture), c.readable);
+    }
+}
+
+// Damage met is kept from the mount on, whatever searches run after it, while what the volume
+// check meets (it reads every node) is its own report; an extents tree that did not load is
+// not kept half-loaded but loaded, and refused, again at the next need.
+TEST(DamagedVolume, DamageMetIsKeptUntilTheNextMount) {
+    TempDir dir;
+    MountedImage m(test::bentFixture(dir, "fragmented.hfs", [](Bytes& b) {
+        HfsImage img(b);
+        test::writeBe(b, img.nodeOffset(Tree::Extents, 0) + test::node::kType, 1, test::node::kLeafNode);
+        test::writeBe(b, img.lookup(":Filler:F185").dataOffset, 1, 9);
+    }));
+    VolumeState& volume = m.session.volume;
+    ASSERT_TRUE(TakeDamageReports(m.session).empty());
+    (void)checkVolume(m.session.volumeContext());
+    EXPECT_EQ(firstVolumeDamage(volume), "");
+    EXPECT_TRUE(TakeDamageReports(m.session).empty());
+
+    const VolumeContext context = m.session.volumeContext();
+    for (int need = 0; need < 2; ++need) {
+        EXPECT_FALSE(findExtentRecord(context, 16, 4, kDataFork));
+        EXPECT_EQ(volume.extents.fault, "extents node 0: not a header node");
+        EXPECT_FALSE(volume.extents.hasWorkFile());
+    }
+    ASSERT_TRUE(enterDirectory(m.session, "Filler"));
+    BuildFileList(m.session, nullptr);
+    EXPECT_NE(volume.catalog.fault, "");
+    // A search that works afterwards clears its own fault, not the damage met.
+    ASSERT_TRUE(findCatalogRecord(volume, "F001", want::kFile, m.session.dir.currentDirID));
+    EXPECT_EQ(volume.catalog.fault, "");
+    EXPECT_EQ(volume.extents.firstDamage(), "extents node 0: not a header node");
+    const std::vector<std::string> said = TakeDamageReports(m.session);
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_NE(said[0].find("unknown record type 9"), std::string::npos) << said[0];
+    EXPECT_EQ(said[1], "This volume is damaged: extents node 0: not a header node");
+    (void)checkVolume(m.session.volumeContext());
+    EXPECT_TRUE(TakeDamageReports(m.session).empty());
+    EXPECT_NE(firstVolumeDamage(volume), "");
+    ASSERT_EQ(mountVolume(m.session), 1);
+    EXPECT_EQ(firstVolumeDamage(volume), "");
+}
+
+// A damaged leaf in the middle of the root's chain (the one of "Empty File"): a whole listing
+// stops there, with what came before it, but names and patterns are looked up through the index
+// and reach the entries after it.
+TEST(DamagedVolume, NamesAndPatternsReachPastADamagedLeaf) {
+    test::TempDir dir;
+    const std::string sound = test::fixturePath("basic.hfs");
+    const std::string image =
+        test::bentFixture(dir, "basic.hfs", [](Bytes& b) { test::writeBe(b, HfsImage(b).lookup(":Empty File").dataOffset, 1, 9); });
+    const struct {
+        const char* line;
+        const char* copies;  // the file the line copies; none for a listing
+        const char* lists;   // the names a listing prints, one a line
+    } cases[] = {
+        {"COPY Puzzle", ":Puzzle", nullptr},
+        {"COPY Pu*", ":Puzzle", nullptr},
+        {"COPY lo*", ":Locked", nullptr},
+        {"COPY \"Read Me\"", ":Read Me", nullptr},
+        {"DIR R*", nullptr, "Read Me\nResource Only\n"},
+        {"DIR", nullptr, "aardvark\n\xc3\x84pfel\nBig Forks\nCaf\xc3\xa9 Menu\nDocs\nEither/Or\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        TempDir target;
+        const test::ProcessResult r = test::runCli({"--to", target.path(), image, c.line});
+        // The mount's own listing of the root meets the damage first.
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, "Quarry - : This volume is damaged: catalog node 8: record 0: unknown record type 9\n");
+        if (c.copies) {
+            const std::set<std::string> copied = test::tree(target.path());
+            ASSERT_EQ(copied.size(), 1u) << r.err;
+            EXPECT_EQ(test::slurp(target.file(*copied.begin())), test::hcopyData(sound, c.copies));
+        } else {
+            std::string names;
+            for (size_t at = 0; at < r.out.size(); at = r.out.find('\n', at) + 1) names += r.out.substr(at, r.out.find('\t', at) - at) + "\n";
+            EXPECT_EQ(names, c.lists);
+        }
     }
 }
 
