@@ -14,6 +14,8 @@ packages=(
   hfsutils genisoimage unar dosfstools perl
   # the image containers (DiskCopy, BIN/CUE, UDIF, .gz, .zip) and the tools that check them
   zlib1g-dev libbz2-dev libcue-dev libxml2-dev libzip-dev bchunk dmg2img
+  # the checksum manifest's SHA-256 (libcrypto)
+  libssl-dev
   # the zones the date tests run under besides UTC
   tzdata
 )
