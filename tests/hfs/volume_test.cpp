@@ -173,7 +173,6 @@ struct DamageCase {
     std::function<void(Bytes&)> damage;
     std::vector<std::string> lines;
     const char* message;  // expected in standard error
-    int exitCode = 1;     // a fork's own damage fails its copy, named, and the run goes on
 };
 
 TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
@@ -247,7 +246,7 @@ TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
              const size_t at = img.nodeOffset(Tree::Extents, leaf);
              test::writeBe(b, at + test::readBe(b, at + 510, 2) + 8, 2, 0xFF00);  // first record's first extent
          },
-         {"COPY \"Scattered Data\""}, "Error copying \"Scattered Data\" to \"Scattered Data.txt\": extent of 8 blocks at block 65280 lies past the end", 0},
+         {"COPY \"Scattered Data\""}, "Error copying \"Scattered Data\" to \"Scattered Data.txt\": extent of 8 blocks at block 65280 lies past the end"},
         {"folder thread of another type", "basic.hfs",
          [](Bytes& b) {
              HfsImage img(b);
@@ -273,7 +272,9 @@ TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
         args.insert(args.end(), c.lines.begin(), c.lines.end());
         const test::ProcessResult r = test::runCli(args);
         ASSERT_TRUE(r.started);
-        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        // Damage that ends the run and a fork's own damage, which fails its copy while the run
+        // goes on, both end with status 1.
+        EXPECT_EQ(r.exitCode, 1) << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << "stderr: " << r.err;
         EXPECT_EQ(r.err.rfind("Quarry - : ", 0), 0u) << r.err;
     }
