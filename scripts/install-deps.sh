@@ -17,6 +17,8 @@ packages=(
   # Digest::CRC: the CRC the fixture builder writes the EDC of raw CD sectors with, independently
   # of the program's own
   libdigest-crc-perl
+  # the checksum manifest's SHA-256 (libcrypto)
+  libssl-dev
   # the zones the date tests run under besides UTC
   tzdata
   # the Debian package and the files it installs: the man pages (scdoc), the icon's PNG sizes

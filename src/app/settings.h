@@ -14,6 +14,8 @@ struct AppSettings : CopySettings {
     FileList list;
     // "Use Current Directory": copies go to the current directory without asking for a target.
     bool useCurrentDirectory = false;
+    // "Checksum manifest" of the log dialog: a log created or opened keeps a manifest beside it.
+    bool manifestWithLog = false;
 };
 
 }  // namespace quarry

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -60,6 +61,10 @@ constexpr const char* kUsage =
     "                        target takes them)\n"
     "  --log FILE            create the log FILE (emptying it) before the first line\n"
     "  --append-log FILE     open the log FILE to append to it\n"
+    "  --manifest FILE       write a checksum manifest: a line for each file copied, as\n"
+    "                        `sha256sum -c` checks it from the target (replaces FILE only\n"
+    "                        when it is empty or a manifest; the log's closing record\n"
+    "                        names it with the number of files)\n"
     "  --port NAME[=DEVICE]  send copies to LPT1-LPT3 or COM1-COM4 (/dev/lp0-2,\n"
     "                        /dev/ttyS0-3 unless DEVICE is given) instead of files\n"
     "  --keep-going          COPY writes zeros for a sector that cannot be read, names it\n"
@@ -80,7 +85,8 @@ constexpr const char* kUsage =
     "commands: DIR [pattern], CD name, CD .., CD \\, COPY pattern, ATTRIB name, INFO, QUIT;\n"
     "and on a volume opened with --write: MD name, RD name (a folder with everything in\n"
     "it), DEL pattern, REN old new (\"*\" on both sides renames every match), SWAP name\n"
-    "(exchanges a file's forks). A change that is not carried out makes the exit status 1.\n"
+    "(exchanges a file's forks). A change that is not carried out, and a file or folder\n"
+    "that is not copied whole, make the exit status 1; the lines after it still run.\n"
     "Damage met in the volume's catalog or extents tree is said once per place, the lines\n"
     "still run on what is readable, no change is made, and the exit status is 1.\n"
     "Sectors of a BIN/CUE image that fail their EDC check are read as they are and named on\n"
@@ -97,6 +103,7 @@ struct Options {
     std::optional<NamingMode> naming;
     std::string logFile;
     bool appendLog = false;
+    std::string manifest;
     int port = 0;
     std::string portDevice;
     std::string source;
@@ -114,6 +121,13 @@ std::string trimmed(std::string_view s) {
 }
 
 constexpr const char* kNoSuchFile = "No such file:";
+
+// Whether two names given on the command line are one file, whether it exists yet or not.
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code ignored;
+    if (std::filesystem::equivalent(a, b, ignored)) return true;
+    return std::filesystem::weakly_canonical(a, ignored) == std::filesystem::weakly_canonical(b, ignored);
+}
 
 // How quarry-cli serves a word of the command language. It has no dialogs, no list to select
 // from and no help viewer, and it opens every source read-only; a line it does not carry out is
@@ -201,13 +215,16 @@ public:
         session_.listOnScreen = false;
     }
 
-    ~Runner() { CloseLogAtExit(session_.log); }
+    ~Runner() { FinishLogAndManifest(session_); }
 
+    // A file or folder that was not copied whole fails the run, as a change not carried out
+    // does, however the lines ended.
     int run(const Options& options) {
         const int status = runAll(options);
-        // Damage was met, or data that may be damaged was read: the run did not end as well as
-        // it seemed, even when it ended with QUIT.
-        return status == kExitOk && damageMet_ ? kExitStopped : status;
+        FinishLogAndManifest(session_);
+        // Damage was met, data that may be damaged was read, or a file was not copied whole:
+        // the run did not end as well as it seemed, even when it ended with QUIT.
+        return status == kExitOk && (damageMet_ || session_.copy.failures > 0) ? kExitStopped : status;
     }
 
 private:
@@ -282,6 +299,13 @@ private:
     // The log, the naming mode, the port and the target directory, as the dialogs would set them
     // before the first line runs.
     int prepareCopies(const Options& options) {
+        // The manifest first: a file it refuses leaves the log untouched as well.
+        if (!options.manifest.empty()) {
+            if (Status s = session_.copy.manifest.open(options.manifest); !s) {
+                ui_.report(s.fault());
+                return kExitStopped;
+            }
+        }
         if (!options.logFile.empty()) {
             session_.log.name = options.logFile;
             const bool opened = options.appendLog ? OpenLogFile(session_) : CreateLogFile(session_);
@@ -503,6 +527,10 @@ int main(int argc, char** argv) {
             if (!v) return kExitUsage;
             options.logFile = v;
             options.appendLog = arg == "--append-log";
+        } else if (arg == "--manifest") {
+            const char* v = value("--manifest");
+            if (!v) return kExitUsage;
+            options.manifest = v;
         } else if (arg == "--port") {
             const char* v = value("--port");
             if (!v) return kExitUsage;
@@ -534,6 +562,10 @@ int main(int argc, char** argv) {
     options.source = argv[i++];
     for (; i < argc; ++i) options.lines.push_back(argv[i]);
     options.readStdin = options.lines.empty();
+    if (!options.manifest.empty() && !options.logFile.empty() && sameFile(options.manifest, options.logFile)) {
+        std::fprintf(stderr, "quarry-cli: --manifest names the log file\n");
+        return kExitUsage;
+    }
     if (options.check && !options.lines.empty()) {
         std::fprintf(stderr, "quarry-cli: --check runs no lines\n");
         return kExitUsage;

@@ -17,16 +17,18 @@ void CloseLogFile(LogFile& log) {
     log.stream = nullptr;
 }
 
-void WriteLogTimestamp(std::FILE* stream, std::time_t now) {
+void WriteLogTimestamp(std::FILE* stream, std::time_t now, std::string_view note) {
     std::tm tm{};
     localtime_r(&now, &tm);
-    std::fprintf(stream, "<%d/%d/%d - %2d:%02d:%02d\n", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+    std::fprintf(stream, "<%d/%d/%d - %2d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
                  tm.tm_sec);
+    std::fwrite(note.data(), 1, note.size(), stream);
+    std::fputc('\n', stream);
 }
 
-void CloseLogAtExit(LogFile& log) {
+void CloseLogAtExit(LogFile& log, std::string_view note) {
     if (!log.stream) return;
-    WriteLogTimestamp(log.stream, std::time(nullptr));
+    WriteLogTimestamp(log.stream, std::time(nullptr), note);
     CloseLogFile(log);
 }
 

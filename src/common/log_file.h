@@ -26,9 +26,10 @@ struct LogFile {
 };
 
 void CloseLogFile(LogFile& log);
-// "<" and the local date and time, "%d/%d/%d - %2d:%02d:%02d\n".
-void WriteLogTimestamp(std::FILE* stream, std::time_t now);
+// "<" and the local date and time, "%d/%d/%d - %2d:%02d:%02d", then note (what else the
+// closing record states, empty for nothing) and "\n".
+void WriteLogTimestamp(std::FILE* stream, std::time_t now, std::string_view note = {});
 // At program end: the closing record, then the log is closed.
-void CloseLogAtExit(LogFile& log);
+void CloseLogAtExit(LogFile& log, std::string_view note = {});
 
 }  // namespace quarry

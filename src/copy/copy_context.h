@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/log_file.h"
+#include "copy/manifest.h"
 #include "copy/type_creator.h"
 #include "hfs/volume.h"
 
@@ -57,6 +58,15 @@ struct CopyState {
                                               "/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"};
     // The result of the last copy by pattern: 0xFFFF when nothing matched.
     uint16_t lastResult = 0;
+    // Files and folders that were not copied whole (a read or write error, no room, a name
+    // taken, a folder cut short by damage, sectors written as zeros, a port that failed), so
+    // that a front end can report a run as failed; never reset.
+    uint32_t failures = 0;
+    // The checksum manifest, when one was asked for.
+    ChecksumManifest manifest;
+    // The PC directory a copy is filling, relative to the directory it started in (its
+    // target): "" there, else ending with "/". The manifest names files by it.
+    std::string pcFolder;
 };
 
 struct CopyContext {

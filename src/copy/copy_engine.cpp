@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "copy/copy_context.h"
+#include "copy/manifest.h"
 #include "common/charset.h"
 #include "common/messages.h"
 #include "copy/output_port.h"
@@ -73,6 +74,20 @@ private:
     int fd_;
 };
 
+// The PC directory a folder's copy fills, relative to the copy's target, for the time it is
+// being filled.
+class FolderPath {
+public:
+    FolderPath(std::string& path, const std::string& pcName) : path_(path), saved_(path.size()) { path_ += pcName + "/"; }
+    ~FolderPath() { path_.resize(saved_); }
+    FolderPath(const FolderPath&) = delete;
+    FolderPath& operator=(const FolderPath&) = delete;
+
+private:
+    std::string& path_;
+    size_t saved_;
+};
+
 bool copyAborted(const CopyContext& context) { return context.ending() || context.ui().escapeAbortRequested(); }
 
 void timed(const CopyContext& context, const std::string& text) { context.ui().showTimedMessage(text); }
@@ -94,6 +109,8 @@ Status copyForks(const CopyContext& context, ByteSink& sink, const CatalogEntry&
     if (context.settings.readErrors == ReadErrors::StopFile) return readForks(context, sink, file, mode, nullptr);
     UnreadableSectors zeroed;
     Status s = readForks(context, sink, file, mode, &zeroed);
+    // A file finished with zeros is kept, but it is not a whole copy.
+    if (!zeroed.sectors.empty()) ++context.state.failures;
     for (const uint32_t sector : zeroed.sectors) {
         const std::string text = std::string(messageText(Msg::SectorUnreadable)) + " sector " + std::to_string(sector) +
                                  " of \"" + macNameToUtf8(file.name) + "\"";
@@ -191,6 +208,7 @@ uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file) {
     const uint16_t mode = context.settings.optionWord & opt::kCopyModeMask;
     const int port = context.settings.destinationSetting >> 8;
     if (port == 0 && !HasFreeSpace(".", uint64_t{data} + rsrc)) {
+        ++context.state.failures;
         timed(context, "Not enough space on the volume.");
         return copyresult::kNothing;
     }
@@ -206,11 +224,17 @@ uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file) {
 
     if (port != 0) {
         const int fd = OpenOutputPort(context, port);
-        if (fd < 0) return copyresult::kAborted;
+        if (fd < 0) {
+            ++context.state.failures;
+            return copyresult::kAborted;
+        }
         FdSink sink(fd);
         Status s = copyForks(context, sink, file, mode);
         if (s && !sink.flush()) s = Fault{"cannot write: " + sink.error()};
-        if (!s) timed(context, "Error copying \"" + shown + "\": " + s.fault());
+        if (!s) {
+            ++context.state.failures;
+            timed(context, "Error copying \"" + shown + "\": " + s.fault());
+        }
         ::close(fd);
         return copyresult::kDone;
     }
@@ -231,6 +255,7 @@ uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file) {
         // A file that could not be copied whole is not left behind looking like a copy.
         ::close(pc->fd);
         ::unlink(pc->name.c_str());
+        ++context.state.failures;
         timed(context, "Error copying \"" + shown + "\" to \"" + pc->name + "\": " + s.fault());
         return copyresult::kDone;
     }
@@ -238,9 +263,13 @@ uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file) {
     const struct timespec times[2] = {{stamp, 0}, {stamp, 0}};
     ::futimens(pc->fd, times);
     if (::close(pc->fd) != 0) {
+        const int error = errno;
         ::unlink(pc->name.c_str());
-        timed(context, "Error copying \"" + shown + "\" to \"" + pc->name + "\": " + std::strerror(errno));
+        ++context.state.failures;
+        timed(context, "Error copying \"" + shown + "\" to \"" + pc->name + "\": " + std::strerror(error));
+        return copyresult::kDone;
     }
+    AddToManifest(context, pc->name);
     return copyresult::kDone;
 }
 
@@ -248,11 +277,16 @@ uint16_t CopyMacFolder(const CopyContext& context, const CatalogEntry& folder) {
     const std::string shown = macNameToUtf8(leadingBlanksRemoved(folder.name));
     SavedDirectory parent;
     if (!parent.valid()) {
+        ++context.state.failures;
         timed(context, std::string("Cannot open the current directory: ") + std::strerror(errno));
         return copyresult::kAborted;
     }
     std::string pcName = leadingBlanksRemoved(folder.name);
-    if (!MakePcDirectory(context, pcName)) return copyresult::kDone;
+    if (!MakePcDirectory(context, pcName)) {
+        ++context.state.failures;
+        return copyresult::kDone;
+    }
+    FolderPath within(context.state.pcFolder, pcName);
     if (context.log.isOpen()) context.log.write("Copying directory \"" + shown + "\" to \"" + pcName + "\"\r\n");
 
     uint16_t result = copyresult::kDone;
@@ -261,6 +295,7 @@ uint16_t CopyMacFolder(const CopyContext& context, const CatalogEntry& folder) {
     // The entries read before the damage are still copied; the message says which folder on the
     // PC lacks the rest, and why.
     if (!whole) {
+        ++context.state.failures;
         const std::string text = std::string(messageText(Msg::FolderIncomplete)) + " \"" + shown + "\" (" +
                                  context.medium.volume.catalog.fault + ")";
         if (context.log.isOpen()) context.log.write(text + "\r\n");

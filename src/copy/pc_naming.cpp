@@ -187,6 +187,8 @@ std::optional<PcFile> AskPcFileName(const CopyContext& context, const std::strin
     if (cut != std::string::npos) typed.erase(0, cut + 1);
     const std::string pc = safeComponent(typed);
     if (nameTaken(pc)) {
+        // A file the person chose to skip is not a failure; one whose name is taken is.
+        ++context.state.failures;
         context.ui().showTimedMessage(pc + " already exists. Aborting the copy...");
         return std::nullopt;
     }

@@ -15,11 +15,25 @@ struct Session;
 bool CreateLogFile(Session& session);
 bool OpenLogFile(Session& session);
 
+// Opens the checksum manifest at path for the copies to come. A file there that is not a
+// manifest is refused with a message, and false.
+bool OpenChecksumManifest(Session& session, const std::string& path);
+// What the log's closing record says of the manifest, " - manifest NAME: N files"; empty
+// without one.
+std::string ManifestClosingNote(const Session& session);
+// Finishes the manifest and the log: the manifest is closed (a failure to do so is reported and
+// counts as a failed copy), then the log gets its closing record, which names the manifest and
+// the number of files in it, and is closed. At program end, and for the log dialog's Close
+// while a manifest is kept.
+void FinishLogAndManifest(Session& session);
+
 namespace logdlg {
 inline constexpr int kNameField = 147;
 inline constexpr int kCreate = 144;
 inline constexpr int kOpen = 145;
 inline constexpr int kClose = 146;
+// "Checksum manifest": a log created or opened keeps the manifest of its copies beside it.
+inline constexpr int kManifest = 148;
 // The Options menu item that opens the dialog; its check mark says whether a log is open.
 inline constexpr int kLogFileItem = 131;
 }  // namespace logdlg
@@ -38,6 +52,9 @@ public:
     bool createEnabled() const;
     bool openEnabled() const;
     bool closeEnabled() const;
+    // The check box is ticked while the setting is on, and can change only while no log is open.
+    bool manifestChecked() const;
+    bool manifestEnabled() const;
 
     // Enter takes the field's first 12 characters as the log's name and keeps the dialog open;
     // an empty field gives back the name the log had.
@@ -46,6 +63,9 @@ public:
     // does, so the file they open is the one whose name the person sees. OK, Cancel, Esc and
     // the close box end the dialog with 0; so does a log that cannot be opened, which is a
     // fatal error that ends the program. Help opens "dlg_FLOG".
+    // With "Checksum manifest" ticked, Create and Open first open the manifest beside the log
+    // (its name with .sha256); when that is refused, with a message, no log is opened either.
+    // Close then writes the log's closing record, which names the manifest, and closes both.
     std::optional<int> press(int control);
 
 private:

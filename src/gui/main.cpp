@@ -16,6 +16,7 @@
 
 #include "common/messages.h"
 #include "app/session.h"
+#include "dialogs/log_dialog.h"
 #include "gui/drives.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
@@ -143,6 +144,6 @@ int main(int argc, char** argv) {
     window.show();
     window.mountSelected();
     const int code = ui.fatalReported() ? 1 : app.exec();
-    CloseLogAtExit(session.log);
+    FinishLogAndManifest(session);
     return ui.fatalReported() ? 1 : code;
 }

@@ -1,6 +1,7 @@
 #include "gui/option_dialogs.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -96,11 +97,15 @@ LogDialog::LogDialog(QWidget* owner, QtUi& ui, Session& session)
     QPushButton* closeLog = addPressButton(logdlg::kClose, tr("Close"));
     QPushButton* ok = addPressButton(kOk, tr("OK"));
     QPushButton* cancel = addPressButton(kCancel, tr("Cancel"));
+    // A SHA-256 line for every file copied while the log is open, in a file beside it.
+    manifest_ = numbered(new QCheckBox(tr("Checksum manifest"), this), logdlg::kManifest);
+    connect(manifest_, &QCheckBox::clicked, this, [this] { press(logdlg::kManifest); });
     auto* field = new QHBoxLayout;
     field->addWidget(new QLabel(tr("File:"), this));
     field->addWidget(name_, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(field);
+    layout->addWidget(manifest_);
     layout->addLayout(buttonRow({create, open, closeLog}));
     layout->addLayout(buttonRow({ok, cancel, helpButton()}));
     refresh();
@@ -115,6 +120,8 @@ void LogDialog::refresh() {
     control<QPushButton>(logdlg::kCreate)->setEnabled(model_->createEnabled());
     control<QPushButton>(logdlg::kOpen)->setEnabled(model_->openEnabled());
     control<QPushButton>(logdlg::kClose)->setEnabled(model_->closeEnabled());
+    manifest_->setChecked(model_->manifestChecked());
+    manifest_->setEnabled(model_->manifestEnabled());
 }
 
 }  // namespace quarry::gui

@@ -6,6 +6,7 @@
 
 #include "gui/dialog_base.h"
 
+class QCheckBox;
 class QLineEdit;
 
 namespace quarry {
@@ -56,6 +57,7 @@ protected:
 private:
     std::unique_ptr<LogFileDialogModel> model_;
     QLineEdit* name_;
+    QCheckBox* manifest_;
 };
 
 }  // namespace quarry::gui

@@ -41,8 +41,8 @@ using test::slurp;
 using test::tree;
 
 // One run of quarry-cli into a target folder inside a folder of its own, so that a name that
-// escaped the target would show. In arguments and messages "@T" stands for the target, "@B" for
-// basic.hfs and "@H" for hostile.hfs.
+// escaped the target would show. In arguments, messages and file contents "@T" stands for the
+// target, "@B" for basic.hfs, "@H" for hostile.hfs and "%H" for a SHA-256 in hexadecimal.
 struct CopyRun {
     const char* what;
     std::vector<std::string> args;
@@ -54,6 +54,8 @@ struct CopyRun {
     std::map<std::string, std::string> after;
 };
 
+constexpr const char* kSomeDigest = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+
 void check(const CopyRun& c) {
     SCOPED_TRACE(c.what);
     test::TempDir outer;
@@ -61,11 +63,12 @@ void check(const CopyRun& c) {
     fs::create_directory(target);
     auto fill = [&](std::string s) {
         for (const auto& [mark, text] : std::vector<std::pair<std::string, std::string>>{
-                 {"@T", target}, {"@B", test::fixturePath("basic.hfs")}, {"@H", test::fixturePath("hostile.hfs")}})
+                 {"@T", target}, {"@B", test::fixturePath("basic.hfs")}, {"@H", test::fixturePath("hostile.hfs")},
+                 {"%H", kSomeDigest}})
             for (size_t at; (at = s.find(mark)) != std::string::npos;) s.replace(at, 2, text);
         return s;
     };
-    for (const auto& [name, content] : c.before) std::ofstream(target + "/" + name) << content;
+    for (const auto& [name, content] : c.before) std::ofstream(target + "/" + name) << fill(content);
     std::vector<std::string> args;
     for (const std::string& a : c.args) args.push_back(fill(a));
     const test::ProcessResult r = test::runCli(args);
@@ -76,7 +79,7 @@ void check(const CopyRun& c) {
     for (const auto& [path, want] : c.after) {
         expected.insert("target/" + path);
         const std::string file = target + "/" + path;
-        EXPECT_EQ(want.empty() ? want : want[0] == '=' ? "=" + slurp(file) : "#" + std::to_string(fs::file_size(file)), want) << path;
+        EXPECT_EQ(want.empty() ? want : want[0] == '=' ? "=" + slurp(file) : "#" + std::to_string(fs::file_size(file)), fill(want)) << path;
     }
     EXPECT_EQ(tree(outer.path()), expected);
     EXPECT_FALSE(fs::exists("/tmp/quarry-evil"));
@@ -109,12 +112,25 @@ TEST(CopyRuns, NamesFoldersForksPortsAndLogs) {
         {"empty forks", {"--to", "@T", "@B", "COPY \"Empty File\"", "COPY /R aardvark", "COPY /B \"Empty File\""}, {}, 0,
          {"Quarry - : File Empty File has no data fork.", "Quarry - : File aardvark has no resources fork."},
          {{"Empty File.txt", "#128"}}},
-        {"a port that fails", {"--to", "@T", "--port", "COM1=/dev/full", "@B", "COPY Puzzle", "COPY aardvark"}, {}, 0,
+        // A copy that fails fails the run; the lines after it still run.
+        {"a port that fails", {"--to", "@T", "--port", "COM1=/dev/full", "@B", "COPY Puzzle", "COPY aardvark"}, {}, 1,
          {"Quarry - : Error copying \"Puzzle\": cannot write: No space left on device", "Error copying \"aardvark\""}, {}},
         {"a port that cannot be opened", {"--to", "@T", "--port", "LPT1=@T/printer", "@B", "COPY Puzzle", "DIR"}, {}, 1,
          {"Quarry - : Error opening file:LPT1"}, {}},
         {"a log that cannot be opened", {"--log", "@T/missing/run.log", "@B", "DIR"}, {}, 1,
          {"Quarry - : Error opening file:@T/missing/run.log"}, {}},
+        // The checksum manifest replaces an empty file or a manifest (text or binary lines, an
+        // escaped name, a last line without LF), never a person's file: then nothing is copied
+        // and the log is not made either. A line for Puzzle.com is 64 + 2 + 10 + 1 bytes.
+        {"a manifest over an empty file", {"--to", "@T", "--manifest", "@T/run.sha256", "@B", "COPY Puzzle"}, {{"run.sha256", ""}}, 0,
+         {}, {{"run.sha256", "#77"}, {"Puzzle.com", "#1200"}}},
+        {"a manifest over a manifest", {"--to", "@T", "--manifest", "@T/run.sha256", "@B", "COPY Puzzle"},
+         {{"run.sha256", "%H  old.txt\n%H *a b\n\\%H  a\\\\b\n%H  last"}}, 0, {}, {{"run.sha256", "#77"}, {"Puzzle.com", "#1200"}}},
+        {"a manifest over a person's file", {"--to", "@T", "--manifest", "@T/notes.txt", "--log", "@T/run.log", "@B", "COPY Puzzle"},
+         {{"notes.txt", "%H  old.txt\nmy notes\n"}}, 1, {"Quarry - : @T/notes.txt is not a checksum manifest"},
+         {{"notes.txt", "=%H  old.txt\nmy notes\n"}}},
+        {"a manifest that is the log", {"--to", "@T", "--manifest", "@T/run.log", "--log", "@T/../target/run.log", "@B", "COPY Puzzle"},
+         {}, 2, {"quarry-cli: --manifest names the log file"}, {}},
     };
     for (const CopyRun& run : runs) check(run);
 }
@@ -160,7 +176,8 @@ TEST(CopyTargets, NoRoomForTheFileIsReportedAndSkipped) {
     SmallTarget target("size=32k");
     if (!target.mounted) GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
     const auto r = test::runCli({"--to", target.path(), test::fixturePath("fragmented.hfs"), "COPY \"Scattered*\""});
-    ASSERT_TRUE(r.succeeded()) << r.err;
+    // The file left out fails the run; the one after it is still copied.
+    EXPECT_EQ(r.exitCode, 1) << r.err;
     // 40960 bytes need ten 4 KB clusters of the eight free; the other file's two forks (24580
     // bytes, both counted) need six.
     EXPECT_NE(r.err.find("Quarry - : Not enough space on the volume."), std::string::npos) << r.err;
@@ -177,13 +194,17 @@ TEST(CopyTargets, AFullTargetLosesNothingAlreadyCopied) {
         test::HfsImage img(b);
         img.setRecordData32(img.lookup(":Scattered Data"), test::catfile::kDataLogicalLength, 32700);
     });
-    const auto r = test::runCli(
-        {"--to", target.path(), image, "COPY /D \"Scattered Resource\"", "COPY /B \"Scattered Data\"", "DIR"});
-    ASSERT_TRUE(r.succeeded()) << r.err;
+    const std::string manifest = dir.file("run.sha256");
+    const auto r = test::runCli({"--to", target.path(), "--manifest", manifest, image, "COPY /D \"Scattered Resource\"",
+                                 "COPY /B \"Scattered Data\"", "DIR"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.out.find("Scattered Data\t"), std::string::npos) << "the DIR after the failed copy ran";
     EXPECT_NE(r.err.find("Quarry - : Error copying \"Scattered Data\" to \"Scattered Data.txt\""), std::string::npos) << r.err;
-    // The copy that could not be finished is not left behind; the earlier one is whole.
+    // The copy that could not be finished is not left behind, nor listed; the earlier one is whole.
     EXPECT_EQ(tree(target.path()), (std::set<std::string>{"Scattered Resource.txt"}));
     EXPECT_EQ(fs::file_size(target.file("Scattered Resource.txt")), 4u);
+    const std::string lines = slurp(manifest);
+    EXPECT_TRUE(std::regex_match(lines, std::regex("[0-9a-f]{64}  Scattered Resource\\.txt\n"))) << lines;
 }
 
 TEST(CopyTargets, AnUnwritableTargetEndsTheRun) {
@@ -255,6 +276,14 @@ TEST(CopyLog, EntriesAndTheClosingRecord) {
     EXPECT_NE(appended.find("*cd Docs\r\n<", text.size()), std::string::npos);
     ASSERT_TRUE(test::runCli({"--to", dir.path(), "--log", log, image}).succeeded());
     EXPECT_EQ(slurp(log).substr(0, 1), "<");
+    // With a manifest, the closing record names it and the number of files in it.
+    test::TempDir target;
+    ASSERT_TRUE(test::runCli({"--to", target.path(), "--log", log, "--manifest", dir.file("run.sha256"), image, "COPY D*"}).succeeded());
+    const std::regex closing("(.|\r|\n)*\r\n<\\d{4}/\\d{1,2}/\\d{1,2} - [ \\d]\\d:\\d\\d:\\d\\d - manifest (.*): 4 files\n");
+    std::smatch m;
+    const std::string withManifest = slurp(log);
+    ASSERT_TRUE(std::regex_match(withManifest, m, closing)) << withManifest;
+    EXPECT_EQ(m[2], dir.file("run.sha256"));
 }
 
 TEST(CopyAbort, CtrlCStopsTheCopyBetweenEntries) {
@@ -383,6 +412,8 @@ TEST(RenamingOnTheFly, AsksForEachNameAndSkipsTakenOnes) {
     EXPECT_EQ(test::slurp("taken.txt"), "keep");
     EXPECT_NE(std::find(m.ui.timedMessages.begin(), m.ui.timedMessages.end(), "taken.txt already exists. Aborting the copy..."),
               m.ui.timedMessages.end());
+    // The taken name is a copy that failed; the file the person skipped is not.
+    EXPECT_EQ(m.session.copy.failures, 1u);
 }
 
 // A leaf of "Big Folder" damaged two leaves into the folder: both programs copy the entries read
@@ -424,6 +455,7 @@ TEST(CopyDamage, AFolderCutShortByADamagedLeafIsNamed) {
     EXPECT_EQ(m.ui.timedMessages[0].rfind(message, 0), 0u) << m.ui.timedMessages[0];
     EXPECT_NE(r.err.find(m.ui.timedMessages[0]), std::string::npos) << r.err;
     EXPECT_EQ(copied(target.path() + "/Big Folder"), before.size());
+    EXPECT_EQ(m.session.copy.failures, 1u);
 }
 
 // A medium whose chosen 2048-byte blocks cannot be read, under a fork of 11 extents: by default
@@ -476,6 +508,8 @@ TEST(CopyReadErrors, StopTheFileOrWriteZerosAndNameEachSector) {
 
         EXPECT_EQ(CopyMacEntries(session.copyContext(), kRootDirId, "Scattered Data"), copyresult::kDone);
         CloseLogFile(session.log);
+        // Stopped or finished with zeros, the file is not a whole copy.
+        EXPECT_EQ(session.copy.failures, 1u);
         const std::string log = slurp(target.file("run.log"));
         if (policy == ReadErrors::StopFile) {
             EXPECT_EQ(tree(target.path()), (std::set<std::string>{"run.log"}));

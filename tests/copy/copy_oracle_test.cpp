@@ -1,19 +1,25 @@
 // Copies made by quarry-cli, read back by independent tools: fork bytes as hcopy extracts them,
-// MacBinary files as lsar and unar read them.
+// MacBinary files as lsar and unar read them, checksum manifests as sha256sum checks them.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "common/charset.h"
+#include "copy/copy_context.h"
+#include "copy/copy_engine.h"
+#include "copy/manifest.h"
 #include "support/cli_run.h"
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
 #include "support/image_builder.h"
+#include "support/mounted_image.h"
 #include "support/temp_dir.h"
 
 namespace quarry {
@@ -191,6 +197,123 @@ TEST(MacBinaryCopies, LayoutAndFinderFlags) {
     EXPECT_EQ(mb.substr(83, 16), theirs.substr(83, 16));
     // hcopy pads the resource fork as well; the bytes up to its end are the same.
     EXPECT_EQ(mb.substr(128), theirs.substr(128, mb.size() - 128));
+}
+
+// sha256sum -c --strict on manifest, run in dir as a person checking a copy would.
+test::ProcessResult sha256sumCheck(const std::string& dir, const std::string& manifest) {
+    return test::runProcess({"sh", "-c", "cd \"$1\" && exec sha256sum -c --strict \"$2\"", "sh", dir, manifest}, {"LC_ALL=C"});
+}
+
+// The paths a manifest lists, its escapes undone.
+std::vector<std::string> manifestPaths(const std::string& manifest) {
+    std::vector<std::string> paths;
+    std::istringstream in(test::slurp(manifest));
+    for (std::string line; std::getline(in, line);) {
+        EXPECT_TRUE(IsManifestLine(line)) << line;
+        const bool escaped = !line.empty() && line[0] == '\\';
+        std::string path;
+        for (size_t i = (escaped ? 1 : 0) + 66; i < line.size(); ++i) {
+            if (!escaped || line[i] != '\\' || i + 1 == line.size()) {
+                path.push_back(line[i]);
+                continue;
+            }
+            const char c = line[++i];
+            path.push_back(c == 'n' ? '\n' : c == 'r' ? '\r' : c);
+        }
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+std::set<std::string> regularFiles(const std::string& root) {
+    std::set<std::string> out;
+    for (const std::string& path : test::tree(root))
+        if (fs::is_regular_file(root + "/" + path)) out.insert(path);
+    return out;
+}
+
+// A whole volume copied with a manifest: sha256sum checks every line from the target, every
+// file written has exactly one line, and a byte changed in one file fails that line alone. A
+// fork format is one more row: its switch in `copy`, its option in `options`.
+TEST(ChecksumManifests, VerifiedBySha256sumForEveryFileWritten) {
+    struct Case {
+        const char* image;
+        std::vector<std::string> options;
+        const char* copy;
+    };
+    const Case cases[] = {
+        {"basic.hfs", {}, "COPY /D *"},
+        {"basic.hfs", {}, "COPY /R *"},
+        {"basic.hfs", {}, "COPY /B *"},
+        {"basic.hfs", {"--names", "short"}, "COPY /B *"},
+        {"hostile.hfs", {}, "COPY /D *"},
+        {"fragmented.hfs", {}, "COPY /B *"},
+    };
+    for (const Case& c : cases) {
+        std::string what = std::string(c.image) + " " + c.copy;
+        for (const std::string& o : c.options) what += " " + o;
+        SCOPED_TRACE(what);
+        test::TempDir outer;
+        const std::string target = outer.file("target"), manifest = outer.file("copy.sha256");
+        fs::create_directory(target);
+        std::vector<std::string> args = {"--to", target, "--manifest", manifest};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), {test::fixturePath(c.image), c.copy});
+        const auto r = test::runCli(args);
+        ASSERT_TRUE(r.succeeded()) << r.err;
+
+        const std::vector<std::string> paths = manifestPaths(manifest);
+        const std::set<std::string> files = regularFiles(target);
+        EXPECT_GE(files.size(), 3u);
+        EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()), files);
+        EXPECT_EQ(paths.size(), files.size()) << "a file listed twice";
+        const auto check = sha256sumCheck(target, manifest);
+        EXPECT_TRUE(check.succeeded()) << check.out << check.err;
+
+        // One byte changed in the middle of the largest file.
+        std::string changed;
+        for (const std::string& f : files)
+            if (changed.empty() || fs::file_size(target + "/" + f) > fs::file_size(target + "/" + changed)) changed = f;
+        std::fstream file(target + "/" + changed, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekg(static_cast<std::streamoff>(fs::file_size(target + "/" + changed) / 2));
+        const char old = static_cast<char>(file.peek());
+        file.seekp(file.tellg());
+        file.put(static_cast<char>(old ^ 0x01));
+        file.close();
+        const auto after = sha256sumCheck(target, manifest);
+        EXPECT_EQ(after.exitCode, 1) << after.out;
+        std::vector<std::string> failed;
+        std::istringstream out(after.out);
+        for (std::string line; std::getline(out, line);)
+            if (line.size() < 4 || line.substr(line.size() - 4) != ": OK") failed.push_back(line);
+        EXPECT_EQ(failed, (std::vector<std::string>{changed + ": FAILED"})) << after.out;
+    }
+}
+
+// Names sha256sum writes escaped: a CR or LF typed when renaming on the fly reaches the PC name
+// as typed, and a backslash can be in a file's name on this system.
+TEST(ChecksumManifests, NamesWithBackslashCrAndLfAreEscapedAsSha256sumReadsThem) {
+    test::CurrentTempDir target;
+    test::TempDir dir;
+    test::MountedImage m(test::fixturePath("basic.hfs"));
+    ASSERT_TRUE(m.session.copy.manifest.open(dir.file("names.sha256")));
+    m.session.settings.setNamingMode(NamingMode::AskEachFile);
+    m.ui.pcNameAnswers = {std::string("two\nlines.txt"), std::string("carriage\rreturn.txt"), std::string("plain.txt")};
+    for (const char* name : {"Puzzle", "aardvark", "Read Me"}) CopyMacEntries(m.session.copyContext(), kRootDirId, name);
+    { std::ofstream("back\\slash") << "typed here"; }
+    ASSERT_TRUE(m.session.copy.manifest.add("back\\slash", "back\\slash"));
+    EXPECT_EQ(m.session.copy.manifest.fileCount(), 4u);
+    ASSERT_TRUE(m.session.copy.manifest.close());
+    EXPECT_EQ(m.session.copy.failures, 0u);
+
+    const std::string text = test::slurp(dir.file("names.sha256"));
+    EXPECT_NE(text.find("  two\\nlines.txt\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  carriage\\rreturn.txt\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  back\\\\slash\n"), std::string::npos) << text;
+    EXPECT_EQ(manifestPaths(dir.file("names.sha256")).size(), 4u);
+    const auto check = sha256sumCheck(target.path(), dir.file("names.sha256"));
+    EXPECT_TRUE(check.succeeded()) << check.out << check.err;
+    EXPECT_EQ(std::count(check.out.begin(), check.out.end(), '\n'), 4) << check.out;
 }
 
 }  // namespace

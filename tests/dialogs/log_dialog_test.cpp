@@ -8,6 +8,7 @@
 
 #include "app/dialog_controls.h"
 #include "app/session.h"
+#include "copy/manifest.h"
 #include "dialogs/log_dialog.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
@@ -21,7 +22,10 @@ namespace fs = std::filesystem;
 class LogDialogTest : public ::testing::Test {
 protected:
     LogDialogTest() : session(ui) {}
-    ~LogDialogTest() override { CloseLogFile(session.log); }
+    ~LogDialogTest() override {
+        CloseLogFile(session.log);
+        (void)session.copy.manifest.close();
+    }
 
     std::string contents(const std::string& name) { return test::slurp(dir.file(name)); }
 
@@ -93,6 +97,46 @@ TEST_F(LogDialogTest, ALogThatCannotBeOpenedEndsTheProgram) {
     ASSERT_EQ(ui.fatalErrors.size(), 1u);
     EXPECT_EQ(ui.fatalErrors[0].rfind("Error opening file:nodir/x.log", 0), 0u) << ui.fatalErrors[0];
     EXPECT_FALSE(session.log.isOpen());
+}
+
+TEST_F(LogDialogTest, TheManifestBoxKeepsAManifestBesideTheLog) {
+    const std::pair<const char*, const char*> names[] = {
+        {"quarryrm.log", "quarryrm.sha256"}, {"journal", "journal.sha256"}, {"run.sha256", "run.sha256.sha256"},
+        {"logs.d/run", "logs.d/run.sha256"}, {".log", ".log.sha256"}};
+    for (const auto& [log, manifest] : names) EXPECT_EQ(ManifestNameForLog(log), manifest) << log;
+
+    LogFileDialogModel model(session);
+    EXPECT_FALSE(model.manifestChecked());
+    model.press(logdlg::kManifest);
+    EXPECT_TRUE(model.manifestChecked());
+    // A person's file where the manifest would go: refused with a message, and no log either.
+    std::ofstream(dir.file("quarryrm.sha256")) << "shopping list\n";
+    EXPECT_EQ(model.press(logdlg::kCreate), std::nullopt);
+    EXPECT_FALSE(session.log.isOpen());
+    EXPECT_FALSE(fs::exists(dir.file("quarryrm.log")));
+    ASSERT_EQ(ui.messageBoxes.size(), 1u);
+    EXPECT_EQ(ui.messageBoxes[0], "quarryrm.sha256 is not a checksum manifest: it is left as it is, and nothing is copied");
+    EXPECT_EQ(contents("quarryrm.sha256"), "shopping list\n");
+
+    fs::remove(dir.file("quarryrm.sha256"));
+    EXPECT_EQ(model.press(logdlg::kCreate), std::nullopt);
+    ASSERT_TRUE(session.log.isOpen());
+    ASSERT_TRUE(session.copy.manifest.isOpen());
+    // While the log is open the box stays as it is.
+    EXPECT_FALSE(model.manifestEnabled());
+    model.press(logdlg::kManifest);
+    EXPECT_TRUE(model.manifestChecked());
+    std::ofstream(dir.file("copied.txt")) << "bytes";
+    ASSERT_TRUE(session.copy.manifest.add(dir.file("copied.txt"), "copied.txt"));
+    // Close writes the closing record, which names the manifest, and closes both.
+    model.press(logdlg::kClose);
+    EXPECT_FALSE(session.log.isOpen());
+    EXPECT_FALSE(session.copy.manifest.isOpen());
+    EXPECT_TRUE(model.manifestEnabled());
+    const std::string log = contents("quarryrm.log");
+    EXPECT_EQ(log.substr(0, 1), "<");
+    EXPECT_EQ(log.substr(log.size() - 36), " - manifest quarryrm.sha256: 1 file\n") << log;
+    EXPECT_EQ(contents("quarryrm.sha256"), "277089d91c0bdf4f2e6862ba7e4a07605119431f5d13f726dd352b06f1b206a9  copied.txt\n");
 }
 
 }  // namespace

@@ -48,6 +48,7 @@
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
 #include "support/image_builder.h"
+#include "support/run_process.h"
 #include "support/temp_dir.h"
 
 using namespace quarry;
@@ -467,6 +468,42 @@ private slots:
         QVERIFY(!p.session.log.isOpen());
         QVERIFY(!p.window.action(command::kLogFile)->isChecked());
         QCOMPARE(QString::fromStdString(quarry::test::slurp(dir.file("quarryrm.log"))), QString("*cd Docs\r\n"));
+    }
+
+    // "Checksum manifest" ticked in the log dialog: the copies made while the log is open get
+    // their lines in quarryrm.sha256, which sha256sum checks, and the closing record names it.
+    void logDialogKeepsAChecksumManifest() {
+        quarry::test::CurrentTempDir dir;
+        Program p("basic.hfs");
+        onNextModal([](QWidget* d) {
+            auto* box = d->findChild<QCheckBox*>("148");
+            QVERIFY(box && box->isEnabled() && !box->isChecked());
+            box->click();
+            clickControl(d, 144);
+            QVERIFY(box->isChecked());
+            QVERIFY(!box->isEnabled());
+            clickControl(d, 101);
+        });
+        p.window.runCommand(command::kLogFile);
+        QVERIFY(p.session.log.isOpen());
+        p.window.runCommand(command::kUseCurrentDirectory);
+        p.select("Docs");
+        p.select("Puzzle");
+        p.window.runCommand(command::kCopyToPc);
+        onNextModal([](QWidget* d) {
+            clickControl(d, 146);
+            clickControl(d, 101);
+        });
+        p.window.runCommand(command::kLogFile);
+        QVERIFY(!p.session.log.isOpen());
+        const std::string manifest = quarry::test::slurp(dir.file("quarryrm.sha256"));
+        QCOMPARE(std::count(manifest.begin(), manifest.end(), '\n'), 5L);
+        QVERIFY2(manifest.find("  Docs/Old Drafts/Draft 2.txt\n") != std::string::npos, manifest.c_str());
+        const auto check = quarry::test::runProcess({"sha256sum", "-c", "--strict", "quarryrm.sha256"});
+        QVERIFY2(check.succeeded(), qPrintable(QString::fromStdString(check.out + check.err)));
+        QCOMPARE(std::count(check.out.begin(), check.out.end(), '\n'), 5L);
+        const std::string log = quarry::test::slurp(dir.file("quarryrm.log"));
+        QVERIFY2(log.size() > 37 && log.substr(log.size() - 37) == " - manifest quarryrm.sha256: 5 files\n", log.c_str());
     }
 
     void quitAsksFirst() {
