@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libbenchmark-dev
+  # the benchmarks' peak-memory figures (bench/copy_bench.sh)
+  time
   # the fuzz harnesses: clang's libFuzzer and sanitizer runtimes (scripts/fuzz.sh)
   clang libclang-rt-14-dev
   # the desktop program, its tests (offscreen) and its screenshots (Xvfb)

@@ -293,12 +293,22 @@ private:
 
 }  // namespace
 
-uint16_t Crc16Xmodem(const uint8_t* data, size_t length, uint16_t crc) {
-    for (size_t i = 0; i < length; ++i) {
-        crc = static_cast<uint16_t>(crc ^ (data[i] << 8));
-        for (int bit = 0; bit < 8; ++bit)
-            crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+namespace {
+// The CRC a byte adds, one entry per value of the register's high byte, so that the forks'
+// CRCs cost a lookup per byte rather than eight shifts.
+constexpr std::array<uint16_t, 256> kCrcTable = [] {
+    std::array<uint16_t, 256> table{};
+    for (unsigned i = 0; i < 256; ++i) {
+        uint16_t crc = static_cast<uint16_t>(i << 8);
+        for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+        table[i] = crc;
     }
+    return table;
+}();
+}  // namespace
+
+uint16_t Crc16Xmodem(const uint8_t* data, size_t length, uint16_t crc) {
+    for (size_t i = 0; i < length; ++i) crc = static_cast<uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ data[i]) & 0xFF]);
     return crc;
 }
 
