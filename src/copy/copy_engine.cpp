@@ -107,8 +107,7 @@ Status copyForks(const CopyContext& context, ByteSink& sink, const CatalogEntry&
 // Closes the files of a copy: the one file, or AppleDouble's pair. This is the one place where a
 // copy's files are finished: a copy that went wrong, or whose files cannot be closed, loses all
 // of them, so that no copy looks whole that is not; one that went right has each file stamped
-// with the Macintosh modification date and closed. Past the end of it every file in `pc` is a
-// finished copy on the PC.
+// with the Macintosh modification date and closed.
 void finishPcFiles(const CopyContext& context, const CatalogEntry& file, PcFile& pc, const std::string& shown,
                    Status status) {
     const time_t stamp = MacDateToDosStamp(file.data32(catrec::kFileModified));
@@ -118,10 +117,14 @@ void finishPcFiles(const CopyContext& context, const CatalogEntry& file, PcFile&
     for (auto [fd, name] : files) {
         if (*fd < 0) continue;
         if (status) ::futimens(*fd, times);
-        if (::close(*fd) != 0 && closeFault.empty()) closeFault = "\"" + *name + "\": " + std::strerror(errno);
+        if (::close(*fd) != 0 && closeFault.empty())
+            closeFault = (name == &pc.sidecarName ? "\"" + *name + "\": " : "") + std::strerror(errno);
         *fd = -1;
     }
-    if (status && closeFault.empty()) return;
+    if (status && closeFault.empty()) {
+        // Every file named in `pc` is now a finished copy on the PC.
+        return;
+    }
     for (auto [fd, name] : files)
         if (!name->empty()) ::unlink(name->c_str());
     timed(context, "Error copying \"" + shown + "\" to \"" + pc.name + "\": " + (status ? closeFault : status.fault()));

@@ -216,11 +216,11 @@ public:
         return drain();
     }
 
-    bool start() {
+    // The line that tells a person what the text is, and the colon that opens the encoding.
+    void start() {
         text_.assign(hqx::kIntroduction);
         text_.push_back(':');
         column_ = 1;
-        return true;
     }
 
 private:
