@@ -396,6 +396,18 @@ TEST(RenamingOnTheFly, AsksForEachNameAndSkipsTakenOnes) {
     EXPECT_EQ(test::slurp("taken.txt"), "keep");
     EXPECT_NE(std::find(m.ui.timedMessages.begin(), m.ui.timedMessages.end(), "taken.txt already exists. Aborting the copy..."),
               m.ui.timedMessages.end());
+
+    // An AppleDouble pair needs both typed names free: a taken "._" name skips the file.
+    { std::ofstream("._pair") << "keep"; }
+    m.session.settings.setCopyMode(opt::kCopyMacBinary);
+    m.session.settings.binaryFormat = BinaryFormat::AppleDouble;
+    m.ui.pcNameAnswers = {std::string("pair"), std::string("fresh")};
+    for (int i = 0; i < 2; ++i) CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "Puzzle");
+    EXPECT_EQ(m.ui.timedMessages.back(), "._pair already exists. Aborting the copy...");
+    EXPECT_FALSE(fs::exists("pair"));
+    EXPECT_EQ(test::slurp("._pair"), "keep");
+    EXPECT_EQ(fs::file_size("fresh"), 1200u);
+    EXPECT_EQ(fs::file_size("._fresh"), 26u + 48 + 6 + 16 + 32 + 1080);
 }
 
 // A leaf of "Big Folder" damaged two leaves into the folder: both programs copy the entries read
