@@ -23,6 +23,18 @@ best "quarry-cli --manifest COPY /B large.bin" "$cli" --to "$work/out" --manifes
 best "COPY /D large.bin, then sha256sum of the copy" sh -c "'$cli' --to '$work/out' '$vols/large.iso' 'COPY /D large.bin' && cd '$work/out' && sha256sum * > '$work/out.sha256'"
 best "hcopy -r :large.bin" sh -c "hmount '$vols/large.iso' 1 && hcopy -r :large.bin '$work/out/'"
 
+echo "== the same file in the other binary formats"
+for format in mb2 appledouble binhex; do
+    best "quarry-cli --binary-format $format COPY /B large.bin" "$cli" --binary-format "$format" --to "$work/out" "$vols/large.iso" "COPY /B large.bin"
+done
+best "hcopy -m :large.bin" sh -c "hmount '$vols/large.iso' 1 && hcopy -m :large.bin '$work/out/'"
+best "hcopy -b :large.bin" sh -c "hmount '$vols/large.iso' 1 && hcopy -b :large.bin '$work/out/'"
+# Each writer streams the fork: its peak memory stays near the data-fork copy's.
+for format in mb1 mb2 appledouble binhex; do
+    /usr/bin/time -f "peak memory, --binary-format $format: %M KB" "$cli" --binary-format "$format" --to "$work/out" "$vols/large.iso" "COPY /B large.bin" >/dev/null
+    rm -rf "$work/out" && mkdir -p "$work/out"
+done
+
 echo "== a folder of 1,000 small files"
 best "cat thousand.iso > file" sh -c "cat '$vols/thousand.iso' > '$work/out/image'"
 best "quarry-cli COPY /B * (1,000 files)" "$cli" --to "$work/out" "$vols/thousand.iso" "CD \"Small Files\"" "COPY /B *"

@@ -24,6 +24,7 @@
 #include "app/command_ids.h"
 #include "app/main_commands.h"
 #include "copy/copy_engine.h"
+#include "copy/fork_formats.h"
 #include "copy/output_port.h"
 #include "copy/pc_naming.h"
 #include "common/messages.h"
@@ -67,6 +68,10 @@ constexpr const char* kUsage =
     "                        names it with the number of files)\n"
     "  --port NAME[=DEVICE]  send copies to LPT1-LPT3 or COM1-COM4 (/dev/lp0-2,\n"
     "                        /dev/ttyS0-3 unless DEVICE is given) instead of files\n"
+    "  --binary-format FORM  what COPY /B writes: mb1 (MacBinary I, the default), mb2 or\n"
+    "                        mb3 (MacBinary II or III), appledouble (the data fork under the\n"
+    "                        PC name and a \"._\" file beside it with the rest; not to a\n"
+    "                        port), applesingle (one \".as\" file) or binhex (\".hqx\")\n"
     "  --keep-going          COPY writes zeros for a sector that cannot be read, names it\n"
     "                        on standard error and in the log, and finishes the file\n"
     "                        (default: the file's copy stops there and what was written\n"
@@ -112,6 +117,7 @@ struct Options {
     bool check = false;
     bool write = false;
     bool keepGoing = false;
+    quarry::BinaryFormat binaryFormat = quarry::BinaryFormat::MacBinaryI;
 };
 
 std::string trimmed(std::string_view s) {
@@ -316,6 +322,7 @@ private:
             return kExitStopped;
         }
         if (options.keepGoing) session_.settings.readErrors = ReadErrors::WriteZeros;
+        session_.settings.binaryFormat = options.binaryFormat;
         session_.copy.longNamesAvailable = LongNamesAvailable(".");
         session_.settings.setNamingMode(options.naming.value_or(session_.copy.longNamesAvailable ? NamingMode::Long : NamingMode::Short));
         if (options.port != 0) {
@@ -522,6 +529,15 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "quarry-cli: --names takes long or short\n");
                 return kExitUsage;
             }
+        } else if (arg == "--binary-format") {
+            const char* v = value("--binary-format");
+            if (!v) return kExitUsage;
+            const auto format = quarry::BinaryFormatNamed(v);
+            if (!format) {
+                std::fprintf(stderr, "quarry-cli: --binary-format takes mb1, mb2, mb3, appledouble, applesingle or binhex\n");
+                return kExitUsage;
+            }
+            options.binaryFormat = *format;
         } else if (arg == "--log" || arg == "--append-log") {
             const char* v = value(arg.c_str());
             if (!v) return kExitUsage;

@@ -31,11 +31,17 @@ enum class NamingMode : uint8_t { Long = 0, Short = 1, AskEachFile = 2 };
 // --keep-going asks, write zeros there, name the sector and finish the file.
 enum class ReadErrors : uint8_t { StopFile, WriteZeros };
 
+// The form of a binary copy (/B). MacBinary I is the program's own and stays the default;
+// the others are what today's tools read: MacBinary II and III with their CRC, AppleDouble's
+// "._" pair, AppleSingle and BinHex 4.0.
+enum class BinaryFormat : uint8_t { MacBinaryI, MacBinaryII, MacBinaryIII, AppleDouble, AppleSingle, BinHex };
+
 struct CopySettings {
     uint16_t optionWord = opt::kCopyData;
     // Low byte: naming mode; second byte: output port (0 = file, 1-3 LPT1-LPT3, 4-7 COM1-COM4).
     uint16_t destinationSetting = 0;
     ReadErrors readErrors = ReadErrors::StopFile;
+    BinaryFormat binaryFormat = BinaryFormat::MacBinaryI;
 
     NamingMode namingMode() const { return static_cast<NamingMode>(destinationSetting & 0xFF); }
     void setNamingMode(NamingMode mode) {

@@ -12,6 +12,7 @@
 #include "copy/manifest.h"
 #include "common/charset.h"
 #include "common/messages.h"
+#include "copy/fork_formats.h"
 #include "copy/output_port.h"
 #include "copy/pc_naming.h"
 #include "common/work_file.h"
@@ -21,23 +22,6 @@
 
 namespace quarry {
 namespace {
-
-// MacBinary header fields.
-namespace mb {
-inline constexpr size_t kNameLength = 1;
-inline constexpr size_t kName = 2;
-inline constexpr size_t kMaxName = 63;
-inline constexpr size_t kType = 65;
-inline constexpr size_t kCreator = 69;
-inline constexpr size_t kFlagsHigh = 73;
-inline constexpr size_t kLocation = 75;
-inline constexpr size_t kDataLength = 83;
-inline constexpr size_t kRsrcLength = 87;
-inline constexpr size_t kCreated = 91;
-inline constexpr size_t kModified = 95;
-}  // namespace mb
-inline constexpr size_t kFinderFlags = 12;     // in the file record: fdFlags
-inline constexpr size_t kFinderLocation = 14;  // fdLocation
 
 std::string leadingBlanksRemoved(const std::string& s) {
     const size_t first = s.find_first_not_of(' ');
@@ -92,10 +76,25 @@ bool copyAborted(const CopyContext& context) { return context.ending() || contex
 
 void timed(const CopyContext& context, const std::string& text) { context.ui().showTimedMessage(text); }
 
-Status readForks(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, uint16_t mode,
+// The volume's forks of file, for the format writers.
+ForkReader forkReader(const CopyContext& context, const CatalogEntry& file, UnreadableSectors* zeroFill) {
+    return [&context, &file, zeroFill](uint8_t forkType, ByteSink& sink) {
+        const bool rsrc = forkType == kResourceFork;
+        return readForkToFile(context.medium, extentRecordAt(file.data.data() + (rsrc ? catrec::kRsrcExtents : catrec::kDataExtents)),
+                              sink, file.data32(catrec::kFileId), file.data32(rsrc ? catrec::kRsrcLength : catrec::kDataLength),
+                              forkType, zeroFill);
+    };
+}
+
+// Which of a copy's files is being written: the only one (or AppleDouble's data file), or
+// AppleDouble's "._" file.
+enum class Part { Main, Sidecar };
+
+Status readForks(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, uint16_t mode, Part part,
                  UnreadableSectors* zeroFill) {
     const uint32_t id = file.data32(catrec::kFileId);
-    if (mode & opt::kCopyMacBinary) return WriteMacBinary(context, sink, file, zeroFill);
+    if (part == Part::Sidecar) return WriteAppleDoubleHeader(file, forkReader(context, file, zeroFill), sink);
+    if (mode & opt::kCopyMacBinary) return WriteBinaryCopy(context, sink, file, zeroFill);
     if (mode & opt::kCopyResource)
         return readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id,
                               file.data32(catrec::kRsrcLength), kResourceFork, zeroFill);
@@ -105,10 +104,11 @@ Status readForks(const CopyContext& context, ByteSink& sink, const CatalogEntry&
 
 // The forks the mode asks for, into sink. Sectors written as zeros are named, one message and
 // one log line each, whether or not the copy then finishes.
-Status copyForks(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, uint16_t mode) {
-    if (context.settings.readErrors == ReadErrors::StopFile) return readForks(context, sink, file, mode, nullptr);
+Status copyForks(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, uint16_t mode,
+                 Part part = Part::Main) {
+    if (context.settings.readErrors == ReadErrors::StopFile) return readForks(context, sink, file, mode, part, nullptr);
     UnreadableSectors zeroed;
-    Status s = readForks(context, sink, file, mode, &zeroed);
+    Status s = readForks(context, sink, file, mode, part, &zeroed);
     // A file finished with zeros is kept, but it is not a whole copy.
     if (!zeroed.sectors.empty()) ++context.state.failures;
     for (const uint32_t sector : zeroed.sectors) {
@@ -118,6 +118,36 @@ Status copyForks(const CopyContext& context, ByteSink& sink, const CatalogEntry&
         timed(context, text);
     }
     return s;
+}
+
+// Closes the files of a copy: the one file, or AppleDouble's pair. This is the one place where a
+// copy's files are finished: a copy that went wrong, or whose files cannot be closed, loses all
+// of them, so that no copy looks whole that is not; one that went right has each file stamped
+// with the Macintosh modification date and closed.
+void finishPcFiles(const CopyContext& context, const CatalogEntry& file, PcFile& pc, const std::string& shown,
+                   Status status) {
+    const time_t stamp = MacDateToDosStamp(file.data32(catrec::kFileModified));
+    const struct timespec times[2] = {{stamp, 0}, {stamp, 0}};
+    std::pair<int*, const std::string*> files[] = {{&pc.fd, &pc.name}, {&pc.sidecarFd, &pc.sidecarName}};
+    std::string closeFault;
+    for (auto [fd, name] : files) {
+        if (*fd < 0) continue;
+        if (status) ::futimens(*fd, times);
+        if (::close(*fd) != 0 && closeFault.empty())
+            closeFault = (name == &pc.sidecarName ? "\"" + *name + "\": " : "") + std::strerror(errno);
+        *fd = -1;
+    }
+    if (status && closeFault.empty()) {
+        // Every file named in `pc` is now a finished copy on the PC.
+        for (auto [fd, name] : files)
+            if (!name->empty()) AddToManifest(context, *name);
+        return;
+    }
+    // A file that could not be copied whole is not left behind looking like a copy.
+    for (auto [fd, name] : files)
+        if (!name->empty()) ::unlink(name->c_str());
+    ++context.state.failures;
+    timed(context, "Error copying \"" + shown + "\" to \"" + pc.name + "\": " + (status ? closeFault : status.fault()));
 }
 
 }  // namespace
@@ -132,46 +162,17 @@ CatalogEntry CatalogEntry::fromKey(const uint8_t* key) {
     return e;
 }
 
-std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const CatalogEntry& file) {
-    std::array<uint8_t, kMacBinaryHeaderSize> h{};
-    const std::string name = leadingBlanksRemoved(file.name);
-    const size_t len = std::min(name.size(), mb::kMaxName);
-    h[mb::kNameLength] = static_cast<uint8_t>(len);
-    std::memcpy(h.data() + mb::kName, name.data(), len);
-    std::memcpy(h.data() + mb::kType, file.data.data() + catrec::kFileType, 4);
-    std::memcpy(h.data() + mb::kCreator, file.data.data() + catrec::kFileCreator, 4);
-    // The Finder flags' high byte has its place at 73. Byte 74 must stay zero, and so must the
-    // bytes from 99 on in a header without version bytes, or readers do not take the file for
-    // MacBinary at all: the low byte (colour label and desktop bits) has no place here.
-    h[mb::kFlagsHigh] = file.data[kFinderFlags];
-    std::memcpy(h.data() + mb::kLocation, file.data.data() + kFinderLocation, 4);
-    std::memcpy(h.data() + mb::kDataLength, file.data.data() + catrec::kDataLength, 4);
-    std::memcpy(h.data() + mb::kRsrcLength, file.data.data() + catrec::kRsrcLength, 4);
-    std::memcpy(h.data() + mb::kCreated, file.data.data() + catrec::kFileCreated, 4);
-    std::memcpy(h.data() + mb::kModified, file.data.data() + catrec::kFileModified, 4);
-    return h;
-}
-
-Status WriteMacBinary(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, UnreadableSectors* zeroFill) {
-    const auto header = MacBinaryHeader(file);
-    if (!sink.write(header.data(), header.size())) return Fault{"cannot write: " + sink.error()};
-    const uint32_t id = file.data32(catrec::kFileId);
-    const uint32_t data = file.data32(catrec::kDataLength);
-    const uint32_t rsrc = file.data32(catrec::kRsrcLength);
-    if (data > 0) {
-        Status s = readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id, data,
-                                  kDataFork, zeroFill);
-        if (!s) return s;
+Status WriteBinaryCopy(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, UnreadableSectors* zeroFill) {
+    const ForkReader forks = forkReader(context, file, zeroFill);
+    switch (context.settings.binaryFormat) {
+        case BinaryFormat::AppleSingle: return WriteAppleSingle(file, forks, sink);
+        case BinaryFormat::BinHex: return WriteBinHex(file, forks, sink);
+        // AppleDouble's data file is the plain data fork; CopyMacFile writes its "._" file.
+        case BinaryFormat::AppleDouble:
+            return readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kDataExtents), sink,
+                                  file.data32(catrec::kFileId), file.data32(catrec::kDataLength), kDataFork, zeroFill);
+        default: return WriteMacBinary(file, context.settings.binaryFormat, forks, sink);
     }
-    if (rsrc > 0) {
-        // The data fork is padded to a multiple of 128 bytes when a resource fork follows it.
-        const std::array<uint8_t, kMacBinaryHeaderSize> zeros{};
-        const size_t pad = (kMacBinaryHeaderSize - data % kMacBinaryHeaderSize) % kMacBinaryHeaderSize;
-        if (pad > 0 && !sink.write(zeros.data(), pad)) return Fault{"cannot write: " + sink.error()};
-        return readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id, rsrc,
-                              kResourceFork, zeroFill);
-    }
-    return Status::ok();
 }
 
 time_t MacDateToDosStamp(uint32_t macSeconds) {
@@ -222,7 +223,17 @@ uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file) {
         return copyresult::kDone;
     }
 
+    const BinaryFormat format = context.settings.binaryFormat;
+    const bool binary = (mode & opt::kCopyMacBinary) != 0;
+    const bool pair = binary && WritesPair(format);
+
     if (port != 0) {
+        if (pair) {
+            ++context.state.failures;
+            timed(context, "File " + shown + " not sent to " + OutputPortNames[static_cast<size_t>(port)] + ": " +
+                               std::string(BinaryFormatTitle(format)) + " writes two files, a port carries one.");
+            return copyresult::kDone;
+        }
         const int fd = OpenOutputPort(context, port);
         if (fd < 0) {
             ++context.state.failures;
@@ -239,37 +250,30 @@ uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file) {
         return copyresult::kDone;
     }
 
+    PcNameForm form;
+    if (binary) {
+        form.addedExtension = BinaryFormatExtension(format);
+        if (pair) form.sidecarPrefix = kAppleDoublePrefix;
+    }
     std::optional<PcFile> pc;
     if (context.settings.namingMode() == NamingMode::AskEachFile) {
-        pc = AskPcFileName(context, file.name);
+        pc = AskPcFileName(context, file.name, form);
     } else {
         std::string macName = file.name;
-        pc = MakePcFileName(context, macName, std::string_view(reinterpret_cast<const char*>(file.data.data() + catrec::kFileType), 8));
+        pc = MakePcFileName(context, macName, std::string_view(reinterpret_cast<const char*>(file.data.data() + catrec::kFileType), 8),
+                            form);
     }
     if (!pc) return context.ending() ? copyresult::kAborted : copyresult::kDone;
 
     FdSink sink(pc->fd);
     Status s = copyForks(context, sink, file, mode);
     if (s && !sink.flush()) s = Fault{"cannot write: " + sink.error()};
-    if (!s) {
-        // A file that could not be copied whole is not left behind looking like a copy.
-        ::close(pc->fd);
-        ::unlink(pc->name.c_str());
-        ++context.state.failures;
-        timed(context, "Error copying \"" + shown + "\" to \"" + pc->name + "\": " + s.fault());
-        return copyresult::kDone;
+    if (s && pair) {
+        FdSink sidecar(pc->sidecarFd);
+        s = copyForks(context, sidecar, file, mode, Part::Sidecar);
+        if (s && !sidecar.flush()) s = Fault{"cannot write: " + sidecar.error()};
     }
-    const time_t stamp = MacDateToDosStamp(file.data32(catrec::kFileModified));
-    const struct timespec times[2] = {{stamp, 0}, {stamp, 0}};
-    ::futimens(pc->fd, times);
-    if (::close(pc->fd) != 0) {
-        const int error = errno;
-        ::unlink(pc->name.c_str());
-        ++context.state.failures;
-        timed(context, "Error copying \"" + shown + "\" to \"" + pc->name + "\": " + std::strerror(error));
-        return copyresult::kDone;
-    }
-    AddToManifest(context, pc->name);
+    finishPcFiles(context, file, *pc, shown, s);
     return copyresult::kDone;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Copies Macintosh files and folders to the PC's current directory, or to an output port: the
-// data fork, the resource fork, or a MacBinary file holding both forks and the Finder
-// information.
+// data fork, the resource fork, or a binary copy holding both forks and the Finder information
+// (MacBinary and the other forms of fork_formats.h).
 
 #include <array>
 #include <cstdint>
@@ -42,11 +42,11 @@ uint16_t CopyMacEntries(const CopyContext& context, uint32_t dirID, const std::s
                         NameMatch match = NameMatch::Pattern);
 uint16_t CopyMacFolder(const CopyContext& context, const CatalogEntry& folder);
 uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file);
-// The 128-byte header, the data fork padded to 128 bytes, the resource fork.
-// Unreadable sectors stop it unless `zeroFill` is given (see readForkToFile).
-Status WriteMacBinary(const CopyContext& context, ByteSink& sink, const CatalogEntry& file,
-                      UnreadableSectors* zeroFill = nullptr);
-std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const CatalogEntry& file);
+// The binary copy of file in the settings' binary format (fork_formats.h); for AppleDouble, the
+// data file of the pair. Unreadable sectors stop it unless `zeroFill` is given (see
+// readForkToFile).
+Status WriteBinaryCopy(const CopyContext& context, ByteSink& sink, const CatalogEntry& file,
+                       UnreadableSectors* zeroFill = nullptr);
 // The calendar time at which the PC shows the Macintosh's stored wall-clock time.
 time_t MacDateToDosStamp(uint32_t macSeconds);
 // Creates the PC directory for a folder (or takes the existing one) and makes it current.

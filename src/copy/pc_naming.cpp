@@ -61,26 +61,60 @@ std::string toFileSystem(const CopyContext& context, const std::string& pc) {
     return shortMode(context) ? oemToUtf8(pc) : ansiToUtf8(pc);
 }
 
+// Opens a new file; -1 with errno when the name is taken or cannot be made.
+int createExclusive(const std::string& utf8) {
+    return ::open(utf8.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+}
+
+// Creates the file, and its sidecar when the form asks for one. False with errno when either
+// name is taken or cannot be made; nothing is left behind then.
+bool createPair(const std::string& utf8, const PcNameForm& form, PcFile& file) {
+    if (nameTaken(utf8) || (!form.sidecarPrefix.empty() && nameTaken(std::string(form.sidecarPrefix) + utf8))) {
+        errno = EEXIST;
+        return false;
+    }
+    const int fd = createExclusive(utf8);
+    if (fd < 0) return false;
+    file = PcFile{fd, utf8, -1, {}};
+    if (form.sidecarPrefix.empty()) return true;
+    file.sidecarName = std::string(form.sidecarPrefix) + utf8;
+    file.sidecarFd = createExclusive(file.sidecarName);
+    if (file.sidecarFd >= 0) return true;
+    const int saved = errno;
+    ::close(fd);
+    ::unlink(utf8.c_str());
+    errno = saved;
+    return false;
+}
+
+// The name for the n-th try: the plain name first, then numbered ones from the file counter
+// on; an added extension of long names follows the number.
+std::string candidateName(const CopyContext& context, const std::string& pc, const PcNameForm& form, uint32_t n) {
+    std::string name = pc;
+    if (n > 0) MakeUniqueName(name, static_cast<uint16_t>(context.state.fileCounter + n - 1));
+    if (!form.addedExtension.empty() && !shortMode(context)) {
+        name.push_back('.');
+        name.append(form.addedExtension);
+    }
+    return safeComponent(toFileSystem(context, name));
+}
+
 // Creates the name, or when it is taken the first free numbered name from the file counter
 // on: a collision never replaces an earlier copy.
-std::optional<PcFile> createFresh(const CopyContext& context, const std::string& pc) {
-    std::string utf8 = safeComponent(toFileSystem(context, pc));
+std::optional<PcFile> createFresh(const CopyContext& context, std::string pc, const PcNameForm& form) {
+    if (!form.addedExtension.empty() && shortMode(context)) SetExtension(pc, form.addedExtension);
     for (uint32_t n = 0;; ++n) {
-        if (!nameTaken(utf8)) {
-            const int fd = ::open(utf8.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-            if (fd >= 0) return PcFile{fd, utf8};
-            if (errno != EEXIST) {
-                context.fatal("Error opening file:" + utf8 + " (" + std::strerror(errno) + ")");
-                return std::nullopt;
-            }
+        const std::string utf8 = candidateName(context, pc, form, n);
+        PcFile file;
+        if (createPair(utf8, form, file)) return file;
+        if (errno != EEXIST) {
+            context.fatal("Error opening file:" + utf8 + " (" + std::strerror(errno) + ")");
+            return std::nullopt;
         }
         if (n == kCollisionNames) {
             context.fatal("Error opening file:" + utf8 + " (every numbered name is taken)");
             return std::nullopt;
         }
-        std::string numbered = pc;
-        MakeUniqueName(numbered, static_cast<uint16_t>(context.state.fileCounter + n));
-        utf8 = safeComponent(toFileSystem(context, numbered));
     }
 }
 
@@ -166,16 +200,17 @@ std::string PcDirectoryNameFor(const CopyContext& context, std::string_view rawN
     return safeComponent(pc);
 }
 
-std::optional<PcFile> MakePcFileName(const CopyContext& context, std::string& macName, std::string_view typeCreator) {
+std::optional<PcFile> MakePcFileName(const CopyContext& context, std::string& macName, std::string_view typeCreator,
+                                     const PcNameForm& form) {
     LoadTypeCreatorFile(context.state.types, context.ui());
     macName = trimBlanks(macName);
     const std::string shown = macNameToUtf8(macName);
-    std::optional<PcFile> file = createFresh(context, PcFileNameFor(context, macName, typeCreator));
+    std::optional<PcFile> file = createFresh(context, PcFileNameFor(context, macName, typeCreator), form);
     if (file) announce(context, shown, file->name);
     return file;
 }
 
-std::optional<PcFile> AskPcFileName(const CopyContext& context, const std::string& macName) {
+std::optional<PcFile> AskPcFileName(const CopyContext& context, const std::string& macName, const PcNameForm& form) {
     const std::string edit = macNameToUtf8(macName);
     std::optional<std::string> answer = context.ui().askPcFileName(edit);
     if (!answer) return std::nullopt;
@@ -186,19 +221,21 @@ std::optional<PcFile> AskPcFileName(const CopyContext& context, const std::strin
     const size_t cut = typed.find_last_of("/\\:");
     if (cut != std::string::npos) typed.erase(0, cut + 1);
     const std::string pc = safeComponent(typed);
-    if (nameTaken(pc)) {
-        // A file the person chose to skip is not a failure; one whose name is taken is.
-        ++context.state.failures;
-        context.ui().showTimedMessage(pc + " already exists. Aborting the copy...");
-        return std::nullopt;
-    }
-    const int fd = ::open(pc.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        context.fatal("Error opening file:" + pc + " (" + std::strerror(errno) + ")");
+    PcFile file;
+    if (!createPair(pc, form, file)) {
+        if (errno == EEXIST) {
+            // A file the person chose to skip is not a failure; one whose name is taken is.
+            ++context.state.failures;
+            const bool sidecarTaken = !nameTaken(pc);
+            context.ui().showTimedMessage((sidecarTaken ? std::string(form.sidecarPrefix) + pc : pc) +
+                                          " already exists. Aborting the copy...");
+        } else {
+            context.fatal("Error opening file:" + pc + " (" + std::strerror(errno) + ")");
+        }
         return std::nullopt;
     }
     announce(context, edit, pc);
-    return PcFile{fd, pc};
+    return file;
 }
 
 }  // namespace quarry

@@ -35,14 +35,28 @@ std::string PcDirectoryNameFor(const CopyContext& context, std::string_view macN
 struct PcFile {
     int fd = -1;
     std::string name;  // UTF-8, in the current directory
+    // AppleDouble's second file: the same name behind its prefix.
+    int sidecarFd = -1;
+    std::string sidecarName;
+};
+
+// What a binary format asks of a PC name beyond the plain one: an extension that says what the
+// file holds ("hqx"), or a second file whose name is the first one's behind a prefix ("._").
+struct PcNameForm {
+    std::string_view addedExtension;
+    std::string_view sidecarPrefix;
 };
 
 // Creates the PC file for a Macintosh file in naming modes 0 and 1: trims macName, makes the
 // name, picks a free one when it is taken, logs and shows it. Nothing when the file cannot be
-// created (a fatal error has then been reported).
-std::optional<PcFile> MakePcFileName(const CopyContext& context, std::string& macName, std::string_view typeCreator);
+// created (a fatal error has then been reported). With long names an added extension follows
+// the whole name ("Read Me.txt.hqx"); a short name has room for one extension, so there it
+// replaces the type's. A name with a sidecar is taken only when both names are free.
+std::optional<PcFile> MakePcFileName(const CopyContext& context, std::string& macName, std::string_view typeCreator,
+                                     const PcNameForm& form = {});
 // Naming mode 2: asks the person for the name and takes at most its first 30 characters.
-// Nothing when the file is to be skipped.
-std::optional<PcFile> AskPcFileName(const CopyContext& context, const std::string& macName);
+// Nothing when the file is to be skipped. The typed name is used as typed; a sidecar is made
+// beside it.
+std::optional<PcFile> AskPcFileName(const CopyContext& context, const std::string& macName, const PcNameForm& form = {});
 
 }  // namespace quarry

@@ -6,14 +6,23 @@
 namespace quarry {
 
 NamingOptionsDialogModel::NamingOptionsDialogModel(Session& session)
-    : session_(session), remembered_(session.settings.destinationSetting & 0xFF) {}
+    : session_(session), remembered_(session.settings.destinationSetting & 0xFF),
+      rememberedFormat_(session.settings.binaryFormat) {}
 
 int NamingOptionsDialogModel::checkedButton() const {
     return namingdlg::kLongNames + (session_.settings.destinationSetting & 0xFF);
 }
 
+int NamingOptionsDialogModel::checkedFormatButton() const {
+    return namingdlg::kMacBinaryI + static_cast<int>(session_.settings.binaryFormat);
+}
+
 std::optional<int> NamingOptionsDialogModel::press(int control) {
     AppSettings& settings = session_.settings;
+    if (control >= namingdlg::kMacBinaryI && control <= namingdlg::kBinHex) {
+        settings.binaryFormat = static_cast<BinaryFormat>(control - namingdlg::kMacBinaryI);
+        return std::nullopt;
+    }
     switch (control) {
         case namingdlg::kLongNames:
         case namingdlg::kShortNames:
@@ -25,6 +34,7 @@ std::optional<int> NamingOptionsDialogModel::press(int control) {
         case dlg::kCancel:
         case dlg::kEscape:
             settings.destinationSetting = static_cast<uint16_t>((settings.destinationSetting & 0xFF00) | remembered_);
+            settings.binaryFormat = rememberedFormat_;
             return 0;
         case dlg::kSystemClose: return 0;
         case dlg::kHelp: session_.ui.openHelp("dlg_OPT"); break;

@@ -41,11 +41,30 @@ NamingDialog::NamingDialog(QWidget* owner, QtUi& ui, Session& session)
         column->addWidget(r);
         connect(r, &QRadioButton::clicked, this, [this, id] { press(id); });
     }
+    // The form of binary copies, beside the naming that its extensions join.
+    auto* formats = new QGroupBox(tr("Binary copy format"), this);
+    auto* formatColumn = new QVBoxLayout(formats);
+    auto* formatGroup = new QButtonGroup(this);
+    const std::pair<int, const char*> formatRadios[] = {
+        {namingdlg::kMacBinaryI, "MacBinary I"},
+        {namingdlg::kMacBinaryI + 1, "MacBinary II"},
+        {namingdlg::kMacBinaryI + 2, "MacBinary III"},
+        {namingdlg::kMacBinaryI + 3, "AppleDouble (\"._\" file beside the data fork)"},
+        {namingdlg::kMacBinaryI + 4, "AppleSingle (.as)"},
+        {namingdlg::kBinHex, "BinHex 4.0 (.hqx)"}};
+    for (auto [id, caption] : formatRadios) {
+        auto* r = numbered(new QRadioButton(tr(caption), this), id);
+        r->setChecked(model_->checkedFormatButton() == id);
+        formatGroup->addButton(r, id);
+        formatColumn->addWidget(r);
+        connect(r, &QRadioButton::clicked, this, [this, id] { press(id); });
+    }
     QPushButton* ok = addPressButton(kOk, tr("OK"));
     ok->setDefault(true);
     QPushButton* cancel = addPressButton(kCancel, tr("Cancel"));
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(column);
+    layout->addWidget(formats);
     layout->addLayout(buttonRow({ok, cancel, helpButton()}));
 }
 

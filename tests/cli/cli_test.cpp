@@ -363,6 +363,9 @@ TEST(Cli, BadSourcesEndWithAMessageAndStatusOne) {
 TEST(Cli, UsageErrorsEndWithStatusTwo) {
     EXPECT_EQ(runCli({}).exitCode, 2);
     EXPECT_EQ(runCli({"--bogus", test::fixturePath("basic.hfs")}).exitCode, 2);
+    const auto format = runCli({"--binary-format", "mb4", test::fixturePath("basic.hfs"), "DIR"});
+    EXPECT_EQ(format.exitCode, 2);
+    EXPECT_NE(format.err.find("--binary-format takes mb1, mb2, mb3, appledouble, applesingle or binhex"), std::string::npos) << format.err;
     const auto help = runCli({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("usage: quarry-cli"), std::string::npos);

@@ -112,6 +112,19 @@ TEST(CopyRuns, NamesFoldersForksPortsAndLogs) {
         {"empty forks", {"--to", "@T", "@B", "COPY \"Empty File\"", "COPY /R aardvark", "COPY /B \"Empty File\""}, {}, 0,
          {"Quarry - : File Empty File has no data fork.", "Quarry - : File aardvark has no resources fork."},
          {{"Empty File.txt", "#128"}}},
+        // Binary formats: an added extension follows the whole long name and replaces a short
+        // one's; AppleDouble's pair is named only where both names are free, and the header
+        // file holds 26 + 4 * 12 bytes of table, name, dates, Finder information and resources.
+        {"binary formats", {"--to", "@T", "--binary-format", "binhex", "@B", "COPY /B Puzzle", "COPY /B Puzzle"}, {}, 0, {},
+         {{"Puzzle.com.hqx", ""}, {"Puzzle.002.hqx", ""}}},
+        {"short binary names", {"--to", "@T", "--names", "short", "--binary-format", "applesingle", "@B", "COPY /B Puzzle"}, {}, 0, {},
+         {{"PUZZLE.as", "#" + std::to_string(26 + 5 * 12 + 6 + 16 + 32 + 1080 + 1200)}}},
+        {"AppleDouble pairs", {"--to", "@T", "--binary-format", "appledouble", "@B", "COPY /B Puzzle", "COPY /B \"Empty File\""},
+         {{"._Puzzle.com", "taken"}}, 0, {},
+         {{"._Puzzle.com", "=taken"}, {"Puzzle.001", "#1200"}, {"._Puzzle.001", "#" + std::to_string(26 + 48 + 6 + 16 + 32 + 1080)},
+          {"Empty File.txt", "#0"}, {"._Empty File.txt", "#" + std::to_string(26 + 48 + 10 + 16 + 32)}}},
+        {"AppleDouble to a port", {"--to", "@T", "--binary-format", "appledouble", "--port", "COM1=/dev/null", "@B", "COPY /B Puzzle"},
+         {}, 1, {"Quarry - : File Puzzle not sent to COM1: AppleDouble writes two files, a port carries one."}, {}},
         // A copy that fails fails the run; the lines after it still run.
         {"a port that fails", {"--to", "@T", "--port", "COM1=/dev/full", "@B", "COPY Puzzle", "COPY aardvark"}, {}, 1,
          {"Quarry - : Error copying \"Puzzle\": cannot write: No space left on device", "Error copying \"aardvark\""}, {}},
@@ -414,6 +427,19 @@ TEST(RenamingOnTheFly, AsksForEachNameAndSkipsTakenOnes) {
               m.ui.timedMessages.end());
     // The taken name is a copy that failed; the file the person skipped is not.
     EXPECT_EQ(m.session.copy.failures, 1u);
+
+    // An AppleDouble pair needs both typed names free: a taken "._" name skips the file.
+    { std::ofstream("._pair") << "keep"; }
+    m.session.settings.setCopyMode(opt::kCopyMacBinary);
+    m.session.settings.binaryFormat = BinaryFormat::AppleDouble;
+    m.ui.pcNameAnswers = {std::string("pair"), std::string("fresh")};
+    for (int i = 0; i < 2; ++i) CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "Puzzle");
+    EXPECT_EQ(m.ui.timedMessages.back(), "._pair already exists. Aborting the copy...");
+    EXPECT_FALSE(fs::exists("pair"));
+    EXPECT_EQ(test::slurp("._pair"), "keep");
+    EXPECT_EQ(fs::file_size("fresh"), 1200u);
+    EXPECT_EQ(fs::file_size("._fresh"), 26u + 48 + 6 + 16 + 32 + 1080);
+    EXPECT_EQ(m.session.copy.failures, 2u);
 }
 
 // A leaf of "Big Folder" damaged two leaves into the folder: both programs copy the entries read
@@ -524,6 +550,44 @@ TEST(CopyReadErrors, StopTheFileOrWriteZerosAndNameEachSector) {
     }
 }
 
+// AppleDouble writes its pair one file after the other; a resource fork that cannot be read
+// while the "._" file is written takes the finished data file with it.
+TEST(CopyReadErrors, AFailedAppleDoubleCopyLeavesNeitherFile) {
+    test::Bytes bytes = test::readFile(test::fixturePath("fragmented.hfs"));
+    uint32_t rsrcSector = 0;
+    {
+        test::HfsImage img(bytes);
+        const uint32_t allocStart = test::readBe(bytes, 1024 + 28, 2);  // drAlBlSt
+        const uint32_t perBlock = img.mdb32(test::mdb::kDrAlBlkSiz) / test::kSectorSize;
+        const auto extents = img.forkExtents(img.lookup(":Scattered Resource"), test::Fork::Resource);
+        ASSERT_FALSE(extents.empty());
+        rsrcSector = allocStart + extents[0].startBlock * perBlock;
+    }
+    test::CurrentTempDir target;
+    test::RecordingUi ui;
+    Session session{ui};
+    ScsiBus bus;
+    auto adapter = std::make_unique<ScriptedAdapter>();
+    ScriptedAdapter& drive = *adapter;
+    drive.addTarget(2, ScriptedTarget::cdrom("QUARRY", "fragmented.hfs", "1.0", bytes));
+    bus.adapters.push_back(std::move(adapter));
+    session.device.bus = &bus;
+    ScsiDeviceTable table;
+    PrepareCdAccess(session.device);
+    ASSERT_EQ(SelectCdromDrive(session.device, table, ui), 1);
+    initVolumeBuffers(session);
+    ASSERT_EQ(mountVolume(session), 1);
+    session.settings.setCopyMode(opt::kCopyMacBinary);
+    session.settings.binaryFormat = BinaryFormat::AppleDouble;
+    EXPECT_EQ(CopyMacEntries(session.copyContext(), kRootDirId, "Scattered Resource"), copyresult::kDone);
+    EXPECT_EQ(tree(target.path()), (std::set<std::string>{"Scattered Resource.txt", "._Scattered Resource.txt"}));
+    for (const std::string name : {"Scattered Resource.txt", "._Scattered Resource.txt"}) fs::remove(target.file(name));
+    drive.failBlock(rsrcSector / 4, aspi::kError);
+    EXPECT_EQ(CopyMacEntries(session.copyContext(), kRootDirId, "Scattered Resource"), copyresult::kDone);
+    EXPECT_EQ(tree(target.path()), std::set<std::string>{});
+    ASSERT_FALSE(ui.timedMessages.empty());
+    EXPECT_NE(ui.timedMessages.back().find("Error copying \"Scattered Resource\""), std::string::npos) << ui.timedMessages.back();
+}
 
 }  // namespace
 }  // namespace quarry

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -115,58 +118,271 @@ uint32_t fourCharCode(const std::string& s) {
     return code;
 }
 
-TEST(MacBinaryCopies, ReadBackByLsarAndUnar) {
-    const std::string image = test::fixturePath("basic.hfs");
-    test::TempDir target;
-    const auto r = test::runCli({"--to", target.path(), image, "COPY /B /F *"});
-    ASSERT_TRUE(r.succeeded()) << r.err;
-    const auto copies = copiesReported(r.out);
-    // Dates set by the fixtures, as the Macintosh stored them.
-    const std::map<std::string, std::pair<std::string, std::string>> fixedDates = {
-        {"Puzzle", {"1992-05-17 09:30:00 +0000", "1993-11-02 14:45:10 +0000"}},
-        {"Big Forks", {"2001-03-04 05:06:07 +0000", "2001-03-04 06:07:08 +0000"}},
-    };
-    int checked = 0;
+uint32_t be32(const std::string& s, size_t at) {
+    uint32_t v = 0;
+    for (size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<uint8_t>(s.at(at + i));
+    return v;
+}
+
+std::string utcDate(int64_t unixSeconds) {
+    const time_t t = static_cast<time_t>(unixSeconds);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &tm);
+    return text;
+}
+
+// A file of a fixture's root folder as hfsutils reads it: the forks and hcopy's MacBinary II
+// header, which carries the Finder information and the dates.
+struct Original {
+    test::OracleEntry entry;
+    std::string data, rsrc, macBinary;
+    uint16_t finderFlags() const { return static_cast<uint16_t>(static_cast<uint8_t>(macBinary[73]) << 8 | static_cast<uint8_t>(macBinary[101])); }
+};
+
+std::vector<Original> originals(const std::string& image) {
+    std::vector<Original> files;
     for (const auto& o : test::hlsList(image, ":")) {
         if (o.isFolder) continue;
-        SCOPED_TRACE(o.name);
-        const auto it = copies.find(trimmed(macNameToUtf8(o.name)));
-        ASSERT_NE(it, copies.end());
-        const std::string path = target.file(it->second);
-        const auto entries = lsarEntries(path);
-        ASSERT_FALSE(entries.empty()) << "lsar does not take " << it->second << " for MacBinary";
-        const auto& data = entries[0];
-        EXPECT_EQ(data.at("XADFileType"), std::to_string(fourCharCode(o.type)));
-        EXPECT_EQ(data.at("XADFileCreator"), std::to_string(fourCharCode(o.creator)));
-        // lsar lists a fork only when it holds bytes.
-        uint32_t dataLength = 0, rsrc = 0;
-        for (const auto& e : entries)
-            (e.count("XADIsResourceFork") ? rsrc : dataLength) = static_cast<uint32_t>(std::stoul(e.at("MacDataLength")));
-        EXPECT_EQ(dataLength, o.dataSize);
-        EXPECT_EQ(rsrc, o.rsrcSize);
-        if (auto d = fixedDates.find(o.name); d != fixedDates.end()) {
-            EXPECT_EQ(data.at("XADCreationDate"), d->second.first);
-            EXPECT_EQ(data.at("XADLastModificationDate"), d->second.second);
+        Original f{o, "", "", ""};
+        if (o.name.find(':') != std::string::npos) {
+            // hfsutils cannot name this file, so formats.hfs's builder says what it holds:
+            // slash.txt as the data fork, typed TEXT/ttxt, no Finder flags.
+            f.data = "A slash is an ordinary character in an HFS name.\r";
+            f.macBinary.assign(128, '\0');
+        } else {
+            f.data = test::hcopyData(image, ":" + o.name);
+            f.macBinary = test::hcopyMacBinary(image, ":" + o.name);
+            f.rsrc = test::hcopyResource(image, ":" + o.name);
         }
-        // unar takes the forks apart again: the data fork as the file, the resource fork at the
-        // end of an AppleDouble ".rsrc" beside it.
-        test::TempDir out;
-        const auto u = test::runProcess({"unar", "-q", "-f", "-k", "visible", "-o", out.path(), path}, {"TZ=UTC"});
-        ASSERT_TRUE(u.succeeded()) << u.err;
-        const std::string hfsPath = ":" + o.name;
-        std::string dataBytes, rsrcBytes;
-        for (const auto& f : fs::directory_iterator(out.path())) {
-            const std::string content = test::slurp(f.path());
-            if (f.path().extension() == ".rsrc") rsrcBytes = content;
-            else dataBytes = content;
-        }
-        EXPECT_EQ(dataBytes, test::hcopyData(image, hfsPath));
-        const std::string expectedRsrc = test::hcopyResource(image, hfsPath);
-        ASSERT_GE(rsrcBytes.size(), expectedRsrc.size());
-        EXPECT_EQ(rsrcBytes.substr(rsrcBytes.size() - expectedRsrc.size()), expectedRsrc);
-        ++checked;
+        files.push_back(f);
     }
-    EXPECT_GT(checked, 10);
+    return files;
+}
+
+// A name as lsar -j shows it when it takes it for no known character set: bytes past ASCII
+// as "%8e".
+std::string lsarName(const std::string& macName) {
+    std::string shown;
+    for (const unsigned char c : macName) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02x", c);
+        shown += c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string(hex);
+    }
+    return shown;
+}
+
+// How lsar shows a format's dates: MacBinary as stored; AppleSingle and AppleDouble as seconds
+// from 2000, which this lsar reads unsigned (1965 shows as 2101); BinHex carries none.
+enum class LsarDates { AsStored, UnsignedFrom2000, None };
+
+struct FormatCase {
+    const char* option;
+    const char* extension;  // added to the PC name
+    LsarDates dates;
+    bool lowFlagByte;        // the colour label and the other low Finder flag bits survive
+    const char* sameAsHcopy;  // the hcopy mode whose file is byte for byte ours, or null
+    const char* hcopyReads;   // the hcopy mode that reads ours back into a volume, or null
+};
+
+constexpr FormatCase kFormats[] = {
+    {"mb1", "", LsarDates::AsStored, false, nullptr, nullptr},
+    {"mb2", "", LsarDates::AsStored, true, "-m", "-m"},
+    {"mb3", "", LsarDates::AsStored, true, nullptr, "-m"},
+    {"applesingle", ".as", LsarDates::UnsignedFrom2000, true, nullptr, nullptr},
+    {"appledouble", "", LsarDates::UnsignedFrom2000, true, nullptr, nullptr},
+    {"binhex", ".hqx", LsarDates::None, true, "-b", "-b"},
+};
+
+std::string lsarDate(LsarDates rule, uint32_t macSeconds) {
+    if (rule == LsarDates::AsStored) return utcDate(int64_t{macSeconds} - 2082844800);
+    const uint32_t from2000 = static_cast<uint32_t>(int64_t{macSeconds} - 3029529600);
+    return utcDate(int64_t{from2000} + 946684800);
+}
+
+// Every root file of the fixtures in every binary format, read back by lsar (type, creator,
+// Finder flags, fork lengths, dates) and unar (fork bytes); the MacBinary II and BinHex files
+// are also byte for byte what hcopy writes, and the ones hcopy reads go into a fresh volume
+// and come out again as hcopy's MacBinary II of the original.
+TEST(BinaryFormats, ReadBackByLsarUnarAndHfsutils) {
+    for (const char* fixture : {"basic.hfs", "formats.hfs"}) {
+        const std::string image = test::fixturePath(fixture);
+        const std::vector<Original> files = originals(image);
+        for (const FormatCase& format : kFormats) {
+            SCOPED_TRACE(std::string(fixture) + " " + format.option);
+            test::TempDir target;
+            const auto r = test::runCli({"--binary-format", format.option, "--to", target.path(), image, "COPY /B /F *"});
+            ASSERT_TRUE(r.succeeded()) << r.err;
+            const auto copies = copiesReported(r.out);
+            const bool pair = std::string(format.option) == "appledouble";
+            test::TempDir fresh;
+            const std::string freshImage = fresh.file("fresh.hfs");
+            std::vector<std::vector<std::string>> imports;
+            for (const Original& f : files) {
+                const test::OracleEntry& o = f.entry;
+                SCOPED_TRACE(o.name);
+                const auto it = copies.find(trimmed(macNameToUtf8(o.name)));
+                ASSERT_NE(it, copies.end()) << r.out;
+                const std::string pc = it->second;
+                ASSERT_TRUE(pc.size() > std::strlen(format.extension) &&
+                            pc.compare(pc.size() - std::strlen(format.extension), std::string::npos, format.extension) == 0)
+                    << pc;
+                const std::string path = target.file(pc);
+                const std::string described = pair ? target.file("._" + pc) : path;
+                const auto entries = lsarEntries(described);
+                ASSERT_FALSE(entries.empty()) << "lsar does not read " << described;
+                const auto& first = entries[0];
+                // lsar guesses the name's character set from the name itself.
+                const std::string name = o.name.substr(o.name.find_first_not_of(' '));
+                EXPECT_TRUE(first.at("XADFileName") == lsarName(name) || first.at("XADFileName") == macNameToUtf8(name))
+                    << first.at("XADFileName");
+                EXPECT_EQ(first.at("XADFileType"), std::to_string(fourCharCode(o.type)));
+                EXPECT_EQ(first.at("XADFileCreator"), std::to_string(fourCharCode(o.creator)));
+                const uint16_t flags = format.lowFlagByte ? f.finderFlags() : f.finderFlags() & 0xFF00;
+                // lsar leaves zero Finder flags of AppleSingle out.
+                EXPECT_EQ(first.count("XADFinderFlags") ? first.at("XADFinderFlags") : "0", std::to_string(flags));
+                // lsar lists a fork only when it holds bytes.
+                uint64_t data = 0, rsrc = 0;
+                for (const auto& e : entries) (e.count("XADIsResourceFork") ? rsrc : data) = std::stoull(e.at("XADFileSize"));
+                EXPECT_EQ(rsrc, f.rsrc.size());
+                if (!pair) {
+                    EXPECT_EQ(data, f.data.size());
+                }
+                if (format.dates != LsarDates::None && f.entry.name.find(':') == std::string::npos) {
+                    EXPECT_EQ(first.at("XADCreationDate"), lsarDate(format.dates, be32(f.macBinary, 91)));
+                    EXPECT_EQ(first.at("XADLastModificationDate"), lsarDate(format.dates, be32(f.macBinary, 95)));
+                }
+                if (pair) {
+                    // The data fork is the plain file; the resource fork is checked entry by
+                    // entry in AppleFiles.PublishedLayout.
+                    EXPECT_EQ(test::slurp(path), f.data);
+                    continue;
+                }
+                // unar takes the forks apart again: the data fork as the file, the resource
+                // fork at the end of an AppleDouble ".rsrc" beside it.
+                test::TempDir out;
+                const auto u = test::runProcess({"unar", "-q", "-f", "-k", "visible", "-o", out.path(), path}, {"TZ=UTC"});
+                ASSERT_TRUE(u.succeeded()) << u.err;
+                std::string dataBytes, rsrcBytes;
+                for (const auto& e : fs::directory_iterator(out.path())) {
+                    const std::string content = test::slurp(e.path());
+                    if (e.path().extension() == ".rsrc") rsrcBytes = content;
+                    else dataBytes = content;
+                }
+                EXPECT_EQ(dataBytes, f.data);
+                ASSERT_GE(rsrcBytes.size(), f.rsrc.size());
+                EXPECT_EQ(rsrcBytes.substr(rsrcBytes.size() - f.rsrc.size()), f.rsrc);
+                if (o.name.find(':') != std::string::npos) continue;  // hfsutils cannot name it
+                if (format.sameAsHcopy) {
+                    const std::string theirs = std::string(format.sameAsHcopy) == "-m" ? f.macBinary : test::hcopyBinHex(image, ":" + o.name);
+                    EXPECT_TRUE(test::slurp(path) == theirs) << pc << " differs from hcopy " << format.sameAsHcopy;
+                }
+                if (format.hcopyReads) imports.push_back({"hcopy", format.hcopyReads, path, ":"});
+            }
+            if (imports.empty()) continue;
+            {
+                std::ofstream(freshImage, std::ios::binary) << std::string(12 << 20, '\0');
+            }
+            const auto made = test::runProcess({"hformat", "-l", "Fresh", freshImage}, {"HOME=" + fresh.path()});
+            ASSERT_TRUE(made.succeeded()) << made.err;
+            ASSERT_TRUE(test::hfsutilsChange(freshImage, imports));
+            for (const Original& f : files) {
+                if (f.entry.name.find(':') != std::string::npos) continue;
+                const std::string name = f.entry.name.substr(f.entry.name.find_first_not_of(' '));
+                std::string back = test::hcopyMacBinary(freshImage, ":" + name), expected = f.macBinary;
+                // BinHex carries no dates: hcopy gives the file the time it arrived. It also
+                // clears the invisible flag as it reads BinHex (its own files too); lsar and
+                // hexbin see the flag in ours.
+                if (format.dates == LsarDates::None && back.size() >= 128) {
+                    back[73] = static_cast<char>(back[73] & ~0x40);
+                    expected[73] = static_cast<char>(expected[73] & ~0x40);
+                    back.replace(91, 8, 8, '\0');
+                    back.replace(124, 2, 2, '\0');
+                    expected.replace(91, 8, 8, '\0');
+                    expected.replace(124, 2, 2, '\0');
+                }
+                EXPECT_TRUE(back == expected) << f.entry.name << " changed on its way through hcopy " << format.hcopyReads;
+            }
+        }
+    }
+}
+
+// AppleSingle and AppleDouble parsed by the layout Apple published: magic number, version 2,
+// the entry table, and each entry's bytes: real name, dates (seconds from 2000, signed), Finder
+// information, resource fork and, in AppleSingle, the data fork.
+TEST(BinaryFormats, AppleFilesFollowThePublishedLayout) {
+    const std::string image = test::fixturePath("formats.hfs");
+    const std::vector<Original> files = originals(image);
+    for (const bool single : {true, false}) {
+        SCOPED_TRACE(single ? "AppleSingle" : "AppleDouble");
+        test::TempDir target;
+        const auto r = test::runCli({"--binary-format", single ? "applesingle" : "appledouble", "--to", target.path(), image, "COPY /B /F *"});
+        ASSERT_TRUE(r.succeeded()) << r.err;
+        const auto copies = copiesReported(r.out);
+        for (const Original& f : files) {
+            SCOPED_TRACE(f.entry.name);
+            const std::string pc = copies.at(macNameToUtf8(f.entry.name));
+            const std::string bytes = test::slurp(target.file(single ? pc : "._" + pc));
+            ASSERT_GE(bytes.size(), 26u);
+            EXPECT_EQ(be32(bytes, 0), single ? 0x00051600u : 0x00051607u);
+            EXPECT_EQ(be32(bytes, 4), 0x00020000u);
+            EXPECT_EQ(bytes.substr(8, 16), std::string(16, '\0'));
+            const size_t count = static_cast<uint8_t>(bytes[24]) << 8 | static_cast<uint8_t>(bytes[25]);
+            std::map<uint32_t, std::string> entry;
+            for (size_t i = 0; i < count; ++i) {
+                const uint32_t id = be32(bytes, 26 + 12 * i), offset = be32(bytes, 30 + 12 * i), length = be32(bytes, 34 + 12 * i);
+                ASSERT_LE(uint64_t{offset} + length, bytes.size()) << "entry " << id;
+                entry[id] = bytes.substr(offset, length);
+            }
+            EXPECT_EQ(entry.count(1), single ? 1u : 0u);
+            if (single) {
+                EXPECT_EQ(entry[1], f.data);
+            }
+            EXPECT_EQ(entry[2], f.rsrc);
+            EXPECT_EQ(entry[3], f.entry.name);
+            ASSERT_EQ(entry[9].size(), 32u);
+            EXPECT_EQ(entry[9].substr(0, 8), f.entry.type + f.entry.creator);
+            const std::string finderFlags = entry[9].substr(8, 2);
+            if (f.entry.name.find(':') != std::string::npos) continue;
+            // Type, creator, flags and location as hcopy's MacBinary header has them.
+            EXPECT_EQ(finderFlags, f.macBinary.substr(73, 1) + f.macBinary.substr(101, 1));
+            EXPECT_EQ(entry[9].substr(10, 4), f.macBinary.substr(75, 4));
+            ASSERT_EQ(entry[8].size(), 16u);
+            for (const size_t at : {0, 4}) {
+                const auto from2000 = static_cast<int32_t>(be32(entry[8], at));
+                EXPECT_EQ(int64_t{from2000} + 3029529600, be32(f.macBinary, 91 + at)) << "date " << at / 4;
+            }
+            EXPECT_EQ(be32(entry[8], 12), 0x80000000u);  // no access date
+        }
+    }
+}
+
+// BinHex read back by macutils' hexbin, which writes the forks and a header of its own.
+TEST(BinaryFormats, BinHexReadByHexbin) {
+    const std::string image = test::fixturePath("formats.hfs");
+    test::TempDir target;
+    const auto r = test::runCli({"--binary-format", "binhex", "--to", target.path(), image, "COPY /B /F *"});
+    ASSERT_TRUE(r.succeeded()) << r.err;
+    const auto copies = copiesReported(r.out);
+    for (const Original& f : originals(image)) {
+        SCOPED_TRACE(f.entry.name);
+        test::TempDir out;
+        const auto h = test::runProcess({"sh", "-c", "cd \"$1\" && hexbin -3 \"$2\"", "sh", out.path(), target.file(copies.at(macNameToUtf8(f.entry.name)))});
+        ASSERT_TRUE(h.succeeded()) << h.err;
+        // hexbin writes spaces and slashes of the name as underscores.
+        std::string base = f.entry.name;
+        std::replace(base.begin(), base.end(), ' ', '_');
+        std::replace(base.begin(), base.end(), '/', '_');
+        EXPECT_EQ(test::slurp(out.file(base + ".data")), f.data);
+        EXPECT_EQ(test::slurp(out.file(base + ".rsrc")), f.rsrc);
+        const std::string info = test::slurp(out.file(base + ".info"));
+        ASSERT_EQ(info.size(), 128u);
+        EXPECT_EQ(info.substr(65, 8), f.entry.type + f.entry.creator);
+        if (f.entry.name.find(':') == std::string::npos) {
+            EXPECT_EQ(info.substr(73, 2), f.macBinary.substr(73, 1) + f.macBinary.substr(101, 1));
+        }
+    }
 }
 
 TEST(MacBinaryCopies, LayoutAndFinderFlags) {

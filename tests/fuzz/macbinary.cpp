@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "copy/copy_engine.h"
+#include "copy/fork_formats.h"
 
 namespace {
 

@@ -18,9 +18,12 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -45,6 +48,7 @@
 #include "gui/startup.h"
 #include "gui/target_dialog.h"
 #include "gui/timed_message.h"
+#include "support/cli_run.h"
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
 #include "support/image_builder.h"
@@ -568,6 +572,43 @@ private slots:
         QCOMPARE(p.session.settings.destinationSetting, uint16_t{0x0502});
         QCOMPARE(size, QString("1471488"));
         QCOMPARE(mdb, QString("2"));
+    }
+
+    // Each binary copy format chosen in the File Naming dialog: Binary Copy of a file with both
+    // forks, a colour label and dates before 1970 writes what quarry-cli writes with
+    // --binary-format, name for name and byte for byte. Cancel puts the format back.
+    void binaryFormatChosenInTheNamingDialog() {
+        const char* options[] = {"mb1", "mb2", "mb3", "appledouble", "applesingle", "binhex"};
+        for (int i = 0; i < 6; ++i) {
+            quarry::test::CurrentTempDir dir;
+            const std::string mine = dir.file("desktop"), theirs = dir.file("cli");
+            std::filesystem::create_directory(mine);
+            std::filesystem::create_directory(theirs);
+            Program p("formats.hfs");
+            for (const int ending : {dlg::kCancel, dlg::kOk}) {
+                onNextModal([&](QWidget* d) {
+                    QVERIFY(d->findChild<QAbstractButton*>("403")->isChecked() || ending == dlg::kOk);
+                    clickControl(d, 403 + i);
+                    clickControl(d, ending);
+                });
+                p.window.runCommand(command::kFileNaming);
+                QCOMPARE(static_cast<int>(p.session.settings.binaryFormat), ending == dlg::kOk ? i : 0);
+            }
+            QTest::keyClick(&p.window, Qt::Key_B, Qt::AltModifier);
+            p.session.settings.useCurrentDirectory = true;
+            QVERIFY(::chdir(mine.c_str()) == 0);
+            p.select("Runs");
+            p.window.runCommand(command::kCopyToPc);
+            QVERIFY(::chdir(dir.path().c_str()) == 0);
+            const auto r = quarry::test::runCli({"--binary-format", options[i], "--to", theirs,
+                                                 quarry::test::fixturePath("formats.hfs"), "COPY /B Runs"});
+            QVERIFY2(r.succeeded(), r.err.c_str());
+            std::map<std::string, std::string> a, b;
+            for (const auto& e : std::filesystem::directory_iterator(mine)) a[e.path().filename()] = quarry::test::slurp(e.path());
+            for (const auto& e : std::filesystem::directory_iterator(theirs)) b[e.path().filename()] = quarry::test::slurp(e.path());
+            QCOMPARE(a.size(), size_t(i == 3 ? 2 : 1));
+            QVERIFY2(a == b, options[i]);
+        }
     }
 
     void timedMessageClosesItselfAndIsLogged() {

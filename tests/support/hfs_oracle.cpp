@@ -199,6 +199,10 @@ std::string hcopyMacBinary(const std::string& image, const std::string& macPath)
     return Volume(image, kAnyPartition).hcopy("-m", literalPath(macPath));
 }
 
+std::string hcopyBinHex(const std::string& image, const std::string& macPath) {
+    return Volume(image, kAnyPartition).hcopy("-b", literalPath(macPath));
+}
+
 std::string hcopyResource(const std::string& image, const std::string& macPath) {
     // After the 128-byte header and the data fork padded to a multiple of 128 bytes.
     const std::string mb = hcopyMacBinary(image, macPath);

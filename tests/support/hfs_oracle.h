@@ -63,6 +63,8 @@ uint64_t hmountFreeBytes(const std::string& image);
 std::string hcopyData(const std::string& image, const std::string& macPath);
 std::string hcopyMacBinary(const std::string& image, const std::string& macPath);
 std::string hcopyResource(const std::string& image, const std::string& macPath);
+// The file as BinHex 4.0 (hcopy -b).
+std::string hcopyBinHex(const std::string& image, const std::string& macPath);
 
 // The volume name that hmount reports.
 std::string hmountVolumeName(const std::string& image, int partition = kAnyPartition);

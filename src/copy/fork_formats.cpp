@@ -1,0 +1,428 @@
+#include "copy/fork_formats.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "hfs/byte_order.h"
+#include "hfs/catalog_layout.h"
+#include "hfs/fork.h"
+
+namespace quarry {
+namespace {
+
+// MacBinary header fields (the MacBinary II and III documents' offsets).
+namespace mb {
+inline constexpr size_t kNameLength = 1;
+inline constexpr size_t kName = 2;
+inline constexpr size_t kMaxName = 63;
+inline constexpr size_t kType = 65;
+inline constexpr size_t kCreator = 69;
+inline constexpr size_t kFlagsHigh = 73;
+inline constexpr size_t kLocation = 75;
+inline constexpr size_t kDataLength = 83;
+inline constexpr size_t kRsrcLength = 87;
+inline constexpr size_t kCreated = 91;
+inline constexpr size_t kModified = 95;
+inline constexpr size_t kFlagsLow = 101;
+inline constexpr size_t kSignature = 102;  // "mBIN" in MacBinary III
+inline constexpr size_t kScript = 106;     // fdScript
+inline constexpr size_t kExtendedFlags = 107;  // fdXFlags
+inline constexpr size_t kWriterVersion = 122;
+inline constexpr size_t kReaderVersion = 123;
+inline constexpr size_t kCrc = 124;
+inline constexpr uint8_t kVersionII = 129;
+inline constexpr uint8_t kVersionIII = 130;
+}  // namespace mb
+
+// The file record's fields that only these formats need.
+namespace rec {
+inline constexpr size_t kFinderInfo = 4;      // filUsrWds: FInfo, 16 bytes
+inline constexpr size_t kFinderFlags = 12;    // fdFlags
+inline constexpr size_t kFinderLocation = 14; // fdLocation
+inline constexpr size_t kBackedUp = 52;       // filBkDat
+inline constexpr size_t kExtendedInfo = 56;   // filFndrInfo: FXInfo, 16 bytes
+inline constexpr size_t kScript = 64;         // fdScript
+inline constexpr size_t kExtendedFlags = 65;  // fdXFlags
+inline constexpr size_t kFinderInfoSize = 16;
+}  // namespace rec
+
+// AppleSingle and AppleDouble version 2 (Apple's "AppleSingle/AppleDouble Formats for Foreign
+// Files Developer's Note"): a 26-byte header, 12-byte entry descriptors, then the entries.
+namespace as {
+inline constexpr uint32_t kSingleMagic = 0x00051600;
+inline constexpr uint32_t kDoubleMagic = 0x00051607;
+inline constexpr uint32_t kVersion2 = 0x00020000;
+inline constexpr size_t kHeaderSize = 26;      // magic, version, 16 bytes of filler, entry count
+inline constexpr size_t kDescriptorSize = 12;  // entry ID, offset, length
+inline constexpr uint32_t kDataFork = 1;
+inline constexpr uint32_t kResourceFork = 2;
+inline constexpr uint32_t kRealName = 3;
+inline constexpr uint32_t kFileDates = 8;   // creation, modification, backup, access
+inline constexpr uint32_t kFinderInfo = 9;  // FInfo and FXInfo
+inline constexpr size_t kFileDatesSize = 16;
+inline constexpr size_t kFinderInfoSize = 32;
+// Dates count seconds from 2000-01-01 00:00 as a signed number; this one means "unknown".
+inline constexpr uint32_t kUnknownDate = 0x80000000u;
+inline constexpr int64_t kMacSecondsAt2000 = 3029529600;
+}  // namespace as
+
+namespace hqx {
+constexpr std::string_view kIntroduction = "(This file must be converted with BinHex 4.0)\n";
+constexpr char kDigits[] = "!\"#$%&'()*+,-012345689@ABCDEFGHIJKLMNPQRSTUVXYZ[`abcdefhijklmpqr";
+inline constexpr uint8_t kRunMarker = 0x90;
+// A run is written as the byte, the marker and its length when it is at least this long; a
+// run is at most 255 bytes, and a longer one starts again with the byte.
+inline constexpr unsigned kShortestRun = 4;
+inline constexpr unsigned kLongestRun = 255;
+inline constexpr unsigned kLineLength = 64;
+inline constexpr size_t kMaxName = 63;
+}  // namespace hqx
+
+std::string leadingBlanksRemoved(const std::string& s) {
+    const size_t first = s.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : s.substr(first);
+}
+
+Status writeAll(ByteSink& sink, const uint8_t* data, size_t length) {
+    if (length > 0 && !sink.write(data, length)) return Fault{"cannot write: " + sink.error()};
+    return Status::ok();
+}
+
+Status writeZeros(ByteSink& sink, size_t length) {
+    static constexpr std::array<uint8_t, kMacBinaryHeaderSize> zeros{};
+    return writeAll(sink, zeros.data(), std::min(length, zeros.size()));
+}
+
+size_t paddingTo128(uint32_t length) {
+    return (kMacBinaryHeaderSize - length % kMacBinaryHeaderSize) % kMacBinaryHeaderSize;
+}
+
+Status copyFork(const CatalogEntry& file, const ForkReader& forks, uint8_t forkType, ByteSink& sink) {
+    const uint32_t length = file.data32(forkType == kResourceFork ? catrec::kRsrcLength : catrec::kDataLength);
+    return length == 0 ? Status::ok() : forks(forkType, sink);
+}
+
+void put32(std::vector<uint8_t>& out, uint32_t v) {
+    uint8_t b[4];
+    storeBE32(b, v);
+    out.insert(out.end(), b, b + 4);
+}
+
+// A Macintosh date as AppleSingle's seconds from 2000. Dates before 13 December 1931 do not
+// fit its signed 32 bits and are written as unknown rather than as a wrong date.
+uint32_t appleSingleDate(uint32_t macSeconds) {
+    if (macSeconds == 0) return as::kUnknownDate;
+    const int64_t seconds = int64_t{macSeconds} - as::kMacSecondsAt2000;
+    if (seconds <= INT32_MIN) return as::kUnknownDate;
+    return static_cast<uint32_t>(static_cast<int32_t>(seconds));
+}
+
+struct Entry {
+    uint32_t id;
+    std::vector<uint8_t> bytes;  // the entry's bytes when they are not a fork
+    uint32_t length;
+    uint8_t forkType = 0;
+    bool fork = false;
+};
+
+// The entries both formats carry, then the forks each asks for, in the order written.
+std::vector<Entry> appleEntries(const CatalogEntry& file, bool withDataFork) {
+    std::vector<Entry> entries;
+    entries.push_back({as::kRealName, std::vector<uint8_t>(file.name.begin(), file.name.end()),
+                       static_cast<uint32_t>(file.name.size())});
+    std::vector<uint8_t> dates;
+    put32(dates, appleSingleDate(file.data32(catrec::kFileCreated)));
+    put32(dates, appleSingleDate(file.data32(catrec::kFileModified)));
+    put32(dates, appleSingleDate(file.data32(rec::kBackedUp)));
+    put32(dates, as::kUnknownDate);  // HFS keeps no access date
+    entries.push_back({as::kFileDates, dates, as::kFileDatesSize});
+    std::vector<uint8_t> finder(file.data.begin() + rec::kFinderInfo, file.data.begin() + rec::kFinderInfo + rec::kFinderInfoSize);
+    finder.insert(finder.end(), file.data.begin() + rec::kExtendedInfo,
+                  file.data.begin() + rec::kExtendedInfo + rec::kFinderInfoSize);
+    entries.push_back({as::kFinderInfo, finder, as::kFinderInfoSize});
+    // The resource fork comes after the small entries, and the data fork last, so that both
+    // stream straight from the volume.
+    entries.push_back({as::kResourceFork, {}, file.data32(catrec::kRsrcLength), kResourceFork, true});
+    if (withDataFork) entries.push_back({as::kDataFork, {}, file.data32(catrec::kDataLength), kDataFork, true});
+    return entries;
+}
+
+Status writeAppleFile(const CatalogEntry& file, uint32_t magic, bool withDataFork, const ForkReader& forks, ByteSink& sink) {
+    const std::vector<Entry> entries = appleEntries(file, withDataFork);
+    std::vector<uint8_t> head;
+    put32(head, magic);
+    put32(head, as::kVersion2);
+    head.resize(head.size() + 16, 0);
+    head.push_back(0);
+    head.push_back(static_cast<uint8_t>(entries.size()));
+    uint32_t offset = static_cast<uint32_t>(as::kHeaderSize + as::kDescriptorSize * entries.size());
+    for (const Entry& e : entries) {
+        put32(head, e.id);
+        put32(head, offset);
+        put32(head, e.length);
+        offset += e.length;
+    }
+    for (const Entry& e : entries)
+        if (!e.fork) head.insert(head.end(), e.bytes.begin(), e.bytes.end());
+    if (Status s = writeAll(sink, head.data(), head.size()); !s) return s;
+    for (const Entry& e : entries)
+        if (e.fork)
+            if (Status s = copyFork(file, forks, e.forkType, sink); !s) return s;
+    return Status::ok();
+}
+
+// BinHex's two encoding stages in one sink: the run-length stage and the six-bit stage, with
+// the CRC of the section (header or fork) being written. Bytes arrive in the fork reader's
+// transfers; a run or a character group that spans two transfers is carried over.
+class BinHexSink : public ByteSink {
+public:
+    explicit BinHexSink(ByteSink& out) : out_(out) { text_.reserve(kTextChunk + hqx::kLineLength); }
+
+    bool write(const uint8_t* data, size_t length) override {
+        crc_ = Crc16Xmodem(data, length, crc_);
+        for (size_t i = 0; i < length; ++i)
+            if (!compress(data[i])) return false;
+        return true;
+    }
+    std::string error() const override { return out_.error(); }
+
+    // Ends a section with its CRC, which is encoded like the section but not counted in a CRC.
+    bool endSection() {
+        const uint16_t crc = crc_;
+        crc_ = 0;
+        return compress(static_cast<uint8_t>(crc >> 8)) && compress(static_cast<uint8_t>(crc));
+    }
+
+    // The pending run, the last bits, the closing colon.
+    bool finish() {
+        if (!endRun()) return false;
+        // Two bytes left over end in a whole group of four characters, as though a zero byte
+        // followed, and one byte in two characters: what hfsutils writes, so that the two
+        // programs' files are the same. Readers stop at the resource fork's CRC.
+        if (bitCount_ == 4) {
+            character((bits_ << 2) & 0x3F);
+            character(0);
+        } else if (bitCount_ == 2) {
+            character((bits_ << 4) & 0x3F);
+        }
+        bitCount_ = 0;
+        if (column_ == hqx::kLineLength) {
+            text_.push_back('\n');
+            column_ = 0;
+        }
+        text_.append(":\n");
+        return drain();
+    }
+
+    // The line that tells a person what the text is, and the colon that opens the encoding.
+    void start() {
+        text_.assign(hqx::kIntroduction);
+        text_.push_back(':');
+        column_ = 1;
+    }
+
+private:
+    static constexpr size_t kTextChunk = 64 * 1024;
+
+    bool compress(uint8_t byte) {
+        if (runLength_ > 0 && byte == runByte_ && runLength_ < hqx::kLongestRun) {
+            ++runLength_;
+            return true;
+        }
+        if (!endRun()) return false;
+        runByte_ = byte;
+        runLength_ = 1;
+        return true;
+    }
+
+    bool endRun() {
+        if (runLength_ == 0) return true;
+        if (runLength_ >= hqx::kShortestRun) {
+            literal(runByte_);
+            encode(hqx::kRunMarker);
+            encode(static_cast<uint8_t>(runLength_));
+        } else {
+            for (unsigned i = 0; i < runLength_; ++i) literal(runByte_);
+        }
+        runLength_ = 0;
+        return text_.size() < kTextChunk || drain();
+    }
+
+    // The marker byte itself is written as the marker and a zero length.
+    void literal(uint8_t byte) {
+        encode(byte);
+        if (byte == hqx::kRunMarker) encode(0);
+    }
+
+    void encode(uint8_t byte) {
+        bits_ = (bits_ << 8) | byte;
+        bitCount_ += 8;
+        while (bitCount_ >= 6) {
+            bitCount_ -= 6;
+            character((bits_ >> bitCount_) & 0x3F);
+        }
+        bits_ &= (1u << bitCount_) - 1;
+    }
+
+    void character(uint32_t sixBits) {
+        if (column_ == hqx::kLineLength) {
+            text_.push_back('\n');
+            column_ = 0;
+        }
+        text_.push_back(hqx::kDigits[sixBits]);
+        ++column_;
+    }
+
+    bool drain() {
+        const bool ok = out_.write(reinterpret_cast<const uint8_t*>(text_.data()), text_.size());
+        text_.clear();
+        return ok;
+    }
+
+    ByteSink& out_;
+    std::string text_;
+    uint16_t crc_ = 0;
+    uint8_t runByte_ = 0;
+    unsigned runLength_ = 0;
+    uint32_t bits_ = 0;
+    unsigned bitCount_ = 0;
+    unsigned column_ = 0;
+};
+
+}  // namespace
+
+namespace {
+// The CRC a byte adds, one entry per value of the register's high byte, so that the forks'
+// CRCs cost a lookup per byte rather than eight shifts.
+constexpr std::array<uint16_t, 256> kCrcTable = [] {
+    std::array<uint16_t, 256> table{};
+    for (unsigned i = 0; i < 256; ++i) {
+        uint16_t crc = static_cast<uint16_t>(i << 8);
+        for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+        table[i] = crc;
+    }
+    return table;
+}();
+}  // namespace
+
+uint16_t Crc16Xmodem(const uint8_t* data, size_t length, uint16_t crc) {
+    for (size_t i = 0; i < length; ++i) crc = static_cast<uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ data[i]) & 0xFF]);
+    return crc;
+}
+
+std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const CatalogEntry& file, BinaryFormat format) {
+    std::array<uint8_t, kMacBinaryHeaderSize> h{};
+    const uint8_t* r = file.data.data();
+    const std::string name = leadingBlanksRemoved(file.name);
+    const size_t len = std::min(name.size(), mb::kMaxName);
+    h[mb::kNameLength] = static_cast<uint8_t>(len);
+    std::memcpy(h.data() + mb::kName, name.data(), len);
+    std::memcpy(h.data() + mb::kType, r + catrec::kFileType, 4);
+    std::memcpy(h.data() + mb::kCreator, r + catrec::kFileCreator, 4);
+    // The Finder flags' high byte has its place at 73. Byte 74 must stay zero, and so must the
+    // bytes from 99 on in a header without version bytes, or readers do not take the file for
+    // MacBinary at all: MacBinary I has no place for the low byte (colour label and desktop
+    // bits); II and III keep it at 101.
+    h[mb::kFlagsHigh] = r[rec::kFinderFlags];
+    std::memcpy(h.data() + mb::kLocation, r + rec::kFinderLocation, 4);
+    std::memcpy(h.data() + mb::kDataLength, r + catrec::kDataLength, 4);
+    std::memcpy(h.data() + mb::kRsrcLength, r + catrec::kRsrcLength, 4);
+    std::memcpy(h.data() + mb::kCreated, r + catrec::kFileCreated, 4);
+    std::memcpy(h.data() + mb::kModified, r + catrec::kFileModified, 4);
+    if (format == BinaryFormat::MacBinaryI) return h;
+
+    h[mb::kFlagsLow] = r[rec::kFinderFlags + 1];
+    h[mb::kWriterVersion] = mb::kVersionII;
+    h[mb::kReaderVersion] = mb::kVersionII;
+    if (format == BinaryFormat::MacBinaryIII) {
+        std::memcpy(h.data() + mb::kSignature, "mBIN", 4);
+        h[mb::kScript] = r[rec::kScript];
+        h[mb::kExtendedFlags] = r[rec::kExtendedFlags];
+        h[mb::kWriterVersion] = mb::kVersionIII;
+    }
+    storeBE16(h.data() + mb::kCrc, Crc16Xmodem(h.data(), mb::kCrc));
+    return h;
+}
+
+Status WriteMacBinary(const CatalogEntry& file, BinaryFormat format, const ForkReader& forks, ByteSink& sink) {
+    const auto header = MacBinaryHeader(file, format);
+    if (Status s = writeAll(sink, header.data(), header.size()); !s) return s;
+    const uint32_t data = file.data32(catrec::kDataLength);
+    const uint32_t rsrc = file.data32(catrec::kRsrcLength);
+    if (Status s = copyFork(file, forks, kDataFork, sink); !s) return s;
+    // MacBinary I pads the data fork only when a resource fork follows it; II and III pad every
+    // fork, as their documents ask and as hfsutils writes them.
+    const bool padAll = format != BinaryFormat::MacBinaryI;
+    if (padAll || rsrc > 0)
+        if (Status s = writeZeros(sink, paddingTo128(data)); !s) return s;
+    if (Status s = copyFork(file, forks, kResourceFork, sink); !s) return s;
+    if (padAll) return writeZeros(sink, paddingTo128(rsrc));
+    return Status::ok();
+}
+
+Status WriteAppleSingle(const CatalogEntry& file, const ForkReader& forks, ByteSink& sink) {
+    return writeAppleFile(file, as::kSingleMagic, true, forks, sink);
+}
+
+Status WriteAppleDoubleHeader(const CatalogEntry& file, const ForkReader& forks, ByteSink& sink) {
+    return writeAppleFile(file, as::kDoubleMagic, false, forks, sink);
+}
+
+Status WriteBinHex(const CatalogEntry& file, const ForkReader& forks, ByteSink& sink) {
+    BinHexSink hqxSink(sink);
+    hqxSink.start();
+    const uint8_t* r = file.data.data();
+    const size_t len = std::min(file.name.size(), hqx::kMaxName);
+    std::vector<uint8_t> header;
+    header.push_back(static_cast<uint8_t>(len));
+    header.insert(header.end(), file.name.begin(), file.name.begin() + static_cast<std::ptrdiff_t>(len));
+    header.push_back(0);  // version
+    header.insert(header.end(), r + catrec::kFileType, r + catrec::kFileType + 8);
+    header.insert(header.end(), r + rec::kFinderFlags, r + rec::kFinderFlags + 2);
+    header.insert(header.end(), r + catrec::kDataLength, r + catrec::kDataLength + 4);
+    header.insert(header.end(), r + catrec::kRsrcLength, r + catrec::kRsrcLength + 4);
+    auto failed = [&] { return Status(Fault{"cannot write: " + sink.error()}); };
+    if (!hqxSink.write(header.data(), header.size()) || !hqxSink.endSection()) return failed();
+    if (Status s = copyFork(file, forks, kDataFork, hqxSink); !s) return s;
+    if (!hqxSink.endSection()) return failed();
+    if (Status s = copyFork(file, forks, kResourceFork, hqxSink); !s) return s;
+    if (!hqxSink.endSection() || !hqxSink.finish()) return failed();
+    return Status::ok();
+}
+
+std::string_view BinaryFormatExtension(BinaryFormat format) {
+    switch (format) {
+        case BinaryFormat::AppleSingle: return "as";
+        case BinaryFormat::BinHex: return "hqx";
+        default: return {};
+    }
+}
+
+namespace {
+struct FormatName {
+    BinaryFormat format;
+    std::string_view option;
+    std::string_view title;
+};
+constexpr FormatName kFormatNames[] = {
+    {BinaryFormat::MacBinaryI, "mb1", "MacBinary I"},      {BinaryFormat::MacBinaryII, "mb2", "MacBinary II"},
+    {BinaryFormat::MacBinaryIII, "mb3", "MacBinary III"},  {BinaryFormat::AppleDouble, "appledouble", "AppleDouble"},
+    {BinaryFormat::AppleSingle, "applesingle", "AppleSingle"}, {BinaryFormat::BinHex, "binhex", "BinHex 4.0"},
+};
+}  // namespace
+
+std::optional<BinaryFormat> BinaryFormatNamed(std::string_view name) {
+    for (const FormatName& f : kFormatNames)
+        if (f.option == name) return f.format;
+    return std::nullopt;
+}
+
+std::string_view BinaryFormatTitle(BinaryFormat format) {
+    for (const FormatName& f : kFormatNames)
+        if (f.format == format) return f.title;
+    return {};
+}
+
+}  // namespace quarry

@@ -1,0 +1,55 @@
+#pragma once
+// The forms a binary copy takes: both forks and the Finder information in one file
+// (MacBinary I, II and III, AppleSingle, BinHex 4.0) or in a pair (AppleDouble: the data fork
+// as a plain file and a "._" file beside it with everything else).
+//
+// Every writer streams: the forks pass through in the fork reader's transfers, so a fork of any
+// size costs only the reader's buffer.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include "common/result.h"
+#include "copy/copy_context.h"
+#include "copy/copy_engine.h"
+
+namespace quarry {
+
+class ByteSink;
+
+// Appends one fork of the file (kDataFork or kResourceFork) to sink.
+using ForkReader = std::function<Status(uint8_t forkType, ByteSink& sink)>;
+
+// The 128-byte MacBinary header of the file in the given version.
+std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const CatalogEntry& file,
+                                                          BinaryFormat format = BinaryFormat::MacBinaryI);
+// MacBinary I, II or III: the header and both forks. MacBinary I leaves the resource fork
+// unpadded, as it always has; II and III pad both forks to 128 bytes, as their readers expect.
+Status WriteMacBinary(const CatalogEntry& file, BinaryFormat format, const ForkReader& forks, ByteSink& sink);
+// AppleSingle version 2: real name, dates, Finder information, resource fork, data fork.
+Status WriteAppleSingle(const CatalogEntry& file, const ForkReader& forks, ByteSink& sink);
+// The "._" file of AppleDouble version 2: real name, dates, Finder information and the resource
+// fork. The data fork is the plain file beside it.
+Status WriteAppleDoubleHeader(const CatalogEntry& file, const ForkReader& forks, ByteSink& sink);
+// BinHex 4.0: the header, the data fork and the resource fork, each with its CRC, run-length
+// encoded and written six bits to a character in lines of 64.
+Status WriteBinHex(const CatalogEntry& file, const ForkReader& forks, ByteSink& sink);
+
+// CRC-16/XMODEM (polynomial 0x1021, initial value 0), as MacBinary II and BinHex use it.
+uint16_t Crc16Xmodem(const uint8_t* data, size_t length, uint16_t crc = 0);
+
+// The extension the format adds to a PC name ("as", "hqx"), or an empty view.
+std::string_view BinaryFormatExtension(BinaryFormat format);
+// True for AppleDouble, which writes two files where the others write one.
+inline bool WritesPair(BinaryFormat format) { return format == BinaryFormat::AppleDouble; }
+// The prefix of AppleDouble's second file, as macOS, netatalk and Samba name it.
+inline constexpr std::string_view kAppleDoublePrefix = "._";
+// quarry-cli's names of the formats: mb1, mb2, mb3, appledouble, applesingle, binhex.
+std::optional<BinaryFormat> BinaryFormatNamed(std::string_view name);
+// The name a person reads: "MacBinary II", "AppleDouble" ...
+std::string_view BinaryFormatTitle(BinaryFormat format);
+
+}  // namespace quarry
