@@ -373,7 +373,7 @@ private:
         const std::string argument = utf8Line.substr(std::min(utf8Line.size(), utf8Line.find_first_of(" \t") + 1));
         if (code == word::kDir) printList();
         if (code == word::kCopy && session_.copy.lastResult == copyresult::kNothing)
-            ui_.report("No file or folder matches \"" + argument + "\".");
+            ui_.report("No file or folder matches \"" + (line.firstArg ? ansiToUtf8(*line.firstArg) : argument) + "\".");
         if (code == word::kCd && ui_.takeBeep()) ui_.report(std::string(messageText(Msg::NoSuchFolder)) + " " + argument);
         if (isChangingWord(code)) {
             // A change that did not happen, or happened with a complaint, fails the run; the

@@ -123,6 +123,8 @@ TEST(CopyRuns, NamesFoldersForksPortsAndLogs) {
          {{"._Puzzle.com", "taken"}}, 0, {},
          {{"._Puzzle.com", "=taken"}, {"Puzzle.001", "#1200"}, {"._Puzzle.001", "#" + std::to_string(26 + 48 + 6 + 16 + 32 + 1080)},
           {"Empty File.txt", "#0"}, {"._Empty File.txt", "#" + std::to_string(26 + 48 + 10 + 16 + 32)}}},
+        // The name in the message is the one typed, without its quotes or the line's switches.
+        {"nothing matches", {"--to", "@T", "@B", "COPY /B \"No Such*\""}, {}, 0, {"Quarry - : No file or folder matches \"No Such*\"."}, {}},
         {"AppleDouble to a port", {"--to", "@T", "--binary-format", "appledouble", "--port", "COM1=/dev/null", "@B", "COPY /B Puzzle"},
          {}, 1, {"Quarry - : File Puzzle not sent to COM1: AppleDouble writes two files, a port carries one."}, {}},
         // A copy that fails fails the run; the lines after it still run.

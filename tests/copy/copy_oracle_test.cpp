@@ -464,6 +464,12 @@ TEST(ChecksumManifests, VerifiedBySha256sumForEveryFileWritten) {
         {"basic.hfs", {"--names", "short"}, "COPY /B *"},
         {"hostile.hfs", {}, "COPY /D *"},
         {"fragmented.hfs", {}, "COPY /B *"},
+        // Each binary format, AppleDouble's "._" files included.
+        {"basic.hfs", {"--binary-format", "mb2"}, "COPY /B *"},
+        {"basic.hfs", {"--binary-format", "mb3"}, "COPY /B *"},
+        {"basic.hfs", {"--binary-format", "appledouble"}, "COPY /B *"},
+        {"basic.hfs", {"--binary-format", "applesingle"}, "COPY /B *"},
+        {"formats.hfs", {"--binary-format", "binhex"}, "COPY /B *"},
     };
     for (const Case& c : cases) {
         std::string what = std::string(c.image) + " " + c.copy;
