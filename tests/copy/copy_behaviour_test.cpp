@@ -486,6 +486,28 @@ TEST(CopyDamage, AFolderCutShortByADamagedLeafIsNamed) {
     EXPECT_EQ(m.session.copy.failures, 1u);
 }
 
+// fragmented.hfs mounted from a scripted drive, whose blocks a test can make fail.
+struct ScriptedMount {
+    test::RecordingUi ui;
+    Session session{ui};
+    ScsiBus bus;
+    ScriptedAdapter* drive = nullptr;
+    bool mounted = false;
+
+    explicit ScriptedMount(const test::Bytes& bytes) {
+        auto adapter = std::make_unique<ScriptedAdapter>();
+        drive = adapter.get();
+        drive->addTarget(2, ScriptedTarget::cdrom("QUARRY", "fragmented.hfs", "1.0", bytes));
+        bus.adapters.push_back(std::move(adapter));
+        session.device.bus = &bus;
+        ScsiDeviceTable table;
+        PrepareCdAccess(session.device);
+        if (SelectCdromDrive(session.device, table, ui) != 1) return;
+        initVolumeBuffers(session);
+        mounted = mountVolume(session) == 1;
+    }
+};
+
 // A medium whose chosen 2048-byte blocks cannot be read, under a fork of 11 extents: by default
 // the file's copy stops and nothing of it stays; with zeros asked for, the file is whole, has zeros
 // exactly in the sectors of the failed blocks and hcopy's bytes everywhere else, and each such
@@ -516,19 +538,11 @@ TEST(CopyReadErrors, StopTheFileOrWriteZerosAndNameEachSector) {
 
     for (const ReadErrors policy : {ReadErrors::StopFile, ReadErrors::WriteZeros}) {
         test::CurrentTempDir target;
-        test::RecordingUi ui;
-        Session session{ui};
-        ScsiBus bus;
-        auto adapter = std::make_unique<ScriptedAdapter>();
-        ScriptedAdapter& drive = *adapter;
-        drive.addTarget(2, ScriptedTarget::cdrom("QUARRY", "fragmented.hfs", "1.0", bytes));
-        bus.adapters.push_back(std::move(adapter));
-        session.device.bus = &bus;
-        ScsiDeviceTable table;
-        PrepareCdAccess(session.device);
-        ASSERT_EQ(SelectCdromDrive(session.device, table, ui), 1);
-        initVolumeBuffers(session);
-        ASSERT_EQ(mountVolume(session), 1);
+        ScriptedMount m(bytes);
+        ASSERT_TRUE(m.mounted);
+        Session& session = m.session;
+        test::RecordingUi& ui = m.ui;
+        ScriptedAdapter& drive = *m.drive;
         for (const uint32_t block : failed) drive.failBlock(block, aspi::kError);
         session.log.name = target.file("run.log");
         ASSERT_TRUE(CreateLogFile(session));
@@ -566,19 +580,11 @@ TEST(CopyReadErrors, AFailedAppleDoubleCopyLeavesNeitherFile) {
         rsrcSector = allocStart + extents[0].startBlock * perBlock;
     }
     test::CurrentTempDir target;
-    test::RecordingUi ui;
-    Session session{ui};
-    ScsiBus bus;
-    auto adapter = std::make_unique<ScriptedAdapter>();
-    ScriptedAdapter& drive = *adapter;
-    drive.addTarget(2, ScriptedTarget::cdrom("QUARRY", "fragmented.hfs", "1.0", bytes));
-    bus.adapters.push_back(std::move(adapter));
-    session.device.bus = &bus;
-    ScsiDeviceTable table;
-    PrepareCdAccess(session.device);
-    ASSERT_EQ(SelectCdromDrive(session.device, table, ui), 1);
-    initVolumeBuffers(session);
-    ASSERT_EQ(mountVolume(session), 1);
+    ScriptedMount m(bytes);
+    ASSERT_TRUE(m.mounted);
+    Session& session = m.session;
+    test::RecordingUi& ui = m.ui;
+    ScriptedAdapter& drive = *m.drive;
     session.settings.setCopyMode(opt::kCopyMacBinary);
     session.settings.binaryFormat = BinaryFormat::AppleDouble;
     EXPECT_EQ(CopyMacEntries(session.copyContext(), kRootDirId, "Scattered Resource"), copyresult::kDone);
