@@ -89,11 +89,13 @@ TEST(Cli, NavigationPatternsAndEmptyLists) {
 
     // Names whose first characters the catalog sorts away from their byte values; each folder
     // is empty, the root is not.
+    // The list shows Macintosh 0xAA and 0xAB as \u2122 and \u00b4; typed, they name those folders.
     const auto names = runCli({test::fixturePath("names-5.hfs"), "CD [older", "DIR", "CD \\", "CD \u00dfolder", "DIR",
-                               "CD \\", "CD Tolder", "DIR", "CD ..", "CD Zolder", "DIR"});
+                               "CD \\", "CD Tolder", "DIR", "CD ..", "CD Zolder", "DIR", "CD \\", "CD \u2122older", "DIR",
+                               "CD \\", "CD \u00b4older", "DIR"});
     ASSERT_TRUE(names.succeeded()) << names.err;
     EXPECT_EQ(names.err, "");
-    EXPECT_EQ(lines(names.out), Strings(4, "[No file]"));
+    EXPECT_EQ(lines(names.out), Strings(6, "[No file]"));
 }
 
 TEST(Cli, InfoPrintsTheSheetInItsOrder) {
