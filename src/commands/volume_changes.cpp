@@ -172,6 +172,11 @@ Result<std::vector<std::string>> matchingEntries(Session& session, std::string_v
 }  // namespace
 
 bool WriteGuardAllows(Session& session) {
+    // Mac OS changes nothing on a locked volume: refused before anything is asked or written.
+    if (session.volume.locked()) {
+        session.ui.showMessageBox(messageText(Msg::VolumeLocked));
+        return false;
+    }
     DeviceState& device = session.device;
     if (device.deviceBlockSize == 1024) {
         session.ui.showMessageBox(messageText(Msg::WriteBlocked1024));

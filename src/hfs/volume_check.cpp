@@ -16,13 +16,6 @@
 namespace quarry {
 namespace {
 
-// More fields of the MDB than the mount needs.
-namespace mdbx {
-inline constexpr size_t kAttributes = 10;            // drAtrb
-inline constexpr uint16_t kHardwareLocked = 0x0080;  // set by the medium (a CD)
-inline constexpr uint16_t kSoftwareLocked = 0x8000;  // set by the person
-}  // namespace mdbx
-
 // The header node holds three records: the header, 128 bytes for the tree's owner, the map.
 inline constexpr uint16_t kHeaderMapRecord = 2;
 inline constexpr uint32_t kBitsPerSector = kNodeSize * 8;
@@ -165,9 +158,7 @@ private:
     }
 
     uint32_t blockCount() const { return volume_.mdb16(mdb::kAllocBlocks); }
-    bool locked() const {
-        return (volume_.mdb16(mdbx::kAttributes) & (mdbx::kHardwareLocked | mdbx::kSoftwareLocked)) != 0;
-    }
+    bool locked() const { return volume_.locked(); }
 
     // --- the master directory block ---------------------------------------------------------
 

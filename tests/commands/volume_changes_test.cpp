@@ -139,6 +139,8 @@ TEST(VolumeChanges, RefusalsAndReadOnlyMediaLeaveTheImageAsItWas) {
         std::vector<std::string> options;
         const char* line;
         const char* says;  // standard error, after the title
+        uint16_t lock = 0;             // drAtrb bits set in a copy of the volume
+        const char* other = nullptr;  // another fixture volume, as its tool made it
     };
     const Case cases[] = {
         {{}, "MD Fresh", "Write-protected media. [Cancel]\nQuarry - : MD Fresh: not carried out\n"},
@@ -151,15 +153,28 @@ TEST(VolumeChanges, RefusalsAndReadOnlyMediaLeaveTheImageAsItWas) {
         {{"--write"}, "RD Puzzle", "RD Puzzle: not carried out\n"},
         {{"--write"}, "DEL Nothing*", ""},
         {{"--write"}, "SWAP Nothing", "SWAP Nothing: not carried out\n"},
+        // Locked by the person (bit 15) or by the medium (bit 7): refused before anything is asked.
+        {{"--write", "--yes"}, "MD Fresh", "The volume is locked; it is not changed.\n", 0x8000},
+        {{"--write", "--yes"}, "DEL Puzzle", "The volume is locked; it is not changed.\n", 0x0080},
+        {{"--write", "--yes"}, "MD Fresh", "The volume is locked; it is not changed.\n", 0, "hybrid.iso"},  // genisoimage sets both
     };
     for (const Case& c : cases) {
+        std::string target = c.other ? writableCopy(dir, c.other) : image;
+        if (c.lock != 0) {
+            std::string locked = original;
+            locked[1024 + 10] = static_cast<char>(locked[1024 + 10] | (c.lock >> 8));
+            locked[1024 + 11] = static_cast<char>(locked[1024 + 11] | (c.lock & 0xFF));
+            target = dir.file("locked.hfs");
+            std::ofstream(target, std::ios::binary | std::ios::trunc) << locked;
+        }
+        const std::string before = slurp(target);
         std::vector<std::string> args = c.options;
-        args.push_back(image);
+        args.push_back(target);
         args.push_back(c.line);
         const ProcessResult r = runCli(args);
         EXPECT_EQ(r.err, std::string(*c.says ? "Quarry - : " : "") + c.says) << c.line;
         EXPECT_EQ(r.exitCode, *c.says ? 1 : 0) << c.line;
-        EXPECT_TRUE(slurp(image) == original) << c.line << " changed the image";
+        EXPECT_TRUE(slurp(target) == before) << c.line << " changed the image";
     }
 }
 
