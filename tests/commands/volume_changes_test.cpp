@@ -131,6 +131,19 @@ TEST(VolumeChanges, WhatQuarryCliChangesHfsutilsReadsAndGoesOnChanging) {
     EXPECT_TRUE(checkedSound(image));
 }
 
+// Folders whose threads another tool ended after their names take longer names: the threads are
+// written whole again, and hfsutils, which builds paths from threads, finds them under the new ones.
+TEST(VolumeChanges, FoldersWithShortThreadsTakeLongerNames) {
+    TempDir dir;
+    const std::string image = writableCopy(dir, "short-threads.hfs");
+    const std::vector<std::string> before = hlsTree(image);
+    const ProcessResult r = runCli({"--write", image, "CD Docs", "REN \"Old Drafts\" \"Drafts kept for later\"", "CD \\",
+                                    "REN Docs \"All the documents\""});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(hlsTree(image), renamed(renamed(before, ":Docs:Old Drafts", ":Docs:Drafts kept for later"), ":Docs", ":All the documents"));
+    EXPECT_TRUE(checkedSound(image));
+}
+
 TEST(VolumeChanges, RefusalsAndReadOnlyMediaLeaveTheImageAsItWas) {
     TempDir dir;
     const std::string image = writableCopy(dir, "basic.hfs");
