@@ -57,7 +57,8 @@ constexpr const char* kUsage =
     "with no LINE, lines are read from standard input.\n"
     "\n"
     "options:\n"
-    "  --to DIR              copy into DIR (default: the current directory)\n"
+    "  --to DIR              copy into DIR, made with its parents when missing (default:\n"
+    "                        the current directory)\n"
     "  --names long|short    PC names: long names, or 8.3 names (default: long where the\n"
     "                        target takes them)\n"
     "  --log FILE            create the log FILE (emptying it) before the first line\n"
@@ -317,9 +318,14 @@ private:
             const bool opened = options.appendLog ? OpenLogFile(session_) : CreateLogFile(session_);
             if (!opened) return kExitStopped;
         }
-        if (!options.target.empty() && ::chdir(options.target.c_str()) != 0) {
-            ui_.report("cannot copy into " + options.target + ": " + std::strerror(errno));
-            return kExitStopped;
+        if (!options.target.empty()) {
+            // A target that is not there is made with its parents, as archivers make theirs.
+            std::error_code made;
+            std::filesystem::create_directories(options.target, made);
+            if (made || ::chdir(options.target.c_str()) != 0) {
+                ui_.report("cannot copy into " + options.target + ": " + (made ? made.message() : std::strerror(errno)));
+                return kExitStopped;
+            }
         }
         if (options.keepGoing) session_.settings.readErrors = ReadErrors::WriteZeros;
         session_.settings.binaryFormat = options.binaryFormat;
