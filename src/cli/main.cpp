@@ -365,6 +365,8 @@ private:
     bool runLine(const std::string& utf8Line) {
         session_.copy.lastResult = 0;
         ui_.takeBeep();
+        // What an earlier line reported is no complaint of this line's change.
+        ui_.takeReported();
         const ParsedCommand line = ExecuteCommandText(session_, utf8ToAnsi(utf8Line));
         const int code = line.code;
         if (stopped()) return false;
@@ -374,6 +376,8 @@ private:
             // What the dispatcher posted for the desktop program's windows does not run here.
             ui_.dropPosted();
             ui_.report(unserved);
+            // A word that is no command was typed in error: it fails the run wherever it stands.
+            if (code == word::kNone) exitStatus_ = kExitStopped;
             return true;
         }
         const std::string argument = utf8Line.substr(std::min(utf8Line.size(), utf8Line.find_first_of(" \t") + 1));
@@ -427,11 +431,8 @@ private:
                 if (line.firstArg) printAttributes(*line.firstArg);
                 return true;
             case command::kExit:
-                if (ui_.ask("Do you really want to quit?", Question::YesNo)) {
-                    exitStatus_ = kExitOk;
-                    return false;
-                }
-                return true;
+                // QUIT ends the run; what failed before it still fails it.
+                return !ui_.ask("Do you really want to quit?", Question::YesNo);
             default:
                 // The shared commands. A command that needs a window was reported with its word
                 // and never gets here; one that slipped past is still not passed over.

@@ -191,6 +191,23 @@ TEST(VolumeChanges, RefusalsAndReadOnlyMediaLeaveTheImageAsItWas) {
     }
 }
 
+// A word that is no command fails the run wherever it stands; a change carried out does not,
+// whatever an earlier line said.
+TEST(VolumeChanges, TheExitStatusDoesNotHangOnTheOrderOfTheLines) {
+    const std::vector<std::string> made = with(hlsTree(fixturePath("basic.hfs")), ":Y\td 0");
+    const std::pair<std::vector<std::string>, int> runs[] = {
+        {{"FOO", "MD Y"}, 1}, {{"MD Y", "FOO"}, 1}, {{"FOO", "MD Y", "QUIT"}, 1},
+        {{"CD Nowhere", "CD \\", "MD Y"}, 0}, {{"HELP", "MD Y"}, 0}, {{"MD Y", "HELP"}, 0},
+    };
+    for (const auto& [lines, status] : runs) {
+        TempDir dir;
+        std::vector<std::string> args = {"--write", "--yes", writableCopy(dir, "basic.hfs")};
+        args.insert(args.end(), lines.begin(), lines.end());
+        EXPECT_EQ(runCli(args).exitCode, status) << lines[0] << " " << lines[1];
+        EXPECT_EQ(hlsTree(args[2]), made) << lines[0] << " " << lines[1];
+    }
+}
+
 // A medium that refuses the third write of a commit: everything written before it is put back.
 TEST(VolumeChanges, AFailedWriteLeavesTheMediumAsItWasAndSaysSo) {
     const std::string original = slurp(fixturePath("basic.hfs"));
