@@ -57,7 +57,8 @@ constexpr const char* kUsage =
     "with no LINE, lines are read from standard input.\n"
     "\n"
     "options:\n"
-    "  --to DIR              copy into DIR (default: the current directory)\n"
+    "  --to DIR              copy into DIR, made with its parents when missing (default:\n"
+    "                        the current directory)\n"
     "  --names long|short    PC names: long names, or 8.3 names (default: long where the\n"
     "                        target takes them)\n"
     "  --log FILE            create the log FILE (emptying it) before the first line\n"
@@ -317,9 +318,14 @@ private:
             const bool opened = options.appendLog ? OpenLogFile(session_) : CreateLogFile(session_);
             if (!opened) return kExitStopped;
         }
-        if (!options.target.empty() && ::chdir(options.target.c_str()) != 0) {
-            ui_.report("cannot copy into " + options.target + ": " + std::strerror(errno));
-            return kExitStopped;
+        if (!options.target.empty()) {
+            // A target that is not there is made with its parents, as archivers make theirs.
+            std::error_code made;
+            std::filesystem::create_directories(options.target, made);
+            if (made || ::chdir(options.target.c_str()) != 0) {
+                ui_.report("cannot copy into " + options.target + ": " + (made ? made.message() : std::strerror(errno)));
+                return kExitStopped;
+            }
         }
         if (options.keepGoing) session_.settings.readErrors = ReadErrors::WriteZeros;
         session_.settings.binaryFormat = options.binaryFormat;
@@ -359,6 +365,8 @@ private:
     bool runLine(const std::string& utf8Line) {
         session_.copy.lastResult = 0;
         ui_.takeBeep();
+        // What an earlier line reported is no complaint of this line's change.
+        ui_.takeReported();
         const ParsedCommand line = ExecuteCommandText(session_, utf8ToAnsi(utf8Line));
         const int code = line.code;
         if (stopped()) return false;
@@ -368,6 +376,8 @@ private:
             // What the dispatcher posted for the desktop program's windows does not run here.
             ui_.dropPosted();
             ui_.report(unserved);
+            // A word that is no command was typed in error: it fails the run wherever it stands.
+            if (code == word::kNone) exitStatus_ = kExitStopped;
             return true;
         }
         const std::string argument = utf8Line.substr(std::min(utf8Line.size(), utf8Line.find_first_of(" \t") + 1));
@@ -421,11 +431,8 @@ private:
                 if (line.firstArg) printAttributes(*line.firstArg);
                 return true;
             case command::kExit:
-                if (ui_.ask("Do you really want to quit?", Question::YesNo)) {
-                    exitStatus_ = kExitOk;
-                    return false;
-                }
-                return true;
+                // QUIT ends the run; what failed before it still fails it.
+                return !ui_.ask("Do you really want to quit?", Question::YesNo);
             default:
                 // The shared commands. A command that needs a window was reported with its word
                 // and never gets here; one that slipped past is still not passed over.

@@ -172,6 +172,11 @@ Result<std::vector<std::string>> matchingEntries(Session& session, std::string_v
 }  // namespace
 
 bool WriteGuardAllows(Session& session) {
+    // Mac OS changes nothing on a locked volume: refused before anything is asked or written.
+    if (session.volume.locked()) {
+        session.ui.showMessageBox(messageText(Msg::VolumeLocked));
+        return false;
+    }
     DeviceState& device = session.device;
     if (device.deviceBlockSize == 1024) {
         session.ui.showMessageBox(messageText(Msg::WriteBlocked1024));
@@ -298,12 +303,25 @@ Status RenameEntries(Session& session, std::string_view oldName, std::string_vie
                     // The folder's thread names it for everyone who comes back up from inside.
                     if (!findCatalogRecord(volume, "*", want::kThread, folderID))
                         return treeFaultOr(session, "catalog: the folder has no thread record");
-                    uint8_t* nameField = volume.catalog.node.data() + nodeRecordOffset(volume.catalog.node.data(), volume.catalog.recordIndex);
-                    nameField = nameField + recordDataOffset(nameField) + catrec::kThreadName;
-                    std::memset(nameField, 0, kMaxNameLength + 1);
-                    nameField[0] = static_cast<uint8_t>(renamed.size());
-                    std::memcpy(nameField + 1, renamed.data(), renamed.size());
-                    if (Status s = writeCatalogNode(volume.catalog); !s) return s;
+                    uint8_t* nd = volume.catalog.node.data();
+                    const uint16_t index = volume.catalog.recordIndex;
+                    const uint8_t* threadKey = nd + nodeRecordOffset(nd, index);
+                    const size_t threadLength = size_t{nodeRecordOffset(nd, static_cast<uint16_t>(index + 1))} -
+                                                nodeRecordOffset(nd, index) - recordDataOffset(threadKey);
+                    uint8_t thread[catrec::kThreadSize] = {};
+                    std::memcpy(thread, threadKey + recordDataOffset(threadKey), catrec::kThreadName);
+                    thread[catrec::kThreadName] = static_cast<uint8_t>(renamed.size());
+                    std::memcpy(thread + catrec::kThreadName + 1, renamed.data(), renamed.size());
+                    if (threadLength >= catrec::kThreadSize) {
+                        std::memcpy(nd + nodeRecordOffset(nd, index) + recordDataOffset(threadKey), thread, sizeof thread);
+                        if (Status s = writeCatalogNode(volume.catalog); !s) return s;
+                    } else {
+                        // A thread another tool ended after its name has no room for a longer
+                        // one: it is written again whole.
+                        const std::vector<uint8_t> key(threadKey, threadKey + threadKey[0] + 1);
+                        if (Status s = deleteCurrentRecord(context); !s) return s;
+                        if (Status s = insertThreadRecord(context, key.data(), thread); !s) return s;
+                    }
                 }
             }
         }

@@ -39,6 +39,7 @@ constexpr std::array<const char*, static_cast<size_t>(Msg::Count)> kMessageTable
     "The volume could not be written:",
     "This folder could not be copied whole:",
     "Unreadable sector written as zeros:",
+    "The volume is locked; it is not changed.",
 };
 
 }  // namespace

@@ -38,6 +38,7 @@ enum class Msg {
     VolumeNotWritten,
     FolderIncomplete,
     SectorUnreadable,
+    VolumeLocked,
     Count
 };
 

@@ -22,8 +22,9 @@ size_t minimumCatalogData(uint8_t type) {
     switch (type) {
         case catrec::kFolder: return catrec::kFolderSize;
         case catrec::kFile: return catrec::kFileSize;
+        // Mac OS reads a thread's name by its length byte; other tools write no more than that.
         case catrec::kFolderThread:
-        case catrec::kFileThread: return catrec::kThreadSize;
+        case catrec::kFileThread: return catrec::kThreadName + 1;
         default: return 0;
     }
 }
@@ -53,7 +54,9 @@ std::string checkRecord(const BTreeFile& tree, const uint8_t* rec, size_t len, u
     if (need == 0) return "unknown record type " + std::to_string(recType);
     if (need > len - dataOff) return "record of type " + std::to_string(recType) + " too short";
     if (recType == catrec::kFolderThread || recType == catrec::kFileThread) {
-        if (rec[dataOff + catrec::kThreadName] > kMaxNameLength) return "thread name too long";
+        const size_t nameLen = rec[dataOff + catrec::kThreadName];
+        if (nameLen > kMaxNameLength) return "thread name too long";
+        if (need + nameLen > len - dataOff) return "thread record too short for its name";
     }
     return {};
 }

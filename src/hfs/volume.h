@@ -21,6 +21,9 @@ namespace mdb {
 inline constexpr size_t kSignature = 0;       // drSigWord, "BD"
 inline constexpr size_t kCreated = 2;         // drCrDate
 inline constexpr size_t kModified = 6;        // drLsMod
+inline constexpr size_t kAttributes = 10;     // drAtrb
+inline constexpr uint16_t kHardwareLocked = 0x0080;  // drAtrb: set by the medium (a CD)
+inline constexpr uint16_t kSoftwareLocked = 0x8000;  // drAtrb: set by the person
 inline constexpr size_t kRootFiles = 12;      // drNmFls: files in the root folder
 inline constexpr size_t kBitmapStart = 14;    // drVBMSt: first sector of the volume bitmap
 inline constexpr size_t kAllocBlocks = 18;    // drNmAlBlks: allocation blocks on the volume
@@ -120,6 +123,8 @@ struct VolumeState {
     uint32_t mdb32(size_t off) const { return loadBE32(mdbCopy.data() + off); }
     // The volume name as stored, in the Macintosh character set.
     std::string volumeName() const;
+    // Locked by the medium or by the person: Mac OS changes nothing on it, nor does this program.
+    bool locked() const { return (mdb16(mdb::kAttributes) & (mdb::kHardwareLocked | mdb::kSoftwareLocked)) != 0; }
 };
 
 // What the volume code works with: the volume, the medium it is read from, and the person,

@@ -16,13 +16,6 @@
 namespace quarry {
 namespace {
 
-// More fields of the MDB than the mount needs.
-namespace mdbx {
-inline constexpr size_t kAttributes = 10;            // drAtrb
-inline constexpr uint16_t kHardwareLocked = 0x0080;  // set by the medium (a CD)
-inline constexpr uint16_t kSoftwareLocked = 0x8000;  // set by the person
-}  // namespace mdbx
-
 // The header node holds three records: the header, 128 bytes for the tree's owner, the map.
 inline constexpr uint16_t kHeaderMapRecord = 2;
 inline constexpr uint32_t kBitsPerSector = kNodeSize * 8;
@@ -165,9 +158,7 @@ private:
     }
 
     uint32_t blockCount() const { return volume_.mdb16(mdb::kAllocBlocks); }
-    bool locked() const {
-        return (volume_.mdb16(mdbx::kAttributes) & (mdbx::kHardwareLocked | mdbx::kSoftwareLocked)) != 0;
-    }
+    bool locked() const { return volume_.locked(); }
 
     // --- the master directory block ---------------------------------------------------------
 
@@ -418,7 +409,9 @@ private:
                 for (uint16_t i = 0; i < count; ++i) {
                     const uint8_t* key = nd.data() + nodeRecordOffset(nd.data(), i);
                     ++records;
-                    if (catalog) takeCatalogRecord(p.node, i, key);
+                    const size_t length = size_t{nodeRecordOffset(nd.data(), static_cast<uint16_t>(i + 1))} -
+                                          nodeRecordOffset(nd.data(), i);
+                    if (catalog) takeCatalogRecord(p.node, i, key, length);
                     else takeExtentsRecord(key);
                 }
                 continue;
@@ -504,7 +497,7 @@ private:
 
     // --- the catalog's records ----------------------------------------------------------------
 
-    void takeCatalogRecord(uint32_t n, uint16_t index, const uint8_t* key) {
+    void takeCatalogRecord(uint32_t n, uint16_t index, const uint8_t* key, size_t length) {
         const uint8_t* data = recordData(key);
         const uint32_t parent = catalogKeyParent(key);
         const std::string name(reinterpret_cast<const char*>(key + catkey::kName), catalogKeyNameLength(key));
@@ -538,6 +531,7 @@ private:
                              std::string(reinterpret_cast<const char*>(data + catrec::kThreadName + 1), len)};
                 if (!threads_.emplace(parent, std::move(t)).second)
                     problem(where + ": second thread for ID " + std::to_string(parent));
+                if (length - recordDataOffset(key) < catrec::kThreadSize && shortThreads_++ == 0) firstShortThread_ = where;
                 break;
             }
             default: break;  // readNode refuses other types
@@ -545,6 +539,11 @@ private:
     }
 
     void checkCatalogContents() {
+        // Other tools end a thread record after its name; Mac OS reads it as a whole one.
+        if (shortThreads_ > 0)
+            result_.notes.push_back(firstShortThread_ + ": thread record shorter than " + std::to_string(catrec::kThreadSize) +
+                                    " bytes, holding its whole name" +
+                                    (shortThreads_ > 1 ? " (and " + std::to_string(shortThreads_ - 1) + " more)" : ""));
         for (const auto& [id, thread] : threads_) {
             const bool folderThread = thread.type == catrec::kFolderThread;
             auto folder = folders_.find(id);
@@ -734,6 +733,8 @@ private:
     std::map<uint32_t, FolderInfo> folders_;
     std::map<uint32_t, uint32_t> files_;  // ID -> parent
     std::map<uint32_t, ThreadInfo> threads_;
+    size_t shortThreads_ = 0;
+    std::string firstShortThread_;
     std::vector<std::pair<uint32_t, uint32_t>> children_;  // (parent, ID) of every folder and file
     std::vector<uint32_t> ids_;
     std::vector<ForkInfo> forks_;

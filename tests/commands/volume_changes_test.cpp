@@ -131,6 +131,19 @@ TEST(VolumeChanges, WhatQuarryCliChangesHfsutilsReadsAndGoesOnChanging) {
     EXPECT_TRUE(checkedSound(image));
 }
 
+// Folders whose threads another tool ended after their names take longer names: the threads are
+// written whole again, and hfsutils, which builds paths from threads, finds them under the new ones.
+TEST(VolumeChanges, FoldersWithShortThreadsTakeLongerNames) {
+    TempDir dir;
+    const std::string image = writableCopy(dir, "short-threads.hfs");
+    const std::vector<std::string> before = hlsTree(image);
+    const ProcessResult r = runCli({"--write", image, "CD Docs", "REN \"Old Drafts\" \"Drafts kept for later\"", "CD \\",
+                                    "REN Docs \"All the documents\""});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(hlsTree(image), renamed(renamed(before, ":Docs:Old Drafts", ":Docs:Drafts kept for later"), ":Docs", ":All the documents"));
+    EXPECT_TRUE(checkedSound(image));
+}
+
 TEST(VolumeChanges, RefusalsAndReadOnlyMediaLeaveTheImageAsItWas) {
     TempDir dir;
     const std::string image = writableCopy(dir, "basic.hfs");
@@ -139,6 +152,8 @@ TEST(VolumeChanges, RefusalsAndReadOnlyMediaLeaveTheImageAsItWas) {
         std::vector<std::string> options;
         const char* line;
         const char* says;  // standard error, after the title
+        uint16_t lock = 0;             // drAtrb bits set in a copy of the volume
+        const char* other = nullptr;  // another fixture volume, as its tool made it
     };
     const Case cases[] = {
         {{}, "MD Fresh", "Write-protected media. [Cancel]\nQuarry - : MD Fresh: not carried out\n"},
@@ -151,15 +166,45 @@ TEST(VolumeChanges, RefusalsAndReadOnlyMediaLeaveTheImageAsItWas) {
         {{"--write"}, "RD Puzzle", "RD Puzzle: not carried out\n"},
         {{"--write"}, "DEL Nothing*", ""},
         {{"--write"}, "SWAP Nothing", "SWAP Nothing: not carried out\n"},
+        // Locked by the person (bit 15) or by the medium (bit 7): refused before anything is asked.
+        {{"--write", "--yes"}, "MD Fresh", "The volume is locked; it is not changed.\n", 0x8000},
+        {{"--write", "--yes"}, "DEL Puzzle", "The volume is locked; it is not changed.\n", 0x0080},
+        {{"--write", "--yes"}, "MD Fresh", "The volume is locked; it is not changed.\n", 0, "hybrid.iso"},  // genisoimage sets both
     };
     for (const Case& c : cases) {
+        std::string target = c.other ? writableCopy(dir, c.other) : image;
+        if (c.lock != 0) {
+            std::string locked = original;
+            locked[1024 + 10] = static_cast<char>(locked[1024 + 10] | (c.lock >> 8));
+            locked[1024 + 11] = static_cast<char>(locked[1024 + 11] | (c.lock & 0xFF));
+            target = dir.file("locked.hfs");
+            std::ofstream(target, std::ios::binary | std::ios::trunc) << locked;
+        }
+        const std::string before = slurp(target);
         std::vector<std::string> args = c.options;
-        args.push_back(image);
+        args.push_back(target);
         args.push_back(c.line);
         const ProcessResult r = runCli(args);
         EXPECT_EQ(r.err, std::string(*c.says ? "Quarry - : " : "") + c.says) << c.line;
         EXPECT_EQ(r.exitCode, *c.says ? 1 : 0) << c.line;
-        EXPECT_TRUE(slurp(image) == original) << c.line << " changed the image";
+        EXPECT_TRUE(slurp(target) == before) << c.line << " changed the image";
+    }
+}
+
+// A word that is no command fails the run wherever it stands; a change carried out does not,
+// whatever an earlier line said.
+TEST(VolumeChanges, TheExitStatusDoesNotHangOnTheOrderOfTheLines) {
+    const std::vector<std::string> made = with(hlsTree(fixturePath("basic.hfs")), ":Y\td 0");
+    const std::pair<std::vector<std::string>, int> runs[] = {
+        {{"FOO", "MD Y"}, 1}, {{"MD Y", "FOO"}, 1}, {{"FOO", "MD Y", "QUIT"}, 1},
+        {{"CD Nowhere", "CD \\", "MD Y"}, 0}, {{"HELP", "MD Y"}, 0}, {{"MD Y", "HELP"}, 0},
+    };
+    for (const auto& [lines, status] : runs) {
+        TempDir dir;
+        std::vector<std::string> args = {"--write", "--yes", writableCopy(dir, "basic.hfs")};
+        args.insert(args.end(), lines.begin(), lines.end());
+        EXPECT_EQ(runCli(args).exitCode, status) << lines[0] << " " << lines[1];
+        EXPECT_EQ(hlsTree(args[2]), made) << lines[0] << " " << lines[1];
     }
 }
 

@@ -137,6 +137,11 @@ TEST(CopyRuns, NamesFoldersForksPortsAndLogs) {
         // The checksum manifest replaces an empty file or a manifest (text or binary lines, an
         // escaped name, a last line without LF), never a person's file: then nothing is copied
         // and the log is not made either. A line for Puzzle.com is 64 + 2 + 10 + 1 bytes.
+        // A target that is not there is made with its parents; one a file stands in cannot be.
+        {"a target made", {"--to", "@T/new/deeper", "@B", "COPY Puzzle"}, {}, 0, {},
+         {{"new", ""}, {"new/deeper", ""}, {"new/deeper/Puzzle.com", "#1200"}}},
+        {"a target a file stands in", {"--to", "@T/notes.txt/inside", "@B", "COPY Puzzle"}, {{"notes.txt", "mine"}}, 1,
+         {"Quarry - : cannot copy into @T/notes.txt/inside: Not a directory"}, {{"notes.txt", "=mine"}}},
         {"a manifest over an empty file", {"--to", "@T", "--manifest", "@T/run.sha256", "@B", "COPY Puzzle"}, {{"run.sha256", ""}}, 0,
          {}, {{"run.sha256", "#77"}, {"Puzzle.com", "#1200"}}},
         {"a manifest over a manifest", {"--to", "@T", "--manifest", "@T/run.sha256", "@B", "COPY Puzzle"},
@@ -225,13 +230,19 @@ TEST(CopyTargets, AFullTargetLosesNothingAlreadyCopied) {
 TEST(CopyTargets, AnUnwritableTargetEndsTheRun) {
     test::TempDir target;
     ::chmod(target.path().c_str(), 0555);
-    const auto r = test::runProcess({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", QUARRY_CLI_PATH, "--to",
-                                     target.path(), test::fixturePath("basic.hfs"), "COPY Puzzle"},
-                                    {"TZ=UTC"});
+    auto copyInto = [](const std::string& to) {
+        return test::runProcess({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", QUARRY_CLI_PATH, "--to", to,
+                                 test::fixturePath("basic.hfs"), "COPY Puzzle"},
+                                {"TZ=UTC"});
+    };
+    const auto r = copyInto(target.path());
+    const auto made = copyInto(target.file("new"));  // a target that cannot be made there
     ::chmod(target.path().c_str(), 0755);
     if (!r.started || r.err.find("cannot open") != std::string::npos) GTEST_SKIP() << "cannot run as another user here";
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_NE(r.err.find("Quarry - : Error opening file:Puzzle.com"), std::string::npos) << r.err;
+    EXPECT_EQ(made.exitCode, 1);
+    EXPECT_EQ(made.err, "Quarry - : cannot copy into " + target.file("new") + ": Permission denied\n");
     EXPECT_TRUE(tree(target.path()).empty());
 }
 

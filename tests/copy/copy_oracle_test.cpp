@@ -89,7 +89,7 @@ void copyEveryFolderAndCompare(const std::string& image, const std::string& mode
 }
 
 TEST(CopyMatchesHcopy, DataAndResourceForks) {
-    for (const char* image : {"basic.hfs", "fragmented.hfs", "hybrid.iso"}) {
+    for (const char* image : {"basic.hfs", "fragmented.hfs", "hybrid.iso", "short-threads.hfs"}) {
         SCOPED_TRACE(image);
         copyEveryFolderAndCompare(test::fixturePath(image), "/D", test::hcopyData);
         copyEveryFolderAndCompare(test::fixturePath(image), "/R", test::hcopyResource);

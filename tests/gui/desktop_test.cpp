@@ -1153,6 +1153,18 @@ private slots:
         QCOMPARE(p.indexOf("New folder"), kNoIndex);
         QVERIFY(p.indexOf("Read Me") != kNoIndex);
     }
+
+    void lockedVolumeIsRefusedBeforeAnythingIsAsked() {
+        quarry::test::TempDir dir;
+        // drAtrb bit 15: the volume is locked by the person.
+        const std::string image = quarry::test::bentFixture(dir, "basic.hfs", [](quarry::test::Bytes& b) { b[1024 + 10] |= 0x80; });
+        const std::string before = quarry::test::slurp(image);
+        Program p(image, ImageAccess::ReadWrite);
+        ModalAnswers answers({pressBoxButton(QMessageBox::Ok)});
+        QTest::keyClick(&p.window, Qt::Key_N, Qt::AltModifier);
+        QCOMPARE(answers.shown(), QStringList({"The volume is locked; it is not changed."}));
+        QCOMPARE(quarry::test::slurp(image), before);
+    }
 };
 
 QTEST_MAIN(DesktopTest)
