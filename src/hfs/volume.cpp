@@ -130,6 +130,22 @@ std::string firstVolumeDamage(const VolumeState& volume) {
     return first.empty() ? volume.extents.firstDamage() : first;
 }
 
+uint64_t volumeEndByte(const VolumeState& volume) {
+    if (!volume.mounted()) return 0;
+    return uint64_t{static_cast<uint32_t>(volume.firstBlockSector)} * kSectorSize +
+           uint64_t{volume.mdb16(mdb::kAllocBlocks)} * volume.allocBlockSize;
+}
+
+std::string imageCutShort(const VolumeState& volume) {
+    // The two sectors a formatting program keeps after the allocation blocks (the alternate MDB
+    // and one spare) are not counted: genisoimage keeps the alternate MDB inside the last
+    // allocation block and ends the volume there, so an image may end with the blocks.
+    const uint64_t end = volumeEndByte(volume);
+    if (volume.imageBytes == 0 || volume.imageBytes >= end) return {};
+    return "The image ends at byte " + std::to_string(volume.imageBytes) + ", before the end of its volume at byte " +
+           std::to_string(end) + ": what lies beyond cannot be read.";
+}
+
 uint32_t readVolumeHeader(const VolumeContext& context) {
     DeviceState& device = context.device;
     VolumeState& volume = context.volume;
@@ -248,6 +264,8 @@ int loadVolume(const VolumeContext& context) {
     volume.deviceBlockCount = 0;
     volume.descriptorBlockSize = 0;
     volume.mediumSectors = MediumSectors(context.device);
+    volume.imageBytes = ImageBytes(context.device);
+    volume.cutShortTold = false;
     // Device blocks are 512 bytes until this medium's own driver descriptor says otherwise; the
     // size the previous medium announced would refuse writes to this one and make the probes read
     // in its blocks.
@@ -268,6 +286,12 @@ int loadVolume(const VolumeContext& context) {
         return volume.firstBlockSector;
     }
     if (!copyCatalogTree(context)) {
+        // A catalog that reaches past the end of an image cut short may be lost for that
+        // reason, which the fault then also says.
+        if (std::string cut = imageCutShort(volume); !cut.empty() && !volume.mountFaultIsLocal) {
+            cut[0] = 't';
+            volume.mountFault += "; " + cut;
+        }
         volume.firstBlockSector = 0;
         context.device.targetId = kNoSelection;
         return 0;
