@@ -86,7 +86,8 @@ struct VolumeState {
     uint16_t descriptorBlockSize = 0;  // the descriptor's block size, whatever the device uses
     uint64_t mediumSectors = 0;     // the medium's size as the drive reports it; 0 unknown
     uint64_t imageBytes = 0;        // the size of the image the volume is read from; 0 for a drive
-    bool cutShortTold = false;      // the person heard that the image ends before the volume
+    std::string cutShort;           // what imageCutShort says, found at the mount
+    bool cutShortTold = false;      // the person heard it
     // Sector of allocation block 0 once mounted. Also the mount status: 0 = no Macintosh
     // volume, negative = MS-DOS volume, positive = mounted.
     int32_t firstBlockSector = 0;
@@ -155,7 +156,8 @@ std::string firstVolumeDamage(const VolumeState& volume);
 // allocation blocks, as its MDB places them.
 uint64_t volumeEndByte(const VolumeState& volume);
 // "The image ends at byte N, before the end of its volume at byte M: ..." when the mounted
-// volume lies partly past the end of its image file, which cannot be read; empty otherwise.
+// volume lies partly past the end of its image file, which cannot be read; empty otherwise
+// (also for a CD whose last allocation block genisoimage let reach past the image's end).
 std::string imageCutShort(const VolumeState& volume);
 
 }  // namespace quarry
