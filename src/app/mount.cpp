@@ -49,6 +49,10 @@ std::vector<std::string> TakeReadWarnings(Session& session) {
 
 std::vector<std::string> TakeDamageReports(Session& session) {
     std::vector<std::string> reports;
+    if (!session.volume.cutShortTold) {
+        if (std::string cut = imageCutShort(session.volume); !cut.empty()) reports.push_back(std::move(cut));
+        session.volume.cutShortTold = true;
+    }
     for (BTreeFile* tree : {&session.volume.catalog, &session.volume.extents}) {
         for (; tree->damageReported < tree->damage.size(); ++tree->damageReported)
             reports.push_back(std::string(messageText(Msg::VolumeDamaged)) + " " + tree->damage[tree->damageReported]);

@@ -20,7 +20,8 @@ std::vector<std::string> TakeReadWarnings(Session& session);
 
 // The places of damage met in the catalog and extents trees since the last call, each as the
 // message the person reads ("This volume is damaged: catalog node 6: ..."); each place comes
-// once per mount. Both programs call it after a mount and after each command, and show what
+// once per mount. An image that ends before its volume does is told first, once per mount
+// ("The image ends at byte N, ..."). Both programs call it after a mount and after each command, and show what
 // it gives over what the command still showed.
 std::vector<std::string> TakeDamageReports(Session& session);
 

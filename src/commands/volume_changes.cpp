@@ -364,6 +364,12 @@ bool ApplyVolumeChange(Session& session, const std::function<Status()>& steps) {
         return false;
     };
     if (const std::string damage = firstVolumeDamage(session.volume); !damage.empty()) return refuseDamaged(damage);
+    // What lies past the end of an image cut short cannot be read, so neither can the records
+    // and the bitmap a change would be built on.
+    if (const std::string cut = imageCutShort(session.volume); !cut.empty()) {
+        session.ui.showMessageBox(cut + " The volume is not changed.");
+        return false;
+    }
     const CurrentDirectory startedIn = session.dir;
     Status done = steps();
     if (const std::string damage = firstVolumeDamage(session.volume); !damage.empty()) {

@@ -69,6 +69,8 @@ const std::string& ImageAdapter::imageFormat(int target) const {
     return target >= 0 && static_cast<size_t>(target) < images_.size() ? images_[static_cast<size_t>(target)].format : kNoPath;
 }
 
+uint64_t ImageAdapter::mediumBytes(uint8_t target) { return target < images_.size() ? images_[target].size : 0; }
+
 uint64_t ImageAdapter::imageSize(int target) const {
     return target >= 0 && static_cast<size_t>(target) < images_.size() ? images_[static_cast<size_t>(target)].size : 0;
 }
@@ -147,9 +149,13 @@ uint8_t ImageAdapter::inquiry(const Image& image, ScsiCommand& command) const {
     return aspi::kCompleted;
 }
 
+uint64_t ImageAdapter::blocksEnd(const Image& image) { return (image.size + kBlockSize - 1) / kBlockSize * kBlockSize; }
+
 uint8_t ImageAdapter::readRaw(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer) {
-    // An image whose size is not a whole number of blocks, or a read past its end, reads as
-    // zeros, as the unrecorded area of a medium would.
+    // A block that lies past the end of the image was never read from a disc: it cannot be
+    // read, so that an image cut short is never taken for a volume ending in zeros. Only the
+    // last block's tail, in an image whose size is not a whole number of blocks, reads as zeros.
+    if (offset > blocksEnd(image) || length > blocksEnd(image) - offset) return aspi::kError;
     return image.source->read(offset, length, buffer) ? aspi::kCompleted : aspi::kError;
 }
 
@@ -177,11 +183,14 @@ uint8_t ImageAdapter::readAhead(const Image& image, uint64_t offset, uint64_t le
     if (!cached) {
         ahead.bytes.resize(kReadAheadBytes);
         ahead.length = 0;
+        // Reading ahead stops at the image's last block, which the blocks asked for may pass.
+        const uint64_t aheadLength = offset >= blocksEnd(image) ? 0 : std::min(kReadAheadBytes, blocksEnd(image) - offset);
         // A container may fail to give one piece of what lies ahead (a damaged chunk); the blocks
         // asked for are then read alone, so that only they can fail.
-        if (readRaw(image, offset, kReadAheadBytes, ahead.bytes.data()) != aspi::kCompleted) return readRaw(image, offset, length, buffer);
+        if (aheadLength < length || readRaw(image, offset, aheadLength, ahead.bytes.data()) != aspi::kCompleted)
+            return readRaw(image, offset, length, buffer);
         ahead.offset = offset;
-        ahead.length = kReadAheadBytes;
+        ahead.length = aheadLength;
     }
     std::memcpy(buffer, ahead.bytes.data() + (offset - ahead.offset), length);
     return aspi::kCompleted;
@@ -189,8 +198,10 @@ uint8_t ImageAdapter::readAhead(const Image& image, uint64_t offset, uint64_t le
 
 uint8_t ImageAdapter::write(const Image& image, uint64_t offset, uint64_t length, const uint8_t* buffer) const {
     image.ahead.length = 0;  // what was read ahead may be about to change
-    // The medium does not grow. Bytes past its end read back as zeros, so zeros there are
-    // already "written"; anything else would be lost, and the write is refused whole.
+    // The medium does not grow: a block past its end cannot be written, as it cannot be read.
+    // The last block's tail past the end reads back as zeros, so zeros there are already
+    // "written"; anything else would be lost, and the write is refused whole.
+    if (offset > blocksEnd(image) || length > blocksEnd(image) - offset) return aspi::kError;
     const uint64_t inside = offset >= image.size ? 0 : std::min(length, image.size - offset);
     if (std::any_of(buffer + inside, buffer + length, [](uint8_t b) { return b != 0; })) return aspi::kError;
 

@@ -47,6 +47,7 @@ public:
     uint8_t execute(uint8_t target, ScsiCommand& command) override;
     // Each damaged sector is named once while the image is open, after the read that served it.
     std::vector<std::string> takeReadWarnings() override;
+    uint64_t mediumBytes(uint8_t target) override;
 
 private:
     static constexpr uint64_t kReadAheadBytes = 256 * 1024;
@@ -68,6 +69,8 @@ private:
         mutable ReadAhead ahead;
     };
 
+    // Where the image's last block ends: its size, rounded up to whole blocks.
+    static uint64_t blocksEnd(const Image& image);
     static uint8_t readRaw(const Image& image, uint64_t offset, uint64_t length, uint8_t* buffer);
 
     uint8_t inquiry(const Image& image, ScsiCommand& command) const;

@@ -56,6 +56,9 @@ public:
     // (an image's sectors that fail their EDC check), since the last call: one message per
     // target that has something to say.
     virtual std::vector<std::string> takeReadWarnings() { return {}; }
+    // The medium's size in bytes when the adapter knows it to the byte (an image file); 0 when
+    // only READ CAPACITY can tell, in whole blocks (a drive).
+    virtual uint64_t mediumBytes(uint8_t /*target*/) { return 0; }
 };
 
 struct ScsiBus {

@@ -282,6 +282,11 @@ uint64_t MediumSectors(DeviceState& device) {
     return blocks * scsi::readBe32(reply + scsi::capacity::kBlockLength) / kSectorSize;
 }
 
+uint64_t ImageBytes(DeviceState& device) {
+    if (device.bus == nullptr || device.hostAdapterId >= device.bus->adapters.size()) return 0;
+    return device.bus->adapters[device.hostAdapterId]->mediumBytes(device.targetId);
+}
+
 uint16_t SynchronizeMedium(DeviceState& device) {
     ScsiRequestBlock block;
     block.command = srb::kExecuteScsi;

@@ -96,6 +96,9 @@ uint16_t WriteSectors(DeviceState& device, uint32_t sector, uint32_t count, cons
 // The medium's size in 512-byte sectors as the selected drive reports it (READ CAPACITY); 0 when
 // the drive cannot say.
 uint64_t MediumSectors(DeviceState& device);
+// The medium's size in bytes when the selected target is an image, which knows it to the byte;
+// 0 for a drive.
+uint64_t ImageBytes(DeviceState& device);
 // Asks the drive to put everything it was sent on the medium (SYNCHRONIZE CACHE); 0 when done.
 uint16_t SynchronizeMedium(DeviceState& device);
 

@@ -106,15 +106,12 @@ Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t s
         const auto count = static_cast<uint16_t>(std::min(blocksLeft, kBlocksPerRequest));
         SectorRequest request{cmd::kRead6, device.hostAdapterId, device.targetId, block, count, buffer.data()};
         const uint16_t status = TransferCdBlocks(device, request);
-        if (status != 0 && !zeroFill) {
-            context.ui.beep();
-            return Fault{sectorFault(block * kSectorsPerCdBlock, status)};
-        }
         block += count;
         blocksLeft -= count;
         if (status != 0) {
-            // The run failed somewhere; read it again a sector at a time, so that only the
-            // sectors that are really unreadable become zeros.
+            // The run failed somewhere; read it again a sector at a time, so that the fault
+            // names the first sector that is really unreadable, and only such sectors become
+            // zeros.
             sector = (block - count) * kSectorsPerCdBlock;
             for (uint32_t i = 0; i < uint32_t{count} * kSectorsPerCdBlock; ++i) {
                 if (Status s = readSingle(); !s) return s;

@@ -130,6 +130,48 @@ std::string firstVolumeDamage(const VolumeState& volume) {
     return first.empty() ? volume.extents.firstDamage() : first;
 }
 
+uint64_t volumeEndByte(const VolumeState& volume) {
+    if (!volume.mounted()) return 0;
+    return uint64_t{static_cast<uint32_t>(volume.firstBlockSector)} * kSectorSize +
+           uint64_t{volume.mdb16(mdb::kAllocBlocks)} * volume.allocBlockSize;
+}
+
+std::string imageCutShort(const VolumeState& volume) { return volume.mounted() ? volume.cutShort : std::string(); }
+
+namespace {
+
+// genisoimage lets the last allocation block of a CD's volume reach past the end of the image
+// (into the padding that -no-pad leaves out) and writes the alternate MDB in the block before
+// it; that last block is never given to a file. An image that ends at most one allocation block
+// short of the blocks, with the alternate MDB among its last sectors, holds its volume whole.
+bool endsWithAlternateMdb(const VolumeContext& context) {
+    const VolumeState& volume = context.volume;
+    const uint64_t allocEnd = volumeEndByte(volume) / kSectorSize;
+    const uint64_t imageEnd = volume.imageBytes / kSectorSize;
+    if (allocEnd - imageEnd > volume.sectorsPerBlock) return false;
+    std::array<uint8_t, kSectorSize> sector{};
+    for (uint64_t s = imageEnd > volume.sectorsPerBlock + 4 ? imageEnd - volume.sectorsPerBlock - 4 : 0; s < imageEnd; ++s) {
+        if (ReadSector(context.device, static_cast<uint32_t>(s), sector.data()) != 0) return false;
+        if (startsWith(sector.data(), kMdbSignature) &&
+            std::memcmp(sector.data() + mdb::kCreated, volume.mdbCopy.data() + mdb::kCreated, 4) == 0)
+            return true;
+    }
+    return false;
+}
+
+// What imageCutShort says of the volume just located. The two sectors a formatting program
+// keeps after the allocation blocks (the alternate MDB and a spare) are not counted, as
+// genisoimage keeps no such sectors.
+std::string cutShortText(const VolumeContext& context) {
+    const VolumeState& volume = context.volume;
+    const uint64_t end = volumeEndByte(volume);
+    if (volume.imageBytes == 0 || volume.imageBytes >= end || endsWithAlternateMdb(context)) return {};
+    return "The image ends at byte " + std::to_string(volume.imageBytes) + ", before the end of its volume at byte " +
+           std::to_string(end) + ": what lies beyond cannot be read.";
+}
+
+}  // namespace
+
 uint32_t readVolumeHeader(const VolumeContext& context) {
     DeviceState& device = context.device;
     VolumeState& volume = context.volume;
@@ -248,6 +290,9 @@ int loadVolume(const VolumeContext& context) {
     volume.deviceBlockCount = 0;
     volume.descriptorBlockSize = 0;
     volume.mediumSectors = MediumSectors(context.device);
+    volume.imageBytes = ImageBytes(context.device);
+    volume.cutShort.clear();
+    volume.cutShortTold = false;
     // Device blocks are 512 bytes until this medium's own driver descriptor says otherwise; the
     // size the previous medium announced would refuse writes to this one and make the probes read
     // in its blocks.
@@ -267,7 +312,14 @@ int loadVolume(const VolumeContext& context) {
         context.ui.setStatusText(messageText(Msg::MsDosVolume), nullptr);
         return volume.firstBlockSector;
     }
+    volume.cutShort = cutShortText(context);
     if (!copyCatalogTree(context)) {
+        // A catalog that reaches past the end of an image cut short may be lost for that
+        // reason, which the fault then also says.
+        if (std::string cut = imageCutShort(volume); !cut.empty() && !volume.mountFaultIsLocal) {
+            cut[0] = 't';
+            volume.mountFault += "; " + cut;
+        }
         volume.firstBlockSector = 0;
         context.device.targetId = kNoSelection;
         return 0;

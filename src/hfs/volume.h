@@ -88,6 +88,9 @@ struct VolumeState {
     uint32_t deviceBlockCount = 0;  // from the driver descriptor; 0 without one
     uint16_t descriptorBlockSize = 0;  // the descriptor's block size, whatever the device uses
     uint64_t mediumSectors = 0;     // the medium's size as the drive reports it; 0 unknown
+    uint64_t imageBytes = 0;        // the size of the image the volume is read from; 0 for a drive
+    std::string cutShort;           // what imageCutShort says, found at the mount
+    bool cutShortTold = false;      // the person heard it
     // Sector of allocation block 0 once mounted. Also the mount status: 0 = no Macintosh
     // volume, negative = MS-DOS volume, positive = mounted.
     int32_t firstBlockSector = 0;
@@ -154,5 +157,12 @@ Status copyExtentsTree(const VolumeContext& context);
 void closeWorkFiles(VolumeState& volume);
 // The first damage met on the volume since its mount, in either tree; empty while none was.
 std::string firstVolumeDamage(const VolumeState& volume);
+// Where the mounted volume ends, in bytes from the start of the medium: the end of its
+// allocation blocks, as its MDB places them.
+uint64_t volumeEndByte(const VolumeState& volume);
+// "The image ends at byte N, before the end of its volume at byte M: ..." when the mounted
+// volume lies partly past the end of its image file, which cannot be read; empty otherwise
+// (also for a CD whose last allocation block genisoimage let reach past the image's end).
+std::string imageCutShort(const VolumeState& volume);
 
 }  // namespace quarry

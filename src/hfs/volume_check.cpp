@@ -119,6 +119,7 @@ public:
     explicit Checker(const VolumeContext& context) : context_(context), volume_(context.volume) {}
 
     VolumeCheckResult run() {
+        if (std::string cut = imageCutShort(volume_); !cut.empty()) problem(std::move(cut));
         checkMdb();
         checkAlternateMdb();
         if (!volume_.extents.hasWorkFile() && !copyExtentsTree(context_)) {

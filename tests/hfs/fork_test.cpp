@@ -129,12 +129,13 @@ TEST(ReadBlocksToFile, ProgressBarOnlyForRunsLongerThanFiveBuffers) {
 TEST(ReadBlocksToFile, AFailedReadOrWriteIsReportedNotWrittenAsData) {
     ScriptedVolume v;
     v.adapter.failBlock(11, aspi::kError);
-    // Blocks 2..9 arrive in the first request; the second (blocks 10..13) fails.
+    // Blocks 2..9 arrive in the first request; the second (blocks 10..13) fails, and is read
+    // again a sector at a time up to the first sector that cannot be read, which is named.
     Status s = v.blocks(8, 12 * 2048);
     ASSERT_FALSE(s);
-    EXPECT_NE(s.fault().find("read error at sector 40"), std::string::npos) << s.fault();
+    EXPECT_NE(s.fault().find("read error at sector 44"), std::string::npos) << s.fault();
     EXPECT_EQ(v.ui.beeps, 1);
-    EXPECT_EQ(v.sink.bytes, v.slice(8, 8 * 2048));
+    EXPECT_EQ(v.sink.bytes, v.slice(8, 9 * 2048));
 
     ScriptedVolume full;
     full.sink.failAfter = 1000;

@@ -55,7 +55,7 @@ TEST(VolumeCheck, VolumesTheToolsMadeAreSound) {
     std::vector<std::string> images = {QUARRY_SAMPLE_DIR "/sample.hfs"};
     for (const char* name : {"basic.hfs", "many.hfs", "fragmented.hfs", "catalog-overflow.hfs", "hostile.hfs", "order.hfs",
                              "names-1.hfs", "names-2.hfs", "names-3.hfs", "names-4.hfs", "names-5.hfs", "crowded.hfs", "hybrid.iso",
-                             "names.iso", "padded.iso", "short-threads.hfs"})
+                             "names.iso", "padded.iso", "short-threads.hfs", "unpadded.iso"})
         images.push_back(test::fixturePath(name));
     for (const std::string& image : images) {
         const VolumeCheckResult r = check(image);

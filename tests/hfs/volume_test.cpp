@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "app/mount.h"
@@ -174,6 +176,9 @@ TEST(Mount, ADriverDescriptorsBlockSizeEndsWithItsMedium) {
     }
 }
 
+// Where fragmented.hfs is cut in the tests of an image cut short: 2048 bytes into F087.
+constexpr size_t kFragmentedCut = 411648;
+
 struct DamageCase {
     const char* what;
     const char* fixture;
@@ -332,6 +337,11 @@ TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
          {":", ":Thirty-Seven:", ":Big Folder:Entry 060", ":Read Me"}},
         {"unknown record type", "basic.hfs", [](Bytes& b) { test::writeBe(b, HfsImage(b).lookup(":Hidden").dataOffset, 1, 9); },
          {"DIR"}, "unknown record type 9", 1, {":Docs:", ":Docs:Old Drafts:", ":Puzzle", ":Read Me", ":aardvark"}},
+        // The 800 KB volume cut 2 KB into F087 (AnImageCutShortFailsTheForksThatReachPastItsEnd);
+        // its allocation blocks end 1 KB before the file did, ahead of the alternate MDB.
+        {"image cut short", "fragmented.hfs", [](Bytes& b) { b.resize(kFragmentedCut); }, {"CD Filler", "COPY F087"},
+         "The image ends at byte 411648, before the end of its volume at byte 818176: what lies beyond cannot be read.", 1,
+         {":", ":Filler:", ":Filler:F085", ":Scattered Resource"}},
     };
     for (const DamageCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -348,7 +358,7 @@ TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
         ASSERT_NE(at, std::string::npos) << "stderr: " << r.err;
         const size_t lineStart = r.err.rfind('\n', at) == std::string::npos ? 0 : r.err.rfind('\n', at) + 1;
         const std::string line = r.err.substr(lineStart, r.err.find('\n', at) - lineStart + 1);
-        if (line.find(messageText(Msg::VolumeDamaged)) != std::string::npos) {
+        if (line.find(messageText(Msg::VolumeDamaged)) != std::string::npos || line.find("The image ends") != std::string::npos) {
             EXPECT_EQ(r.err.find(line, lineStart + 1), std::string::npos) << "said twice: " << r.err;
         }
         EXPECT_EQ(r.err.rfind("Quarry - : ", 0), 0u) << r.err;
@@ -365,6 +375,63 @@ TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
 
         expectReadable(image, test::fixturePath(c.fixture), c.readable);
     }
+}
+
+// A sector past the end of an image cannot be read: a fork that reaches there is not copied
+// (nothing of it stays, and the first such sector is named), or with --keep-going is copied with zeros there and each such sector
+// named; what lies wholly before the end copies as hcopy reads the complete image. The check
+// calls the volume damaged.
+TEST(DamagedVolume, AnImageCutShortFailsTheForksThatReachPastItsEnd) {
+    TempDir dir;
+    const std::string sound = test::fixturePath("fragmented.hfs");
+    std::map<std::string, std::vector<uint32_t>> sectors;  // of each copied data fork, in order
+    const std::string image = test::bentFixture(dir, "fragmented.hfs", [&](Bytes& b) {
+        HfsImage img(b);
+        const uint32_t allocStart = test::readBe(b, 1024 + 28, 2);  // drAlBlSt
+        const uint32_t perBlock = img.mdb32(test::mdb::kDrAlBlkSiz) / test::kSectorSize;
+        for (const char* name : {"F081", "F083", "F085", "F087", "F089"})
+            for (const test::Extent& e : img.forkExtents(img.lookup(std::string(":Filler:") + name), test::Fork::Data))
+                for (uint32_t i = 0; i < e.blockCount * perBlock; ++i) sectors[name].push_back(allocStart + e.startBlock * perBlock + i);
+        b.resize(kFragmentedCut);
+    });
+    ASSERT_EQ(sectors["F087"].front() * test::kSectorSize + 2048, kFragmentedCut) << "the cut is no longer inside F087";
+    const uint32_t cutSector = kFragmentedCut / test::kSectorSize;
+
+    for (const bool keepGoing : {false, true}) {
+        SCOPED_TRACE(keepGoing ? "--keep-going" : "stopping at the first unreadable sector");
+        TempDir target;
+        std::vector<std::string> args = {"--to", target.path(), image, "CD Filler", "COPY F08*"};
+        if (keepGoing) args.insert(args.begin(), "--keep-going");
+        const test::ProcessResult r = test::runCli(args);
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        std::set<std::string> expectedFiles;
+        size_t named = 0;
+        for (const auto& [name, forkSectors] : sectors) {
+            std::string bytes = test::hcopyData(sound, ":Filler:" + name);
+            const bool past = forkSectors.back() >= cutSector;
+            for (size_t i = 0; i < forkSectors.size(); ++i) {
+                if (forkSectors[i] < cutSector) continue;
+                std::fill_n(bytes.begin() + static_cast<long>(i * test::kSectorSize), test::kSectorSize, '\0');
+                const std::string line = "Unreadable sector written as zeros: sector " + std::to_string(forkSectors[i]) + " of \"" + name + "\"";
+                EXPECT_EQ(r.err.find(line) != std::string::npos, keepGoing) << line << "\n" << r.err;
+                ++named;
+            }
+            if (past && !keepGoing) {
+                // The copy stops at the first sector that cannot be read, and names it.
+                const uint32_t first = *std::lower_bound(forkSectors.begin(), forkSectors.end(), cutSector);
+                EXPECT_NE(r.err.find(name + ".txt\": read error at sector " + std::to_string(first) + " "), std::string::npos) << r.err;
+                continue;
+            }
+            expectedFiles.insert(name + ".txt");
+            EXPECT_TRUE(test::slurp(target.file(name + ".txt")) == bytes) << name;
+        }
+        EXPECT_EQ(test::tree(target.path()), expectedFiles);
+        EXPECT_EQ(named, 4u + 8u);
+    }
+
+    const test::ProcessResult check = test::runCli({"--check", image});
+    EXPECT_EQ(check.exitCode, 1);
+    EXPECT_NE(check.out.find("The image ends at byte 411648"), std::string::npos) << check.out;
 }
 
 // Damage met is kept from the mount on, whatever searches run after it, while what the volume

@@ -44,11 +44,9 @@ Status FileHandle::readExactly(uint64_t offset, uint64_t length, uint8_t* out) c
 }
 
 Status FileSource::readInside(uint64_t offset, uint64_t length, uint8_t* out) {
-    Result<uint64_t> got = file_->readSome(start_ + offset, length, out);
-    if (!got) return Fault{got.fault()};
-    // A block device or a file that shrank reads as zeros past its end.
-    std::memset(out + *got, 0, length - *got);
-    return Status::ok();
+    // A file that shrank since it was opened has lost what lay past its new end: that cannot
+    // be read, and is never served as zeros.
+    return file_->readExactly(start_ + offset, length, out);
 }
 
 Status FileSource::write(uint64_t offset, uint64_t length, const uint8_t* in) {

@@ -21,8 +21,8 @@ public:
 
     // Bytes of the medium.
     virtual uint64_t size() const = 0;
-    // Fills `length` bytes from `offset` of the medium. Bytes past its end read as zeros, as the
-    // unrecorded area of a disc would.
+    // Fills `length` bytes from `offset` of the medium. Bytes past its end read as zeros (the
+    // image adapter asks for them only in the tail of the medium's last 2048-byte block).
     Status read(uint64_t offset, uint64_t length, uint8_t* out);
     // Only plain images take writes; a container refuses them.
     virtual Status write(uint64_t offset, uint64_t length, const uint8_t* in);
