@@ -49,27 +49,6 @@ TEST(Navigation, TheListArrayGrowsForBigFoldersAndShrinksBack) {
     EXPECT_EQ(big.entries[122].name(), "Sub Z");
 }
 
-TEST(Navigation, NamesShownAfterEachMove) {
-    MountedImage m(test::fixturePath("basic.hfs"));
-    EXPECT_EQ(m.session.dir.currentName, "Root  ");
-    // A pattern resolves to the name as stored.
-    ASSERT_TRUE(enterDirectory(m.session, "DO*"));
-    EXPECT_EQ(m.session.dir.currentName, "Docs");
-    ASSERT_TRUE(enterDirectory(m.session, "old drafts"));
-    EXPECT_EQ(m.session.dir.currentName, "Old Drafts");
-    ASSERT_TRUE(changeToParent(m.session));
-    // Going up names the folder with one added space.
-    EXPECT_EQ(m.session.dir.currentName, "Docs ");
-    ASSERT_TRUE(changeToParent(m.session));
-    EXPECT_EQ(m.session.dir.currentName, "Root  ");
-    EXPECT_EQ(m.session.dir.currentDirID, kRootDirId);
-    EXPECT_EQ(m.session.dir.currentParentID, kRootParentId);
-    // A folder that is not there, or a file, leaves everything as it was.
-    EXPECT_FALSE(enterDirectory(m.session, "Nowhere"));
-    EXPECT_FALSE(enterDirectory(m.session, "Puzzle"));
-    EXPECT_EQ(m.session.dir.currentName, "Root  ");
-}
-
 TEST(Navigation, EachMoveIsLogged) {
     test::TempDir dir;
     MountedImage m(test::fixturePath("basic.hfs"));

@@ -180,8 +180,6 @@ TEST(ImageAdapter, ImageIsFoundSelectedAndReadAsACdromDrive) {
     test::RecordingUi ui;
     EXPECT_EQ(InitAspi(drive.device, ui), 1);
     EXPECT_EQ(DriveEntryTexts(drive.table), std::vector<std::string>{"[0|0] QUARRY - Macintosh CD-ROM"});
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(drive.table.rows[0].data() + 12)), "QUARRY IMAGES");
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(drive.table.rows[1].data() + 29)), "1.0 ");
     for (uint32_t sector : {0u, 7u, 19u}) {
         Bytes bytes(kSectorSize);
         ASSERT_EQ(ReadSector(drive.device, sector, bytes.data()), 0);
