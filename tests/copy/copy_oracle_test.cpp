@@ -349,33 +349,6 @@ TEST(BinaryFormats, AppleFilesFollowThePublishedLayout) {
     }
 }
 
-// BinHex read back by macutils' hexbin, which writes the forks and a header of its own.
-TEST(BinaryFormats, BinHexReadByHexbin) {
-    const std::string image = test::fixturePath("formats.hfs");
-    test::TempDir target;
-    const auto r = test::runCli({"--binary-format", "binhex", "--to", target.path(), image, "COPY /B /F *"});
-    ASSERT_TRUE(r.succeeded()) << r.err;
-    const auto copies = copiesReported(r.out);
-    for (const Original& f : originals(image)) {
-        SCOPED_TRACE(f.entry.name);
-        test::TempDir out;
-        const auto h = test::runProcess({"sh", "-c", "cd \"$1\" && hexbin -3 \"$2\"", "sh", out.path(), target.file(copies.at(macNameToUtf8(f.entry.name)))});
-        ASSERT_TRUE(h.succeeded()) << h.err;
-        // hexbin writes spaces and slashes of the name as underscores.
-        std::string base = f.entry.name;
-        std::replace(base.begin(), base.end(), ' ', '_');
-        std::replace(base.begin(), base.end(), '/', '_');
-        EXPECT_EQ(test::slurp(out.file(base + ".data")), f.data);
-        EXPECT_EQ(test::slurp(out.file(base + ".rsrc")), f.rsrc);
-        const std::string info = test::slurp(out.file(base + ".info"));
-        ASSERT_EQ(info.size(), 128u);
-        EXPECT_EQ(info.substr(65, 8), f.entry.type + f.entry.creator);
-        if (f.entry.name.find(':') == std::string::npos) {
-            EXPECT_EQ(info.substr(73, 2), f.macBinary.substr(73, 1) + f.macBinary.substr(101, 1));
-        }
-    }
-}
-
 TEST(MacBinaryCopies, LayoutAndFinderFlags) {
     // A colour label lives in the low byte of the Finder flags.
     test::TempDir dir;
