@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "device/device_test_support.h"
 #include "device/drive_scan.h"
 #include "device/image_adapter.h"
@@ -185,21 +183,6 @@ TEST(ImageAdapter, ImageIsFoundSelectedAndReadAsACdromDrive) {
         ASSERT_EQ(ReadSector(drive.device, sector, bytes.data()), 0);
         EXPECT_EQ(bytes, patternedSector(sector)) << sector;
     }
-}
-
-// hformat writes an HFS volume of 512-byte sectors; its master directory block must come out of
-// sector 2 through the image adapter and the one-block cache.
-TEST(ImageAdapter, VolumeMadeByHformatShowsItsMasterDirectoryBlock) {
-    if (std::system("command -v hformat >/dev/null 2>&1") != 0) GTEST_SKIP() << "hformat not installed";
-    test::TempDir dir;
-    const std::string path = dir.file("vol.hfs");
-    test::writeFile(path, Bytes(800 * 1024));
-    ASSERT_EQ(std::system(("HOME='" + dir.path() + "' hformat -l 'Quarry Test' '" + path + "' >/dev/null 2>&1").c_str()), 0);
-    ImageDrive drive(path);
-    Bytes mdb(kSectorSize);
-    ASSERT_EQ(ReadSector(drive.device, 2, mdb.data()), 0);
-    EXPECT_EQ(std::string(mdb.begin(), mdb.begin() + 2), "BD");  // drSigWord
-    EXPECT_EQ(std::string(mdb.begin() + 0x25, mdb.begin() + 0x25 + mdb[0x24]), "Quarry Test");  // drVN
 }
 
 TEST(TenByteEquivalent, RewritesSixByteReadsAndWritesOnly) {
