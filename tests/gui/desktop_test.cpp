@@ -1058,27 +1058,6 @@ private slots:
         QVERIFY2(answers.shown()[3].endsWith("; it is not changed."), qPrintable(answers.shown()[3]));
         QCOMPARE(quarry::test::slurp(image), before);
     }
-
-    // The image opened read-only: Alt+N meets "Write-protected media." Cancel ends the command;
-    // OK lets it run into the refused write, which is reported. The image keeps every byte.
-    void readOnlyImageKeepsEveryByte() {
-        quarry::test::TempDir dir;
-        const std::string image = quarry::test::writableCopy(dir, "basic.hfs");
-        const std::string before = quarry::test::slurp(image);
-        Program p(image, ImageAccess::ReadOnly);
-        ModalAnswers answers({pressBoxButton(QMessageBox::Cancel), pressBoxButton(QMessageBox::Ok),
-                              [](QWidget* d) { clickControl(d, dlg::kOk); }, pressBoxButton(QMessageBox::Ok)});
-        QTest::keyClick(&p.window, Qt::Key_N, Qt::AltModifier);
-        QCOMPARE(quarry::test::slurp(image), before);
-        QTest::keyClick(&p.window, Qt::Key_N, Qt::AltModifier);
-        QCOMPARE(answers.shown().mid(0, 3),
-                 QStringList({"Write-protected media.", "Write-protected media.", "DLG_NOUV New Directory"}));
-        QCOMPARE(answers.shown().size(), 4);
-        QVERIFY2(answers.shown()[3].startsWith("The volume could not be written:"), qPrintable(answers.shown()[3]));
-        QCOMPARE(quarry::test::slurp(image), before);
-        QCOMPARE(p.indexOf("New folder"), kNoIndex);
-        QVERIFY(p.indexOf("Read Me") != kNoIndex);
-    }
 };
 
 QTEST_MAIN(DesktopTest)
