@@ -12,9 +12,8 @@ packages=(
   clang libclang-rt-14-dev
   # the desktop program, its tests (offscreen) and its screenshots (Xvfb)
   qt6-base-dev xvfb xauth fonts-liberation
-  # independent HFS tools: they make the test volumes and check our results (macutils: hexbin
-  # reads BinHex back)
-  hfsutils genisoimage unar dosfstools perl macutils
+  # independent HFS tools: they make the test volumes and check our results
+  hfsutils genisoimage unar dosfstools perl
   # the image containers (DiskCopy, BIN/CUE, UDIF, .gz, .zip) and the tools that check them
   zlib1g-dev libbz2-dev libcue-dev libxml2-dev libzip-dev bchunk dmg2img
   # Digest::CRC: the CRC the fixture builder writes the EDC of raw CD sectors with, independently

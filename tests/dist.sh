@@ -10,8 +10,8 @@
 #   options     the options of --help and of the man pages are the same, for both programs
 #   completion  the bash completion, called as bash calls it, offers what it should
 #   package     the .deb: built, unpacked with dpkg-deb -x into a throw-away root, its files,
-#               its dependencies, no RPATH, stripped; the programs run from there (--version, a
-#               listing compared with hls, the man page's batch extraction checked with unar)
+#               its dependencies, no RPATH, stripped; the programs run from there (--version,
+#               the man page's batch extraction checked with unar)
 #
 # Exit status 77 (a skipped test) only when a tool the case needs is missing;
 # scripts/install-deps.sh installs them all.
@@ -209,7 +209,7 @@ check_completion() {
 
 # --- the Debian package
 check_package() {
-  need dpkg-deb dpkg-shlibdeps fakeroot readelf strings hls hmount hcopy unar man
+  need dpkg-deb dpkg-shlibdeps fakeroot readelf strings hls hmount hcopy unar
   "${CMAKE:-cmake}" --build "$build" --target package >"$tmp/package.log" 2>&1 || { cat "$tmp/package.log"; fail "the package target failed"; return; }
   local deb=$build/quarry_${version}_$(dpkg --print-architecture).deb
   [[ -f $deb ]] || { fail "no ${deb##*/} was made"; return; }
@@ -261,23 +261,6 @@ check_package() {
   # The desktop program reads its help pages from the data folder beside its own.
   [[ ${#programs[@]} -eq 1 ]] || [[ $(strings "$root/usr/bin/quarry") == *$'\n../share/quarry/help\n'* ]] || fail "quarry does not look for its help in ../share/quarry/help"
 
-  # The installed man pages render.
-  local out
-  for program in "${programs[@]}"; do
-    out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$program.1.gz" 2>&1 >/dev/null)
-    [[ -z $out ]] || fail "the installed $program(1): $out"
-  done
-
-  # A listing of the sample volume, name for name what hls lists.
-  export HOME=$tmp/home
-  mkdir -p "$HOME"
-  cp "$src/samples/sample.hfs" "$tmp/sample.hfs"
-  hmount "$tmp/sample.hfs" >/dev/null
-  local ours theirs
-  ours=$("$root/usr/bin/quarry-cli" "$tmp/sample.hfs" DIR | cut -f1 | sort)
-  theirs=$(hls -a1 | sort)
-  [[ -n $ours && $ours == "$theirs" ]] || fail "the installed quarry-cli lists \"$(echo $ours)\", hls \"$(echo $theirs)\""
-
   # The batch extraction of quarry-cli(1), as it stands there, on two .toast copies of a CD.
   local example
   example=$(awk '/^\$ find /{on=1} on{print} on && /'"'"' sh$/{exit}' "$src/dist/quarry-cli.1.scd" |
@@ -290,7 +273,9 @@ check_package() {
   (cd "$work" && PATH="$root/usr/bin:$PATH" bash -c "$example") >"$tmp/batch.out" 2>&1 ||
     { cat "$tmp/batch.out"; fail "the batch extraction example failed"; }
   # Every file of the CD, in its folder, holding the data fork hcopy reads. (hls -F marks a
-  # folder with ":" at the end of its name.)
+  # folder with ":" at the end of its name; hfsutils keeps its current volume in $HOME.)
+  export HOME=$tmp/home
+  mkdir -p "$HOME"
   hmount "$fixtures/hybrid.iso" >/dev/null
   local cd_files
   cd_files=$(hls -R -a1F | grep -c -v -e '^$' -e ':$')

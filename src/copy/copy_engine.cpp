@@ -152,16 +152,6 @@ void finishPcFiles(const CopyContext& context, const CatalogEntry& file, PcFile&
 
 }  // namespace
 
-CatalogEntry CatalogEntry::fromKey(const uint8_t* key) {
-    CatalogEntry e;
-    e.name.assign(reinterpret_cast<const char*>(key + catkey::kName), catalogKeyNameLength(key));
-    const uint8_t* d = recordData(key);
-    e.type = d[0];
-    const size_t size = e.type == catrec::kFile ? catrec::kFileSize : catrec::kFolderSize;
-    std::memcpy(e.data.data(), d, size);
-    return e;
-}
-
 Status WriteBinaryCopy(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, UnreadableSectors* zeroFill) {
     const ForkReader forks = forkReader(context, file, zeroFill);
     switch (context.settings.binaryFormat) {

@@ -3,13 +3,12 @@
 // data fork, the resource fork, or a binary copy holding both forks and the Finder information
 // (MacBinary and the other forms of fork_formats.h).
 
-#include <array>
 #include <cstdint>
 #include <ctime>
 #include <string>
 
 #include "common/result.h"
-#include "hfs/catalog_layout.h"
+#include "copy/catalog_entry.h"
 #include "hfs/name_order.h"
 
 namespace quarry {
@@ -23,18 +22,6 @@ inline constexpr uint16_t kDone = 0;
 inline constexpr uint16_t kAborted = 1;
 inline constexpr uint16_t kNothing = 0xFFFF;  // nothing matched, or no room for the file
 }  // namespace copyresult
-
-inline constexpr size_t kMacBinaryHeaderSize = 128;
-
-// A catalog record copied out of the node buffer, so that it outlives later searches.
-struct CatalogEntry {
-    std::string name;  // Macintosh characters, as stored
-    uint8_t type = 0;  // catrec::kFolder or catrec::kFile
-    std::array<uint8_t, catrec::kFileSize> data{};
-
-    static CatalogEntry fromKey(const uint8_t* key);
-    uint32_t data32(size_t off) const { return loadBE32(data.data() + off); }
-};
 
 // Copies the entries of folder dirID whose names match pattern (Macintosh characters; without
 // "*" it names one entry). An exact name (a list entry's) names one entry, "*" and all.

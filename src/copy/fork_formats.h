@@ -13,12 +13,14 @@
 #include <string_view>
 
 #include "common/result.h"
+#include "copy/catalog_entry.h"
 #include "copy/copy_context.h"
-#include "copy/copy_engine.h"
 
 namespace quarry {
 
 class ByteSink;
+
+inline constexpr size_t kMacBinaryHeaderSize = 128;
 
 // Appends one fork of the file (kDataFork or kResourceFork) to sink.
 using ForkReader = std::function<Status(uint8_t forkType, ByteSink& sink)>;

@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "common/charset.h"
-#include "copy/copy_engine.h"
+#include "copy/catalog_entry.h"
 #include "hfs/fork.h"
 
 namespace quarry {

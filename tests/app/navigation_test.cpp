@@ -1,6 +1,8 @@
-// The current folder and its list: names shown after each move, the list's array sized for each
-// folder, the valence kept in step, the log lines of each move, the catalog searches behind
-// them, and the text formats of the list's sizes and dates.
+// The current folder and its list: the list's array sized for each folder, the log lines of each
+// move, the catalog searches behind them, and the text formats of the list's sizes and dates.
+// The names and IDs each move leaves are checked on every folder of the names volumes
+// (tests/hfs/catalog_order_test.cpp); the valences the changes keep, by hfsutils and the volume
+// check (tests/commands).
 
 #include <gtest/gtest.h>
 
@@ -49,27 +51,6 @@ TEST(Navigation, TheListArrayGrowsForBigFoldersAndShrinksBack) {
     EXPECT_EQ(big.entries[122].name(), "Sub Z");
 }
 
-TEST(Navigation, NamesShownAfterEachMove) {
-    MountedImage m(test::fixturePath("basic.hfs"));
-    EXPECT_EQ(m.session.dir.currentName, "Root  ");
-    // A pattern resolves to the name as stored.
-    ASSERT_TRUE(enterDirectory(m.session, "DO*"));
-    EXPECT_EQ(m.session.dir.currentName, "Docs");
-    ASSERT_TRUE(enterDirectory(m.session, "old drafts"));
-    EXPECT_EQ(m.session.dir.currentName, "Old Drafts");
-    ASSERT_TRUE(changeToParent(m.session));
-    // Going up names the folder with one added space.
-    EXPECT_EQ(m.session.dir.currentName, "Docs ");
-    ASSERT_TRUE(changeToParent(m.session));
-    EXPECT_EQ(m.session.dir.currentName, "Root  ");
-    EXPECT_EQ(m.session.dir.currentDirID, kRootDirId);
-    EXPECT_EQ(m.session.dir.currentParentID, kRootParentId);
-    // A folder that is not there, or a file, leaves everything as it was.
-    EXPECT_FALSE(enterDirectory(m.session, "Nowhere"));
-    EXPECT_FALSE(enterDirectory(m.session, "Puzzle"));
-    EXPECT_EQ(m.session.dir.currentName, "Root  ");
-}
-
 TEST(Navigation, EachMoveIsLogged) {
     test::TempDir dir;
     MountedImage m(test::fixturePath("basic.hfs"));
@@ -82,24 +63,6 @@ TEST(Navigation, EachMoveIsLogged) {
     std::fclose(m.session.log.stream);
     m.session.log.stream = nullptr;
     EXPECT_EQ(test::slurp(dir.file("quarry.log")), "*cd Docs\r\n*cd..\n*cd\\\n*log Test Vol\n");
-}
-
-TEST(Navigation, AdjustValenceWritesTheFolderRecordBack) {
-    MountedImage m(test::fixturePath("basic.hfs"));
-    for (int delta : {+1, -1}) {
-        ASSERT_TRUE(enterDirectory(m.session, "Docs"));
-        ASSERT_TRUE(adjustValence(m.session, delta));
-        EXPECT_TRUE(delta < 0 || m.session.settings.list.entryCount == 4);
-        ASSERT_TRUE(changeToParent(m.session));
-        ASSERT_NE(m.find("Docs"), nullptr);
-        EXPECT_NE(std::string(m.find("Docs")->signatureText()).find(delta > 0 ? "[4]" : "[3]"), std::string::npos);
-    }
-    // The root's own record works the same way.
-    const uint16_t rootEntries = m.list().entryCount;
-    ASSERT_TRUE(adjustValence(m.session, +2));
-    EXPECT_EQ(m.session.settings.list.entryCount, rootEntries + 2);
-    ASSERT_NE(findCatalogRecord(m.session.volume, "*", want::kFolder, kRootParentId), nullptr);
-    EXPECT_EQ(loadBE16(recordData(currentRecordKey(m.session.volume.catalog)) + catrec::kValence), rootEntries + 2);
 }
 
 std::string keyName(const uint8_t* key) {

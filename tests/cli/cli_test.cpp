@@ -17,33 +17,11 @@
 namespace quarry {
 namespace {
 
+using test::firstFields;
 using test::runCli;
 using Strings = std::vector<std::string>;
-
-Strings lines(const std::string& text) {
-    Strings out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
-
-Strings fields(const std::string& line) {
-    Strings out;
-    size_t start = 0;
-    while (true) {
-        const size_t tab = line.find('\t', start);
-        out.push_back(line.substr(start, tab - start));
-        if (tab == std::string::npos) return out;
-        start = tab + 1;
-    }
-}
-
-// The first field of every line: the names of a listing, the labels of a sheet.
-Strings firstFields(const std::string& text) {
-    Strings out;
-    for (const std::string& line : lines(text)) out.push_back(fields(line)[0]);
-    return out;
-}
+const auto lines = test::outputLines;
+const auto fields = test::tabFields;
 
 TEST(Cli, DirPrintsOneTabSeparatedLinePerEntry) {
     const std::string image = test::fixturePath("basic.hfs");
@@ -51,8 +29,7 @@ TEST(Cli, DirPrintsOneTabSeparatedLinePerEntry) {
     ASSERT_TRUE(r.succeeded()) << r.err;
     EXPECT_EQ(r.err, "");
     const auto out = lines(r.out);
-    ASSERT_EQ(out.size(), test::hlsList(image, ":Docs").size());
-    EXPECT_EQ(firstFields(r.out), (Strings{"Manual", "Old Drafts", "Read Me"}));  // catalog order
+    ASSERT_EQ(firstFields(r.out), (Strings{"Manual", "Old Drafts", "Read Me"}));  // catalog order
     const auto manual = fields(out[0]), drafts = fields(out[1]);
     ASSERT_EQ(manual.size(), 6u);
     EXPECT_EQ(manual[3], "TEXTttxt");
@@ -69,20 +46,15 @@ TEST(Cli, DirPrintsOneTabSeparatedLinePerEntry) {
     EXPECT_NE(root.out.find("Old Timer\t127\t0\tTEXTttxt\t07/20/65 12:00\t12/31/69 23:59\n"), std::string::npos);
     // The name's own trailing space is kept; only the fields' padding goes.
     EXPECT_NE(root.out.find("Trailing Space \t29\t"), std::string::npos);
-
-    // Every entry of a hybrid CD's root.
-    const auto hybrid = runCli({test::fixturePath("hybrid.iso"), "DIR"});
-    ASSERT_TRUE(hybrid.succeeded()) << hybrid.err;
-    EXPECT_EQ(lines(hybrid.out).size(), test::hlsList(test::fixturePath("hybrid.iso"), ":").size());
 }
 
 TEST(Cli, NavigationPatternsAndEmptyLists) {
     const std::string image = test::fixturePath("basic.hfs");
     const auto r = runCli({image, "cd do*", "CD \"Old Drafts\"", "DIR", "CD ..", "DIR D*", "CD \\", "CD \"Empty Folder\"",
-                           "DIR", "CD \\", "CD Nowhere", "DIR zzz*"});
+                           "DIR", "CD \\", "CD Nowhere", "CD Puzzle", "DIR zzz*"});
     ASSERT_TRUE(r.succeeded()) << r.err;
-    // A folder that is not there is named, and the run goes on where it was.
-    EXPECT_EQ(r.err, "Quarry - : No such folder: Nowhere\n");
+    // A folder that is not there, or a file, is named, and the run goes on where it was.
+    EXPECT_EQ(r.err, "Quarry - : No such folder: Nowhere\nQuarry - : No such folder: Puzzle\n");
     // "cd do*" enters Docs whatever the case; Old Drafts holds three entries. Back in Docs
     // nothing begins with D; the empty folder and a pattern without match list nothing either.
     EXPECT_EQ(firstFields(r.out), (Strings{"Archive", "Draft 1", "Draft 2", "[No file]", "[No file]", "[No file]"})) << r.out;
@@ -236,15 +208,6 @@ TEST(Cli, AttribPrintsBothSheetsAsHfsutilsSeesThem) {
         }
     }
     EXPECT_EQ(dated, fixedDates.size());
-    // The fixtures hold what the cases above are meant to cover: hls sees Hidden as invisible and
-    // Locked as locked, and quarry-cli shows both all the same.
-    const auto root = test::hlsList(test::fixturePath("basic.hfs"), ":");
-    const auto hidden = std::find_if(root.begin(), root.end(), [](const auto& o) { return o.name == "Hidden"; });
-    const auto locked = std::find_if(root.begin(), root.end(), [](const auto& o) { return o.name == "Locked"; });
-    ASSERT_NE(hidden, root.end());
-    ASSERT_NE(locked, root.end());
-    EXPECT_TRUE(hidden->invisible);
-    EXPECT_TRUE(locked->locked);
 }
 
 TEST(Cli, AttribFindsTheFileAsTypedAndNamesWhatIsNotThere) {
@@ -358,9 +321,7 @@ TEST(Cli, BadSourcesEndWithAMessageAndStatusOne) {
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.err.rfind("Quarry - : ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        std::string listed;
-        for (size_t at = 0; at < r.out.size(); at = r.out.find('\n', at) + 1) listed += r.out.substr(at, r.out.find('\t', at) - at) + " ";
-        EXPECT_EQ(listed, *c.listed ? std::string(c.listed) + " " + c.listed + " " : "");
+        EXPECT_EQ(firstFields(r.out), *c.listed ? (Strings{c.listed, c.listed}) : Strings{});
     }
 }
 

@@ -9,7 +9,6 @@
 #include <map>
 
 #include "commands/volume_changes.h"
-#include "support/scripted_adapter.h"
 #include "hfs/btree.h"
 #include "hfs/volume_check.h"
 #include "support/cli_run.h"
@@ -21,14 +20,6 @@
 
 namespace quarry::test {
 namespace {
-
-// A writable copy of a fixture volume.
-std::string writableCopy(const TempDir& dir, const char* fixture) {
-    const std::string path = dir.file(fixture);
-    std::filesystem::copy_file(fixturePath(fixture), path);
-    std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
-    return path;
-}
 
 bool checkedSound(const std::string& image) {
     const ProcessResult r = runCli({"--check", image});
@@ -211,20 +202,11 @@ TEST(VolumeChanges, TheExitStatusDoesNotHangOnTheOrderOfTheLines) {
 // A medium that refuses the third write of a commit: everything written before it is put back.
 TEST(VolumeChanges, AFailedWriteLeavesTheMediumAsItWasAndSaysSo) {
     const std::string original = slurp(fixturePath("basic.hfs"));
-    RecordingUi ui;
-    Session session{ui};
-    ScsiBus bus;
-    auto adapter = std::make_unique<ScriptedAdapter>();
-    ScriptedAdapter& drive = *adapter;
-    drive.addTarget(2, ScriptedTarget::cdrom("QUARRY", "basic.hfs", "1.0", std::vector<uint8_t>(original.begin(), original.end())));
-    bus.adapters.push_back(std::move(adapter));
-    session.device.bus = &bus;
-    ScsiDeviceTable table;
-    PrepareCdAccess(session.device);
-    ASSERT_EQ(SelectCdromDrive(session.device, table, ui), 1);
-    session.device.deviceBlockSize = 512;
-    initVolumeBuffers(session);
-    ASSERT_EQ(mountVolume(session), 1);
+    MountedImage m("basic.hfs", std::vector<uint8_t>(original.begin(), original.end()));
+    ASSERT_EQ(m.mountResult, 1);
+    Session& session = m.session;
+    RecordingUi& ui = m.ui;
+    ScriptedAdapter& drive = m.drive();
 
     auto medium = [&] { return std::string(drive.target(2).medium.begin(), drive.target(2).medium.end()); };
     auto makeTwo = [&] {

@@ -158,9 +158,7 @@ TEST(VolumeModel, RandomChangesMatchTheModelAndHfsutils) {
     const unsigned long steps = fromEnvironment("QUARRY_MODEL_STEPS", 2000);
     SCOPED_TRACE("QUARRY_MODEL_START=" + std::to_string(start));
     TempDir dir;
-    const std::string image = dir.file("model.hfs");
-    std::filesystem::copy_file(fixturePath("basic.hfs"), image);
-    std::filesystem::permissions(image, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    const std::string image = writableCopy(dir, "basic.hfs");
 
     MountedImage mounted(image, MountExpected::Yes, ImageAccess::ReadWrite);
     ASSERT_EQ(mounted.mountResult, 1);

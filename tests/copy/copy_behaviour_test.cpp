@@ -20,13 +20,11 @@
 #include <regex>
 #include <thread>
 
-#include "app/command_ids.h"
 #include "app/main_commands.h"
 #include "copy/copy_context.h"
 #include "copy/copy_engine.h"
 #include "dialogs/log_dialog.h"
 #include "support/hfs_oracle.h"
-#include "support/scripted_adapter.h"
 #include "support/cli_run.h"
 #include "support/fixture_path.h"
 #include "support/image_builder.h"
@@ -390,18 +388,6 @@ TEST(CopySelection, NoDriveNoCopy) {
     EXPECT_EQ(m.ui.timedMessages, (std::vector<std::string>{"Select drive in the 'Mac Drive' menu"}));
 }
 
-TEST(CopyModes, TheMenuCommandsSetOneModeAndItsCheckMark) {
-    test::MountedImage m(test::fixturePath("basic.hfs"));
-    for (int c : {command::kMacBinaryMode, command::kResourceForkMode, command::kDataForkMode}) {
-        ASSERT_TRUE(RunMainCommand(m.session, c));
-        const uint16_t mode = m.session.settings.optionWord & opt::kCopyModeMask;
-        EXPECT_EQ(mode, c == command::kMacBinaryMode ? opt::kCopyMacBinary : c == command::kResourceForkMode ? opt::kCopyResource : opt::kCopyData);
-        const auto& checks = m.ui.menuChecks;
-        ASSERT_GE(checks.size(), 3u);
-        for (size_t i = checks.size() - 3; i < checks.size(); ++i) EXPECT_EQ(checks[i].second, checks[i].first == c);
-    }
-}
-
 TEST(CopyAbort, TheQuestionStopsOnlyTheFolderThatAsked) {
     test::CurrentTempDir target;  // the copy writes to the current folder
     test::MountedImage m(test::fixturePath("basic.hfs"));
@@ -497,27 +483,16 @@ TEST(CopyDamage, AFolderCutShortByADamagedLeafIsNamed) {
     EXPECT_EQ(m.session.copy.failures, 1u);
 }
 
-// fragmented.hfs mounted from a scripted drive, whose blocks a test can make fail.
-struct ScriptedMount {
-    test::RecordingUi ui;
-    Session session{ui};
-    ScsiBus bus;
-    ScriptedAdapter* drive = nullptr;
-    bool mounted = false;
-
-    explicit ScriptedMount(const test::Bytes& bytes) {
-        auto adapter = std::make_unique<ScriptedAdapter>();
-        drive = adapter.get();
-        drive->addTarget(2, ScriptedTarget::cdrom("QUARRY", "fragmented.hfs", "1.0", bytes));
-        bus.adapters.push_back(std::move(adapter));
-        session.device.bus = &bus;
-        ScsiDeviceTable table;
-        PrepareCdAccess(session.device);
-        if (SelectCdromDrive(session.device, table, ui) != 1) return;
-        initVolumeBuffers(session);
-        mounted = mountVolume(session) == 1;
-    }
-};
+// The absolute 512-byte sectors of a fork of the volume, in order.
+std::vector<uint32_t> forkSectors(test::Bytes& bytes, const char* path, test::Fork fork) {
+    test::HfsImage img(bytes);
+    const uint32_t allocStart = test::readBe(bytes, 1024 + 28, 2);  // drAlBlSt
+    const uint32_t perBlock = img.mdb32(test::mdb::kDrAlBlkSiz) / test::kSectorSize;
+    std::vector<uint32_t> sectors;
+    for (const test::Extent& e : img.forkExtents(img.lookup(path), fork))
+        for (uint32_t i = 0; i < e.blockCount * perBlock; ++i) sectors.push_back(allocStart + e.startBlock * perBlock + i);
+    return sectors;
+}
 
 // A medium whose chosen 2048-byte blocks cannot be read, under a fork of 11 extents: by default
 // the file's copy stops and nothing of it stays; with zeros asked for, the file is whole, has zeros
@@ -526,35 +501,26 @@ struct ScriptedMount {
 TEST(CopyReadErrors, StopTheFileOrWriteZerosAndNameEachSector) {
     const std::string fixture = test::fixturePath("fragmented.hfs");
     test::Bytes bytes = test::readFile(fixture);
-    std::vector<uint32_t> forkSectors;  // absolute 512-byte sectors of the data fork, in order
-    {
-        test::HfsImage img(bytes);
-        const uint32_t allocStart = test::readBe(bytes, 1024 + 28, 2);  // drAlBlSt
-        const uint32_t perBlock = img.mdb32(test::mdb::kDrAlBlkSiz) / test::kSectorSize;
-        for (const test::Extent& e : img.forkExtents(img.lookup(":Scattered Data"), test::Fork::Data))
-            for (uint32_t i = 0; i < e.blockCount * perBlock; ++i) forkSectors.push_back(allocStart + e.startBlock * perBlock + i);
-    }
+    const std::vector<uint32_t> sectors = forkSectors(bytes, ":Scattered Data", test::Fork::Data);
     // A block at the fork's unaligned start (read a sector at a time) and one inside a run.
-    const std::set<uint32_t> failed = {forkSectors[2] / 4, forkSectors[20] / 4};
+    const std::set<uint32_t> failed = {sectors[2] / 4, sectors[20] / 4};
     std::string expected = test::hcopyData(fixture, ":Scattered Data");
     std::vector<std::string> named;
     uint32_t firstZeroed = 0;
-    for (size_t i = 0; i < forkSectors.size() && i * 512 < expected.size(); ++i) {
-        if (!failed.count(forkSectors[i] / 4)) continue;
-        if (named.empty()) firstZeroed = forkSectors[i];
+    for (size_t i = 0; i < sectors.size() && i * 512 < expected.size(); ++i) {
+        if (!failed.count(sectors[i] / 4)) continue;
+        if (named.empty()) firstZeroed = sectors[i];
         std::fill_n(expected.begin() + static_cast<long>(i * 512), std::min<size_t>(512, expected.size() - i * 512), '\0');
-        named.push_back("Unreadable sector written as zeros: sector " + std::to_string(forkSectors[i]) + " of \"Scattered Data\"");
+        named.push_back("Unreadable sector written as zeros: sector " + std::to_string(sectors[i]) + " of \"Scattered Data\"");
     }
     ASSERT_GE(named.size(), 5u);
 
     for (const ReadErrors policy : {ReadErrors::StopFile, ReadErrors::WriteZeros}) {
         test::CurrentTempDir target;
-        ScriptedMount m(bytes);
-        ASSERT_TRUE(m.mounted);
+        test::MountedImage m("fragmented.hfs", bytes);
+        ASSERT_EQ(m.mountResult, 1);
         Session& session = m.session;
-        test::RecordingUi& ui = m.ui;
-        ScriptedAdapter& drive = *m.drive;
-        for (const uint32_t block : failed) drive.failBlock(block, aspi::kError);
+        for (const uint32_t block : failed) m.drive().failBlock(block, aspi::kError);
         session.log.name = target.file("run.log");
         ASSERT_TRUE(CreateLogFile(session));
         session.settings.readErrors = policy;
@@ -566,12 +532,12 @@ TEST(CopyReadErrors, StopTheFileOrWriteZerosAndNameEachSector) {
         const std::string log = slurp(target.file("run.log"));
         if (policy == ReadErrors::StopFile) {
             EXPECT_EQ(tree(target.path()), (std::set<std::string>{"run.log"}));
-            ASSERT_EQ(ui.timedMessages.size(), 1u);
-            EXPECT_NE(ui.timedMessages[0].find("read error at sector " + std::to_string(firstZeroed) + " "), std::string::npos)
-                << ui.timedMessages[0];
+            ASSERT_EQ(m.ui.timedMessages.size(), 1u);
+            EXPECT_NE(m.ui.timedMessages[0].find("read error at sector " + std::to_string(firstZeroed) + " "), std::string::npos)
+                << m.ui.timedMessages[0];
         } else {
             EXPECT_TRUE(slurp(target.file("Scattered Data.txt")) == expected);
-            EXPECT_EQ(ui.timedMessages, named);
+            EXPECT_EQ(m.ui.timedMessages, named);
             for (const std::string& line : named) EXPECT_NE(log.find(line + "\r\n"), std::string::npos) << log;
         }
     }
@@ -581,31 +547,21 @@ TEST(CopyReadErrors, StopTheFileOrWriteZerosAndNameEachSector) {
 // while the "._" file is written takes the finished data file with it.
 TEST(CopyReadErrors, AFailedAppleDoubleCopyLeavesNeitherFile) {
     test::Bytes bytes = test::readFile(test::fixturePath("fragmented.hfs"));
-    uint32_t rsrcSector = 0;
-    {
-        test::HfsImage img(bytes);
-        const uint32_t allocStart = test::readBe(bytes, 1024 + 28, 2);  // drAlBlSt
-        const uint32_t perBlock = img.mdb32(test::mdb::kDrAlBlkSiz) / test::kSectorSize;
-        const auto extents = img.forkExtents(img.lookup(":Scattered Resource"), test::Fork::Resource);
-        ASSERT_FALSE(extents.empty());
-        rsrcSector = allocStart + extents[0].startBlock * perBlock;
-    }
+    const uint32_t rsrcSector = forkSectors(bytes, ":Scattered Resource", test::Fork::Resource).at(0);
     test::CurrentTempDir target;
-    ScriptedMount m(bytes);
-    ASSERT_TRUE(m.mounted);
+    test::MountedImage m("fragmented.hfs", bytes);
+    ASSERT_EQ(m.mountResult, 1);
     Session& session = m.session;
-    test::RecordingUi& ui = m.ui;
-    ScriptedAdapter& drive = *m.drive;
     session.settings.setCopyMode(opt::kCopyMacBinary);
     session.settings.binaryFormat = BinaryFormat::AppleDouble;
     EXPECT_EQ(CopyMacEntries(session.copyContext(), kRootDirId, "Scattered Resource"), copyresult::kDone);
     EXPECT_EQ(tree(target.path()), (std::set<std::string>{"Scattered Resource.txt", "._Scattered Resource.txt"}));
     for (const std::string name : {"Scattered Resource.txt", "._Scattered Resource.txt"}) fs::remove(target.file(name));
-    drive.failBlock(rsrcSector / 4, aspi::kError);
+    m.drive().failBlock(rsrcSector / 4, aspi::kError);
     EXPECT_EQ(CopyMacEntries(session.copyContext(), kRootDirId, "Scattered Resource"), copyresult::kDone);
     EXPECT_EQ(tree(target.path()), std::set<std::string>{});
-    ASSERT_FALSE(ui.timedMessages.empty());
-    EXPECT_NE(ui.timedMessages.back().find("Error copying \"Scattered Resource\""), std::string::npos) << ui.timedMessages.back();
+    ASSERT_FALSE(m.ui.timedMessages.empty());
+    EXPECT_NE(m.ui.timedMessages.back().find("Error copying \"Scattered Resource\""), std::string::npos) << m.ui.timedMessages.back();
 }
 
 }  // namespace

@@ -11,10 +11,9 @@
 #include <string>
 
 #include "copy/fork_formats.h"
+#include "hfs/byte_order.h"
 
 namespace {
-
-uint32_t be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
 
 void expect(bool condition) {
     if (!condition) __builtin_trap();
@@ -50,9 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     expect(std::memcmp(h.data() + 75, rec + 14, 4) == 0);
     expect(h[79] == 0 && h[80] == 0 && h[81] == 0);  // folder ID and the protected flag: not kept
     // Fork lengths (filLgLen, filRLgLen) and the dates (filCrDat, filMdDat).
-    expect(be32(h.data() + 83) == be32(rec + 26));
-    expect(be32(h.data() + 87) == be32(rec + 36));
-    expect(be32(h.data() + 91) == be32(rec + 44));
-    expect(be32(h.data() + 95) == be32(rec + 48));
+    expect(loadBE32(h.data() + 83) == loadBE32(rec + 26));
+    expect(loadBE32(h.data() + 87) == loadBE32(rec + 36));
+    expect(loadBE32(h.data() + 91) == loadBE32(rec + 44));
+    expect(loadBE32(h.data() + 95) == loadBE32(rec + 48));
     return 0;
 }

@@ -1,70 +1,18 @@
-// Reading forks: the bytes Quarry reads compared with what hcopy extracts from the same volume,
-// forks that continue in the extents-overflow tree included; and the whole-block reading of a
-// run of sectors, checked by the commands that reach a scripted drive.
+// Reading forks: the whole-block reading of a run of sectors, checked by the commands that reach
+// a scripted drive, and extents past the volume. The bytes of whole forks are compared with
+// hcopy's by the copies (tests/copy) and the dump (tests/app).
 
 #include <gtest/gtest.h>
 
-
-#include "app/navigation.h"
 #include "device/device_test_support.h"
-#include "hfs/btree.h"
 #include "hfs/fork.h"
-#include "support/hfs_oracle.h"
 #include "support/memory_sink.h"
-#include "support/mounted_image.h"
+#include "support/recording_ui.h"
 
 namespace quarry {
 namespace {
 
 using test::MemorySink;
-
-TEST(ForkBytes, MatchHcopyForEveryKindOfFork) {
-    struct Case {
-        const char* image;
-        const char* folder;  // entered first, or nullptr
-        const char* name;
-        bool overflow;  // the fork continues in the extents-overflow tree
-    };
-    const Case cases[] = {
-        {"basic.hfs", nullptr, "Big Forks", false},       {"basic.hfs", nullptr, "Puzzle", false},
-        {"basic.hfs", nullptr, "Resource Only", false},   {"basic.hfs", nullptr, "Empty File", false},
-        {"basic.hfs", "Docs", "Read Me", false},          {"hybrid.iso", "Apps", "Tool", false},  // blocks of 4 sectors
-        {"fragmented.hfs", nullptr, "Scattered Data", true}, {"fragmented.hfs", nullptr, "Scattered Resource", true},
-    };
-    for (const Case& c : cases) {
-        const std::string image = test::fixturePath(c.image), hfsPath = (c.folder ? ":" + std::string(c.folder) : "") + ":" + c.name;
-        SCOPED_TRACE(std::string(c.image) + " " + hfsPath);
-        test::MountedImage m(image);
-        if (c.folder) {
-            ASSERT_TRUE(enterDirectory(m.session, c.folder));
-        }
-        // The extents tree is copied to a work file only when a fork needs it.
-        EXPECT_FALSE(m.session.volume.extents.hasWorkFile());
-        for (uint8_t fork : {kDataFork, kResourceFork}) {
-            const std::string expected = fork == kDataFork ? test::hcopyData(image, hfsPath) : test::hcopyResource(image, hfsPath);
-            ASSERT_NE(findCatalogRecord(m.session.volume, c.name, want::kFile, m.session.dir.currentDirID), nullptr);
-            const uint8_t* data = recordData(currentRecordKey(m.session.volume.catalog));
-            const ExtentRecord extents = extentRecordAt(data + (fork == kDataFork ? catrec::kDataExtents : catrec::kRsrcExtents));
-            const uint32_t id = loadBE32(data + catrec::kFileId);
-            const uint32_t length = loadBE32(data + (fork == kDataFork ? catrec::kDataLength : catrec::kRsrcLength));
-            MemorySink sink;
-            Status s = readForkToFile(m.session.volumeContext(), extents, sink, id, length, fork);
-            EXPECT_TRUE(s) << s.fault();
-            EXPECT_EQ(std::string(sink.bytes.begin(), sink.bytes.end()), expected);
-
-            // Every 512-byte unit maps to the sector that holds its bytes; past the fork's
-            // extents there is no sector.
-            uint8_t sector[512];
-            for (uint32_t i = 0; i < length / 512; ++i) {
-                ASSERT_EQ(ReadSector(m.session.device, forkSectorAt(m.session.volumeContext(), i, extents, id, fork), sector), 0);
-                ASSERT_EQ(std::string(reinterpret_cast<char*>(sector), 512), expected.substr(size_t{i} * 512, 512)) << "unit " << i;
-            }
-            const uint32_t allocated = length / m.session.volume.allocBlockSize * m.session.volume.sectorsPerBlock;
-            EXPECT_EQ(forkSectorAt(m.session.volumeContext(), allocated + 1000, extents, id, fork), 0u);
-        }
-        EXPECT_TRUE(!c.overflow || m.session.volume.extents.hasWorkFile());
-    }
-}
 
 // A scripted CD-ROM of 256 patterned sectors whose allocation blocks are single sectors from
 // sector 0.

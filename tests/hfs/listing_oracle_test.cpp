@@ -15,11 +15,7 @@ namespace {
 
 using test::MountedImage;
 using test::OracleEntry;
-
-std::string trim(std::string_view s) {
-    const size_t first = s.find_first_not_of(' ');
-    return std::string(first == std::string::npos ? "" : s.substr(first, s.find_last_not_of(' ') - first + 1));
-}
+using test::trim;
 
 // The size text the list shows for a fork, computed here from the oracle's byte count.
 std::string expectedSize(uint32_t bytes) { return bytes <= 9'999'999 ? std::to_string(bytes) : std::to_string(bytes / 1024) + "k"; }

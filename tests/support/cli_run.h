@@ -3,6 +3,7 @@
 // another (the date tests run under several, tests/CMakeLists.txt).
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,27 @@ inline ProcessResult runCliWithInput(const std::vector<std::string>& args, const
     std::vector<std::string> argv = {"sh", "-c", "printf '%s' \"$QUARRY_INPUT\" | \"$QUARRY_CLI\" \"$@\"", "sh"};
     argv.insert(argv.end(), args.begin(), args.end());
     return runProcess(argv, {testTimeZone(), "QUARRY_INPUT=" + input, std::string("QUARRY_CLI=") + QUARRY_CLI_PATH});
+}
+
+// What it printed, line by line; a line's tab-separated fields; the first field of every line
+// (the names of a listing, the labels of a sheet).
+inline std::vector<std::string> outputLines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+inline std::vector<std::string> tabFields(const std::string& line) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1) out.push_back(line.substr(start, tab - start));
+    out.push_back(line.substr(start));
+    return out;
+}
+inline std::vector<std::string> firstFields(const std::string& text) {
+    std::vector<std::string> out;
+    for (const std::string& line : outputLines(text)) out.push_back(tabFields(line)[0]);
+    return out;
 }
 
 }  // namespace quarry::test

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "support/image_builder.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
@@ -206,12 +207,7 @@ std::string hcopyBinHex(const std::string& image, const std::string& macPath) {
 std::string hcopyResource(const std::string& image, const std::string& macPath) {
     // After the 128-byte header and the data fork padded to a multiple of 128 bytes.
     const std::string mb = hcopyMacBinary(image, macPath);
-    auto be32 = [&](size_t at) {
-        uint32_t v = 0;
-        for (size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<uint8_t>(mb[at + i]);
-        return v;
-    };
-    return mb.size() < 128 ? std::string() : mb.substr(128 + (be32(83) + 127) / 128 * 128, be32(87));
+    return mb.size() < 128 ? std::string() : mb.substr(128 + (be32(mb, 83) + 127) / 128 * 128, be32(mb, 87));
 }
 
 std::string hmountVolumeName(const std::string& image, int partition) {

@@ -12,11 +12,19 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/fixture_path.h"
 
 namespace quarry::test {
+
+// A name without its leading and trailing blanks, as the list's fields and the copy's messages
+// show it.
+inline std::string trim(std::string_view s) {
+    const size_t first = s.find_first_not_of(' ');
+    return std::string(first == std::string_view::npos ? "" : s.substr(first, s.find_last_not_of(' ') - first + 1));
+}
 
 // A date as hls prints it: "Mmm dd hh:mm" for dates from six months ago to an hour ahead of
 // now, "Mmm dd  yyyy" for any other; hour and minute, or year, are -1 when not shown.

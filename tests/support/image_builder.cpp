@@ -61,6 +61,12 @@ uint32_t readBe(const Bytes& bytes, size_t at, size_t width) {
     return value;
 }
 
+uint32_t be32(std::string_view bytes, size_t at) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4; ++i) value = value << 8 | static_cast<uint8_t>(bytes.at(at + i));
+    return value;
+}
+
 void writeBe(Bytes& bytes, size_t at, size_t width, uint32_t value) {
     checkRange(bytes, at, width);
     for (size_t i = 0; i < width; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));

@@ -31,6 +31,8 @@ void writeFile(const std::string& path, const Bytes& bytes);
 std::string bentFixture(const TempDir& dir, const std::string& fixture, const std::function<void(Bytes&)>& bend);
 // A big-endian integer of `width` bytes (1, 2 or 4) at `at`.
 uint32_t readBe(const Bytes& bytes, size_t at, size_t width);
+// A big-endian 32-bit field of bytes a tool wrote (a MacBinary header, an AppleSingle table).
+uint32_t be32(std::string_view bytes, size_t at);
 void writeBe(Bytes& bytes, size_t at, size_t width, uint32_t value);
 
 struct PartitionEntry {

@@ -1,6 +1,7 @@
 #pragma once
-// A session with one image on the image adapter, selected and mounted as at start-up. A volume
-// that does not mount fails the test, unless the test expects that.
+// A session with one image on the image adapter, or one medium on a scripted drive whose blocks
+// a test can make fail, selected and mounted as at start-up. A volume that does not mount fails
+// the test, unless the test expects that.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include "device/drive_scan.h"
 #include "device/image_adapter.h"
 #include "support/recording_ui.h"
+#include "support/scripted_adapter.h"
 
 namespace quarry::test {
 
@@ -30,11 +32,22 @@ struct MountedImage {
             ADD_FAILURE() << target.fault();
             return;
         }
+        mount(std::move(adapter), image, expected);
+    }
+    // The medium as target 2 of a scripted adapter, in drive().
+    MountedImage(const std::string& name, const std::vector<uint8_t>& medium, MountExpected expected = MountExpected::Yes) {
+        auto adapter = std::make_unique<ScriptedAdapter>();
+        adapter->addTarget(2, ScriptedTarget::cdrom("QUARRY", name, "1.0", medium));
+        mount(std::move(adapter), name, expected);
+    }
+    ScriptedAdapter& drive() { return static_cast<ScriptedAdapter&>(*bus.adapters.at(0)); }
+
+    void mount(std::unique_ptr<HostAdapter> adapter, const std::string& image, MountExpected expected) {
         bus.adapters.push_back(std::move(adapter));
         session.device.bus = &bus;
         PrepareCdAccess(session.device);
         if (SelectCdromDrive(session.device, table, ui) != 1) {
-            ADD_FAILURE() << "the image adapter offers no drive";
+            ADD_FAILURE() << "the adapter offers no drive";
             return;
         }
         session.device.deviceBlockSize = 512;

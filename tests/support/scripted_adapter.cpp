@@ -44,12 +44,6 @@ void ScriptedAdapter::failBlock(uint32_t block, uint8_t status, int times) {
     blockFailures_.push_back({block, status, times});
 }
 
-void ScriptedAdapter::clearFailures() {
-    failNextCount_ = 0;
-    blockFailures_.clear();
-    failWriteIn_ = 0;
-}
-
 int ScriptedAdapter::deviceType(uint8_t target) {
     const auto found = targets_.find(target);
     return found == targets_.end() ? -1 : found->second.deviceType;

@@ -59,7 +59,6 @@ public:
         failWriteIn_ = nth;
         failWriteStatus_ = status;
     }
-    void clearFailures();
 
     const std::vector<RecordedCommand>& commands() const { return commands_; }
     void clearCommands() { commands_.clear(); }
