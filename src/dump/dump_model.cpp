@@ -121,7 +121,8 @@ uint32_t ReadForkBlocks(Session& session, DumpModel& model, uint32_t count, uint
         uint8_t* slot = model.buffer.data() + size_t{read} * kSectorSize;
         // Read beside the buffer: a failing source may have written part of a sector, and
         // those bytes must not show as the fork's.
-        const uint16_t status = ReadSector(session.device, at, sector.data());
+        const uint16_t status =
+            session.volume.pastImageEnd(at, 1) ? uint16_t{aspi::kError} : ReadSector(session.device, at, sector.data());
         if (status != 0) {
             std::memset(slot, 0, kSectorSize);
             model.readFault = "read error at sector " + std::to_string(at) + " (status " + std::to_string(status) + ")";

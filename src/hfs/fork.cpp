@@ -81,7 +81,7 @@ Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t s
         return Status::ok();
     };
     auto readSingle = [&]() -> Status {
-        const uint16_t status = ReadSector(device, sector, buffer.data());
+        const uint16_t status = volume.pastImageEnd(sector, 1) ? uint16_t{aspi::kError} : ReadSector(device, sector, buffer.data());
         if (status != 0) {
             context.ui.beep();
             if (!zeroFill) return Fault{sectorFault(sector, status)};
@@ -105,7 +105,9 @@ Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t s
         if (showProgress) context.ui.paintProgressBar(blocksLeft, totalBlocks);
         const auto count = static_cast<uint16_t>(std::min(blocksLeft, kBlocksPerRequest));
         SectorRequest request{cmd::kRead6, device.hostAdapterId, device.targetId, block, count, buffer.data()};
-        const uint16_t status = TransferCdBlocks(device, request);
+        const uint16_t status = volume.pastImageEnd(uint64_t{block} * kSectorsPerCdBlock, uint64_t{count} * kSectorsPerCdBlock)
+                                    ? uint16_t{aspi::kError}
+                                    : TransferCdBlocks(device, request);
         block += count;
         blocksLeft -= count;
         if (status != 0) {

@@ -90,6 +90,13 @@ struct VolumeState {
     uint64_t mediumSectors = 0;     // the medium's size as the drive reports it; 0 unknown
     uint64_t imageBytes = 0;        // the size of the image the volume is read from; 0 for a drive
     std::string cutShort;           // what imageCutShort says, found at the mount
+    // True when 512-byte sectors [first, first + count) reach past the image's end. An image
+    // whose size is not a whole number of 2048-byte blocks serves the last block's tail as
+    // zeros, since a volume may end there; a fork sector in that tail was never read from a
+    // disc all the same, and is read as a sector that cannot be read.
+    bool pastImageEnd(uint64_t first, uint64_t count) const {
+        return imageBytes != 0 && (first + count) * 512 > imageBytes;
+    }
     bool cutShortTold = false;      // the person heard it
     // Sector of allocation block 0 once mounted. Also the mount status: 0 = no Macintosh
     // volume, negative = MS-DOS volume, positive = mounted.

@@ -284,7 +284,7 @@ TEST(BinaryFormats, ReadBackByLsarUnarAndHfsutils) {
                 std::string back = test::hcopyMacBinary(freshImage, ":" + name), expected = f.macBinary;
                 // BinHex carries no dates: hcopy gives the file the time it arrived. It also
                 // clears the invisible flag as it reads BinHex (its own files too); lsar and
-                // hexbin see the flag in ours.
+                // unar see the flag in ours.
                 if (format.dates == LsarDates::None && back.size() >= 128) {
                     back[73] = static_cast<char>(back[73] & ~0x40);
                     expected[73] = static_cast<char>(expected[73] & ~0x40);
