@@ -150,6 +150,29 @@ void finishPcFiles(const CopyContext& context, const CatalogEntry& file, PcFile&
     timed(context, "Error copying \"" + shown + "\" to \"" + pc.name + "\": " + (status ? closeFault : status.fault()));
 }
 
+// The files a copy of `entries` will meet, subfolders included unless only files are copied.
+uint32_t filesToCopy(const CopyContext& context, const std::vector<CatalogEntry>& entries, int depth = 0) {
+    uint32_t files = 0;
+    for (const CatalogEntry& e : entries) {
+        if (e.type != catrec::kFolder) {
+            ++files;
+        } else if (!(context.settings.optionWord & opt::kFilesOnly) && depth < 100) {
+            // The depth bound keeps a damaged catalog whose folder holds itself from looping.
+            bool whole = true;
+            files += filesToCopy(context, folderEntries(context, e.data32(catrec::kDirId), nullptr, whole), depth + 1);
+        }
+    }
+    return files;
+}
+
+// Tells the front end where the copy stands, before `file` (nullptr: after the last).
+void tellProgress(const CopyContext& context, const CatalogEntry* file) {
+    CopyState& state = context.state;
+    if (!state.showingProgress) return;
+    state.progress.current = file ? macNameToUtf8(file->name) : std::string();
+    context.ui().copyProgress(state.progress);
+}
+
 }  // namespace
 
 CatalogEntry CatalogEntry::fromKey(const uint8_t* key) {
@@ -206,6 +229,15 @@ bool MakePcDirectory(const CopyContext& context, std::string& name) {
 uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file) {
     const uint32_t data = file.data32(catrec::kDataLength);
     const uint32_t rsrc = file.data32(catrec::kRsrcLength);
+    tellProgress(context, &file);
+    struct Done {
+        CopyProgress& progress;
+        uint64_t bytes;
+        ~Done() {
+            ++progress.filesDone;
+            progress.bytesDone += bytes;
+        }
+    } done{context.state.progress, uint64_t{data} + rsrc};
     const uint16_t mode = context.settings.optionWord & opt::kCopyModeMask;
     const int port = context.settings.destinationSetting >> 8;
     if (port == 0 && !HasFreeSpace(".", uint64_t{data} + rsrc)) {
@@ -329,6 +361,17 @@ uint16_t CopyMacEntries(const CopyContext& context, uint32_t dirID, const std::s
     bool whole = true;
     const std::vector<CatalogEntry> entries = folderEntries(context, dirID, &pattern, whole, match);
     if (entries.empty()) return copyresult::kNothing;
+    CopyState& state = context.state;
+    state.showingProgress = context.ui().wantsCopyProgress();
+    state.progress = {};
+    if (state.showingProgress) state.progress.filesFound = filesToCopy(context, entries);
+    struct Last {
+        const CopyContext& context;
+        ~Last() {
+            tellProgress(context, nullptr);
+            context.state.showingProgress = false;
+        }
+    } last{context};
     uint16_t result = copyresult::kDone;
     for (const CatalogEntry& e : entries) {
         if (copyAborted(context)) return copyresult::kAborted;
