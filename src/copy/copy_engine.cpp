@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "copy/copy_context.h"
@@ -151,15 +152,15 @@ void finishPcFiles(const CopyContext& context, const CatalogEntry& file, PcFile&
 }
 
 // The files a copy of `entries` will meet, subfolders included unless only files are copied.
-uint32_t filesToCopy(const CopyContext& context, const std::vector<CatalogEntry>& entries, int depth = 0) {
+// A damaged catalog could name a folder inside itself: each folder is counted once.
+uint32_t filesToCopy(const CopyContext& context, const std::vector<CatalogEntry>& entries, std::set<uint32_t>& counted) {
     uint32_t files = 0;
     for (const CatalogEntry& e : entries) {
         if (e.type != catrec::kFolder) {
             ++files;
-        } else if (!(context.settings.optionWord & opt::kFilesOnly) && depth < 100) {
-            // The depth bound keeps a damaged catalog whose folder holds itself from looping.
+        } else if (!(context.settings.optionWord & opt::kFilesOnly) && counted.insert(e.data32(catrec::kDirId)).second) {
             bool whole = true;
-            files += filesToCopy(context, folderEntries(context, e.data32(catrec::kDirId), nullptr, whole), depth + 1);
+            files += filesToCopy(context, folderEntries(context, e.data32(catrec::kDirId), nullptr, whole), counted);
         }
     }
     return files;
@@ -364,7 +365,10 @@ uint16_t CopyMacEntries(const CopyContext& context, uint32_t dirID, const std::s
     CopyState& state = context.state;
     state.showingProgress = context.ui().wantsCopyProgress();
     state.progress = {};
-    if (state.showingProgress) state.progress.filesFound = filesToCopy(context, entries);
+    if (state.showingProgress) {
+        std::set<uint32_t> counted;
+        state.progress.filesFound = filesToCopy(context, entries, counted);
+    }
     struct Last {
         const CopyContext& context;
         ~Last() {

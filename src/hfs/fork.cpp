@@ -7,7 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include "device/scsi_bus.h"
 #include "hfs/btree.h"
 
 namespace quarry {
@@ -177,7 +176,7 @@ Result<uint64_t> copyRunByKernel(const VolumeContext& context, ByteSink& sink, c
         context.ui.stepWaitCursor();
         if (showProgress)
             context.ui.paintProgressBar(static_cast<uint32_t>((run.length - done + kCdBlockSize - 1) / kCdBlockSize),
-                                        (run.length + kCdBlockSize - 1) / kCdBlockSize);
+                                        static_cast<uint32_t>((run.length + kCdBlockSize - 1) / kCdBlockSize));
         const uint64_t piece = std::min<uint64_t>(kKernelCopyPiece, run.length - done);
         Result<bool> copied = sink.copyFromFile(medium.fd, medium.start + run.mediumOffset + done, piece);
         if (!copied) return Fault{"cannot write: " + copied.fault()};
