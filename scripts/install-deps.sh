@@ -21,6 +21,8 @@ packages=(
   libdigest-crc-perl
   # the checksum manifest's SHA-256 (libcrypto)
   libssl-dev
+  # quarry-cli --json
+  nlohmann-json3-dev
   # the zones the date tests run under besides UTC
   tzdata
   # the Debian package and the files it installs: the man pages (scdoc), the icon's PNG sizes

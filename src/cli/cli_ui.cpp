@@ -1,5 +1,6 @@
 #include "cli/cli_ui.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <signal.h>
@@ -17,9 +18,27 @@ namespace {
 // terminal program has no status bar for.
 constexpr std::array<Msg, 3> kFailureStatus = {Msg::MediaUnreadable, Msg::MsDosVolume, Msg::NoSelection};
 
-constexpr int kBarWidth = 40;
-// Copies shorter than this many 2048-byte blocks (2 MB) finish before a bar would help.
-constexpr uint32_t kProgressMinimumBlocks = 1024;
+// A copy that ends within this time shows no progress line at all.
+constexpr auto kProgressDelay = std::chrono::seconds(1);
+// The line is drawn again at most this often, so that drawing costs nothing measurable.
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+
+std::string byteText(double bytes) {
+    const char* units[] = {"B", "KB", "MB", "GB", "TB"};
+    int u = 0;
+    while (bytes >= 1000 && u < 4) {
+        bytes /= 1000;
+        ++u;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, u == 0 ? "%.0f %s" : "%.1f %s", bytes, units[u]);
+    return text;
+}
+
+int terminalColumns() {
+    struct winsize size {};
+    return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+}
 constexpr const char* kCopyStatusPrefix = "Copy of ";
 
 volatile sig_atomic_t gInterrupted = 0;
@@ -76,6 +95,7 @@ bool CliUi::escapeAbortRequested() {
 void CliUi::setStatusText(const char* left, const char* /*right*/) {
     if (!left) return;
     if (std::strncmp(left, kCopyStatusPrefix, std::strlen(kCopyStatusPrefix)) == 0) {
+        if (quiet_) return;
         endProgress();
         std::printf("%s\n", left);
         std::fflush(stdout);
@@ -105,10 +125,42 @@ void CliUi::fatalError(const std::string& text) {
 }
 
 void CliUi::paintProgressBar(uint32_t remaining, uint32_t total) {
-    if (total < kProgressMinimumBlocks || !progressOnTerminal_) return;
-    const uint32_t percent = static_cast<uint32_t>((uint64_t{total} - remaining) * 100 / total);
-    const int filled = static_cast<int>(percent * kBarWidth / 100);
-    std::fprintf(stderr, "\r[%.*s%*s] %3u%%", filled, "########################################", kBarWidth - filled, "", percent);
+    // The run of the file being copied, in 2048-byte blocks, as far as it has come.
+    if (!progressOnTerminal_ || progress_.current.empty() || remaining > total) return;
+    drawProgressLine(uint64_t{total - remaining} * 2048);
+}
+
+void CliUi::copyProgress(const CopyProgress& progress) {
+    if (!progressOnTerminal_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (progress_.current.empty() && progress.filesDone == 0) copyStarted_ = now;
+    progress_ = progress;
+    if (progress.current.empty()) {
+        endProgress();
+        return;
+    }
+    drawProgressLine(0);
+}
+
+void CliUi::drawProgressLine(uint64_t bytesInFile) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - copyStarted_ < kProgressDelay || (progressShown_ && now - lastDrawn_ < kProgressInterval)) return;
+    lastDrawn_ = now;
+    const uint64_t bytes = progress_.bytesDone + bytesInFile;
+    const double seconds = std::chrono::duration<double>(now - copyStarted_).count();
+    std::string line = std::to_string(progress_.filesDone) + "/" + std::to_string(progress_.filesFound) + " files  " +
+                       byteText(static_cast<double>(bytes)) + "  " + byteText(static_cast<double>(bytes) / seconds) + "/s  ";
+    // The name is cut to what the terminal's line holds, so that the line is rewritten in place.
+    const size_t columns = static_cast<size_t>(terminalColumns()) - 1;
+    std::string name = progress_.current;
+    size_t cut = 0, shown = 0;
+    while (cut < name.size() && line.size() + shown < columns) {
+        ++cut;
+        while (cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) ++cut;
+        ++shown;
+    }
+    line += name.substr(0, cut);
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
     std::fflush(stderr);
     progressShown_ = true;
 }

@@ -2,6 +2,7 @@
 // The UI port of quarry-cli: messages go to standard error prefixed with the program title,
 // questions are answered from the --yes option, posted commands wait in a queue.
 
+#include <chrono>
 #include <deque>
 #include <string>
 
@@ -19,6 +20,8 @@ public:
 
     // Unanswered notices are written to the log with "#", as when nobody acknowledges them.
     void setLog(LogFile* log) { log_ = log; }
+    // Without the "Copy of ... to ..." lines (--quiet).
+    void setQuiet(bool quiet) { quiet_ = quiet; }
 
     void setStatusText(const char* left, const char* right) override;
     void showTimedMessage(const std::string& text) override;
@@ -29,6 +32,10 @@ public:
     // Ctrl-C plays the part of Esc.
     bool escapeAbortRequested() override;
     void paintProgressBar(uint32_t remaining, uint32_t total) override;
+    // On a terminal a copy that runs longer than a second shows one line on standard error:
+    // files done of files found, bytes, rate and the file being copied.
+    bool wantsCopyProgress() override { return progressOnTerminal_; }
+    void copyProgress(const CopyProgress& progress) override;
     // A terminal bell would say nothing; the beep is remembered for the caller to explain.
     void beep() override { beeped_ = true; }
     void invalidateListRow(int) override {}
@@ -70,6 +77,11 @@ private:
     bool reported_ = false;
     bool beeped_ = false;
     bool progressShown_ = false;
+    bool quiet_ = false;
+    void drawProgressLine(uint64_t bytesInFile);
+    CopyProgress progress_;
+    std::chrono::steady_clock::time_point copyStarted_;
+    std::chrono::steady_clock::time_point lastDrawn_;
     std::deque<int> posted_;
 };
 

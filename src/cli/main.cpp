@@ -30,6 +30,8 @@
 #include "common/messages.h"
 #include "app/session.h"
 #include "cli/cli_ui.h"
+#include "cli/dfxml_report.h"
+#include "cli/json_report.h"
 #include "commands/attributes.h"
 #include "commands/command_line.h"
 #include "common/text.h"
@@ -85,6 +87,15 @@ constexpr const char* kUsage =
     "                        line per problem on standard output, notes on standard\n"
     "                        error; exit status 0 when sound, 1 when problems were found\n"
     "                        or the volume cannot be read\n"
+    "  --json                describe the whole volume instead of running lines: one JSON\n"
+    "                        object per file and folder on standard output (JSON Lines),\n"
+    "                        folders before their contents\n"
+    "  --hash                with --json, add the SHA-256 of each file's forks\n"
+    "  --dfxml FILE          write a DFXML report of the whole volume to FILE instead of\n"
+    "                        running lines: every file and folder with its dates, the\n"
+    "                        SHA-256 and the byte runs of its forks in the image\n"
+    "  --quiet               COPY does not print its \"Copy of ... to ...\" lines\n"
+    "  --verbose             COPY prints them (the default)\n"
     "  --help                show this text\n"
     "  --version             show the version of quarry-cli\n"
     "\n"
@@ -118,6 +129,12 @@ struct Options {
     bool check = false;
     bool write = false;
     bool keepGoing = false;
+    bool json = false;
+    bool hash = false;
+    std::string dfxml;
+    bool quiet = false;
+    // The command line as given, for the DFXML report's creator.
+    std::vector<std::string> arguments;
     quarry::BinaryFormat binaryFormat = quarry::BinaryFormat::MacBinaryI;
 };
 
@@ -218,6 +235,7 @@ std::string unservedLine(const ParsedCommand& line, std::string_view typed) {
 class Runner {
 public:
     explicit Runner(const Options& options) : ui_(options.answerYes), session_(ui_) {
+        ui_.setQuiet(options.quiet);
         ui_.setLog(&session_.log);
         session_.listOnScreen = false;
     }
@@ -238,6 +256,7 @@ private:
     int runAll(const Options& options) {
         if (int status = startUp(options.source, options.write); status != kExitOk) return status;
         if (options.check) return checkOnly();
+        if (options.json || !options.dfxml.empty()) return reportOnly(options);
         if (int status = prepareCopies(options); status != kExitOk) return status;
         if (!options.readStdin) {
             for (const std::string& line : options.lines)
@@ -259,6 +278,33 @@ private:
             ui_.reportAside(warning);
             damageMet_ = true;
         }
+    }
+
+    // --json and --dfxml: the whole volume described. What damage leaves readable is still
+    // described; the damage is said on standard error and makes the status 1.
+    int reportOnly(const Options& options) {
+        ReportSummary summary;
+        auto fault = [&](const std::string& text) { ui_.report(text); };
+        if (options.json) {
+            summary = WriteJsonLines(session_.volumeContext(), options.hash ? ReportDigests::Sha256 : ReportDigests::No, stdout, fault);
+            std::fflush(stdout);
+        } else {
+            DfxmlSource source{options.source, 0, ""};
+            for (const auto& adapter : bus_.adapters)
+                if (auto* images = dynamic_cast<ImageAdapter*>(adapter.get())) {
+                    source.size = images->imageSize(0);
+                    source.container = images->imageFormat(0);
+                }
+            Result<ReportSummary> written = WriteDfxml(session_.volumeContext(), options.dfxml, source, options.arguments, fault);
+            if (!written) {
+                ui_.report(written.fault());
+                return kExitStopped;
+            }
+            summary = *written;
+        }
+        reportDamage();
+        if (!summary.catalogWhole || summary.forkFaults > 0 || ui_.fatal()) return kExitStopped;
+        return kExitOk;
     }
 
     int checkOnly() {
@@ -523,6 +569,18 @@ int main(int argc, char** argv) {
             options.write = true;
         } else if (arg == "--keep-going") {
             options.keepGoing = true;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--hash") {
+            options.hash = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            options.quiet = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            options.quiet = false;
+        } else if (arg == "--dfxml") {
+            const char* v = value("--dfxml");
+            if (!v) return kExitUsage;
+            options.dfxml = v;
         } else if (arg == "--to") {
             const char* v = value("--to");
             if (!v) return kExitUsage;
@@ -593,6 +651,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quarry-cli: --check runs no lines\n");
         return kExitUsage;
     }
+    if ((options.json || !options.dfxml.empty()) && (!options.lines.empty() || options.check)) {
+        std::fprintf(stderr, "quarry-cli: %s runs no lines\n", options.json ? "--json" : "--dfxml");
+        return kExitUsage;
+    }
+    if (options.json && !options.dfxml.empty()) {
+        std::fprintf(stderr, "quarry-cli: --json and --dfxml are two runs\n");
+        return kExitUsage;
+    }
+    if (options.hash && !options.json) {
+        std::fprintf(stderr, "quarry-cli: --hash goes with --json\n");
+        return kExitUsage;
+    }
+    options.arguments.assign(argv, argv + argc);
     // A file-size limit turns into a failed write that is reported, not into a killed process.
     signal(SIGXFSZ, SIG_IGN);
     installInterruptHandler();

@@ -11,6 +11,14 @@ namespace quarry {
 
 enum class Question { OkCancel, YesNo };
 
+// Where a copy of several files stands: told before each file and once more after the last.
+struct CopyProgress {
+    uint32_t filesDone = 0;
+    uint32_t filesFound = 0;
+    uint64_t bytesDone = 0;  // fork bytes of the files done
+    std::string current;     // the file now being copied; empty after the last
+};
+
 class UiPort {
 public:
     virtual ~UiPort() = default;
@@ -31,6 +39,10 @@ public:
     virtual void stepWaitCursor() = 0;
     virtual bool escapeAbortRequested() = 0;
     virtual void paintProgressBar(uint32_t remaining, uint32_t total) = 0;
+    // A front end that shows where a copy of many files stands says so; the copy then counts
+    // the files it will copy first, which costs a walk of the catalog.
+    virtual bool wantsCopyProgress() { return false; }
+    virtual void copyProgress(const CopyProgress& /*progress*/) {}
     virtual void beep() = 0;
 
     // Row 255 invalidates the whole list.

@@ -70,6 +70,9 @@ struct CopyState {
     uint32_t failures = 0;
     // The checksum manifest, when one was asked for.
     ChecksumManifest manifest;
+    // Where the copy being made stands, when the front end shows it.
+    bool showingProgress = false;
+    CopyProgress progress;
     // The PC directory a copy is filling, relative to the directory it started in (its
     // target): "" there, else ending with "/". The manifest names files by it.
     std::string pcFolder;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "copy/copy_context.h"
@@ -150,6 +151,29 @@ void finishPcFiles(const CopyContext& context, const CatalogEntry& file, PcFile&
     timed(context, "Error copying \"" + shown + "\" to \"" + pc.name + "\": " + (status ? closeFault : status.fault()));
 }
 
+// The files a copy of `entries` will meet, subfolders included unless only files are copied.
+// A damaged catalog could name a folder inside itself: each folder is counted once.
+uint32_t filesToCopy(const CopyContext& context, const std::vector<CatalogEntry>& entries, std::set<uint32_t>& counted) {
+    uint32_t files = 0;
+    for (const CatalogEntry& e : entries) {
+        if (e.type != catrec::kFolder) {
+            ++files;
+        } else if (!(context.settings.optionWord & opt::kFilesOnly) && counted.insert(e.data32(catrec::kDirId)).second) {
+            bool whole = true;
+            files += filesToCopy(context, folderEntries(context, e.data32(catrec::kDirId), nullptr, whole), counted);
+        }
+    }
+    return files;
+}
+
+// Tells the front end where the copy stands, before `file` (nullptr: after the last).
+void tellProgress(const CopyContext& context, const CatalogEntry* file) {
+    CopyState& state = context.state;
+    if (!state.showingProgress) return;
+    state.progress.current = file ? macNameToUtf8(file->name) : std::string();
+    context.ui().copyProgress(state.progress);
+}
+
 }  // namespace
 
 Status WriteBinaryCopy(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, UnreadableSectors* zeroFill) {
@@ -196,6 +220,15 @@ bool MakePcDirectory(const CopyContext& context, std::string& name) {
 uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file) {
     const uint32_t data = file.data32(catrec::kDataLength);
     const uint32_t rsrc = file.data32(catrec::kRsrcLength);
+    tellProgress(context, &file);
+    struct Done {
+        CopyProgress& progress;
+        uint64_t bytes;
+        ~Done() {
+            ++progress.filesDone;
+            progress.bytesDone += bytes;
+        }
+    } done{context.state.progress, uint64_t{data} + rsrc};
     const uint16_t mode = context.settings.optionWord & opt::kCopyModeMask;
     const int port = context.settings.destinationSetting >> 8;
     if (port == 0 && !HasFreeSpace(".", uint64_t{data} + rsrc)) {
@@ -319,6 +352,20 @@ uint16_t CopyMacEntries(const CopyContext& context, uint32_t dirID, const std::s
     bool whole = true;
     const std::vector<CatalogEntry> entries = folderEntries(context, dirID, &pattern, whole, match);
     if (entries.empty()) return copyresult::kNothing;
+    CopyState& state = context.state;
+    state.showingProgress = context.ui().wantsCopyProgress();
+    state.progress = {};
+    if (state.showingProgress) {
+        std::set<uint32_t> counted;
+        state.progress.filesFound = filesToCopy(context, entries, counted);
+    }
+    struct Last {
+        const CopyContext& context;
+        ~Last() {
+            tellProgress(context, nullptr);
+            context.state.showingProgress = false;
+        }
+    } last{context};
     uint16_t result = copyresult::kDone;
     for (const CatalogEntry& e : entries) {
         if (copyAborted(context)) return copyresult::kAborted;

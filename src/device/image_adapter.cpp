@@ -79,6 +79,12 @@ const std::string& ImageAdapter::imagePath(int target) const {
     return target >= 0 && static_cast<size_t>(target) < images_.size() ? images_[static_cast<size_t>(target)].path : kNoPath;
 }
 
+std::optional<MediumFile> ImageAdapter::mediumFile(uint8_t target) const {
+    if (target >= images_.size() || !images_[target].format.empty()) return std::nullopt;
+    const Image& image = images_[target];
+    return image.source->mediumFile();
+}
+
 std::string ImageAdapter::managerId() const { return kManagerId; }
 
 int ImageAdapter::deviceType(uint8_t target) { return target < images_.size() ? kDeviceTypeCdrom : -1; }

@@ -48,6 +48,8 @@ public:
     // Each damaged sector is named once while the image is open, after the read that served it.
     std::vector<std::string> takeReadWarnings() override;
     uint64_t mediumBytes(uint8_t target) override;
+    // A plain image's file; none for a container.
+    std::optional<MediumFile> mediumFile(uint8_t target) const override;
 
 private:
     static constexpr uint64_t kReadAheadBytes = 256 * 1024;

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,14 @@ inline constexpr uint8_t kDeviceTypeCdrom = 5;
 
 enum class DataDirection { None, In, Out };
 
+// A medium that lies byte for byte in a file of the PC (a plain image): the file's descriptor,
+// where the medium starts in it and the medium's size. A copy hands runs of it to the kernel.
+struct MediumFile {
+    int fd = -1;
+    uint64_t start = 0;
+    uint64_t size = 0;
+};
+
 struct ScsiCommand {
     std::array<uint8_t, 16> cdb{};
     uint8_t cdbLength = 0;
@@ -59,6 +68,9 @@ public:
     // The medium's size in bytes when the adapter knows it to the byte (an image file); 0 when
     // only READ CAPACITY can tell, in whole blocks (a drive).
     virtual uint64_t mediumBytes(uint8_t /*target*/) { return 0; }
+    // The file the target's medium lies in, when it lies in one as it is; none for a drive or
+    // a container, whose bytes have to go through the adapter.
+    virtual std::optional<MediumFile> mediumFile(uint8_t /*target*/) const { return std::nullopt; }
 };
 
 struct ScsiBus {

@@ -310,4 +310,12 @@ uint16_t ReadSector(DeviceState& device, uint32_t sector, uint8_t* buffer) {
     return device.sectorSource(device, request);
 }
 
+std::optional<MediumFile> SelectedMediumFile(const DeviceState& device) {
+    if (!device.bus || device.hostAdapterId >= device.bus->adapters.size()) return std::nullopt;
+    // Only the program's own sector source reads the medium as it lies; another one installed
+    // in its place (a test's) decides what every read returns.
+    if (device.sectorSource != ReadCdSector) return std::nullopt;
+    return device.bus->adapters[device.hostAdapterId]->mediumFile(device.targetId);
+}
+
 }  // namespace quarry

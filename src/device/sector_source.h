@@ -5,6 +5,7 @@
 // one-block cache.
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "device/aspi.h"
@@ -101,6 +102,10 @@ uint64_t MediumSectors(DeviceState& device);
 uint64_t ImageBytes(DeviceState& device);
 // Asks the drive to put everything it was sent on the medium (SYNCHRONIZE CACHE); 0 when done.
 uint16_t SynchronizeMedium(DeviceState& device);
+
+// The file the selected drive's medium lies in as it is (a plain image); none for a drive, a
+// container, or a test's scripted bus.
+std::optional<MediumFile> SelectedMediumFile(const DeviceState& device);
 
 // Reads one 512-byte sector of the selected drive through the installed sector source (command
 // READ(6), count 1); non-zero when it fails or no source is installed.

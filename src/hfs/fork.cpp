@@ -61,13 +61,46 @@ bool FdSink::flush() {
     return ok;
 }
 
-Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t startBlock, uint32_t byteCount,
-                        UnreadableSectors* zeroFill) {
+Result<bool> FdSink::copyFromFile(int fd, uint64_t offset, uint64_t length) {
+    if (kernelRefused_) return false;
+    if (!flush()) return Fault{error_};
+    const off_t before = ::lseek(fd_, 0, SEEK_CUR);
+    if (before < 0) {
+        kernelRefused_ = true;  // a port or a pipe: written to as a stream
+        return false;
+    }
+    auto in = static_cast<off64_t>(offset);
+    uint64_t done = 0;
+    while (done < length) {
+        const ssize_t n = kernelCopy_(fd, &in, fd_, nullptr, static_cast<size_t>(length - done), 0);
+        if (n > 0) {
+            done += static_cast<uint64_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        // A full disk or a file-size limit is the write's failure, as it would be for write().
+        if (n < 0 && (errno == ENOSPC || errno == EFBIG || errno == EDQUOT)) {
+            error_ = std::strerror(errno);
+            return Fault{error_};
+        }
+        // Anything else (refused, or the image ends early) is left to the reading copy, which
+        // says what is wrong with the medium; what the kernel appended is taken back first.
+        kernelRefused_ = n < 0;
+        if (done > 0 && (::ftruncate(fd_, before) != 0 || ::lseek(fd_, before, SEEK_SET) != before)) {
+            error_ = std::strerror(errno);
+            return Fault{error_};
+        }
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Appends byteCount bytes of the medium from 512-byte sector `sector` on, read through the drive.
+Status readSectorsToFile(const VolumeContext& context, ByteSink& sink, uint32_t sector, uint32_t byteCount,
+                         UnreadableSectors* zeroFill) {
     DeviceState& device = context.device;
-    VolumeState& volume = context.volume;
-    // Runs are counted in 512-byte sectors whatever block size a driver descriptor announced:
-    // sector numbers on this path are always 512-byte units.
-    uint32_t sector = static_cast<uint32_t>(volume.firstBlockSector) + startBlock * volume.sectorsPerBlock;
     uint32_t sectors = (byteCount + kSectorSize - 1) / kSectorSize;
     uint32_t wanted = byteCount;
     const bool showProgress = sectors > 5u * device.transferSectors;
@@ -130,9 +163,43 @@ Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t s
     return Status::ok();
 }
 
-Status readForkToFile(const VolumeContext& context, const ExtentRecord& first, ByteSink& sink, uint32_t fileID,
-                      uint32_t byteCount, uint8_t forkType, UnreadableSectors* zeroFill) {
-    VolumeState& volume = context.volume;
+// The kernel copies this much between two looks at Esc and the progress bar.
+constexpr uint64_t kKernelCopyPiece = 16 * 1024 * 1024;
+
+// Appends the run by the kernel's copy as far as the sink and the kernel take it, and returns how
+// many bytes that was; the caller reads the rest.
+Result<uint64_t> copyRunByKernel(const VolumeContext& context, ByteSink& sink, const MediumFile& medium, const ForkRun& run) {
+    const bool showProgress = run.length > 5u * context.device.transferSectors * kSectorSize;
+    uint64_t done = 0;
+    while (done < run.length) {
+        context.ui.stepWaitCursor();
+        if (showProgress)
+            context.ui.paintProgressBar(static_cast<uint32_t>((run.length - done + kCdBlockSize - 1) / kCdBlockSize),
+                                        static_cast<uint32_t>((run.length + kCdBlockSize - 1) / kCdBlockSize));
+        const uint64_t piece = std::min<uint64_t>(kKernelCopyPiece, run.length - done);
+        Result<bool> copied = sink.copyFromFile(medium.fd, medium.start + run.mediumOffset + done, piece);
+        if (!copied) return Fault{"cannot write: " + copied.fault()};
+        if (!*copied) break;
+        done += piece;
+    }
+    return done;
+}
+
+}  // namespace
+
+Status readBlocksToFile(const VolumeContext& context, ByteSink& sink, uint32_t startBlock, uint32_t byteCount,
+                        UnreadableSectors* zeroFill) {
+    const VolumeState& volume = context.volume;
+    // Runs are counted in 512-byte sectors whatever block size a driver descriptor announced:
+    // sector numbers on this path are always 512-byte units.
+    return readSectorsToFile(context, sink, static_cast<uint32_t>(volume.firstBlockSector) + startBlock * volume.sectorsPerBlock,
+                             byteCount, zeroFill);
+}
+
+Result<std::vector<ForkRun>> forkRuns(const VolumeContext& context, const ExtentRecord& first, uint32_t fileID,
+                                      uint32_t byteCount, uint8_t forkType) {
+    const VolumeState& volume = context.volume;
+    std::vector<ForkRun> runs;
     uint32_t remaining = byteCount;
     uint32_t blocks = 0;
     ExtentRecord record = first;
@@ -142,9 +209,10 @@ Status readForkToFile(const VolumeContext& context, const ExtentRecord& first, B
             const uint16_t start = extentStart(record, i);
             const uint16_t count = extentCount(record, i);
             if (count == 0) break;
-            if (Status s = checkExtent(volume, start, count); !s) return s;
+            if (Status s = checkExtent(volume, start, count); !s) return Fault{s.fault()};
             const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{count} * volume.allocBlockSize, remaining));
-            if (Status s = readBlocksToFile(context, sink, start, n, zeroFill); !s) return s;
+            const uint64_t sector = static_cast<uint64_t>(volume.firstBlockSector) + uint64_t{start} * volume.sectorsPerBlock;
+            runs.push_back({sector * kSectorSize, uint64_t{byteCount} - remaining, n});
             remaining -= n;
             blocks += count;
         }
@@ -157,6 +225,35 @@ Status readForkToFile(const VolumeContext& context, const ExtentRecord& first, B
             break;  // the fork's extents end before its length: copied as far as they go
         }
         record = *next;
+    }
+    return runs;
+}
+
+Status readForkToFile(const VolumeContext& context, const ExtentRecord& first, ByteSink& sink, uint32_t fileID,
+                      uint32_t byteCount, uint8_t forkType, UnreadableSectors* zeroFill) {
+    Result<std::vector<ForkRun>> runs = forkRuns(context, first, fileID, byteCount, forkType);
+    if (!runs) return Fault{runs.fault()};
+    // A copy that writes zeros for what cannot be read goes through the drive, which tells it so.
+    std::optional<MediumFile> medium = zeroFill ? std::nullopt : SelectedMediumFile(context.device);
+    // A fork that runs past the end of a cut-short image goes through the drive whole, checked
+    // before any of it is copied: what lies past the end is the image adapter's to refuse, as it
+    // is for every other read, and the copy says so as it would without the kernel's help.
+    if (medium && std::any_of(runs->begin(), runs->end(), [&](const ForkRun& r) { return r.mediumOffset + r.length > medium->size; }))
+        medium.reset();
+    for (const ForkRun& run : *runs) {
+        uint64_t done = 0;
+        if (medium) {
+            Result<uint64_t> copied = copyRunByKernel(context, sink, *medium, run);
+            if (!copied) return Fault{copied.fault()};
+            done = *copied;
+        }
+        if (done == run.length) continue;
+        // What the kernel did not copy is read a piece at a time; it stopped at a whole piece,
+        // so the rest starts on a sector.
+        if (Status s = readSectorsToFile(context, sink, static_cast<uint32_t>((run.mediumOffset + done) / kSectorSize),
+                                         static_cast<uint32_t>(run.length - done), zeroFill);
+            !s)
+            return s;
     }
     return Status::ok();
 }

@@ -325,12 +325,40 @@ TEST(Cli, BadSourcesEndWithAMessageAndStatusOne) {
     }
 }
 
+// --quiet drops the "Copy of ... to ..." lines, --verbose keeps them; standard error, not a
+// terminal here, gets no progress line either way.
+TEST(Cli, QuietAndVerboseCopies) {
+    struct Case {
+        Strings options;
+        size_t copyLines;
+    };
+    const Case cases[] = {{{}, 2}, {{"--quiet"}, 0}, {{"--verbose"}, 2}, {{"--verbose", "--quiet"}, 0}, {{"--quiet", "--verbose"}, 2}};
+    for (const Case& c : cases) {
+        test::TempDir dir;
+        Strings args = c.options;
+        args.insert(args.end(), {"--to", dir.path(), test::fixturePath("basic.hfs"), "COPY \"Big Forks\"", "COPY Puzzle"});
+        const auto r = runCli(args);
+        const Strings out = lines(r.out);
+        SCOPED_TRACE(testing::PrintToString(c.options));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(static_cast<size_t>(std::count_if(out.begin(), out.end(), [](const std::string& l) { return l.rfind("Copy of", 0) == 0; })), c.copyLines) << r.out;
+        EXPECT_EQ(std::filesystem::file_size(dir.file("Big Forks.txt")), 5000u);
+    }
+}
+
 TEST(Cli, UsageErrorsEndWithStatusTwo) {
     EXPECT_EQ(runCli({}).exitCode, 2);
     EXPECT_EQ(runCli({"--bogus", test::fixturePath("basic.hfs")}).exitCode, 2);
     const auto format = runCli({"--binary-format", "mb4", test::fixturePath("basic.hfs"), "DIR"});
     EXPECT_EQ(format.exitCode, 2);
     EXPECT_NE(format.err.find("--binary-format takes mb1, mb2, mb3, appledouble, applesingle or binhex"), std::string::npos) << format.err;
+    for (const Strings& args : {Strings{"--json", "IMAGE", "DIR"}, Strings{"--hash", "IMAGE"}, Strings{"--dfxml", "out.xml", "--check", "IMAGE"},
+                                Strings{"--json", "--dfxml", "out.xml", "IMAGE"}, Strings{"--dfxml"}}) {
+        Strings withImage = args;
+        std::replace(withImage.begin(), withImage.end(), std::string("IMAGE"), test::fixturePath("basic.hfs"));
+        EXPECT_EQ(runCli(withImage).exitCode, 2) << withImage[0] << " " << withImage[1];
+    }
     const auto help = runCli({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("usage: quarry-cli"), std::string::npos);

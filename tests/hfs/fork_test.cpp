@@ -4,15 +4,151 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
 #include "device/device_test_support.h"
 #include "hfs/fork.h"
 #include "support/memory_sink.h"
+#include "support/mounted_image.h"
 #include "support/recording_ui.h"
+#include "support/temp_dir.h"
 
 namespace quarry {
 namespace {
 
 using test::MemorySink;
+
+// Stand-ins for copy_file_range: the kernel's own, counted; one that refuses as another file
+// system would; one that copies part of a piece and then refuses.
+int kernelCalls = 0;
+ssize_t countedCopy(int in, off64_t* inOff, int out, off64_t* outOff, size_t n, unsigned flags) {
+    ++kernelCalls;
+    return ::copy_file_range(in, inOff, out, outOff, n, flags);
+}
+ssize_t refusedCopy(int, off64_t*, int, off64_t*, size_t, unsigned) {
+    ++kernelCalls;
+    errno = EXDEV;
+    return -1;
+}
+ssize_t brokenOffCopy(int in, off64_t* inOff, int out, off64_t* outOff, size_t n, unsigned flags) {
+    if (++kernelCalls == 1) return ::copy_file_range(in, inOff, out, outOff, std::max<size_t>(1, n / 2), flags);
+    errno = EOPNOTSUPP;
+    return -1;
+}
+
+struct ForkOf {
+    ExtentRecord extents;
+    uint32_t id, length, physical;
+};
+ForkOf forkOf(test::MountedImage& m, const char* name, uint8_t fork) {
+    EXPECT_NE(findCatalogRecord(m.session.volume, name, want::kFile, m.session.dir.currentDirID), nullptr) << name;
+    const uint8_t* data = recordData(currentRecordKey(m.session.volume.catalog));
+    const bool rsrc = fork == kResourceFork;
+    return {extentRecordAt(data + (rsrc ? catrec::kRsrcExtents : catrec::kDataExtents)), loadBE32(data + catrec::kFileId),
+            loadBE32(data + (rsrc ? catrec::kRsrcLength : catrec::kDataLength)),
+            loadBE32(data + (rsrc ? catrec::kRsrcPhysical : catrec::kDataPhysical))};
+}
+
+// Out of a plain image the kernel copies each run into the PC file; the file equals what the
+// reading copy gives and what hcopy extracts, and the image's bytes at the fork's runs are the fork.
+TEST(KernelCopy, EqualsTheReadingCopyAndHcopy) {
+    struct Case {
+        const char* image;
+        const char* name;
+        uint8_t fork;
+        FdSink::KernelCopyFn copy;
+        int kernelCallsExpected;  // -1: at least one per run
+    };
+    const Case cases[] = {
+        {"basic.hfs", "Big Forks", kDataFork, countedCopy, -1},            // last extent past the fork's length
+        {"fragmented.hfs", "Scattered Data", kDataFork, countedCopy, -1},  // 11 extents, 8 in the overflow tree
+        {"fragmented.hfs", "Scattered Resource", kResourceFork, countedCopy, -1},
+        {"fragmented.hfs", "Scattered Data", kDataFork, refusedCopy, 1},    // asked once, then read
+        {"fragmented.hfs", "Scattered Data", kDataFork, brokenOffCopy, 2},  // half a run taken back
+    };
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.image) + " " + c.name + (c.fork == kDataFork ? " data" : " rsrc") + " calls " +
+                     std::to_string(c.kernelCallsExpected));
+        const std::string image = test::fixturePath(c.image);
+        test::MountedImage m(image);
+        const ForkOf f = forkOf(m, c.name, c.fork);
+        const std::string expected = c.fork == kDataFork ? test::hcopyData(image, std::string(":") + c.name)
+                                                         : test::hcopyResource(image, std::string(":") + c.name);
+        ASSERT_EQ(expected.size(), f.length);
+        if (c.image == std::string("basic.hfs")) {
+            ASSERT_GT(f.physical, f.length);
+        }
+
+        Result<std::vector<ForkRun>> runs = forkRuns(m.session.volumeContext(), f.extents, f.id, f.length, c.fork);
+        ASSERT_TRUE(runs) << runs.fault();
+        const std::string medium = test::slurp(image);
+        std::string atRuns;
+        for (const ForkRun& r : *runs) {
+            EXPECT_EQ(r.forkOffset, atRuns.size());
+            atRuns += medium.substr(r.mediumOffset, r.length);
+        }
+        EXPECT_EQ(atRuns, expected);
+
+        MemorySink reading;
+        ASSERT_TRUE(readForkToFile(m.session.volumeContext(), f.extents, reading, f.id, f.length, c.fork));
+        const std::string out = dir.file("fork");
+        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        FdSink sink(fd);
+        sink.setKernelCopy(c.copy);
+        ASSERT_EQ(::write(fd, "head", 4), 4);  // a header written before the fork stays where it is
+        kernelCalls = 0;
+        Status s = readForkToFile(m.session.volumeContext(), f.extents, sink, f.id, f.length, c.fork);
+        EXPECT_TRUE(s && sink.flush()) << s.fault();
+        ::close(fd);
+        EXPECT_EQ(test::slurp(out), "head" + expected);
+        EXPECT_EQ(std::string(reading.bytes.begin(), reading.bytes.end()), expected);
+        if (c.kernelCallsExpected < 0) {
+            EXPECT_GE(kernelCalls, static_cast<int>(runs->size()));
+        } else {
+            EXPECT_EQ(kernelCalls, c.kernelCallsExpected);
+        }
+    }
+}
+
+// A fork with a run past the end of a cut-short image is not handed to the kernel at all: it
+// is read through the drive, which refuses what lies past the end as a read error, and the copy
+// ends as the reading copy does.
+TEST(KernelCopy, ARunPastTheImageEndFailsAsAReadErrorOnBothPaths) {
+    test::TempDir dir;
+    const std::string cut = dir.file("cut.hfs");
+    std::filesystem::copy_file(test::fixturePath("basic.hfs"), cut);
+    uint64_t lastRun = 0;
+    {
+        test::MountedImage whole(cut);
+        const ForkOf f = forkOf(whole, "Big Forks", kResourceFork);
+        Result<std::vector<ForkRun>> runs = forkRuns(whole.session.volumeContext(), f.extents, f.id, f.length, kResourceFork);
+        ASSERT_TRUE(runs && !runs->empty());
+        lastRun = runs->back().mediumOffset;
+    }
+    std::filesystem::resize_file(cut, lastRun + 512);
+    test::MountedImage m(cut);
+    const ForkOf f = forkOf(m, "Big Forks", kResourceFork);
+    MemorySink reading;
+    const Status read = readForkToFile(m.session.volumeContext(), f.extents, reading, f.id, f.length, kResourceFork);
+    const int fd = ::open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    FdSink sink(fd);
+    sink.setKernelCopy(countedCopy);
+    kernelCalls = 0;
+    const Status copied = readForkToFile(m.session.volumeContext(), f.extents, sink, f.id, f.length, kResourceFork);
+    EXPECT_TRUE(sink.flush());
+    ::close(fd);
+    EXPECT_EQ(kernelCalls, 0);
+    ASSERT_FALSE(read);
+    ASSERT_FALSE(copied);
+    EXPECT_EQ(copied.fault(), read.fault());
+    EXPECT_NE(read.fault().find("read error at sector"), std::string::npos) << read.fault();
+}
 
 // A scripted CD-ROM of 256 patterned sectors whose allocation blocks are single sectors from
 // sector 0.

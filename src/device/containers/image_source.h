@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "device/scsi_bus.h"
 
 namespace quarry {
 
@@ -35,6 +36,8 @@ public:
     // One message naming the damage served since the last call and not named before; empty
     // when there is none.
     virtual std::string takeReadWarning() { return {}; }
+    // The file the medium lies in as it is; none for a source that unpacks or checks it.
+    virtual std::optional<MediumFile> mediumFile() const { return std::nullopt; }
 
 protected:
     // Reads a range that lies wholly inside the medium.
@@ -67,6 +70,7 @@ public:
     uint64_t size() const override { return size_; }
     Status write(uint64_t offset, uint64_t length, const uint8_t* in) override;
     Status flush() override;
+    std::optional<MediumFile> mediumFile() const override { return MediumFile{file_->fd(), start_, size_}; }
 
 protected:
     Status readInside(uint64_t offset, uint64_t length, uint8_t* out) override;

@@ -1,0 +1,41 @@
+#include "cli/json_report.h"
+
+#include <nlohmann/json.hpp>
+
+namespace quarry::cli {
+
+ReportSummary WriteJsonLines(const VolumeContext& context, ReportDigests digests, std::FILE* out,
+                             const std::function<void(const std::string&)>& fault) {
+    return ReportVolume(context, digests, [&](const ReportEntry& e) {
+        nlohmann::ordered_json line;
+        line["path"] = e.path;
+        line["kind"] = e.isFolder() ? "folder" : "file";
+        line["id"] = e.id();
+        if (e.isFolder()) {
+            line["items"] = loadBE16(e.record.data.data() + catrec::kValence);
+        } else {
+            line["data"] = e.data.length;
+            line["rsrc"] = e.rsrc.length;
+            line["type"] = FileType(e.record);
+            line["creator"] = FileCreator(e.record);
+            line["flags"] = FinderFlags(e.record);
+        }
+        line["created"] = MacDateIso(EntryCreated(e.record));
+        line["modified"] = MacDateIso(EntryModified(e.record));
+        if (!e.isFolder() && digests == ReportDigests::Sha256) {
+            // A fork that could not be read has no digest; the fault says why.
+            if (!e.data.sha256.empty()) line["sha256_data"] = e.data.sha256;
+            if (!e.rsrc.sha256.empty()) line["sha256_rsrc"] = e.rsrc.sha256;
+        }
+        for (const ReportFork* fork : {&e.data, &e.rsrc})
+            if (!fork->fault.empty())
+                fault(std::string(fork == &e.data ? "data" : "resource") + " fork of " + line["path"].dump() + ": " + fork->fault);
+        // Names that are not valid UTF-8 cannot occur (they come from the character table), but a
+        // damaged one is still written rather than dropped.
+        const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        std::fputs(text.c_str(), out);
+        std::fputc('\n', out);
+    });
+}
+
+}  // namespace quarry::cli
