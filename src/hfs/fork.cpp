@@ -101,6 +101,7 @@ namespace {
 Status readSectorsToFile(const VolumeContext& context, ByteSink& sink, uint32_t sector, uint32_t byteCount,
                          UnreadableSectors* zeroFill) {
     DeviceState& device = context.device;
+    const VolumeState& volume = context.volume;
     uint32_t sectors = (byteCount + kSectorSize - 1) / kSectorSize;
     uint32_t wanted = byteCount;
     const bool showProgress = sectors > 5u * device.transferSectors;

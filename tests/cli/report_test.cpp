@@ -19,6 +19,7 @@
 #include "support/cli_run.h"
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
+#include "support/image_builder.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
@@ -233,9 +234,12 @@ TEST(VolumeReportOfAContainer, DfxmlRunsLieInTheImageInside) {
 
 // Damage is said on standard error and makes the status 1; what is readable is still listed.
 TEST(VolumeReportOfADamagedVolume, ListsWhatIsReadable) {
-    const test::ProcessResult r = test::runCli({"--json", test::fixturePath("truncated.hfs")});
+    test::TempDir dir;
+    const std::string image =
+        test::bentFixture(dir, "basic.hfs", [](test::Bytes& b) { test::writeBe(b, test::HfsImage(b).lookup(":Hidden").dataOffset, 1, 9); });
+    const test::ProcessResult r = test::runCli({"--json", image});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("catalog node 7"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("unknown record type 9"), std::string::npos) << r.err;
     const std::vector<json> lines = jsonLines(r.out);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0]["path"], json::array({"aardvark"}));

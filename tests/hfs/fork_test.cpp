@@ -11,7 +11,10 @@
 #include <filesystem>
 
 #include "device/device_test_support.h"
+#include "hfs/btree.h"
 #include "hfs/fork.h"
+#include "support/fixture_path.h"
+#include "support/hfs_oracle.h"
 #include "support/memory_sink.h"
 #include "support/mounted_image.h"
 #include "support/recording_ui.h"
