@@ -4,13 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <openssl/evp.h>
-
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include "copy/copy_context.h"
+#include "copy/sha256_sink.h"
 
 namespace quarry {
 namespace {
@@ -61,10 +60,6 @@ Result<bool> holdsOnlyManifestLines(int fd) {
     return line.empty() || IsManifestLine(line);
 }
 
-struct DigestContextFree {
-    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
-};
-
 }  // namespace
 
 ChecksumManifest::~ChecksumManifest() { (void)close(); }
@@ -105,32 +100,24 @@ Status ChecksumManifest::add(const std::string& file, std::string_view listed) {
     // The copy has just closed the file it made; a link put there since is not followed.
     const int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (in < 0) return Fault{systemError("cannot read back \"" + file + "\" for the checksum manifest")};
-    std::unique_ptr<EVP_MD_CTX, DigestContextFree> digest(EVP_MD_CTX_new());
-    bool hashed = digest && EVP_DigestInit_ex(digest.get(), EVP_sha256(), nullptr) == 1;
+    Sha256Sink digest;
     buffer_.resize(kReadBackChunk);
     int readError = 0;
+    bool hashed = digest.error().empty();
     while (hashed) {
         const ssize_t n = ::read(in, buffer_.data(), buffer_.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) readError = errno;
         if (n <= 0) break;
-        hashed = EVP_DigestUpdate(digest.get(), buffer_.data(), static_cast<size_t>(n)) == 1;
+        hashed = digest.write(buffer_.data(), static_cast<size_t>(n));
     }
     ::close(in);
     if (readError != 0) {
         errno = readError;
         return Fault{systemError("cannot read back \"" + file + "\" for the checksum manifest")};
     }
-    unsigned char sum[EVP_MAX_MD_SIZE];
-    unsigned int sumLength = 0;
-    if (!hashed || EVP_DigestFinal_ex(digest.get(), sum, &sumLength) != 1 || sumLength * 2 != kDigestHexLength)
-        return Fault{"cannot compute the SHA-256 of \"" + file + "\""};
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < sumLength; ++i) {
-        hex.push_back(kHex[sum[i] >> 4]);
-        hex.push_back(kHex[sum[i] & 15]);
-    }
+    const std::string hex = hashed ? digest.hex() : std::string();
+    if (hex.size() != kDigestHexLength) return Fault{"cannot compute the SHA-256 of \"" + file + "\""};
     // One write per line, so that a manifest cut short by a crash ends with whole lines.
     if (!writeAll(fd_, ManifestLine(hex, listed))) return Fault{systemError("cannot write to the checksum manifest " + name_)};
     ++fileCount_;

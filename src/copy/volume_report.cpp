@@ -1,51 +1,17 @@
 #include "copy/volume_report.h"
 
-#include <openssl/evp.h>
-
 #include <ctime>
 #include <memory>
 #include <set>
 
 #include "common/charset.h"
+#include "copy/sha256_sink.h"
 #include "hfs/btree.h"
 
 namespace quarry {
 namespace {
 
 constexpr size_t kFinderFlags = catrec::kFinderInfo + 8;  // fdFlags
-
-// Takes a fork's bytes into a SHA-256 digest, without keeping them.
-class DigestSink : public ByteSink {
-public:
-    DigestSink() : context_(EVP_MD_CTX_new()) {
-        if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) error_ = "SHA-256 is not available";
-    }
-    bool write(const uint8_t* data, size_t length) override {
-        if (error_.empty() && EVP_DigestUpdate(context_.get(), data, length) != 1) error_ = "SHA-256 failed";
-        return error_.empty();
-    }
-    std::string error() const override { return error_; }
-    // The digest in lower-case hex, as sha256sum prints it; empty after a failure.
-    std::string hex() {
-        unsigned char sum[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        if (!error_.empty() || EVP_DigestFinal_ex(context_.get(), sum, &length) != 1) return {};
-        static constexpr char kHex[] = "0123456789abcdef";
-        std::string text;
-        for (unsigned int i = 0; i < length; ++i) {
-            text.push_back(kHex[sum[i] >> 4]);
-            text.push_back(kHex[sum[i] & 15]);
-        }
-        return text;
-    }
-
-private:
-    struct Free {
-        void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
-    };
-    std::unique_ptr<EVP_MD_CTX, Free> context_;
-    std::string error_;
-};
 
 ReportFork describeFork(const VolumeContext& context, const CatalogEntry& file, uint8_t forkType, ReportDigests digests) {
     const bool rsrc = forkType == kResourceFork;
@@ -60,7 +26,7 @@ ReportFork describeFork(const VolumeContext& context, const CatalogEntry& file, 
     }
     fork.runs = std::move(*runs);
     if (digests == ReportDigests::Sha256) {
-        DigestSink sink;
+        Sha256Sink sink;
         if (Status s = readForkToFile(context, extents, sink, id, fork.length, forkType); !s)
             fork.fault = s.fault();
         else

@@ -247,13 +247,7 @@ TEST(VolumeReportOfADamagedVolume, ListsWhatIsReadable) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, VolumeReport,
                          ::testing::Values("basic.hfs", "many.hfs", "fragmented.hfs", "catalog-overflow.hfs", "hybrid.iso",
-                                           "names-4.hfs", "formats.hfs"),
-                         [](const auto& info) {
-                             std::string n = info.param;
-                             for (char& c : n)
-                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return n;
-                         });
+                                           "names-4.hfs", "formats.hfs"), test::FixtureParamName());
 
 }  // namespace
 }  // namespace quarry

@@ -89,13 +89,7 @@ TEST_P(ListingMatchesHls, InEveryFolder) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, ListingMatchesHls,
                          ::testing::Values("basic.hfs", "many.hfs", "fragmented.hfs", "catalog-overflow.hfs", "hybrid.iso",
-                                           "names-4.hfs", "short-threads.hfs"),
-                         [](const auto& info) {
-                             std::string n = info.param;
-                             for (char& c : n)
-                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return n;
-                         });
+                                           "names-4.hfs", "short-threads.hfs"), test::FixtureParamName());
 
 }  // namespace
 }  // namespace quarry

@@ -2,6 +2,7 @@
 // Where the build put the volumes made by tests/fixtures/make_fixtures.sh, and copies of them
 // that a test may change.
 
+#include <cctype>
 #include <filesystem>
 #include <string>
 
@@ -17,5 +18,16 @@ inline std::string writableCopy(const TempDir& dir, const char* fixture) {
     std::filesystem::permissions(copy, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
     return copy;
 }
+
+// A test name for a fixture given as a parameter ("basic.hfs" gives "basic_hfs").
+struct FixtureParamName {
+    template <typename Info>
+    std::string operator()(const Info& info) const {
+        std::string n = info.param;
+        for (char& c : n)
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+        return n;
+    }
+};
 
 }  // namespace quarry::test
