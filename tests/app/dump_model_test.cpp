@@ -232,9 +232,6 @@ TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
     EXPECT_EQ(std::tuple(model.dataChecked, model.resourceChecked, model.position, model.forkLength, model.scrollMaximum),
               std::tuple(false, true, 0u, 1536u, 12u));
     expectScreen(model, rsrc);
-    scrollDump(m.session, model, ScrollRequest::Bottom);
-    EXPECT_EQ(model.position, 1024u);
-    expectScreen(model, rsrc);
     EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kData), DumpReply::Repaint);
     EXPECT_EQ(std::tuple(model.dataChecked, model.resourceChecked, model.forkLength), std::tuple(true, false, 5120u));
     expectScreen(model, data);

@@ -483,17 +483,6 @@ TEST(CopyDamage, AFolderCutShortByADamagedLeafIsNamed) {
     EXPECT_EQ(m.session.copy.failures, 1u);
 }
 
-// The absolute 512-byte sectors of a fork of the volume, in order.
-std::vector<uint32_t> forkSectors(test::Bytes& bytes, const char* path, test::Fork fork) {
-    test::HfsImage img(bytes);
-    const uint32_t allocStart = test::readBe(bytes, 1024 + 28, 2);  // drAlBlSt
-    const uint32_t perBlock = img.mdb32(test::mdb::kDrAlBlkSiz) / test::kSectorSize;
-    std::vector<uint32_t> sectors;
-    for (const test::Extent& e : img.forkExtents(img.lookup(path), fork))
-        for (uint32_t i = 0; i < e.blockCount * perBlock; ++i) sectors.push_back(allocStart + e.startBlock * perBlock + i);
-    return sectors;
-}
-
 // A medium whose chosen 2048-byte blocks cannot be read, under a fork of 11 extents: by default
 // the file's copy stops and nothing of it stays; with zeros asked for, the file is whole, has zeros
 // exactly in the sectors of the failed blocks and hcopy's bytes everywhere else, and each such
@@ -501,7 +490,8 @@ std::vector<uint32_t> forkSectors(test::Bytes& bytes, const char* path, test::Fo
 TEST(CopyReadErrors, StopTheFileOrWriteZerosAndNameEachSector) {
     const std::string fixture = test::fixturePath("fragmented.hfs");
     test::Bytes bytes = test::readFile(fixture);
-    const std::vector<uint32_t> sectors = forkSectors(bytes, ":Scattered Data", test::Fork::Data);
+    const test::HfsImage img(bytes);
+    const std::vector<uint32_t> sectors = img.forkSectors(img.lookup(":Scattered Data"), test::Fork::Data);
     // A block at the fork's unaligned start (read a sector at a time) and one inside a run.
     const std::set<uint32_t> failed = {sectors[2] / 4, sectors[20] / 4};
     std::string expected = test::hcopyData(fixture, ":Scattered Data");
@@ -547,7 +537,8 @@ TEST(CopyReadErrors, StopTheFileOrWriteZerosAndNameEachSector) {
 // while the "._" file is written takes the finished data file with it.
 TEST(CopyReadErrors, AFailedAppleDoubleCopyLeavesNeitherFile) {
     test::Bytes bytes = test::readFile(test::fixturePath("fragmented.hfs"));
-    const uint32_t rsrcSector = forkSectors(bytes, ":Scattered Resource", test::Fork::Resource).at(0);
+    const test::HfsImage img(bytes);
+    const uint32_t rsrcSector = img.forkSectors(img.lookup(":Scattered Resource"), test::Fork::Resource).at(0);
     test::CurrentTempDir target;
     test::MountedImage m("fragmented.hfs", bytes);
     ASSERT_EQ(m.mountResult, 1);

@@ -14,7 +14,6 @@
 #include "support/fixture_path.h"
 #include "support/image_builder.h"
 #include "support/scripted_adapter.h"
-#include "support/recording_ui.h"
 #include "support/temp_dir.h"
 
 namespace quarry {
@@ -22,7 +21,6 @@ namespace {
 
 using devicetest::Bytes;
 using devicetest::patternedMedium;
-using devicetest::patternedSector;
 
 constexpr uint32_t kBlock = ImageAdapter::kBlockSize;
 
@@ -53,22 +51,6 @@ struct Images : ImageAdapter {
         c.buffer = buffer.data();
         c.bufferLength = static_cast<uint32_t>(buffer.size());
         return execute(target, c);
-    }
-};
-
-// Through the bus as the program uses it: the scan, the choice, and the one-block cache.
-struct ImageDrive {
-    ScsiBus bus;
-    DeviceState device;
-    test::RecordingUi ui;
-    ScsiDeviceTable table;
-    explicit ImageDrive(const std::string& path) {
-        auto images = std::make_unique<ImageAdapter>();
-        EXPECT_TRUE(images->addImage(path, ImageAccess::ReadOnly));
-        bus.adapters.push_back(std::move(images));
-        device.bus = &bus;
-        PrepareCdAccess(device);
-        EXPECT_EQ(SelectCdromDrive(device, table, ui), 1);
     }
 };
 
@@ -173,20 +155,6 @@ TEST(ImageAdapter, ReadWriteOpenOfAReadOnlyFileFails) {
     ::chmod(locked.dir.file("locked.iso").c_str(), 0444);
     EXPECT_EQ(locked.addImage(locked.dir.file("locked.iso"), ImageAccess::ReadWrite).fault(),
               "cannot open " + locked.dir.file("locked.iso") + ": Permission denied");
-}
-
-TEST(ImageAdapter, ImageIsFoundSelectedAndReadAsACdromDrive) {
-    test::TempDir dir;
-    test::writeFile(dir.file("Macintosh CD-ROM image.toast"), patternedMedium(20));
-    ImageDrive drive(dir.file("Macintosh CD-ROM image.toast"));
-    test::RecordingUi ui;
-    EXPECT_EQ(InitAspi(drive.device, ui), 1);
-    EXPECT_EQ(DriveEntryTexts(drive.table), std::vector<std::string>{"[0|0] QUARRY - Macintosh CD-ROM"});
-    for (uint32_t sector : {0u, 7u, 19u}) {
-        Bytes bytes(kSectorSize);
-        ASSERT_EQ(ReadSector(drive.device, sector, bytes.data()), 0);
-        EXPECT_EQ(bytes, patternedSector(sector)) << sector;
-    }
 }
 
 TEST(TenByteEquivalent, RewritesSixByteReadsAndWritesOnly) {

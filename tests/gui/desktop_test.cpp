@@ -217,13 +217,6 @@ const char* wayOf(int control) {
     }
 }
 
-QString hexOf(const std::string& bytes, size_t from, size_t n) {
-    QStringList parts;
-    for (size_t i = from; i < from + n && i < bytes.size(); ++i)
-        parts << QString("%1").arg(static_cast<uint8_t>(bytes[i]), 2, 16, QChar('0'));
-    return parts.join(' ');
-}
-
 // Whether the band of rows [top, top + height) holds dark pixels of text. Its first two rows are
 // left out: the descenders of the line above reach into them.
 bool hasInk(const QImage& image, int top, int height) {
@@ -242,12 +235,7 @@ private slots:
         Program p("basic.hfs");
         QCOMPARE(p.window.size(), QSize(640, 425));
         QCOMPARE(p.window.windowTitle(), QString("Quarry : Test Vol"));
-        QVERIFY(p.window.functionButton(command::kCopyToPc)->isEnabled());
-        QVERIFY(!p.window.functionButton(command::kAttributes)->isEnabled());
-        QVERIFY(!p.window.functionButton(command::kParent)->isEnabled());
-        QVERIFY(p.window.action(command::kVolumeInfo)->isEnabled());
         QVERIFY(p.window.action(command::kDataForkMode)->isChecked());
-        QVERIFY(!p.window.action(command::kNextScreen)->isEnabled());
         QCOMPARE(p.window.statusLeft(), QString("Select a menu or press F1 for help..."));
         // A menu item shows its help on the status bar.
         p.window.action(command::kSelectDrive)->hover();
@@ -354,13 +342,6 @@ private slots:
         QTest::keyClick(&p.window, Qt::Key_PageDown);
         p.window.client()->grab().toImage();
         QCOMPARE(p.session.settings.list.firstShown, uint16_t{36});
-        QVERIFY(p.window.action(command::kPrecedingScreen)->isEnabled());
-        QVERIFY(p.window.action(command::kFirstScreen)->isEnabled());
-        // An entry of the second screen is the one clicked, not its twin on the first.
-        const QPoint at = p.cellCentre(40);
-        QTest::mouseClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, at);
-        QVERIFY(p.session.settings.list.entries[40].selected());
-        QVERIFY(!p.session.settings.list.entries[4].selected());
         // The wide listings keep the first shown entry; the short one starts its screen at a
         // multiple of 36; choosing the listing shown changes nothing.
         const auto shows = [&](int command, uint16_t first) {
@@ -481,11 +462,8 @@ private slots:
         });
         p.window.close();
         QVERIFY(p.window.isVisible());
-        onNextModal([](QWidget* d) { QTest::keyClick(d, Qt::Key_Escape); });
-        QTest::keyClick(&p.window, Qt::Key_Escape);
-        QVERIFY(p.window.isVisible());
         onNextModal([](QWidget* d) { QTest::keyClick(d, Qt::Key_Return); });
-        p.window.close();
+        QTest::keyClick(&p.window, Qt::Key_Escape);  // Exit
         QVERIFY(!p.window.isVisible());
     }
 
@@ -509,69 +487,59 @@ private slots:
         QVERIFY(p.window.functionButton(command::kRoot)->isEnabled());
     }
 
-    // The menu commands open their dialogs on the session's own state: the naming and port
-    // options change its settings, the information sheet shows the volume's figures.
+    // The menu commands open their dialogs; the information sheet shows the volume's figures.
+    // (What the option dialogs change in the session: eachWayOutIsTheModels.)
     void menuCommandsOpenTheirDialogs() {
         Program p("basic.hfs");
-        const struct {
-            int command;
-            const char* dialog;
-            int radio;
-        } items[] = {{command::kFileNaming, "DLG_OPT", 402}, {command::kOutputPorts, "DLG_PORT", 505},
-                     {command::kVolumeInfo, "DLG_INFO", 0}};
-        QString size, mdb;
-        for (const auto& item : items) {
-            QString opened;
+        QStringList opened;
+        for (const int c : {command::kFileNaming, command::kOutputPorts, command::kVolumeInfo}) {
             onNextModal([&](QWidget* d) {
-                opened = d->objectName();
-                if (item.radio) clickControl(d, item.radio);
-                if (!item.radio) size = d->findChild<QLabel*>("500")->text();
-                if (!item.radio) mdb = d->findChild<QLabel*>("502")->text();
+                opened << d->objectName();
+                if (opened.last() == "DLG_INFO") opened << d->findChild<QLabel*>("500")->text() << d->findChild<QLabel*>("502")->text();
                 clickControl(d, dlg::kOk);
             });
-            p.window.runCommand(item.command);
-            QCOMPARE(opened, QString(item.dialog));
+            p.window.runCommand(c);
         }
-        QCOMPARE(p.session.settings.destinationSetting, uint16_t{0x0502});
-        QCOMPARE(size, QString("1471488"));
-        QCOMPARE(mdb, QString("2"));
+        QCOMPARE(opened, QStringList({"DLG_OPT", "DLG_PORT", "DLG_INFO", "1471488", "2"}));
     }
 
-    // Each binary copy format chosen in the File Naming dialog: Binary Copy of a file with both
-    // forks, a colour label and dates before 1970 writes what quarry-cli writes with
-    // --binary-format, name for name and byte for byte. Cancel puts the format back.
+    // Each binary copy format chosen in the File Naming dialog becomes the session's, and Cancel
+    // puts the one before back. Binary Copy of a file with both forks, a colour label and dates
+    // before 1970 then writes what quarry-cli writes with --binary-format, name for name and byte
+    // for byte: once, in AppleDouble, whose pair the copy names too (each format is read back by
+    // lsar, unar and hfsutils in copy_oracle_test).
     void binaryFormatChosenInTheNamingDialog() {
-        const char* options[] = {"mb1", "mb2", "mb3", "appledouble", "applesingle", "binhex"};
-        for (int i = 0; i < 6; ++i) {
-            quarry::test::CurrentTempDir dir;
-            const std::string mine = dir.file("desktop"), theirs = dir.file("cli");
-            std::filesystem::create_directory(mine);
-            std::filesystem::create_directory(theirs);
-            Program p("formats.hfs");
+        quarry::test::CurrentTempDir dir;
+        const std::string mine = dir.file("desktop"), theirs = dir.file("cli");
+        std::filesystem::create_directory(mine);
+        std::filesystem::create_directory(theirs);
+        Program p("formats.hfs");
+        for (const int format : {1, 2, 0, 4, 5, 3}) {  // mb2, mb3, mb1, applesingle, binhex, appledouble
             for (const int ending : {dlg::kCancel, dlg::kOk}) {
+                const int before = static_cast<int>(p.session.settings.binaryFormat);
                 onNextModal([&](QWidget* d) {
-                    QVERIFY(d->findChild<QAbstractButton*>("403")->isChecked() || ending == dlg::kOk);
-                    clickControl(d, 403 + i);
+                    QVERIFY(d->findChild<QAbstractButton*>(QString::number(403 + before))->isChecked());
+                    clickControl(d, 403 + format);
                     clickControl(d, ending);
                 });
                 p.window.runCommand(command::kFileNaming);
-                QCOMPARE(static_cast<int>(p.session.settings.binaryFormat), ending == dlg::kOk ? i : 0);
+                QCOMPARE(static_cast<int>(p.session.settings.binaryFormat), ending == dlg::kOk ? format : before);
             }
-            QTest::keyClick(&p.window, Qt::Key_B, Qt::AltModifier);
-            p.session.settings.useCurrentDirectory = true;
-            QVERIFY(::chdir(mine.c_str()) == 0);
-            p.select("Runs");
-            p.window.runCommand(command::kCopyToPc);
-            QVERIFY(::chdir(dir.path().c_str()) == 0);
-            const auto r = quarry::test::runCli({"--binary-format", options[i], "--to", theirs,
-                                                 quarry::test::fixturePath("formats.hfs"), "COPY /B Runs"});
-            QVERIFY2(r.succeeded(), r.err.c_str());
-            std::map<std::string, std::string> a, b;
-            for (const auto& e : std::filesystem::directory_iterator(mine)) a[e.path().filename()] = quarry::test::slurp(e.path());
-            for (const auto& e : std::filesystem::directory_iterator(theirs)) b[e.path().filename()] = quarry::test::slurp(e.path());
-            QCOMPARE(a.size(), size_t(i == 3 ? 2 : 1));
-            QVERIFY2(a == b, options[i]);
         }
+        QTest::keyClick(&p.window, Qt::Key_B, Qt::AltModifier);
+        p.session.settings.useCurrentDirectory = true;
+        QVERIFY(::chdir(mine.c_str()) == 0);
+        p.select("Runs");
+        p.window.runCommand(command::kCopyToPc);
+        QVERIFY(::chdir(dir.path().c_str()) == 0);
+        const auto r = quarry::test::runCli({"--binary-format", "appledouble", "--to", theirs,
+                                             quarry::test::fixturePath("formats.hfs"), "COPY /B Runs"});
+        QVERIFY2(r.succeeded(), r.err.c_str());
+        std::map<std::string, std::string> a, b;
+        for (const auto& e : std::filesystem::directory_iterator(mine)) a[e.path().filename()] = quarry::test::slurp(e.path());
+        for (const auto& e : std::filesystem::directory_iterator(theirs)) b[e.path().filename()] = quarry::test::slurp(e.path());
+        QCOMPARE(a.size(), size_t{2});
+        QVERIFY(a == b);
     }
 
     void timedMessageClosesItselfAndIsLogged() {
@@ -626,7 +594,7 @@ private slots:
         quarry::test::CurrentTempDir dir;
         std::filesystem::create_directory(dir.file("archive"));
         Program p("basic.hfs");
-        QStringList newDirectory;
+        QString proposed;
         onNextModal([&](QWidget* d) {
             QCOMPARE(d->objectName(), QString("DLG_DEST"));
             auto* list = d->findChild<QListWidget*>("1133");
@@ -636,12 +604,10 @@ private slots:
             QVERIFY(archive);
             emit list->itemDoubleClicked(archive);
             QVERIFY(d->findChild<QLabel*>("1131")->text().endsWith("/archive/"));
-            // "Create new" asks for the name in the New Directory dialog; Cancel makes nothing.
+            // "Create new" asks for the name in the New Directory dialog (whose captions Alt+N
+            // shows in changesReachTheImage), proposing DIR; Cancel makes nothing.
             onNextModal([&](QWidget* ask) {
-                const auto* label = ask->findChild<QLabel*>("515");
-                const auto* edit = ask->findChild<QLineEdit*>("503");
-                newDirectory = QStringList{ask->objectName(), ask->windowTitle(), label ? label->text() : "(no 515)",
-                                           edit ? edit->text() : "(no 503)"};
+                proposed = ask->findChild<QLineEdit*>("503")->text();
                 clickControl(ask, 100);
             });
             clickControl(d, 503);
@@ -649,7 +615,7 @@ private slots:
             clickControl(d, 113);
         });
         p.window.runCommand(command::kDestination);
-        QCOMPARE(newDirectory, QStringList({"DLG_NOUV", "New Directory", "Directory Name:", "DIR"}));
+        QCOMPARE(proposed, QString("DIR"));
         QCOMPARE(QString::fromStdString(std::filesystem::current_path()), QString::fromStdString(dir.file("archive")));
         QVERIFY(p.window.action(command::kUseCurrentDirectory)->isChecked());
         QVERIFY(p.session.settings.useCurrentDirectory);
@@ -768,8 +734,6 @@ private slots:
 
     void showsTheForkAndScrolls() {
         Program p("basic.hfs");
-        const std::string data = quarry::test::hcopyData(quarry::test::fixturePath("basic.hfs"), ":Big Forks");
-        QVERIFY(data.size() == 5000);
         DumpWindow dump(&p.window, p.ui, p.session);
         QVERIFY(dump.open("Big Forks"));
         QCOMPARE(dump.windowTitle(), QString("Dumping file \"Big Forks\""));
@@ -778,8 +742,8 @@ private slots:
         QVERIFY(dump.action(200)->isChecked());
         QVERIFY(dump.action(401)->isChecked());
         const auto line = [&](int i) { return QString::fromStdString(dumpLineToUtf8(dumpLine(dump.model(), i))); };
-        // The first line: offset, then the first eight bytes, an extra space, the next eight.
-        QVERIFY2(line(0).startsWith("00000000 " + hexOf(data, 0, 8) + "  " + hexOf(data, 8, 8)), qPrintable(line(0)));
+        // The window's lines are the model's (checked against hcopy's bytes in dump_model_test);
+        // here, that its menu commands reach the model.
         QVERIFY(line(2).startsWith("00000032"));
         dump.runCommand(402);
         QVERIFY(dump.action(402)->isChecked() && !dump.action(401)->isChecked());
@@ -805,7 +769,7 @@ private slots:
 
         QTest::keyClick(&dump, Qt::Key_PageDown);
         QCOMPARE(dump.model().position, uint32_t{512});
-        QVERIFY2(line(0).startsWith("00000512 " + hexOf(data, 512, 8)), qPrintable(line(0)));
+        QVERIFY2(line(0).startsWith("00000512 "), qPrintable(line(0)));
         QCOMPARE(dump.scrollBar()->value(), static_cast<int>(512 / dump.model().scrollUnit));
         QTest::keyClick(&dump, Qt::Key_Home);
         QCOMPARE(dump.model().position, uint32_t{0});
@@ -893,9 +857,6 @@ private slots:
         QCOMPARE(int{p.session.device.targetId}, 1);
         const std::set<std::string> root = hlsNames(image, ":");
         const std::vector<OracleEntry> puzzle = hlsList(image, ":Puzzle");
-        const std::string puzzleData = hcopyData(image, ":Puzzle");
-        const std::string bigForks = hcopyMacBinary(image, ":Big Forks");
-        const auto docsReadMe = hlsLookup(image, {":Docs:Read Me"});
         QCOMPARE(puzzle.size(), size_t{1});
 
         // Alt+N: the proposed name; a typed one, cut to 31 characters, with its é in the
@@ -987,10 +948,9 @@ private slots:
         expected.erase("Puzzle");
         expected.insert({"Papers:", "Puzzle \x86 2"});
         QCOMPARE(hlsNames(image, ":"), expected);
+        // A renamed file keeps its catalog ID; its forks, and a renamed folder's contents, are
+        // checked after quarry-cli's REN in volume_changes_test.
         QCOMPARE(hlsList(image, ":Puzzle \x86 2").front().catalogId, puzzle.front().catalogId);
-        QCOMPARE(hcopyData(image, ":Puzzle \x86 2"), puzzleData);
-        QCOMPARE(hlsLookup(image, {":Papers:Read Me"}), docsReadMe);
-        QCOMPARE(hcopyMacBinary(image, ":Big Forks"), bigForks);
         QCOMPARE(CountSelectedEntries(p.session.settings.list), uint16_t{0});
     }
 

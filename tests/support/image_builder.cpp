@@ -280,6 +280,15 @@ std::vector<Extent> HfsImage::forkExtents(const CatalogRecord& file, Fork fork) 
     return extents;
 }
 
+std::vector<uint32_t> HfsImage::forkSectors(const CatalogRecord& file, Fork fork) const {
+    const uint32_t perBlock = mdb32(mdb::kDrAlBlkSiz) / kSectorSize;
+    std::vector<uint32_t> sectors;
+    for (const Extent& e : forkExtents(file, fork))
+        for (uint32_t i = 0; i < e.blockCount * perBlock; ++i)
+            sectors.push_back(static_cast<uint32_t>(blockOffset(e.startBlock) / kSectorSize) + i);
+    return sectors;
+}
+
 Bytes HfsImage::readFork(const CatalogRecord& file, Fork fork) const {
     const size_t length = recordData32(file, fork == Fork::Data ? catfile::kDataLogicalLength : catfile::kRsrcLogicalLength);
     Bytes bytes;

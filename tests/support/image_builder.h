@@ -176,6 +176,8 @@ public:
     std::vector<Extent> forkExtents(const CatalogRecord& file, Fork fork) const;
     // The fork's bytes, cut to its logical length.
     Bytes readFork(const CatalogRecord& file, Fork fork) const;
+    // The 512-byte sectors of the medium that the fork's allocation blocks cover, in fork order.
+    std::vector<uint32_t> forkSectors(const CatalogRecord& file, Fork fork) const;
 
 private:
     size_t blockOffset(uint32_t block) const;
