@@ -101,7 +101,6 @@ std::string checkMdb(const VolumeState& volume) {
         return "allocation block size " + std::to_string(volume.mdb32(mdb::kAllocBlockSize)) + " is not a multiple of 512";
     if (volume.mdb16(mdb::kAllocStart) <= kMdbOffsetInPartition) return "allocation area starts before the MDB";
     if (volume.mdb16(mdb::kAllocStart) < volume.mdb16(mdb::kBitmapStart)) return "allocation area starts before the bitmap";
-    if (volume.mdbCopy[mdb::kVolumeName] > mdb::kMaxVolumeName) return "volume name too long";
     return {};
 }
 

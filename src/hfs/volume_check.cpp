@@ -173,6 +173,11 @@ private:
         if (allocStart < bitmapStart + bitmapSectors)
             problem("MDB: allocation area starts at sector " + std::to_string(allocStart) + ", inside the bitmap (sectors " +
                     std::to_string(bitmapStart) + "-" + std::to_string(bitmapStart + bitmapSectors - 1) + ")");
+        // Only the name's first 27 characters are shown, so a longer length is no reason to
+        // refuse the volume; the check names it all the same.
+        if (volume_.mdbCopy[mdb::kVolumeName] > mdb::kMaxVolumeName)
+            result_.notes.push_back("MDB: volume name of " + std::to_string(volume_.mdbCopy[mdb::kVolumeName]) +
+                                    " characters, longer than 27; its first 27 are shown");
         if (volume_.mdb16(mdb::kFreeBlocks) > blockCount())
             problem("MDB: " + std::to_string(volume_.mdb16(mdb::kFreeBlocks)) + " free blocks of " +
                     std::to_string(blockCount()));

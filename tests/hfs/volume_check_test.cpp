@@ -66,6 +66,12 @@ TEST(VolumeCheck, VolumesTheToolsMadeAreSound) {
     }
     EXPECT_EQ(check(test::fixturePath("short-threads.hfs")).notes,
               std::vector<std::string>{"catalog node 1 record 1: thread record shorter than 46 bytes, holding its whole name (and 4 more)"});
+    // A volume name longer than its field allows is shown cut, and named by a note, not refused.
+    test::TempDir named;
+    const VolumeCheckResult longName =
+        check(test::bentFixture(named, "basic.hfs", [](test::Bytes& b) { b[1024 + 36] = 40; }));
+    EXPECT_EQ(longName.problems, std::vector<std::string>{});
+    EXPECT_EQ(longName.notes, std::vector<std::string>{"MDB: volume name of 40 characters, longer than 27; its first 27 are shown"});
     // On a CD whose driver descriptor counts 2048-byte blocks, the medium's size is taken in them.
     test::TempDir dir;
     test::writeFile(dir.file("apm2048.img"), test::behindPartitionMap(test::readFile(test::fixturePath("basic.hfs")), 64, 2048));
