@@ -69,7 +69,7 @@ const std::string& ImageAdapter::imageFormat(int target) const {
     return target >= 0 && static_cast<size_t>(target) < images_.size() ? images_[static_cast<size_t>(target)].format : kNoPath;
 }
 
-uint64_t ImageAdapter::mediumBytes(uint8_t target) { return target < images_.size() ? images_[target].size : 0; }
+uint64_t ImageAdapter::mediumBytes(uint8_t target) { return imageSize(target); }
 
 uint64_t ImageAdapter::imageSize(int target) const {
     return target >= 0 && static_cast<size_t>(target) < images_.size() ? images_[static_cast<size_t>(target)].size : 0;
