@@ -19,6 +19,10 @@ packages=(
   # Digest::CRC: the CRC the fixture builder writes the EDC of raw CD sectors with, independently
   # of the program's own
   libdigest-crc-perl
+  # HFS+ names: Unicode normalization and case folding
+  libutf8proc-dev
+  # independent HFS+ readers that check the HFS+ code, and the tool that makes HFS+ test volumes
+  7zip hfsplus sleuthkit xorriso
   # the checksum manifest's SHA-256 (libcrypto)
   libssl-dev
   # quarry-cli --json
