@@ -137,6 +137,11 @@ INSTANTIATE_TEST_SUITE_P(
                  {2, VolumeKind::HfsPlus, "Plus", kHfsGuid},
                  {3, VolumeKind::Apfs, "Container", kApfsGuid},
                  {4, VolumeKind::Other, "Data", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"}}},
+        MapCase{"partitions/gpt-4096.img", "GPT", PartitionScheme::Gpt,
+                {{1, VolumeKind::Hfs, "Classic", kHfsGuid},
+                 {2, VolumeKind::HfsPlus, "Plus", kHfsGuid},
+                 {3, VolumeKind::Apfs, "Container", kApfsGuid},
+                 {4, VolumeKind::Other, "Data", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"}}},
         MapCase{"partitions/mbr.img", "MBR", PartitionScheme::Mbr,
                 {{1, VolumeKind::HfsPlus, "", "0xAF"}, {2, VolumeKind::Other, "", "0x0B"}, {3, VolumeKind::Hfs, "", "0xAF"}}}),
     [](const ::testing::TestParamInfo<MapCase>& info) {
