@@ -78,6 +78,8 @@ struct MapCase {
     std::vector<Expected> expected;  // every entry the scan must list, in order
 };
 
+void PrintTo(const MapCase& c, std::ostream* os) { *os << c.fixture; }
+
 const char* const kHfsGuid = "48465300-0000-11AA-AA11-00306543ECAC";
 const char* const kApfsGuid = "7C3457EF-0000-11AA-AA11-00306543ECAC";
 
