@@ -164,7 +164,8 @@ Result<CompressedFile> CompressedFile::open(std::span<const uint8_t> attribute, 
 }
 
 Status CompressedFile::decodeInline(std::span<const uint8_t> data) {
-    // One more byte than the data allows for the stored mark.
+    // The buffer is allocated before decoding: a size no data of this length could produce is
+    // refused first, so a damaged header cannot make it huge.
     if (size_ / kMaxInlineRatio > data.size())
         return Fault{"compressed data: declares " + n(size_) + " bytes, more than its " + n(data.size()) +
                      " bytes of data can hold"};

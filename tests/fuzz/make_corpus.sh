@@ -8,7 +8,7 @@
 set -euo pipefail
 fixtures=${1:?usage: make_corpus.sh FIXTURE_DIR}
 out=$(cd "$(dirname "$0")" && pwd)/corpus
-mkdir -p "$out"/{mount,command_line,type_creator,macbinary,lzvn,decmpfs}
+mkdir -p "$out"/{mount,command_line,type_creator,macbinary,lzvn,decmpfs,partition_scan}
 rm -f "$out"/*/*
 
 # cut IMAGE [MAX_BYTES]: the image without its alternate MDB (the second-to-last sector, which
@@ -91,5 +91,18 @@ perl -MCompress::Zlib -e '
   my $table = pack("V", 12); $at = 12; for (@v) { $at += length; $table .= pack("V", $at) }
   open $f, ">", "$ARGV[0]/lzvn-fork" or die; print $f attr(8, 65546), $table, @v;
 ' "$d"
+
+# partition_scan: the maps of the partition fixtures, cut after the first sectors of their HFS+
+# volume (the scan reads no further), and small GPT and MBR disks made the same way.
+p=$out/partition_scan
+head -c 67584 "$fixtures/partitions/apm-xorriso.iso" > "$p/apm-512"
+head -c 67584 "$fixtures/partitions/apm-xorriso-2048.iso" > "$p/apm-2048"
+cp "$fixtures/partitions/wrapped.hfs" "$p/wrapped-hfs"
+head -c 65536 /dev/zero > "$p/gpt"
+sgdisk -n 1:40:+4K -t 1:AF00 -c 1:Plus -n 2:48:+4K -t 2:AF0A "$p/gpt" >/dev/null
+dd if="$fixtures/partitions/plus.hfs" of="$p/gpt" bs=512 seek=40 count=4 conv=notrunc status=none
+head -c 65536 /dev/zero > "$p/mbr"
+printf 'start=32, size=32, type=af\nstart=64, size=32, type=b\n' | sfdisk -q "$p/mbr" >/dev/null
+dd if="$fixtures/partitions/plus.hfs" of="$p/mbr" bs=512 seek=32 count=4 conv=notrunc status=none
 
 du -sh "$out"
