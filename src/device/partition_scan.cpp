@@ -296,9 +296,18 @@ void recogniseVolume(FoundVolume& v, const MediumRead& read) {
                     addNote(v, "Its MDB announces an embedded HFS+ volume (" + n(length) + " bytes at byte " + n(start) +
                                    ") that does not lie inside the partition.");
                 } else {
-                    v.kind = VolumeKind::WrappedHfsPlus;
-                    v.volumeStart = v.start + start;
-                    v.volumeLength = length;
+                    // The wrapper's fields may outlive the volume they pointed to; only an HFS+
+                    // header where they point makes this a wrapped volume.
+                    std::array<uint8_t, 4> inner{};
+                    if (read(v.start + start + mdb::kOffset, inner) && be16(inner.data()) == 0x482B &&
+                        be16(inner.data() + 2) == 4) {
+                        v.kind = VolumeKind::WrappedHfsPlus;
+                        v.volumeStart = v.start + start;
+                        v.volumeLength = length;
+                    } else {
+                        addNote(v, "Its MDB announces an embedded HFS+ volume at byte " + n(start) +
+                                       ", but there is no HFS+ volume header there.");
+                    }
                 }
             }
         }

@@ -271,6 +271,14 @@ TEST(PartitionScan, DamagedMapsAreRefusedOrNoted) {
     ASSERT_EQ(odd->size(), 1u);
     EXPECT_EQ(odd->front().kind, VolumeKind::Hfs);
     EXPECT_NE(odd->front().note.find("does not lie inside the partition"), std::string::npos);
+    // So does one whose embedded volume has lost its header.
+    const Bytes headless = with(load(test::fixturePath("partitions/wrapped.hfs")),
+                                [](Bytes& b) { b[16 * 512 + 2 * 4096 + 1024] = 0; });
+    auto stale = scan(headless);
+    ASSERT_TRUE(stale) << stale.fault();
+    ASSERT_EQ(stale->size(), 1u);
+    EXPECT_EQ(stale->front().kind, VolumeKind::Hfs);
+    EXPECT_NE(stale->front().note.find("no HFS+ volume header there"), std::string::npos) << stale->front().note;
 }
 
 }  // namespace
