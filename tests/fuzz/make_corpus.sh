@@ -8,7 +8,7 @@
 set -euo pipefail
 fixtures=${1:?usage: make_corpus.sh FIXTURE_DIR}
 out=$(cd "$(dirname "$0")" && pwd)/corpus
-mkdir -p "$out"/{mount,command_line,type_creator,macbinary}
+mkdir -p "$out"/{mount,command_line,type_creator,macbinary,lzvn,decmpfs,partition_scan}
 rm -f "$out"/*/*
 
 # cut IMAGE [MAX_BYTES]: the image without its alternate MDB (the second-to-last sector, which
@@ -63,5 +63,46 @@ perl -e 'my $name = "Big Forks"; my $rec = pack("CCCC a4a4 nnnn N n NN n NN NN",
   print chr(length $name), $name, $rec, "\0" x (102 - length $rec)' > "$out/macbinary/big-forks"
 perl -e 'my $name = "  " . ("N" x 70); print chr(length $name), $name, "\x02\x00\x00\x00APPLMACS\xff\xff"' \
   > "$out/macbinary/long-name"
+
+# lzvn: the output length in 2-byte units (little-endian), then a stream assembled by hand: one
+# with every opcode kind, one all literals, one long run of a byte.
+z=$out/lzvn
+perl -e 'print pack("v", 31), "\xE3abc", "\x48\x02c", "\xA1\x0D\x00", "\x46q", "\xF5", "\xF0\x02",
+  "\x0E\x16", "\xE0\x00", "0123456789abcdef", "\x07\x10\x00", "\x06", "\0" x 7' > "$z/every-opcode"
+perl -e 'print pack("v", 8), "\xEFfifteen literal", "\xE1!", "\x06", "\0" x 7' > "$z/literals"
+perl -e 'print pack("v", 500), "\xE1z", "\x00\x01", ("\xF0\xFF") x 3, "\xF0\xA7", "\x06", "\0" x 7' > "$z/long-run"
+
+# decmpfs: the attribute's length (little-endian), the attribute, then the resource fork:
+# inline zlib, inline stored, a two-chunk zlib fork (type 4) and a two-chunk LZVN fork (type 8).
+d=$out/decmpfs
+perl -MCompress::Zlib -e '
+  sub attr { my ($type, $size, $data) = @_; my $a = "fpmc" . pack("VVV", $type, $size, 0) . $data; pack("v", length $a) . $a }
+  my $text = join("", map { "line $_ of the compressed file\n" } 1 .. 100);
+  open my $f, ">", "$ARGV[0]/zlib-inline" or die; print $f attr(3, length $text, compress($text));
+  open $f, ">", "$ARGV[0]/stored-inline" or die; print $f attr(9, 5, "\xCCHello");
+  my $big = $text x 30;                                   # 2 chunks: 65536 + the rest
+  my @chunks = (compress(substr($big, 0, 65536)), "\xFF" . substr($big, 65536));
+  my $res = pack("V", 2); my $at = 4 + 16;
+  for (@chunks) { $res .= pack("VV", $at, length); $at += length }
+  $res .= join("", @chunks);
+  my $fork = pack("NNNN", 256, 256 + 4 + length $res, 4 + length $res, 50) . ("\0" x 240) . pack("N", length $res) . $res . ("\0" x 50);
+  open $f, ">", "$ARGV[0]/zlib-fork" or die; print $f attr(4, length $big), $fork;
+  my @v = ("\xE1a\x00\x01" . ("\xF0\xFF" x 241) . "\xF0\xCD\x06" . "\0" x 7, "\x06" . ("b" x 10));
+  my $table = pack("V", 12); $at = 12; for (@v) { $at += length; $table .= pack("V", $at) }
+  open $f, ">", "$ARGV[0]/lzvn-fork" or die; print $f attr(8, 65546), $table, @v;
+' "$d"
+
+# partition_scan: the maps of the partition fixtures, cut after the first sectors of their HFS+
+# volume (the scan reads no further), and small GPT and MBR disks made the same way.
+p=$out/partition_scan
+head -c 67584 "$fixtures/partitions/apm-xorriso.iso" > "$p/apm-512"
+head -c 67584 "$fixtures/partitions/apm-xorriso-2048.iso" > "$p/apm-2048"
+cp "$fixtures/partitions/wrapped.hfs" "$p/wrapped-hfs"
+head -c 65536 /dev/zero > "$p/gpt"
+sgdisk -n 1:40:+4K -t 1:AF00 -c 1:Plus -n 2:48:+4K -t 2:AF0A "$p/gpt" >/dev/null
+dd if="$fixtures/partitions/plus.hfs" of="$p/gpt" bs=512 seek=40 count=4 conv=notrunc status=none
+head -c 65536 /dev/zero > "$p/mbr"
+printf 'start=32, size=32, type=af\nstart=64, size=32, type=b\n' | sfdisk -q "$p/mbr" >/dev/null
+dd if="$fixtures/partitions/plus.hfs" of="$p/mbr" bs=512 seek=32 count=4 conv=notrunc status=none
 
 du -sh "$out"
