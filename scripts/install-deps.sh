@@ -26,7 +26,7 @@ packages=(
   # independent HFS+ readers that check the HFS+ code, and the tool that makes HFS+ test volumes
   7zip hfsplus sleuthkit xorriso
   # the GPT and MBR partition tables the partition scan is tested on (sgdisk, sfdisk)
-  gdisk fdisk
+  gdisk
   # the checksum manifest's SHA-256 (libcrypto)
   libssl-dev
   # quarry-cli --json
