@@ -6,14 +6,29 @@
 #include "common/charset.h"
 #include "common/messages.h"
 #include "device/scsi_bus.h"
+#include "hfs/hfs_volume.h"
 
 namespace quarry {
+namespace {
+
+// The one place where the medium's volume format is chosen: each format's loader looks for its
+// volume in turn, and the first that finds one becomes the session's mounted volume. Same
+// results as loadVolume.
+int loadMountedVolume(Session& session) {
+    session.mounted.reset();
+    const int loaded = loadVolume(session.volumeContext());
+    if (loaded == 1) session.mounted = std::make_unique<HfsVolume>(session.volumeContext());
+    return loaded;
+}
+
+}  // namespace
 
 void initVolumeBuffers(Session& session) {
     session.volume.sectorBuffer.fill(0);
     session.volume.mdbCopy.fill(0);
     session.settings.list = FileList{};
     session.dir.currentName.clear();
+    session.mounted.reset();
 }
 
 int mountVolume(Session& session) {
@@ -22,18 +37,19 @@ int mountVolume(Session& session) {
     list.entryCount = 0;
     list.firstShown = 0;
     list.endShown = 0;
-    const int loaded = loadVolume(session.volumeContext());
+    const int loaded = loadMountedVolume(session);
     if (loaded != 1) return loaded;
     SetVolumeTitle(session);
     if (!changeDirectory(session, kRootParentId, "*") || session.dir.currentDirID != kRootDirId) {
         volume.mountFault = volume.catalog.fault.empty() ? "the catalog holds no root folder" : volume.catalog.fault;
         volume.firstBlockSector = 0;
+        session.mounted.reset();
         session.device.targetId = kNoSelection;
         return 0;
     }
     BuildFileList(session, nullptr);
     session.ui.setStatusText(nullptr, nullptr);
-    if (session.log.isOpen()) session.log.writeAnsi("*log " + TranslateName(volume.volumeName(), MacToAnsi) + "\n");
+    if (session.log.isOpen()) session.log.writeAnsi("*log " + TranslateName(session.mounted->figures().macName, MacToAnsi) + "\n");
     return 1;
 }
 

@@ -42,7 +42,6 @@
 #include "dialogs/log_dialog.h"
 #include "dialogs/volume_info.h"
 #include "hfs/volume.h"
-#include "hfs/volume_check.h"
 
 namespace quarry::cli {
 namespace {
@@ -286,7 +285,7 @@ private:
         ReportSummary summary;
         auto fault = [&](const std::string& text) { ui_.report(text); };
         if (options.json) {
-            summary = WriteJsonLines(session_.volumeContext(), options.hash ? ReportDigests::Sha256 : ReportDigests::No, stdout, fault);
+            summary = WriteJsonLines(*session_.mounted, session_.ending, options.hash ? ReportDigests::Sha256 : ReportDigests::No, stdout, fault);
             std::fflush(stdout);
         } else {
             DfxmlSource source{options.source, 0, ""};
@@ -295,7 +294,7 @@ private:
                     source.size = images->imageSize(0);
                     source.container = images->imageFormat(0);
                 }
-            Result<ReportSummary> written = WriteDfxml(session_.volumeContext(), options.dfxml, source, options.arguments, fault);
+            Result<ReportSummary> written = WriteDfxml(*session_.mounted, session_.ending, options.dfxml, source, options.arguments, fault);
             if (!written) {
                 ui_.report(written.fault());
                 return kExitStopped;
@@ -308,7 +307,7 @@ private:
     }
 
     int checkOnly() {
-        const VolumeCheckResult result = quarry::checkVolume(session_.volumeContext());
+        const VolumeCheckResult result = session_.mounted->check();
         for (const std::string& note : result.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
         for (const std::string& problem : result.problems) std::printf("%s\n", problem.c_str());
         std::fflush(stdout);
@@ -517,14 +516,14 @@ private:
         bool shown = false;
         ShowFileAttributes(
             session_, MacNameFromInput(typed),
-            [&](const CatalogEntry& file) {
+            [&](const VolumeEntry& file) {
                 shown = true;
                 printSheet(fileAttributesOf(file).sheet());
-                printSheet(advancedAttributesOf(file, session_.volume.sectorsPerBlock).sheet());
+                printSheet(advancedAttributesOf(*session_.mounted, file).sheet());
             },
             NameMatch::Pattern);
         // A search that met a damaged catalog is reported as such by the caller, not as a miss.
-        if (!shown && session_.volume.catalog.fault.empty())
+        if (!shown && session_.mounted && session_.mounted->lastFault().empty())
             ui_.report(std::string(kNoSuchFile) + " " + ansiToUtf8(typed));
     }
 

@@ -18,6 +18,26 @@
 namespace quarry {
 namespace {
 
+// Adds delta to the current folder's valence in its catalog record, and sizes the list for it.
+bool adjustValence(Session& session, int delta) {
+    VolumeState& volume = session.volume;
+    const uint8_t* nd = session.dir.currentDirID == kRootDirId
+                            ? findCatalogRecord(volume, "*", want::kFolder, kRootParentId)
+                            : findCatalogRecord(volume, session.dir.currentName, want::kFolder,
+                                                session.dir.currentParentID, NameMatch::Exact);
+    if (!nd) return false;
+    uint8_t* key = volume.catalog.node.data() + nodeRecordOffset(nd, volume.catalog.recordIndex);
+    uint8_t* valenceField = key + recordDataOffset(key) + catrec::kValence;
+    const auto valence = static_cast<uint16_t>(loadBE16(valenceField) + delta);
+    storeBE16(valenceField, valence);
+    if (!writeCatalogNode(volume.catalog)) return false;
+    FileList& list = session.settings.list;
+    if (valence > list.entryCapacity()) list.resize(valence);
+    list.entryCount = valence;
+    return true;
+}
+
+
 constexpr const char* kNewFolderName = "New folder";
 // The Finder window a new folder opens in, and its view (by icon).
 constexpr uint16_t kWindowTop = 80, kWindowLeft = 48, kWindowBottom = 272, kWindowRight = 480;
@@ -356,6 +376,13 @@ Result<int> SwapForks(Session& session, std::string_view name, NameMatch match) 
 }
 
 bool ApplyVolumeChange(Session& session, const std::function<Status()>& steps) {
+    // Only HFS is changed; a volume of another format refuses before anything is read for the
+    // change, let alone written. What follows works on the HFS volume itself.
+    if (Status may = session.mounted ? session.mounted->mayChange() : Status::ok();
+        !may || (session.mounted && session.mounted->format() != VolumeFormat::Hfs)) {
+        session.ui.showMessageBox(may ? refuseChangeOf(session.mounted->format()).fault() : may.fault());
+        return false;
+    }
     // A change made on a tree that is known to be damaged would be built on records that cannot
     // be trusted, and could spread the damage to what is still sound: such a volume is never
     // changed, whether the damage was met before the command or by its own steps.
