@@ -49,27 +49,36 @@ void runRequest(DeviceState& device, ScsiRequestBlock& block) {
     }
 }
 
-// Fills a cleared request block with the six-byte READ/WRITE of a sector request. False when
-// the block address does not fit the command's 21 bits: sending it anyway would put the high
-// bits into the logical unit field and read some other block.
-bool fillTransferBlock(ScsiRequestBlock& block, const SectorRequest& request, uint32_t unitSize) {
+// Fills a cleared request block with the READ/WRITE of a sector request. The six-byte command
+// goes out wherever it can say what is asked, so that a drive sees what it was always sent;
+// its block address has only 21 bits (the top three of byte 1 are the logical unit of SCSI-1)
+// and its length byte counts to 256, which stops it at 4 GiB of 2048-byte blocks. Past that,
+// or for more than 256 blocks at once, the ten-byte command carries a 32-bit address and a
+// 16-bit count.
+void fillTransferBlock(ScsiRequestBlock& block, const SectorRequest& request, uint32_t unitSize) {
     block = ScsiRequestBlock{};
-    if (request.sector > scsi::cdb6::kMaxBlock) return false;
+    const bool read = request.command == cmd::kRead6;
     block.command = srb::kExecuteScsi;
     block.adapter = lowByte(request.hostAdapter);
-    block.flags = request.command == cmd::kRead6 ? srb::kDirectionIn : srb::kDirectionOut;
+    block.flags = read ? srb::kDirectionIn : srb::kDirectionOut;
     block.target = lowByte(request.target);
     block.bufferLength = uint32_t{request.count} * unitSize;
     block.buffer = request.buffer;
     block.senseLength = kSenseLength;
-    block.cdbLength = scsi::kSixByteCdbLength;
-    block.cdb[scsi::cdb6::kOpcode] = lowByte(request.command);
-    block.cdb[scsi::cdb6::kAddressHigh] = lowByte(request.sector >> 16);
-    block.cdb[scsi::cdb6::kAddressMid] = lowByte(request.sector >> 8);
-    block.cdb[scsi::cdb6::kAddressLow] = lowByte(request.sector);
-    // Only the low byte of the count reaches the drive; 0 there means 256 blocks.
-    block.cdb[scsi::cdb6::kLength] = lowByte(request.count);
-    return true;
+    if (request.sector <= scsi::cdb6::kMaxBlock && request.count <= scsi::cdb6::kZeroLengthBlocks) {
+        block.cdbLength = scsi::kSixByteCdbLength;
+        block.cdb[scsi::cdb6::kOpcode] = lowByte(request.command);
+        block.cdb[scsi::cdb6::kAddressHigh] = lowByte(request.sector >> 16);
+        block.cdb[scsi::cdb6::kAddressMid] = lowByte(request.sector >> 8);
+        block.cdb[scsi::cdb6::kAddressLow] = lowByte(request.sector);
+        // 0 here means 256 blocks.
+        block.cdb[scsi::cdb6::kLength] = lowByte(request.count);
+        return;
+    }
+    block.cdbLength = scsi::kTenByteCdbLength;
+    block.cdb[scsi::cdb10::kOpcode] = read ? scsi::kRead10 : scsi::kWrite10;
+    scsi::writeBe32(block.cdb.data() + scsi::cdb10::kAddress, request.sector);
+    scsi::writeBe16(block.cdb.data() + scsi::cdb10::kLength, request.count);
 }
 
 }  // namespace
@@ -121,10 +130,7 @@ uint8_t InquireDevice(DeviceState& device, uint8_t adapter, uint8_t target, uint
 
 uint8_t TransferDeviceBlocks(DeviceState& device, SectorRequest& request) {
     ScsiRequestBlock& block = device.sharedSrb;
-    if (!fillTransferBlock(block, request, device.deviceBlockSize)) {
-        block.status = aspi::kInvalidCommand;
-        return block.status;
-    }
+    fillTransferBlock(block, request, device.deviceBlockSize);
     runRequest(device, block);
     return block.status;
 }
@@ -133,7 +139,7 @@ uint16_t TransferCdBlocks(DeviceState& device, SectorRequest& request) {
     // Bulk reads come here between sector reads that use the shared block, so this one keeps
     // a request block of its own.
     ScsiRequestBlock block;
-    if (!fillTransferBlock(block, request, kCdBlockSize)) return aspi::kInvalidCommand;
+    fillTransferBlock(block, request, kCdBlockSize);
     runRequest(device, block);
     return block.status == aspi::kCompleted ? 0 : block.status;
 }
@@ -236,7 +242,9 @@ uint16_t transferBlocks(DeviceState& device, uint16_t command, uint32_t block, u
 uint16_t ReadSectors(DeviceState& device, uint32_t sector, uint32_t count, uint8_t* buffer) {
     if (count == 0) return 0;
     const uint32_t first = sector / kSectorsPerCdBlock;
-    const uint32_t last = (sector + count - 1) / kSectorsPerCdBlock;
+    // Summed in 64 bits: a run that ends at the last 512-byte sector a 32-bit number can name
+    // would otherwise wrap round to block 0.
+    const auto last = static_cast<uint32_t>((uint64_t{sector} + count - 1) / kSectorsPerCdBlock);
     std::vector<uint8_t> blocks(size_t{last - first + 1} * kCdBlockSize);
     if (const uint16_t status = transferBlocks(device, cmd::kRead6, first, last - first + 1, blocks.data()); status != 0)
         return status;
@@ -249,10 +257,12 @@ uint16_t WriteSectors(DeviceState& device, uint32_t sector, uint32_t count, cons
     // Whatever the cache held of these blocks is about to be out of date.
     device.cdBlockKey = kNoCachedBlock;
     const uint32_t first = sector / kSectorsPerCdBlock;
-    const uint32_t last = (sector + count - 1) / kSectorsPerCdBlock;
+    // Summed in 64 bits: a run that ends at the last 512-byte sector a 32-bit number can name
+    // would otherwise wrap round to block 0.
+    const auto last = static_cast<uint32_t>((uint64_t{sector} + count - 1) / kSectorsPerCdBlock);
     std::vector<uint8_t> blocks(size_t{last - first + 1} * kCdBlockSize);
     const bool partFirst = sector % kSectorsPerCdBlock != 0;
-    const bool partLast = (sector + count) % kSectorsPerCdBlock != 0;
+    const bool partLast = (uint64_t{sector} + count) % kSectorsPerCdBlock != 0;
     if (partFirst || (partLast && last == first)) {
         if (const uint16_t status = transferBlocks(device, cmd::kRead6, first, 1, blocks.data()); status != 0) return status;
     }

@@ -16,8 +16,10 @@ namespace quarry {
 class UiPort;
 
 namespace cmd {
-inline constexpr uint16_t kGenericRead = 2;   // translated to READ(6) on the generic path
-inline constexpr uint16_t kGenericWrite = 3;  // translated to WRITE(6) on the generic path
+inline constexpr uint16_t kGenericRead = 2;   // translated to kRead6 on the generic path
+inline constexpr uint16_t kGenericWrite = 3;  // translated to kWrite6 on the generic path
+// A read or a write of a sector request. It goes out as READ(6)/WRITE(6) where the six-byte
+// command can hold its block and count, else as READ(10)/WRITE(10).
 inline constexpr uint16_t kRead6 = 0x08;
 inline constexpr uint16_t kWrite6 = 0x0A;
 }  // namespace cmd
@@ -37,7 +39,10 @@ struct SectorRequest {
     uint16_t command = cmd::kRead6;
     uint16_t hostAdapter = 0;
     uint16_t target = 0;
-    uint32_t sector = 0;  // 512-byte sector on the CD path, device block on the generic path
+    // 512-byte sector on the CD path, device block on the generic path. In 512-byte sectors
+    // 32 bits reach 2 TiB, which is as far as the program reads a medium; the 2048-byte
+    // blocks sent to the drive then stay below 2^30, well inside READ(10)'s address.
+    uint32_t sector = 0;
     uint16_t count = 1;
     uint8_t* buffer = nullptr;
 };
@@ -66,7 +71,7 @@ uint8_t InquireHostAdapter(DeviceState& device, uint8_t adapter, char managerId[
 uint16_t GetDeviceType(DeviceState& device, uint8_t adapter, uint8_t target);
 uint8_t InquireDevice(DeviceState& device, uint8_t adapter, uint8_t target, uint8_t* buffer);
 
-// READ(6)/WRITE(6) of request.count device blocks (DeviceBlockSize bytes each) through the
+// READ/WRITE (six- or ten-byte, see cmd::kRead6) of request.count device blocks (DeviceBlockSize bytes each) through the
 // shared request block; returns the raw status byte (1 = done).
 uint8_t TransferDeviceBlocks(DeviceState& device, SectorRequest& request);
 // The same in 2048-byte blocks through a request block of its own; returns 0 when done, else

@@ -1,17 +1,24 @@
 // The bus as the program sees it: the sector source and its one-block cache, the ASPI calls, the
-// probes, the bus scan with its table and entry texts, and the choice of a drive; all against
-// scripted drives.
+// probes, the bus scan with its table and entry texts, and the choice of a drive; against
+// scripted drives, and against a sparse image past 4 GiB.
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "device/aspi.h"
 #include "device/device_test_support.h"
 #include "device/drive_scan.h"
+#include "device/image_adapter.h"
 #include "device/scsi_cdb.h"
 #include "device/sector_source.h"
 #include "support/recording_ui.h"
+#include "support/temp_dir.h"
 
 namespace quarry {
 namespace {
@@ -46,6 +53,11 @@ Bytes read6(uint32_t block, uint8_t count = 1) {
     return {0x08, static_cast<uint8_t>(block >> 16), static_cast<uint8_t>(block >> 8), static_cast<uint8_t>(block), count, 0};
 }
 
+Bytes ten(uint8_t opcode, uint32_t block, uint16_t count = 1) {
+    const auto at = [](uint32_t v, int shift) { return static_cast<uint8_t>(v >> shift); };
+    return {opcode, 0, at(block, 24), at(block, 16), at(block, 8), at(block, 0), 0, at(count, 8), at(count, 0), 0};
+}
+
 TEST(CdSectorCache, ReadsEachBlockOnceWhileItIsCached) {
     struct Case {
         const char* what;
@@ -57,8 +69,9 @@ TEST(CdSectorCache, ReadsEachBlockOnceWhileItIsCached) {
         {"four sectors of a block", {8, 9, 10, 11}, {read6(2)}},
         {"one block at a time", {8, 12, 8}, {read6(2), read6(3), read6(2)}},
         {"a block address of three bytes, past the medium", {far * 4 + 1}, {read6(far)}},
-        // Block 2^21 would land on block 0 with a logical unit of 1: nothing is sent.
-        {"a block beyond six-byte addressing", {(scsi::cdb6::kMaxBlock + 1) * 4}, {}},
+        // In six bytes block 2^21 would land on block 0 with a logical unit of 1.
+        {"a block beyond six-byte addressing", {(scsi::cdb6::kMaxBlock + 1) * 4 + 2}, {ten(scsi::kRead10, scsi::cdb6::kMaxBlock + 1)}},
+        {"the last sector of 32 bits", {0xFFFFFFFF}, {ten(scsi::kRead10, 0x3FFFFFFF)}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -66,10 +79,8 @@ TEST(CdSectorCache, ReadsEachBlockOnceWhileItIsCached) {
         for (uint32_t sector : c.sectors) {
             uint16_t status = 0xFFFF;
             const Bytes bytes = bus.read(sector, &status);
-            EXPECT_EQ(status != 0, sector / 4 > scsi::cdb6::kMaxBlock) << sector;
-            if (status == 0) {
-                EXPECT_EQ(bytes, sector < 64 ? patternedSector(sector) : Bytes(kSectorSize, 0)) << sector;
-            }
+            EXPECT_EQ(status, 0) << sector;
+            EXPECT_EQ(bytes, sector < 64 ? patternedSector(sector) : Bytes(kSectorSize, 0)) << sector;
         }
         EXPECT_EQ(bus.cdbs(), c.cdbs);
         for (const RecordedCommand& sent : bus.drive.commands()) {
@@ -183,6 +194,108 @@ TEST(TransferWithRetry, TranslatesGenericCommandsInTheCallersRecord) {
         EXPECT_EQ(bus.drive.commands()[0].bufferLength, 3 * kSectorSize);
         EXPECT_EQ(buffer, patternedMedium(3, 0, 2));
     }
+}
+
+// The six-byte form goes out wherever it can hold the block and the count, as drives were always
+// sent it; past 21 bits of address or 256 blocks the ten-byte form carries them whole.
+TEST(TransferDeviceBlocks, SixBytesWhereTheyFitTenBeyond) {
+    struct Case {
+        uint16_t command;
+        uint32_t block;
+        uint16_t count;
+        Bytes cdb;
+    };
+    const Case cases[] = {
+        {cmd::kRead6, scsi::cdb6::kMaxBlock, 256, read6(scsi::cdb6::kMaxBlock, 0)},
+        {cmd::kRead6, scsi::cdb6::kMaxBlock + 1, 1, ten(scsi::kRead10, scsi::cdb6::kMaxBlock + 1)},
+        {cmd::kRead6, 0, 257, ten(scsi::kRead10, 0, 257)},
+        {cmd::kRead6, 0xFEDCBA98, 0xFFFF, ten(scsi::kRead10, 0xFEDCBA98, 0xFFFF)},
+        {cmd::kWrite6, 0x12345678, 2, ten(scsi::kWrite10, 0x12345678, 2)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.command << " " << c.block << " " << c.count);
+        Drive bus(kSectorSize);
+        Bytes buffer(size_t{c.count} * kSectorSize, 0xEE);
+        SectorRequest request{c.command, 0, kDrive, c.block, c.count, buffer.data()};
+        const uint8_t status = TransferDeviceBlocks(bus.device, request);
+        ASSERT_EQ(bus.drive.commands().size(), 1u);
+        const RecordedCommand& sent = bus.drive.commands()[0];
+        EXPECT_EQ(sent.cdb, c.cdb);
+        EXPECT_EQ(sent.bufferLength, buffer.size());
+        EXPECT_EQ(sent.direction, c.command == cmd::kRead6 ? DataDirection::In : DataDirection::Out);
+        if (c.command == cmd::kRead6) {
+            EXPECT_EQ(status, aspi::kCompleted);
+            const Bytes expected = c.block == 0 ? patternedMedium(16) : Bytes(kSectorSize, 0);
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer.begin()));
+        }
+    }
+}
+
+// A sparse image of 4 GiB and a little, served by the image adapter as the program reads every
+// medium: patterned sectors on both sides of 4 GiB and in the last, partial block read back
+// exactly, a write lands where it was aimed, and nothing past the last block reads.
+TEST(ImagePast4GiB, ReadsAndWritesThroughTheSectorSource) {
+    constexpr uint64_t kFourGiB = uint64_t{1} << 32;
+    constexpr auto kAt4GiB = static_cast<uint32_t>(kFourGiB / kSectorSize);
+    constexpr uint64_t kSize = kFourGiB + 3 * kCdBlockSize + 1000;  // sector 2^23 + 13 holds 488 bytes
+    constexpr uint32_t kLastSector = kAt4GiB + 13;
+    constexpr uint32_t kBlocks = kAt4GiB / 4 + 4;
+    test::TempDir dir;
+    const std::string path = dir.file("big.iso");
+    const Bytes around = patternedMedium(12, 0, kAt4GiB - 4);
+    const Bytes last = patternedSector(kLastSector);
+    {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(kSize)), 0);
+        ASSERT_EQ(::pwrite(fd, around.data(), around.size(), static_cast<off_t>(uint64_t{kAt4GiB - 4} * kSectorSize)),
+                  static_cast<ssize_t>(around.size()));
+        ASSERT_EQ(::pwrite(fd, last.data(), 488, static_cast<off_t>(uint64_t{kLastSector} * kSectorSize)), 488);
+        ::close(fd);
+    }
+    ScriptedBus bus;
+    auto images = std::make_unique<ImageAdapter>();
+    ASSERT_TRUE(images->addImage(path, ImageAccess::ReadWrite));
+    bus.bus.adapters.push_back(std::move(images));
+    bus.select(0, 0);
+
+    EXPECT_EQ(ImageBytes(bus.device), kSize);
+    EXPECT_EQ(MediumSectors(bus.device), uint64_t{kBlocks} * 4);
+    Bytes sector(kSectorSize);
+    for (uint32_t s = 0; s < 12; ++s) {
+        ASSERT_EQ(ReadSector(bus.device, kAt4GiB - 4 + s, sector.data()), 0) << s;
+        EXPECT_EQ(sector, patternedSector(kAt4GiB - 4 + s)) << s;
+    }
+    ASSERT_EQ(ReadSector(bus.device, kLastSector, sector.data()), 0);
+    Bytes partial(last.begin(), last.begin() + 488);
+    partial.resize(kSectorSize, 0);
+    EXPECT_EQ(sector, partial);
+    Bytes run(10 * kSectorSize);
+    ASSERT_EQ(ReadSectors(bus.device, kAt4GiB - 3, 10, run.data()), 0);
+    EXPECT_EQ(run, Bytes(around.begin() + kSectorSize, around.begin() + 11 * kSectorSize));
+    // An image cut short is never read as zeros.
+    EXPECT_NE(ReadSector(bus.device, kBlocks * 4, sector.data()), 0);
+    EXPECT_EQ(ReadSectors(bus.device, kLastSector, 3, run.data()), 0);  // to the end of the last block
+    EXPECT_NE(ReadSectors(bus.device, kLastSector, 4, run.data()), 0);
+
+    // Two sectors in the middle of the first block past 4 GiB: its other two stay as they were,
+    // and nothing reaches the start of the image, where an address cut to 32 bits would write.
+    const Bytes written = patternedMedium(2, 77, kAt4GiB + 1);
+    ASSERT_EQ(WriteSectors(bus.device, kAt4GiB + 1, 2, written.data()), 0);
+    ASSERT_EQ(ReadSector(bus.device, kAt4GiB + 2, sector.data()), 0);
+    EXPECT_EQ(sector, patternedSector(kAt4GiB + 2, 77));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    Bytes onDisk(4 * kSectorSize), start(kCdBlockSize, 0xEE);
+    EXPECT_EQ(::pread(fd, onDisk.data(), onDisk.size(), static_cast<off_t>(kFourGiB)), static_cast<ssize_t>(onDisk.size()));
+    EXPECT_EQ(::pread(fd, start.data(), start.size(), 0), static_cast<ssize_t>(start.size()));
+    ::close(fd);
+    Bytes expected = patternedSector(kAt4GiB);
+    expected.insert(expected.end(), written.begin(), written.end());
+    const Bytes fourth = patternedSector(kAt4GiB + 3);
+    expected.insert(expected.end(), fourth.begin(), fourth.end());
+    EXPECT_EQ(onDisk, expected);
+    EXPECT_EQ(start, Bytes(kCdBlockSize, 0));
 }
 
 TEST(ProbeDosBootRecord, ReadsTheAnswerFromBlockZero) {

@@ -113,6 +113,28 @@ TEST(KernelCopy, EqualsTheReadingCopyAndHcopy) {
     }
 }
 
+// The kernel's copy takes its offsets in 64 bits: a run that crosses 4 GiB of a sparse image
+// arrives whole, not from the image's start.
+TEST(KernelCopy, ARunAcross4GiBComesFromWhereItLies) {
+    constexpr uint64_t kFourGiB = uint64_t{1} << 32;
+    test::TempDir dir;
+    const std::string image = dir.file("big.img"), out = dir.file("out");
+    const devicetest::Bytes bytes = devicetest::patternedMedium(6, 5);
+    const int in = ::open(image.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(in, 0);
+    ASSERT_EQ(::ftruncate(in, static_cast<off_t>(kFourGiB + 4096)), 0);
+    ASSERT_EQ(::pwrite(in, bytes.data(), bytes.size(), static_cast<off_t>(kFourGiB - 1000)), static_cast<ssize_t>(bytes.size()));
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    FdSink sink(fd);
+    Result<bool> copied = sink.copyFromFile(in, kFourGiB - 1000, bytes.size());
+    ::close(fd);
+    ::close(in);
+    ASSERT_TRUE(copied) << copied.fault();
+    EXPECT_TRUE(*copied);
+    EXPECT_EQ(test::slurp(out), std::string(bytes.begin(), bytes.end()));
+}
+
 // A fork with a run past the end of a cut-short image is not handed to the kernel at all: it
 // is read through the drive, which refuses what lies past the end as a read error, and the copy
 // ends as the reading copy does.
