@@ -30,7 +30,12 @@ Status ForkReader::checkExtent(const Extent& e) const {
 }
 
 Result<std::vector<MediumRun>> ForkReader::runs() {
-    if (runs_) return *runs_;
+    if (Status s = findRuns(); !s) return Fault{s.fault()};
+    return *runs_;
+}
+
+Status ForkReader::findRuns() {
+    if (runs_) return Status::ok();
     std::vector<MediumRun> runs;
     const uint64_t size = fork_.logicalSize;
     if (geometry_.blockSize == 0) return Fault{what_ + ": the volume has no block size"};
@@ -68,7 +73,7 @@ Result<std::vector<MediumRun>> ForkReader::runs() {
         record = **next;
     }
     runs_ = std::move(runs);
-    return *runs_;
+    return Status::ok();
 }
 
 Status ForkReader::read(uint64_t offset, std::span<uint8_t> out) {
@@ -76,9 +81,9 @@ Status ForkReader::read(uint64_t offset, std::span<uint8_t> out) {
         return Fault{what_ + ": " + std::to_string(out.size()) + " bytes at byte " + std::to_string(offset) +
                      " reach past its end at byte " + std::to_string(fork_.logicalSize)};
     if (out.empty()) return Status::ok();
-    Result<std::vector<MediumRun>> all = runs();
-    if (!all) return Fault{all.fault()};
-    auto it = std::upper_bound(all->begin(), all->end(), offset,
+    if (Status s = findRuns(); !s) return s;
+    const std::vector<MediumRun>& all = *runs_;
+    auto it = std::upper_bound(all.begin(), all.end(), offset,
                                [](uint64_t off, const MediumRun& r) { return off < r.forkOffset; });
     size_t done = 0;
     for (--it; done < out.size(); ++it) {

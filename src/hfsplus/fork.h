@@ -76,6 +76,8 @@ public:
 
 private:
     Status checkExtent(const Extent& e) const;
+    // Follows the extents once; later reads use the runs found.
+    Status findRuns();
 
     Medium& medium_;
     VolumeGeometry geometry_;

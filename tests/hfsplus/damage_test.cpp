@@ -193,6 +193,102 @@ TEST_F(HfsPlusDamage, HeaderNodeFieldsThatCannotBeAreRefusedOrBounded) {
     EXPECT_TRUE(walkEverything(*huge).empty());
 }
 
+TEST_F(HfsPlusDamage, TheJournalsStateIsReadInEitherByteOrder) {
+    // xorriso writes no journal: one is planted in the blocks its bitmap leaves free, the info
+    // block at 1824 and the journal's header at the start of block 1825.
+    const uint32_t infoBlock = 1824;
+    const uint64_t journalOffset = uint64_t{1825} * raw.blockSize;
+    storeBE32(raw.header() + 4, loadBE32(raw.header() + 4) | (1u << 13));
+    storeBE32(raw.header() + 12, infoBlock);
+    uint8_t* info = raw.bytes.data() + raw.volume + uint64_t{infoBlock} * raw.blockSize;
+    storeBE32(info, 1);  // the journal lies in this volume
+    storeBE32(info + 36, static_cast<uint32_t>(journalOffset >> 32));
+    storeBE32(info + 40, static_cast<uint32_t>(journalOffset));
+    storeBE32(info + 48, 4096);
+    uint8_t* head = raw.bytes.data() + raw.volume + journalOffset;
+    auto plant = [&](bool big, uint64_t start, uint64_t end) {
+        auto put32 = [&](size_t at, uint32_t v) {
+            for (int i = 0; i < 4; ++i) head[at + i] = static_cast<uint8_t>(v >> (big ? 24 - 8 * i : 8 * i));
+        };
+        auto put64 = [&](size_t at, uint64_t v) {
+            put32(at + (big ? 0 : 4), static_cast<uint32_t>(v >> 32));
+            put32(at + (big ? 4 : 0), static_cast<uint32_t>(v));
+        };
+        put32(0, 0x4A4E4C78);
+        put32(4, 0x12345678);
+        put64(8, start);
+        put64(16, end);
+    };
+    struct Case {
+        bool big;
+        uint64_t start, end;
+        bool pending;
+    };
+    for (const Case& c : {Case{true, 512, 512, false}, Case{true, 512, 8192, true}, Case{false, 0x1000, 0x1000, false},
+                          Case{false, 0x1000, 0x100001000, true}}) {
+        plant(c.big, c.start, c.end);
+        HfsPlusImage journaled(raw.write(dir, "journal.iso"));
+        ASSERT_TRUE(journaled.volume) << journaled.fault;
+        EXPECT_TRUE(journaled->figures().journaled);
+        EXPECT_EQ(journaled->figures().journalPending, c.pending) << c.big << " " << c.end;
+        EXPECT_EQ(journaled->figures().journalNote, "");
+    }
+    // A header that is none is said, not taken for an empty journal.
+    head[0] = 0;
+    HfsPlusImage broken(raw.write(dir, "journal.iso"));
+    ASSERT_TRUE(broken.volume) << broken.fault;
+    EXPECT_EQ(broken->figures().journalNote, "the journal header at byte " + std::to_string(journalOffset) +
+                                                 " of the volume is not one");
+}
+
+TEST_F(HfsPlusDamage, LinksAreRecognisedByTheirFinderTypes) {
+    // "Read Me" made a symbolic link: its data fork is the target.
+    uint8_t* readMe = raw.rootEntryData("Read Me");
+    ASSERT_NE(readMe, nullptr);
+    storeBE32(readMe + 48, 0x736C6E6B);      // 'slnk'
+    storeBE32(readMe + 52, 0x72686170);      // 'rhap'
+    // "MIXED" made a hard link to iNode7 and "Mixed_" a link to the folder dir_9, on a volume
+    // without the private folders that would hold them.
+    uint8_t* mixed = raw.rootEntryData("MIXED");
+    uint8_t* mixedToo = raw.rootEntryData("Mixed_");
+    ASSERT_TRUE(mixed && mixedToo);
+    storeBE32(mixed + 48, 0x686C6E6B);       // 'hlnk'
+    storeBE32(mixed + 52, 0x6866732B);       // 'hfs+'
+    storeBE32(mixed + 32 + 12, 7);           // the BSD info's iNode number
+    storeBE32(mixedToo + 48, 0x66647270);    // 'fdrp'
+    storeBE32(mixedToo + 52, 0x4D414353);    // 'MACS'
+    storeBE32(mixedToo + 32 + 12, 9);
+    HfsPlusImage linked(raw.write(dir, "links.iso"));
+    ASSERT_TRUE(linked.volume) << linked.fault;
+    EXPECT_EQ(linked->privateDataFolder(), 0u);
+    auto find = [&](const char* name) {
+        Result<std::optional<CatalogRecord>> r = linked->lookup(2, name);
+        EXPECT_TRUE(r && r->has_value()) << name;
+        return r && r->has_value() ? **r : CatalogRecord{};
+    };
+    const CatalogRecord symlink = find("Read Me");
+    EXPECT_TRUE(symlink.isSymlink());
+    Result<std::string> target = linked->symlinkTarget(symlink);
+    ASSERT_TRUE(target) << target.fault();
+    EXPECT_EQ(*target, "Read me first.\r");
+    const CatalogRecord hard = find("MIXED");
+    EXPECT_TRUE(hard.isHardLink());
+    Result<CatalogRecord> toFile = linked->resolveLink(hard);
+    ASSERT_FALSE(toFile);
+    EXPECT_EQ(toFile.fault(), "the link \"MIXED\" (ID " + std::to_string(hard.id) +
+                                  ") leads to iNode7, but the volume has no private folder for it");
+    const CatalogRecord folderLink = find("Mixed_");
+    EXPECT_TRUE(folderLink.isFolderLink());
+    Result<CatalogRecord> toFolder = linked->resolveLink(folderLink);
+    ASSERT_FALSE(toFolder);
+    EXPECT_NE(toFolder.fault().find("leads to dir_9"), std::string::npos) << toFolder.fault();
+    // Any other entry is its own target.
+    Result<CatalogRecord> plain = linked->resolveLink(find("big.bin"));
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->name, "big.bin");
+    EXPECT_FALSE(linked->symlinkTarget(*plain));
+}
+
 TEST_F(HfsPlusDamage, AnHfsxVolumeComparesNamesExactly) {
     storeBE16(raw.header(), 0x4858);  // 'HX'
     storeBE16(raw.header() + 2, 5);
