@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -287,6 +288,100 @@ TEST_F(HfsPlusDamage, LinksAreRecognisedByTheirFinderTypes) {
     ASSERT_TRUE(plain);
     EXPECT_EQ(plain->name, "big.bin");
     EXPECT_FALSE(linked->symlinkTarget(*plain));
+}
+
+TEST_F(HfsPlusDamage, AttributesInlineAndInForksAreTheOnes7ZipLists) {
+    // xorriso writes no attributes tree: one of two 4096-byte nodes is planted in the blocks its
+    // bitmap leaves free (1824 on), with two attributes of "Read Me": com.apple.ResourceFork in
+    // a fork (big.bin's blocks) and com.example.note inline.
+    Result<std::optional<CatalogRecord>> readMe = sound->lookup(2, "Read Me");
+    Result<std::optional<CatalogRecord>> big = sound->lookup(2, "big.bin");
+    ASSERT_TRUE(readMe && readMe->has_value() && big && big->has_value());
+    const uint32_t id = (*readMe)->id;
+    constexpr uint32_t kNode = 4096;
+    uint8_t* tree = raw.bytes.data() + raw.volume + uint64_t{1824} * raw.blockSize;
+    std::fill_n(tree, 2 * kNode, 0);
+    auto offsets = [&](uint8_t* node, std::initializer_list<uint16_t> offs) {
+        size_t i = 0;
+        for (uint16_t o : offs) storeBE16(node + kNode - 2 - 2 * i++, o);
+    };
+    tree[8] = 1;                                  // header node
+    storeBE16(tree + 10, 3);
+    storeBE16(tree + 14, 1);                      // depth
+    storeBE32(tree + 16, 1);                      // root
+    storeBE32(tree + 20, 2);                      // leaf records
+    storeBE32(tree + 24, 1);                      // first leaf
+    storeBE32(tree + 28, 1);                      // last leaf
+    storeBE16(tree + 32, kNode);
+    storeBE16(tree + 34, 266);                    // maximum key length
+    storeBE32(tree + 36, 2);                      // nodes
+    storeBE32(tree + 52, 6);                      // big keys, variable index keys
+    offsets(tree, {14, 120, 248, 256});
+    uint8_t* leaf = tree + kNode;
+    leaf[8] = 0xFF;
+    leaf[9] = 1;
+    storeBE16(leaf + 10, 2);
+    size_t at = 14;
+    std::vector<uint16_t> recordAt;
+    auto key = [&](const std::u16string& name) {
+        recordAt.push_back(static_cast<uint16_t>(at));
+        storeBE16(leaf + at, static_cast<uint16_t>(12 + 2 * name.size()));
+        storeBE32(leaf + at + 4, id);
+        storeBE16(leaf + at + 12, static_cast<uint16_t>(name.size()));
+        for (size_t i = 0; i < name.size(); ++i) storeBE16(leaf + at + 14 + 2 * i, name[i]);
+        at += 14 + 2 * name.size();
+    };
+    key(u"com.apple.ResourceFork");
+    storeBE32(leaf + at, 0x20);                   // fork data
+    storeBE32(leaf + at + 8 + 4, 0);
+    storeBE32(leaf + at + 8 + 4, 3000000);        // logical size, low word
+    storeBE32(leaf + at + 8 + 12, (*big)->dataFork.totalBlocks);
+    storeBE32(leaf + at + 8 + 16, (*big)->dataFork.extents[0].startBlock);
+    storeBE32(leaf + at + 8 + 20, (*big)->dataFork.extents[0].blockCount);
+    at += 88;
+    key(u"com.example.note");
+    storeBE32(leaf + at, 0x10);                   // inline data
+    storeBE32(leaf + at + 12, 6);
+    std::memcpy(leaf + at + 16, "a note", 6);
+    at += 24;
+    recordAt.push_back(static_cast<uint16_t>(at));
+    offsets(leaf, {recordAt[0], recordAt[1], recordAt[2]});
+    uint8_t* fork = raw.header() + 352;           // the attributes file's fork data
+    storeBE32(fork + 4, 2 * kNode);
+    storeBE32(fork + 12, 4);
+    storeBE32(fork + 16, 1824);
+    storeBE32(fork + 20, 4);
+    const std::string path = raw.write(dir, "attributes.iso");
+
+    HfsPlusImage image(path);
+    ASSERT_TRUE(image.volume) << image.fault;
+    ASSERT_NE(image->attributesTree(), nullptr);
+    Result<std::vector<hfsplus::Attribute>> all = image->attributes(id);
+    ASSERT_TRUE(all) << all.fault();
+    // 7-Zip lists them as streams "HFSPLUS/Read Me:NAME" with their sizes.
+    std::map<std::string, uint64_t> listed, mine;
+    const auto sevenZip = sevenZipListing(path, SevenZipStreams::Yes);
+    for (const auto& [p, e] : sevenZip)
+        if (p.rfind("HFSPLUS/Read Me:", 0) == 0) listed[p.substr(16)] = e.size;
+    std::map<std::string, std::vector<uint8_t>> bytes;
+    for (const hfsplus::Attribute& a : *all) {
+        Result<std::vector<uint8_t>> b = image->attributeBytes(id, a, 1 << 22);
+        ASSERT_TRUE(b) << b.fault();
+        mine[hfsplus::utf16ToUtf8(a.name)] = b->size();
+        bytes[hfsplus::utf16ToUtf8(a.name)] = *b;
+    }
+    EXPECT_EQ(mine, listed);
+    EXPECT_EQ(std::string(bytes["com.example.note"].begin(), bytes["com.example.note"].end()), "a note");
+    MemorySink bigBytes;
+    ASSERT_TRUE(image->fork(**big, hfsplus::ForkKind::Data).copyTo(bigBytes));
+    EXPECT_EQ(bytes["com.apple.ResourceFork"], bigBytes.bytes);
+    Result<std::optional<hfsplus::Attribute>> one = image->attribute(id, u"com.example.note");
+    ASSERT_TRUE(one && one->has_value());
+    EXPECT_FALSE(image->attributeBytes(id, **one, 5));  // past the limit
+    Result<std::optional<hfsplus::Attribute>> none = image->attribute((*big)->id, u"com.example.note");
+    ASSERT_TRUE(none);
+    EXPECT_FALSE(none->has_value());
+    EXPECT_TRUE(image->damage().empty()) << image->damage().front();
 }
 
 TEST_F(HfsPlusDamage, AnHfsxVolumeComparesNamesExactly) {

@@ -23,8 +23,11 @@ struct SevenZipEntry {
 };
 
 // Path → entry, from `7zz l -slt -tHFS image`; the first path element is the volume's name.
-inline std::map<std::string, SevenZipEntry> sevenZipListing(const std::string& image) {
-    const std::vector<std::string> argv{"7zz", "l", "-slt", "-tHFS", image};
+// With `streams` (-sns) the extended attributes and resource forks follow as "PATH:NAME".
+enum class SevenZipStreams { No, Yes };
+inline std::map<std::string, SevenZipEntry> sevenZipListing(const std::string& image, SevenZipStreams streams = SevenZipStreams::No) {
+    std::vector<std::string> argv{"7zz", "l", "-slt", "-tHFS", image};
+    if (streams == SevenZipStreams::Yes) argv.insert(argv.begin() + 2, "-sns");
     ProcessResult r = runProcess(argv, kOracleEnvironment);
     std::map<std::string, SevenZipEntry> entries;
     if (!r.succeeded()) {
