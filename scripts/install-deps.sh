@@ -14,6 +14,8 @@ packages=(
   qt6-base-dev xvfb xauth fonts-liberation
   # independent HFS tools: they make the test volumes and check our results
   hfsutils genisoimage unar dosfstools perl
+  # the HFS+ fixture builder (tests/fixtures/hfsplus_build.py); fdisk names the partitions it writes
+  python3 fdisk
   # the image containers (DiskCopy, BIN/CUE, UDIF, .gz, .zip) and the tools that check them
   zlib1g-dev libbz2-dev libcue-dev libxml2-dev libzip-dev bchunk dmg2img
   # Digest::CRC: the CRC the fixture builder writes the EDC of raw CD sectors with, independently
