@@ -133,8 +133,8 @@ public:
         checkCatalog();
         checkLinks();
         checkAllocation();
-        if (figures_.journalPending) result_.notes.push_back("journal: transactions not yet written to the volume are pending");
-        else if (!figures_.journalNote.empty()) result_.notes.push_back("journal: " + figures_.journalNote);
+        if (figures_.journalPending) note("journal: transactions not yet written to the volume are pending");
+        else if (!figures_.journalNote.empty()) note("journal: " + figures_.journalNote);
         return std::move(result_);
     }
 
@@ -145,8 +145,11 @@ private:
     bool locked() const { return figures_.softwareLocked; }
     // What is harmless on a volume nothing writes to again (a CD a mastering tool wrote once)
     // is a note there and a problem elsewhere, as the classic check has it.
+    void note(std::string text) {
+        if (result_.notes.size() < kMaxProblems) result_.notes.push_back(std::move(text));
+    }
     void lockedNote(std::string text) {
-        if (locked()) result_.notes.push_back("locked volume: " + text);
+        if (locked()) note("locked volume: " + text);
         else problem(std::move(text));
     }
 
@@ -321,7 +324,8 @@ private:
         } while (n != 0);
         auto marked = [&](uint32_t node) { return node / 8 < map.size() && (map[node / 8] & (0x80 >> (node % 8))) != 0; };
         uint32_t used = 0, leaked = 0;
-        for (uint32_t node = 0; node < h.totalNodes; ++node) {
+        // Only the nodes the fork holds: a header may claim four billion.
+        for (uint32_t node = 0; node < tree.nodeCount(); ++node) {
             const bool isUsed = reached.count(node) || mapNodes.count(node);
             if (marked(node)) {
                 ++used;
@@ -330,12 +334,12 @@ private:
                 problem(tree.name() + " node " + std::to_string(node) + ": in use but free in the node map");
             }
         }
-        if (h.totalNodes > map.size() * 8) problem(tree.name() + " node map: too short for " + std::to_string(h.totalNodes) + " nodes");
-        if (used + h.freeNodes != h.totalNodes)
+        if (tree.nodeCount() > map.size() * 8) problem(tree.name() + " node map: too short for " + std::to_string(h.totalNodes) + " nodes");
+        if (h.totalNodes == tree.nodeCount() && used + h.freeNodes != h.totalNodes)
             problem(tree.name() + " header: " + std::to_string(h.freeNodes) + " free nodes, the node map has " +
                     std::to_string(h.totalNodes - std::min(used, h.totalNodes)));
         if (leaked != 0 && !incomplete_.count(kind))
-            result_.notes.push_back(tree.name() + ": " + std::to_string(leaked) + " node(s) marked in use that the tree does not reach");
+            note(tree.name() + ": " + std::to_string(leaked) + " node(s) marked in use that the tree does not reach");
     }
 
     void leafRecord(TreeKind kind, uint32_t node, size_t record, std::span<const uint8_t> key, std::span<const uint8_t> data) {
@@ -488,7 +492,12 @@ private:
         }
         if (header_.empty() || figures_.blockSize == 0) return;
         const uint32_t total = figures_.totalBlocks;
-        if (const uint64_t size = medium_.size(); size != 0 && figures_.volumeBytes > size) return;  // said above
+        // A map of the volume's blocks is made only for a volume the medium holds (said above
+        // otherwise), so that a header's block count cannot ask for more memory than the image.
+        if (const uint64_t size = medium_.size(); size == 0 || figures_.volumeBytes > size - std::min(size, figures_.location.volumeStart)) {
+            problem("allocation not checked, the volume's size is not known to fit the medium");
+            return;
+        }
         std::vector<ForkInfo> forks;
         const std::pair<const char*, std::pair<size_t, uint32_t>> special[] = {
             {"allocation file", {vh::kAllocationFile, cnid::kAllocationFile}}, {"extents tree", {vh::kExtentsFile, 0}},
@@ -521,8 +530,10 @@ private:
         for (uint32_t b = static_cast<uint32_t>((figures_.volumeBytes - vh::kOffset) / bs); b < total; ++b) reserved[b] = true;
 
         std::vector<uint8_t> bitmap;
+        const uint64_t bitmapBytes = (uint64_t{total} + 7) / 8;
         for (const Extent& e : bitmapRuns) {
-            std::vector<uint8_t> bytes(size_t{e.blockCount} * bs);
+            if (bitmap.size() >= bitmapBytes) break;
+            std::vector<uint8_t> bytes(std::min<uint64_t>(uint64_t{e.blockCount} * bs, bitmapBytes - bitmap.size()));
             if (Status s = medium_.read(volume_.geometry().blockOffset(e.startBlock), bytes); !s) {
                 problem("allocation file: " + s.fault());
                 return;
@@ -550,7 +561,7 @@ private:
             lockedNote("allocation file: " + blockRange(b, run) + " of " + who + (run == 1 ? " is" : " are") + " free in the map");
             b += run;
         }
-        if (leaked != 0) result_.notes.push_back("allocation file: " + std::to_string(leaked) + " block(s) marked in use that no fork holds");
+        if (leaked != 0) note("allocation file: " + std::to_string(leaked) + " block(s) marked in use that no fork holds");
         if (clear != figures_.freeBlocks)
             lockedNote("volume header: " + std::to_string(figures_.freeBlocks) + " free blocks, the allocation file has " +
                        std::to_string(clear) + " clear");
