@@ -162,6 +162,17 @@ TEST(HfsPlusVolumeCheck, PlantedDamageIsFound) {
              at[3] = 'X';
          },
          "decmpfs header without its magic"},
+        {"a wrong valence", "hfsplus/forks.hfsp", [](Raw& r) { storeBE32(r.record("Forks", 1) + 4, 99); },
+         "catalog: folder 2 has valence 99"},
+        {"a broken sibling link", "hfsplus/links.hfsp",
+         [](Raw& r) { storeBE32(r.catalogNode(loadBE32(r.tree(272) + 24)), 0); }, "sibling links"},
+        {"the root node free in the node map", "hfsplus/links.hfsp",
+         [](Raw& r) {
+             const uint32_t root = loadBE32(r.tree(272) + 16);
+             uint8_t* map = r.tree(272) + loadBE16(r.tree(272) + r.nodeSize(272) - 6);
+             map[root / 8] &= static_cast<uint8_t>(~(0x80 >> (root % 8)));
+         },
+         "in use but free in the node map"},
         {"an alternate header disagreeing", "hfsplus/links.hfsp",
          [](Raw& r) { storeBE32(r.alternate() + 16, loadBE32(r.header() + 16) + 1); },
          "creation date differs from the volume header's"},
