@@ -2,7 +2,7 @@
 // first byte on. It goes through the image adapter as an image file does and is mounted by the
 // HFS+ reader; then every folder is walked, names and patterns are looked up, each record is
 // found again by its ID, links and symbolic links are followed, forks and attributes are read
-// and the allocation bitmap is counted.
+// and the allocation bitmap is counted; last the volume check runs.
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -17,6 +17,7 @@
 #include "device/drive_scan.h"
 #include "device/image_adapter.h"
 #include "hfsplus/volume.h"
+#include "hfsplus/volume_check.h"
 #include "support/recording_ui.h"
 
 namespace quarry {
@@ -131,6 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     walk.folder(hfsplus::cnid::kRootFolder, 0);
     if (v.figures().totalBlocks <= (64u << 20)) (void)v.usedBlockCount();
     (void)v.blockInUse(v.figures().totalBlocks / 2);
+    (void)hfsplus::checkVolume(medium, v);
     // Each place of damage is told once.
     std::vector<std::string> damage = v.damage();
     std::sort(damage.begin(), damage.end());
