@@ -130,6 +130,8 @@ public:
         else problem("extents tree cannot be opened");
         checkTree(volume_.catalog(), TreeKind::Catalog);
         if (BTree* attributes = volume_.attributesTree()) checkTree(*attributes, TreeKind::Attributes);
+        else if (!header_.empty() && loadBE64(&header_[vh::kAttributesFile + forkdata::kLogicalSize]) != 0)
+            problem("attributes tree cannot be opened");
         checkCatalog();
         checkLinks();
         checkAllocation();
@@ -268,7 +270,6 @@ private:
                     std::span<const uint8_t> key = node->key(r);
                     if (previousKey && compareKeys(kind, comparison, *previousKey, key) >= 0) {
                         nodeProblem(n, "keys out of order at record " + std::to_string(r));
-                        whole = false;
                     }
                     previousKey.emplace(key.begin(), key.end());
                     if (height > 1) {
@@ -393,6 +394,10 @@ private:
     }
 
     void checkCatalog() {
+        if (incomplete_.count(TreeKind::Catalog)) {
+            problem("catalog: threads, counts and valences not checked, the tree cannot be read whole");
+            return;
+        }
         auto what = [](bool folder, uint32_t id) { return std::string("catalog: ") + (folder ? "folder " : "file ") + std::to_string(id); };
         auto checkThread = [&](bool folder, uint32_t id, uint32_t parent, const std::u16string& name) {
             auto t = threads_.find(id);
@@ -407,10 +412,6 @@ private:
         for (const auto& [id, f] : files_) checkThread(false, id, f.parentId, f.storedName);
         for (const auto& [id, t] : threads_)
             if (!folders_.count(id) && !files_.count(id)) problem(what(t.folder, id) + ": a thread without its record");
-        if (incomplete_.count(TreeKind::Catalog)) {
-            problem("catalog: counts and valences not checked, the tree cannot be read whole");
-            return;
-        }
         if (!folders_.count(cnid::kRootFolder)) problem("catalog: no root folder");
         uint32_t highest = 0;
         for (auto& [id, f] : folders_) {
