@@ -199,6 +199,9 @@ TEST(HfsPlusVolumeCheck, NamesInAppleOrder) {
     EXPECT_EQ(hfsplus::compareNames(u"README", u"readme", NameComparison::CaseFolding), 0);
     EXPECT_EQ(hfsplus::compareNames(u"Ab\u200Dc\uFEFF", u"abC", NameComparison::CaseFolding), 0);
     EXPECT_EQ(hfsplus::compareNames(u"\u0394\u0416\u00C6", u"\u03B4\u0436\u00E6", NameComparison::CaseFolding), 0);
+    // Letters with a decomposition are not folded: they never occur in a stored name.
+    EXPECT_LT(hfsplus::compareNames(u"\u00C9", u"\u00E9", NameComparison::CaseFolding), 0);
+    EXPECT_LT(hfsplus::compareNames(u"\u0419", u"\u0439", NameComparison::CaseFolding), 0);
     EXPECT_LT(hfsplus::compareNames(u"ab", u"abc", NameComparison::CaseFolding), 0);
     EXPECT_LT(hfsplus::compareNames(u"_x", u"a", NameComparison::CaseFolding), 0);  // '_' before 'a', after 'A'
     EXPECT_LT(hfsplus::compareNames(u"README", u"ReadMe", NameComparison::Binary), 0);
