@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -382,6 +383,62 @@ TEST_F(HfsPlusDamage, AttributesInlineAndInForksAreTheOnes7ZipLists) {
     ASSERT_TRUE(none);
     EXPECT_FALSE(none->has_value());
     EXPECT_TRUE(image->damage().empty()) << image->damage().front();
+}
+
+TEST_F(HfsPlusDamage, AForkOfMoreThanFourGigabytesIsReadWithItsOffsetsWhole) {
+    // The volume grown to 1.75 Mi blocks (3.5 GiB, a sparse file: the drive's six-byte reads
+    // reach 4 GiB) and big.bin to 5 GiB + 3 bytes: its own 1465 blocks, then the same 800,000
+    // blocks from block 1,000,000 three times (a reader need not mind), then 219,976 of them
+    // again, the last three bytes "END".
+    constexpr uint64_t kGiB = uint64_t{1} << 30;
+    constexpr uint64_t kLength = 5 * kGiB + 3;
+    constexpr uint32_t kStart = 1000000;
+    storeBE32(raw.header() + 44, 1835008);
+    uint8_t* data = raw.rootEntryData("big.bin");
+    ASSERT_NE(data, nullptr);
+    uint8_t* fork = data + 88;
+    ASSERT_EQ(loadBE32(fork + 16 + 4), 1465u);
+    storeBE32(fork, static_cast<uint32_t>(kLength >> 32));
+    storeBE32(fork + 4, static_cast<uint32_t>(kLength));
+    storeBE32(fork + 12, static_cast<uint32_t>((kLength + raw.blockSize - 1) / raw.blockSize));
+    const uint32_t counts[] = {800000, 800000, 800000, 219976};
+    for (int e = 0; e < 4; ++e) {
+        storeBE32(fork + 24 + 8 * e, kStart);
+        storeBE32(fork + 28 + 8 * e, counts[e]);
+    }
+    const std::string path = raw.write(dir, "huge.iso");
+    std::filesystem::resize_file(path, raw.volume + uint64_t{1835008} * raw.blockSize);
+    const uint64_t lastRun = uint64_t{1465 + 3 * 800000} * raw.blockSize;
+    const uint64_t endAt = raw.volume + uint64_t{kStart} * raw.blockSize + (kLength - 3 - lastRun);
+    {
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(endAt));
+        f.write("END", 3);
+    }
+    HfsPlusImage image(path);
+    ASSERT_TRUE(image.volume) << image.fault;
+    Result<std::optional<CatalogRecord>> big = image->lookup(2, "big.bin");
+    ASSERT_TRUE(big && big->has_value());
+    EXPECT_EQ((*big)->dataFork.logicalSize, kLength);
+    hfsplus::ForkReader reader = image->fork(**big, hfsplus::ForkKind::Data);
+    Result<std::vector<hfsplus::MediumRun>> runs = reader.runs();
+    ASSERT_TRUE(runs) << runs.fault();
+    ASSERT_EQ(runs->size(), 5u);
+    EXPECT_EQ(runs->back().mediumOffset, raw.volume + uint64_t{kStart} * raw.blockSize);
+    EXPECT_EQ(runs->back().forkOffset, lastRun);
+    EXPECT_EQ(runs->back().length, kLength - lastRun);
+    std::vector<uint8_t> tail(3);
+    Status read = reader.read(kLength - 3, tail);
+    ASSERT_TRUE(read) << read.fault();
+    EXPECT_EQ(std::string(tail.begin(), tail.end()), "END");
+    // A read across two extents past 4 GiB of the fork gives the same bytes as one at their
+    // common start on the medium.
+    const uint64_t seam = uint64_t{1465 + 2 * 800000} * raw.blockSize;
+    std::vector<uint8_t> across(4096), again(4096);
+    ASSERT_TRUE(reader.read(seam - 2048, across));
+    ASSERT_TRUE(reader.read(uint64_t{1465 + 800000} * raw.blockSize - 2048, again));
+    EXPECT_EQ(across, again);
+    EXPECT_FALSE(reader.read(kLength - 2, tail));
 }
 
 TEST_F(HfsPlusDamage, AnHfsxVolumeComparesNamesExactly) {
