@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "hfs/chain_guard.h"
 #include "hfs/name_order.h"
 #include "hfs/volume.h"
 
@@ -23,21 +24,6 @@ inline constexpr int kThread = 3;     // the thread record of the folder whose I
 }  // namespace want
 
 inline constexpr uint16_t kAppendIndex = 0xFFFF;
-
-// Remembers the nodes a walk has visited.
-class ChainGuard {
-public:
-    explicit ChainGuard(uint32_t nodeCount) : seen_(nodeCount, false) {}
-    // False when n was visited before (or lies outside the tree).
-    bool visit(uint32_t n) {
-        if (n >= seen_.size() || seen_[n]) return false;
-        seen_[n] = true;
-        return true;
-    }
-
-private:
-    std::vector<bool> seen_;
-};
 
 // Reads node n into tree.node, sets nodeNumber = n and recordIndex = 0. Returns the node, or
 // nullptr when it cannot be read or breaks the node rules (tree.fault says why).

@@ -8,7 +8,7 @@
 set -euo pipefail
 fixtures=${1:?usage: make_corpus.sh FIXTURE_DIR}
 out=$(cd "$(dirname "$0")" && pwd)/corpus
-mkdir -p "$out"/{mount,command_line,type_creator,macbinary,lzvn,decmpfs,partition_scan}
+mkdir -p "$out"/{mount,command_line,type_creator,macbinary,lzvn,decmpfs,partition_scan,hfsplus}
 rm -f "$out"/*/*
 
 # cut IMAGE [MAX_BYTES]: the image without its alternate MDB (the second-to-last sector, which
@@ -104,5 +104,28 @@ dd if="$fixtures/partitions/plus.hfs" of="$p/gpt" bs=512 seek=40 count=4 conv=no
 head -c 65536 /dev/zero > "$p/mbr"
 printf 'start=32, size=32, type=af\nstart=64, size=32, type=b\n' | sfdisk -q "$p/mbr" >/dev/null
 dd if="$fixtures/partitions/plus.hfs" of="$p/mbr" bs=512 seek=32 count=4 conv=notrunc status=none
+
+# hfsplus: a small HFS+ volume written by xorriso (nested folders, names in several scripts, a
+# file of several blocks), taken out of its partition map, bare and inside an HFS wrapper whose
+# MDB places it at block 2 of 4096-byte blocks from sector 16.
+if command -v xorriso >/dev/null; then
+  tree=$(mktemp -d)
+  mkdir -p "$tree/Docs/Deep" "$tree/Ελληνικά"
+  printf 'hello\n' >"$tree/Read Me"; printf 'caf\n' >"$tree/Café"; printf 'x\n' >"$tree/Docs/Deep/leaf"
+  printf 'a\n' >"$tree/Ελληνικά/άλφα"; for i in 1 2 3 4 5 6; do printf '%s\n' $i >"$tree/Docs/f$i"; done
+  head -c 20000 /dev/zero | tr '\0' 'q' >"$tree/several-blocks"
+  LC_ALL=C.UTF-8 xorriso -as mkisofs -quiet -hfsplus -V SMALL -hfsplus-file-creator-type ttxt TEXT "/Read Me" \
+    -o "$tree.iso" "$tree" 2>/dev/null
+  perl -e 'local $/; my $d = <STDIN>; my $bs = unpack("n", substr($d, 2, 2));
+    for my $e (1 .. 16) { my $m = substr($d, $e * $bs, 512);
+      if (substr($m, 48, 9) eq "Apple_HFS") { my ($s, $n) = unpack("NN", substr($m, 8, 8)); print substr($d, $s * $bs, $n * $bs); exit } }' \
+    <"$tree.iso" >"$tree.part"
+  cut "$tree.part" > "$out/hfsplus/small"
+  perl -e 'local $/; my $v = <STDIN>; my $w = "\0" x (16 * 512 + 2 * 4096); my $blocks = int((length($v) + 4095) / 4096);
+    substr($w, 1024, 2) = "BD"; substr($w, 1024 + 18, 2) = pack("n", $blocks + 2); substr($w, 1024 + 20, 4) = pack("N", 4096);
+    substr($w, 1024 + 28, 2) = pack("n", 16); substr($w, 1024 + 0x7C, 6) = pack("a2nn", "H+", 2, $blocks); print $w, $v' \
+    <"$out/hfsplus/small" >"$out/hfsplus/small-wrapped"
+  rm -rf "$tree" "$tree.iso" "$tree.part"
+fi
 
 du -sh "$out"

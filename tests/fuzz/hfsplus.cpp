@@ -1,0 +1,139 @@
+// Fuzz harness: the input is an HFS+ or HFSX volume (bare, or inside an HFS wrapper) from its
+// first byte on. It goes through the image adapter as an image file does and is mounted by the
+// HFS+ reader; then every folder is walked, names and patterns are looked up, each record is
+// found again by its ID, links and symbolic links are followed, forks and attributes are read
+// and the allocation bitmap is counted.
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/drive_scan.h"
+#include "device/image_adapter.h"
+#include "hfsplus/volume.h"
+#include "support/recording_ui.h"
+
+namespace quarry {
+namespace {
+
+// Bounds on the work for one input, so that a volume claiming millions of entries or forks of
+// gigabytes keeps the fuzzer fast; everything below them is the reader's own.
+constexpr int kMaxEntries = 2000;
+constexpr int kMaxDepth = 12;
+constexpr uint64_t kReadBudget = 4u << 20;
+constexpr uint64_t kAttributeLimit = 1u << 20;
+
+class DiscardSink : public ByteSink {
+public:
+    bool write(const uint8_t*, size_t length) override {
+        written += length;
+        return true;
+    }
+    std::string error() const override { return {}; }
+    uint64_t written = 0;
+};
+
+struct Walk {
+    hfsplus::Volume& volume;
+    int entries = 0;
+    uint64_t readBudget = kReadBudget;
+
+    void readFork(hfsplus::ForkReader reader) {
+        const uint64_t length = std::min(reader.length(), readBudget);
+        if (length == 0) return;
+        readBudget -= length;
+        DiscardSink sink;
+        Status s = reader.copyTo(sink, 0, length);
+        if (s && sink.written != length) __builtin_trap();
+        if (!s && sink.written > length) __builtin_trap();
+        (void)reader.runs();
+    }
+
+    void file(const hfsplus::CatalogRecord& r) {
+        readFork(volume.fork(r, hfsplus::ForkKind::Data));
+        readFork(volume.fork(r, hfsplus::ForkKind::Resource));
+        (void)volume.resolveLink(r);
+        (void)volume.symlinkTarget(r);
+        Result<std::vector<hfsplus::Attribute>> attributes = volume.attributes(r.id);
+        if (!attributes) return;
+        for (const hfsplus::Attribute& a : *attributes) {
+            Result<std::vector<uint8_t>> bytes = volume.attributeBytes(r.id, a, std::min(kAttributeLimit, readBudget));
+            if (bytes) readBudget -= std::min<uint64_t>(readBudget, bytes->size());
+        }
+    }
+
+    void folder(uint32_t id, int depth) {
+        std::vector<hfsplus::CatalogRecord> here;
+        (void)volume.forEachEntry(id, [&](const hfsplus::CatalogRecord& r) {
+            here.push_back(r);
+            return ++entries < kMaxEntries;
+        });
+        // Each entry's name finds an entry again, its first two characters and '*' one that they
+        // match, and its ID the entry itself.
+        for (size_t i = 0; i < here.size() && i < 8; ++i) {
+            const hfsplus::CatalogRecord& r = here[i];
+            Result<std::optional<hfsplus::CatalogRecord>> same = volume.lookup(id, r.name);
+            if (same && !same->has_value()) __builtin_trap();
+            const std::string pattern = r.name.substr(0, 2) + "*";
+            Result<std::optional<hfsplus::CatalogRecord>> match = volume.lookup(id, pattern);
+            if (match && match->has_value() &&
+                !hfsplus::NamePattern(pattern, volume.comparison()).matches((*match)->storedName))
+                __builtin_trap();
+            (void)volume.record(r.id);
+        }
+        for (const hfsplus::CatalogRecord& r : here) {
+            if (r.isFolder()) {
+                if (depth < kMaxDepth) folder(r.id, depth + 1);
+            } else {
+                file(r);
+            }
+        }
+    }
+};
+
+std::string imagePath(const uint8_t* data, size_t size) {
+    static const int fd = memfd_create("fuzz-image.hfsplus", MFD_CLOEXEC);
+    if (fd < 0 || ftruncate(fd, 0) != 0) __builtin_trap();
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+        if (n <= 0) __builtin_trap();
+        done += static_cast<size_t>(n);
+    }
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+}  // namespace
+}  // namespace quarry
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace quarry;
+    test::RecordingUi ui;
+    DeviceState device;
+    ScsiBus bus;
+    ScsiDeviceTable table;
+    auto adapter = std::make_unique<ImageAdapter>();
+    if (!adapter->addImage(imagePath(data, size), ImageAccess::ReadOnly)) return 0;
+    bus.adapters.push_back(std::move(adapter));
+    device.bus = &bus;
+    PrepareCdAccess(device);
+    if (SelectCdromDrive(device, table, ui) != 1) __builtin_trap();
+    hfsplus::DeviceMedium medium(device);
+    Result<std::unique_ptr<hfsplus::Volume>> volume = hfsplus::Volume::open(medium, 0);
+    if (!volume) return 0;
+    hfsplus::Volume& v = **volume;
+    Walk walk{v};
+    walk.folder(hfsplus::cnid::kRootFolder, 0);
+    if (v.figures().totalBlocks <= (64u << 20)) (void)v.usedBlockCount();
+    (void)v.blockInUse(v.figures().totalBlocks / 2);
+    // Each place of damage is told once.
+    std::vector<std::string> damage = v.damage();
+    std::sort(damage.begin(), damage.end());
+    if (std::adjacent_find(damage.begin(), damage.end()) != damage.end()) __builtin_trap();
+    return 0;
+}
