@@ -6,8 +6,6 @@
 #include "app/session.h"
 #include "common/text.h"
 #include "common/charset.h"
-#include "hfs/btree.h"
-#include "hfs/name_order.h"
 
 namespace quarry {
 namespace {
@@ -17,29 +15,25 @@ constexpr uint32_t kSizeLimit = 9'999'999;
 // count of kilobytes would spill out of the field, so it is shown in megabytes.
 constexpr uint32_t kKilobyteLimit = 999'999;
 
-void fillEntry(ListEntry& e, const uint8_t* key) {
+void fillEntry(ListEntry& e, const VolumeEntry& v) {
     e.raw.fill(0);
-    const uint8_t* data = recordData(key);
-    e.raw[entry::kKind] = static_cast<char>(data[0]);
-    const size_t nameLen = catalogKeyNameLength(key);
-    std::memcpy(e.raw.data() + entry::kName, key + catkey::kName, nameLen);
+    e.raw[entry::kKind] = static_cast<char>(v.kind);
+    std::memcpy(e.raw.data() + entry::kName, v.macName.data(), std::min(v.macName.size(), kListNameLength));
     std::memset(e.raw.data() + entry::kTextStart, ' ', entry::kSize - entry::kTextStart);
     for (size_t nul : entry::kFieldTerminators) e.raw[nul] = '\0';
 
     char* r = e.raw.data();
-    if (data[0] == catrec::kFolder) {
-        FormatMacDate(r + entry::kCreated, loadBE32(data + catrec::kDirCreated));
-        FormatMacDate(r + entry::kModified, loadBE32(data + catrec::kDirModified));
+    FormatMacDate(r + entry::kCreated, v.created.wallClock());
+    FormatMacDate(r + entry::kModified, v.modified.wallClock());
+    if (v.isFolder()) {
         std::memcpy(r + entry::kDirMark, "<DIR>", 5);
         char valence[16];
-        const int n = std::snprintf(valence, sizeof valence, "[%u]", loadBE16(data + catrec::kValence));
+        const int n = std::snprintf(valence, sizeof valence, "[%u]", static_cast<unsigned>(std::min<uint32_t>(v.valence, 0xFFFF)));
         std::memcpy(r + entry::kSignatureEnd + 1 - n, valence, static_cast<size_t>(n));
     } else {
-        FormatSizeField(r, entry::kDataSizeEnd, loadBE32(data + catrec::kDataLength));
-        FormatSizeField(r, entry::kRsrcSizeEnd, loadBE32(data + catrec::kRsrcLength));
-        std::memcpy(r + entry::kSignature, data + catrec::kFinderInfo, entry::kSignatureWidth);
-        FormatMacDate(r + entry::kCreated, loadBE32(data + catrec::kFileCreated));
-        FormatMacDate(r + entry::kModified, loadBE32(data + catrec::kFileModified));
+        FormatSizeField(r, entry::kDataSizeEnd, v.data.logical);
+        FormatSizeField(r, entry::kRsrcSizeEnd, v.rsrc.logical);
+        std::memcpy(r + entry::kSignature, v.finderInfo.data(), entry::kSignatureWidth);
     }
 }
 
@@ -54,8 +48,9 @@ void setSelected(Session& session, uint16_t index, bool selected) {
 
 }  // namespace
 
-void FormatSizeField(char* record, size_t end, uint32_t value) {
+void FormatSizeField(char* record, size_t end, uint64_t bytes) {
     size_t pos = end;
+    uint64_t value = bytes;
     if (value > kSizeLimit) {
         record[end] = 'k';
         value /= 1024;
@@ -74,7 +69,8 @@ void FormatSizeField(char* record, size_t end, uint32_t value) {
 MacCalendar MacTimeToCalendar(uint32_t macTime) {
     // Every HFS date from 1904 on is shown as stored; dates before 1970 are negative calendar
     // times, which this platform's conversion handles.
-    const time_t t = static_cast<time_t>(int64_t{macTime} - int64_t{kMacEpochOffset});
+    constexpr int64_t kMacEpochOffset = 2082844800;  // seconds from 1904 to 1970
+    const time_t t = static_cast<time_t>(int64_t{macTime} - kMacEpochOffset);
     std::tm tm{};
     gmtime_r(&t, &tm);
     return {tm.tm_mday, tm.tm_mon + 1, tm.tm_year, tm.tm_hour, tm.tm_min};
@@ -102,15 +98,18 @@ void BuildFileList(Session& session, const char* filter) {
     const bool filtering = filter && *filter;
     const std::string pattern = filtering ? TranslateName(filter, AnsiToMac) : std::string();
     for (ListEntry& e : list.entries) e.raw.fill(0);
-    walkFolder(
-        session.volume, session.dir.currentDirID,
-        [&](const uint8_t* key) {
+    list.volumeEntries.clear();
+    if (!session.mounted) return;
+    session.mounted->visitFolder(
+        session.dir.currentDirID,
+        [&](const VolumeEntry& v) {
             // A folder whose valence understates its entries still lists them all.
             if (list.entryCount == list.entryCapacity()) {
                 if (list.entryCapacity() == 0xFFFF) return false;
                 list.resize(std::min<size_t>(size_t{list.entryCapacity()} * 2 + 1, 0xFFFF));
             }
-            fillEntry(list.entries[list.entryCount++], key);
+            fillEntry(list.entries[list.entryCount++], v);
+            list.volumeEntries.push_back(v);
             return true;
         },
         filtering ? pattern : std::string("*"));
@@ -177,25 +176,30 @@ void InvertSelection(Session& session) {
     session.ui.invalidateListRow(255);
 }
 
+namespace {
+VolumeFigures figuresOf(const Session& session) { return session.mounted ? session.mounted->figures() : VolumeFigures{}; }
+}  // namespace
+
+// Both texts keep the 32-bit arithmetic they have always been shown with.
 std::string FreeSpaceText(const Session& session) {
-    const VolumeState& v = session.volume;
-    const uint32_t kb = static_cast<uint32_t>(v.mdb16(mdb::kFreeBlocks) * v.allocBlockSize) / 1024 + 1;
+    const VolumeFigures f = figuresOf(session);
+    const uint32_t kb = static_cast<uint32_t>(f.freeBlocks * f.blockSize) / 1024 + 1;
     char text[64];
     std::snprintf(text, sizeof text, "KB free : %8uk", kb);
     return text;
 }
 
 std::string UsedSpaceText(const Session& session) {
-    const VolumeState& v = session.volume;
-    const uint32_t used = static_cast<uint32_t>((v.mdb16(mdb::kAllocBlocks) - v.mdb16(mdb::kFreeBlocks)) * v.allocBlockSize) -
-                          v.mdb32(mdb::kCatalogSize) - v.mdb32(mdb::kExtentsSize);
+    const VolumeFigures f = figuresOf(session);
+    const uint32_t used = static_cast<uint32_t>((f.totalBlocks - f.freeBlocks) * f.blockSize) -
+                          static_cast<uint32_t>(f.catalogBytes) - static_cast<uint32_t>(f.extentsBytes);
     char text[64];
     std::snprintf(text, sizeof text, "KB used : %8uk", used / 1024);
     return text;
 }
 
 void SetVolumeTitle(Session& session) {
-    session.ui.setWindowTitle("Quarry : " + macNameToUtf8(session.volume.volumeName()));
+    session.ui.setWindowTitle("Quarry : " + figuresOf(session).name);
 }
 
 }  // namespace quarry

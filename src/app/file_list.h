@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "volume/volume_entry.h"
+
 namespace quarry {
 
 struct Session;
@@ -55,8 +57,14 @@ struct ListEntry {
 };
 static_assert(sizeof(ListEntry) == entry::kSize);
 
+// Characters of a name a row holds.
+inline constexpr size_t kListNameLength = 31;
+
 struct FileList {
     std::vector<ListEntry> entries = std::vector<ListEntry>(kInitialListCapacity);
+    // The volume's entries the rows were built from, in the rows' order, for what a row cannot
+    // hold (a name of more than 31 characters, the name as the volume keeps it).
+    std::vector<VolumeEntry> volumeEntries;
     uint16_t entryCount = 0;
     uint16_t firstShown = 0;
     uint16_t endShown = 0;
@@ -95,7 +103,7 @@ void DeselectAll(Session& session);
 void InvertSelection(Session& session);
 
 // Writes value in decimal, right-aligned so that its last character is at end.
-void FormatSizeField(char* record, size_t end, uint32_t value);
+void FormatSizeField(char* record, size_t end, uint64_t bytes);
 
 struct MacCalendar {
     int day;     // 1..31

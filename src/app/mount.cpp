@@ -6,8 +6,22 @@
 #include "common/charset.h"
 #include "common/messages.h"
 #include "device/scsi_bus.h"
+#include "hfs/hfs_volume.h"
 
 namespace quarry {
+namespace {
+
+// The one place where the medium's volume format is chosen: each format's loader looks for its
+// volume in turn, and the first that finds one becomes the session's mounted volume. Same
+// results as loadVolume.
+int loadMountedVolume(Session& session) {
+    session.mounted.reset();
+    const int loaded = loadVolume(session.volumeContext());
+    if (loaded == 1) session.mounted = std::make_unique<HfsVolume>(session.volumeContext());
+    return loaded;
+}
+
+}  // namespace
 
 void initVolumeBuffers(Session& session) {
     session.volume.sectorBuffer.fill(0);
@@ -22,12 +36,13 @@ int mountVolume(Session& session) {
     list.entryCount = 0;
     list.firstShown = 0;
     list.endShown = 0;
-    const int loaded = loadVolume(session.volumeContext());
+    const int loaded = loadMountedVolume(session);
     if (loaded != 1) return loaded;
     SetVolumeTitle(session);
     if (!changeDirectory(session, kRootParentId, "*") || session.dir.currentDirID != kRootDirId) {
         volume.mountFault = volume.catalog.fault.empty() ? "the catalog holds no root folder" : volume.catalog.fault;
         volume.firstBlockSector = 0;
+        session.mounted.reset();
         session.device.targetId = kNoSelection;
         return 0;
     }

@@ -7,10 +7,6 @@
 namespace quarry {
 namespace {
 
-std::string keyName(const uint8_t* key) {
-    return std::string(reinterpret_cast<const char*>(key + catkey::kName), catalogKeyNameLength(key));
-}
-
 // Sizes the list's array for a folder of valence entries.
 void sizeListFor(FileList& list, uint16_t valence) {
     if (valence > list.entryCapacity()) {
@@ -22,52 +18,47 @@ void sizeListFor(FileList& list, uint16_t valence) {
     }
 }
 
+// The list is sized by 16-bit counts, as HFS keeps a folder's valence.
+uint16_t valenceOf(const VolumeEntry& folder) { return static_cast<uint16_t>(std::min<uint32_t>(folder.valence, 0xFFFF)); }
+
 }  // namespace
 
 bool changeDirectory(Session& session, uint32_t parentID, std::string_view name, NameMatch match) {
-    VolumeState& volume = session.volume;
-    const uint8_t* nd = findCatalogRecord(volume, name, want::kFolder, parentID, match);
+    if (!session.mounted) return false;
+    const std::optional<VolumeEntry> folder = session.mounted->findEntry(parentID, name, match, EntryKind::Folder);
     // The displayed name changes only with the folder: a failed lookup leaves both as they were.
-    if (!nd) return false;
-    const uint8_t* key = currentRecordKey(volume.catalog);
-    const uint8_t* data = recordData(key);
+    if (!folder) return false;
     session.dir.currentParentID = parentID;
-    session.dir.currentDirID = loadBE32(data + catrec::kDirId);
-    sizeListFor(session.settings.list, loadBE16(data + catrec::kValence));
-    session.dir.currentName = session.dir.currentDirID == kRootDirId ? "Root  " : keyName(key) + " ";
+    session.dir.currentDirID = folder->id;
+    sizeListFor(session.settings.list, valenceOf(*folder));
+    session.dir.currentName = folder->id == kRootDirId ? "Root  " : folder->macName + " ";
     return true;
 }
 
 bool enterDirectory(Session& session, std::string_view name, NameMatch match) {
-    VolumeState& volume = session.volume;
-    if (!findCatalogRecord(volume, name, want::kFolder, session.dir.currentDirID, match)) return false;
-    const uint8_t* key = currentRecordKey(volume.catalog);
-    const uint8_t* data = recordData(key);
-    const std::string storedName = keyName(key);
-    const uint32_t dirID = loadBE32(data + catrec::kDirId);
-    const uint16_t valence = loadBE16(data + catrec::kValence);
-
-    if (!findCatalogRecord(volume, "*", want::kThread, dirID)) return false;
-    const uint8_t* thread = recordData(currentRecordKey(volume.catalog));
-    session.dir.currentName = storedName;
-    session.dir.currentDirID = dirID;
-    session.dir.currentParentID = loadBE32(thread + catrec::kThreadParentId);
+    if (!session.mounted) return false;
+    MountedVolume& volume = *session.mounted;
+    const std::optional<VolumeEntry> folder = volume.findEntry(session.dir.currentDirID, name, match, EntryKind::Folder);
+    if (!folder) return false;
+    // The parent is the one the folder's own thread names, as changeToParent will go back by it.
+    const std::optional<uint32_t> parent = volume.parentOf(folder->id);
+    if (!parent) return false;
+    session.dir.currentName = folder->macName;
+    session.dir.currentDirID = folder->id;
+    session.dir.currentParentID = *parent;
 
     FileList& list = session.settings.list;
+    const uint16_t valence = valenceOf(*folder);
     if (valence > list.entryCapacity()) list.resize(valence);
     list.entryCount = valence;
-    if (session.log.isOpen()) session.log.writeAnsi("*cd " + TranslateName(storedName, MacToAnsi) + "\r\n");
+    if (session.log.isOpen()) session.log.writeAnsi("*cd " + TranslateName(folder->macName, MacToAnsi) + "\r\n");
     return true;
 }
 
 bool changeToParent(Session& session) {
-    VolumeState& volume = session.volume;
-    if (!findCatalogRecord(volume, "*", want::kThread, session.dir.currentParentID)) return false;
-    const uint8_t* thread = recordData(currentRecordKey(volume.catalog));
-    const uint32_t grandparent = loadBE32(thread + catrec::kThreadParentId);
-    const uint8_t* nameField = thread + catrec::kThreadName;
-    const std::string parentName(reinterpret_cast<const char*>(nameField + 1), std::min<size_t>(nameField[0], kMaxNameLength));
-    const bool moved = changeDirectory(session, grandparent, parentName, NameMatch::Exact);
+    if (!session.mounted) return false;
+    const std::optional<VolumeEntry> parent = session.mounted->folderOfId(session.dir.currentParentID);
+    const bool moved = parent && changeDirectory(session, parent->parentID, parent->key, NameMatch::Exact);
     if (session.log.isOpen()) session.log.write("*cd..\n");
     return moved;
 }
@@ -78,6 +69,7 @@ bool changeToRoot(Session& session) {
     return moved;
 }
 
+// Only the changing commands call this, on an HFS volume: it writes the folder's record itself.
 bool adjustValence(Session& session, int delta) {
     VolumeState& volume = session.volume;
     const uint8_t* nd = session.dir.currentDirID == kRootDirId

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "hfs/name_order.h"
+#include "volume/volume_entry.h"
 
 namespace quarry {
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/settings.h"
@@ -12,6 +13,7 @@
 #include "device/sector_source.h"
 #include "common/log_file.h"
 #include "hfs/volume.h"
+#include "volume/mounted_volume.h"
 
 namespace quarry {
 
@@ -32,7 +34,12 @@ struct Session {
 
     UiPort& ui;
     DeviceState device;
+    // The HFS volume's own state, which the HFS code (and behind it the changing commands)
+    // works on.
     VolumeState volume;
+    // The mounted volume as every other layer reads it, whatever its format; none while no
+    // volume is mounted. Declared after what it refers to, so that it goes first.
+    std::unique_ptr<MountedVolume> mounted;
     CurrentDirectory dir;
     AppSettings settings;
     LogFile log;

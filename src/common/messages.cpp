@@ -40,10 +40,17 @@ constexpr std::array<const char*, static_cast<size_t>(Msg::Count)> kMessageTable
     "This folder could not be copied whole:",
     "Unreadable sector written as zeros:",
     "The volume is locked; it is not changed.",
+    "Quarry changes HFS volumes only; this %s volume is not changed.",
 };
 
 }  // namespace
 
 const char* messageText(Msg id) { return kMessageTable[static_cast<size_t>(id)]; }
+
+std::string messageWith(Msg id, std::string_view parameter) {
+    std::string text = messageText(id);
+    if (const size_t at = text.find("%s"); at != std::string::npos) text.replace(at, 2, parameter);
+    return text;
+}
 
 }  // namespace quarry

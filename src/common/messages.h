@@ -1,6 +1,9 @@
 #pragma once
 // The program's user-visible texts, kept in one table and addressed by number.
 
+#include <string>
+#include <string_view>
+
 namespace quarry {
 
 inline constexpr const char* kProgramTitle = "Quarry -";
@@ -39,9 +42,12 @@ enum class Msg {
     FolderIncomplete,
     SectorUnreadable,
     VolumeLocked,
+    FormatNotChanged,  // the volume format's name in place of %s
     Count
 };
 
 const char* messageText(Msg id);
+// The message with its one parameter in place of its "%s".
+std::string messageWith(Msg id, std::string_view parameter);
 
 }  // namespace quarry

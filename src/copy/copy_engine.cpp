@@ -78,7 +78,7 @@ bool copyAborted(const CopyContext& context) { return context.ending() || contex
 void timed(const CopyContext& context, const std::string& text) { context.ui().showTimedMessage(text); }
 
 // The volume's forks of file, for the format writers.
-ForkReader forkReader(const CopyContext& context, const CatalogEntry& file, UnreadableSectors* zeroFill) {
+ForkCopier forkReader(const CopyContext& context, const CatalogEntry& file, UnreadableSectors* zeroFill) {
     return [&context, &file, zeroFill](uint8_t forkType, ByteSink& sink) {
         const bool rsrc = forkType == kResourceFork;
         return readForkToFile(context.medium, extentRecordAt(file.data.data() + (rsrc ? catrec::kRsrcExtents : catrec::kDataExtents)),
@@ -177,7 +177,7 @@ void tellProgress(const CopyContext& context, const CatalogEntry* file) {
 }  // namespace
 
 Status WriteBinaryCopy(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, UnreadableSectors* zeroFill) {
-    const ForkReader forks = forkReader(context, file, zeroFill);
+    const ForkCopier forks = forkReader(context, file, zeroFill);
     switch (context.settings.binaryFormat) {
         case BinaryFormat::AppleSingle: return WriteAppleSingle(file, forks, sink);
         case BinaryFormat::BinHex: return WriteBinHex(file, forks, sink);

@@ -99,7 +99,7 @@ size_t paddingTo128(uint32_t length) {
     return (kMacBinaryHeaderSize - length % kMacBinaryHeaderSize) % kMacBinaryHeaderSize;
 }
 
-Status copyFork(const CatalogEntry& file, const ForkReader& forks, uint8_t forkType, ByteSink& sink) {
+Status copyFork(const CatalogEntry& file, const ForkCopier& forks, uint8_t forkType, ByteSink& sink) {
     const uint32_t length = file.data32(forkType == kResourceFork ? catrec::kRsrcLength : catrec::kDataLength);
     return length == 0 ? Status::ok() : forks(forkType, sink);
 }
@@ -149,7 +149,7 @@ std::vector<Entry> appleEntries(const CatalogEntry& file, bool withDataFork) {
     return entries;
 }
 
-Status writeAppleFile(const CatalogEntry& file, uint32_t magic, bool withDataFork, const ForkReader& forks, ByteSink& sink) {
+Status writeAppleFile(const CatalogEntry& file, uint32_t magic, bool withDataFork, const ForkCopier& forks, ByteSink& sink) {
     const std::vector<Entry> entries = appleEntries(file, withDataFork);
     std::vector<uint8_t> head;
     put32(head, magic);
@@ -346,7 +346,7 @@ std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const CatalogEntry& fi
     return h;
 }
 
-Status WriteMacBinary(const CatalogEntry& file, BinaryFormat format, const ForkReader& forks, ByteSink& sink) {
+Status WriteMacBinary(const CatalogEntry& file, BinaryFormat format, const ForkCopier& forks, ByteSink& sink) {
     const auto header = MacBinaryHeader(file, format);
     if (Status s = writeAll(sink, header.data(), header.size()); !s) return s;
     const uint32_t data = file.data32(catrec::kDataLength);
@@ -362,15 +362,15 @@ Status WriteMacBinary(const CatalogEntry& file, BinaryFormat format, const ForkR
     return Status::ok();
 }
 
-Status WriteAppleSingle(const CatalogEntry& file, const ForkReader& forks, ByteSink& sink) {
+Status WriteAppleSingle(const CatalogEntry& file, const ForkCopier& forks, ByteSink& sink) {
     return writeAppleFile(file, as::kSingleMagic, true, forks, sink);
 }
 
-Status WriteAppleDoubleHeader(const CatalogEntry& file, const ForkReader& forks, ByteSink& sink) {
+Status WriteAppleDoubleHeader(const CatalogEntry& file, const ForkCopier& forks, ByteSink& sink) {
     return writeAppleFile(file, as::kDoubleMagic, false, forks, sink);
 }
 
-Status WriteBinHex(const CatalogEntry& file, const ForkReader& forks, ByteSink& sink) {
+Status WriteBinHex(const CatalogEntry& file, const ForkCopier& forks, ByteSink& sink) {
     BinHexSink hqxSink(sink);
     hqxSink.start();
     const uint8_t* r = file.data.data();

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "hfs/byte_order.h"
+#include "volume/volume_entry.h"
 
 namespace quarry {
 
@@ -100,8 +101,6 @@ inline constexpr uint8_t kResourceFork = 0xFF;
 // Seconds from 1904-01-01 (HFS time) to 1970-01-01 (calendar time).
 inline constexpr uint32_t kMacEpochOffset = 2082844800u;
 
-inline constexpr uint32_t kRootParentId = 1;
-inline constexpr uint32_t kRootDirId = 2;
 inline constexpr uint32_t kExtentsFileId = 3;
 inline constexpr uint32_t kCatalogFileId = 4;
 

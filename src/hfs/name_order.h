@@ -7,12 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "volume/volume_entry.h"
+
 namespace quarry {
 
-// How a searched name meets the stored ones. A name typed by the person is a pattern, where "*"
-// ends the compared prefix; a name taken from the catalog itself (a list entry, a thread) is
-// exact, since "*" is an ordinary character in HFS names.
-enum class NameMatch { Pattern, Exact };
 
 // The place of Macintosh Roman byte c in the catalog order. Bytes that the catalog takes for the
 // same character (the two cases of a letter, the no-break space and the space) share a place.

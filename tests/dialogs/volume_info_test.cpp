@@ -9,6 +9,7 @@
 #include "app/file_list.h"
 #include "app/session.h"
 #include "dialogs/volume_info.h"
+#include "hfs/hfs_volume.h"
 #include "support/recording_ui.h"
 
 namespace quarry {
@@ -34,6 +35,7 @@ TEST(VolumeFigures, InformationSheetAndSpaceTexts) {
     storeBE16(m + mdb::kCatalogExtents, 10);
     storeBE32(m + mdb::kExtentsSize, 65536);
     storeBE16(m + mdb::kExtentsExtents, 2);
+    s.mounted = std::make_unique<HfsVolume>(s.volumeContext());
 
     std::map<std::string, uint32_t> got;
     for (const auto& value : VolumeInfoValues(s)) got[value.label] = value.value;

@@ -1,0 +1,38 @@
+#include "volume/mounted_volume.h"
+
+#include <ctime>
+
+#include "common/messages.h"
+
+namespace quarry {
+namespace {
+
+// Seconds from 1904-01-01 to 1970-01-01.
+constexpr int64_t kMacEpochToUnix = 2082844800;
+
+}  // namespace
+
+uint32_t EntryDate::wallClock() const {
+    if (clock == Clock::WallClock || macSeconds == 0) return macSeconds;
+    const time_t t = static_cast<time_t>(int64_t{macSeconds} - kMacEpochToUnix);
+    std::tm local{};
+    if (!localtime_r(&t, &local)) return macSeconds;
+    const int64_t shown = int64_t{timegm(&local)} + kMacEpochToUnix;
+    return shown < 0 || shown > UINT32_MAX ? macSeconds : static_cast<uint32_t>(shown);
+}
+
+std::string_view volumeFormatName(VolumeFormat format) {
+    switch (format) {
+        case VolumeFormat::Hfs: return "HFS";
+        case VolumeFormat::HfsPlus: return "HFS+";
+        case VolumeFormat::Hfsx: return "HFSX";
+        case VolumeFormat::Mfs: return "MFS";
+    }
+    return "?";
+}
+
+Status refuseChangeOf(VolumeFormat format) {
+    return Fault{messageWith(Msg::FormatNotChanged, volumeFormatName(format))};
+}
+
+}  // namespace quarry
