@@ -11,7 +11,7 @@ namespace quarry {
 namespace {
 
 bool belowRoot(const Session& session) {
-    return session.volume.mounted() && session.dir.currentDirID > kRootDirId;
+    return session.mounted && session.dir.currentDirID > kRootDirId;
 }
 
 }  // namespace
