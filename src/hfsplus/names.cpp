@@ -133,6 +133,24 @@ std::string toMacEncoding(std::string_view nfcUtf8, uint32_t textEncoding) {
     return out;
 }
 
+namespace {
+
+// What a name is compared as: decomposed, and on HFS+ each code point lowered on its own (the
+// Mac's comparison table lowers one character to one, so "ß" stays one character and is no
+// "ss") without the code points the comparison ignores.
+bool comparableForm(std::string_view utf8, NameComparison comparison, std::u32string& out) {
+    std::string decomposed;
+    if (!mapText(utf8, static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_DECOMPOSE), decomposed)) return false;
+    out = codePoints(decomposed);
+    if (comparison == NameComparison::CaseFolding) {
+        for (char32_t& c : out) c = static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(c)));
+        std::erase_if(out, ignoredByHfsPlus);
+    }
+    return true;
+}
+
+}  // namespace
+
 NamePattern::NamePattern(std::string_view typed, NameComparison comparison) : comparison_(comparison) {
     if (!typed.empty() && typed.front() == '*') {
         everything_ = true;
@@ -140,26 +158,12 @@ NamePattern::NamePattern(std::string_view typed, NameComparison comparison) : co
     }
     const size_t star = typed.find('*');
     prefix_ = star != std::string_view::npos;
-    std::string prepared;
-    const auto options = comparison == NameComparison::CaseFolding
-                             ? static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_DECOMPOSE | UTF8PROC_CASEFOLD)
-                             : static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_DECOMPOSE);
-    if (!mapText(typed.substr(0, star), options, prepared)) {
-        valid_ = false;
-        return;
-    }
-    wanted_ = codePoints(prepared);
-    if (comparison == NameComparison::CaseFolding) std::erase_if(wanted_, ignoredByHfsPlus);
+    valid_ = comparableForm(typed.substr(0, star), comparison, wanted_);
 }
 
 std::u32string NamePattern::comparable(std::u16string_view stored) const {
-    std::string prepared;
-    const auto options = comparison_ == NameComparison::CaseFolding
-                             ? static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_DECOMPOSE | UTF8PROC_CASEFOLD)
-                             : static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_DECOMPOSE);
-    if (!mapText(utf16ToUtf8(stored), options, prepared)) return {};
-    std::u32string out = codePoints(prepared);
-    if (comparison_ == NameComparison::CaseFolding) std::erase_if(out, ignoredByHfsPlus);
+    std::u32string out;
+    if (!comparableForm(utf16ToUtf8(stored), comparison_, out)) return {};
     return out;
 }
 

@@ -25,8 +25,8 @@ enum class NameComparison { CaseFolding, Binary };  // HFS+, HFSX
 // A typed name or pattern prepared once for comparing with many stored names. A '*' ends the
 // part compared (the name matches when it begins with what comes before it); a leading '*'
 // matches every name. Without '*' the whole name must be equal. HFS+ compares the names
-// decomposed, case-folded and without the code points its comparison ignores; HFSX compares
-// the decomposed forms exactly.
+// decomposed, each character lowered and without the code points its comparison ignores; HFSX
+// compares the decomposed forms exactly.
 class NamePattern {
 public:
     NamePattern(std::string_view typed, NameComparison comparison);

@@ -238,7 +238,15 @@ Result<std::optional<ExtentRecord>> Volume::findExtents(uint32_t fileId, uint8_t
     if (at->atEnd() || order(at->key()) != 0) return std::optional<ExtentRecord>();
     if (at->key().size() < extkey::kSize || at->data().size() < kExtentRecordSize)
         return extents_->fault(at->node().number, "record " + std::to_string(at->index()) + " too short for an extent record");
-    return std::optional<ExtentRecord>(extentRecordAt(at->data().data()));
+    const ExtentRecord record = extentRecordAt(at->data().data());
+    // A record that sends a fork past the end of the volume is damage of this tree, named where
+    // it lies.
+    for (const Extent& e : record)
+        if (uint64_t{e.startBlock} + e.blockCount > geometry_.totalBlocks)
+            return extents_->fault(at->node().number, "record " + std::to_string(at->index()) + ": extent of " +
+                                                          std::to_string(e.blockCount) + " blocks at block " +
+                                                          std::to_string(e.startBlock) + " lies past the end of the volume");
+    return std::optional<ExtentRecord>(record);
 }
 
 Status Volume::walk(uint32_t folderId, bool includePrivate, const std::function<bool(const CatalogRecord&)>& visit) {

@@ -441,6 +441,94 @@ TEST_F(HfsPlusDamage, AForkOfMoreThanFourGigabytesIsReadWithItsOffsetsWhole) {
     EXPECT_FALSE(reader.read(kLength - 2, tail));
 }
 
+TEST_F(HfsPlusDamage, AForkGoesOnThroughTheExtentsOverflowTreeAs7ZipReadsIt) {
+    // big.bin's 1465 blocks given as eight one-block extents in its catalog record and the rest
+    // in a record of the extents tree, whose one header node gains a leaf in block 1824 (free in
+    // xorriso's bitmap).
+    Result<std::optional<CatalogRecord>> big = sound->lookup(2, "big.bin");
+    ASSERT_TRUE(big && big->has_value());
+    const uint32_t first = (*big)->dataFork.extents[0].startBlock;
+    uint8_t* data = raw.rootEntryData("big.bin");
+    ASSERT_NE(data, nullptr);
+    for (uint32_t e = 0; e < 8; ++e) {
+        storeBE32(data + 88 + 16 + 8 * e, first + e);
+        storeBE32(data + 88 + 20 + 8 * e, 1);
+    }
+    uint8_t* extentsFork = raw.header() + 192;
+    const uint32_t headerBlock = loadBE32(extentsFork + 16);
+    ASSERT_EQ(loadBE32(extentsFork + 4), raw.blockSize) << "xorriso's extents tree is no longer one block";
+    storeBE32(extentsFork + 4, 2 * raw.blockSize);
+    storeBE32(extentsFork + 12, 2);
+    storeBE32(extentsFork + 24, 1824);
+    storeBE32(extentsFork + 28, 1);
+    uint8_t* head = raw.bytes.data() + raw.volume + uint64_t{headerBlock} * raw.blockSize;
+    ASSERT_EQ(loadBE16(head + 32), raw.blockSize);  // one node per block
+    storeBE16(head + 14, 1);                         // depth
+    storeBE32(head + 16, 1);                         // root
+    storeBE32(head + 20, 1);                         // leaf records
+    storeBE32(head + 24, 1);                         // first leaf
+    storeBE32(head + 28, 1);                         // last leaf
+    storeBE32(head + 36, 2);                         // nodes
+    uint8_t* leaf = raw.bytes.data() + raw.volume + uint64_t{1824} * raw.blockSize;
+    std::fill_n(leaf, raw.blockSize, 0);
+    leaf[8] = 0xFF;
+    leaf[9] = 1;
+    storeBE16(leaf + 10, 1);
+    storeBE16(leaf + 14, 10);                        // key length; data fork; file; start block 8
+    storeBE32(leaf + 18, (*big)->id);
+    storeBE32(leaf + 22, 8);
+    storeBE32(leaf + 26, first + 8);
+    storeBE32(leaf + 30, 1465 - 8);
+    storeBE16(leaf + raw.blockSize - 2, 14);
+    storeBE16(leaf + raw.blockSize - 4, 90);
+    const std::string path = raw.write(dir, "overflow.iso");
+
+    HfsPlusImage image(path);
+    ASSERT_TRUE(image.volume) << image.fault;
+    Result<std::optional<CatalogRecord>> moved = image->lookup(2, "big.bin");
+    ASSERT_TRUE(moved && moved->has_value());
+    hfsplus::ForkReader reader = image->fork(**moved, hfsplus::ForkKind::Data);
+    MemorySink mine;
+    Status s = reader.copyTo(mine);
+    ASSERT_TRUE(s) << s.fault();
+    TempDir out;
+    const std::vector<std::string> argv{"7zz", "x", "-y", "-tHFS", "-o" + out.path(), path, "HFSPLUS/big.bin"};
+    ProcessResult r = runProcess(argv, kOracleEnvironment);
+    ASSERT_TRUE(r.started && r.exitCode <= 1) << r.describe(argv);
+    std::ifstream in(out.file("HFSPLUS/big.bin"), std::ios::binary);
+    const std::vector<uint8_t> extracted{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(extracted.size(), 3000000u);
+    EXPECT_EQ(mine.bytes, extracted);
+    // The eight one-block extents are neighbours on the medium, and so is the rest: one run.
+    Result<std::vector<hfsplus::MediumRun>> runs = reader.runs();
+    ASSERT_TRUE(runs);
+    EXPECT_EQ(runs->size(), 1u);
+    EXPECT_TRUE(image->damage().empty()) << image->damage().front();
+
+    // The overflow record's extent sent past the end of the volume: a fault of the tree's leaf.
+    storeBE32(leaf + 30, 0x10000000);
+    HfsPlusImage damaged(raw.write(dir, "overflow-past.iso"));
+    ASSERT_TRUE(damaged.volume) << damaged.fault;
+    Result<std::optional<CatalogRecord>> again = damaged->lookup(2, "big.bin");
+    ASSERT_TRUE(again && again->has_value());
+    Result<std::vector<hfsplus::MediumRun>> past = damaged->fork(**again, hfsplus::ForkKind::Data).runs();
+    ASSERT_FALSE(past);
+    EXPECT_EQ(past.fault(), "file " + std::to_string((*again)->id) +
+                                ", data fork: extents node 1: record 0: extent of 268435456 blocks at block " +
+                                std::to_string(first + 8) + " lies past the end of the volume");
+    EXPECT_TRUE(mentions(damaged->damage(), "extents node 1: record 0: extent of 268435456 blocks"));
+    // And no record at all: the extents end before the fork does.
+    storeBE32(leaf + 18, 1);
+    HfsPlusImage missing(raw.write(dir, "overflow-missing.iso"));
+    ASSERT_TRUE(missing.volume) << missing.fault;
+    Result<std::optional<CatalogRecord>> third = missing->lookup(2, "big.bin");
+    ASSERT_TRUE(third && third->has_value());
+    past = missing->fork(**third, hfsplus::ForkKind::Data).runs();
+    ASSERT_FALSE(past);
+    EXPECT_EQ(past.fault(), "file " + std::to_string((*third)->id) + ", data fork: its extents end at byte " +
+                                std::to_string(8 * raw.blockSize) + ", before its length of 3000000 bytes");
+}
+
 TEST_F(HfsPlusDamage, AnHfsxVolumeComparesNamesExactly) {
     storeBE16(raw.header(), 0x4858);  // 'HX'
     storeBE16(raw.header() + 2, 5);

@@ -284,6 +284,29 @@ TEST_F(HfsPlusVolume, LookupsFoldCaseAndIgnoreWhatHfsPlusIgnores) {
     EXPECT_EQ(again->valence, 3u);
 }
 
+TEST(HfsPlusNames, CaseFoldingLowersOneCharacterAtATime) {
+    using hfsplus::NameComparison;
+    using hfsplus::NamePattern;
+    const struct {
+        const char* typed;
+        const char16_t* stored;
+        NameComparison comparison;
+        bool matches;
+    } cases[] = {
+        {"STRA\u00DFE", u"Stra\u00DFe", NameComparison::CaseFolding, true},
+        {"strasse", u"Stra\u00DFe", NameComparison::CaseFolding, false},  // no "ss" for "ß"
+        {"\u03A3\u039F\u03A6\u039F\u03A3", u"\u03C3\u03BF\u03C6\u03BF\u03C3", NameComparison::CaseFolding, true},
+        {"a\uFEFFb", u"AB", NameComparison::CaseFolding, true},
+        {"a\uFEFFb", u"ab", NameComparison::Binary, false},
+        {"\u00C5*", u"A\u030Angstr\u00F6m", NameComparison::Binary, true},
+        {"\u00E5*", u"A\u030Angstr\u00F6m", NameComparison::Binary, false},
+        {"x", u"", NameComparison::CaseFolding, false},
+        {"\xFF\xFE", u"\u00FF", NameComparison::CaseFolding, false},  // typed bytes that are no UTF-8
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(NamePattern(c.typed, c.comparison).matches(c.stored), c.matches) << c.typed;
+}
+
 TEST(HfsPlusNames, MacintoshNamesComeThroughTheRecordsEncoding) {
     EXPECT_EQ(hfsplus::toMacEncoding("Caf\u00E9 \u00A9", 0), "Caf\x8E \xA9");
     EXPECT_EQ(hfsplus::toMacEncoding("\u65E5\u672C", 0), "??");  // Mac Roman has no kanji
