@@ -69,8 +69,7 @@ void FormatSizeField(char* record, size_t end, uint64_t bytes) {
 MacCalendar MacTimeToCalendar(uint32_t macTime) {
     // Every HFS date from 1904 on is shown as stored; dates before 1970 are negative calendar
     // times, which this platform's conversion handles.
-    constexpr int64_t kMacEpochOffset = 2082844800;  // seconds from 1904 to 1970
-    const time_t t = static_cast<time_t>(int64_t{macTime} - kMacEpochOffset);
+    const time_t t = static_cast<time_t>(int64_t{macTime} - int64_t{kMacEpochOffset});
     std::tm tm{};
     gmtime_r(&t, &tm);
     return {tm.tm_mday, tm.tm_mon + 1, tm.tm_year, tm.tm_hour, tm.tm_min};

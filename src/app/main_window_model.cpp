@@ -17,7 +17,7 @@ constexpr std::array kSelectionCommands = {command::kCopyToPc, command::kRename,
 
 bool driveSelected(const Session& session) { return session.device.targetId != kNoSelection; }
 
-bool volumeShown(const Session& session) { return driveSelected(session) && session.mounted != nullptr; }
+bool volumeShown(const Session& session) { return driveSelected(session) && session.mounted; }
 
 ListingMode listingMode(const Session& session) { return ListingModeOf(session.settings.optionWord); }
 
@@ -182,7 +182,7 @@ MainWindowPaint PlanMainWindowPaint(Session& session, MainWindowModel& window) {
     paint.header = {
         {10, layout::kHeaderSpaceY, TextAlign::Left, FreeSpaceText(session)},
         {half + 9, layout::kHeaderSpaceY, TextAlign::Left, UsedSpaceText(session)},
-        {10, layout::kHeaderNamesY, TextAlign::Left, " Vol: " + session.mounted->figures().name},
+        {10, layout::kHeaderNamesY, TextAlign::Left, " Vol: " + (session.mounted ? session.mounted->figures().name : std::string())},
         {half + 9, layout::kHeaderNamesY, TextAlign::Left, " Dir: " + macNameToUtf8(session.dir.currentName)},
     };
     if (list.entryCount == 0) {

@@ -126,6 +126,7 @@ void initVolumeBuffers(Session& session) {
     session.volume.mdbCopy.fill(0);
     session.settings.list = FileList{};
     session.dir.currentName.clear();
+    session.mounted.reset();
 }
 
 int mountVolume(Session& session) {
@@ -147,7 +148,7 @@ int mountVolume(Session& session) {
     }
     BuildFileList(session, nullptr);
     session.ui.setStatusText(nullptr, nullptr);
-    if (session.log.isOpen()) session.log.writeAnsi("*log " + TranslateName(volume.volumeName(), MacToAnsi) + "\n");
+    if (session.log.isOpen()) session.log.writeAnsi("*log " + TranslateName(session.mounted->figures().macName, MacToAnsi) + "\n");
     return 1;
 }
 

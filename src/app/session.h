@@ -74,7 +74,7 @@ struct Session {
     // What the volume code works with.
     VolumeContext volumeContext() { return {volume, device, ui, ending}; }
     // What the copy engine works with.
-    CopyContext copyContext() { return {volumeContext(), copy, settings, log}; }
+    CopyContext copyContext() { return {mounted.get(), ui, ending, copy, settings, log}; }
 };
 
 }  // namespace quarry

@@ -9,6 +9,8 @@
 namespace quarry::cli {
 namespace {
 
+constexpr uint64_t kSectorBytes = 512;
+
 constexpr const char* kDfxmlNamespace = "http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML";
 constexpr const char* kDfxmlVersion = "1.2.0";
 
@@ -87,12 +89,12 @@ void writeRuns(Writer& w, const ReportFork& fork, const char* facet) {
 
 }  // namespace
 
-Result<ReportSummary> WriteDfxml(const VolumeContext& context, const std::string& file, const DfxmlSource& source,
+Result<ReportSummary> WriteDfxml(MountedVolume& volume, const bool& ending, const std::string& file, const DfxmlSource& source,
                                  const std::vector<std::string>& commandLine,
                                  const std::function<void(const std::string&)>& fault) {
     Writer w(file);
     if (!w.open()) return Fault{"cannot write the DFXML report " + file};
-    const VolumeState& volume = context.volume;
+    const VolumeFigures figures = volume.figures();
     w.startDocument();
     w.start("dfxml");
     w.attribute("xmlns", kDfxmlNamespace);
@@ -121,25 +123,28 @@ Result<ReportSummary> WriteDfxml(const VolumeContext& context, const std::string
     w.end();
 
     w.start("volume");
-    w.attribute("offset", std::to_string(uint64_t{volume.mdbSector >= 2 ? volume.mdbSector - 2 : 0} * kSectorSize));
-    w.element("ftype_str", "hfs");
-    w.element("volume_name", volume.volumeName());
-    w.element("block_size", volume.allocBlockSize);
-    w.element("block_count", volume.mdb16(mdb::kAllocBlocks));
-    w.element("first_block_offset", uint64_t{static_cast<uint32_t>(volume.firstBlockSector)} * kSectorSize);
-    w.element("crtime", MacDateIso(volume.mdb32(mdb::kCreated)));
-    w.element("mtime", MacDateIso(volume.mdb32(mdb::kModified)));
+    // The volume's header lies 1024 bytes into it, in every Macintosh format.
+    w.attribute("offset", std::to_string((figures.headerSector >= 2 ? figures.headerSector - 2 : 0) * kSectorBytes));
+    std::string type(volumeFormatName(volume.format()));
+    for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    w.element("ftype_str", type);
+    w.element("volume_name", figures.macName);
+    w.element("block_size", figures.blockSize);
+    w.element("block_count", figures.totalBlocks);
+    w.element("first_block_offset", figures.firstBlockSector * kSectorBytes);
+    w.element("crtime", EntryDateIso(figures.created));
+    w.element("mtime", EntryDateIso(figures.modified));
 
-    const ReportSummary summary = ReportVolume(context, ReportDigests::Sha256, [&](const ReportEntry& e) {
+    const ReportSummary summary = ReportVolume(volume, ending, ReportDigests::Sha256, [&](const ReportEntry& e) {
         std::string path;
         for (const std::string& name : e.path) path += (path.empty() ? "" : "/") + name;
         w.start("fileobject");
         w.element("filename", path);
         w.element("name_type", e.isFolder() ? "d" : "r");
-        w.element("filesize", e.isFolder() ? 0 : e.data.length);
+        w.element("filesize", e.isFolder() ? uint64_t{0} : e.data.length);
         w.element("inode", e.id());
-        w.element("crtime", MacDateIso(EntryCreated(e.record)));
-        w.element("mtime", MacDateIso(EntryModified(e.record)));
+        w.element("crtime", EntryDateIso(e.record.created));
+        w.element("mtime", EntryDateIso(e.record.modified));
         if (!e.isFolder()) {
             w.digest(e.data.sha256);
             writeRuns(w, e.data, nullptr);

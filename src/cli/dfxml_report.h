@@ -20,7 +20,7 @@ struct DfxmlSource {
 };
 
 // Writes the document to `file` (replacing it); `fault` hears of each fork that could not be read.
-Result<ReportSummary> WriteDfxml(const VolumeContext& context, const std::string& file, const DfxmlSource& source,
+Result<ReportSummary> WriteDfxml(MountedVolume& volume, const bool& ending, const std::string& file, const DfxmlSource& source,
                                  const std::vector<std::string>& commandLine,
                                  const std::function<void(const std::string&)>& fault);
 

@@ -4,24 +4,24 @@
 
 namespace quarry::cli {
 
-ReportSummary WriteJsonLines(const VolumeContext& context, ReportDigests digests, std::FILE* out,
+ReportSummary WriteJsonLines(MountedVolume& volume, const bool& ending, ReportDigests digests, std::FILE* out,
                              const std::function<void(const std::string&)>& fault) {
-    return ReportVolume(context, digests, [&](const ReportEntry& e) {
+    return ReportVolume(volume, ending, digests, [&](const ReportEntry& e) {
         nlohmann::ordered_json line;
         line["path"] = e.path;
         line["kind"] = e.isFolder() ? "folder" : "file";
         line["id"] = e.id();
         if (e.isFolder()) {
-            line["items"] = loadBE16(e.record.data.data() + catrec::kValence);
+            line["items"] = e.record.valence;
         } else {
             line["data"] = e.data.length;
             line["rsrc"] = e.rsrc.length;
             line["type"] = FileType(e.record);
             line["creator"] = FileCreator(e.record);
-            line["flags"] = FinderFlags(e.record);
+            line["flags"] = e.record.finderFlags();
         }
-        line["created"] = MacDateIso(EntryCreated(e.record));
-        line["modified"] = MacDateIso(EntryModified(e.record));
+        line["created"] = EntryDateIso(e.record.created);
+        line["modified"] = EntryDateIso(e.record.modified);
         if (!e.isFolder() && digests == ReportDigests::Sha256) {
             // A fork that could not be read has no digest; the fault says why.
             if (!e.data.sha256.empty()) line["sha256_data"] = e.data.sha256;

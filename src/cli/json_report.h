@@ -11,7 +11,7 @@ namespace quarry::cli {
 
 // Writes the entries of the volume to `out`, one line each; `fault` hears of each fork that
 // could not be read.
-ReportSummary WriteJsonLines(const VolumeContext& context, ReportDigests digests, std::FILE* out,
+ReportSummary WriteJsonLines(MountedVolume& volume, const bool& ending, ReportDigests digests, std::FILE* out,
                              const std::function<void(const std::string&)>& fault);
 
 }  // namespace quarry::cli

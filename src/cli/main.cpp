@@ -290,7 +290,7 @@ private:
         ReportSummary summary;
         auto fault = [&](const std::string& text) { ui_.report(text); };
         if (options.json) {
-            summary = WriteJsonLines(session_.volumeContext(), options.hash ? ReportDigests::Sha256 : ReportDigests::No, stdout, fault);
+            summary = WriteJsonLines(*session_.mounted, session_.ending, options.hash ? ReportDigests::Sha256 : ReportDigests::No, stdout, fault);
             std::fflush(stdout);
         } else {
             DfxmlSource source{options.source, 0, ""};
@@ -299,7 +299,7 @@ private:
                     source.size = images->imageSize(0);
                     source.container = images->imageFormat(0);
                 }
-            Result<ReportSummary> written = WriteDfxml(session_.volumeContext(), options.dfxml, source, options.arguments, fault);
+            Result<ReportSummary> written = WriteDfxml(*session_.mounted, session_.ending, options.dfxml, source, options.arguments, fault);
             if (!written) {
                 ui_.report(written.fault());
                 return kExitStopped;
@@ -527,14 +527,14 @@ private:
         bool shown = false;
         ShowFileAttributes(
             session_, MacNameFromInput(typed),
-            [&](const CatalogEntry& file) {
+            [&](const VolumeEntry& file) {
                 shown = true;
                 printSheet(fileAttributesOf(file).sheet());
-                printSheet(advancedAttributesOf(file, session_.volume.sectorsPerBlock).sheet());
+                printSheet(advancedAttributesOf(*session_.mounted, file).sheet());
             },
             NameMatch::Pattern);
         // A search that met a damaged catalog is reported as such by the caller, not as a miss.
-        if (!shown && session_.volume.catalog.fault.empty())
+        if (!shown && session_.mounted && session_.mounted->lastFault().empty())
             ui_.report(std::string(kNoSuchFile) + " " + ansiToUtf8(typed));
     }
 

@@ -11,16 +11,14 @@
 #include "common/charset.h"
 #include "copy/copy_engine.h"
 #include "app/dialog_controls.h"
-#include "hfs/btree.h"
-#include "hfs/fork.h"
 
 namespace quarry {
 namespace {
 
 // A signature shows its four bytes as the PC's character set reads them; a NUL ends it, as it
 // ends the text put into the field.
-std::string signatureText(const CatalogEntry& file, size_t at) {
-    std::string bytes(reinterpret_cast<const char*>(file.data.data() + at), 4);
+std::string signatureText(std::string_view signature) {
+    std::string bytes(signature);
     bytes.resize(bytes.find('\0') == std::string::npos ? 4 : bytes.find('\0'));
     return ansiToUtf8(bytes);
 }
@@ -31,14 +29,21 @@ std::array<uint32_t, 5> calendarFields(uint32_t macTime) {
             static_cast<uint32_t>(c.hour), static_cast<uint32_t>(c.minute)};
 }
 
-std::string extentsText(const CatalogEntry& file, size_t at, uint32_t sectorsPerBlock) {
-    const ExtentRecord r = extentRecordAt(file.data.data() + at);
-    // 32-bit products, as the dialog has always shown them.
-    auto sectors = [&](uint16_t blocks) { return static_cast<unsigned long>(uint32_t{blocks} * sectorsPerBlock); };
-    char text[96];
-    std::snprintf(text, sizeof text, "%lu/%lu, %lu/%lu, %lu/%lu", sectors(extentStart(r, 0)), sectors(extentCount(r, 0)),
-                  sectors(extentStart(r, 1)), sectors(extentCount(r, 1)), sectors(extentStart(r, 2)),
-                  sectors(extentCount(r, 2)));
+// The first three runs of the fork's storage as "start/count" in sectors, the start counted from
+// allocation block 0; a run that is not there shows as 0/0. Shown as 32-bit numbers, as the
+// dialog always has.
+std::string extentsText(const std::vector<ForkRun>& runs, uint64_t firstBlockSector) {
+    std::string text;
+    for (size_t i = 0; i < 3; ++i) {
+        unsigned long start = 0, count = 0;
+        if (i < runs.size()) {
+            start = static_cast<uint32_t>(runs[i].mediumOffset / kForkUnitSize - firstBlockSector);
+            count = static_cast<uint32_t>((runs[i].length + kForkUnitSize - 1) / kForkUnitSize);
+        }
+        char part[48];
+        std::snprintf(part, sizeof part, "%s%lu/%lu", i == 0 ? "" : ", ", start, count);
+        text += part;
+    }
     return text;
 }
 
@@ -95,17 +100,15 @@ std::vector<DialogField> AdvancedAttributes::fields() const {
             {attrctl::kRsrcExtents, rsrcExtents}};
 }
 
-FileAttributes fileAttributesOf(const CatalogEntry& file) {
+FileAttributes fileAttributesOf(const VolumeEntry& file) {
     FileAttributes a;
-    // The name comes with the copied record, so the dump window's copy (which has no key in
-    // front of it) shows the same name as the catalog's own record.
-    a.name = macNameToUtf8(file.name.substr(0, kAttributeNameLimit));
-    a.creator = signatureText(file, catrec::kFileCreator);
-    a.type = signatureText(file, catrec::kFileType);
-    a.created = calendarFields(file.data32(catrec::kFileCreated));
-    a.modified = calendarFields(file.data32(catrec::kFileModified));
-    a.dataLength = file.data32(catrec::kDataLength);
-    a.rsrcLength = file.data32(catrec::kRsrcLength);
+    a.name = macNameToUtf8(file.macName.substr(0, kAttributeNameLimit));
+    a.creator = signatureText(file.creator());
+    a.type = signatureText(file.type());
+    a.created = calendarFields(file.created.wallClock());
+    a.modified = calendarFields(file.modified.wallClock());
+    a.dataLength = static_cast<uint32_t>(file.data.logical);
+    a.rsrcLength = static_cast<uint32_t>(file.rsrc.logical);
     return a;
 }
 
@@ -113,13 +116,24 @@ std::vector<SheetLine> FileAttributes::sheet() const { return sheetOf(fields(), 
 
 std::vector<SheetLine> AdvancedAttributes::sheet() const { return sheetOf(fields(), kAdvancedLabels); }
 
-AdvancedAttributes advancedAttributesOf(const CatalogEntry& file, uint32_t sectorsPerBlock) {
+AdvancedAttributes advancedAttributesOf(const VolumeEntry& file, const std::vector<ForkRun>& dataRuns,
+                                        const std::vector<ForkRun>& rsrcRuns, uint64_t firstBlockSector) {
     AdvancedAttributes a;
-    a.name = macNameToUtf8(file.name.substr(0, kAttributeNameLimit));
-    a.fileNumber = file.data32(catrec::kFileId);
-    a.dataExtents = extentsText(file, catrec::kDataExtents, sectorsPerBlock);
-    a.rsrcExtents = extentsText(file, catrec::kRsrcExtents, sectorsPerBlock);
+    a.name = macNameToUtf8(file.macName.substr(0, kAttributeNameLimit));
+    a.fileNumber = file.id;
+    a.dataExtents = extentsText(dataRuns, firstBlockSector);
+    a.rsrcExtents = extentsText(rsrcRuns, firstBlockSector);
     return a;
+}
+
+AdvancedAttributes advancedAttributesOf(MountedVolume& volume, const VolumeEntry& file) {
+    // A fork whose storage cannot be followed (a damaged overflow tree) shows no runs.
+    auto allocated = [&](ForkKind fork) {
+        Result<std::vector<ForkRun>> runs = volume.openFork(file, fork)->allocatedRuns();
+        return runs ? std::move(*runs) : std::vector<ForkRun>{};
+    };
+    return advancedAttributesOf(file, allocated(ForkKind::Data), allocated(ForkKind::Resource),
+                                volume.figures().firstBlockSector);
 }
 
 std::optional<int> AttributesDialogPress(UiPort& ui, int control) {
@@ -146,13 +160,11 @@ std::optional<int> AdvancedAttributesDialogPress(UiPort& ui, int control) {
     return std::nullopt;
 }
 
-int ShowFileAttributes(Session& session, std::string_view name, const std::function<void(const CatalogEntry&)>& show,
+int ShowFileAttributes(Session& session, std::string_view name, const std::function<void(const VolumeEntry&)>& show,
                        NameMatch match) {
-    VolumeState& volume = session.volume;
-    if (!findCatalogRecord(volume, name, want::kFile, session.dir.currentDirID, match)) return 0;
-    const uint8_t* key = currentRecordKey(volume.catalog);
-    if (!key) return 0;
-    show(CatalogEntry::fromKey(key));
+    if (!session.mounted) return 0;
+    if (const std::optional<VolumeEntry> file = session.mounted->findEntry(session.dir.currentDirID, name, match, EntryKind::File))
+        show(*file);
     return 0;
 }
 

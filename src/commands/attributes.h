@@ -12,13 +12,12 @@
 #include <string_view>
 #include <vector>
 
-#include "hfs/name_order.h"
+#include "volume/mounted_volume.h"
 
 namespace quarry {
 
 struct Session;
 class UiPort;
-struct CatalogEntry;
 
 // Controls of both dialogs.
 namespace attrctl {
@@ -107,9 +106,13 @@ struct AdvancedAttributes {
     std::vector<SheetLine> sheet() const;
 };
 
-// The values of a file record. sectorsPerBlock converts allocation blocks to sectors.
-FileAttributes fileAttributesOf(const CatalogEntry& file);
-AdvancedAttributes advancedAttributesOf(const CatalogEntry& file, uint32_t sectorsPerBlock);
+// The values of a file.
+FileAttributes fileAttributesOf(const VolumeEntry& file);
+// The extents are the first three runs of each fork's allocated storage, placed from the
+// sector of allocation block 0.
+AdvancedAttributes advancedAttributesOf(const VolumeEntry& file, const std::vector<ForkRun>& dataRuns,
+                                        const std::vector<ForkRun>& rsrcRuns, uint64_t firstBlockSector);
+AdvancedAttributes advancedAttributesOf(MountedVolume& volume, const VolumeEntry& file);
 
 // How the dialogs end (controls and keys as in dialogs/dialog_controls.h). DLG_ATTR: Quit,
 // Enter (Quit is the default button), Esc and the close box end it with 0; Help opens
@@ -124,6 +127,6 @@ std::optional<int> AdvancedAttributesDialogPress(UiPort& ui, int control);
 // only be closed without writing. A name from the list is exact, "*" and all; a typed name is a
 // pattern and shows the first file that matches it.
 int ShowFileAttributes(Session& session, std::string_view name,
-                       const std::function<void(const CatalogEntry&)>& show, NameMatch match = NameMatch::Exact);
+                       const std::function<void(const VolumeEntry&)>& show, NameMatch match = NameMatch::Exact);
 
 }  // namespace quarry

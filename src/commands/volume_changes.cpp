@@ -363,6 +363,13 @@ Result<int> SwapForks(Session& session, std::string_view name, NameMatch match) 
 }
 
 bool ApplyVolumeChange(Session& session, const std::function<Status()>& steps) {
+    // Only HFS is changed; a volume of another format refuses before anything is read for the
+    // change, let alone written. What follows works on the HFS volume itself.
+    if (Status may = session.mounted ? session.mounted->mayChange() : Status::ok();
+        !may || (session.mounted && session.mounted->format() != VolumeFormat::Hfs)) {
+        session.ui.showMessageBox(may ? refuseChangeOf(session.mounted->format()).fault() : may.fault());
+        return false;
+    }
     // A change made on a tree that is known to be damaged would be built on records that cannot
     // be trusted, and could spread the damage to what is still sound: such a volume is never
     // changed, whether the damage was met before the command or by its own steps.

@@ -9,7 +9,8 @@
 #include "common/log_file.h"
 #include "copy/manifest.h"
 #include "copy/type_creator.h"
-#include "hfs/volume.h"
+#include "common/ui_port.h"
+#include "volume/mounted_volume.h"
 
 namespace quarry {
 
@@ -79,14 +80,21 @@ struct CopyState {
 };
 
 struct CopyContext {
-    VolumeContext medium;
+    MountedVolume* mounted;  // the volume copied from; none while nothing is mounted
+    UiPort& port;
+    bool& endingFlag;  // set by a fatal error, so that long work stops at its next step
     CopyState& state;
     const CopySettings& settings;
     LogFile& log;
 
-    UiPort& ui() const { return medium.ui; }
-    bool ending() const { return medium.ending; }
-    void fatal(const std::string& text) const { medium.fatal(text); }
+    // Only a copy reaches for the volume, and no copy is asked for without one.
+    MountedVolume& volume() const { return *mounted; }
+    UiPort& ui() const { return port; }
+    bool ending() const { return endingFlag; }
+    void fatal(const std::string& text) const {
+        endingFlag = true;
+        port.fatalError(text);
+    }
 };
 
 }  // namespace quarry

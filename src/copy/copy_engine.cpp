@@ -17,12 +17,15 @@
 #include "copy/output_port.h"
 #include "copy/pc_naming.h"
 #include "common/work_file.h"
-#include "hfs/btree.h"
-#include "hfs/fork.h"
-#include "hfs/name_order.h"
 
 namespace quarry {
 namespace {
+
+// HFS's names are Macintosh Roman and go through the program's tables; a format whose names
+// are Unicode gives its PC names from the Unicode name itself.
+std::string_view unicodeNameOf(const CopyContext& context, const VolumeEntry& entry) {
+    return context.volume().format() == VolumeFormat::Hfs ? std::string_view() : std::string_view(entry.name);
+}
 
 std::string leadingBlanksRemoved(const std::string& s) {
     const size_t first = s.find_first_not_of(' ');
@@ -32,14 +35,14 @@ std::string leadingBlanksRemoved(const std::string& s) {
 // The folder's entries, copied out in catalog order. Collecting them first lets the copy of a
 // subfolder move the catalog cursor freely. `whole` turns false when the walk met a damaged
 // catalog before the folder's last entry.
-std::vector<CatalogEntry> folderEntries(const CopyContext& context, uint32_t dirID, const std::string* pattern,
-                                        bool& whole, NameMatch match = NameMatch::Pattern) {
-    std::vector<CatalogEntry> out;
+std::vector<VolumeEntry> folderEntries(const CopyContext& context, uint32_t dirID, const std::string* pattern,
+                                       bool& whole, NameMatch match = NameMatch::Pattern) {
+    std::vector<VolumeEntry> out;
     const bool single = pattern && (match == NameMatch::Exact || pattern->find('*') == std::string::npos);
-    whole = walkFolder(
-        context.medium.volume, dirID,
-        [&](const uint8_t* key) {
-            out.push_back(CatalogEntry::fromKey(key));
+    whole = context.volume().visitFolder(
+        dirID,
+        [&](const VolumeEntry& e) {
+            out.push_back(e);
             return !single;
         },
         pattern ? std::string_view(*pattern) : std::string_view("*"), match);
@@ -77,35 +80,30 @@ bool copyAborted(const CopyContext& context) { return context.ending() || contex
 
 void timed(const CopyContext& context, const std::string& text) { context.ui().showTimedMessage(text); }
 
+Status copyFork(const CopyContext& context, const VolumeEntry& file, ForkKind fork, ByteSink& sink,
+                UnreadableSectors* zeroFill) {
+    return context.volume().openFork(file, fork)->copyTo(sink, zeroFill);
+}
+
 // The volume's forks of file, for the format writers.
-ForkCopier forkReader(const CopyContext& context, const CatalogEntry& file, UnreadableSectors* zeroFill) {
-    return [&context, &file, zeroFill](uint8_t forkType, ByteSink& sink) {
-        const bool rsrc = forkType == kResourceFork;
-        return readForkToFile(context.medium, extentRecordAt(file.data.data() + (rsrc ? catrec::kRsrcExtents : catrec::kDataExtents)),
-                              sink, file.data32(catrec::kFileId), file.data32(rsrc ? catrec::kRsrcLength : catrec::kDataLength),
-                              forkType, zeroFill);
-    };
+ForkCopier forkCopier(const CopyContext& context, const VolumeEntry& file, UnreadableSectors* zeroFill) {
+    return [&context, &file, zeroFill](ForkKind fork, ByteSink& sink) { return copyFork(context, file, fork, sink, zeroFill); };
 }
 
 // Which of a copy's files is being written: the only one (or AppleDouble's data file), or
 // AppleDouble's "._" file.
 enum class Part { Main, Sidecar };
 
-Status readForks(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, uint16_t mode, Part part,
+Status readForks(const CopyContext& context, ByteSink& sink, const VolumeEntry& file, uint16_t mode, Part part,
                  UnreadableSectors* zeroFill) {
-    const uint32_t id = file.data32(catrec::kFileId);
-    if (part == Part::Sidecar) return WriteAppleDoubleHeader(file, forkReader(context, file, zeroFill), sink);
+    if (part == Part::Sidecar) return WriteAppleDoubleHeader(file, forkCopier(context, file, zeroFill), sink);
     if (mode & opt::kCopyMacBinary) return WriteBinaryCopy(context, sink, file, zeroFill);
-    if (mode & opt::kCopyResource)
-        return readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kRsrcExtents), sink, id,
-                              file.data32(catrec::kRsrcLength), kResourceFork, zeroFill);
-    return readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kDataExtents), sink, id,
-                          file.data32(catrec::kDataLength), kDataFork, zeroFill);
+    return copyFork(context, file, mode & opt::kCopyResource ? ForkKind::Resource : ForkKind::Data, sink, zeroFill);
 }
 
 // The forks the mode asks for, into sink. Sectors written as zeros are named, one message and
 // one log line each, whether or not the copy then finishes.
-Status copyForks(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, uint16_t mode,
+Status copyForks(const CopyContext& context, ByteSink& sink, const VolumeEntry& file, uint16_t mode,
                  Part part = Part::Main) {
     if (context.settings.readErrors == ReadErrors::StopFile) return readForks(context, sink, file, mode, part, nullptr);
     UnreadableSectors zeroed;
@@ -114,7 +112,7 @@ Status copyForks(const CopyContext& context, ByteSink& sink, const CatalogEntry&
     if (!zeroed.sectors.empty()) ++context.state.failures;
     for (const uint32_t sector : zeroed.sectors) {
         const std::string text = std::string(messageText(Msg::SectorUnreadable)) + " sector " + std::to_string(sector) +
-                                 " of \"" + macNameToUtf8(file.name) + "\"";
+                                 " of \"" + file.name + "\"";
         if (context.log.isOpen()) context.log.write(text + "\r\n");
         timed(context, text);
     }
@@ -125,9 +123,9 @@ Status copyForks(const CopyContext& context, ByteSink& sink, const CatalogEntry&
 // copy's files are finished: a copy that went wrong, or whose files cannot be closed, loses all
 // of them, so that no copy looks whole that is not; one that went right has each file stamped
 // with the Macintosh modification date and closed.
-void finishPcFiles(const CopyContext& context, const CatalogEntry& file, PcFile& pc, const std::string& shown,
+void finishPcFiles(const CopyContext& context, const VolumeEntry& file, PcFile& pc, const std::string& shown,
                    Status status) {
-    const time_t stamp = MacDateToDosStamp(file.data32(catrec::kFileModified));
+    const time_t stamp = MacDateToDosStamp(file.modified.wallClock());
     const struct timespec times[2] = {{stamp, 0}, {stamp, 0}};
     std::pair<int*, const std::string*> files[] = {{&pc.fd, &pc.name}, {&pc.sidecarFd, &pc.sidecarName}};
     std::string closeFault;
@@ -153,38 +151,37 @@ void finishPcFiles(const CopyContext& context, const CatalogEntry& file, PcFile&
 
 // The files a copy of `entries` will meet, subfolders included unless only files are copied.
 // A damaged catalog could name a folder inside itself: each folder is counted once.
-uint32_t filesToCopy(const CopyContext& context, const std::vector<CatalogEntry>& entries, std::set<uint32_t>& counted) {
+uint32_t filesToCopy(const CopyContext& context, const std::vector<VolumeEntry>& entries, std::set<uint32_t>& counted) {
     uint32_t files = 0;
-    for (const CatalogEntry& e : entries) {
-        if (e.type != catrec::kFolder) {
+    for (const VolumeEntry& e : entries) {
+        if (!e.isFolder()) {
             ++files;
-        } else if (!(context.settings.optionWord & opt::kFilesOnly) && counted.insert(e.data32(catrec::kDirId)).second) {
+        } else if (!(context.settings.optionWord & opt::kFilesOnly) && counted.insert(e.id).second) {
             bool whole = true;
-            files += filesToCopy(context, folderEntries(context, e.data32(catrec::kDirId), nullptr, whole), counted);
+            files += filesToCopy(context, folderEntries(context, e.id, nullptr, whole), counted);
         }
     }
     return files;
 }
 
 // Tells the front end where the copy stands, before `file` (nullptr: after the last).
-void tellProgress(const CopyContext& context, const CatalogEntry* file) {
+void tellProgress(const CopyContext& context, const VolumeEntry* file) {
     CopyState& state = context.state;
     if (!state.showingProgress) return;
-    state.progress.current = file ? macNameToUtf8(file->name) : std::string();
+    state.progress.current = file ? file->name : std::string();
     context.ui().copyProgress(state.progress);
 }
 
 }  // namespace
 
-Status WriteBinaryCopy(const CopyContext& context, ByteSink& sink, const CatalogEntry& file, UnreadableSectors* zeroFill) {
-    const ForkCopier forks = forkReader(context, file, zeroFill);
+Status WriteBinaryCopy(const CopyContext& context, ByteSink& sink, const VolumeEntry& file, UnreadableSectors* zeroFill) {
+    const ForkCopier forks = forkCopier(context, file, zeroFill);
     switch (context.settings.binaryFormat) {
         case BinaryFormat::AppleSingle: return WriteAppleSingle(file, forks, sink);
         case BinaryFormat::BinHex: return WriteBinHex(file, forks, sink);
         // AppleDouble's data file is the plain data fork; CopyMacFile writes its "._" file.
         case BinaryFormat::AppleDouble:
-            return readForkToFile(context.medium, extentRecordAt(file.data.data() + catrec::kDataExtents), sink,
-                                  file.data32(catrec::kFileId), file.data32(catrec::kDataLength), kDataFork, zeroFill);
+            return copyFork(context, file, ForkKind::Data, sink, zeroFill);
         default: return WriteMacBinary(file, context.settings.binaryFormat, forks, sink);
     }
 }
@@ -199,8 +196,8 @@ time_t MacDateToDosStamp(uint32_t macSeconds) {
     return mktime(&tm);
 }
 
-bool MakePcDirectory(const CopyContext& context, std::string& name) {
-    name = PcDirectoryNameFor(context, name);
+bool MakePcDirectory(const CopyContext& context, std::string& name, std::string_view unicodeName) {
+    name = PcDirectoryNameFor(context, name, unicodeName);
     if (::mkdir(name.c_str(), 0755) != 0 && errno != EEXIST) {
         timed(context, "Cannot create the directory \"" + name + "\": " + std::strerror(errno));
         return false;
@@ -217,9 +214,9 @@ bool MakePcDirectory(const CopyContext& context, std::string& name) {
     return true;
 }
 
-uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file) {
-    const uint32_t data = file.data32(catrec::kDataLength);
-    const uint32_t rsrc = file.data32(catrec::kRsrcLength);
+uint16_t CopyMacFile(const CopyContext& context, const VolumeEntry& file) {
+    const uint64_t data = file.data.logical;
+    const uint64_t rsrc = file.rsrc.logical;
     tellProgress(context, &file);
     struct Done {
         CopyProgress& progress;
@@ -228,15 +225,15 @@ uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file) {
             ++progress.filesDone;
             progress.bytesDone += bytes;
         }
-    } done{context.state.progress, uint64_t{data} + rsrc};
+    } done{context.state.progress, data + rsrc};
     const uint16_t mode = context.settings.optionWord & opt::kCopyModeMask;
     const int port = context.settings.destinationSetting >> 8;
-    if (port == 0 && !HasFreeSpace(".", uint64_t{data} + rsrc)) {
+    if (port == 0 && !HasFreeSpace(".", data + rsrc)) {
         ++context.state.failures;
         timed(context, "Not enough space on the volume.");
         return copyresult::kNothing;
     }
-    const std::string shown = macNameToUtf8(file.name);
+    const std::string shown = file.name;
     if (!(mode & (opt::kCopyResource | opt::kCopyMacBinary)) && data == 0) {
         timed(context, "File " + shown + " has no data fork.");
         return copyresult::kDone;
@@ -274,17 +271,17 @@ uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file) {
     }
 
     PcNameForm form;
+    form.unicodeName = unicodeNameOf(context, file);
     if (binary) {
         form.addedExtension = BinaryFormatExtension(format);
         if (pair) form.sidecarPrefix = kAppleDoublePrefix;
     }
     std::optional<PcFile> pc;
     if (context.settings.namingMode() == NamingMode::AskEachFile) {
-        pc = AskPcFileName(context, file.name, form);
+        pc = AskPcFileName(context, file.macName, form);
     } else {
-        std::string macName = file.name;
-        pc = MakePcFileName(context, macName, std::string_view(reinterpret_cast<const char*>(file.data.data() + catrec::kFileType), 8),
-                            form);
+        std::string macName = file.macName;
+        pc = MakePcFileName(context, macName, std::string_view(reinterpret_cast<const char*>(file.finderInfo.data()), 8), form);
     }
     if (!pc) return context.ending() ? copyresult::kAborted : copyresult::kDone;
 
@@ -300,16 +297,17 @@ uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file) {
     return copyresult::kDone;
 }
 
-uint16_t CopyMacFolder(const CopyContext& context, const CatalogEntry& folder) {
-    const std::string shown = macNameToUtf8(leadingBlanksRemoved(folder.name));
+uint16_t CopyMacFolder(const CopyContext& context, const VolumeEntry& folder) {
+    const std::string shown = unicodeNameOf(context, folder).empty() ? macNameToUtf8(leadingBlanksRemoved(folder.macName))
+                                                                      : folder.name;
     SavedDirectory parent;
     if (!parent.valid()) {
         ++context.state.failures;
         timed(context, std::string("Cannot open the current directory: ") + std::strerror(errno));
         return copyresult::kAborted;
     }
-    std::string pcName = leadingBlanksRemoved(folder.name);
-    if (!MakePcDirectory(context, pcName)) {
+    std::string pcName = leadingBlanksRemoved(folder.macName);
+    if (!MakePcDirectory(context, pcName, unicodeNameOf(context, folder))) {
         ++context.state.failures;
         return copyresult::kDone;
     }
@@ -318,23 +316,23 @@ uint16_t CopyMacFolder(const CopyContext& context, const CatalogEntry& folder) {
 
     uint16_t result = copyresult::kDone;
     bool whole = true;
-    const std::vector<CatalogEntry> entries = folderEntries(context, folder.data32(catrec::kDirId), nullptr, whole);
+    const std::vector<VolumeEntry> entries = folderEntries(context, folder.id, nullptr, whole);
     // The entries read before the damage are still copied; the message says which folder on the
     // PC lacks the rest, and why.
     if (!whole) {
         ++context.state.failures;
         const std::string text = std::string(messageText(Msg::FolderIncomplete)) + " \"" + shown + "\" (" +
-                                 context.medium.volume.catalog.fault + ")";
+                                 context.volume().lastFault() + ")";
         if (context.log.isOpen()) context.log.write(text + "\r\n");
         timed(context, text);
     }
     // An empty folder is copied as an empty directory; it is not an abort.
-    for (const CatalogEntry& e : entries) {
+    for (const VolumeEntry& e : entries) {
         if (copyAborted(context)) {
             result = copyresult::kAborted;
             break;
         }
-        if (e.type == catrec::kFolder) {
+        if (e.isFolder()) {
             result = CopyMacFolder(context, e);
         } else {
             ++context.state.fileCounter;
@@ -350,7 +348,7 @@ uint16_t CopyMacFolder(const CopyContext& context, const CatalogEntry& folder) {
 
 uint16_t CopyMacEntries(const CopyContext& context, uint32_t dirID, const std::string& pattern, NameMatch match) {
     bool whole = true;
-    const std::vector<CatalogEntry> entries = folderEntries(context, dirID, &pattern, whole, match);
+    const std::vector<VolumeEntry> entries = folderEntries(context, dirID, &pattern, whole, match);
     if (entries.empty()) return copyresult::kNothing;
     CopyState& state = context.state;
     state.showingProgress = context.ui().wantsCopyProgress();
@@ -367,9 +365,9 @@ uint16_t CopyMacEntries(const CopyContext& context, uint32_t dirID, const std::s
         }
     } last{context};
     uint16_t result = copyresult::kDone;
-    for (const CatalogEntry& e : entries) {
+    for (const VolumeEntry& e : entries) {
         if (copyAborted(context)) return copyresult::kAborted;
-        if (e.type == catrec::kFolder) {
+        if (e.isFolder()) {
             if (context.settings.optionWord & opt::kFilesOnly) continue;
             result = CopyMacFolder(context, e);
         } else {

@@ -8,8 +8,7 @@
 #include <string>
 
 #include "common/result.h"
-#include "copy/catalog_entry.h"
-#include "hfs/name_order.h"
+#include "volume/volume_entry.h"
 
 namespace quarry {
 
@@ -27,17 +26,17 @@ inline constexpr uint16_t kNothing = 0xFFFF;  // nothing matched, or no room for
 // "*" it names one entry). An exact name (a list entry's) names one entry, "*" and all.
 uint16_t CopyMacEntries(const CopyContext& context, uint32_t dirID, const std::string& pattern,
                         NameMatch match = NameMatch::Pattern);
-uint16_t CopyMacFolder(const CopyContext& context, const CatalogEntry& folder);
-uint16_t CopyMacFile(const CopyContext& context, const CatalogEntry& file);
+uint16_t CopyMacFolder(const CopyContext& context, const VolumeEntry& folder);
+uint16_t CopyMacFile(const CopyContext& context, const VolumeEntry& file);
 // The binary copy of file in the settings' binary format (fork_formats.h); for AppleDouble, the
 // data file of the pair. Unreadable sectors stop it unless `zeroFill` is given (see
-// readForkToFile).
-Status WriteBinaryCopy(const CopyContext& context, ByteSink& sink, const CatalogEntry& file,
+// ForkReader::copyTo).
+Status WriteBinaryCopy(const CopyContext& context, ByteSink& sink, const VolumeEntry& file,
                        UnreadableSectors* zeroFill = nullptr);
 // The calendar time at which the PC shows the Macintosh's stored wall-clock time.
 time_t MacDateToDosStamp(uint32_t macSeconds);
 // Creates the PC directory for a folder (or takes the existing one) and makes it current.
 // name receives the PC name. False, after a message, when that cannot be done.
-bool MakePcDirectory(const CopyContext& context, std::string& name);
+bool MakePcDirectory(const CopyContext& context, std::string& name, std::string_view unicodeName = {});
 
 }  // namespace quarry

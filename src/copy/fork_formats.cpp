@@ -5,9 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "hfs/byte_order.h"
-#include "hfs/catalog_layout.h"
-#include "hfs/fork.h"
+#include "volume/byte_sink.h"
 
 namespace quarry {
 namespace {
@@ -36,17 +34,21 @@ inline constexpr uint8_t kVersionII = 129;
 inline constexpr uint8_t kVersionIII = 130;
 }  // namespace mb
 
-// The file record's fields that only these formats need.
-namespace rec {
-inline constexpr size_t kFinderInfo = 4;      // filUsrWds: FInfo, 16 bytes
-inline constexpr size_t kFinderFlags = 12;    // fdFlags
-inline constexpr size_t kFinderLocation = 14; // fdLocation
-inline constexpr size_t kBackedUp = 52;       // filBkDat
-inline constexpr size_t kExtendedInfo = 56;   // filFndrInfo: FXInfo, 16 bytes
-inline constexpr size_t kScript = 64;         // fdScript
-inline constexpr size_t kExtendedFlags = 65;  // fdXFlags
-inline constexpr size_t kFinderInfoSize = 16;
-}  // namespace rec
+// Fields of the Finder information (FInfo) and the extended Finder information (FXInfo) these
+// formats carry.
+namespace finfo {
+inline constexpr size_t kFlags = 8;      // fdFlags
+inline constexpr size_t kLocation = 10;  // fdLocation
+inline constexpr size_t kScript = 8;     // FXInfo's fdScript
+inline constexpr size_t kExtendedFlags = 9;  // FXInfo's fdXFlags
+}  // namespace finfo
+
+void put32(uint8_t* out, uint64_t v) {
+    out[0] = static_cast<uint8_t>(v >> 24);
+    out[1] = static_cast<uint8_t>(v >> 16);
+    out[2] = static_cast<uint8_t>(v >> 8);
+    out[3] = static_cast<uint8_t>(v);
+}
 
 // AppleSingle and AppleDouble version 2 (Apple's "AppleSingle/AppleDouble Formats for Foreign
 // Files Developer's Note"): a 26-byte header, 12-byte entry descriptors, then the entries.
@@ -99,14 +101,13 @@ size_t paddingTo128(uint32_t length) {
     return (kMacBinaryHeaderSize - length % kMacBinaryHeaderSize) % kMacBinaryHeaderSize;
 }
 
-Status copyFork(const CatalogEntry& file, const ForkCopier& forks, uint8_t forkType, ByteSink& sink) {
-    const uint32_t length = file.data32(forkType == kResourceFork ? catrec::kRsrcLength : catrec::kDataLength);
-    return length == 0 ? Status::ok() : forks(forkType, sink);
+Status copyFork(const VolumeEntry& file, const ForkCopier& forks, ForkKind fork, ByteSink& sink) {
+    return file.fork(fork).logical == 0 ? Status::ok() : forks(fork, sink);
 }
 
 void put32(std::vector<uint8_t>& out, uint32_t v) {
     uint8_t b[4];
-    storeBE32(b, v);
+    put32(b, v);
     out.insert(out.end(), b, b + 4);
 }
 
@@ -123,33 +124,33 @@ struct Entry {
     uint32_t id;
     std::vector<uint8_t> bytes;  // the entry's bytes when they are not a fork
     uint32_t length;
-    uint8_t forkType = 0;
+    ForkKind forkKind = ForkKind::Data;
     bool fork = false;
 };
 
 // The entries both formats carry, then the forks each asks for, in the order written.
-std::vector<Entry> appleEntries(const CatalogEntry& file, bool withDataFork) {
+std::vector<Entry> appleEntries(const VolumeEntry& file, bool withDataFork) {
     std::vector<Entry> entries;
-    entries.push_back({as::kRealName, std::vector<uint8_t>(file.name.begin(), file.name.end()),
-                       static_cast<uint32_t>(file.name.size())});
+    entries.push_back({as::kRealName, std::vector<uint8_t>(file.macName.begin(), file.macName.end()),
+                       static_cast<uint32_t>(file.macName.size())});
     std::vector<uint8_t> dates;
-    put32(dates, appleSingleDate(file.data32(catrec::kFileCreated)));
-    put32(dates, appleSingleDate(file.data32(catrec::kFileModified)));
-    put32(dates, appleSingleDate(file.data32(rec::kBackedUp)));
+    put32(dates, appleSingleDate(file.created.wallClock()));
+    put32(dates, appleSingleDate(file.modified.wallClock()));
+    put32(dates, appleSingleDate(file.backedUp.wallClock()));
     put32(dates, as::kUnknownDate);  // HFS keeps no access date
     entries.push_back({as::kFileDates, dates, as::kFileDatesSize});
-    std::vector<uint8_t> finder(file.data.begin() + rec::kFinderInfo, file.data.begin() + rec::kFinderInfo + rec::kFinderInfoSize);
-    finder.insert(finder.end(), file.data.begin() + rec::kExtendedInfo,
-                  file.data.begin() + rec::kExtendedInfo + rec::kFinderInfoSize);
+    std::vector<uint8_t> finder(file.finderInfo.begin(), file.finderInfo.end());
+    finder.insert(finder.end(), file.extendedFinderInfo.begin(), file.extendedFinderInfo.end());
     entries.push_back({as::kFinderInfo, finder, as::kFinderInfoSize});
     // The resource fork comes after the small entries, and the data fork last, so that both
     // stream straight from the volume.
-    entries.push_back({as::kResourceFork, {}, file.data32(catrec::kRsrcLength), kResourceFork, true});
-    if (withDataFork) entries.push_back({as::kDataFork, {}, file.data32(catrec::kDataLength), kDataFork, true});
+    entries.push_back({as::kResourceFork, {}, static_cast<uint32_t>(file.rsrc.logical), ForkKind::Resource, true});
+    if (withDataFork)
+        entries.push_back({as::kDataFork, {}, static_cast<uint32_t>(file.data.logical), ForkKind::Data, true});
     return entries;
 }
 
-Status writeAppleFile(const CatalogEntry& file, uint32_t magic, bool withDataFork, const ForkCopier& forks, ByteSink& sink) {
+Status writeAppleFile(const VolumeEntry& file, uint32_t magic, bool withDataFork, const ForkCopier& forks, ByteSink& sink) {
     const std::vector<Entry> entries = appleEntries(file, withDataFork);
     std::vector<uint8_t> head;
     put32(head, magic);
@@ -169,7 +170,7 @@ Status writeAppleFile(const CatalogEntry& file, uint32_t magic, bool withDataFor
     if (Status s = writeAll(sink, head.data(), head.size()); !s) return s;
     for (const Entry& e : entries)
         if (e.fork)
-            if (Status s = copyFork(file, forks, e.forkType, sink); !s) return s;
+            if (Status s = copyFork(file, forks, e.forkKind, sink); !s) return s;
     return Status::ok();
 }
 
@@ -312,82 +313,83 @@ uint16_t Crc16Xmodem(const uint8_t* data, size_t length, uint16_t crc) {
     return crc;
 }
 
-std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const CatalogEntry& file, BinaryFormat format) {
+std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const VolumeEntry& file, BinaryFormat format) {
     std::array<uint8_t, kMacBinaryHeaderSize> h{};
-    const uint8_t* r = file.data.data();
-    const std::string name = leadingBlanksRemoved(file.name);
+    const uint8_t* info = file.finderInfo.data();
+    const std::string name = leadingBlanksRemoved(file.macName);
     const size_t len = std::min(name.size(), mb::kMaxName);
     h[mb::kNameLength] = static_cast<uint8_t>(len);
     std::memcpy(h.data() + mb::kName, name.data(), len);
-    std::memcpy(h.data() + mb::kType, r + catrec::kFileType, 4);
-    std::memcpy(h.data() + mb::kCreator, r + catrec::kFileCreator, 4);
+    std::memcpy(h.data() + mb::kType, info, 8);  // type and creator
     // The Finder flags' high byte has its place at 73. Byte 74 must stay zero, and so must the
     // bytes from 99 on in a header without version bytes, or readers do not take the file for
     // MacBinary at all: MacBinary I has no place for the low byte (colour label and desktop
     // bits); II and III keep it at 101.
-    h[mb::kFlagsHigh] = r[rec::kFinderFlags];
-    std::memcpy(h.data() + mb::kLocation, r + rec::kFinderLocation, 4);
-    std::memcpy(h.data() + mb::kDataLength, r + catrec::kDataLength, 4);
-    std::memcpy(h.data() + mb::kRsrcLength, r + catrec::kRsrcLength, 4);
-    std::memcpy(h.data() + mb::kCreated, r + catrec::kFileCreated, 4);
-    std::memcpy(h.data() + mb::kModified, r + catrec::kFileModified, 4);
+    h[mb::kFlagsHigh] = info[finfo::kFlags];
+    std::memcpy(h.data() + mb::kLocation, info + finfo::kLocation, 4);
+    put32(h.data() + mb::kDataLength, file.data.logical);
+    put32(h.data() + mb::kRsrcLength, file.rsrc.logical);
+    put32(h.data() + mb::kCreated, file.created.wallClock());
+    put32(h.data() + mb::kModified, file.modified.wallClock());
     if (format == BinaryFormat::MacBinaryI) return h;
 
-    h[mb::kFlagsLow] = r[rec::kFinderFlags + 1];
+    h[mb::kFlagsLow] = info[finfo::kFlags + 1];
     h[mb::kWriterVersion] = mb::kVersionII;
     h[mb::kReaderVersion] = mb::kVersionII;
     if (format == BinaryFormat::MacBinaryIII) {
         std::memcpy(h.data() + mb::kSignature, "mBIN", 4);
-        h[mb::kScript] = r[rec::kScript];
-        h[mb::kExtendedFlags] = r[rec::kExtendedFlags];
+        h[mb::kScript] = file.extendedFinderInfo[finfo::kScript];
+        h[mb::kExtendedFlags] = file.extendedFinderInfo[finfo::kExtendedFlags];
         h[mb::kWriterVersion] = mb::kVersionIII;
     }
-    storeBE16(h.data() + mb::kCrc, Crc16Xmodem(h.data(), mb::kCrc));
+    const uint16_t crc = Crc16Xmodem(h.data(), mb::kCrc);
+    h[mb::kCrc] = static_cast<uint8_t>(crc >> 8);
+    h[mb::kCrc + 1] = static_cast<uint8_t>(crc);
     return h;
 }
 
-Status WriteMacBinary(const CatalogEntry& file, BinaryFormat format, const ForkCopier& forks, ByteSink& sink) {
+Status WriteMacBinary(const VolumeEntry& file, BinaryFormat format, const ForkCopier& forks, ByteSink& sink) {
     const auto header = MacBinaryHeader(file, format);
     if (Status s = writeAll(sink, header.data(), header.size()); !s) return s;
-    const uint32_t data = file.data32(catrec::kDataLength);
-    const uint32_t rsrc = file.data32(catrec::kRsrcLength);
-    if (Status s = copyFork(file, forks, kDataFork, sink); !s) return s;
+    const uint32_t data = static_cast<uint32_t>(file.data.logical);
+    const uint32_t rsrc = static_cast<uint32_t>(file.rsrc.logical);
+    if (Status s = copyFork(file, forks, ForkKind::Data, sink); !s) return s;
     // MacBinary I pads the data fork only when a resource fork follows it; II and III pad every
     // fork, as their documents ask and as hfsutils writes them.
     const bool padAll = format != BinaryFormat::MacBinaryI;
     if (padAll || rsrc > 0)
         if (Status s = writeZeros(sink, paddingTo128(data)); !s) return s;
-    if (Status s = copyFork(file, forks, kResourceFork, sink); !s) return s;
+    if (Status s = copyFork(file, forks, ForkKind::Resource, sink); !s) return s;
     if (padAll) return writeZeros(sink, paddingTo128(rsrc));
     return Status::ok();
 }
 
-Status WriteAppleSingle(const CatalogEntry& file, const ForkCopier& forks, ByteSink& sink) {
+Status WriteAppleSingle(const VolumeEntry& file, const ForkCopier& forks, ByteSink& sink) {
     return writeAppleFile(file, as::kSingleMagic, true, forks, sink);
 }
 
-Status WriteAppleDoubleHeader(const CatalogEntry& file, const ForkCopier& forks, ByteSink& sink) {
+Status WriteAppleDoubleHeader(const VolumeEntry& file, const ForkCopier& forks, ByteSink& sink) {
     return writeAppleFile(file, as::kDoubleMagic, false, forks, sink);
 }
 
-Status WriteBinHex(const CatalogEntry& file, const ForkCopier& forks, ByteSink& sink) {
+Status WriteBinHex(const VolumeEntry& file, const ForkCopier& forks, ByteSink& sink) {
     BinHexSink hqxSink(sink);
     hqxSink.start();
-    const uint8_t* r = file.data.data();
-    const size_t len = std::min(file.name.size(), hqx::kMaxName);
+    const uint8_t* info = file.finderInfo.data();
+    const size_t len = std::min(file.macName.size(), hqx::kMaxName);
     std::vector<uint8_t> header;
     header.push_back(static_cast<uint8_t>(len));
-    header.insert(header.end(), file.name.begin(), file.name.begin() + static_cast<std::ptrdiff_t>(len));
+    header.insert(header.end(), file.macName.begin(), file.macName.begin() + static_cast<std::ptrdiff_t>(len));
     header.push_back(0);  // version
-    header.insert(header.end(), r + catrec::kFileType, r + catrec::kFileType + 8);
-    header.insert(header.end(), r + rec::kFinderFlags, r + rec::kFinderFlags + 2);
-    header.insert(header.end(), r + catrec::kDataLength, r + catrec::kDataLength + 4);
-    header.insert(header.end(), r + catrec::kRsrcLength, r + catrec::kRsrcLength + 4);
+    header.insert(header.end(), info, info + 8);  // type and creator
+    header.insert(header.end(), info + finfo::kFlags, info + finfo::kFlags + 2);
+    put32(header, static_cast<uint32_t>(file.data.logical));
+    put32(header, static_cast<uint32_t>(file.rsrc.logical));
     auto failed = [&] { return Status(Fault{"cannot write: " + sink.error()}); };
     if (!hqxSink.write(header.data(), header.size()) || !hqxSink.endSection()) return failed();
-    if (Status s = copyFork(file, forks, kDataFork, hqxSink); !s) return s;
+    if (Status s = copyFork(file, forks, ForkKind::Data, hqxSink); !s) return s;
     if (!hqxSink.endSection()) return failed();
-    if (Status s = copyFork(file, forks, kResourceFork, hqxSink); !s) return s;
+    if (Status s = copyFork(file, forks, ForkKind::Resource, hqxSink); !s) return s;
     if (!hqxSink.endSection() || !hqxSink.finish()) return failed();
     return Status::ok();
 }

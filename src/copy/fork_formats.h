@@ -13,8 +13,8 @@
 #include <string_view>
 
 #include "common/result.h"
-#include "copy/catalog_entry.h"
 #include "copy/copy_context.h"
+#include "volume/volume_entry.h"
 
 namespace quarry {
 
@@ -22,23 +22,23 @@ class ByteSink;
 
 inline constexpr size_t kMacBinaryHeaderSize = 128;
 
-// Appends one fork of the file (kDataFork or kResourceFork) to sink.
-using ForkCopier = std::function<Status(uint8_t forkType, ByteSink& sink)>;
+// Appends one fork of the file to sink.
+using ForkCopier = std::function<Status(ForkKind fork, ByteSink& sink)>;
 
 // The 128-byte MacBinary header of the file in the given version.
-std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const CatalogEntry& file,
+std::array<uint8_t, kMacBinaryHeaderSize> MacBinaryHeader(const VolumeEntry& file,
                                                           BinaryFormat format = BinaryFormat::MacBinaryI);
 // MacBinary I, II or III: the header and both forks. MacBinary I leaves the resource fork
 // unpadded, as it always has; II and III pad both forks to 128 bytes, as their readers expect.
-Status WriteMacBinary(const CatalogEntry& file, BinaryFormat format, const ForkCopier& forks, ByteSink& sink);
+Status WriteMacBinary(const VolumeEntry& file, BinaryFormat format, const ForkCopier& forks, ByteSink& sink);
 // AppleSingle version 2: real name, dates, Finder information, resource fork, data fork.
-Status WriteAppleSingle(const CatalogEntry& file, const ForkCopier& forks, ByteSink& sink);
+Status WriteAppleSingle(const VolumeEntry& file, const ForkCopier& forks, ByteSink& sink);
 // The "._" file of AppleDouble version 2: real name, dates, Finder information and the resource
 // fork. The data fork is the plain file beside it.
-Status WriteAppleDoubleHeader(const CatalogEntry& file, const ForkCopier& forks, ByteSink& sink);
+Status WriteAppleDoubleHeader(const VolumeEntry& file, const ForkCopier& forks, ByteSink& sink);
 // BinHex 4.0: the header, the data fork and the resource fork, each with its CRC, run-length
 // encoded and written six bits to a character in lines of 64.
-Status WriteBinHex(const CatalogEntry& file, const ForkCopier& forks, ByteSink& sink);
+Status WriteBinHex(const VolumeEntry& file, const ForkCopier& forks, ByteSink& sink);
 
 // CRC-16/XMODEM (polynomial 0x1021, initial value 0), as MacBinary II and BinHex use it.
 uint16_t Crc16Xmodem(const uint8_t* data, size_t length, uint16_t crc = 0);

@@ -6,20 +6,15 @@
 
 #include "common/charset.h"
 #include "copy/sha256_sink.h"
-#include "hfs/btree.h"
 
 namespace quarry {
 namespace {
 
-constexpr size_t kFinderFlags = catrec::kFinderInfo + 8;  // fdFlags
-
-ReportFork describeFork(const VolumeContext& context, const CatalogEntry& file, uint8_t forkType, ReportDigests digests) {
-    const bool rsrc = forkType == kResourceFork;
-    const ExtentRecord extents = extentRecordAt(file.data.data() + (rsrc ? catrec::kRsrcExtents : catrec::kDataExtents));
+ReportFork describeFork(MountedVolume& volume, const VolumeEntry& file, ForkKind kind, ReportDigests digests) {
+    std::unique_ptr<ForkReader> reader = volume.openFork(file, kind);
     ReportFork fork;
-    fork.length = file.data32(rsrc ? catrec::kRsrcLength : catrec::kDataLength);
-    const uint32_t id = file.data32(catrec::kFileId);
-    Result<std::vector<ForkRun>> runs = forkRuns(context, extents, id, fork.length, forkType);
+    fork.length = reader->length();
+    Result<std::vector<ForkRun>> runs = reader->runs();
     if (!runs) {
         fork.fault = runs.fault();
         return fork;
@@ -27,7 +22,7 @@ ReportFork describeFork(const VolumeContext& context, const CatalogEntry& file, 
     fork.runs = std::move(*runs);
     if (digests == ReportDigests::Sha256) {
         Sha256Sink sink;
-        if (Status s = readForkToFile(context, extents, sink, id, fork.length, forkType); !s)
+        if (Status s = reader->copyTo(sink); !s)
             fork.fault = s.fault();
         else
             fork.sha256 = sink.hex();
@@ -36,7 +31,8 @@ ReportFork describeFork(const VolumeContext& context, const CatalogEntry& file, 
 }
 
 struct Walk {
-    const VolumeContext& context;
+    MountedVolume& volume;
+    const bool& ending;
     ReportDigests digests;
     const std::function<void(const ReportEntry&)>& visit;
     ReportSummary summary;
@@ -45,22 +41,21 @@ struct Walk {
 
     void folder(uint32_t dirID, std::vector<std::string>& path) {
         if (!walked.insert(dirID).second) return;
-        std::vector<CatalogEntry> entries;
-        if (!walkFolder(context.volume, dirID, [&](const uint8_t* key) {
-                entries.push_back(CatalogEntry::fromKey(key));
+        std::vector<VolumeEntry> entries;
+        if (!volume.visitFolder(dirID, [&](const VolumeEntry& e) {
+                entries.push_back(e);
                 return true;
             }))
             summary.catalogWhole = false;
-        for (const CatalogEntry& e : entries) {
-            if (context.ending) return;
-            if (e.type != catrec::kFile && e.type != catrec::kFolder) continue;
+        for (const VolumeEntry& e : entries) {
+            if (ending) return;
             ReportEntry entry;
             entry.record = e;
-            path.push_back(macNameToUtf8(e.name));
+            path.push_back(e.name);
             entry.path = path;
             if (!entry.isFolder()) {
-                entry.data = describeFork(context, e, kDataFork, digests);
-                entry.rsrc = describeFork(context, e, kResourceFork, digests);
+                entry.data = describeFork(volume, e, ForkKind::Data, digests);
+                entry.rsrc = describeFork(volume, e, ForkKind::Resource, digests);
                 summary.forkFaults += !entry.data.fault.empty() + !entry.rsrc.fault.empty();
             }
             ++summary.entries;
@@ -73,9 +68,9 @@ struct Walk {
 
 }  // namespace
 
-ReportSummary ReportVolume(const VolumeContext& context, ReportDigests digests,
+ReportSummary ReportVolume(MountedVolume& volume, const bool& ending, ReportDigests digests,
                            const std::function<void(const ReportEntry&)>& visit) {
-    Walk walk{context, digests, visit, {}, {}};
+    Walk walk{volume, ending, digests, visit, {}, {}};
     std::vector<std::string> path;
     walk.folder(kRootDirId, path);
     return walk.summary;
@@ -90,18 +85,10 @@ std::string MacDateIso(uint32_t macSeconds) {
     return text;
 }
 
-uint32_t EntryCreated(const CatalogEntry& e) {
-    return e.data32(e.type == catrec::kFolder ? catrec::kDirCreated : catrec::kFileCreated);
+std::string EntryDateIso(const EntryDate& date) {
+    return date.clock == EntryDate::Clock::Utc ? MacDateIso(date.macSeconds) + "Z" : MacDateIso(date.macSeconds);
 }
-uint32_t EntryModified(const CatalogEntry& e) {
-    return e.data32(e.type == catrec::kFolder ? catrec::kDirModified : catrec::kFileModified);
-}
-std::string FileType(const CatalogEntry& e) {
-    return macNameToUtf8(std::string_view(reinterpret_cast<const char*>(e.data.data() + catrec::kFileType), 4));
-}
-std::string FileCreator(const CatalogEntry& e) {
-    return macNameToUtf8(std::string_view(reinterpret_cast<const char*>(e.data.data() + catrec::kFileCreator), 4));
-}
-uint16_t FinderFlags(const CatalogEntry& e) { return loadBE16(e.data.data() + kFinderFlags); }
+std::string FileType(const VolumeEntry& e) { return macNameToUtf8(e.type()); }
+std::string FileCreator(const VolumeEntry& e) { return macNameToUtf8(e.creator()); }
 
 }  // namespace quarry

@@ -9,13 +9,12 @@
 #include <vector>
 
 #include "copy/copy_engine.h"
-#include "hfs/fork.h"
-#include "hfs/volume.h"
+#include "volume/mounted_volume.h"
 
 namespace quarry {
 
 struct ReportFork {
-    uint32_t length = 0;
+    uint64_t length = 0;
     std::vector<ForkRun> runs;  // where the fork's bytes lie on the medium
     std::string sha256;         // lower-case hex, when digests were asked for and the fork was read
     std::string fault;          // why the fork's runs or bytes could not be read; empty when they could
@@ -23,9 +22,9 @@ struct ReportFork {
 
 struct ReportEntry {
     std::vector<std::string> path;  // names from the root, as the program shows them (UTF-8)
-    CatalogEntry record;
-    bool isFolder() const { return record.type == catrec::kFolder; }
-    uint32_t id() const { return record.data32(isFolder() ? catrec::kDirId : catrec::kFileId); }
+    VolumeEntry record;
+    bool isFolder() const { return record.isFolder(); }
+    uint32_t id() const { return record.id; }
     ReportFork data, rsrc;  // files only
 };
 
@@ -39,19 +38,18 @@ struct ReportSummary {
     uint32_t forkFaults = 0;
 };
 
-// Visits every entry of the volume below the root.
-ReportSummary ReportVolume(const VolumeContext& context, ReportDigests digests,
+// Visits every entry of the volume below the root; stops when `ending` is set.
+ReportSummary ReportVolume(MountedVolume& volume, const bool& ending, ReportDigests digests,
                            const std::function<void(const ReportEntry&)>& visit);
 
 // A stored HFS date as ISO 8601 wall-clock time ("1995-04-06T16:18:00"), as the Macintosh
 // showed it; HFS keeps no time zone.
 std::string MacDateIso(uint32_t macSeconds);
-// The entry's dates.
-uint32_t EntryCreated(const CatalogEntry& e);
-uint32_t EntryModified(const CatalogEntry& e);
-// The four characters of a type or creator, and the Finder flags, of a file.
-std::string FileType(const CatalogEntry& e);
-std::string FileCreator(const CatalogEntry& e);
-uint16_t FinderFlags(const CatalogEntry& e);
+// An entry's date the same way, or as a UTC instant ("2001-02-03T04:05:06Z") where the volume
+// keeps one.
+std::string EntryDateIso(const EntryDate& date);
+// The four characters of a file's type or creator.
+std::string FileType(const VolumeEntry& e);
+std::string FileCreator(const VolumeEntry& e);
 
 }  // namespace quarry

@@ -5,25 +5,24 @@
 namespace quarry {
 
 std::vector<VolumeInfoValue> VolumeInfoValues(const Session& session) {
-    const VolumeState& v = session.volume;
-    const uint32_t blockSize = v.allocBlockSize;
-    const uint32_t first = static_cast<uint32_t>(v.firstBlockSector);
+    const VolumeFigures f = session.mounted ? session.mounted->figures() : VolumeFigures{};
     // A driver descriptor's block size is checked at mount; 512 stands in should it ever be 0.
     const uint32_t deviceBlock = session.device.deviceBlockSize ? session.device.deviceBlockSize : 512;
+    auto u32 = [](uint64_t v) { return static_cast<uint32_t>(v); };
     return {
-        {500, "Volume Size:", v.mdb16(mdb::kAllocBlocks) * blockSize},
-        {501, "Free space:", v.mdb16(mdb::kFreeBlocks) * blockSize},
-        {503, "Number of files:", v.mdb32(mdb::kFileCount)},
-        {504, "Number of folders:", v.mdb32(mdb::kFolderCount)},
-        {505, "Next File ID:", v.mdb32(mdb::kNextCatalogId)},
-        {502, "MDB Offset:", v.mdbSector},
+        {500, "Volume Size:", u32(f.totalBlocks * f.blockSize)},
+        {501, "Free space:", u32(f.freeBlocks * f.blockSize)},
+        {503, "Number of files:", f.fileCount},
+        {504, "Number of folders:", f.folderCount},
+        {505, "Next File ID:", f.nextCatalogId},
+        {502, "MDB Offset:", u32(f.headerSector)},
         {506, "Partitions:", session.device.partitionCount},
-        {507, "Cluster Size:", v.mdb32(mdb::kAllocBlockSize)},
-        {508, "Number of Sectors:", v.mdb16(mdb::kAllocBlocks) * v.sectorsPerBlock},
-        {511, "Extensions Offset:", v.mdb16(mdb::kExtentsExtents) * v.sectorsPerBlock + first},
-        {512, "Extensions Size (sectors):", v.mdb32(mdb::kExtentsSize) / deviceBlock},
-        {509, "Catalog Offset:", v.mdb16(mdb::kCatalogExtents) * v.sectorsPerBlock + first},
-        {510, "Catalog Size (sectors):", v.mdb32(mdb::kCatalogSize) / deviceBlock},
+        {507, "Cluster Size:", f.blockSize},
+        {508, "Number of Sectors:", u32(f.totalBlocks * f.sectorsPerBlock)},
+        {511, "Extensions Offset:", u32(f.extentsSector)},
+        {512, "Extensions Size (sectors):", u32(f.extentsBytes / deviceBlock)},
+        {509, "Catalog Offset:", u32(f.catalogSector)},
+        {510, "Catalog Size (sectors):", u32(f.catalogBytes / deviceBlock)},
     };
 }
 

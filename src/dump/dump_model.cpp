@@ -5,7 +5,7 @@
 
 #include "app/session.h"
 #include "common/text.h"
-#include "hfs/btree.h"
+#include "volume/mounted_volume.h"
 
 namespace quarry {
 namespace {
@@ -35,7 +35,7 @@ constexpr size_t kHexColumn = 9;
 constexpr size_t kCharColumn = 58;
 
 uint32_t physicalLength(const DumpModel& model, DumpFork fork) {
-    return model.file.data32(fork == DumpFork::Data ? catrec::kDataPhysical : catrec::kRsrcPhysical);
+    return static_cast<uint32_t>(model.file.fork(fork == DumpFork::Data ? ForkKind::Data : ForkKind::Resource).physical);
 }
 
 // Makes model.fork the shown fork from its first byte: its length, scroll unit and range, and
@@ -65,19 +65,14 @@ bool isControl(unsigned char c) {
 
 const CharTable DosToAnsi = kDosToAnsi;
 
-ExtentRecord DumpModel::currentExtents() const {
-    return extentRecordAt(file.data.data() + (fork == DumpFork::Data ? catrec::kDataExtents : catrec::kRsrcExtents));
-}
-
 DumpOpen openDump(Session& session, DumpModel& model, std::string_view name) {
     model = DumpModel{};
-    VolumeState& volume = session.volume;
+    if (!session.mounted) return DumpOpen::NotFound;
     // The name comes from the list: a "*" in it is part of the name.
-    if (!findCatalogRecord(volume, name, want::kFile, session.dir.currentDirID, NameMatch::Exact))
-        return DumpOpen::NotFound;
-    const uint8_t* key = currentRecordKey(volume.catalog);
-    if (!key) return DumpOpen::NotFound;
-    model.file = CatalogEntry::fromKey(key);
+    std::optional<VolumeEntry> file =
+        session.mounted->findEntry(session.dir.currentDirID, name, NameMatch::Exact, EntryKind::File);
+    if (!file) return DumpOpen::NotFound;
+    model.file = std::move(*file);
 
     if (physicalLength(model, DumpFork::Resource) == 0) model.resourceEnabled = false;
     if (physicalLength(model, DumpFork::Data) != 0) {
@@ -107,27 +102,22 @@ uint32_t ReadForkBlocks(Session& session, DumpModel& model, uint32_t count, uint
     // cleared, so that no fork byte within the length is hidden.
     const uint32_t units = (count + kSectorSize - 1) / kSectorSize;
     const uint32_t firstUnit = start / kSectorSize;
-    const ExtentRecord extents = model.currentExtents();
-    const uint32_t fileID = model.file.data32(catrec::kFileId);
+    if (!session.mounted) return start;
+    std::unique_ptr<ForkReader> reader = session.mounted->openFork(model.file, model.currentFork());
 
     uint32_t read = 0;
     std::array<uint8_t, kSectorSize> sector{};
     for (; read < units; ++read) {
-        const uint32_t at = forkSectorAt(session.volumeContext(), firstUnit + read, extents, fileID, model.currentForkType());
-        if (at == 0) {
-            if (!session.volume.extents.fault.empty()) model.readFault = session.volume.extents.fault;
-            break;
-        }
         uint8_t* slot = model.buffer.data() + size_t{read} * kSectorSize;
-        // Read beside the buffer: a failing source may have written part of a sector, and
-        // those bytes must not show as the fork's.
-        const uint16_t status =
-            session.volume.pastImageEnd(at, 1) ? uint16_t{aspi::kError} : ReadSector(session.device, at, sector.data());
-        if (status != 0) {
+        // Read beside the buffer: a failing read may have written part of a unit, and those
+        // bytes must not show as the fork's.
+        Result<bool> got = reader->readUnit(firstUnit + read, sector.data());
+        if (!got) {
             std::memset(slot, 0, kSectorSize);
-            model.readFault = "read error at sector " + std::to_string(at) + " (status " + std::to_string(status) + ")";
+            model.readFault = got.fault();
             break;
         }
+        if (!*got) break;
         const uint32_t keep = std::min(kSectorSize, count - read * kSectorSize);
         std::memcpy(slot, sector.data(), keep);
         std::memset(slot + keep, 0, kSectorSize - keep);

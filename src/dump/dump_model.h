@@ -15,8 +15,7 @@
 #include <string_view>
 
 #include "common/charset.h"
-#include "copy/catalog_entry.h"
-#include "hfs/fork.h"
+#include "volume/volume_entry.h"
 
 namespace quarry {
 
@@ -66,7 +65,7 @@ extern const CharTable DosToAnsi;
 using DumpLine = std::array<char, kDumpLineLength + 1>;
 
 struct DumpModel {
-    CatalogEntry file;  // the file's catalog record, copied when the dump opened
+    VolumeEntry file;  // the file as the volume gave it when the dump opened
     DumpFork fork = DumpFork::Data;
     uint32_t forkLength = 0;  // the current fork's physical length (its allocated size)
     uint32_t position = 0;    // fork offset of the first line
@@ -89,8 +88,7 @@ struct DumpModel {
     // fork's extents. The bytes it could not read show as zeros.
     std::string readFault;
 
-    ExtentRecord currentExtents() const;
-    uint8_t currentForkType() const { return fork == DumpFork::Data ? kDataFork : kResourceFork; }
+    ForkKind currentFork() const { return fork == DumpFork::Data ? ForkKind::Data : ForkKind::Resource; }
     uint32_t scrollBarPosition() const { return position / scrollUnit; }
 };
 

@@ -36,7 +36,7 @@ void fill(QWidget* dialog, const std::vector<DialogField>& fields) {
 
 }  // namespace
 
-AttributesDialog::AttributesDialog(QWidget* owner, QtUi& ui, const Session& session, const CatalogEntry& file)
+AttributesDialog::AttributesDialog(QWidget* owner, QtUi& ui, const Session& session, const VolumeEntry& file)
     : ModelDialog(owner, "DLG_ATTR", tr(attrtext::kTitle), ui) {
     auto* form = new QFormLayout;
     form->addRow(tr(attrtext::kFileName), editField(this, attrctl::kName, kAttributeNameLimit));
@@ -79,14 +79,14 @@ AttributesDialog::AttributesDialog(QWidget* owner, QtUi& ui, const Session& sess
 
 std::optional<int> AttributesDialog::pressControl(int control) { return AttributesDialogPress(ui_, control); }
 
-AdvancedAttributesDialog::AdvancedAttributesDialog(QWidget* owner, QtUi& ui, const Session& session, const CatalogEntry& file)
+AdvancedAttributesDialog::AdvancedAttributesDialog(QWidget* owner, QtUi& ui, const Session& session, const VolumeEntry& file)
     : ModelDialog(owner, "DLG_ATT2", tr(attrtext::kAdvancedTitle), ui) {
     auto* form = new QFormLayout;
     form->addRow(tr(attrtext::kFileName), staticField(this, attrctl::kName));
     form->addRow(tr(attrtext::kFileNumber), staticField(this, attrctl::kFileNumber));
     form->addRow(tr(attrtext::kDataExtents), staticField(this, attrctl::kDataExtents));
     form->addRow(tr(attrtext::kRsrcExtents), staticField(this, attrctl::kRsrcExtents));
-    fill(this, advancedAttributesOf(file, session.volume.sectorsPerBlock).fields());
+    fill(this, advancedAttributesOf(*session.mounted, file).fields());
     QPushButton* ok = addPressButton(attrctl::kOk, tr(attrtext::kOk));
     ok->setDefault(true);
     auto* buttons = new QHBoxLayout;
@@ -103,7 +103,7 @@ std::optional<int> AdvancedAttributesDialog::pressControl(int control) {
 }
 
 void showAttributesOf(QWidget* owner, QtUi& ui, Session& session, const std::string& macName) {
-    ShowFileAttributes(session, macName, [&](const CatalogEntry& file) {
+    ShowFileAttributes(session, macName, [&](const VolumeEntry& file) {
         AttributesDialog dialog(owner, ui, session, file);
         dialog.exec();
     });

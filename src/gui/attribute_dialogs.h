@@ -7,7 +7,7 @@
 
 namespace quarry {
 struct Session;
-struct CatalogEntry;
+struct VolumeEntry;
 }  // namespace quarry
 
 namespace quarry::gui {
@@ -15,7 +15,7 @@ namespace quarry::gui {
 class AttributesDialog : public ModelDialog {
     Q_OBJECT
 public:
-    AttributesDialog(QWidget* owner, QtUi& ui, const Session& session, const CatalogEntry& file);
+    AttributesDialog(QWidget* owner, QtUi& ui, const Session& session, const VolumeEntry& file);
 
 protected:
     std::optional<int> pressControl(int control) override;
@@ -24,7 +24,7 @@ protected:
 class AdvancedAttributesDialog : public ModelDialog {
     Q_OBJECT
 public:
-    AdvancedAttributesDialog(QWidget* owner, QtUi& ui, const Session& session, const CatalogEntry& file);
+    AdvancedAttributesDialog(QWidget* owner, QtUi& ui, const Session& session, const VolumeEntry& file);
 
 protected:
     std::optional<int> pressControl(int control) override;

@@ -98,8 +98,6 @@ inline constexpr size_t kExtentRecordSize = 12;
 inline constexpr uint8_t kDataFork = 0x00;
 inline constexpr uint8_t kResourceFork = 0xFF;
 
-// Seconds from 1904-01-01 (HFS time) to 1970-01-01 (calendar time).
-inline constexpr uint32_t kMacEpochOffset = 2082844800u;
 
 inline constexpr uint32_t kExtentsFileId = 3;
 inline constexpr uint32_t kCatalogFileId = 4;

@@ -59,6 +59,9 @@ public:
         return true;
     }
     Result<std::vector<ForkRun>> runs() override { return forkRuns(context_, extents_, fileID_, length_, forkType_); }
+    Result<std::vector<ForkRun>> allocatedRuns() override {
+        return forkRuns(context_, extents_, fileID_, physical_, forkType_);
+    }
 
 private:
     VolumeContext context_;

@@ -77,7 +77,7 @@ public:
     Status copyTo(ByteSink&, UnreadableSectors*) override { return Fault{why_}; }
     Result<bool> readUnit(uint64_t, uint8_t*) override { return Fault{why_}; }
     Result<std::vector<ForkRun>> runs() override { return Fault{why_}; }
-    Result<std::vector<ForkRun>> allocatedRuns() { return Fault{why_}; }
+    Result<std::vector<ForkRun>> allocatedRuns() override { return Fault{why_}; }
 
 private:
     uint64_t length_;
@@ -131,7 +131,7 @@ public:
         if (!found) return Fault{found.fault()};
         return forkRunsOf(*found);
     }
-    Result<std::vector<ForkRun>> allocatedRuns() {
+    Result<std::vector<ForkRun>> allocatedRuns() override {
         Result<std::vector<hfsplus::MediumRun>> found = allocated_.runs();
         if (!found) return Fault{found.fault()};
         return forkRunsOf(*found);
@@ -184,7 +184,7 @@ public:
     }
 
     Result<std::vector<ForkRun>> runs() override { return std::vector<ForkRun>{}; }
-    Result<std::vector<ForkRun>> allocatedRuns() { return std::vector<ForkRun>{}; }
+    Result<std::vector<ForkRun>> allocatedRuns() override { return std::vector<ForkRun>{}; }
 
 private:
     CompressedFile file_;

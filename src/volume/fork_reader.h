@@ -30,6 +30,8 @@ public:
     // bytes than length() when the fork's storage ends early. A fork that is not stored plainly
     // (compressed) has none.
     virtual Result<std::vector<ForkRun>> runs() = 0;
+    // The runs of all the storage the volume allocated to the fork (physicalLength()).
+    virtual Result<std::vector<ForkRun>> allocatedRuns() = 0;
 };
 
 }  // namespace quarry

@@ -5,19 +5,12 @@
 #include "common/messages.h"
 
 namespace quarry {
-namespace {
-
-// Seconds from 1904-01-01 to 1970-01-01.
-constexpr int64_t kMacEpochToUnix = 2082844800;
-
-}  // namespace
-
 uint32_t EntryDate::wallClock() const {
     if (clock == Clock::WallClock || macSeconds == 0) return macSeconds;
-    const time_t t = static_cast<time_t>(int64_t{macSeconds} - kMacEpochToUnix);
+    const time_t t = static_cast<time_t>(int64_t{macSeconds} - int64_t{kMacEpochOffset});
     std::tm local{};
     if (!localtime_r(&t, &local)) return macSeconds;
-    const int64_t shown = int64_t{timegm(&local)} + kMacEpochToUnix;
+    const int64_t shown = int64_t{timegm(&local)} + int64_t{kMacEpochOffset};
     return shown < 0 || shown > UINT32_MAX ? macSeconds : static_cast<uint32_t>(shown);
 }
 

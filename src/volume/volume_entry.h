@@ -15,6 +15,9 @@ namespace quarry {
 inline constexpr uint32_t kRootParentId = 1;
 inline constexpr uint32_t kRootDirId = 2;
 
+// Seconds from 1904-01-01 (Macintosh time) to 1970-01-01 (calendar time).
+inline constexpr uint32_t kMacEpochOffset = 2082844800u;
+
 // How a searched name meets the stored ones. A name typed by the person is a pattern, where "*"
 // ends the compared prefix; a name taken from the volume itself (a list entry, a thread) is
 // exact, since "*" is an ordinary character in Macintosh names.

@@ -345,7 +345,13 @@ struct FlakyDump {
 
     explicit FlakyDump(uint32_t unit) {
         EXPECT_EQ(openDump(s, model, "Big Forks"), DumpOpen::Shown);
-        bad = forkSectorAt(s.volumeContext(), unit, model.currentExtents(), model.file.data32(catrec::kFileId), kDataFork);
+        // The sector that holds the unit, from the runs the fork lies in.
+        Result<std::vector<ForkRun>> runs = s.mounted->openFork(model.file, ForkKind::Data)->runs();
+        EXPECT_TRUE(runs);
+        const uint64_t at = uint64_t{unit} * 512;
+        for (const ForkRun& run : *runs)
+            if (at >= run.forkOffset && at - run.forkOffset < run.length)
+                bad = static_cast<uint32_t>((run.mediumOffset + at - run.forkOffset) / 512);
         EXPECT_NE(bad, 0u);
         realSource = s.device.sectorSource;
         failing = {bad};

@@ -179,15 +179,14 @@ TEST(CommandLineDialog, ExecuteRunsTheFieldsFirst78Characters) {
 // through quarry-cli's ATTRIB (tests/cli) and the desktop dialog (tests/gui); here what the
 // volumes cannot show, and which file a name finds.
 TEST(FileAttributes, ExtentsCountInSectorsAndASignatureEndsAtANul) {
-    // Ten allocation blocks from block 200 on a volume of four sectors per block.
-    CatalogEntry file;
-    file.type = catrec::kFile;
-    storeBE16(file.data.data() + catrec::kDataExtents, 200);
-    storeBE16(file.data.data() + catrec::kDataExtents + 2, 10);
-    EXPECT_EQ(advancedAttributesOf(file, 4).dataExtents, "800/40, 0/0, 0/0");
-    EXPECT_EQ(advancedAttributesOf(file, 4).rsrcExtents, "0/0, 0/0, 0/0");
+    // Ten allocation blocks from block 200 on a volume of four sectors per block whose block 0
+    // is at sector 64.
+    VolumeEntry file;
+    const std::vector<ForkRun> data = {{(64 + 800) * 512, 0, 40 * 512}};
+    EXPECT_EQ(advancedAttributesOf(file, data, {}, 64).dataExtents, "800/40, 0/0, 0/0");
+    EXPECT_EQ(advancedAttributesOf(file, data, {}, 64).rsrcExtents, "0/0, 0/0, 0/0");
     // A signature of NULs shows nothing; one with a NUL inside ends there.
-    std::memcpy(file.data.data() + catrec::kFileCreator, "AB\0D", 4);
+    std::memcpy(file.finderInfo.data() + 4, "AB\0D", 4);
     const FileAttributes a = fileAttributesOf(file);
     EXPECT_EQ(a.type, "");
     EXPECT_EQ(a.creator, "AB");
@@ -212,7 +211,7 @@ TEST(FileAttributes, ATypedNameIsAPatternAListNameIsExact) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> shown;
-        EXPECT_EQ(ShowFileAttributes(m.session, c.name, [&](const CatalogEntry& e) { shown.push_back(e.name); }, c.match), 0);
+        EXPECT_EQ(ShowFileAttributes(m.session, c.name, [&](const VolumeEntry& e) { shown.push_back(e.macName); }, c.match), 0);
         EXPECT_EQ(shown, c.shown ? std::vector<std::string>{c.shown} : std::vector<std::string>{});
     }
 }

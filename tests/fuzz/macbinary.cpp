@@ -5,6 +5,7 @@
 // the name, then the 102 bytes of the catalog file record (missing bytes are zero).
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -25,12 +26,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace quarry;
     if (size == 0) return 0;
     const size_t nameLength = std::min<size_t>(data[0], size - 1);
-    CatalogEntry file;
-    file.type = catrec::kFile;
-    file.name.assign(reinterpret_cast<const char*>(data + 1), nameLength);
+    std::array<uint8_t, 102> record{};
     const size_t rest = size - 1 - nameLength;
-    std::memcpy(file.data.data(), data + 1 + nameLength, std::min(rest, file.data.size()));
-    const uint8_t* rec = file.data.data();
+    std::memcpy(record.data(), data + 1 + nameLength, std::min(rest, record.size()));
+    const uint8_t* rec = record.data();
+    // The entry as the HFS volume decodes the record (filUsrWds, filFndrInfo, the lengths and
+    // dates), with a name of any length.
+    VolumeEntry file;
+    file.macName.assign(reinterpret_cast<const char*>(data + 1), nameLength);
+    std::memcpy(file.finderInfo.data(), rec + 4, 16);
+    std::memcpy(file.extendedFinderInfo.data(), rec + 56, 16);
+    file.data.logical = loadBE32(rec + 26);
+    file.rsrc.logical = loadBE32(rec + 36);
+    file.created.macSeconds = loadBE32(rec + 44);
+    file.modified.macSeconds = loadBE32(rec + 48);
 
     const auto h = MacBinaryHeader(file);
     expect(h.size() == 128);
@@ -38,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     expect(h[0] == 0 && h[74] == 0 && h[82] == 0);
     for (size_t i = 99; i < 128; ++i) expect(h[i] == 0);
     // The name: leading blanks dropped, at most 63 characters, zero padding after it.
-    const size_t first = std::min(file.name.find_first_not_of(' '), file.name.size());
-    const std::string name = file.name.substr(first, 63);
+    const size_t first = std::min(file.macName.find_first_not_of(' '), file.macName.size());
+    const std::string name = file.macName.substr(first, 63);
     expect(h[1] == name.size());
     expect(std::memcmp(h.data() + 2, name.data(), name.size()) == 0);
     for (size_t i = 2 + name.size(); i < 65; ++i) expect(h[i] == 0);

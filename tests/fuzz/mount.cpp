@@ -52,22 +52,24 @@ struct Walk {
     int dumps = 0;
     uint32_t readBudget = kReadBudget;
 
-    void readFork(const CatalogEntry& file, size_t extentsAt, size_t lengthAt, uint8_t fork) {
-        const uint32_t length = std::min(file.data32(lengthAt), readBudget);
-        if (length == 0) return;
+    void readFork(const VolumeEntry& file, ForkKind fork) {
+        std::unique_ptr<ForkReader> reader = session.mounted->openFork(file, fork);
+        // A fork past what is left of the budget is not read: a hostile length would make the
+        // run take as long as the fork claims.
+        const uint64_t length = reader->length();
+        if (length == 0 || length > readBudget) return;
         DiscardSink sink;
-        (void)readForkToFile(session.volumeContext(), extentRecordAt(file.data.data() + extentsAt), sink,
-                              file.data32(catrec::kFileId), length, fork);
+        (void)reader->copyTo(sink);
         // Never more than asked for; fewer when the fork's extents end before its length.
         if (sink.written > length) __builtin_trap();
-        readBudget -= length;
+        readBudget -= static_cast<uint32_t>(length);
     }
 
     void dump(const std::string& name) {
         DumpModel model;
         if (openDump(session, model, name) != DumpOpen::Shown) return;
-        readFork(model.file, catrec::kDataExtents, catrec::kDataLength, kDataFork);
-        readFork(model.file, catrec::kRsrcExtents, catrec::kRsrcLength, kResourceFork);
+        readFork(model.file, ForkKind::Data);
+        readFork(model.file, ForkKind::Resource);
         if (++dumps > kMaxDumps) return;
         for (int command : {dumpcmd::kResource, dumpcmd::kData, dumpcmd::kHexadecimal, dumpcmd::kAsciiDos}) {
             dumpCommand(session, model, command);

@@ -191,9 +191,9 @@ std::unique_ptr<QDialog> makeDialog(Program& p, const QString& name) {
     if (name == "DLG_OPT") return std::make_unique<NamingDialog>(owner, p.ui, p.session);
     if (name == "DLG_PORT") return std::make_unique<PortDialog>(owner, p.ui, p.session);
     if (name == "DLG_FLOG") return std::make_unique<LogDialog>(owner, p.ui, p.session);
-    CatalogEntry file;
+    VolumeEntry file;
     int found = 0;
-    ShowFileAttributes(p.session, "Puzzle", [&](const CatalogEntry& e) {
+    ShowFileAttributes(p.session, "Puzzle", [&](const VolumeEntry& e) {
         file = e;
         ++found;
     });
