@@ -198,6 +198,64 @@ TEST(HfsPlusMounted, EveryFileAsSevenZipExtractsIt) {
     }
 }
 
+std::string digestOf(std::string_view bytes) {
+    if (bytes.empty()) return "-";
+    Sha256Sink sink;
+    sink.write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    return sink.hex();
+}
+
+// The resource fork an AppleDouble sidecar holds (entry 2), "-" when it holds none.
+std::string sidecarResource(const std::string& path) {
+    const std::string b = test::slurp(path);
+    auto be32 = [&](size_t at) { return at + 4 > b.size() ? 0u : uint32_t(uint8_t(b[at])) << 24 | uint32_t(uint8_t(b[at + 1])) << 16 | uint32_t(uint8_t(b[at + 2])) << 8 | uint8_t(b[at + 3]); };
+    const size_t entries = b.size() < 26 ? 0 : (uint8_t(b[24]) << 8 | uint8_t(b[25]));
+    for (size_t i = 0; i < entries; ++i)
+        if (be32(26 + 12 * i) == 2 && be32(26 + 12 * i + 4) + be32(26 + 12 * i + 8) <= b.size())
+            return digestOf(std::string_view(b).substr(be32(26 + 12 * i + 4), be32(26 + 12 * i + 8)));
+    return "-";
+}
+
+// Every file copied by quarry-cli's COPY /B in AppleDouble holds the bytes the oracle gives,
+// under its Unicode name (with the type's extension where the name has none), its resource
+// fork in the "._" file beside it; a file the volume cannot give is named and not made.
+void expectCopied(const std::string& image, const Tree& expected) {
+    test::TempDir dir;
+    const auto r = test::runCli({"-q", "--binary-format", "appledouble", "--to", dir.path(), image, "COPY /B *"});
+    std::map<std::string, std::string> made;  // PC path (NFC) -> real path
+    for (const auto& f : std::filesystem::recursive_directory_iterator(dir.path()))
+        if (f.is_regular_file() && f.path().filename().string().rfind("._", 0) != 0)
+            made[hfsplus::toNfc(std::filesystem::relative(f.path(), dir.path()).string())] = f.path().string();
+    size_t files = 0;
+    for (const auto& [path, want] : expected) {
+        if (want.folder) continue;
+        auto at = made.find(path);
+        if (at == made.end()) {
+            at = made.lower_bound(path + ".");
+            if (at != made.end() && (at->first.rfind(path + ".", 0) != 0 || at->first.size() > path.size() + 4)) at = made.end();
+        }
+        if (want.data.rfind("refused: ", 0) == 0) {
+            EXPECT_EQ(at, made.end()) << path;
+            EXPECT_NE(r.err.find(want.data.substr(9)), std::string::npos) << r.err;
+            continue;
+        }
+        ASSERT_NE(at, made.end()) << image << ": " << path << " was not copied; " << r.err;
+        ++files;
+        const std::filesystem::path pc(at->second);
+        EXPECT_EQ(digestOf(test::slurp(at->second)), want.data) << path;
+        EXPECT_EQ(sidecarResource((pc.parent_path() / ("._" + pc.filename().string())).string()), want.rsrc) << path;
+    }
+    EXPECT_EQ(made.size(), files) << image;
+}
+
+TEST(HfsPlusMounted, CopiedAsTheOraclesGiveThem) {
+    expectCopied(test::fixturePath("hfsplus.iso"), sevenZipTree(test::fixturePath("hfsplus.iso")));
+    for (const char* image : {"forks.hfsp", "links.hfsp", "compressed.hfsp", "case.hfsx", "wrapped.hfs"}) {
+        const std::string path = test::fixturePath("hfsplus") + "/" + image;
+        expectCopied(path, manifestTree(path + ".manifest"));
+    }
+}
+
 TEST(HfsPlusMounted, LinksAndTheirTargets) {
     test::MountedImage m(test::fixturePath("hfsplus/links.hfsp"));
     MountedVolume& volume = *m.session.mounted;
