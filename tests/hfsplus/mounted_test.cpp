@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -254,6 +255,20 @@ TEST(HfsPlusMounted, CopiedAsTheOraclesGiveThem) {
         const std::string path = test::fixturePath("hfsplus") + "/" + image;
         expectCopied(path, manifestTree(path + ".manifest"));
     }
+}
+
+TEST(HfsPlusMounted, InfoAndAttribOfAnXorrisoVolume) {
+    // The header's counts are what 7-Zip extracts; the Finder type and creator are those given
+    // to xorriso (fixtures/make_fixtures.sh).
+    const Tree seven = sevenZipTree(test::fixturePath("hfsplus.iso"));
+    const auto folders = std::count_if(seven.begin(), seven.end(), [](const auto& e) { return e.second.folder; });
+    const auto r = test::runCli({test::fixturePath("hfsplus.iso"), "INFO", "ATTRIB \"read me\""});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string out = r.out;
+    EXPECT_NE(out.find("Number of files:\t" + std::to_string(seven.size() - folders) + "\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Number of folders:\t" + std::to_string(folders) + "\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Cluster Size:\t2048\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Name\tRead Me\nCreator\tttxt\nFiletype\tTEXT\n"), std::string::npos) << out;
 }
 
 TEST(HfsPlusMounted, LinksAndTheirTargets) {
