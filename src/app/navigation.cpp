@@ -2,7 +2,6 @@
 
 #include "app/session.h"
 #include "common/charset.h"
-#include "hfs/btree.h"
 
 namespace quarry {
 namespace {
@@ -67,25 +66,6 @@ bool changeToRoot(Session& session) {
     const bool moved = changeDirectory(session, kRootParentId, "*");
     if (session.log.isOpen()) session.log.write("*cd\\\n");
     return moved;
-}
-
-// Only the changing commands call this, on an HFS volume: it writes the folder's record itself.
-bool adjustValence(Session& session, int delta) {
-    VolumeState& volume = session.volume;
-    const uint8_t* nd = session.dir.currentDirID == kRootDirId
-                            ? findCatalogRecord(volume, "*", want::kFolder, kRootParentId)
-                            : findCatalogRecord(volume, session.dir.currentName, want::kFolder,
-                                                session.dir.currentParentID, NameMatch::Exact);
-    if (!nd) return false;
-    uint8_t* key = volume.catalog.node.data() + nodeRecordOffset(nd, volume.catalog.recordIndex);
-    uint8_t* valenceField = key + recordDataOffset(key) + catrec::kValence;
-    const auto valence = static_cast<uint16_t>(loadBE16(valenceField) + delta);
-    storeBE16(valenceField, valence);
-    if (!writeCatalogNode(volume.catalog)) return false;
-    FileList& list = session.settings.list;
-    if (valence > list.entryCapacity()) list.resize(valence);
-    list.entryCount = valence;
-    return true;
 }
 
 }  // namespace quarry

@@ -19,6 +19,5 @@ bool changeDirectory(Session& session, uint32_t parentID, std::string_view name,
 bool enterDirectory(Session& session, std::string_view name, NameMatch match = NameMatch::Pattern);
 bool changeToParent(Session& session);
 bool changeToRoot(Session& session);
-bool adjustValence(Session& session, int delta);
 
 }  // namespace quarry

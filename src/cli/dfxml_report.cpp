@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "hfs/volume.h"
 
 namespace quarry::cli {
 namespace {

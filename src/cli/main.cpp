@@ -42,7 +42,6 @@
 #include "dialogs/log_dialog.h"
 #include "dialogs/volume_info.h"
 #include "hfs/volume.h"
-#include "hfs/volume_check.h"
 
 namespace quarry::cli {
 namespace {
@@ -317,7 +316,7 @@ private:
                        std::string(volumeFormatName(session_.mounted->format())) + " volume.");
             return kExitStopped;
         }
-        const VolumeCheckResult result = quarry::checkVolume(session_.volumeContext());
+        const VolumeCheckResult result = session_.mounted->check();
         for (const std::string& note : result.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
         for (const std::string& problem : result.problems) std::printf("%s\n", problem.c_str());
         std::fflush(stdout);

@@ -9,7 +9,6 @@
 #include "app/navigation.h"
 #include "commands/volume_changes.h"
 #include "common/messages.h"
-#include "hfs/btree.h"
 
 namespace quarry {
 namespace {
@@ -199,13 +198,14 @@ bool RunChangingWord(Session& session, const ParsedCommand& command) {
             case word::kMd: return MakeDirectory(session, *command.firstArg);
             case word::kRd: {
                 // RD takes folders only; DEL takes both.
-                if (!findCatalogRecord(session.volume, name, want::kFolder, session.dir.currentDirID)) {
+                const std::optional<VolumeEntry> folder =
+                    session.mounted->findEntry(session.dir.currentDirID, name, NameMatch::Pattern, EntryKind::Folder);
+                if (!folder) {
                     carriedOut = false;
-                    return session.volume.catalog.fault.empty() ? Status::ok() : Status(Fault{session.volume.catalog.fault});
+                    const std::string fault = session.mounted->lastFault();
+                    return fault.empty() ? Status::ok() : Status(Fault{fault});
                 }
-                const uint8_t* key = currentRecordKey(session.volume.catalog);
-                const std::string folder(reinterpret_cast<const char*>(key + catkey::kName), catalogKeyNameLength(key));
-                Result<DeleteOutcome> deleted = DeleteEntries(session, folder, NameMatch::Exact);
+                Result<DeleteOutcome> deleted = DeleteEntries(session, folder->key, NameMatch::Exact);
                 if (!deleted) return Fault{deleted.fault()};
                 carriedOut = *deleted == DeleteOutcome::Done;
                 return Status::ok();

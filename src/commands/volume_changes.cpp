@@ -18,6 +18,26 @@
 namespace quarry {
 namespace {
 
+// Adds delta to the current folder's valence in its catalog record, and sizes the list for it.
+bool adjustValence(Session& session, int delta) {
+    VolumeState& volume = session.volume;
+    const uint8_t* nd = session.dir.currentDirID == kRootDirId
+                            ? findCatalogRecord(volume, "*", want::kFolder, kRootParentId)
+                            : findCatalogRecord(volume, session.dir.currentName, want::kFolder,
+                                                session.dir.currentParentID, NameMatch::Exact);
+    if (!nd) return false;
+    uint8_t* key = volume.catalog.node.data() + nodeRecordOffset(nd, volume.catalog.recordIndex);
+    uint8_t* valenceField = key + recordDataOffset(key) + catrec::kValence;
+    const auto valence = static_cast<uint16_t>(loadBE16(valenceField) + delta);
+    storeBE16(valenceField, valence);
+    if (!writeCatalogNode(volume.catalog)) return false;
+    FileList& list = session.settings.list;
+    if (valence > list.entryCapacity()) list.resize(valence);
+    list.entryCount = valence;
+    return true;
+}
+
+
 constexpr const char* kNewFolderName = "New folder";
 // The Finder window a new folder opens in, and its view (by icon).
 constexpr uint16_t kWindowTop = 80, kWindowLeft = 48, kWindowBottom = 272, kWindowRight = 480;

@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "common/result.h"
-#include "hfs/name_order.h"
+#include "volume/volume_entry.h"
 
 namespace quarry {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "hfs/fork.h"
+#include "volume/byte_sink.h"
 
 namespace quarry {
 

@@ -6,6 +6,7 @@
 #include "device/scsi_bus.h"
 #include "hfs/btree.h"
 #include "hfs/fork.h"
+#include "hfs/volume_check.h"
 
 namespace quarry {
 namespace {
@@ -174,6 +175,8 @@ std::optional<VolumeEntry> HfsVolume::folderOfId(uint32_t folderID) {
 }
 
 std::string HfsVolume::lastFault() const { return context_.volume.catalog.fault; }
+
+VolumeCheckResult HfsVolume::check() { return checkVolume(context_); }
 
 std::unique_ptr<ForkReader> HfsVolume::openFork(const VolumeEntry& file, ForkKind fork) {
     return std::make_unique<HfsForkReader>(context_, file, fork);

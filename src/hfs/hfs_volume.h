@@ -28,6 +28,7 @@ public:
     std::optional<uint32_t> parentOf(uint32_t folderID) override;
     std::string lastFault() const override;
     std::unique_ptr<ForkReader> openFork(const VolumeEntry& file, ForkKind fork) override;
+    VolumeCheckResult check() override;
     // HFS is changed; the change code checks the lock and the medium itself, with its own
     // messages.
     Status mayChange() const override { return Status::ok(); }

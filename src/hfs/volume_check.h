@@ -8,19 +8,9 @@
 #include <vector>
 
 #include "hfs/volume.h"
+#include "volume/mounted_volume.h"
 
 namespace quarry {
-
-struct VolumeCheckResult {
-    // One line per problem, naming the place ("catalog node 17: keys out of order at record 3").
-    // Empty when the volume is sound.
-    std::vector<std::string> problems;
-    // What is unusual but not damage, such as the blocks a CD mastering tool marks in use
-    // without giving them to any file on a locked volume.
-    std::vector<std::string> notes;
-
-    bool sound() const { return problems.empty(); }
-};
 
 // Checks the volume that loadVolume mounted; loads the extents tree when it is not loaded yet.
 // The trees' current nodes, cursors and recorded faults are left as they were, so a check can

@@ -404,6 +404,13 @@ std::unique_ptr<ForkReader> HfsPlusVolume::openFork(const VolumeEntry& file, For
     return std::make_unique<CompressedForkReader>(std::move(*opened), file.name);
 }
 
+VolumeCheckResult HfsPlusVolume::check() {
+    VolumeCheckResult result;
+    result.problems.push_back("Quarry checks HFS volumes only; this " + std::string(volumeFormatName(format())) +
+                              " volume is not checked.");
+    return result;
+}
+
 std::vector<std::string> HfsPlusVolume::takeNotices() {
     std::vector<std::string> notices;
     if (!journalTold_) {

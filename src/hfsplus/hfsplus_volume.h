@@ -34,6 +34,8 @@ public:
     std::string lastFault() const override { return lastFault_; }
     std::unique_ptr<ForkReader> openFork(const VolumeEntry& file, ForkKind fork) override;
     Status mayChange() const override { return refuseChangeOf(format()); }
+    // Quarry's check reads HFS's structures only; this one says so as its one problem.
+    VolumeCheckResult check() override;
 
     // What the person hears once of this volume: the journal's state.
     std::vector<std::string> takeNotices();

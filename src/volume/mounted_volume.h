@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 #include "volume/fork_reader.h"
@@ -45,6 +46,18 @@ struct VolumeFigures {
     bool caseSensitive = false;  // HFSX: names compared exactly
 };
 
+// What a read-only consistency check of the volume found.
+struct VolumeCheckResult {
+    // One line per problem, naming the place ("catalog node 17: keys out of order at record 3").
+    // Empty when the volume is sound.
+    std::vector<std::string> problems;
+    // What is unusual but not damage, such as the blocks a CD mastering tool marks in use
+    // without giving them to any file on a locked volume.
+    std::vector<std::string> notes;
+
+    bool sound() const { return problems.empty(); }
+};
+
 // Called with each entry of a folder; returning false stops the walk.
 using EntryVisitor = std::function<bool(const VolumeEntry&)>;
 
@@ -76,6 +89,10 @@ public:
 
     // A reader of one fork of a file entry.
     virtual std::unique_ptr<ForkReader> openFork(const VolumeEntry& file, ForkKind fork) = 0;
+
+    // Checks the whole volume without changing it; the searches' places and recorded faults are
+    // left as they were, so a check can run between two commands.
+    virtual VolumeCheckResult check() = 0;
 
     // Whether Quarry may change this volume: a fault with the reason to tell when it may not.
     // Every changing command asks before it writes anything.
