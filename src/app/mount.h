@@ -25,4 +25,13 @@ std::vector<std::string> TakeReadWarnings(Session& session);
 // it gives over what the command still showed.
 std::vector<std::string> TakeDamageReports(Session& session);
 
+// What the mount has to tell besides damage, once: the medium's other volumes, a journal
+// holding changes not yet written. Both programs show it with the damage reports; it fails no
+// run.
+std::vector<std::string> TakeMountNotices(Session& session);
+
+// What to tell the person when mountVolume gave 0: a volume Quarry does not read, a partition
+// that is not there, or the damage that stopped the mount; empty when nothing was found at all.
+std::string MountFailureText(const Session& session);
+
 }  // namespace quarry

@@ -5,7 +5,9 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/settings.h"
 #include "copy/copy_context.h"
@@ -40,6 +42,15 @@ struct Session {
     // The mounted volume as every other layer reads it, whatever its format; none while no
     // volume is mounted. Declared after what it refers to, so that it goes first.
     std::unique_ptr<MountedVolume> mounted;
+    // The partition the person chose by its number in the medium's map (quarry-cli's
+    // --partition); without one the first HFS or HFS+ volume is mounted.
+    std::optional<uint32_t> partitionChoice;
+    // Why the last mount found nothing to mount, when the medium holds a volume Quarry does
+    // not read (APFS) or no volume where the person asked; empty otherwise.
+    std::string mountRefusal;
+    // What the mount has to say besides its damage (the medium's other volumes), told with
+    // the damage reports.
+    std::vector<std::string> mountNotices;
     CurrentDirectory dir;
     AppSettings settings;
     LogFile log;

@@ -53,11 +53,13 @@ constexpr int kExitUsage = 2;
 constexpr const char* kUsage =
     "usage: quarry-cli [options] SOURCE [LINE ...]\n"
     "\n"
-    "Mounts the Macintosh HFS volume of SOURCE (an image file, a block device or a /dev/sg*\n"
-    "drive) and runs each LINE of the command language as typed in the command-line dialog;\n"
+    "Mounts the Macintosh HFS, HFS+ or HFSX volume of SOURCE (an image file, a block device\n"
+    "or a /dev/sg* drive) and runs each LINE of the command language as typed in the command-line dialog;\n"
     "with no LINE, lines are read from standard input.\n"
     "\n"
     "options:\n"
+    "  --partition N         mount partition N of the medium's map (as fdisk or 7-Zip number\n"
+    "                        them; default: the first HFS or HFS+ volume)\n"
     "  --to DIR              copy into DIR, made with its parents when missing (default:\n"
     "                        the current directory)\n"
     "  --names long|short    PC names: long names, or 8.3 names (default: long where the\n"
@@ -132,6 +134,7 @@ struct Options {
     bool hash = false;
     std::string dfxml;
     bool quiet = false;
+    std::optional<uint32_t> partition;
     // The command line as given, for the DFXML report's creator.
     std::vector<std::string> arguments;
     quarry::BinaryFormat binaryFormat = quarry::BinaryFormat::MacBinaryI;
@@ -253,6 +256,7 @@ public:
 
 private:
     int runAll(const Options& options) {
+        session_.partitionChoice = options.partition;
         if (int status = startUp(options.source, options.write); status != kExitOk) return status;
         if (options.check) return checkOnly();
         if (options.json || !options.dfxml.empty()) return reportOnly(options);
@@ -307,6 +311,11 @@ private:
     }
 
     int checkOnly() {
+        if (session_.mounted && session_.mounted->format() != VolumeFormat::Hfs) {
+            ui_.report(std::string("--check checks HFS volumes only; this is an ") +
+                       std::string(volumeFormatName(session_.mounted->format())) + " volume.");
+            return kExitStopped;
+        }
         const VolumeCheckResult result = session_.mounted->check();
         for (const std::string& note : result.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
         for (const std::string& problem : result.problems) std::printf("%s\n", problem.c_str());
@@ -394,10 +403,8 @@ private:
         }
         if (ui_.fatal()) return kExitStopped;
         if (result == 0) {
-            if (session_.volume.mountFaultIsLocal)
-                ui_.report(session_.volume.mountFault);
-            else if (!session_.volume.mountFault.empty())
-                ui_.report(std::string(messageText(Msg::VolumeDamaged)) + " " + session_.volume.mountFault);
+            if (const std::string failure = MountFailureText(session_); !failure.empty())
+                ui_.report(failure);
             else if (!ui_.takeReported())
                 ui_.report(messageText(Msg::NotHfsVolume));
         }
@@ -461,6 +468,7 @@ private:
     // Each place of damage in the trees is said once, when it is first met; the run goes on,
     // since what the damage leaves readable is still served, and ends with status 1.
     void reportDamage() {
+        for (const std::string& text : TakeMountNotices(session_)) ui_.reportAside(text);
         for (const std::string& text : TakeDamageReports(session_)) {
             ui_.reportAside(text);
             damageMet_ = true;
@@ -495,8 +503,10 @@ private:
         }
         for (uint16_t i = 0; i < list.entryCount; ++i) {
             const ListEntry& e = list.entries[i];
+            // The volume's Unicode name where it has one (HFS+ names reach beyond Macintosh Roman).
+            const std::string name = i < list.volumeEntries.size() ? list.volumeEntries[i].name : macNameToUtf8(e.name());
             const std::string signature = macNameToUtf8(std::string(e.signatureText()));
-            std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", macNameToUtf8(e.name()).c_str(), trimmed(e.dataSizeText()).c_str(),
+            std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", name.c_str(), trimmed(e.dataSizeText()).c_str(),
                         trimmed(e.rsrcSizeText()).c_str(), trimmed(signature).c_str(), trimmed(e.createdText()).c_str(),
                         trimmed(e.modifiedText()).c_str());
         }
@@ -580,6 +590,17 @@ int main(int argc, char** argv) {
             const char* v = value("--dfxml");
             if (!v) return kExitUsage;
             options.dfxml = v;
+        } else if (arg == "--partition") {
+            const char* v = value("--partition");
+            if (!v) return kExitUsage;
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long n = std::strtoul(v, &end, 10);
+            if (*v < '0' || *v > '9' || *end != '\0' || errno != 0 || n == 0 || n > UINT32_MAX) {
+                std::fprintf(stderr, "quarry-cli: --partition takes a partition's number, from 1\n");
+                return kExitUsage;
+            }
+            options.partition = static_cast<uint32_t>(n);
         } else if (arg == "--to") {
             const char* v = value("--to");
             if (!v) return kExitUsage;

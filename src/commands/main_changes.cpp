@@ -15,7 +15,7 @@ namespace {
 // Del and Alt+N work without a menu item that could be greyed, so they arrive with no volume
 // mounted too; there is nothing to change then.
 bool volumeToChange(const Session& session) {
-    return session.device.targetId != kNoSelection && session.volume.mounted();
+    return session.device.targetId != kNoSelection && session.mounted != nullptr;
 }
 
 // A typed name as the catalog holds it: UTF-8 to the Windows set, then to the Macintosh set.

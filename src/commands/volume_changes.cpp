@@ -192,6 +192,13 @@ Result<std::vector<std::string>> matchingEntries(Session& session, std::string_v
 }  // namespace
 
 bool WriteGuardAllows(Session& session) {
+    // A format Quarry reads but does not change is refused before anything else is asked.
+    if (session.mounted) {
+        if (Status s = session.mounted->mayChange(); !s) {
+            session.ui.showMessageBox(s.fault());
+            return false;
+        }
+    }
     // Mac OS changes nothing on a locked volume: refused before anything is asked or written.
     if (session.volume.locked()) {
         session.ui.showMessageBox(messageText(Msg::VolumeLocked));

@@ -41,6 +41,11 @@ constexpr std::array<const char*, static_cast<size_t>(Msg::Count)> kMessageTable
     "Unreadable sector written as zeros:",
     "The volume is locked; it is not changed.",
     "Quarry changes HFS volumes only; this %s volume is not changed.",
+    "The volume's journal holds changes not yet written to it: what is shown may be older than what the Macintosh last saw.",
+    "This is an APFS volume, which Quarry does not read.",
+    "File %s uses LZFSE compression, which Quarry does not read",
+    "The medium also holds %s.",
+    "The medium holds no HFS or HFS+ volume at partition %s.",
 };
 
 }  // namespace

@@ -43,6 +43,11 @@ enum class Msg {
     SectorUnreadable,
     VolumeLocked,
     FormatNotChanged,  // the volume format's name in place of %s
+    JournalPending,
+    ApfsNotRead,
+    CompressionNotRead,  // the file's name in place of %s
+    OtherVolumes,      // the other volumes' list in place of %s
+    NoSuchPartition,   // the partition's number in place of %s
     Count
 };
 

@@ -21,6 +21,12 @@
 namespace quarry {
 namespace {
 
+// HFS's names are Macintosh Roman and go through the program's tables; a format whose names
+// are Unicode gives its PC names from the Unicode name itself.
+std::string_view unicodeNameOf(const CopyContext& context, const VolumeEntry& entry) {
+    return context.volume().format() == VolumeFormat::Hfs ? std::string_view() : std::string_view(entry.name);
+}
+
 std::string leadingBlanksRemoved(const std::string& s) {
     const size_t first = s.find_first_not_of(' ');
     return first == std::string::npos ? std::string() : s.substr(first);
@@ -190,8 +196,8 @@ time_t MacDateToDosStamp(uint32_t macSeconds) {
     return mktime(&tm);
 }
 
-bool MakePcDirectory(const CopyContext& context, std::string& name) {
-    name = PcDirectoryNameFor(context, name);
+bool MakePcDirectory(const CopyContext& context, std::string& name, std::string_view unicodeName) {
+    name = PcDirectoryNameFor(context, name, unicodeName);
     if (::mkdir(name.c_str(), 0755) != 0 && errno != EEXIST) {
         timed(context, "Cannot create the directory \"" + name + "\": " + std::strerror(errno));
         return false;
@@ -265,6 +271,7 @@ uint16_t CopyMacFile(const CopyContext& context, const VolumeEntry& file) {
     }
 
     PcNameForm form;
+    form.unicodeName = unicodeNameOf(context, file);
     if (binary) {
         form.addedExtension = BinaryFormatExtension(format);
         if (pair) form.sidecarPrefix = kAppleDoublePrefix;
@@ -291,7 +298,8 @@ uint16_t CopyMacFile(const CopyContext& context, const VolumeEntry& file) {
 }
 
 uint16_t CopyMacFolder(const CopyContext& context, const VolumeEntry& folder) {
-    const std::string shown = macNameToUtf8(leadingBlanksRemoved(folder.macName));
+    const std::string shown = unicodeNameOf(context, folder).empty() ? macNameToUtf8(leadingBlanksRemoved(folder.macName))
+                                                                      : folder.name;
     SavedDirectory parent;
     if (!parent.valid()) {
         ++context.state.failures;
@@ -299,7 +307,7 @@ uint16_t CopyMacFolder(const CopyContext& context, const VolumeEntry& folder) {
         return copyresult::kAborted;
     }
     std::string pcName = leadingBlanksRemoved(folder.macName);
-    if (!MakePcDirectory(context, pcName)) {
+    if (!MakePcDirectory(context, pcName, unicodeNameOf(context, folder))) {
         ++context.state.failures;
         return copyresult::kDone;
     }

@@ -37,6 +37,6 @@ Status WriteBinaryCopy(const CopyContext& context, ByteSink& sink, const VolumeE
 time_t MacDateToDosStamp(uint32_t macSeconds);
 // Creates the PC directory for a folder (or takes the existing one) and makes it current.
 // name receives the PC name. False, after a message, when that cannot be done.
-bool MakePcDirectory(const CopyContext& context, std::string& name);
+bool MakePcDirectory(const CopyContext& context, std::string& name, std::string_view unicodeName = {});
 
 }  // namespace quarry

@@ -57,8 +57,19 @@ bool shortMode(const CopyContext& context) {
     return context.settings.namingMode() == NamingMode::Short || !context.state.longNamesAvailable;
 }
 
+// A long name made from the volume's Unicode name is UTF-8 already.
+bool fromUnicode(const CopyContext& context, const PcNameForm& form) { return !form.unicodeName.empty() && !shortMode(context); }
+
 std::string toFileSystem(const CopyContext& context, const std::string& pc) {
     return shortMode(context) ? oemToUtf8(pc) : ansiToUtf8(pc);
+}
+
+// A Unicode name without the characters a long name may not hold.
+std::string longUnicodeName(std::string_view name) {
+    std::string pc;
+    for (char c : trimBlanks(name))
+        if (kForbiddenLong.find(c) == std::string_view::npos) pc.push_back(c);
+    return pc;
 }
 
 // Opens a new file; -1 with errno when the name is taken or cannot be made.
@@ -96,7 +107,7 @@ std::string candidateName(const CopyContext& context, const std::string& pc, con
         name.push_back('.');
         name.append(form.addedExtension);
     }
-    return safeComponent(toFileSystem(context, name));
+    return safeComponent(fromUnicode(context, form) ? name : toFileSystem(context, name));
 }
 
 // Creates the name, or when it is taken the first free numbered name from the file counter
@@ -183,8 +194,9 @@ std::string PcFileNameFor(const CopyContext& context, std::string_view rawName, 
     return pc;
 }
 
-std::string PcDirectoryNameFor(const CopyContext& context, std::string_view rawName) {
+std::string PcDirectoryNameFor(const CopyContext& context, std::string_view rawName, std::string_view unicodeName) {
     std::string pc;
+    if (context.state.longNamesAvailable && !unicodeName.empty()) return safeComponent(longUnicodeName(unicodeName));
     if (context.state.longNamesAvailable) {
         // Folder names pass the same filter as file names, so that none reaches outside the
         // directory being filled.
@@ -204,8 +216,15 @@ std::optional<PcFile> MakePcFileName(const CopyContext& context, std::string& ma
                                      const PcNameForm& form) {
     LoadTypeCreatorFile(context.state.types, context.ui());
     macName = trimBlanks(macName);
-    const std::string shown = macNameToUtf8(macName);
-    std::optional<PcFile> file = createFresh(context, PcFileNameFor(context, macName, typeCreator), form);
+    const std::string shown = form.unicodeName.empty() ? macNameToUtf8(macName) : trimBlanks(form.unicodeName);
+    std::string pc;
+    if (fromUnicode(context, form)) {
+        pc = longUnicodeName(form.unicodeName);
+        if (!MacExtension(pc)) SetExtension(pc, ExtensionForType(context.state.types, typeCreator));
+    } else {
+        pc = PcFileNameFor(context, macName, typeCreator);
+    }
+    std::optional<PcFile> file = createFresh(context, pc, form);
     if (file) announce(context, shown, file->name);
     return file;
 }

@@ -29,8 +29,9 @@ std::optional<std::string> MacExtension(std::string_view macName);
 // The PC name (in its one-byte set) for a file in naming modes 0 and 1, before any collision.
 // typeCreator is the record's 8 bytes of type and creator.
 std::string PcFileNameFor(const CopyContext& context, std::string_view macName, std::string_view typeCreator);
-// The PC name (UTF-8) of a folder's directory.
-std::string PcDirectoryNameFor(const CopyContext& context, std::string_view macName);
+// The PC name (UTF-8) of a folder's directory; a long one from `unicodeName` when it is given
+// (see PcNameForm).
+std::string PcDirectoryNameFor(const CopyContext& context, std::string_view macName, std::string_view unicodeName = {});
 
 struct PcFile {
     int fd = -1;
@@ -45,6 +46,10 @@ struct PcFile {
 struct PcNameForm {
     std::string_view addedExtension;
     std::string_view sidecarPrefix;
+    // The volume's own Unicode name (UTF-8, NFC), for a format whose names are Unicode (HFS+):
+    // a long name is then made from it rather than through the Macintosh Roman tables, so that
+    // no character of it is lost. Short names are made from the Macintosh name all the same.
+    std::string_view unicodeName;
 };
 
 // Creates the PC file for a Macintosh file in naming modes 0 and 1: trims macName, makes the

@@ -228,9 +228,7 @@ void MainWindow::mountSelected() {
         reportDamage();
     } else if (result == 0) {
         QString text = messageText(Msg::NotHfsVolume);
-        if (session_.volume.mountFaultIsLocal) text = toQt(session_.volume.mountFault);
-        else if (!session_.volume.mountFault.empty())
-            text = QString("%1 %2").arg(messageText(Msg::VolumeDamaged), toQt(session_.volume.mountFault));
+        if (const std::string failure = MountFailureText(session_); !failure.empty()) text = toQt(failure);
         setStatus(text, QString());
     }
     updateCommandStates();
@@ -279,7 +277,8 @@ bool MainWindow::openImage(const QString& path, ImageAccess access) {
 }
 
 void MainWindow::reportDamage() {
-    const std::vector<std::string> reports = TakeDamageReports(session_);
+    std::vector<std::string> reports = TakeMountNotices(session_);
+    for (std::string& text : TakeDamageReports(session_)) reports.push_back(std::move(text));
     if (!reports.empty()) {
         // The list shows what the damage left readable; the message comes over it.
         client_->repaint();

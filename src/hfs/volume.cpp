@@ -192,7 +192,10 @@ uint32_t readVolumeHeader(const VolumeContext& context) {
     volume.partitionStart = 0;
     volume.partitionSectors = 0;
     if (ReadSector(device, 1, buf) != 0) return 0;
-    if (startsWith(buf, tsmap::kSignature)) {
+    if (volume.chosenPartition) {
+        partitionStart = volume.chosenPartition->start;
+        volume.partitionSectors = volume.chosenPartition->sectors;
+    } else if (startsWith(buf, tsmap::kSignature)) {
         partitionStart = loadBE32(buf + tsmap::kStart);
     } else if (startsWith(buf, pmap::kSignature)) {
         const uint32_t entries = loadBE32(buf + pmap::kMapEntries);

@@ -113,6 +113,13 @@ struct VolumeState {
     uint32_t partitionStart = 0;
     // Sectors of the HFS partition from its map entry; 0 without a partition map.
     uint32_t partitionSectors = 0;
+    // The partition to mount (start and sectors), when the mount has chosen one other than the
+    // first Apple_HFS entry of an Apple map (another partition, or one behind a GPT or an MBR).
+    struct Partition {
+        uint32_t start = 0;
+        uint32_t sectors = 0;
+    };
+    std::optional<Partition> chosenPartition;
 
     // While a change is open: the volume bitmap (one bit per allocation block, the first block
     // in the top bit of byte 0) once loaded, and the MDB and bitmap as they were on the medium.

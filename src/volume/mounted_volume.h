@@ -42,6 +42,8 @@ struct VolumeFigures {
     uint64_t extentsSector = 0;     // the extents-overflow file's first extent
     uint64_t extentsBytes = 0;
     bool locked = false;  // by the medium or by the person
+    bool journaled = false;      // HFS+: changes go through a journal first
+    bool caseSensitive = false;  // HFSX: names compared exactly
 };
 
 // What a read-only consistency check of the volume found.
