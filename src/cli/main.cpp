@@ -311,11 +311,6 @@ private:
     }
 
     int checkOnly() {
-        if (session_.mounted && session_.mounted->format() != VolumeFormat::Hfs) {
-            ui_.report(std::string("--check checks HFS volumes only; this is an ") +
-                       std::string(volumeFormatName(session_.mounted->format())) + " volume.");
-            return kExitStopped;
-        }
         const VolumeCheckResult result = session_.mounted->check();
         for (const std::string& note : result.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
         for (const std::string& problem : result.problems) std::printf("%s\n", problem.c_str());

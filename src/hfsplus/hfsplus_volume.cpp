@@ -1,4 +1,5 @@
 #include "hfsplus/hfsplus_volume.h"
+#include "hfsplus/volume_check.h"
 
 #include <algorithm>
 #include <cstring>
@@ -404,12 +405,7 @@ std::unique_ptr<ForkReader> HfsPlusVolume::openFork(const VolumeEntry& file, For
     return std::make_unique<CompressedForkReader>(std::move(*opened), file.name);
 }
 
-VolumeCheckResult HfsPlusVolume::check() {
-    VolumeCheckResult result;
-    result.problems.push_back("Quarry checks HFS volumes only; this " + std::string(volumeFormatName(format())) +
-                              " volume is not checked.");
-    return result;
-}
+VolumeCheckResult HfsPlusVolume::check() { return hfsplus::checkVolume(*medium_, *volume_); }
 
 std::vector<std::string> HfsPlusVolume::takeNotices() {
     std::vector<std::string> notices;

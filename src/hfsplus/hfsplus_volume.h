@@ -34,7 +34,7 @@ public:
     std::string lastFault() const override { return lastFault_; }
     std::unique_ptr<ForkReader> openFork(const VolumeEntry& file, ForkKind fork) override;
     Status mayChange() const override { return refuseChangeOf(format()); }
-    // Quarry's check reads HFS's structures only; this one says so as its one problem.
+    // The HFS+ check: headers, trees, threads, counts, the allocation file, links, compression.
     VolumeCheckResult check() override;
 
     // What the person hears once of this volume: the journal's state.

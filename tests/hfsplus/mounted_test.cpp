@@ -353,9 +353,24 @@ TEST(HfsPlusMounted, WhatQuarryCliSaysOfTheMedium) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, "Quarry - : The volume's journal holds changes not yet written to it: what is shown may be older than "
                      "what the Macintosh last saw.\n");
+    // --check runs the HFS+ check: a sound volume passes, one free block miscounted does not.
     r = test::runCli({"--check", dir + "forks.hfsp"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "");
+    test::TempDir cut;
+    const std::string miscounted = cut.file("forks.hfsp");
+    std::filesystem::copy_file(dir + "forks.hfsp", miscounted);
+    {
+        std::fstream f(miscounted, std::ios::in | std::ios::out | std::ios::binary);
+        char low = 0;  // the low byte of the header's free-block count
+        f.seekg(1024 + 48 + 3);
+        f.get(low);
+        f.seekp(1024 + 48 + 3);
+        f.put(static_cast<char>(low + 1));
+    }
+    r = test::runCli({"--check", miscounted});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "Quarry - : --check checks HFS volumes only; this is an HFS+ volume.\n");
+    EXPECT_NE(r.out.find("free blocks"), std::string::npos) << r.out;
     // Names reach the terminal as NFC UTF-8, beyond what Macintosh Roman holds.
     r = test::runCli({test::fixturePath("hfsplus.iso"), "DIR"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
