@@ -509,7 +509,7 @@ private:
     }
 
     void printVolumeInfo() {
-        for (const VolumeInfoValue& v : VolumeInfoValues(session_)) std::printf("%s\t%u\n", v.label, v.value);
+        for (const VolumeInfoValue& v : VolumeInfoValues(session_)) std::printf("%s\t%llu\n", v.label, static_cast<unsigned long long>(v.value));
         std::fflush(stdout);
     }
 

@@ -12,7 +12,7 @@ struct Session;
 struct VolumeInfoValue {
     int control;
     const char* label;
-    uint32_t value;
+    uint64_t value;
 };
 
 // In the sheet's order. Products and sums are 32-bit unsigned, as the sheet shows them.

@@ -269,6 +269,13 @@ TEST(HfsPlusMounted, InfoAndAttribOfAnXorrisoVolume) {
     EXPECT_NE(out.find("Number of folders:\t" + std::to_string(folders) + "\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Cluster Size:\t2048\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Name\tRead Me\nCreator\tttxt\nFiletype\tTEXT\n"), std::string::npos) << out;
+    // A volume past 4 GiB mounts (its catalog lies past 4 GiB of the medium), and its size is its
+    // whole image, not what 32 bits keep of it.
+    const std::string huge = test::fixturePath("hfsplus/huge.hfsp");
+    const auto h = test::runCli({huge, "INFO"});
+    ASSERT_EQ(h.exitCode, 0) << h.err;
+    EXPECT_NE(h.out.find("Volume Size:\t" + std::to_string(std::filesystem::file_size(huge)) + "\n"), std::string::npos)
+        << h.out;
 }
 
 TEST(HfsPlusMounted, LinksAndTheirTargets) {
