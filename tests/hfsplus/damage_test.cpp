@@ -1,6 +1,5 @@
 // The HFS+ reader on changed copies of hfsplus.iso: damage planted in the catalog and in a file's
-// extents is named (tree, node, record) and ends only the walk that met it; an HFSX copy
-// compares names exactly; the volume inside an HFS wrapper is the one mounted.
+// extents is named (tree, node, record) and ends only the walk that met it.
 
 #include <gtest/gtest.h>
 
@@ -9,7 +8,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <set>
 
 #include "hfs/byte_order.h"
 #include "hfsplus/names.h"
@@ -241,54 +239,6 @@ TEST_F(HfsPlusDamage, TheJournalsStateIsReadInEitherByteOrder) {
     ASSERT_TRUE(broken.volume) << broken.fault;
     EXPECT_EQ(broken->figures().journalNote, "the journal header at byte " + std::to_string(journalOffset) +
                                                  " of the volume is not one");
-}
-
-TEST_F(HfsPlusDamage, LinksAreRecognisedByTheirFinderTypes) {
-    // "Read Me" made a symbolic link: its data fork is the target.
-    uint8_t* readMe = raw.rootEntryData("Read Me");
-    ASSERT_NE(readMe, nullptr);
-    storeBE32(readMe + 48, 0x736C6E6B);      // 'slnk'
-    storeBE32(readMe + 52, 0x72686170);      // 'rhap'
-    // "MIXED" made a hard link to iNode7 and "Mixed_" a link to the folder dir_9, on a volume
-    // without the private folders that would hold them.
-    uint8_t* mixed = raw.rootEntryData("MIXED");
-    uint8_t* mixedToo = raw.rootEntryData("Mixed_");
-    ASSERT_TRUE(mixed && mixedToo);
-    storeBE32(mixed + 48, 0x686C6E6B);       // 'hlnk'
-    storeBE32(mixed + 52, 0x6866732B);       // 'hfs+'
-    storeBE32(mixed + 32 + 12, 7);           // the BSD info's iNode number
-    storeBE32(mixedToo + 48, 0x66647270);    // 'fdrp'
-    storeBE32(mixedToo + 52, 0x4D414353);    // 'MACS'
-    storeBE32(mixedToo + 32 + 12, 9);
-    HfsPlusImage linked(raw.write(dir, "links.iso"));
-    ASSERT_TRUE(linked.volume) << linked.fault;
-    EXPECT_EQ(linked->privateDataFolder(), 0u);
-    auto find = [&](const char* name) {
-        Result<std::optional<CatalogRecord>> r = linked->lookup(2, name);
-        EXPECT_TRUE(r && r->has_value()) << name;
-        return r && r->has_value() ? **r : CatalogRecord{};
-    };
-    const CatalogRecord symlink = find("Read Me");
-    EXPECT_TRUE(symlink.isSymlink());
-    Result<std::string> target = linked->symlinkTarget(symlink);
-    ASSERT_TRUE(target) << target.fault();
-    EXPECT_EQ(*target, "Read me first.\r");
-    const CatalogRecord hard = find("MIXED");
-    EXPECT_TRUE(hard.isHardLink());
-    Result<CatalogRecord> toFile = linked->resolveLink(hard);
-    ASSERT_FALSE(toFile);
-    EXPECT_EQ(toFile.fault(), "the link \"MIXED\" (ID " + std::to_string(hard.id) +
-                                  ") leads to iNode7, but the volume has no private folder for it");
-    const CatalogRecord folderLink = find("Mixed_");
-    EXPECT_TRUE(folderLink.isFolderLink());
-    Result<CatalogRecord> toFolder = linked->resolveLink(folderLink);
-    ASSERT_FALSE(toFolder);
-    EXPECT_NE(toFolder.fault().find("leads to dir_9"), std::string::npos) << toFolder.fault();
-    // Any other entry is its own target.
-    Result<CatalogRecord> plain = linked->resolveLink(find("big.bin"));
-    ASSERT_TRUE(plain);
-    EXPECT_EQ(plain->name, "big.bin");
-    EXPECT_FALSE(linked->symlinkTarget(*plain));
 }
 
 TEST_F(HfsPlusDamage, AttributesInlineAndInForksAreTheOnes7ZipLists) {
@@ -527,69 +477,6 @@ TEST_F(HfsPlusDamage, AForkGoesOnThroughTheExtentsOverflowTreeAs7ZipReadsIt) {
     ASSERT_FALSE(past);
     EXPECT_EQ(past.fault(), "file " + std::to_string((*third)->id) + ", data fork: its extents end at byte " +
                                 std::to_string(8 * raw.blockSize) + ", before its length of 3000000 bytes");
-}
-
-TEST_F(HfsPlusDamage, AnHfsxVolumeComparesNamesExactly) {
-    storeBE16(raw.header(), 0x4858);  // 'HX'
-    storeBE16(raw.header() + 2, 5);
-    raw.node(0)[51] = 0xBC;           // binary comparison
-    HfsPlusImage hfsx(raw.write(dir, "hfsx.iso"));
-    ASSERT_TRUE(hfsx.volume) << hfsx.fault;
-    EXPECT_TRUE(hfsx->figures().hfsx);
-    EXPECT_TRUE(hfsx->figures().caseSensitive);
-    const std::pair<const char*, bool> cases[] = {
-        {"Read Me", true}, {"read me", false}, {"Caf\u00E9", true}, {"CAF\u00C9", false}, {"Re*", true}, {"re*", false},
-    };
-    for (const auto& [typed, found] : cases) {
-        Result<std::optional<CatalogRecord>> r = hfsx->lookup(2, typed);
-        ASSERT_TRUE(r) << r.fault();
-        EXPECT_EQ(r->has_value(), found) << typed;
-    }
-}
-
-TEST_F(HfsPlusDamage, TheVolumeInsideAnHfsWrapperIsTheOneMounted) {
-    // An HFS volume of 4096-byte blocks from sector 16 on whose blocks 2 onwards hold the
-    // HFS+ volume, as Mac OS formatted disks for older systems.
-    const uint64_t partition = raw.volume;
-    const uint64_t volumeBytes = uint64_t{loadBE32(raw.header() + 44)} * raw.blockSize;
-    std::vector<uint8_t> wrapped(16 * 512 + 2 * 4096, 0);
-    uint8_t* mdb = wrapped.data() + 1024;
-    storeBE16(mdb, 0x4244);                 // 'BD'
-    storeBE32(mdb + 20, 4096);              // drAlBlkSiz
-    storeBE16(mdb + 28, 16);                // drAlBlSt
-    storeBE16(mdb + 0x7C, 0x482B);          // drEmbedSigWord 'H+'
-    storeBE16(mdb + 0x7E, 2);               // drEmbedExtent: start block, block count
-    storeBE16(mdb + 0x80, static_cast<uint16_t>((volumeBytes + 4095) / 4096));
-    storeBE16(mdb + 18, static_cast<uint16_t>(2 + (volumeBytes + 4095) / 4096));  // drNmAlBlks
-    wrapped.insert(wrapped.end(), raw.bytes.begin() + static_cast<ptrdiff_t>(partition),
-                   raw.bytes.begin() + static_cast<ptrdiff_t>(partition + volumeBytes));
-    const std::string path = dir.file("wrapped.hfs");
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(wrapped.data()), static_cast<std::streamsize>(wrapped.size()));
-
-    HfsPlusImage image(path, 0);
-    ASSERT_TRUE(image.volume) << image.fault;
-    EXPECT_TRUE(image->figures().location.wrapped);
-    EXPECT_EQ(image->figures().location.volumeStart, 16u * 512 + 2 * 4096);
-    EXPECT_EQ(image->name(), "HFSPLUS");
-    // 7-Zip finds the same volume in the wrapper: the same paths.
-    std::set<std::string> listed, mine;
-    for (const auto& [p, e] : sevenZipListing(path))
-        if (p != "HFSPLUS") listed.insert(p);
-    std::function<void(uint32_t, const std::string&)> folder = [&](uint32_t id, const std::string& at) {
-        ASSERT_TRUE(image->forEachEntry(id, [&](const CatalogRecord& r) {
-            mine.insert(at + "/" + hfsplus::utf16ToUtf8(r.storedName));
-            if (r.isFolder()) folder(r.id, at + "/" + hfsplus::utf16ToUtf8(r.storedName));
-            return true;
-        }));
-    };
-    folder(2, "HFSPLUS");
-    EXPECT_EQ(mine, listed);
-    EXPECT_EQ(mine.size(), 320u);  // 312 files, 8 folders
-    // A wrapper that holds no HFS+ volume is no volume for this reader.
-    storeBE16(wrapped.data() + 1024 + 0x7C, 0);
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(wrapped.data()), static_cast<std::streamsize>(wrapped.size()));
-    HfsPlusImage plain(path, 0);
-    EXPECT_EQ(plain.fault, "the HFS volume at byte 0 holds no HFS+ volume");
 }
 
 }  // namespace
