@@ -119,9 +119,9 @@ struct Fork {
     }
 };
 
-Bytes sample(size_t length, unsigned seed) {
+Bytes sample(size_t length, unsigned start) {
     Bytes b(length);
-    std::mt19937 random(seed);
+    std::mt19937 random(start);
     const std::string words = "the quick brown fox jumps over the lazy dog; ";
     for (size_t i = 0; i < length; ++i) {
         // Compressible text with stretches of random bytes that zlib and LZVN keep stored.

@@ -73,7 +73,7 @@ TEST(Lzvn, RoundTripsThroughTheTestEncoder) {
 }
 
 TEST(Lzvn, EachOpcodeKindGivesItsBytes) {
-    const Bytes seed300 = [] {
+    const Bytes first300 = [] {
         Bytes b(300);
         for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i % 251);
         return b;
@@ -105,10 +105,10 @@ TEST(Lzvn, EachOpcodeKindGivesItsBytes) {
     };
     for (const Case& c : cases) EXPECT_EQ(decodeOk(c.stream, c.expected.size()), c.expected) << c.what;
 
-    // The large-distance form: 272 seed bytes (16 + 256) as one literal run, then 0x17 (L=0,
+    // The large-distance form: 272 bytes (16 + 256) as one literal run, then 0x17 (L=0,
     // M=2+3) with D=258.
-    Bytes stream = cat({bytes({0xE0, 0xFF}), Bytes(seed300.begin(), seed300.begin() + 271), bytes({0x17, 0x02, 0x01}), kEnd});
-    Bytes expected(seed300.begin(), seed300.begin() + 271);
+    Bytes stream = cat({bytes({0xE0, 0xFF}), Bytes(first300.begin(), first300.begin() + 271), bytes({0x17, 0x02, 0x01}), kEnd});
+    Bytes expected(first300.begin(), first300.begin() + 271);
     for (size_t i = 0; i < 5; ++i) expected.push_back(expected[expected.size() - 258]);
     EXPECT_EQ(decodeOk(stream, expected.size()), expected) << "large distance";
 }
