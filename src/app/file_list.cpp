@@ -95,7 +95,8 @@ void BuildFileList(Session& session, const char* filter) {
     list.firstShown = 0;
     list.endShown = 0;
     const bool filtering = filter && *filter;
-    const std::string pattern = filtering ? TranslateName(filter, AnsiToMac) : std::string();
+    const bool unicode = session.mounted && namesAreUnicode(session.mounted->format());
+    const std::string pattern = !filtering ? std::string() : unicode ? std::string(filter) : TranslateName(filter, AnsiToMac);
     for (ListEntry& e : list.entries) e.raw.fill(0);
     list.volumeEntries.clear();
     if (!session.mounted) return;
@@ -112,6 +113,21 @@ void BuildFileList(Session& session, const char* filter) {
             return true;
         },
         filtering ? pattern : std::string("*"));
+}
+
+std::string FileList::keyOf(uint16_t index) const {
+    return index < volumeEntries.size() ? volumeEntries[index].key : entries[index].name();
+}
+
+std::string FileList::shownNameOf(uint16_t index) const {
+    if (index >= volumeEntries.size()) return macNameToUtf8(entries[index].name());
+    const std::string& name = volumeEntries[index].name;
+    // Cut after kListNameLength characters, never inside one.
+    size_t end = 0;
+    for (size_t characters = 0; end < name.size() && characters < kListNameLength; ++characters)
+        do ++end;
+        while (end < name.size() && (static_cast<uint8_t>(name[end]) & 0xC0) == 0x80);
+    return name.substr(0, end);
 }
 
 uint16_t CountSelectedEntries(const FileList& list) {

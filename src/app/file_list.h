@@ -71,6 +71,11 @@ struct FileList {
 
     uint16_t entryCapacity() const { return static_cast<uint16_t>(entries.size()); }
     void resize(size_t capacity) { entries.resize(capacity); }
+    // The exact name (NameMatch::Exact) that finds row `index`'s entry again: the volume's key,
+    // which on HFS+ is no Macintosh Roman text and may be longer than a row holds.
+    std::string keyOf(uint16_t index) const;
+    // Row `index`'s name as the screen shows it: UTF-8, at most kListNameLength characters.
+    std::string shownNameOf(uint16_t index) const;
 };
 
 // Fills the list for the current folder; a non-empty filter (typed text, Windows character

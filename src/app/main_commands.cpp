@@ -40,7 +40,7 @@ void CopySelectionToPc(Session& session) {
     if (!toPort && !session.settings.useCurrentDirectory && !session.ui.chooseTargetDirectory()) return;
     session.ui.stepWaitCursor();
     for (uint16_t i = NextSelectedEntry(list); i != kNoIndex; i = NextSelectedEntry(list)) {
-        if (CopyMacEntries(session.copyContext(), session.dir.currentDirID, list.entries[i].name(), NameMatch::Exact) != copyresult::kDone || session.ending) break;
+        if (CopyMacEntries(session.copyContext(), session.dir.currentDirID, list.keyOf(i), NameMatch::Exact) != copyresult::kDone || session.ending) break;
     }
     session.ui.setStatusText("", nullptr);
     session.ui.invalidateListRow(255);
@@ -54,7 +54,7 @@ void OpenSelectedFolder(Session& session, CommandStates& states) {
         session.ui.setStatusText(messageText(Msg::NoSelection), nullptr);
         return;
     }
-    const std::string name = list.entries[folder].name();
+    const std::string name = list.keyOf(folder);
     DeselectAll(session);
     enterDirectory(session, name, NameMatch::Exact);
     ShowCurrentFolder(session, states);

@@ -198,7 +198,7 @@ MainWindowPaint PlanMainWindowPaint(Session& session, MainWindowModel& window) {
         ListCell cell;
         cell.index = i;
         cell.selected = e.selected();
-        const std::string name = macNameToUtf8(e.name());
+        const std::string name = list.shownNameOf(i);
         if (mode == ListingMode::Short) {
             cell.row = k / 2;
             cell.column = k % 2;
@@ -263,9 +263,10 @@ void ClickList(Session& session, MainWindowModel& window, int x, int y) {
 void DoubleClickList(Session& session, MainWindowModel& window, int x, int y) {
     const uint16_t hit = HitTestList(session, window.geometry, x, y);
     if (hit == kNoIndex) return;
-    const ListEntry& e = session.settings.list.entries[hit + session.settings.list.firstShown];
-    if (!e.isFolder()) return;
-    const std::string name = e.name();
+    const FileList& list = session.settings.list;
+    const uint16_t index = static_cast<uint16_t>(hit + list.firstShown);
+    if (!list.entries[index].isFolder()) return;
+    const std::string name = list.keyOf(index);
     DeselectAll(session);
     enterDirectory(session, name, NameMatch::Exact);
     ShowCurrentFolder(session, window.states);

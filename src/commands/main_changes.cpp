@@ -49,7 +49,7 @@ void DeleteSelectionCommand(Session& session, CommandStates& states) {
         // still names what the person selected. A "*" in a name is one of its characters.
         for (uint16_t i = NextSelectedEntry(list); i != kNoIndex; i = NextSelectedEntry(list)) {
             session.ui.stepWaitCursor();
-            Result<DeleteOutcome> deleted = DeleteEntries(session, list.entries[i].name(), NameMatch::Exact);
+            Result<DeleteOutcome> deleted = DeleteEntries(session, list.keyOf(i), NameMatch::Exact);
             if (!deleted) return Fault{deleted.fault()};
             // The person kept a folder that is not empty: the entries after it stay too.
             if (*deleted == DeleteOutcome::Cancelled) break;
@@ -65,7 +65,7 @@ void RenameSelectionCommand(Session& session, CommandStates& states, const AskNe
     ApplyVolumeChange(session, [&]() -> Status {
         bool confirmed = false;
         for (uint16_t i = NextSelectedEntry(list); i != kNoIndex; i = NextSelectedEntry(list)) {
-            const std::string oldName = list.entries[i].name();
+            const std::string oldName = list.keyOf(i);
             const std::string shown = shownName(oldName);
             const std::optional<std::string> typed = askName(shown);
             if (!typed) break;

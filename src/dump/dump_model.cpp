@@ -34,8 +34,13 @@ constexpr size_t kOffsetDigits = 8;
 constexpr size_t kHexColumn = 9;
 constexpr size_t kCharColumn = 58;
 
+// The window's offsets are 32-bit: of an HFS+ fork past 4 GiB it shows the first 4 GiB less one
+// byte, never the length cut to its low 32 bits.
+constexpr uint64_t kDumpLengthLimit = 0xFFFF'FFFF;
+
 uint32_t physicalLength(const DumpModel& model, DumpFork fork) {
-    return static_cast<uint32_t>(model.file.fork(fork == DumpFork::Data ? ForkKind::Data : ForkKind::Resource).physical);
+    const uint64_t physical = model.file.fork(fork == DumpFork::Data ? ForkKind::Data : ForkKind::Resource).physical;
+    return static_cast<uint32_t>(std::min(physical, kDumpLengthLimit));
 }
 
 // Makes model.fork the shown fork from its first byte: its length, scroll unit and range, and
@@ -87,8 +92,8 @@ DumpOpen openDump(Session& session, DumpModel& model, std::string_view name) {
     return DumpOpen::Shown;
 }
 
-std::string dumpWindowTitle(std::string_view macName) {
-    return "Dumping file \"" + macNameToUtf8(macName) + "\"";
+std::string dumpWindowTitle(const VolumeEntry& file) {
+    return "Dumping file \"" + file.name + "\"";
 }
 
 uint32_t ReadForkBlocks(Session& session, DumpModel& model, uint32_t count, uint32_t start) {

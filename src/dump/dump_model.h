@@ -94,13 +94,13 @@ struct DumpModel {
 
 enum class DumpOpen { Shown, NotFound };
 
-// Looks the file up by name (Macintosh characters) in the current folder and shows its data
+// Looks the file up by its exact name (a list row's key) in the current folder and shows its data
 // fork, or its resource fork when the data fork has no allocated space. NotFound (a folder, or
 // no such file): the front end closes the window at once.
 DumpOpen openDump(Session& session, DumpModel& model, std::string_view name);
 
 // The window title: "Dumping file "NAME"", as UTF-8.
-std::string dumpWindowTitle(std::string_view macName);
+std::string dumpWindowTitle(const VolumeEntry& file);
 
 // Reads whole 512-byte units of the current fork from start on into model.buffer, one sector
 // per request, at most count bytes and never past the fork length or the buffer. Stops at the

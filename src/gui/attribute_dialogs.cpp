@@ -102,8 +102,8 @@ std::optional<int> AdvancedAttributesDialog::pressControl(int control) {
     return AdvancedAttributesDialogPress(ui_, control);
 }
 
-void showAttributesOf(QWidget* owner, QtUi& ui, Session& session, const std::string& macName) {
-    ShowFileAttributes(session, macName, [&](const VolumeEntry& file) {
+void showAttributesOf(QWidget* owner, QtUi& ui, Session& session, const std::string& key) {
+    ShowFileAttributes(session, key, [&](const VolumeEntry& file) {
         AttributesDialog dialog(owner, ui, session, file);
         dialog.exec();
     });

@@ -32,6 +32,6 @@ protected:
 
 // Command 115 and the dump window's File Parameter: shows the attributes of the named file of
 // the current folder; nothing for a folder or a name not found.
-void showAttributesOf(QWidget* owner, QtUi& ui, Session& session, const std::string& macName);
+void showAttributesOf(QWidget* owner, QtUi& ui, Session& session, const std::string& key);
 
 }  // namespace quarry::gui

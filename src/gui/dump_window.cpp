@@ -104,9 +104,9 @@ DumpWindow::DumpWindow(QWidget* owner, QtUi& ui, Session& session) : QDialog(own
 
 DumpWindow::~DumpWindow() = default;
 
-bool DumpWindow::open(const std::string& macName) {
-    if (openDump(session_, model_, macName) != DumpOpen::Shown) return false;
-    setWindowTitle(QString::fromUtf8(dumpWindowTitle(macName).c_str()));
+bool DumpWindow::open(const std::string& key) {
+    if (openDump(session_, model_, key) != DumpOpen::Shown) return false;
+    setWindowTitle(QString::fromUtf8(dumpWindowTitle(model_.file).c_str()));
     refresh();
     return true;
 }
@@ -164,7 +164,7 @@ void openDumpOfSelection(QWidget* owner, QtUi& ui, Session& session) {
     if (index == kNoIndex) return;
     {
         DumpWindow window(owner, ui, session);
-        if (window.open(session.settings.list.entries[index].name())) window.exec();
+        if (window.open(session.settings.list.keyOf(index))) window.exec();
     }
     session.ui.setStatusText(nullptr, nullptr);
     BuildFileList(session, nullptr);

@@ -29,7 +29,7 @@ public:
     ~DumpWindow() override;
 
     // Opens the file of the current folder; false when there is none by that name.
-    bool open(const std::string& macName);
+    bool open(const std::string& key);
     DumpModel& model() { return model_; }
     QAction* action(int command) const { return actions_.value(command, nullptr); }
     QScrollBar* scrollBar() const { return scroll_; }
