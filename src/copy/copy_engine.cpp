@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <set>
@@ -172,7 +173,39 @@ void tellProgress(const CopyContext& context, const VolumeEntry* file) {
     context.ui().copyProgress(state.progress);
 }
 
+// Puts a symbolic link to what `link` names where the copy's empty file `pc` stands, with the
+// link's modification date.
+void makePcLink(const CopyContext& context, const VolumeEntry& link, PcFile& pc, const std::string& shown) {
+    ::close(pc.fd);
+    pc.fd = -1;
+    if (::unlink(pc.name.c_str()) != 0 || ::symlink(link.linkTarget.c_str(), pc.name.c_str()) != 0) {
+        ++context.state.failures;
+        timed(context, "Error copying \"" + shown + "\" to \"" + pc.name + "\": " + std::strerror(errno));
+        return;
+    }
+    const time_t stamp = MacDateToDosStamp(link.modified.wallClock());
+    const struct timespec times[2] = {{stamp, 0}, {stamp, 0}};
+    ::utimensat(AT_FDCWD, pc.name.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
 }  // namespace
+
+bool SymbolicLinkStaysInside(std::string_view target, size_t depth) {
+    if (target.empty() || target.front() == '/' || target.find('\0') != std::string_view::npos) return false;
+    bool pastName = false;
+    for (size_t start = 0; start <= target.size();) {
+        const size_t end = std::min(target.find('/', start), target.size());
+        const std::string_view part = target.substr(start, end - start);
+        if (part == "..") {
+            if (pastName || depth == 0) return false;
+            --depth;
+        } else if (!part.empty() && part != ".") {
+            pastName = true;
+        }
+        start = end + 1;
+    }
+    return true;
+}
 
 Status WriteBinaryCopy(const CopyContext& context, ByteSink& sink, const VolumeEntry& file, UnreadableSectors* zeroFill) {
     const ForkCopier forks = forkCopier(context, file, zeroFill);
@@ -270,8 +303,22 @@ uint16_t CopyMacFile(const CopyContext& context, const VolumeEntry& file) {
         return copyresult::kDone;
     }
 
+    // A symbolic link copied as data becomes a link on the PC when it stays inside the copy's
+    // target; one that leads out of it is never made: its copy is the file of the path it holds.
+    const bool plainLink = file.kind == EntryKind::SymbolicLink && !(mode & (opt::kCopyResource | opt::kCopyMacBinary));
+    const bool asLink =
+        plainLink && SymbolicLinkStaysInside(file.linkTarget,
+                                             std::count(context.state.pcFolder.begin(), context.state.pcFolder.end(), '/'));
+    if (plainLink && !asLink) {
+        const std::string text = "Symbolic link \"" + shown + "\" leads outside the copy, to \"" + file.linkTarget +
+                                 "\": it is copied as a file holding that path.";
+        if (context.log.isOpen()) context.log.write(text + "\r\n");
+        timed(context, text);
+    }
+
     PcNameForm form;
     form.unicodeName = unicodeNameOf(context, file);
+    form.noTypeExtension = asLink;
     if (binary) {
         form.addedExtension = BinaryFormatExtension(format);
         if (pair) form.sidecarPrefix = kAppleDoublePrefix;
@@ -284,6 +331,10 @@ uint16_t CopyMacFile(const CopyContext& context, const VolumeEntry& file) {
         pc = MakePcFileName(context, macName, std::string_view(reinterpret_cast<const char*>(file.finderInfo.data()), 8), form);
     }
     if (!pc) return context.ending() ? copyresult::kAborted : copyresult::kDone;
+    if (asLink) {
+        makePcLink(context, file, *pc, shown);
+        return copyresult::kDone;
+    }
 
     FdSink sink(pc->fd);
     Status s = copyForks(context, sink, file, mode);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 #include "common/result.h"
 #include "volume/volume_entry.h"
@@ -33,6 +34,11 @@ uint16_t CopyMacFile(const CopyContext& context, const VolumeEntry& file);
 // ForkReader::copyTo).
 Status WriteBinaryCopy(const CopyContext& context, ByteSink& sink, const VolumeEntry& file,
                        UnreadableSectors* zeroFill = nullptr);
+// Whether a symbolic link whose folder lies `depth` folders below the copy's target, holding
+// `target`, names a place inside that target however the PC resolves it: a relative path whose
+// ".." all come first, no more of them than `depth` (a ".." after a name could lead out through
+// a link of that name).
+bool SymbolicLinkStaysInside(std::string_view target, size_t depth);
 // The calendar time at which the PC shows the Macintosh's stored wall-clock time.
 time_t MacDateToDosStamp(uint32_t macSeconds);
 // Creates the PC directory for a folder (or takes the existing one) and makes it current.

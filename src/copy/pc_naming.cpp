@@ -220,7 +220,7 @@ std::optional<PcFile> MakePcFileName(const CopyContext& context, std::string& ma
     std::string pc;
     if (fromUnicode(context, form)) {
         pc = longUnicodeName(form.unicodeName);
-        if (!MacExtension(pc)) SetExtension(pc, ExtensionForType(context.state.types, typeCreator));
+        if (!MacExtension(pc) && !form.noTypeExtension) SetExtension(pc, ExtensionForType(context.state.types, typeCreator));
     } else {
         pc = PcFileNameFor(context, macName, typeCreator);
     }

@@ -50,6 +50,9 @@ struct PcNameForm {
     // a long name is then made from it rather than through the Macintosh Roman tables, so that
     // no character of it is lost. Short names are made from the Macintosh name all the same.
     std::string_view unicodeName;
+    // No extension from the type: a symbolic link's type says nothing of what it names, and a
+    // link's name should stay the one other links' paths reach it by.
+    bool noTypeExtension = false;
 };
 
 // Creates the PC file for a Macintosh file in naming modes 0 and 1: trims macName, makes the
