@@ -2,6 +2,7 @@
 
 #include "app/session.h"
 #include "common/charset.h"
+#include "common/text.h"
 
 namespace quarry {
 namespace {
@@ -20,7 +21,22 @@ void sizeListFor(FileList& list, uint16_t valence) {
 // The list is sized by 16-bit counts, as HFS keeps a folder's valence.
 uint16_t valenceOf(const VolumeEntry& folder) { return static_cast<uint16_t>(std::min<uint32_t>(folder.valence, 0xFFFF)); }
 
+bool unicodeNames(const Session& session) { return session.mounted && namesAreUnicode(session.mounted->format()); }
+
 }  // namespace
+
+std::string TypedName(const Session& session, std::string_view typed) {
+    while (!typed.empty() && typed.back() == ' ') typed.remove_suffix(1);
+    return unicodeNames(session) ? std::string(typed) : TranslateName(typed, AnsiToMac);
+}
+
+std::string TypedText(const Session& session, std::string_view utf8) {
+    return unicodeNames(session) ? std::string(utf8) : utf8ToAnsi(utf8);
+}
+
+std::string TypedTextToUtf8(const Session& session, std::string_view typed) {
+    return unicodeNames(session) ? std::string(typed) : ansiToUtf8(typed);
+}
 
 bool changeDirectory(Session& session, uint32_t parentID, std::string_view name, NameMatch match) {
     if (!session.mounted) return false;

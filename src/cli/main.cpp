@@ -23,6 +23,7 @@
 #include "app/mount.h"
 #include "app/command_ids.h"
 #include "app/main_commands.h"
+#include "app/navigation.h"
 #include "copy/copy_engine.h"
 #include "copy/fork_formats.h"
 #include "copy/output_port.h"
@@ -414,7 +415,7 @@ private:
         ui_.takeBeep();
         // What an earlier line reported is no complaint of this line's change.
         ui_.takeReported();
-        const ParsedCommand line = ExecuteCommandText(session_, utf8ToAnsi(utf8Line));
+        const ParsedCommand line = ExecuteCommandText(session_, TypedText(session_, utf8Line));
         const int code = line.code;
         if (stopped()) return false;
         // The damage the line met is said before what it still produced.
@@ -430,7 +431,7 @@ private:
         const std::string argument = utf8Line.substr(std::min(utf8Line.size(), utf8Line.find_first_of(" \t") + 1));
         if (code == word::kDir) printList();
         if (code == word::kCopy && session_.copy.lastResult == copyresult::kNothing)
-            ui_.report("No file or folder matches \"" + (line.firstArg ? ansiToUtf8(*line.firstArg) : argument) + "\".");
+            ui_.report("No file or folder matches \"" + (line.firstArg ? TypedTextToUtf8(session_, *line.firstArg) : argument) + "\".");
         if (code == word::kCd && ui_.takeBeep()) ui_.report(std::string(messageText(Msg::NoSuchFolder)) + " " + argument);
         if (isChangingWord(code)) {
             // A change that did not happen, or happened with a complaint, fails the run; the
@@ -520,7 +521,7 @@ private:
     void printAttributes(const std::string& typed) {
         bool shown = false;
         ShowFileAttributes(
-            session_, MacNameFromInput(typed),
+            session_, TypedName(session_, typed),
             [&](const VolumeEntry& file) {
                 shown = true;
                 printSheet(fileAttributesOf(file).sheet());

@@ -129,7 +129,7 @@ int DispatchCommand(Session& session, const ParsedCommand& command) {
     switch (command.code) {
         case word::kCopy:
             if (first) {
-                session.copy.lastResult = CopyMacEntries(session.copyContext(), session.dir.currentDirID, MacNameFromInput(*first));
+                session.copy.lastResult = CopyMacEntries(session.copyContext(), session.dir.currentDirID, TypedName(session, *first));
                 break;
             }
             {
@@ -146,7 +146,7 @@ int DispatchCommand(Session& session, const ParsedCommand& command) {
                 break;
             }
             // A name that is not there leaves the folder as it was; the beep says so.
-            if (!enterDirectory(session, MacNameFromInput(*first))) ui.beep();
+            if (!enterDirectory(session, TypedName(session, *first))) ui.beep();
             BuildFileList(session, nullptr);
             break;
         case word::kCdParent:
@@ -182,7 +182,7 @@ int DispatchCommand(Session& session, const ParsedCommand& command) {
 }
 
 bool RunChangingWord(Session& session, const ParsedCommand& command) {
-    const std::string name = MacNameFromInput(*command.firstArg);
+    const std::string name = TypedName(session, *command.firstArg);
     if (command.code == word::kRen && !command.secondArg) return false;
     if (!WriteGuardAllows(session)) return false;
     bool carriedOut = true;

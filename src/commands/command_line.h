@@ -68,7 +68,8 @@ std::string MacNameFromInput(std::string_view text);
 bool RunChangingWord(Session& session, const ParsedCommand& command);
 // Performs a parsed command. Always 1.
 int DispatchCommand(Session& session, const ParsedCommand& command);
-// What the command line's Execute button does with one line of typed text: cut to the field's
+// What the command line's Execute button does with one line of typed text (in the form
+// TypedText gives it, app/navigation.h): cut to the field's
 // length, parse, dispatch, then refresh. Returns what the line parsed to: its code (0 when
 // nothing ran) and its arguments.
 ParsedCommand ExecuteCommandText(Session& session, std::string_view text);

@@ -1,5 +1,6 @@
 #include "dialogs/command_line_dialog.h"
 
+#include "app/navigation.h"
 #include "app/session.h"
 #include "commands/command_line.h"
 #include "common/text.h"
@@ -11,9 +12,10 @@ std::optional<int> CommandLineDialogPress(Session& session, int control, std::st
     switch (control) {
         case commanddlg::kExecute:
         case dlg::kEnter:
-            // The command language works in the program's Windows character set; the field is
-            // cut in characters before the conversion, so no character is split.
-            ExecuteCommandText(session, utf8ToAnsi(leadingCharacters(utf8Text, commanddlg::kFieldLength)));
+            // The command language works in the program's Windows character set, or in UTF-8 on
+            // a volume whose names are Unicode; the field is cut in characters before any
+            // conversion, so no character is split.
+            ExecuteCommandText(session, TypedText(session, leadingCharacters(utf8Text, commanddlg::kFieldLength)));
             return 1;
         case dlg::kCancel:
         case dlg::kEscape:

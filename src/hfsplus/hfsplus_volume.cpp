@@ -317,7 +317,7 @@ std::optional<VolumeEntry> HfsPlusVolume::entryOf(const CatalogRecord& record, u
 
 bool HfsPlusVolume::visitFolder(uint32_t folderID, const EntryVisitor& visit, std::string_view pattern, NameMatch match) {
     lastFault_.clear();
-    const hfsplus::NamePattern typed(match == NameMatch::Pattern ? macNameToUtf8(pattern) : std::string("*"),
+    const hfsplus::NamePattern typed(match == NameMatch::Pattern ? std::string(pattern) : std::string("*"),
                                      volume_->comparison());
     const std::u16string exact = match == NameMatch::Exact ? nameOfKey(pattern) : std::u16string();
     Status walked = volume_->forEachEntry(folderID, [&](const CatalogRecord& record) {

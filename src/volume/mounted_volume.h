@@ -21,6 +21,9 @@ enum class VolumeFormat : uint8_t { Hfs, HfsPlus, Hfsx, Mfs };
 
 // "HFS", "HFS+", "HFSX", "MFS".
 std::string_view volumeFormatName(VolumeFormat format);
+// Whether the format's names are Unicode (HFS+, HFSX), so that what a person types reaches it as
+// UTF-8 rather than through the Macintosh Roman tables.
+inline bool namesAreUnicode(VolumeFormat format) { return format == VolumeFormat::HfsPlus || format == VolumeFormat::Hfsx; }
 
 // The figures INFO, the volume information sheet, the space texts and the reports show. Sizes
 // are in bytes, places in 512-byte sectors from the start of the medium.
@@ -69,8 +72,9 @@ public:
     virtual VolumeFigures figures() const = 0;
 
     // Calls visit with each entry of folder folderID whose name matches `pattern`, in the
-    // volume's order, until visit returns false. A typed pattern (Macintosh Roman; "*" ends the
-    // compared prefix, a leading "*" takes every entry) is compared by the volume's own rule; an
+    // volume's order, until visit returns false. A typed pattern (UTF-8 where namesAreUnicode,
+    // else Macintosh Roman; "*" ends the compared prefix, a leading "*" takes every entry) is
+    // compared by the volume's own rule; an
     // exact name is an entry's `key`. False when damage stopped the walk before the folder's end
     // (lastFault() says where; the damage reports tell it once).
     virtual bool visitFolder(uint32_t folderID, const EntryVisitor& visit, std::string_view pattern = "*",
