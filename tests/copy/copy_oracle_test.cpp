@@ -35,12 +35,10 @@ using test::trim;
 // "Copy of "Mac" to "PC"" lines: Macintosh name (UTF-8) to PC name.
 std::map<std::string, std::string> copiesReported(const std::string& out) {
     std::map<std::string, std::string> m;
-    std::regex line("Copy of \"(.*)\" to \"(.*)\"");
-    std::istringstream in(out);
-    for (std::string l; std::getline(in, l);) {
-        std::smatch match;
+    const std::regex line("Copy of \"(.*)\" to \"(.*)\"");
+    std::smatch match;
+    for (const std::string& l : test::outputLines(out))
         if (std::regex_match(l, match, line)) m[match[1]] = match[2];
-    }
     return m;
 }
 
@@ -416,18 +414,14 @@ TEST(ChecksumManifests, VerifiedBySha256sumForEveryFileWritten) {
         std::string changed;
         for (const std::string& f : files)
             if (changed.empty() || fs::file_size(target + "/" + f) > fs::file_size(target + "/" + changed)) changed = f;
-        std::fstream file(target + "/" + changed, std::ios::in | std::ios::out | std::ios::binary);
-        file.seekg(static_cast<std::streamoff>(fs::file_size(target + "/" + changed) / 2));
-        const char old = static_cast<char>(file.peek());
-        file.seekp(file.tellg());
-        file.put(static_cast<char>(old ^ 0x01));
-        file.close();
+        test::Bytes bytes = test::readFile(target + "/" + changed);
+        bytes[bytes.size() / 2] ^= 0x01;
+        test::writeFile(target + "/" + changed, bytes);
         const auto after = sha256sumCheck(target, manifest);
         EXPECT_EQ(after.exitCode, 1) << after.out;
         std::vector<std::string> failed;
-        std::istringstream out(after.out);
-        for (std::string line; std::getline(out, line);)
-            if (line.size() < 4 || line.substr(line.size() - 4) != ": OK") failed.push_back(line);
+        for (const std::string& line : test::outputLines(after.out))
+            if (!line.ends_with(": OK")) failed.push_back(line);
         EXPECT_EQ(failed, (std::vector<std::string>{changed + ": FAILED"})) << after.out;
     }
 }

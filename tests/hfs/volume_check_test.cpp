@@ -83,12 +83,12 @@ struct Damage {
     const char* what;
     const char* image;
     // Bends the copy and returns the problem lines the check must report, exactly.
-    std::function<Lines(Bytes&)> apply;
+    std::function<Lines(Bytes&, HfsImage&)> apply;
 };
 
 const Damage kDamages[] = {
     {"alternate MDB of another layout", "basic.hfs",
-     [](Bytes& b) {
+     [](Bytes& b, HfsImage&) {
          // hformat puts the alternate MDB in the volume's second-to-last sector.
          const size_t alternate = b.size() - 2 * test::kSectorSize;
          test::writeBe(b, alternate + test::mdb::kDrNmAlBlks, 2, mdb16(b, test::mdb::kDrNmAlBlks) - 1);
@@ -96,29 +96,25 @@ const Damage kDamages[] = {
                       ": allocation blocks differs from the MDB's"};
      }},
     {"wrong valence", "basic.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes&, HfsImage& img) {
          const auto docs = img.lookup(":Docs");
          img.setRecordData16(docs, test::catfolder::kValence, 5);
          return Lines{"catalog: folder " + std::to_string(docs.id) + " has valence 5 but holds 3 entries"};
      }},
     {"wrong file count", "basic.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes&, HfsImage& img) {
          const uint32_t files = img.mdb32(kDrFilCnt);
          img.setMdb32(kDrFilCnt, files + 1);
          return Lines{"MDB: file count " + std::to_string(files + 1) + ", the catalog holds " + std::to_string(files)};
      }},
     {"wrong root file count", "basic.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes& b, HfsImage& img) {
          const uint32_t files = mdb16(b, test::mdb::kDrNmFls);
          img.setMdb16(test::mdb::kDrNmFls, static_cast<uint16_t>(files - 1));
          return Lines{"MDB: root file count " + std::to_string(files - 1) + ", the catalog holds " + std::to_string(files)};
      }},
     {"swapped pair of keys", "many.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes& b, HfsImage& img) {
          const auto kids = img.children(img.lookup(":Big Folder").id);
          for (size_t i = 0; i + 1 < kids.size(); ++i) {
              const auto &a = kids[i], &c = kids[i + 1];
@@ -132,8 +128,7 @@ const Damage kDamages[] = {
          throw std::runtime_error("no pair of files inside one leaf");
      }},
     {"bitmap bit cleared under a file", "basic.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes& b, HfsImage& img) {
          const auto file = img.lookup(":Read Me");
          const uint32_t block = img.forkExtents(file, test::Fork::Data).at(0).startBlock;
          const auto [at, mask] = bitmapBit(b, block);
@@ -143,8 +138,7 @@ const Damage kDamages[] = {
                       std::to_string(block) + " is free in the bitmap"};
      }},
     {"bitmap bit set for nothing", "basic.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes& b, HfsImage& img) {
          const uint32_t last = mdb16(b, test::mdb::kDrNmAlBlks) - 1;  // basic.hfs is far from full
          const auto [at, mask] = bitmapBit(b, last);
          if (b[at] & mask) throw std::runtime_error("the last block is in use");
@@ -153,15 +147,13 @@ const Damage kDamages[] = {
          return Lines{"bitmap: allocation block " + std::to_string(last) + " is in use but no fork or tree holds it"};
      }},
     {"free count against the bitmap", "basic.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes& b, HfsImage& img) {
          const uint32_t free = mdb16(b, kDrFreeBks);
          img.setMdb16(kDrFreeBks, static_cast<uint16_t>(free - 2));
          return Lines{"MDB: " + std::to_string(free - 2) + " free blocks, the bitmap has " + std::to_string(free) + " clear"};
      }},
     {"broken backward link", "basic.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes& b, HfsImage& img) {
          const uint32_t first = img.header32(Tree::Catalog, kFirstLeaf);
          const uint32_t second = static_cast<uint32_t>(test::readBe(b, img.nodeOffset(Tree::Catalog, first), 4));
          test::writeBe(b, img.nodeOffset(Tree::Catalog, second) + 4, 4, 0);
@@ -169,8 +161,7 @@ const Damage kDamages[] = {
                       std::to_string(first)};
      }},
     {"leaf chain loop", "basic.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes& b, HfsImage& img) {
          const uint32_t first = img.header32(Tree::Catalog, kFirstLeaf);
          const uint32_t second = static_cast<uint32_t>(test::readBe(b, img.nodeOffset(Tree::Catalog, first), 4));
          img.setForwardLink(Tree::Catalog, second, first);
@@ -179,8 +170,7 @@ const Damage kDamages[] = {
                       std::to_string(second)};
      }},
     {"index key differs from its child's first key", "many.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes& b, HfsImage& img) {
          const auto root = img.catalogRecords(img.header32(Tree::Catalog, test::btheader::kRoot));
          // Index keys keep their full length, so a shorter name still sorts after the key before it.
          const auto& r = root.at(root.size() - 1);
@@ -189,31 +179,27 @@ const Damage kDamages[] = {
                       std::to_string(r.child) + " differs from its first key"};
      }},
     {"missing thread", "basic.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes& b, HfsImage& img) {
          const uint32_t id = img.lookup(":Docs:Old Drafts").id;
          test::writeBe(b, threadOf(img, id).dataOffset, 1, 4);  // now a file thread
          return Lines{"catalog: thread for file " + std::to_string(id) + " without a file record",
                       "catalog: folder " + std::to_string(id) + " has no thread"};
      }},
     {"thread names another parent", "basic.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes& b, HfsImage& img) {
          const auto drafts = img.lookup(":Docs:Old Drafts");
          test::writeBe(b, threadOf(img, drafts.id).dataOffset + kThreadParent, 4, 2);
          return Lines{"catalog: folder " + std::to_string(drafts.id) + ": its thread names parent 2, its record lies in " +
                       std::to_string(drafts.parentId)};
      }},
     {"free node count of the catalog", "basic.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes&, HfsImage& img) {
          const uint32_t free = img.header32(Tree::Catalog, test::btheader::kFreeNodes);
          img.setHeader32(Tree::Catalog, test::btheader::kFreeNodes, free + 1);
          return Lines{"catalog node 0: header counts " + std::to_string(free + 1) + " free nodes, the map " + std::to_string(free)};
      }},
     {"logical length past the physical one", "basic.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes&, HfsImage& img) {
          const auto file = img.lookup(":Read Me");
          const uint32_t physical = img.recordData32(file, test::catfile::kDataPhysicalLength);
          img.setRecordData32(file, test::catfile::kDataLogicalLength, physical + 1);
@@ -221,14 +207,12 @@ const Damage kDamages[] = {
                       std::to_string(physical + 1) + " exceeds its physical length " + std::to_string(physical)};
      }},
     {"depth against the root's height", "basic.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes& b, HfsImage& img) {
          test::writeBe(b, img.nodeOffset(Tree::Catalog, 0) + kDepth, 2, 3);
          return Lines{"catalog node 0: depth 3, the root's height is 2"};
      }},
     {"overflow record out of step with its fork", "fragmented.hfs",
-     [](Bytes& b) {
-         HfsImage img(b);
+     [](Bytes& b, HfsImage& img) {
          const uint32_t leaf = img.header32(Tree::Extents, kFirstLeaf);
          const size_t node = img.nodeOffset(Tree::Extents, leaf);
          const uint32_t count = test::readBe(b, node + 10, 2);
@@ -246,7 +230,10 @@ TEST(VolumeCheck, FindsEachDamage) {
     test::TempDir dir;
     for (const Damage& d : kDamages) {
         std::vector<std::string> expected;
-        const std::string copy = test::bentFixture(dir, d.image, [&](Bytes& b) { expected = d.apply(b); });
+        const std::string copy = test::bentFixture(dir, d.image, [&](Bytes& b) {
+            HfsImage img(b);
+            expected = d.apply(b, img);
+        });
         EXPECT_EQ(check(copy).problems, expected) << d.what;
     }
 }
@@ -283,7 +270,10 @@ TEST(VolumeCheck, GarbageInAnyCatalogNodeIsFound) {
 TEST(VolumeCheck, CliPrintsProblemsAndExitStatus) {
     test::TempDir dir;
     std::string line;
-    const std::string valence = test::bentFixture(dir, "basic.hfs", [&](Bytes& b) { line = kDamages[0].apply(b).at(0); });
+    const std::string valence = test::bentFixture(dir, "basic.hfs", [&](Bytes& b) {
+        HfsImage img(b);
+        line = kDamages[0].apply(b, img).at(0);
+    });
     const auto damaged = test::runCli({"--check", valence});
     EXPECT_EQ(damaged.exitCode, 1);
     EXPECT_EQ(damaged.out, line + "\n");

@@ -170,7 +170,7 @@ constexpr size_t kFragmentedCut = 411648;
 struct DamageCase {
     const char* what;
     const char* fixture;
-    std::function<void(Bytes&)> damage;
+    std::function<void(Bytes&, HfsImage&)> damage;
     std::vector<std::string> lines;
     const char* message;  // expected in standard error; the run ends with status 1
     // What the damage leaves readable, as hfsutils paths: a folder (ending in ":") lists every
@@ -210,8 +210,7 @@ void expectReadable(const std::string& damaged, const std::string& sound, const 
 TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
     const DamageCase cases[] = {
         {"leaf chain loops back to the folder's first leaf", "many.hfs",
-         [](Bytes& b) {
-             HfsImage img(b);
+         [](Bytes&, HfsImage& img) {
              // A leaf whose records all belong to the folder leads back to the folder's first.
              std::vector<uint32_t> leaves;
              for (const auto& kid : img.children(img.lookup(":Big Folder").id))
@@ -223,61 +222,58 @@ TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
          // Names are looked up through the index, which the broken link does not lead astray.
          {":", ":Thirty-Six:", ":Thirty-Seven:", ":Big Folder:Sub M:", ":Big Folder:Entry 120", ":Read Me"}},
         {"record offset outside the node", "basic.hfs",
-         [](Bytes& b) { HfsImage(b).setRecordOffset(Tree::Catalog, HfsImage(b).lookup(":Docs").node, 1, 600); },
+         [](Bytes&, HfsImage& img) { img.setRecordOffset(Tree::Catalog, img.lookup(":Docs").node, 1, 600); },
          {"DIR", "CD Docs", "DIR"}, "record 1 offset 600 outside the node", {":Puzzle", ":Read Me", ":aardvark"}},
         {"record count larger than the node", "basic.hfs",
-         [](Bytes& b) { HfsImage(b).setRecordCount(Tree::Catalog, HfsImage(b).lookup(":Puzzle").node, 300); }, {"DIR"},
+         [](Bytes&, HfsImage& img) { img.setRecordCount(Tree::Catalog, img.lookup(":Puzzle").node, 300); }, {"DIR"},
          "record count 300 exceeds what the node can hold",
          {":Docs:", ":Docs:Old Drafts:", ":aardvark", ":Big Forks", ":Hidden", ":Thirty-One Characters Long Name"}},
         {"index node pointing at itself", "many.hfs",
-         [](Bytes& b) {
-             HfsImage img(b);
+         [](Bytes& b, HfsImage& img) {
              const uint32_t root = img.header32(Tree::Catalog, test::btheader::kRoot);
              for (const auto& rec : img.catalogRecords(root)) test::writeBe(b, rec.dataOffset, 4, root);
          },
          {"DIR"}, "index leads back to node"},
         {"catalog extent past the end of the volume", "basic.hfs",
-         [](Bytes& b) { HfsImage(b).setMdb16(test::mdb::kDrCTExtRec, 0xFF00); }, {"DIR"}, "lies past the end of the volume"},
-        {"catalog without a first extent", "basic.hfs", [](Bytes& b) { HfsImage(b).setMdb16(test::mdb::kDrCTExtRec + 2, 0); },
+         [](Bytes&, HfsImage& img) { img.setMdb16(test::mdb::kDrCTExtRec, 0xFF00); }, {"DIR"}, "lies past the end of the volume"},
+        {"catalog without a first extent", "basic.hfs", [](Bytes&, HfsImage& img) { img.setMdb16(test::mdb::kDrCTExtRec + 2, 0); },
          {"DIR"}, "Error reading data. Restart the program."},
         {"catalog larger than the volume", "basic.hfs",
-         [](Bytes& b) { HfsImage(b).setMdb32(test::mdb::kDrCTFlSize, 0xFFFFFE00u); }, {"DIR"}, "larger than the volume"},
+         [](Bytes&, HfsImage& img) { img.setMdb32(test::mdb::kDrCTFlSize, 0xFFFFFE00u); }, {"DIR"}, "larger than the volume"},
         // A volume claimed far larger than its medium, whose catalog would fill a work file with
         // a gigabyte of the zeros read past the medium's end.
         {"catalog larger than the medium", "basic.hfs",
-         [](Bytes& b) {
-             HfsImage img(b);
+         [](Bytes&, HfsImage& img) {
              img.setMdb16(test::mdb::kDrNmAlBlks, 0xFFFF);
              img.setMdb32(test::mdb::kDrAlBlkSiz, 32768);
              img.setMdb32(test::mdb::kDrCTFlSize, 0x40000000u);
          },
          {"DIR"}, "catalog tree of 1073741824 bytes is larger than the medium"},
         {"root node past the end of the tree", "basic.hfs",
-         [](Bytes& b) { HfsImage(b).setHeader32(Tree::Catalog, test::btheader::kRoot, 5000); }, {"DIR"},
+         [](Bytes&, HfsImage& img) { img.setHeader32(Tree::Catalog, test::btheader::kRoot, 5000); }, {"DIR"},
          "root or first leaf lies past the end of the tree"},
         {"header node of another type", "basic.hfs",
-         [](Bytes& b) { test::writeBe(b, HfsImage(b).nodeOffset(Tree::Catalog, 0) + test::node::kType, 1, test::node::kLeafNode); },
+         [](Bytes& b, HfsImage& img) { test::writeBe(b, img.nodeOffset(Tree::Catalog, 0) + test::node::kType, 1, test::node::kLeafNode); },
          {"DIR"}, "catalog node 0: not a header node"},
-        {"allocation block size of zero", "basic.hfs", [](Bytes& b) { HfsImage(b).setMdb32(test::mdb::kDrAlBlkSiz, 0); },
+        {"allocation block size of zero", "basic.hfs", [](Bytes&, HfsImage& img) { img.setMdb32(test::mdb::kDrAlBlkSiz, 0); },
          {"DIR"}, "allocation block size 0 is not a multiple of 512"},
         {"name longer than its key", "basic.hfs",
-         [](Bytes& b) { test::writeBe(b, HfsImage(b).lookup(":Locked").offset + test::catkey::kNameLength, 1, 40); }, {"DIR"},
+         [](Bytes& b, HfsImage& img) { test::writeBe(b, img.lookup(":Locked").offset + test::catkey::kNameLength, 1, 40); }, {"DIR"},
          "does not fit its key", {":Docs:", ":Puzzle", ":Read Me", ":aardvark"}},
-        {"MDB signature gone", "basic.hfs", [](Bytes& b) { test::writeBe(b, 1024, 2, 0); }, {"DIR"},
+        {"MDB signature gone", "basic.hfs", [](Bytes& b, HfsImage&) { test::writeBe(b, 1024, 2, 0); }, {"DIR"},
          "This CD-ROM is not a Macintosh HFS volume."},
         {"partition map entry of the volume broken", "basic.hfs",
-         [](Bytes& b) {
+         [](Bytes& b, HfsImage&) {
              b = test::behindPartitionMap(b, 96);
              test::writeBe(b, 2 * 512, 2, 0);
          },
          {"DIR"}, "This CD-ROM is not a Macintosh HFS volume."},
         {"extents tree header node of another type", "fragmented.hfs",
-         [](Bytes& b) { test::writeBe(b, HfsImage(b).nodeOffset(Tree::Extents, 0) + test::node::kType, 1, test::node::kLeafNode); },
+         [](Bytes& b, HfsImage& img) { test::writeBe(b, img.nodeOffset(Tree::Extents, 0) + test::node::kType, 1, test::node::kLeafNode); },
          {"CD Filler", "COPY F001", "CD ..", "COPY \"Scattered Data\""}, "This volume is damaged: extents node 0: not a header node",
          {":", ":Filler:", ":Filler:F001", ":Scattered Resource"}},
         {"overflow extent past the end of the volume", "fragmented.hfs",
-         [](Bytes& b) {
-             HfsImage img(b);
+         [](Bytes& b, HfsImage& img) {
              const uint32_t leaf = img.header32(Tree::Extents, 24);  // first leaf
              const size_t at = img.nodeOffset(Tree::Extents, leaf);
              test::writeBe(b, at + test::readBe(b, at + 510, 2) + 8, 2, 0xFF00);  // first record's first extent
@@ -287,33 +283,34 @@ TEST(DamagedVolume, EndsWithAMessageAndStatusOne) {
          "This volume is damaged: extents node 1: record 0: extent of 8 blocks at block 65280 lies past the end of the volume",
          {":", ":Filler:", ":Filler:F001", ":Scattered Resource"}},
         {"folder thread of another type", "basic.hfs",
-         [](Bytes& b) {
-             HfsImage img(b);
+         [](Bytes& b, HfsImage& img) {
              const uint32_t docs = img.lookup(":Docs").id;
              for (const auto& r : img.catalogRecords(img.children(docs).front().node))
                  if (r.parentId == docs && r.name.empty()) test::writeBe(b, r.dataOffset, 1, 9);
          },
          {"CD Docs", "DIR"}, "unknown record type 9", {":Puzzle", ":Read Me", ":aardvark"}},
         {"leaf node of another type inside a folder's chain", "many.hfs",
-         [](Bytes& b) {
-             HfsImage img(b);
+         [](Bytes& b, HfsImage& img) {
              const auto kids = img.children(img.lookup(":Big Folder").id);
              test::writeBe(b, img.nodeOffset(Tree::Catalog, kids.back().node) + test::node::kType, 1, 0);
          },
          {"CD \"Big Folder\"", "DIR"}, "leaf chain reaches a node that is not a leaf",
          {":", ":Thirty-Seven:", ":Big Folder:Entry 060", ":Read Me"}},
-        {"unknown record type", "basic.hfs", [](Bytes& b) { test::writeBe(b, HfsImage(b).lookup(":Hidden").dataOffset, 1, 9); },
+        {"unknown record type", "basic.hfs", [](Bytes& b, HfsImage& img) { test::writeBe(b, img.lookup(":Hidden").dataOffset, 1, 9); },
          {"DIR"}, "unknown record type 9", {":Docs:", ":Docs:Old Drafts:", ":Puzzle", ":Read Me", ":aardvark"}},
         // The 800 KB volume cut 2 KB into F087 (AnImageCutShortFailsTheForksThatReachPastItsEnd);
         // its allocation blocks end 1 KB before the file did, ahead of the alternate MDB.
-        {"image cut short", "fragmented.hfs", [](Bytes& b) { b.resize(kFragmentedCut); }, {"CD Filler", "COPY F087"},
+        {"image cut short", "fragmented.hfs", [](Bytes& b, HfsImage&) { b.resize(kFragmentedCut); }, {"CD Filler", "COPY F087"},
          "The image ends at byte 411648, before the end of its volume at byte 818176: what lies beyond cannot be read.",
          {":", ":Filler:", ":Filler:F085", ":Scattered Resource"}},
     };
     for (const DamageCase& c : cases) {
         SCOPED_TRACE(c.what);
         test::TempDir dir, target;
-        const std::string image = test::bentFixture(dir, c.fixture, c.damage);
+        const std::string image = test::bentFixture(dir, c.fixture, [&](Bytes& b) {
+            HfsImage img(b);
+            c.damage(b, img);
+        });
         // The lines run twice: each place of damage is said once, and the second round still
         // gets what the first got.
         std::vector<std::string> args = {"--to", target.path(), image};
