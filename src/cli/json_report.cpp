@@ -19,6 +19,8 @@ ReportSummary WriteJsonLines(MountedVolume& volume, const bool& ending, ReportDi
             line["type"] = FileType(e.record);
             line["creator"] = FileCreator(e.record);
             line["flags"] = e.record.finderFlags();
+            // An HFS+ symbolic link also says what it names.
+            if (e.record.kind == EntryKind::SymbolicLink) line["link"] = e.record.linkTarget;
         }
         line["created"] = EntryDateIso(e.record.created);
         line["modified"] = EntryDateIso(e.record.modified);

@@ -29,12 +29,12 @@ std::array<uint32_t, 5> calendarFields(uint32_t macTime) {
             static_cast<uint32_t>(c.hour), static_cast<uint32_t>(c.minute)};
 }
 
-// The first three runs of the fork's storage as "start/count" in sectors, the start counted from
+// The first `extents` runs of the fork's storage as "start/count" in sectors, the start counted from
 // allocation block 0; a run that is not there shows as 0/0. Shown as 32-bit numbers, as the
 // dialog always has.
-std::string extentsText(const std::vector<ForkRun>& runs, uint64_t firstBlockSector) {
+std::string extentsText(const std::vector<ForkRun>& runs, uint64_t firstBlockSector, size_t extents) {
     std::string text;
-    for (size_t i = 0; i < 3; ++i) {
+    for (size_t i = 0; i < extents; ++i) {
         unsigned long start = 0, count = 0;
         if (i < runs.size()) {
             start = static_cast<uint32_t>(runs[i].mediumOffset / kForkUnitSize - firstBlockSector);
@@ -69,7 +69,17 @@ constexpr FieldLabel kAdvancedLabels[] = {
     {attrctl::kFileNumber, attrtext::kFileNumber},
     {attrctl::kDataExtents, attrtext::kDataExtents},
     {attrctl::kRsrcExtents, attrtext::kRsrcExtents},
+    {attrctl::kOwner, attrtext::kOwner},
+    {attrctl::kGroup, attrtext::kGroup},
+    {attrctl::kMode, attrtext::kMode},
+    {attrctl::kLinkTarget, attrtext::kLinkTarget},
 };
+
+// The name as the sheets show it: the Macintosh Roman name cut to the field on HFS, the whole
+// Unicode name where the volume's names are Unicode (an HFS+ entry carries its owner).
+std::string shownName(const VolumeEntry& file) {
+    return file.posix ? file.name : macNameToUtf8(file.macName.substr(0, kAttributeNameLimit));
+}
 
 std::vector<SheetLine> sheetOf(const std::vector<DialogField>& fields, std::span<const FieldLabel> labels) {
     std::vector<SheetLine> lines;
@@ -94,15 +104,24 @@ std::vector<DialogField> FileAttributes::fields() const {
 }
 
 std::vector<DialogField> AdvancedAttributes::fields() const {
-    return {{attrctl::kName, name},
+    std::vector<DialogField> out = {{attrctl::kName, name},
             {attrctl::kFileNumber, std::to_string(fileNumber)},
             {attrctl::kDataExtents, dataExtents},
             {attrctl::kRsrcExtents, rsrcExtents}};
+    if (posix) {
+        char mode[16];
+        std::snprintf(mode, sizeof mode, "%06o", unsigned{posix->mode});
+        out.insert(out.end(), {{attrctl::kOwner, std::to_string(posix->owner)},
+                               {attrctl::kGroup, std::to_string(posix->group)},
+                               {attrctl::kMode, mode}});
+    }
+    if (!linkTarget.empty()) out.push_back({attrctl::kLinkTarget, linkTarget});
+    return out;
 }
 
 FileAttributes fileAttributesOf(const VolumeEntry& file) {
     FileAttributes a;
-    a.name = macNameToUtf8(file.macName.substr(0, kAttributeNameLimit));
+    a.name = shownName(file);
     a.creator = signatureText(file.creator());
     a.type = signatureText(file.type());
     a.created = calendarFields(file.created.wallClock());
@@ -117,12 +136,15 @@ std::vector<SheetLine> FileAttributes::sheet() const { return sheetOf(fields(), 
 std::vector<SheetLine> AdvancedAttributes::sheet() const { return sheetOf(fields(), kAdvancedLabels); }
 
 AdvancedAttributes advancedAttributesOf(const VolumeEntry& file, const std::vector<ForkRun>& dataRuns,
-                                        const std::vector<ForkRun>& rsrcRuns, uint64_t firstBlockSector) {
+                                        const std::vector<ForkRun>& rsrcRuns, uint64_t firstBlockSector,
+                                        size_t extents) {
     AdvancedAttributes a;
-    a.name = macNameToUtf8(file.macName.substr(0, kAttributeNameLimit));
+    a.name = shownName(file);
     a.fileNumber = file.id;
-    a.dataExtents = extentsText(dataRuns, firstBlockSector);
-    a.rsrcExtents = extentsText(rsrcRuns, firstBlockSector);
+    a.dataExtents = extentsText(dataRuns, firstBlockSector, extents);
+    a.rsrcExtents = extentsText(rsrcRuns, firstBlockSector, extents);
+    a.posix = file.posix;
+    a.linkTarget = file.linkTarget;
     return a;
 }
 
@@ -132,8 +154,9 @@ AdvancedAttributes advancedAttributesOf(MountedVolume& volume, const VolumeEntry
         Result<std::vector<ForkRun>> runs = volume.openFork(file, fork)->allocatedRuns();
         return runs ? std::move(*runs) : std::vector<ForkRun>{};
     };
+    // An HFS+ record holds eight extents of each fork, an HFS one three.
     return advancedAttributesOf(file, allocated(ForkKind::Data), allocated(ForkKind::Resource),
-                                volume.figures().firstBlockSector);
+                                volume.figures().firstBlockSector, namesAreUnicode(volume.format()) ? 8 : 3);
 }
 
 std::optional<int> AttributesDialogPress(UiPort& ui, int control) {

@@ -37,6 +37,11 @@ inline constexpr int kQuit = 541;             // the default button
 inline constexpr int kFileNumber = 547;
 inline constexpr int kDataExtents = 548;
 inline constexpr int kRsrcExtents = 549;
+// HFS+ only: the file's owner, group and mode, and a symbolic link's target.
+inline constexpr int kOwner = 550;
+inline constexpr int kGroup = 551;
+inline constexpr int kMode = 552;
+inline constexpr int kLinkTarget = 553;
 }  // namespace attrctl
 
 inline constexpr int kAttributeNameLimit = 31;
@@ -61,6 +66,10 @@ inline constexpr const char* kFileNumber = "File #";
 inline constexpr const char* kDataExtents = "Data extents";
 inline constexpr const char* kRsrcExtents = "Ressource extents";  // spelt so on the sheet
 inline constexpr const char* kOk = "OK";
+inline constexpr const char* kOwner = "Owner";
+inline constexpr const char* kGroup = "Group";
+inline constexpr const char* kMode = "Mode";
+inline constexpr const char* kLinkTarget = "Link to";
 }  // namespace attrtext
 
 // One control and the text it shows (UTF-8).
@@ -97,10 +106,13 @@ struct FileAttributes {
 struct AdvancedAttributes {
     std::string name;         // 516
     uint32_t fileNumber = 0;  // 547
-    // 548, 549: "start/count, start/count, start/count" of the three extents, in 512-byte
-    // sectors.
+    // 548, 549: "start/count, ..." of the first extents, in 512-byte sectors: the three of an
+    // HFS record, the eight of an HFS+ one.
     std::string dataExtents;
     std::string rsrcExtents;
+    // 550-553, on HFS+ only: owner and group IDs, the mode in octal, a symbolic link's target.
+    std::optional<PosixFields> posix;
+    std::string linkTarget;
 
     std::vector<DialogField> fields() const;
     std::vector<SheetLine> sheet() const;
@@ -108,10 +120,11 @@ struct AdvancedAttributes {
 
 // The values of a file.
 FileAttributes fileAttributesOf(const VolumeEntry& file);
-// The extents are the first three runs of each fork's allocated storage, placed from the
+// The extents are the first `extents` runs of each fork's allocated storage, placed from the
 // sector of allocation block 0.
 AdvancedAttributes advancedAttributesOf(const VolumeEntry& file, const std::vector<ForkRun>& dataRuns,
-                                        const std::vector<ForkRun>& rsrcRuns, uint64_t firstBlockSector);
+                                        const std::vector<ForkRun>& rsrcRuns, uint64_t firstBlockSector,
+                                        size_t extents = 3);
 AdvancedAttributes advancedAttributesOf(MountedVolume& volume, const VolumeEntry& file);
 
 // How the dialogs end (controls and keys as in dialogs/dialog_controls.h). DLG_ATTR: Quit,

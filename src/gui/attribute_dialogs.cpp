@@ -86,6 +86,12 @@ AdvancedAttributesDialog::AdvancedAttributesDialog(QWidget* owner, QtUi& ui, con
     form->addRow(tr(attrtext::kFileNumber), staticField(this, attrctl::kFileNumber));
     form->addRow(tr(attrtext::kDataExtents), staticField(this, attrctl::kDataExtents));
     form->addRow(tr(attrtext::kRsrcExtents), staticField(this, attrctl::kRsrcExtents));
+    if (file.posix) {
+        form->addRow(tr(attrtext::kOwner), staticField(this, attrctl::kOwner));
+        form->addRow(tr(attrtext::kGroup), staticField(this, attrctl::kGroup));
+        form->addRow(tr(attrtext::kMode), staticField(this, attrctl::kMode));
+    }
+    if (!file.linkTarget.empty()) form->addRow(tr(attrtext::kLinkTarget), staticField(this, attrctl::kLinkTarget));
     fill(this, advancedAttributesOf(*session.mounted, file).fields());
     QPushButton* ok = addPressButton(attrctl::kOk, tr(attrtext::kOk));
     ok->setDefault(true);
