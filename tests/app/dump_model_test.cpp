@@ -192,7 +192,7 @@ TEST(DumpScroll, DamagedLengthsNeitherRunAwayNorShowStrayBytes) {
     }
 }
 
-TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
+TEST(DumpForks, OpenOnTheForkWithSpaceSwitchAndShowAnEmptyOne) {
     const struct {
         const char* name;
         bool dataEnabled, resourceEnabled, dataChecked, resourceChecked;
@@ -235,14 +235,10 @@ TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
     EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kData), DumpReply::Repaint);
     EXPECT_EQ(std::tuple(model.dataChecked, model.resourceChecked, model.forkLength), std::tuple(true, false, 5120u));
     expectScreen(model, data);
-}
 
-TEST(DumpForks, AnEmptyForkStaysAtItsStartAndShowsZeros) {
-    MountedImage m(basic());
-    DumpModel model;
+    // An empty fork stays at its start and shows zeros.
     ASSERT_EQ(openDump(m.session, model, "Empty File"), DumpOpen::Shown);
-    EXPECT_EQ(model.forkLength, 0u);
-    EXPECT_EQ(model.scrollMaximum, 0u);
+    EXPECT_EQ(std::tuple(model.forkLength, model.scrollMaximum), std::tuple(0u, 0u));
     for (ScrollRequest r : {ScrollRequest::Bottom, ScrollRequest::LineDown, ScrollRequest::PageDown,
                             ScrollRequest::LineUp, ScrollRequest::Thumb}) {
         scrollDump(m.session, model, r, 5);
@@ -378,20 +374,17 @@ TEST(DumpRead, AFailedReadShowsZerosAndSaysWhere) {
     scrollDump(d.s, d.model, ScrollRequest::Thumb, 17);
     EXPECT_TRUE(d.model.readFault.empty()) << d.model.readFault;
     expectScreen(d.model, fork);
-}
 
-TEST(DumpRead, APositionPastAShortWindowReloads) {
     // After a short read the window ends before the position that comes next; comparing
     // "window end - position" without checking the order first would wrap round and show the
     // stale buffer from an offset past the read bytes.
-    const std::string fork = test::hcopyData(basic(), ":Big Forks");
-    FlakyDump d(1);
-    scrollDump(d.s, d.model, ScrollRequest::LineDown);  // reload from 0 stops at 512
-    EXPECT_EQ(d.model.windowEnd, 512u);
-    d.recover();
-    scrollDump(d.s, d.model, ScrollRequest::Thumb, 6);  // 768: past the window's end
-    EXPECT_EQ(d.model.position, 768u);
-    expectScreen(d.model, fork);
+    FlakyDump shortRead(1);
+    scrollDump(shortRead.s, shortRead.model, ScrollRequest::LineDown);  // reload from 0 stops at 512
+    EXPECT_EQ(shortRead.model.windowEnd, 512u);
+    shortRead.recover();
+    scrollDump(shortRead.s, shortRead.model, ScrollRequest::Thumb, 6);  // 768: past the window's end
+    EXPECT_EQ(shortRead.model.position, 768u);
+    expectScreen(shortRead.model, fork);
 }
 
 }  // namespace
