@@ -17,7 +17,6 @@
 #include "commands/command_line.h"
 #include "copy/copy_engine.h"
 #include "dialogs/command_line_dialog.h"
-#include "dialogs/quit_dialog.h"
 #include "app/navigation.h"
 #include "support/fixture_path.h"
 #include "support/mounted_image.h"
