@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <set>
 #include <string>
 #include <tuple>
@@ -56,19 +55,6 @@ void expectScreen(const DumpModel& model, const std::string& fork, uint32_t zero
         }
     }
 }
-
-// Mounts a copy of basic.hfs whose Big Forks data fork claims another physical length.
-struct PatchedImage {
-    test::TempDir dir;
-    std::unique_ptr<MountedImage> mounted;
-
-    explicit PatchedImage(uint32_t length) {
-        mounted = std::make_unique<MountedImage>(test::bentFixture(dir, "basic.hfs", [&](test::Bytes& b) {
-            test::HfsImage img(b);
-            img.setRecordData32(img.lookup(":Big Forks"), test::catfile::kDataPhysicalLength, length);
-        }));
-    }
-};
 
 TEST(DumpLines, ShowTheBytesHcopyReadsEverywhereInTheFork) {
     struct Case {
@@ -150,9 +136,9 @@ TEST(DumpScroll, RequestsMoveThePositionAsTheWindowDoes) {
     }
 }
 
-// Damaged physical lengths of Big Forks' data fork (10 blocks, 5000 bytes): the scroll unit and
-// range that fit the scroll bar, and where each request goes. Within the length every byte
-// shows; past it, and past the fork's extents, only zeros.
+// Damaged physical lengths of Big Forks' data fork (10 blocks, 5000 bytes), patched into a copy
+// of basic.hfs: the scroll unit and range that fit the scroll bar, and where each request goes.
+// Within the length every byte shows; past it, and past the fork's extents, only zeros.
 TEST(DumpScroll, DamagedLengthsNeitherRunAwayNorShowStrayBytes) {
     using R = ScrollRequest;
     struct Step {
@@ -178,8 +164,12 @@ TEST(DumpScroll, DamagedLengthsNeitherRunAwayNorShowStrayBytes) {
     const std::string fork = test::hcopyData(basic(), ":Big Forks");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.length);
-        PatchedImage p(c.length);
-        Session& s = p.mounted->session;
+        test::TempDir dir;
+        MountedImage m(test::bentFixture(dir, "basic.hfs", [&](test::Bytes& b) {
+            test::HfsImage img(b);
+            img.setRecordData32(img.lookup(":Big Forks"), test::catfile::kDataPhysicalLength, c.length);
+        }));
+        Session& s = m.session;
         DumpModel model;
         ASSERT_EQ(openDump(s, model, "Big Forks"), DumpOpen::Shown);
         EXPECT_EQ(std::tuple(model.forkLength, model.scrollUnit, model.scrollMaximum), std::tuple(c.length, c.unit, c.maximum));

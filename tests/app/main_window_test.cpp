@@ -47,7 +47,6 @@ struct Window {
         if (mode == ListingMode::Signature) run(command::kSignatureListing);
         for (int i = 0; i < screens; ++i) run(command::kNextScreen);
         m.ui.invalidatedRows.clear();
-        m.ui.menuChecks.clear();
         m.ui.commandStateUpdates = 0;
     }
 

@@ -200,11 +200,9 @@ TEST(FileAttributes, ATypedNameIsAPatternAListNameIsExact) {
         // Typed names, patterns, are checked through quarry-cli's ATTRIB; a pattern finds files only.
         {"Do*", NameMatch::Pattern, nullptr},
         {"Docs", NameMatch::Exact, nullptr},
-        {"No Such File", NameMatch::Exact, nullptr},
         // From the list a "*" is part of the name.
         {"Why? [Draft] *", NameMatch::Exact, "Why? [Draft] *"},
         {"Why*", NameMatch::Exact, nullptr},
-        {"*", NameMatch::Exact, nullptr},
     };
     test::MountedImage m(test::fixturePath("basic.hfs"));
     for (const auto& c : cases) {
