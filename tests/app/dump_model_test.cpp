@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <set>
 #include <string>
 #include <tuple>
@@ -56,19 +55,6 @@ void expectScreen(const DumpModel& model, const std::string& fork, uint32_t zero
         }
     }
 }
-
-// Mounts a copy of basic.hfs whose Big Forks data fork claims another physical length.
-struct PatchedImage {
-    test::TempDir dir;
-    std::unique_ptr<MountedImage> mounted;
-
-    explicit PatchedImage(uint32_t length) {
-        mounted = std::make_unique<MountedImage>(test::bentFixture(dir, "basic.hfs", [&](test::Bytes& b) {
-            test::HfsImage img(b);
-            img.setRecordData32(img.lookup(":Big Forks"), test::catfile::kDataPhysicalLength, length);
-        }));
-    }
-};
 
 TEST(DumpLines, ShowTheBytesHcopyReadsEverywhereInTheFork) {
     struct Case {
@@ -150,9 +136,9 @@ TEST(DumpScroll, RequestsMoveThePositionAsTheWindowDoes) {
     }
 }
 
-// Damaged physical lengths of Big Forks' data fork (10 blocks, 5000 bytes): the scroll unit and
-// range that fit the scroll bar, and where each request goes. Within the length every byte
-// shows; past it, and past the fork's extents, only zeros.
+// Damaged physical lengths of Big Forks' data fork (10 blocks, 5000 bytes), patched into a copy
+// of basic.hfs: the scroll unit and range that fit the scroll bar, and where each request goes.
+// Within the length every byte shows; past it, and past the fork's extents, only zeros.
 TEST(DumpScroll, DamagedLengthsNeitherRunAwayNorShowStrayBytes) {
     using R = ScrollRequest;
     struct Step {
@@ -178,8 +164,12 @@ TEST(DumpScroll, DamagedLengthsNeitherRunAwayNorShowStrayBytes) {
     const std::string fork = test::hcopyData(basic(), ":Big Forks");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.length);
-        PatchedImage p(c.length);
-        Session& s = p.mounted->session;
+        test::TempDir dir;
+        MountedImage m(test::bentFixture(dir, "basic.hfs", [&](test::Bytes& b) {
+            test::HfsImage img(b);
+            img.setRecordData32(img.lookup(":Big Forks"), test::catfile::kDataPhysicalLength, c.length);
+        }));
+        Session& s = m.session;
         DumpModel model;
         ASSERT_EQ(openDump(s, model, "Big Forks"), DumpOpen::Shown);
         EXPECT_EQ(std::tuple(model.forkLength, model.scrollUnit, model.scrollMaximum), std::tuple(c.length, c.unit, c.maximum));
@@ -192,7 +182,7 @@ TEST(DumpScroll, DamagedLengthsNeitherRunAwayNorShowStrayBytes) {
     }
 }
 
-TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
+TEST(DumpForks, OpenOnTheForkWithSpaceSwitchAndShowAnEmptyOne) {
     const struct {
         const char* name;
         bool dataEnabled, resourceEnabled, dataChecked, resourceChecked;
@@ -235,14 +225,10 @@ TEST(DumpForks, OpenOnTheForkWithSpaceAndSwitchBetweenThem) {
     EXPECT_EQ(dumpCommand(m.session, model, dumpcmd::kData), DumpReply::Repaint);
     EXPECT_EQ(std::tuple(model.dataChecked, model.resourceChecked, model.forkLength), std::tuple(true, false, 5120u));
     expectScreen(model, data);
-}
 
-TEST(DumpForks, AnEmptyForkStaysAtItsStartAndShowsZeros) {
-    MountedImage m(basic());
-    DumpModel model;
+    // An empty fork stays at its start and shows zeros.
     ASSERT_EQ(openDump(m.session, model, "Empty File"), DumpOpen::Shown);
-    EXPECT_EQ(model.forkLength, 0u);
-    EXPECT_EQ(model.scrollMaximum, 0u);
+    EXPECT_EQ(std::tuple(model.forkLength, model.scrollMaximum), std::tuple(0u, 0u));
     for (ScrollRequest r : {ScrollRequest::Bottom, ScrollRequest::LineDown, ScrollRequest::PageDown,
                             ScrollRequest::LineUp, ScrollRequest::Thumb}) {
         scrollDump(m.session, model, r, 5);
@@ -378,20 +364,17 @@ TEST(DumpRead, AFailedReadShowsZerosAndSaysWhere) {
     scrollDump(d.s, d.model, ScrollRequest::Thumb, 17);
     EXPECT_TRUE(d.model.readFault.empty()) << d.model.readFault;
     expectScreen(d.model, fork);
-}
 
-TEST(DumpRead, APositionPastAShortWindowReloads) {
     // After a short read the window ends before the position that comes next; comparing
     // "window end - position" without checking the order first would wrap round and show the
     // stale buffer from an offset past the read bytes.
-    const std::string fork = test::hcopyData(basic(), ":Big Forks");
-    FlakyDump d(1);
-    scrollDump(d.s, d.model, ScrollRequest::LineDown);  // reload from 0 stops at 512
-    EXPECT_EQ(d.model.windowEnd, 512u);
-    d.recover();
-    scrollDump(d.s, d.model, ScrollRequest::Thumb, 6);  // 768: past the window's end
-    EXPECT_EQ(d.model.position, 768u);
-    expectScreen(d.model, fork);
+    FlakyDump shortRead(1);
+    scrollDump(shortRead.s, shortRead.model, ScrollRequest::LineDown);  // reload from 0 stops at 512
+    EXPECT_EQ(shortRead.model.windowEnd, 512u);
+    shortRead.recover();
+    scrollDump(shortRead.s, shortRead.model, ScrollRequest::Thumb, 6);  // 768: past the window's end
+    EXPECT_EQ(shortRead.model.position, 768u);
+    expectScreen(shortRead.model, fork);
 }
 
 }  // namespace

@@ -4,8 +4,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <cstdio>
 #include <map>
-#include <sstream>
+#include <tuple>
 
 #include "common/charset.h"
 #include "support/cli_run.h"
@@ -23,7 +24,9 @@ using Strings = std::vector<std::string>;
 const auto lines = test::outputLines;
 const auto fields = test::tabFields;
 
-TEST(Cli, DirPrintsOneTabSeparatedLinePerEntry) {
+// DIR prints one tab-separated line per entry; CD moves by name and pattern and names a folder
+// that is not there.
+TEST(Cli, DirAndCd) {
     const std::string image = test::fixturePath("basic.hfs");
     const auto r = runCli({image, "CD Docs", "DIR"});
     ASSERT_TRUE(r.succeeded()) << r.err;
@@ -46,18 +49,15 @@ TEST(Cli, DirPrintsOneTabSeparatedLinePerEntry) {
     EXPECT_NE(root.out.find("Old Timer\t127\t0\tTEXTttxt\t07/20/65 12:00\t12/31/69 23:59\n"), std::string::npos);
     // The name's own trailing space is kept; only the fields' padding goes.
     EXPECT_NE(root.out.find("Trailing Space \t29\t"), std::string::npos);
-}
 
-TEST(Cli, NavigationPatternsAndEmptyLists) {
-    const std::string image = test::fixturePath("basic.hfs");
-    const auto r = runCli({image, "cd do*", "CD \"Old Drafts\"", "DIR", "CD ..", "DIR D*", "CD \\", "CD \"Empty Folder\"",
+    const auto moves = runCli({image, "cd do*", "CD \"Old Drafts\"", "DIR", "CD ..", "DIR D*", "CD \\", "CD \"Empty Folder\"",
                            "DIR", "CD \\", "CD Nowhere", "CD Puzzle", "DIR zzz*"});
-    ASSERT_TRUE(r.succeeded()) << r.err;
+    ASSERT_TRUE(moves.succeeded()) << moves.err;
     // A folder that is not there, or a file, is named, and the run goes on where it was.
-    EXPECT_EQ(r.err, "Quarry - : No such folder: Nowhere\nQuarry - : No such folder: Puzzle\n");
+    EXPECT_EQ(moves.err, "Quarry - : No such folder: Nowhere\nQuarry - : No such folder: Puzzle\n");
     // "cd do*" enters Docs whatever the case; Old Drafts holds three entries. Back in Docs
     // nothing begins with D; the empty folder and a pattern without match list nothing either.
-    EXPECT_EQ(firstFields(r.out), (Strings{"Archive", "Draft 1", "Draft 2", "[No file]", "[No file]", "[No file]"})) << r.out;
+    EXPECT_EQ(firstFields(moves.out), (Strings{"Archive", "Draft 1", "Draft 2", "[No file]", "[No file]", "[No file]"})) << moves.out;
 
     // Names whose first characters the catalog sorts away from their byte values; each folder
     // is empty, the root is not.
@@ -73,15 +73,12 @@ TEST(Cli, NavigationPatternsAndEmptyLists) {
 TEST(Cli, InfoPrintsTheSheetInItsOrder) {
     const auto r = runCli({test::fixturePath("basic.hfs"), "INFO"});
     ASSERT_TRUE(r.succeeded()) << r.err;
-    const auto out = lines(r.out);
     ASSERT_EQ(firstFields(r.out),
               (Strings{"Volume Size:", "Free space:", "Number of files:", "Number of folders:", "Next File ID:", "MDB Offset:",
                        "Partitions:", "Cluster Size:", "Number of Sectors:", "Extensions Offset:", "Extensions Size (sectors):",
                        "Catalog Offset:", "Catalog Size (sectors):"}));
-    // 2874 blocks of 512 bytes; the MDB in sector 2 of a bare volume.
-    EXPECT_EQ(out[0], "Volume Size:\t1471488");
-    EXPECT_EQ(out[5], "MDB Offset:\t2");
-    EXPECT_EQ(out[7], "Cluster Size:\t512");
+    // The figures are the sheet's (tests/dialogs, and the desktop's INFO in tests/gui).
+    EXPECT_EQ(lines(r.out)[0], "Volume Size:\t1471488");
 }
 
 // The labels of the two attribute sheets, in the dialogs' order: "File Attributes", then
@@ -108,28 +105,19 @@ std::vector<std::map<std::string, std::string>> attributeSheets(const std::strin
     return sheets;
 }
 
-// The five numbers of a date field: day, month, year since 1900, hour, minute.
-std::vector<int> dateFields(const std::string& text) {
-    std::vector<int> out;
-    std::istringstream in(text);
-    for (int n; in >> n;) out.push_back(n);
-    return out;
-}
-
-// What hls shows of a date: the day and month, and the year or the time.
+// A date field (day, month, years since 1900, hour, minute) against what hls shows of the date:
+// the day and month, and the year or the time.
 void expectDateAsHlsShowsIt(const std::string& sheetText, const test::HlsDate& hls) {
     SCOPED_TRACE(sheetText + " against hls " + hls.text);
-    const std::vector<int> d = dateFields(sheetText);
-    ASSERT_EQ(d.size(), 5u);
-    EXPECT_EQ(d[0], hls.day);
-    EXPECT_EQ(d[1], hls.month);
+    int d[5];
+    ASSERT_EQ(std::sscanf(sheetText.c_str(), "%d %d %d %d %d", &d[0], &d[1], &d[2], &d[3], &d[4]), 5);
     ASSERT_TRUE(hls.year >= 0 || hls.hour >= 0);
+    EXPECT_EQ(std::tuple(d[0], d[1]), std::tuple(hls.day, hls.month));
     if (hls.year >= 0) {
         EXPECT_EQ(d[2] + 1900, hls.year);
     }
     if (hls.hour >= 0) {
-        EXPECT_EQ(d[3], hls.hour);
-        EXPECT_EQ(d[4], hls.minute);
+        EXPECT_EQ(std::tuple(d[3], d[4]), std::tuple(hls.hour, hls.minute));
     }
 }
 
@@ -297,8 +285,6 @@ TEST(Cli, BadSourcesEndWithAMessageAndStatusOne) {
     struct Case {
         std::string source;
         const char* message;
-        // What each DIR still lists.
-        const char* listed = "";
     };
     test::TempDir dir;
     const Case cases[] = {
@@ -321,7 +307,7 @@ TEST(Cli, BadSourcesEndWithAMessageAndStatusOne) {
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.err.rfind("Quarry - : ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_EQ(firstFields(r.out), *c.listed ? (Strings{c.listed, c.listed}) : Strings{});
+        EXPECT_EQ(r.out, "");
     }
 }
 

@@ -9,7 +9,6 @@
 #include <openssl/evp.h>
 
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <nlohmann/json.hpp>
@@ -33,11 +32,6 @@ std::vector<json> jsonLines(const std::string& text) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) out.push_back(json::parse(line));
     return out;
-}
-
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // sha256sum's digest of the bytes.
@@ -166,11 +160,10 @@ std::vector<xmlNode*> children(xmlNode* n, const char* name) {
     return out;
 }
 
-// The DFXML file is well-formed (xmllint), has one fileobject per entry of the JSON lines, and
-// for every fork the image's bytes at its byte runs have the fork's length and digest; the data
-// fork's digest is the JSON's, which the test above checks against hcopy.
-// Checks the DFXML report of `image` whose medium is the file `medium` (the image itself, or the
-// volume inside a container).
+// The DFXML report of `image`, whose medium is the file `medium` (the image itself, or the volume
+// inside a container), is well-formed (xmllint), has one fileobject per entry of the JSON lines,
+// and for every fork the medium's bytes at its byte runs have the fork's length and digest; the
+// digests are the JSON's, which the test above checks against hcopy.
 void checkDfxml(const std::string& image, const std::string& medium, const std::string& container) {
     test::TempDir dir;
     const std::string report = dir.file("report.xml");
@@ -193,7 +186,7 @@ void checkDfxml(const std::string& image, const std::string& medium, const std::
     const std::vector<xmlNode*> objects = children(volumes[0], "fileobject");
     ASSERT_EQ(objects.size(), lines.size());
 
-    const std::string bytesOfMedium = fileBytes(medium);
+    const std::string bytesOfMedium = test::slurp(medium);
     for (size_t i = 0; i < objects.size(); ++i) {
         const json& o = lines[i];
         SCOPED_TRACE(joined(o["path"], "/"));
@@ -222,10 +215,7 @@ void checkDfxml(const std::string& image, const std::string& medium, const std::
     }
 }
 
-TEST_P(VolumeReport, DfxmlByteRunsHoldTheForks) {
-    const std::string image = test::fixturePath(GetParam());
-    checkDfxml(image, image, "");
-}
+TEST_P(VolumeReport, DfxmlByteRunsHoldTheForks) { checkDfxml(test::fixturePath(GetParam()), test::fixturePath(GetParam()), ""); }
 
 // In a container the runs lie in the medium inside it, and the source says so.
 TEST(VolumeReportOfAContainer, DfxmlRunsLieInTheImageInside) {

@@ -17,7 +17,6 @@
 #include "commands/command_line.h"
 #include "copy/copy_engine.h"
 #include "dialogs/command_line_dialog.h"
-#include "dialogs/quit_dialog.h"
 #include "app/navigation.h"
 #include "support/fixture_path.h"
 #include "support/mounted_image.h"
@@ -201,11 +200,9 @@ TEST(FileAttributes, ATypedNameIsAPatternAListNameIsExact) {
         // Typed names, patterns, are checked through quarry-cli's ATTRIB; a pattern finds files only.
         {"Do*", NameMatch::Pattern, nullptr},
         {"Docs", NameMatch::Exact, nullptr},
-        {"No Such File", NameMatch::Exact, nullptr},
         // From the list a "*" is part of the name.
         {"Why? [Draft] *", NameMatch::Exact, "Why? [Draft] *"},
         {"Why*", NameMatch::Exact, nullptr},
-        {"*", NameMatch::Exact, nullptr},
     };
     test::MountedImage m(test::fixturePath("basic.hfs"));
     for (const auto& c : cases) {

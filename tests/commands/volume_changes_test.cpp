@@ -14,6 +14,7 @@
 #include "support/cli_run.h"
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
+#include "support/image_builder.h"
 #include "support/mounted_image.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
@@ -27,22 +28,21 @@ bool checkedSound(const std::string& image) {
     return r.exitCode == 0;
 }
 
+// Whether a line of hlsTree is the entry at `path` or one inside it.
+bool within(const std::string& line, const std::string& path) {
+    return line.compare(0, path.size(), path) == 0 && (line[path.size()] == ':' || line[path.size()] == '\t');
+}
+
 // The tree with every path that begins with `from` (a whole name) beginning with `to` instead.
 std::vector<std::string> renamed(std::vector<std::string> tree, const std::string& from, const std::string& to) {
-    for (std::string& line : tree) {
-        if (line.compare(0, from.size(), from) == 0 && (line[from.size()] == ':' || line[from.size()] == '\t'))
-            line = to + line.substr(from.size());
-    }
+    for (std::string& line : tree)
+        if (within(line, from)) line = to + line.substr(from.size());
     std::sort(tree.begin(), tree.end());
     return tree;
 }
 
 std::vector<std::string> without(std::vector<std::string> tree, const std::string& path) {
-    tree.erase(std::remove_if(tree.begin(), tree.end(),
-                              [&](const std::string& l) {
-                                  return l.compare(0, path.size(), path) == 0 && (l[path.size()] == ':' || l[path.size()] == '\t');
-                              }),
-               tree.end());
+    tree.erase(std::remove_if(tree.begin(), tree.end(), [&](const std::string& l) { return within(l, path); }), tree.end());
     return tree;
 }
 
@@ -138,7 +138,6 @@ TEST(VolumeChanges, FoldersWithShortThreadsTakeLongerNames) {
 TEST(VolumeChanges, RefusalsAndReadOnlyMediaLeaveTheImageAsItWas) {
     TempDir dir;
     const std::string image = writableCopy(dir, "basic.hfs");
-    const std::string original = slurp(image);
     struct Case {
         std::vector<std::string> options;
         const char* line;
@@ -164,13 +163,9 @@ TEST(VolumeChanges, RefusalsAndReadOnlyMediaLeaveTheImageAsItWas) {
     };
     for (const Case& c : cases) {
         std::string target = c.other ? writableCopy(dir, c.other) : image;
-        if (c.lock != 0) {
-            std::string locked = original;
-            locked[1024 + 10] = static_cast<char>(locked[1024 + 10] | (c.lock >> 8));
-            locked[1024 + 11] = static_cast<char>(locked[1024 + 11] | (c.lock & 0xFF));
-            target = dir.file("locked.hfs");
-            std::ofstream(target, std::ios::binary | std::ios::trunc) << locked;
-        }
+        TempDir locked;
+        if (c.lock != 0)  // drAtrb, 10 bytes into the MDB
+            target = bentFixture(locked, "basic.hfs", [&](Bytes& b) { writeBe(b, 1024 + 10, 2, readBe(b, 1024 + 10, 2) | c.lock); });
         const std::string before = slurp(target);
         std::vector<std::string> args = c.options;
         args.push_back(target);
@@ -242,16 +237,6 @@ TEST(VolumeChanges, AFailedWriteLeavesTheMediumAsItWasAndSaysSo) {
     EXPECT_TRUE(checkedSound(written));
 }
 
-// The three extents of a tree in the MDB of a bare volume: start, count pairs.
-std::vector<uint16_t> mdbExtents(const std::string& image, size_t field) {
-    const std::string bytes = slurp(image);
-    std::vector<uint16_t> out;
-    for (size_t i = 0; i < 6; ++i)
-        out.push_back(static_cast<uint16_t>(static_cast<uint8_t>(bytes[1024 + field + 2 * i]) << 8 |
-                                            static_cast<uint8_t>(bytes[1024 + field + 2 * i + 1])));
-    return out;
-}
-
 size_t countLines(const std::vector<std::string>& tree, const std::string& prefix) {
     return static_cast<size_t>(std::count_if(tree.begin(), tree.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
 }
@@ -279,8 +264,7 @@ TEST(VolumeChanges, FragmentedVolumesAndACatalogGrowingPastItsThreeExtents) {
     for (int i = 0; i < 300; ++i) lines += "MD \"Folder " + std::to_string(1000 + i) + " with a long name\"\n";
     r = runCliWithInput({"--write", image}, lines);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const std::vector<uint16_t> catalog = mdbExtents(image, 150);
-    EXPECT_NE(catalog[5], 0) << "the catalog still fits its first two extents";
+    EXPECT_NE(readBe(readFile(image), 1024 + mdb::kDrCTExtRec + 10, 2), 0u) << "the catalog still fits its first two extents";
     {
         MountedImage mounted(image);
         ASSERT_TRUE(copyExtentsTree(mounted.session.volumeContext()));
@@ -352,7 +336,7 @@ TEST(VolumeChanges, CatalogsBeyondTheHeaderNodesMap) {
             return Status::ok();
         }));
         EXPECT_GT(loadBE32(mounted.session.volume.catalog.header.data() + header::kTotalNodes), 2048u);
-        EXPECT_NE(loadBE32(mounted.session.volume.catalog.header.data() + node::kFLink), 0u) << "no map node";
+        EXPECT_NE(loadBE32(mounted.session.volume.catalog.header.data() + quarry::node::kFLink), 0u) << "no map node";
     }
     EXPECT_TRUE(checkedSound(grown));
     ASSERT_TRUE(hfsutilsChange(grown, {{"hmkdir", ":One more"}, {"hrmdir", ":Folder number 17"}}));

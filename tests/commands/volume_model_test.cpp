@@ -107,37 +107,15 @@ uint32_t leafCount(BTreeFile& tree) {
     return count;
 }
 
-class NameMaker {
-public:
-    explicit NameMaker(std::mt19937& random) : random_(random) {}
-    int below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
-
-    // A name as a person types it (Windows characters), for a new folder.
-    std::string typed() {
-        static const std::string kChars = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 -_.()!&'*/?[]"
-                                          "\xE9\xE8\xFC\xC4\xF1\xDF";
-        return make(kChars);
-    }
-    // A name as the catalog holds it (Macintosh characters), for a rename: every byte but the
-    // colon and control characters.
-    std::string stored() {
-        std::string chars;
-        for (int c = 0x20; c <= 0xFF; ++c)
-            if (c != ':' && c != 0x7F) chars += static_cast<char>(c);
-        return make(chars);
-    }
-
-private:
-    std::string make(const std::string& chars) {
-        const int length = below(4) == 0 ? 31 : 1 + below(31);
-        std::string name;
-        for (int i = 0; i < length; ++i) name += chars[static_cast<size_t>(below(static_cast<int>(chars.size())))];
-        // Trailing spaces are dropped by the searches; a name ends in something else.
-        if (name.back() == ' ') name.back() = 'x';
-        return name;
-    }
-    std::mt19937& random_;
-};
+// A random name of 1 to 31 characters from `chars`, a quarter of them 31 long. Trailing spaces
+// are dropped by the searches, so a name ends in something else.
+std::string randomName(std::mt19937& random, const std::string& chars) {
+    const auto below = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); };
+    std::string name(static_cast<size_t>(below(4) == 0 ? 31 : 1 + below(31)), ' ');
+    for (char& c : name) c = chars[static_cast<size_t>(below(static_cast<int>(chars.size())))];
+    if (name.back() == ' ') name.back() = 'x';
+    return name;
+}
 
 // What MakeDirectory makes of a typed name.
 std::string folderNameFor(std::string typed) {
@@ -170,22 +148,28 @@ TEST(VolumeModel, RandomChangesMatchTheModelAndHfsutils) {
 
     uint16_t deepest = 0;
     std::mt19937 random(static_cast<std::mt19937::result_type>(start));
-    NameMaker names(random);
+    const auto below = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); };
+    // Names as a person types them (Windows characters), for new folders, and as the catalog
+    // holds them (every Macintosh byte but the colon and DEL), for renames.
+    const std::string typedChars = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 -_.()!&'*/?[]\xE9\xE8\xFC\xC4\xF1\xDF";
+    std::string storedChars;
+    for (int c = 0x20; c <= 0xFF; ++c)
+        if (c != ':' && c != 0x7F) storedChars += static_cast<char>(c);
     for (unsigned long step = 0; step < steps; ++step) {
         SCOPED_TRACE("step " + std::to_string(step) + " in " + here->path());
         auto pick = [&](bool filesOnly) -> Node* {
             std::vector<Node*> candidates;
             for (auto& c : here->children)
                 if (!filesOnly || !c->folder) candidates.push_back(c.get());
-            return candidates.empty() ? nullptr : candidates[static_cast<size_t>(names.below(static_cast<int>(candidates.size())))];
+            return candidates.empty() ? nullptr : candidates[static_cast<size_t>(below(static_cast<int>(candidates.size())))];
         };
-        const int op = names.below(100);
+        const int op = below(100);
         bool changed = true;
         std::string what;
         if (op < 12) {
             changed = false;
             Node* folder = pick(false);
-            if (names.below(3) == 0 && here->parent) {
+            if (below(3) == 0 && here->parent) {
                 ASSERT_TRUE(changeToParent(session));
                 here = here->parent;
             } else if (folder && folder->folder && here->path().size() < 200) {
@@ -193,7 +177,7 @@ TEST(VolumeModel, RandomChangesMatchTheModelAndHfsutils) {
                 here = folder;
             }
         } else if (op < 50) {
-            const std::string typed = names.typed();
+            const std::string typed = randomName(random, typedChars);
             const std::string name = folderNameFor(typed);
             what = "MD " + name;
             const bool taken = here->find(name) != nullptr;
@@ -221,8 +205,8 @@ TEST(VolumeModel, RandomChangesMatchTheModelAndHfsutils) {
             if (!entry) continue;
             // Now and then the name of another entry, spelt otherwise: refused.
             Node* other = pick(false);
-            std::string name = names.stored();
-            if (names.below(5) == 0 && other) {
+            std::string name = randomName(random, storedChars);
+            if (below(5) == 0 && other) {
                 name = other->name;
                 for (char& c : name) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
             }

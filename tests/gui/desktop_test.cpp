@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -33,7 +32,6 @@
 #include "app/session.h"
 #include "common/messages.h"
 #include "commands/attributes.h"
-#include "copy/copy_engine.h"
 #include "dialogs/target_chooser.h"
 #include "dump/dump_model.h"
 #include "gui/attribute_dialogs.h"
@@ -52,7 +50,6 @@
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
 #include "support/image_builder.h"
-#include "support/run_process.h"
 #include "support/temp_dir.h"
 
 using namespace quarry;
@@ -98,6 +95,22 @@ struct Program {
             if (c.index == index) return QPoint((c.cell.left + c.cell.right) / 2, (c.cell.top + c.cell.bottom) / 2);
         return QPoint(-1, -1);
     }
+};
+
+// Runs f on the window's context menu once a right click has opened it.
+class OnContextMenu {
+public:
+    OnContextMenu(MainWindow& window, std::function<void(QMenu*)> f) {
+        QObject::connect(&timer_, &QTimer::timeout, [this, &window, f] {
+            if (!window.contextMenu()->isVisible()) return;
+            timer_.stop();
+            f(window.contextMenu());
+        });
+        timer_.start(10);
+    }
+
+private:
+    QTimer timer_;
 };
 
 // Runs f on the next modal dialog once it is shown, while the code under test waits in exec().
@@ -154,13 +167,15 @@ ModalAnswers::Step pressBoxButton(QMessageBox::StandardButton button) {
     return [button](QWidget* w) { static_cast<QMessageBox*>(w)->button(button)->click(); };
 }
 
-// Chooses a fixture file in the chooser of "Open Image...".
-ModalAnswers::Step chooseFixture(const char* file) {
-    return [file](QWidget* w) {
+// Chooses an image in the chooser of "Open Image...", whose box for writing starts unticked.
+ModalAnswers::Step chooseImage(const std::string& image, bool forWriting = false) {
+    return [image, forWriting](QWidget* w) {
         auto* chooser = qobject_cast<QFileDialog*>(w);
         QVERIFY(chooser);
-        chooser->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(quarry::test::fixturePath(file)));
-        static_cast<QDialog*>(chooser)->accept();
+        QVERIFY(!chooser->findChild<QCheckBox*>("OpenForWriting")->isChecked());
+        chooser->findChild<QCheckBox*>("OpenForWriting")->setChecked(forWriting);
+        chooser->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(image));
+        static_cast<QDialog*>(chooser)->accept();  // as the Open button does
     };
 }
 
@@ -207,16 +222,6 @@ std::unique_ptr<QDialog> makeDialog(Program& p, const QString& name) {
 // to the dialog when that widget leaves them alone.
 QWidget* keyTarget(QDialog* d) { return d->focusWidget() ? d->focusWidget() : d; }
 
-const char* wayOf(int control) {
-    switch (control) {
-        case dlg::kEscape: return "Esc";
-        case dlg::kEnter: return "Enter";
-        case dlg::kSystemClose: return "close box";
-        case dlg::kHelp: return "help";
-        default: return "button";
-    }
-}
-
 // Whether the band of rows [top, top + height) holds dark pixels of text. Its first two rows are
 // left out: the descenders of the line above reach into them.
 bool hasInk(const QImage& image, int top, int height) {
@@ -231,18 +236,38 @@ bool hasInk(const QImage& image, int top, int height) {
 class DesktopTest : public QObject {
     Q_OBJECT
 private slots:
-    void startUpStatesAndTheMenus() {
+    // The window as it starts, a menu item's help on the status bar, the dialogs of the menu
+    // commands (what the option dialogs change: eachWayOutIsTheModels), and Exit, which asks first.
+    void startUpMenusAndQuit() {
         Program p("basic.hfs");
         QCOMPARE(p.window.size(), QSize(640, 425));
         QCOMPARE(p.window.windowTitle(), QString("Quarry : Test Vol"));
         QVERIFY(p.window.action(command::kDataForkMode)->isChecked());
         QCOMPARE(p.window.statusLeft(), QString("Select a menu or press F1 for help..."));
-        // A menu item shows its help on the status bar.
         p.window.action(command::kSelectDrive)->hover();
         QCOMPARE(p.window.statusLeft(), QString("Select the drive holding the Macintosh volume."));
         p.window.action(command::kSignatureListing)->hover();
         QCOMPARE(p.window.statusLeft(),
                  QString("Wide listing with length of data and resources, plus signature (creator/type) string."));
+        QStringList opened;
+        for (const int c : {command::kFileNaming, command::kOutputPorts, command::kVolumeInfo}) {
+            onNextModal([&](QWidget* d) {
+                opened << d->objectName();
+                if (opened.last() == "DLG_INFO") opened << d->findChild<QLabel*>("500")->text() << d->findChild<QLabel*>("502")->text();
+                clickControl(d, dlg::kOk);
+            });
+            p.window.runCommand(c);
+        }
+        QCOMPARE(opened, QStringList({"DLG_OPT", "DLG_PORT", "DLG_INFO", "1471488", "2"}));
+        onNextModal([](QWidget* d) {
+            QCOMPARE(d->objectName(), QString("DLG_QUIT"));
+            clickControl(d, 129);
+        });
+        p.window.close();
+        QVERIFY(p.window.isVisible());
+        onNextModal([](QWidget* d) { QTest::keyClick(d, Qt::Key_Return); });
+        QTest::keyClick(&p.window, Qt::Key_Escape);  // Exit
+        QVERIFY(!p.window.isVisible());
     }
 
     void clickSelectsAndPaintsTheCellInverted() {
@@ -268,14 +293,13 @@ private slots:
     }
 
     // A double click opens a folder; Open Folder takes the first selected folder and says so
-    // when only files are selected; the Parent and Root buttons go up.
-    void foldersOpenAndClose() {
+    // when only files are selected; the Parent and Root buttons go up. The keys run their commands.
+    void foldersAndKeys() {
         Program p("basic.hfs");
         QTest::mouseDClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(p.indexOf("Docs")));
         QCOMPARE(p.session.dir.currentName, std::string("Docs"));
         QCOMPARE(CountSelectedEntries(p.session.settings.list), uint16_t{0});
-        QVERIFY(p.window.functionButton(command::kParent)->isEnabled());
-        QVERIFY(p.window.functionButton(command::kRoot)->isEnabled());
+        QVERIFY(p.window.functionButton(command::kParent)->isEnabled() && p.window.functionButton(command::kRoot)->isEnabled());
         QTest::mouseClick(p.window.functionButton(command::kParent), Qt::LeftButton);
         QCOMPARE(p.session.dir.currentName, std::string("Root  "));
         QVERIFY(!p.window.functionButton(command::kParent)->isEnabled());
@@ -296,12 +320,9 @@ private slots:
         QCOMPARE(p.session.dir.currentDirID, kRootDirId);
         QCOMPARE(p.session.settings.list.entryCount, uint16_t{17});
         QVERIFY(!p.window.functionButton(command::kRoot)->isEnabled());
-    }
 
-    void keysRunTheirCommands() {
-        Program p("basic.hfs");
-        const FileList& list = p.session.settings.list;
         // Select all, invert, deselect all; Display follows whether anything is selected.
+        const FileList& list = p.session.settings.list;
         QTest::keyClick(&p.window, Qt::Key_F10, Qt::ControlModifier);
         QCOMPARE(CountSelectedEntries(list), list.entryCount);
         QVERIFY(p.window.functionButton(command::kDump)->isEnabled());
@@ -312,10 +333,7 @@ private slots:
         QTest::keyClick(&p.window, Qt::Key_F10, Qt::ShiftModifier);
         QCOMPARE(CountSelectedEntries(list), uint16_t(list.entryCount - 1));
         QVERIFY(!list.entries[p.indexOf("Puzzle")].selected());
-        // The check marks follow the settings: one listing mode, one copy mode.
-        QTest::keyClick(&p.window, Qt::Key_E, Qt::AltModifier);
-        QVERIFY(p.window.action(command::kExtendedListing)->isChecked());
-        QVERIFY(!p.window.action(command::kShortListing)->isChecked());
+        // One copy mode is checked at a time (the listing modes: pagingThroughABigFolder).
         for (const auto& [mode, bits] : {std::pair{command::kMacBinaryMode, opt::kCopyMacBinary},
                                          std::pair{command::kResourceForkMode, opt::kCopyResource},
                                          std::pair{command::kDataForkMode, opt::kCopyData}}) {
@@ -323,11 +341,6 @@ private slots:
             for (int c : {command::kDataForkMode, command::kResourceForkMode, command::kMacBinaryMode})
                 QCOMPARE(p.window.action(c)->isChecked(), c == mode);
             QCOMPARE(p.session.settings.optionWord & opt::kCopyModeMask, bits);
-        }
-        for (bool on : {true, false}) {
-            p.window.runCommand(command::kUseCurrentDirectory);
-            QCOMPARE(p.window.action(command::kUseCurrentDirectory)->isChecked(), on);
-            QCOMPARE(p.session.settings.useCurrentDirectory, on);
         }
         QCOMPARE(shownHelpKey(), QString());
         QTest::keyClick(&p.window, Qt::Key_F1);
@@ -337,19 +350,18 @@ private slots:
     void pagingThroughABigFolder() {
         Program p("many.hfs");
         QTest::mouseDClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(p.indexOf("Big Folder")));
-        p.window.client()->grab().toImage();  // a paint decides what the screen holds
-        QVERIFY(p.window.action(command::kNextScreen)->isEnabled());
-        QTest::keyClick(&p.window, Qt::Key_PageDown);
-        p.window.client()->grab().toImage();
-        QCOMPARE(p.session.settings.list.firstShown, uint16_t{36});
-        // The wide listings keep the first shown entry; the short one starts its screen at a
-        // multiple of 36; choosing the listing shown changes nothing.
+        // A paint decides what the screen holds, and so which paging items are enabled.
         const auto shows = [&](int command, uint16_t first) {
             p.window.client()->grab().toImage();
             QCOMPARE(p.session.settings.list.firstShown, first);
             for (int c : {command::kShortListing, command::kExtendedListing, command::kSignatureListing})
                 QCOMPARE(p.window.action(c)->isChecked(), c == command);
         };
+        shows(command::kShortListing, 0);
+        QTest::keyClick(&p.window, Qt::Key_PageDown);
+        shows(command::kShortListing, 36);
+        // The wide listings keep the first shown entry and page by 18; the short one starts its
+        // screen at a multiple of 36; choosing the listing shown changes nothing.
         QTest::keyClick(&p.window, Qt::Key_E, Qt::AltModifier);
         shows(command::kExtendedListing, 36);
         QTest::keyClick(&p.window, Qt::Key_PageDown);
@@ -363,8 +375,16 @@ private slots:
         p.window.runCommand(command::kShortListing);
         shows(command::kShortListing, 36);
         QTest::keyClick(&p.window, Qt::Key_PageUp);
-        p.window.client()->grab().toImage();
-        QCOMPARE(p.session.settings.list.firstShown, uint16_t{0});
+        shows(command::kShortListing, 0);
+        // Its 123 entries: the last short screen starts at 108.
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(&p.window, Qt::Key_PageDown);
+            p.window.client()->grab().toImage();
+        }
+        shows(command::kShortListing, 108);
+        QVERIFY(!p.window.action(command::kNextScreen)->isEnabled());
+        QTest::keyClick(&p.window, Qt::Key_PageUp, Qt::ControlModifier);
+        shows(command::kShortListing, 0);
         QVERIFY(!p.window.action(command::kPrecedingScreen)->isEnabled());
         QVERIFY(!p.window.action(command::kFirstScreen)->isEnabled());
     }
@@ -386,26 +406,21 @@ private slots:
         Program p("basic.hfs");
         bool shown = false, dumpEnabled = false, attributesEnabled = false;
         QString hovered;
-        QTimer timer;
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            QMenu* menu = p.window.contextMenu();
-            if (!menu->isVisible()) return;
-            timer.stop();
-            shown = true;
-            for (QAction* a : menu->actions()) {
-                if (a->data().toInt() == command::kDump) dumpEnabled = a->isEnabled();
-                if (a->data().toInt() == command::kAttributes) attributesEnabled = a->isEnabled();
-                if (a->data().toInt() == command::kCopyToPc) menu->setActiveAction(a);
-            }
-            hovered = p.window.statusLeft();
-            QTest::keyClick(menu, Qt::Key_Escape);
-        });
-        timer.start();
         const uint16_t index = name.isEmpty() ? kNoIndex : p.indexOf(name.toStdString());
         const QPoint at = name.isEmpty() ? QPoint(20, p.window.client()->height() - 25) : p.cellCentre(index);
-        QTest::mouseClick(p.window.client(), Qt::RightButton, Qt::NoModifier, at);
-        timer.stop();
+        {
+            OnContextMenu menuShown(p.window, [&](QMenu* menu) {
+                shown = true;
+                for (QAction* a : menu->actions()) {
+                    if (a->data().toInt() == command::kDump) dumpEnabled = a->isEnabled();
+                    if (a->data().toInt() == command::kAttributes) attributesEnabled = a->isEnabled();
+                    if (a->data().toInt() == command::kCopyToPc) menu->setActiveAction(a);
+                }
+                hovered = p.window.statusLeft();
+                QTest::keyClick(menu, Qt::Key_Escape);
+            });
+            QTest::mouseClick(p.window.client(), Qt::RightButton, Qt::NoModifier, at);
+        }
         QCOMPARE(shown, !name.isEmpty());
         QCOMPARE(CountSelectedEntries(p.session.settings.list), uint16_t(shown ? 1 : 0));
         if (!shown) return;
@@ -454,19 +469,6 @@ private slots:
         QVERIFY2(log.size() > 37 && log.substr(log.size() - 37) == " - manifest quarryrm.sha256: 5 files\n", log.c_str());
     }
 
-    void quitAsksFirst() {
-        Program p("basic.hfs");
-        onNextModal([](QWidget* d) {
-            QCOMPARE(d->objectName(), QString("DLG_QUIT"));
-            clickControl(d, 129);
-        });
-        p.window.close();
-        QVERIFY(p.window.isVisible());
-        onNextModal([](QWidget* d) { QTest::keyClick(d, Qt::Key_Return); });
-        QTest::keyClick(&p.window, Qt::Key_Escape);  // Exit
-        QVERIFY(!p.window.isVisible());
-    }
-
     void commandLineRunsOneCommand() {
         Program p("basic.hfs");
         // Esc leaves with the line unread; Enter in the field runs it, as Execute does. The
@@ -485,22 +487,6 @@ private slots:
             QVERIFY(!p.window.action(command::kExtendedListing)->isChecked());
         }
         QVERIFY(p.window.functionButton(command::kRoot)->isEnabled());
-    }
-
-    // The menu commands open their dialogs; the information sheet shows the volume's figures.
-    // (What the option dialogs change in the session: eachWayOutIsTheModels.)
-    void menuCommandsOpenTheirDialogs() {
-        Program p("basic.hfs");
-        QStringList opened;
-        for (const int c : {command::kFileNaming, command::kOutputPorts, command::kVolumeInfo}) {
-            onNextModal([&](QWidget* d) {
-                opened << d->objectName();
-                if (opened.last() == "DLG_INFO") opened << d->findChild<QLabel*>("500")->text() << d->findChild<QLabel*>("502")->text();
-                clickControl(d, dlg::kOk);
-            });
-            p.window.runCommand(c);
-        }
-        QCOMPARE(opened, QStringList({"DLG_OPT", "DLG_PORT", "DLG_INFO", "1471488", "2"}));
     }
 
     // Each binary copy format chosen in the File Naming dialog becomes the session's, and Cancel
@@ -542,7 +528,8 @@ private slots:
         QVERIFY(a == b);
     }
 
-    void timedMessageClosesItselfAndIsLogged() {
+    // A timed message closes itself and goes to the log; the progress bar fills from the left.
+    void timedMessageAndProgressBar() {
         quarry::test::TempDir dir;
         Program p("basic.hfs");
         p.session.log.stream = std::fopen(dir.file("t.log").c_str(), "wb");
@@ -552,10 +539,7 @@ private slots:
         std::fclose(p.session.log.stream);
         p.session.log.stream = nullptr;
         QCOMPARE(QString::fromStdString(quarry::test::slurp(dir.file("t.log"))), QString("#Not enough space on the volume.\n"));
-    }
 
-    void progressBarAtHalfway() {
-        Program p("basic.hfs");
         p.window.setProgress(5, 10);
         const QImage image = p.window.client()->grab().toImage();
         const MainWindowLayout layout = MainWindowLayoutOf(p.window.model().geometry);
@@ -633,53 +617,40 @@ private slots:
         QTest::addColumn<int>("result");
         QTest::addColumn<QString>("help");
         QTest::addColumn<int>("setting");  // the destination setting afterwards, or -1
-        struct Row {
+        // What exec() returns after Esc, the close box, Enter and the dialog's own button (a
+        // second button: extra). The option dialogs open with port 3 (LPT3) and naming 1 (short
+        // names) and first click "Renaming on the fly" or COM2: Cancel and Esc put the naming
+        // back, the close box keeps it; a port clicked stays, whatever ends the dialog.
+        const struct {
             const char* dialog;
-            int control;
-            int result;
-            const char* help;
+            int button;
+            std::array<int, 4> results;
             int radio = 0;
-            int setting = -1;
-        };
-        const Row rows[] = {
-            {"DLG_QUIT", dlg::kEscape, 0, kNoHelp}, {"DLG_QUIT", dlg::kSystemClose, 0, kNoHelp},
-            {"DLG_QUIT", dlg::kEnter, 1, kNoHelp},  {"DLG_QUIT", 128, 1, kNoHelp},
-            {"DLG_QUIT", 129, 0, kNoHelp},
-            // The sheet has no Cancel: Esc leaves it open.
-            {"DLG_INFO", dlg::kEscape, kStillOpen, kNoHelp}, {"DLG_INFO", dlg::kSystemClose, 0, kNoHelp},
-            {"DLG_INFO", dlg::kEnter, 1, kNoHelp},           {"DLG_INFO", dlg::kOk, 1, kNoHelp},
-            {"DLG_COMM", dlg::kEscape, 0, kNoHelp}, {"DLG_COMM", dlg::kSystemClose, 0, kNoHelp},
-            {"DLG_COMM", dlg::kEnter, 1, kNoHelp},  {"DLG_COMM", 153, 1, kNoHelp},
-            // Enter presses Quit, the default button.
-            {"DLG_ATTR", dlg::kEscape, 0, kNoHelp}, {"DLG_ATTR", dlg::kSystemClose, 0, kNoHelp},
-            {"DLG_ATTR", dlg::kEnter, 0, kNoHelp},  {"DLG_ATTR", 541, 0, kNoHelp},
-            // Esc ends the second page as OK does; only the close box ends it with 0.
-            {"DLG_ATT2", dlg::kEscape, 1, kNoHelp}, {"DLG_ATT2", dlg::kSystemClose, 0, kNoHelp},
-            {"DLG_ATT2", dlg::kEnter, 1, kNoHelp},  {"DLG_ATT2", dlg::kOk, 1, kNoHelp},
-            {"DLG_DEST", dlg::kEscape, 0, kNoHelp}, {"DLG_DEST", dlg::kSystemClose, 0, kNoHelp},
-            {"DLG_DEST", dlg::kEnter, 1, kNoHelp},  {"DLG_DEST", 113, 1, kNoHelp},
-            // Every row opens with port 3 (LPT3) and naming 1 (short names) and first clicks
-            // "Renaming on the fly" or COM2. Cancel and Esc put the naming back, the close box
-            // keeps it; a port clicked stays, whatever ends the dialog. Neither touches the other.
-            {"DLG_OPT", dlg::kEscape, 0, kNoHelp, 402, 0x0301},      {"DLG_OPT", dlg::kCancel, 0, kNoHelp, 402, 0x0301},
-            {"DLG_OPT", dlg::kSystemClose, 0, kNoHelp, 402, 0x0302}, {"DLG_OPT", dlg::kEnter, 1, kNoHelp, 402, 0x0302},
-            {"DLG_OPT", dlg::kOk, 1, kNoHelp, 402, 0x0302},
-            {"DLG_PORT", dlg::kEscape, 0, kNoHelp, 505, 0x0501},      {"DLG_PORT", dlg::kCancel, 0, kNoHelp, 505, 0x0501},
-            {"DLG_PORT", dlg::kSystemClose, 0, kNoHelp, 505, 0x0501}, {"DLG_PORT", dlg::kEnter, 1, kNoHelp, 505, 0x0501},
-            {"DLG_PORT", dlg::kOk, 1, kNoHelp, 505, 0x0501},
+            std::array<int, 4> settings = {-1, -1, -1, -1};
+            int extra = 0, extraResult = 0, extraSetting = -1;
+        } rows[] = {
+            {"DLG_QUIT", 128, {0, 0, 1, 1}, 0, {-1, -1, -1, -1}, 129, 0},
+            {"DLG_INFO", dlg::kOk, {kStillOpen, 0, 1, 1}},  // no Cancel: Esc leaves it open
+            {"DLG_COMM", 153, {0, 0, 1, 1}},
+            {"DLG_ATTR", 541, {0, 0, 0, 0}},  // Enter presses Quit, the default button
+            {"DLG_ATT2", dlg::kOk, {1, 0, 1, 1}},  // Esc ends it as OK does
+            {"DLG_DEST", 113, {0, 0, 1, 1}},
+            {"DLG_OPT", dlg::kOk, {0, 0, 1, 1}, 402, {0x0301, 0x0302, 0x0302, 0x0302}, dlg::kCancel, 0, 0x0301},
+            {"DLG_PORT", dlg::kOk, {0, 0, 1, 1}, 505, {0x0501, 0x0501, 0x0501, 0x0501}, dlg::kCancel, 0, 0x0501},
             // Enter takes the typed name and keeps the dialog open; every way out gives 0.
-            {"DLG_FLOG", dlg::kEscape, 0, kNoHelp},          {"DLG_FLOG", dlg::kSystemClose, 0, kNoHelp},
-            {"DLG_FLOG", dlg::kEnter, kStillOpen, kNoHelp}, {"DLG_FLOG", dlg::kOk, 0, kNoHelp},
+            {"DLG_FLOG", dlg::kOk, {0, 0, kStillOpen, 0}},
         };
-        const auto add = [](const QString& dialog, int radio, int control, int result, const QString& help, int setting) {
-            QTest::addRow("%s %s %d", qPrintable(dialog), wayOf(control), control)
-                << dialog << radio << control << result << help << setting;
+        const auto add = [](const char* dialog, const char* way, int radio, int control, int result, const QString& help, int setting) {
+            QTest::addRow("%s %s %d", dialog, way, control) << QString(dialog) << radio << control << result << help << setting;
         };
-        for (const Row& r : rows) add(r.dialog, r.radio, r.control, r.result, r.help, r.setting);
-        // Help, in every dialog, opens the dialog's own page and leaves the dialog open.
-        for (const char* d :
-             {"DLG_QUIT", "DLG_INFO", "DLG_COMM", "DLG_ATTR", "DLG_ATT2", "DLG_DEST", "DLG_OPT", "DLG_PORT", "DLG_FLOG"})
-            add(d, 0, dlg::kHelp, kStillOpen, "dlg_" + QString(d).mid(4), -1);
+        for (const auto& r : rows) {
+            const int controls[] = {dlg::kEscape, dlg::kSystemClose, dlg::kEnter, r.button};
+            const char* ways[] = {"Esc", "close box", "Enter", "button"};
+            for (int i = 0; i < 4; ++i) add(r.dialog, ways[i], r.radio, controls[i], r.results[i], kNoHelp, r.settings[i]);
+            if (r.extra) add(r.dialog, "button", r.radio, r.extra, r.extraResult, kNoHelp, r.extraSetting);
+            // Help opens the dialog's own page and leaves the dialog open.
+            add(r.dialog, "help", 0, dlg::kHelp, kStillOpen, "dlg_" + QString(r.dialog).mid(4), -1);
+        }
     }
 
     void eachWayOutIsTheModels() {
@@ -732,15 +703,14 @@ private slots:
         QVERIFY(!p.session.log.isOpen());
     }
 
-    void showsTheForkAndScrolls() {
+    // The dump window: its menu commands, keys and line groups, and Display opening it.
+    void dumpWindowShowsTheForkAndScrolls() {
         Program p("basic.hfs");
         DumpWindow dump(&p.window, p.ui, p.session);
         QVERIFY(dump.open("Big Forks"));
         QCOMPARE(dump.windowTitle(), QString("Dumping file \"Big Forks\""));
-        QVERIFY(dump.action(100)->isChecked());
-        QVERIFY(dump.action(101)->isEnabled());
-        QVERIFY(dump.action(200)->isChecked());
-        QVERIFY(dump.action(401)->isChecked());
+        QVERIFY(dump.action(100)->isChecked() && dump.action(101)->isEnabled());
+        QVERIFY(dump.action(200)->isChecked() && dump.action(401)->isChecked());
         const auto line = [&](int i) { return QString::fromStdString(dumpLineToUtf8(dumpLine(dump.model(), i))); };
         // The window's lines are the model's (checked against hcopy's bytes in dump_model_test);
         // here, that its menu commands reach the model.
@@ -774,10 +744,8 @@ private slots:
         QTest::keyClick(&dump, Qt::Key_Home);
         QCOMPARE(dump.model().position, uint32_t{0});
 
-        // The resource fork, then back.
         dump.runCommand(101);
         QVERIFY(dump.action(101)->isChecked() && !dump.action(100)->isChecked());
-        QCOMPARE(dump.model().position, uint32_t{0});
         dump.runCommand(100);
         QVERIFY(dump.action(100)->isChecked());
 
@@ -790,22 +758,18 @@ private slots:
             QVERIFY2(image.height() >= (slot + 1) * step, qPrintable(QString("slot %1 outside the view").arg(slot)));
             QVERIFY2(hasInk(image, slot * step, step) != gap, qPrintable(QString("slot %1").arg(slot)));
         }
-    }
 
-    void menuCommandOpensTheDumpAndRebuildsTheList() {
-        Program p("basic.hfs");
+        // Display takes the first selected entry; the other one is deselected only because the
+        // list is built again afterwards.
         p.select("Puzzle");
         p.select("Caf\x8e Menu");
         QString title;
         onNextModal([&](QWidget* d) {
             QCOMPARE(d->objectName(), QString("filedump"));
             title = d->windowTitle();
-            auto* dump = static_cast<DumpWindow*>(d);
-            dump->runCommand(103);
+            static_cast<DumpWindow*>(d)->runCommand(103);
         });
         QTest::mouseClick(p.window.functionButton(command::kDump), Qt::LeftButton);
-        // The dump takes the first selected entry; the other one is deselected only because the
-        // list is built again afterwards.
         QCOMPARE(title, QString::fromUtf8("Dumping file \"Caf\xc3\xa9 Menu\""));
         QCOMPARE(CountSelectedEntries(p.session.settings.list), uint16_t{0});
     }
@@ -843,14 +807,7 @@ private slots:
         const std::string image = quarry::test::writableCopy(dir, "basic.hfs");
         Program p("basic.hfs");
         {
-            ModalAnswers answers({[&](QWidget* w) {
-                auto* chooser = qobject_cast<QFileDialog*>(w);
-                QVERIFY(chooser);
-                QVERIFY(!chooser->findChild<QCheckBox*>("OpenForWriting")->isChecked());
-                chooser->findChild<QCheckBox*>("OpenForWriting")->setChecked(true);
-                chooser->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(image));
-                static_cast<QDialog*>(chooser)->accept();  // as the Open button does
-            }});
+            ModalAnswers answers({chooseImage(image, true)});
             QTest::keyClick(&p.window, Qt::Key_O, Qt::ControlModifier);
             QCOMPARE(answers.shown().join(" / "), QString("OpenImage Open Image"));
         }
@@ -930,15 +887,11 @@ private slots:
         };
         {
             ModalAnswers answers({renameTo("Papers"), renameTo("Puzzle \xc3\x9c 2")});
-            QTimer menu;
-            QObject::connect(&menu, &QTimer::timeout, [&] {
-                if (!p.window.contextMenu()->isVisible()) return;
-                menu.stop();
-                for (QAction* a : p.window.contextMenu()->actions())
-                    if (a->data().toInt() == command::kRename) p.window.contextMenu()->setActiveAction(a);
-                QTest::keyClick(p.window.contextMenu(), Qt::Key_Return);
+            OnContextMenu rename(p.window, [](QMenu* menu) {
+                for (QAction* a : menu->actions())
+                    if (a->data().toInt() == command::kRename) menu->setActiveAction(a);
+                QTest::keyClick(menu, Qt::Key_Return);
             });
-            menu.start(10);
             QTest::mouseClick(p.window.client(), Qt::RightButton, Qt::NoModifier, p.cellCentre(p.indexOf("Puzzle")));
             QCOMPARE(answers.shown(), QStringList(2, "DLG_REN Rename file or folder"));
         }
@@ -959,7 +912,7 @@ private slots:
     void edcFailuresAreShownAfterTheMount() {
         Program p("hybrid.iso");
         const FileList bare = p.session.settings.list;
-        ModalAnswers answers({chooseFixture("containers/bad-edc.cue"), pressBoxButton(QMessageBox::Ok)});
+        ModalAnswers answers({chooseImage(quarry::test::fixturePath("containers/bad-edc.cue")), pressBoxButton(QMessageBox::Ok)});
         QTest::keyClick(&p.window, Qt::Key_O, Qt::ControlModifier);
         QCOMPARE(answers.shown().mid(1), QStringList{"The BIN/CUE image's sector 4 fails its EDC check: the data read may be damaged"});
         QCOMPARE(p.session.settings.list.entryCount, bare.entryCount);
