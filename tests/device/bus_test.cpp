@@ -440,7 +440,6 @@ TEST(DriveEntryTexts, VendorLosesTrailingBlanksProductKeepsThem) {
         {"MATSHITA", "CD-ROM CR-8005  ", "[0|0] MATSHITA - CD-ROM CR-8005  "},
         {"HP      ", "C4324/C4325     ", "[0|0] HP - C4324/C4325     "},
         {"A B", "X               ", "[0|0] A B - X               "},
-        {"", "", "[0|0] - "},
     };
     for (const Case& c : cases) {
         ScsiDeviceTable table;

@@ -287,6 +287,14 @@ TEST(HfsPlusDamage, PlantedDamageIsNamedByTheReaderAndFoundByTheCheck) {
     }
 }
 
+// A B-tree header node's fields for a tree of one leaf, node 1, after the header node.
+void oneLeafAfterTheHeader(uint8_t* header, uint32_t leafRecords) {
+    storeBE16(header + 14, 1);            // depth
+    for (size_t field : {16, 24, 28}) storeBE32(header + field, 1);  // root, first and last leaf
+    storeBE32(header + 20, leafRecords);
+    storeBE32(header + 36, 2);            // nodes
+}
+
 TEST(HfsPlusDamage, TheJournalsStateIsReadInEitherByteOrder) {
     // journaled.hfsp's journal header written anew in either byte order, with its transactions
     // written or pending (an end past 4 GiB of the journal counts whole).
@@ -345,14 +353,9 @@ TEST(HfsPlusDamage, AttributesInlineAndInForksAreTheOnes7ZipLists) {
     };
     tree[8] = 1;                                  // header node
     storeBE16(tree + 10, 3);
-    storeBE16(tree + 14, 1);                      // depth
-    storeBE32(tree + 16, 1);                      // root
-    storeBE32(tree + 20, 2);                      // leaf records
-    storeBE32(tree + 24, 1);                      // first leaf
-    storeBE32(tree + 28, 1);                      // last leaf
+    oneLeafAfterTheHeader(tree, 2);
     storeBE16(tree + 32, kNode);
     storeBE16(tree + 34, 266);                    // maximum key length
-    storeBE32(tree + 36, 2);                      // nodes
     storeBE32(tree + 52, 6);                      // big keys, variable index keys
     offsets(tree, {14, 120, 248, 256});
     uint8_t* leaf = tree + kNode;
@@ -491,12 +494,7 @@ TEST(HfsPlusDamage, AForkGoesOnThroughTheExtentsOverflowTree) {
     storeBE32(extentsFork + 24, 1824);
     storeBE32(extentsFork + 28, 1);
     ASSERT_EQ(loadBE16(head + 32), blockSize);  // one node per block
-    storeBE16(head + 14, 1);                     // depth
-    storeBE32(head + 16, 1);                     // root
-    storeBE32(head + 20, 1);                     // leaf records
-    storeBE32(head + 24, 1);                     // first leaf
-    storeBE32(head + 28, 1);                     // last leaf
-    storeBE32(head + 36, 2);                     // nodes
+    oneLeafAfterTheHeader(head, 1);
     uint8_t* leaf = raw.block(1824);
     std::fill_n(leaf, blockSize, 0);
     leaf[8] = 0xFF;

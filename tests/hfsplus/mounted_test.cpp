@@ -351,15 +351,9 @@ TEST(HfsPlusMounted, WhatQuarryCliSaysOfTheMedium) {
     EXPECT_EQ(r.out, "");
     test::TempDir cut;
     const std::string miscounted = cut.file("forks.hfsp");
-    std::filesystem::copy_file(dir + "forks.hfsp", miscounted);
-    {
-        std::fstream f(miscounted, std::ios::in | std::ios::out | std::ios::binary);
-        char low = 0;  // the low byte of the header's free-block count
-        f.seekg(1024 + 48 + 3);
-        f.get(low);
-        f.seekp(1024 + 48 + 3);
-        f.put(static_cast<char>(low + 1));
-    }
+    std::string bytes = test::slurp(dir + "forks.hfsp");
+    ++bytes[1024 + 48 + 3];  // the low byte of the header's free-block count
+    std::ofstream(miscounted, std::ios::binary) << bytes;
     r = test::runCli({"--check", miscounted});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find("free blocks"), std::string::npos) << r.out;
