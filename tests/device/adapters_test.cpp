@@ -181,7 +181,8 @@ TEST(ScsiCdb, BlockTransfersDecodeAndSixByteOnesRewriteToTen) {
         ASSERT_EQ(rewritten.has_value(), !c.ten.empty());
         if (rewritten) {
             EXPECT_EQ(Bytes(rewritten->cdb.begin(), rewritten->cdb.begin() + rewritten->cdbLength), c.ten);
-            EXPECT_EQ(std::tie(rewritten->buffer, rewritten->bufferLength, rewritten->direction), std::tie(command.buffer, command.bufferLength, command.direction));
+            EXPECT_EQ(std::tie(rewritten->buffer, rewritten->bufferLength, rewritten->direction),
+                      std::tie(command.buffer, command.bufferLength, command.direction));
             forms.push_back(*rewritten);
         }
         for (const ScsiCommand& form : forms) {

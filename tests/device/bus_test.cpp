@@ -268,8 +268,11 @@ TEST(ImagePast4GiB, ReadsAndWritesThroughTheSectorSource) {
     ASSERT_EQ(ReadSector(bus.device, kAt4GiB + 2, sector.data()), 0);
     EXPECT_EQ(sector, patternedSector(kAt4GiB + 2, 77));
     Bytes onDisk(4 * kSectorSize), start(kCdBlockSize, 0xEE);
-    file.seekg(static_cast<std::streamoff>(kFourGiB)).read(reinterpret_cast<char*>(onDisk.data()), static_cast<std::streamsize>(onDisk.size()));
-    file.seekg(0).read(reinterpret_cast<char*>(start.data()), static_cast<std::streamsize>(start.size()));
+    const auto readAt = [&](uint64_t offset, Bytes& out) {
+        file.seekg(static_cast<std::streamoff>(offset)).read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
+    };
+    readAt(kFourGiB, onDisk);
+    readAt(0, start);
     Bytes expected = patternedMedium(4, 0, kAt4GiB);
     std::copy(written.begin(), written.end(), expected.begin() + kSectorSize);
     EXPECT_EQ(onDisk, expected);

@@ -156,7 +156,8 @@ TEST(PartitionScan, GenisoimageBareAndWrappedVolumes) {
     ASSERT_EQ(inMap->size(), 2u);
     EXPECT_EQ((*inMap)[0].type, "Apple_partition_map");
     const FoundVolume& hfs = (*inMap)[1];
-    EXPECT_EQ(std::tuple(hfs.scheme, hfs.index, hfs.type, hfs.kind), std::tuple(PartitionScheme::AppleMap, 2u, std::string("Apple_HFS"), VolumeKind::Hfs));
+    EXPECT_EQ(std::tuple(hfs.scheme, hfs.index, hfs.type, hfs.kind),
+              std::tuple(PartitionScheme::AppleMap, 2u, std::string("Apple_HFS"), VolumeKind::Hfs));
     ASSERT_LE(hfs.start + hfs.length, hybrid.size());
     const uint8_t* mdb = hybrid.data() + hfs.volumeStart + 1024;
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(mdb + 0x25), mdb[0x24]), "Quarry Hybrid");

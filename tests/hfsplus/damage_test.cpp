@@ -510,7 +510,8 @@ TEST(HfsPlusDamage, AForkGoesOnThroughTheExtentsOverflowTree) {
     // Read whole, the eight one-block extents and the rest, neighbours on the medium, as one run;
     // the overflow record's extent sent past the end of the volume, a fault of the tree's leaf;
     // no overflow record at all, extents that end before the fork does.
-    const std::string past = "file " + std::to_string(id) + ", data fork: extents node 1: record 0: extent of 268435456 blocks at block " +
+    const std::string past = "file " + std::to_string(id) +
+                             ", data fork: extents node 1: record 0: extent of 268435456 blocks at block " +
                              std::to_string(first + 8) + " lies past the end of the volume";
     const std::string missing = "file " + std::to_string(id) + ", data fork: its extents end at byte " +
                                 std::to_string(8 * blockSize) + ", before its length of 3000000 bytes";
