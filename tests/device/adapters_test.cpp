@@ -11,7 +11,6 @@
 #include "device/image_adapter.h"
 #include "device/scsi_cdb.h"
 #include "device/sg_adapter.h"
-#include "support/fixture_path.h"
 #include "support/image_builder.h"
 #include "support/scripted_adapter.h"
 #include "support/temp_dir.h"
@@ -139,69 +138,61 @@ TEST(ImageAdapter, WritesOnlyToReadWriteImagesAndOnlyInsideTheMedium) {
 
 TEST(ImageAdapter, OpeningFailsWithAClearFault) {
     Images images;
-    const std::string missing = images.dir.file("missing.iso");
+    const std::string missing = images.dir.file("missing.iso"), locked = images.dir.file("locked.iso");
     EXPECT_EQ(images.addImage(missing, ImageAccess::ReadOnly).fault(), "cannot open " + missing + ": No such file or directory");
     EXPECT_EQ(images.addImage(images.dir.path(), ImageAccess::ReadOnly).fault(), "cannot open " + images.dir.path() + ": is a directory");
+    test::writeFile(locked, patternedMedium(4));
+    ::chmod(locked.c_str(), 0444);
+    if (::geteuid() != 0) {  // root opens any file for writing
+        EXPECT_EQ(images.addImage(locked, ImageAccess::ReadWrite).fault(), "cannot open " + locked + ": Permission denied");
+    }
     for (int n = 0; n < 8; ++n) ASSERT_EQ(images.add("one.iso", patternedMedium(4)), n);
     const std::string path = images.dir.file("one.iso");
     EXPECT_EQ(images.addImage(path, ImageAccess::ReadOnly).fault(), "cannot open " + path + ": the image adapter already holds 8 images");
     EXPECT_EQ(images.imageCount(), 8u);
 }
 
-TEST(ImageAdapter, ReadWriteOpenOfAReadOnlyFileFails) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root opens any file for writing";
-    Images locked;
-    test::writeFile(locked.dir.file("locked.iso"), patternedMedium(4));
-    ::chmod(locked.dir.file("locked.iso").c_str(), 0444);
-    EXPECT_EQ(locked.addImage(locked.dir.file("locked.iso"), ImageAccess::ReadWrite).fault(),
-              "cannot open " + locked.dir.file("locked.iso") + ": Permission denied");
-}
-
-TEST(TenByteEquivalent, RewritesSixByteReadsAndWritesOnly) {
-    const std::pair<Bytes, Bytes> cases[] = {
-        {{0x08, 0x00, 0x00, 0x02, 0x01, 0x00}, {0x28, 0, 0x00, 0x00, 0x00, 0x02, 0, 0x00, 0x01, 0x00}},
-        {{0x0A, 0x1F, 0xFF, 0xFE, 0x08, 0x00}, {0x2A, 0, 0x00, 0x1F, 0xFF, 0xFE, 0, 0x00, 0x08, 0x00}},
-        // The logical unit bits go; a length of 0 is 256 blocks; the control byte stays.
-        {{0x08, 0xE1, 0x23, 0x45, 0x00, 0x80}, {0x28, 0, 0x00, 0x01, 0x23, 0x45, 0, 0x01, 0x00, 0x80}},
-        // Other commands, ten-byte ones and cut ones have no equivalent.
-        {{0x12, 0, 0, 0, 100, 0}, {}}, {{0x28, 0, 0, 0, 0, 2, 0, 0, 1, 0}, {}}, {{0x00, 0, 0, 0, 0, 0}, {}}, {{0x08, 0, 0}, {}},
-    };
-    uint8_t buffer[4];
-    for (const auto& [six, ten] : cases) {
-        ScsiCommand command = commandOf(six, DataDirection::In, 4096);
-        command.buffer = buffer;
-        const std::optional<ScsiCommand> rewritten = scsi::tenByteEquivalent(command);
-        ASSERT_EQ(rewritten.has_value(), !ten.empty()) << int{six[0]};
-        if (!rewritten) continue;
-        EXPECT_EQ(Bytes(rewritten->cdb.begin(), rewritten->cdb.begin() + rewritten->cdbLength), ten);
-        EXPECT_EQ(rewritten->buffer, buffer);
-        EXPECT_EQ(rewritten->bufferLength, 4096u);
-        EXPECT_EQ(rewritten->direction, DataDirection::In);
-    }
-}
-
-TEST(DecodeBlockTransfer, ReadsBothForms) {
+// Each CDB's block range, and the ten-byte form of a six-byte transfer, which must name the
+// same range.
+TEST(ScsiCdb, BlockTransfersDecodeAndSixByteOnesRewriteToTen) {
+    using scsi::TransferKind;
     struct Case {
-        Bytes bytes;
-        scsi::TransferKind kind;
-        uint32_t first, count;
+        Bytes cdb, ten;                             // ten: empty where there is no rewriting
+        std::optional<TransferKind> kind;           // none: no block transfer
+        uint32_t first = 0, count = 0;
     };
     const Case cases[] = {
-        {{0x08, 0x00, 0x00, 0x02, 0x01, 0x00}, scsi::TransferKind::Read, 2, 1},
-        {{0x08, 0x3F, 0x12, 0x34, 0x00, 0x00}, scsi::TransferKind::Read, 0x1F1234, 256},
-        {{0x0A, 0x00, 0x01, 0x00, 0x10, 0x00}, scsi::TransferKind::Write, 0x100, 16},
-        {{0x28, 0, 0x12, 0x34, 0x56, 0x78, 0, 0x01, 0x02, 0}, scsi::TransferKind::Read, 0x12345678, 0x102},
-        {{0x2A, 0, 0, 0, 0, 9, 0, 0, 0, 0}, scsi::TransferKind::Write, 9, 0},
+        {{0x08, 0x00, 0x00, 0x02, 0x01, 0x00}, {0x28, 0, 0x00, 0x00, 0x00, 0x02, 0, 0x00, 0x01, 0x00}, TransferKind::Read, 2, 1},
+        {{0x0A, 0x1F, 0xFF, 0xFE, 0x08, 0x00}, {0x2A, 0, 0x00, 0x1F, 0xFF, 0xFE, 0, 0x00, 0x08, 0x00}, TransferKind::Write, 0x1FFFFE, 8},
+        // The logical unit bits go; a length of 0 is 256 blocks; the control byte stays.
+        {{0x08, 0xE1, 0x23, 0x45, 0x00, 0x80}, {0x28, 0, 0x00, 0x01, 0x23, 0x45, 0, 0x01, 0x00, 0x80}, TransferKind::Read, 0x12345, 256},
+        {{0x28, 0, 0x12, 0x34, 0x56, 0x78, 0, 0x01, 0x02, 0}, {}, TransferKind::Read, 0x12345678, 0x102},
+        {{0x2A, 0, 0, 0, 0, 9, 0, 0, 0, 0}, {}, TransferKind::Write, 9, 0},
+        // Other commands and cut ones are neither.
+        {{0x12, 0, 0, 0, 100, 0}, {}, {}}, {{0x00, 0, 0, 0, 0, 0}, {}, {}}, {{0x08, 0, 0}, {}, {}}, {{0x28, 0, 0, 0, 0, 9}, {}, {}},
     };
+    uint8_t buffer[4];
     for (const Case& c : cases) {
-        const std::optional<scsi::BlockTransfer> t = scsi::decodeBlockTransfer(commandOf(c.bytes));
-        ASSERT_TRUE(t) << int{c.bytes[0]};
-        EXPECT_EQ(t->kind, c.kind);
-        EXPECT_EQ(t->firstBlock, c.first);
-        EXPECT_EQ(t->blockCount, c.count);
+        SCOPED_TRACE(testing::Message() << int{c.cdb[0]} << "/" << c.cdb.size());
+        ScsiCommand command = commandOf(c.cdb, DataDirection::In, 4096);
+        command.buffer = buffer;
+        std::vector<ScsiCommand> forms{command};
+        const std::optional<ScsiCommand> rewritten = scsi::tenByteEquivalent(command);
+        ASSERT_EQ(rewritten.has_value(), !c.ten.empty());
+        if (rewritten) {
+            EXPECT_EQ(Bytes(rewritten->cdb.begin(), rewritten->cdb.begin() + rewritten->cdbLength), c.ten);
+            EXPECT_EQ(std::tie(rewritten->buffer, rewritten->bufferLength, rewritten->direction),
+                      std::tie(command.buffer, command.bufferLength, command.direction));
+            forms.push_back(*rewritten);
+        }
+        for (const ScsiCommand& form : forms) {
+            const std::optional<scsi::BlockTransfer> t = scsi::decodeBlockTransfer(form);
+            ASSERT_EQ(t.has_value(), c.kind.has_value());
+            if (t) {
+                EXPECT_EQ(std::tuple(t->kind, t->firstBlock, t->blockCount), std::tuple(*c.kind, c.first, c.count));
+            }
+        }
     }
-    EXPECT_FALSE(scsi::decodeBlockTransfer(commandOf({0x28, 0, 0, 0, 0, 9})));
-    EXPECT_FALSE(scsi::decodeBlockTransfer(commandOf({0x12, 0, 0, 0, 36, 0})));
 }
 
 TEST(ClassifySense, FindsTheCasesTheBusActsOn) {
@@ -267,64 +258,9 @@ TEST(SgAdapter, OpeningFailsWithAClearFault) {
     EXPECT_EQ(empty.value()->execute(0, ready), aspi::kNoDevice);
 }
 
-// A 2048-byte drive behind SG_IO, as the adapter's decision code meets it: the scripted drive
-// answers each command as it is sent, and its answer comes back in the header's terms. A drive
-// sends whole blocks and fails a data phase its host buffer cannot take; a residual is the part
-// of the buffer it did not fill.
-class ScriptedSgDrive : public HostAdapter {
-public:
-    ScriptedSgDrive(ScriptedTarget target, bool writable) : writable_(writable) { drive.addTarget(0, std::move(target)); }
-    std::string managerId() const override { return "LINUX SG_IO"; }
-    int deviceType(uint8_t target) override { return drive.deviceType(target); }
-    uint8_t execute(uint8_t target, ScsiCommand& command) override {
-        const SgDrive sg{drive.target(target).blockSize, writable_};
-        return runSgCommand(command, sg, [&](ScsiCommand& sent) -> std::optional<SgReply> {
-            const uint8_t status = drive.execute(target, sent);
-            SgReply reply;
-            reply.ok = status == aspi::kCompleted;
-            const auto transfer = scsi::decodeBlockTransfer(sent);
-            if (reply.ok && transfer) reply.resid = static_cast<int>(sent.bufferLength - transfer->blockCount * drive.target(target).blockSize);
-            if (status == aspi::kWriteProtected) reply.sense = {0x70, 0, 0x07, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x27, 0};
-            return reply;
-        }).status;
-    }
-    ScriptedAdapter drive;
-
-private:
-    bool writable_;
-};
-
-TEST(SgAdapter, ProbesAskA2048ByteDriveFor512BytesAndGetThem) {
-    const Bytes dos = test::readFile(test::fixturePath("msdos.img"));
-    // The image adapter's answer for the same medium is the one the drive must give.
-    DeviceState viaImage;
-    ScsiBus imageBus;
-    imageBus.adapters.push_back(std::make_unique<ImageAdapter>());
-    ASSERT_TRUE(static_cast<ImageAdapter&>(*imageBus.adapters[0]).addImage(test::fixturePath("msdos.img"), ImageAccess::ReadOnly));
-    viaImage.bus = &imageBus;
-    viaImage.targetId = 0;
-    viaImage.hostAdapterId = 0;
-    const int expected = ProbeDosBootRecord(viaImage);
-    ASSERT_LT(expected, 0);
-
-    for (const bool writable : {false, true}) {
-        SCOPED_TRACE(writable ? "opened for writing" : "read-only");
-        ScsiBus bus;
-        bus.adapters.push_back(std::make_unique<ScriptedSgDrive>(ScriptedTarget::cdrom("SONY", "CDU-76S", "1.0g", dos), writable));
-        DeviceState device;
-        device.bus = &bus;
-        device.targetId = 0;
-        device.hostAdapterId = 0;
-        EXPECT_EQ(device.deviceBlockSize, 512);
-        EXPECT_EQ(ProbeDosBootRecord(device), expected);
-        Bytes block(2048);
-        // A drive not opened for writing reads as write-protected; block 0 of a writable one goes
-        // back as it was, or is refused whole, never written in part.
-        EXPECT_EQ(ProbeWriteProtection(device, 0, block.data()), writable ? 0 : aspi::kWriteProtected);
-        EXPECT_TRUE(static_cast<ScriptedSgDrive&>(*bus.adapters[0]).drive.target(0).medium == dos);
-    }
-}
-
+// A 2048-byte drive behind SG_IO: the probes' 512-byte reads are asked of it as whole blocks,
+// a write of part of a block is refused whole, and a residual is the part of the buffer the
+// drive did not fill.
 TEST(SgAdapter, ResidualsAndShortBuffersAreDecidedAsTheImageAdapterDoes) {
     auto read6 = [](uint8_t blocks, uint32_t length) {
         ScsiCommand c;

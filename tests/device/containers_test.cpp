@@ -12,7 +12,6 @@
 #include <map>
 #include <set>
 
-#include "device/containers/cd_edc.h"
 #include "device/containers/image_source.h"
 #include "device/image_adapter.h"
 #include "device/scsi_cdb.h"
@@ -163,12 +162,6 @@ TEST(Containers, QuarryCliListsAndCopiesAsFromTheBareVolume) {
                                : "Quarry - : The DiskCopy image is damaged: data checksum " + hex32(statedChecksum(container("basic.dc42"))) +
                                      " where the header says " + hex32(statedChecksum(container("bad-checksum.dc42"))) + "\n");
     }
-}
-
-// The check value of the CRC catalogues' CRC-32/CD-ROM-EDC: the CRC of "123456789".
-TEST(Containers, TheEdcIsTheCrcOfEcma130) {
-    const std::string digits = "123456789";
-    EXPECT_EQ(cdEdc(reinterpret_cast<const uint8_t*>(digits.data()), digits.size()), 0x6EC2EDC4u);
 }
 
 constexpr const char* kEdcWarning = "The BIN/CUE image's sectors 4, 300 fail their EDC check: the data read may be damaged";

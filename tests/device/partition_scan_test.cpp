@@ -121,29 +121,23 @@ TEST_P(PartitionScanMaps, AgreeWithSevenZipAndNameEachVolume) {
     }
 }
 
+// The two Apple maps differ in block size only, the two GPTs in sector size only.
+const std::vector<Expected> kXorrisoMap{{1, VolumeKind::Other, "Apple", "Apple_partition_map"},
+                                        {2, VolumeKind::Other, "Gap0", "ISO9660_data"},
+                                        {3, VolumeKind::HfsPlus, "HFSPLUS_Hybrid", "Apple_HFS"},
+                                        {4, VolumeKind::Other, "Gap1", "ISO9660_data"}};
+const std::vector<Expected> kGpt{{1, VolumeKind::Hfs, "Classic", kHfsGuid},
+                                 {2, VolumeKind::HfsPlus, "Plus", kHfsGuid},
+                                 {3, VolumeKind::Apfs, "Container", kApfsGuid},
+                                 {4, VolumeKind::Other, "Data", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"}};
+
 INSTANTIATE_TEST_SUITE_P(
     Tools, PartitionScanMaps,
     ::testing::Values(
-        MapCase{"partitions/apm-xorriso.iso", "APM", PartitionScheme::AppleMap,
-                {{1, VolumeKind::Other, "Apple", "Apple_partition_map"},
-                 {2, VolumeKind::Other, "Gap0", "ISO9660_data"},
-                 {3, VolumeKind::HfsPlus, "HFSPLUS_Hybrid", "Apple_HFS"},
-                 {4, VolumeKind::Other, "Gap1", "ISO9660_data"}}},
-        MapCase{"partitions/apm-xorriso-2048.iso", "APM", PartitionScheme::AppleMap,
-                {{1, VolumeKind::Other, "Apple", "Apple_partition_map"},
-                 {2, VolumeKind::Other, "Gap0", "ISO9660_data"},
-                 {3, VolumeKind::HfsPlus, "HFSPLUS_Hybrid", "Apple_HFS"},
-                 {4, VolumeKind::Other, "Gap1", "ISO9660_data"}}},
-        MapCase{"partitions/gpt.img", "GPT", PartitionScheme::Gpt,
-                {{1, VolumeKind::Hfs, "Classic", kHfsGuid},
-                 {2, VolumeKind::HfsPlus, "Plus", kHfsGuid},
-                 {3, VolumeKind::Apfs, "Container", kApfsGuid},
-                 {4, VolumeKind::Other, "Data", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"}}},
-        MapCase{"partitions/gpt-4096.img", "GPT", PartitionScheme::Gpt,
-                {{1, VolumeKind::Hfs, "Classic", kHfsGuid},
-                 {2, VolumeKind::HfsPlus, "Plus", kHfsGuid},
-                 {3, VolumeKind::Apfs, "Container", kApfsGuid},
-                 {4, VolumeKind::Other, "Data", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"}}},
+        MapCase{"partitions/apm-xorriso.iso", "APM", PartitionScheme::AppleMap, kXorrisoMap},
+        MapCase{"partitions/apm-xorriso-2048.iso", "APM", PartitionScheme::AppleMap, kXorrisoMap},
+        MapCase{"partitions/gpt.img", "GPT", PartitionScheme::Gpt, kGpt},
+        MapCase{"partitions/gpt-4096.img", "GPT", PartitionScheme::Gpt, kGpt},
         MapCase{"partitions/mbr.img", "MBR", PartitionScheme::Mbr,
                 {{1, VolumeKind::HfsPlus, "", "0xAF"}, {2, VolumeKind::Other, "", "0x0B"}, {3, VolumeKind::Hfs, "", "0xAF"}}}),
     [](const ::testing::TestParamInfo<MapCase>& info) {
@@ -153,25 +147,20 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-// 7-Zip does not open genisoimage's map (it refuses the driver descriptor's block count), so the
-// volume found there is checked by its own content: the MDB's name is the one genisoimage was given.
-TEST(PartitionScan, GenisoimageHybridHoldsItsNamedHfsVolume) {
-    const Bytes medium = load(test::fixturePath("hybrid.iso"));
-    auto found = scan(medium);
-    ASSERT_TRUE(found) << found.fault();
-    ASSERT_EQ(found->size(), 2u);
-    EXPECT_EQ((*found)[0].type, "Apple_partition_map");
-    const FoundVolume& v = (*found)[1];
-    EXPECT_EQ(v.scheme, PartitionScheme::AppleMap);
-    EXPECT_EQ(v.index, 2u);
-    EXPECT_EQ(v.type, "Apple_HFS");
-    EXPECT_EQ(v.kind, VolumeKind::Hfs);
-    ASSERT_LE(v.start + v.length, medium.size());
-    const uint8_t* mdb = medium.data() + v.volumeStart + 1024;
+TEST(PartitionScan, GenisoimageBareAndWrappedVolumes) {
+    // 7-Zip does not open genisoimage's map (it refuses the driver descriptor's block count), so
+    // the volume found there is checked by its MDB's name, the one genisoimage was given.
+    const Bytes hybrid = load(test::fixturePath("hybrid.iso"));
+    auto inMap = scan(hybrid);
+    ASSERT_TRUE(inMap) << inMap.fault();
+    ASSERT_EQ(inMap->size(), 2u);
+    EXPECT_EQ((*inMap)[0].type, "Apple_partition_map");
+    const FoundVolume& hfs = (*inMap)[1];
+    EXPECT_EQ(std::tuple(hfs.scheme, hfs.index, hfs.type, hfs.kind),
+              std::tuple(PartitionScheme::AppleMap, 2u, std::string("Apple_HFS"), VolumeKind::Hfs));
+    ASSERT_LE(hfs.start + hfs.length, hybrid.size());
+    const uint8_t* mdb = hybrid.data() + hfs.volumeStart + 1024;
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(mdb + 0x25), mdb[0x24]), "Quarry Hybrid");
-}
-
-TEST(PartitionScan, BareAndWrappedVolumes) {
     struct Case {
         const char* fixture;
         VolumeKind kind;
@@ -253,32 +242,33 @@ TEST(PartitionScan, DamagedMapsAreRefusedOrNoted) {
         EXPECT_NE(found.fault().find(c.fault), std::string::npos) << c.what << ": " << found.fault();
     }
 
-    // A map whose partition runs past an image cut short lists it with a note.
-    Bytes cut(mbr.begin(), mbr.begin() + 2 * 1024 * 1024 + 4096);
-    auto found = scan(cut);
-    ASSERT_TRUE(found) << found.fault();
-    ASSERT_EQ(found->size(), 3u);
-    EXPECT_NE(found->back().note.find("past the medium's end"), std::string::npos) << found->back().note;
-    EXPECT_TRUE(found->front().note.empty());
-    // An Apple map that ends before its count is read up to its last entry.
-    auto shortMap = scan(with(apm, [](Bytes& b) { std::memset(b.data() + 4 * 512, 0, 512); }));
-    ASSERT_TRUE(shortMap) << shortMap.fault();
-    EXPECT_EQ(shortMap->size(), 3u);
-    // A wrapper whose embedded volume lies past its partition stays an HFS volume, with a note.
-    const Bytes wrapped = with(load(test::fixturePath("partitions/wrapped.hfs")), [](Bytes& b) { b[1024 + 0x80] = 0x7F; });
-    auto odd = scan(wrapped);
-    ASSERT_TRUE(odd) << odd.fault();
-    ASSERT_EQ(odd->size(), 1u);
-    EXPECT_EQ(odd->front().kind, VolumeKind::Hfs);
-    EXPECT_NE(odd->front().note.find("does not lie inside the partition"), std::string::npos);
-    // So does one whose embedded volume has lost its header.
-    const Bytes headless = with(load(test::fixturePath("partitions/wrapped.hfs")),
-                                [](Bytes& b) { b[16 * 512 + 2 * 4096 + 1024] = 0; });
-    auto stale = scan(headless);
-    ASSERT_TRUE(stale) << stale.fault();
-    ASSERT_EQ(stale->size(), 1u);
-    EXPECT_EQ(stale->front().kind, VolumeKind::Hfs);
-    EXPECT_NE(stale->front().note.find("no HFS+ volume header there"), std::string::npos) << stale->front().note;
+    // What the scan still lists, and the note on the last of it.
+    const Bytes wrapped = load(test::fixturePath("partitions/wrapped.hfs"));
+    struct Noted {
+        const char* what;
+        Bytes medium;
+        size_t count;
+        const char* note;  // on the last volume listed, the others have none
+    };
+    const Noted noted[] = {
+        {"MBR partition past an image cut short", Bytes(mbr.begin(), mbr.begin() + 2 * 1024 * 1024 + 4096), 3, "past the medium's end"},
+        {"Apple map ending before its count", with(apm, [](Bytes& b) { std::memset(b.data() + 4 * 512, 0, 512); }), 3, ""},
+        // A wrapper whose embedded volume is not there stays an HFS volume.
+        {"embedded volume past the wrapper", with(wrapped, [](Bytes& b) { b[1024 + 0x80] = 0x7F; }), 1, "does not lie inside the partition"},
+        {"embedded volume without its header", with(wrapped, [](Bytes& b) { b[16 * 512 + 2 * 4096 + 1024] = 0; }), 1,
+         "no HFS+ volume header there"},
+    };
+    for (const Noted& c : noted) {
+        SCOPED_TRACE(c.what);
+        auto found = scan(c.medium);
+        ASSERT_TRUE(found) << found.fault();
+        ASSERT_EQ(found->size(), c.count);
+        for (size_t i = 0; i + 1 < found->size(); ++i) EXPECT_EQ((*found)[i].note, "");
+        EXPECT_NE(found->back().note.find(c.note), std::string::npos) << found->back().note;
+        if (c.count == 1) {
+            EXPECT_EQ(found->back().kind, VolumeKind::Hfs);
+        }
+    }
 }
 
 }  // namespace

@@ -150,22 +150,14 @@ TEST(Lzvn, DamagedStreamsAreFaultsThatSayWhere) {
     }
 }
 
-// A stream cut anywhere before its end mark must be refused, whichever opcode the cut falls in;
-// and flipping a byte must give either the data or a fault, never a read outside the stream
-// (which the sanitizer build catches).
-TEST(Lzvn, CutAndFlippedStreamsAreRefusedOrDecodedWithinBounds) {
+// A stream cut anywhere before its end mark must be refused, whichever opcode the cut falls in.
+// (Flipped bytes are the fuzz harness's, tests/fuzz/lzvn.cpp, run under the sanitizers.)
+TEST(Lzvn, CutStreamsAreRefused) {
     const Bytes data = sample("mixed", 20000);
     const Bytes stream = test::encodeLzvn(data);
-    const size_t endMark = stream.size() - 8;
     Bytes out(data.size());
-    for (size_t cut = 0; cut < endMark; cut += 7)
+    for (size_t cut = 0; cut < stream.size() - 8; cut += 7)
         ASSERT_FALSE(decodeLzvn(std::span(stream.data(), cut), out)) << "cut at " << cut;
-    std::mt19937 random(7);
-    for (int round = 0; round < 2000; ++round) {
-        Bytes damaged = stream;
-        damaged[random() % damaged.size()] ^= static_cast<uint8_t>(1u << (random() % 8));
-        (void)decodeLzvn(damaged, out);
-    }
 }
 
 }  // namespace

@@ -1,20 +1,16 @@
 // The HFS+ reader against independent readers of the same volume: xorriso wrote hfsplus.iso,
-// 7-Zip lists and extracts it, Sleuth Kit walks its catalog and shows its records.
+// 7-Zip lists it, Sleuth Kit walks its catalog and shows its records and its bitmap.
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
-#include <regex>
+#include <map>
 #include <set>
 
 #include "hfsplus/names.h"
 #include "support/fixture_path.h"
 #include "support/hfsplus_image.h"
 #include "support/memory_sink.h"
-#include "support/temp_dir.h"
 #include "hfsplus/oracle.h"  // tests/hfsplus
 
 namespace quarry::test {
@@ -25,14 +21,15 @@ using hfsplus::ForkKind;
 
 const std::string kImage = fixturePath("hfsplus.iso");
 
-// Every entry under the root, by path "VOLUME/folder/name" with names as stored (UTF-8 of the
-// UTF-16, not normalised), as 7-Zip prints them.
-std::map<std::string, CatalogRecord> walkAll(hfsplus::Volume& volume) {
-    std::map<std::string, CatalogRecord> all;
+// Every entry under the root in the order of the walk (a folder, then what it holds), by path
+// "VOLUME/folder/name" with names as stored (UTF-8 of the UTF-16, not normalised), as 7-Zip
+// prints them.
+std::vector<std::pair<std::string, CatalogRecord>> walkAll(hfsplus::Volume& volume) {
+    std::vector<std::pair<std::string, CatalogRecord>> all;
     std::function<void(uint32_t, const std::string&)> folder = [&](uint32_t id, const std::string& path) {
         Status s = volume.forEachEntry(id, [&](const CatalogRecord& r) {
             const std::string p = path + "/" + hfsplus::utf16ToUtf8(r.storedName);
-            all[p] = r;
+            all.emplace_back(p, r);
             if (r.isFolder()) folder(r.id, p);
             return true;
         });
@@ -56,16 +53,21 @@ protected:
     HfsPlusImage image{kImage};
 };
 
-TEST_F(HfsPlusVolume, EveryEntryHasTheNameKindSizeAndDatesSevenZipLists) {
+// Names, kinds, sizes and dates as 7-Zip lists them; the walk's order and IDs as Sleuth Kit's.
+// (The forks' bytes are held to 7-Zip's extraction through the mount, tests/hfsplus/mounted_test.cpp.)
+TEST_F(HfsPlusVolume, EveryEntryAsSevenZipListsItInTheOrderSleuthKitWalks) {
     const auto listed = sevenZipListing(kImage);
     ASSERT_GT(listed.size(), 300u);
-    const auto mine = walkAll(*image);
+    const auto walk = walkAll(*image);
+    const std::map<std::string, CatalogRecord> mine(walk.begin(), walk.end());
     std::set<std::string> listedPaths, minePaths;
     for (const auto& [path, e] : listed)
         if (path != image->name()) listedPaths.insert(path);
     for (const auto& [path, r] : mine) minePaths.insert(path);
     EXPECT_EQ(minePaths, listedPaths);
-    for (const auto& [path, r] : mine) {
+    std::vector<FlsEntry> order;
+    for (const auto& [path, r] : walk) {
+        order.push_back({r.isFolder() ? 'd' : 'r', r.id});
         auto it = listed.find(path);
         if (it == listed.end()) continue;
         SCOPED_TRACE(path);
@@ -78,42 +80,10 @@ TEST_F(HfsPlusVolume, EveryEntryHasTheNameKindSizeAndDatesSevenZipLists) {
         // The shown name is the stored one composed.
         EXPECT_EQ(r.name, hfsplus::toNfc(path.substr(path.rfind('/') + 1)));
     }
+    EXPECT_EQ(order, sleuthKitWalk(kImage, applePartitionStart(kImage)));
     // The dates the fixture gave, so that a date read from the wrong field cannot pass.
     EXPECT_EQ(utcText(mine.at("HFSPLUS/Read Me").contentModified), "1999-12-31 23:59:58");
     EXPECT_EQ(utcText(mine.at("HFSPLUS/big.bin").contentModified), "2001-02-03 04:05:06");
-}
-
-TEST_F(HfsPlusVolume, EveryForkHasTheBytesSevenZipExtracts) {
-    TempDir out;
-    const std::vector<std::string> argv{"7zz", "x", "-y", "-tHFS", "-o" + out.path(), kImage};
-    ProcessResult r = runProcess(argv, kOracleEnvironment);
-    ASSERT_TRUE(r.started && (r.exitCode == 0 || r.exitCode == 1)) << r.describe(argv);
-    size_t files = 0;
-    for (const auto& [path, rec] : walkAll(*image)) {
-        if (rec.isFolder()) continue;
-        SCOPED_TRACE(path);
-        std::ifstream in(out.file(path), std::ios::binary);
-        ASSERT_TRUE(in) << "7-Zip extracted no " << path;
-        const std::vector<uint8_t> extracted{std::istreambuf_iterator<char>(in), {}};
-        EXPECT_EQ(forkBytes(*image, rec, ForkKind::Data), extracted);
-        EXPECT_EQ(rec.resourceFork.logicalSize, 0u);
-        ++files;
-    }
-    EXPECT_EQ(files, 312u);
-}
-
-TEST_F(HfsPlusVolume, FoldersAreWalkedInTheCatalogOrderAndIdsSleuthKitWalks) {
-    std::vector<FlsEntry> mine;
-    std::function<void(uint32_t)> folder = [&](uint32_t id) {
-        Result<std::vector<CatalogRecord>> entries = image->entries(id);
-        ASSERT_TRUE(entries) << entries.fault();
-        for (const CatalogRecord& r : *entries) {
-            mine.push_back({r.isFolder() ? 'd' : 'r', r.id});
-            if (r.isFolder()) folder(r.id);
-        }
-    };
-    folder(hfsplus::cnid::kRootFolder);
-    EXPECT_EQ(mine, sleuthKitWalk(kImage, applePartitionStart(kImage)));
 }
 
 TEST_F(HfsPlusVolume, TypesCreatorsEncodingsAndBsdInfoAreWhatSleuthKitShows) {
@@ -129,9 +99,6 @@ TEST_F(HfsPlusVolume, TypesCreatorsEncodingsAndBsdInfoAreWhatSleuthKitShows) {
         Result<std::optional<CatalogRecord>> found = image->lookup(hfsplus::cnid::kRootFolder, c.name);
         ASSERT_TRUE(found && found->has_value());
         const CatalogRecord& r = **found;
-        auto fourCC = [](uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
-        EXPECT_EQ(fourCC(r.fileType()), c.type);
-        EXPECT_EQ(fourCC(r.creator()), c.creator);
         const std::string shown = sleuthKitRecord(kImage, applePartitionStart(kImage), r.id);
         char hex[16];
         std::snprintf(hex, sizeof hex, "%08x", r.fileType());
@@ -194,14 +161,12 @@ TEST_F(HfsPlusVolume, FiguresAreThoseOfTheHeaderAndTheOtherReaders) {
     EXPECT_EQ(f.location.volumeStart, applePartitionStart(kImage));
     EXPECT_FALSE(f.journaled);
     EXPECT_FALSE(f.journalPending);
-    // 7-Zip: "Cluster Size = 2048", "Free Space = 0"; Sleuth Kit: 312 files and 8 folders
-    // besides the root.
+    // 7-Zip: "Cluster Size = 2048", "Free Space = 0" (the file and folder counts are held to
+    // 7-Zip's through quarry-cli's INFO, tests/hfsplus/mounted_test.cpp).
     const std::vector<std::string> argv{"7zz", "l", "-slt", "-tHFS", kImage};
     const std::string listing = runProcess(argv, kOracleEnvironment).out;
     EXPECT_NE(listing.find("Cluster Size = " + std::to_string(f.blockSize) + "\n"), std::string::npos);
     EXPECT_NE(listing.find("Free Space = " + std::to_string(uint64_t{f.freeBlocks} * f.blockSize) + "\n"), std::string::npos);
-    EXPECT_EQ(f.fileCount, 312u);
-    EXPECT_EQ(f.folderCount, 8u);
     EXPECT_GT(f.nextCatalogId, 335u);
     // Each block of the bitmap as Sleuth Kit's blkls reads it ("1829|f"). xorriso leaves its
     // last eight blocks unmarked while its header counts no block free, so the header is no
