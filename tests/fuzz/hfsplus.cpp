@@ -1,8 +1,5 @@
 // Fuzz harness: the input is an HFS+ or HFSX volume (bare, or inside an HFS wrapper) from its
-// first byte on. It goes through the image adapter as an image file does and is mounted by the
-// HFS+ reader; then every folder is walked, names and patterns are looked up, each record is
-// found again by its ID, links and symbolic links are followed, forks and attributes are read
-// and the allocation bitmap is counted; last the volume check runs.
+// first byte on, mounted by the HFS+ reader and walked as README.md says.
 
 #include <algorithm>
 #include <cstddef>

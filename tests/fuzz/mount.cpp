@@ -1,7 +1,5 @@
-// Fuzz harness: the input is a disk image. It goes through the image adapter exactly as an
-// image file named on the command line does, is mounted, and then everything a person can do
-// to a volume without changing it is done to it: every folder listed and entered, every fork
-// read, the dump window opened and scrolled on files, and the volume check run.
+// Fuzz harness: the input is a disk image, mounted as an image file named on the command line is;
+// then everything a person can do to a volume without changing it is done to it (README.md).
 
 #include <algorithm>
 #include <cstddef>
