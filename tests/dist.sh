@@ -1,18 +1,7 @@
 #!/usr/bin/env bash
-# What an installation of Quarry holds, checked with the tools desktops and Debian use:
-#
+# What an installation of Quarry holds, checked with the tools desktops and Debian use (each
+# case below says what it checks):
 #   dist.sh desktop|mime|man|options|completion|package SOURCE_DIR BUILD_DIR VERSION
-#
-#   desktop     desktop-file-validate on the desktop entry; every MIME type it names is known
-#   mime        xmllint on the MIME definitions; GLib's detection (gio info, with XDG_DATA_DIRS
-#               on a database made by update-mime-database) of real images and of decoys
-#   man         man --warnings renders both pages without a warning
-#   options     the options of --help and of the man pages are the same, for both programs
-#   completion  the bash completion, called as bash calls it, offers what it should
-#   package     the .deb: built, unpacked with dpkg-deb -x into a throw-away root, its files,
-#               its dependencies, no RPATH, stripped; the programs run from there (--version,
-#               the man page's batch extraction checked with unar)
-#
 # Exit status 77 (a skipped test) only when a tool the case needs is missing;
 # scripts/install-deps.sh installs them all.
 set -euo pipefail
@@ -31,11 +20,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 failures=0
 
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 need() {
   local tool
   for tool in "$@"; do
@@ -43,7 +28,7 @@ need() {
   done
 }
 
-# --- the desktop entry
+# --- desktop-file-validate on the desktop entry; every MIME type it names is known
 check_desktop() {
   need desktop-file-validate update-mime-database
   local entry=$src/dist/quarry.desktop out
@@ -59,7 +44,8 @@ check_desktop() {
   done
 }
 
-# --- the MIME types
+# --- xmllint on the MIME definitions; GLib's detection (gio info, with XDG_DATA_DIRS on a
+# database made by update-mime-database) of real images and of decoys
 make_mime_database() {
   [[ -d $tmp/mime ]] && return
   mkdir -p "$tmp/mime/packages"
@@ -113,7 +99,7 @@ check_mime() {
   done
 }
 
-# --- the man pages
+# --- man --warnings renders both pages without a warning
 check_man() {
   need man
   local page out
@@ -124,22 +110,13 @@ check_man() {
   done
 }
 
-# --- help and man pages tell the same options
-# The long options a --help text lists at the start of its lines.
-help_options() {
-  sed -n 's/^ \{1,4\}\(--[a-z][a-z-]*\).*/\1/p' | sort -u
-}
-
-# The options the man page's OPTIONS section describes, as man renders it.
-man_options() {
-  LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$1" 2>/dev/null | sed -n '/^OPTIONS/,/^[A-Z]/p' |
-    sed -n 's/^ \{7\}\(--[a-z][a-z-]*\).*/\1/p' | sort -u
-}
-
+# --- the long options that --help lists at the start of its lines are those that the man page's
+# OPTIONS section describes, for both programs
 compare_options() {
   local program=$1 help man
-  help=$("$build/src/$program" --help | help_options)
-  man=$(man_options "$build/dist/man/$program.1")
+  help=$("$build/src/$program" --help | sed -n 's/^ \{1,4\}\(--[a-z][a-z-]*\).*/\1/p' | sort -u)
+  man=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$build/dist/man/$program.1" 2>/dev/null | sed -n '/^OPTIONS/,/^[A-Z]/p' |
+    sed -n 's/^ \{7\}\(--[a-z][a-z-]*\).*/\1/p' | sort -u)
   [[ -n $help && -n $man ]] || { fail "$program: no options found in --help or in the man page"; return; }
   local only_help only_man
   only_help=$(comm -23 <(echo "$help") <(echo "$man") | tr '\n' ' ')
@@ -151,9 +128,9 @@ compare_options() {
 check_options() {
   need man
   local program
-  for program in "${programs[@]}"; do compare_options "$program"; done
   # --help and --version answer on standard output with status 0, without a display.
   for program in "${programs[@]}"; do
+    compare_options "$program"
     env -u DISPLAY -u WAYLAND_DISPLAY "$build/src/$program" --help >"$tmp/out" 2>"$tmp/err" ||
       fail "$program --help: status $?"
     [[ -s $tmp/out && ! -s $tmp/err ]] || fail "$program --help: the text is not on standard output alone"
@@ -167,7 +144,7 @@ check_options() {
   grep -q -- "--no-such-option" "$tmp/err" || fail "quarry --no-such-option does not name the option"
 }
 
-# --- bash completion
+# --- the bash completion, called as bash calls it, offers what it should
 check_completion() {
   need bash
   mkdir -p "$tmp/comp/discs" "$tmp/comp/docs"
@@ -207,7 +184,9 @@ check_completion() {
   done
 }
 
-# --- the Debian package
+# --- the .deb: built, unpacked with dpkg-deb -x into a throw-away root, its files, its
+# dependencies, no RPATH, stripped; the programs run from there (--version, the man page's batch
+# extraction checked with unar)
 check_package() {
   need dpkg-deb dpkg-shlibdeps fakeroot readelf strings hls hmount hcopy unar
   "${CMAKE:-cmake}" --build "$build" --target package >"$tmp/package.log" 2>&1 || { cat "$tmp/package.log"; fail "the package target failed"; return; }
@@ -219,21 +198,14 @@ check_package() {
   # Its files, exactly.
   local want=(usr/bin/quarry-cli usr/share/bash-completion/completions/quarry-cli usr/share/man/man1/quarry-cli.1.gz)
   if [[ ${#programs[@]} -gt 1 ]]; then
-    want+=(
-      usr/bin/quarry
-      usr/share/applications/quarry.desktop
-      usr/share/bash-completion/completions/quarry
-      usr/share/icons/hicolor/scalable/apps/quarry.svg
-      usr/share/man/man1/quarry.1.gz
-      usr/share/mime/packages/quarry.xml
-      usr/share/quarry/help/index.html
-    )
+    want+=(usr/bin/quarry usr/share/applications/quarry.desktop usr/share/bash-completion/completions/quarry
+      usr/share/icons/hicolor/scalable/apps/quarry.svg usr/share/man/man1/quarry.1.gz
+      usr/share/mime/packages/quarry.xml usr/share/quarry/help/index.html)
     local size
     for size in 16 22 24 32 48 64 128 256; do want+=("usr/share/icons/hicolor/${size}x$size/apps/quarry.png"); done
   fi
-  local listed
+  local listed missing extra
   listed=$(cd "$root" && find . -type f | sed 's|^\./||' | sort)
-  local missing extra
   missing=$(comm -23 <(printf '%s\n' "${want[@]}" | sort) <(echo "$listed") | xargs)
   extra=$(comm -13 <(printf '%s\n' "${want[@]}" | sort) <(echo "$listed") | xargs)
   [[ -z $missing ]] || fail "the package lacks: $missing"
@@ -297,14 +269,8 @@ check_package() {
   done
 }
 
-case $case_name in
-  desktop) check_desktop ;;
-  mime) check_mime ;;
-  man) check_man ;;
-  options) check_options ;;
-  completion) check_completion ;;
-  package) check_package ;;
-  *) echo "usage: dist.sh desktop|mime|man|options|completion|package SOURCE_DIR BUILD_DIR VERSION" >&2; exit 2 ;;
-esac
+[[ $case_name == @(desktop|mime|man|options|completion|package) ]] ||
+  { echo "usage: dist.sh desktop|mime|man|options|completion|package SOURCE_DIR BUILD_DIR VERSION" >&2; exit 2; }
+"check_$case_name"
 [[ $failures -eq 0 ]] || { echo "$failures failed"; exit 1; }
 echo "$case_name: all checks passed"

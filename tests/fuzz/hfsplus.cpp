@@ -1,11 +1,5 @@
 // Fuzz harness: the input is an HFS+ or HFSX volume (bare, or inside an HFS wrapper) from its
-// first byte on. It goes through the image adapter as an image file does and is mounted by the
-// HFS+ reader; then every folder is walked, names and patterns are looked up, each record is
-// found again by its ID, links and symbolic links are followed, forks and attributes are read
-// and the allocation bitmap is counted; last the volume check runs.
-
-#include <sys/mman.h>
-#include <unistd.h>
+// first byte on, mounted by the HFS+ reader and walked as README.md says.
 
 #include <algorithm>
 #include <cstddef>
@@ -14,11 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "device/drive_scan.h"
-#include "device/image_adapter.h"
+#include "fuzz/image_input.h"
 #include "hfsplus/volume.h"
 #include "hfsplus/volume_check.h"
-#include "support/recording_ui.h"
 
 namespace quarry {
 namespace {
@@ -30,16 +22,6 @@ constexpr int kMaxDepth = 12;
 constexpr uint64_t kReadBudget = 4u << 20;
 constexpr uint64_t kAttributeLimit = 1u << 20;
 
-class DiscardSink : public ByteSink {
-public:
-    bool write(const uint8_t*, size_t length) override {
-        written += length;
-        return true;
-    }
-    std::string error() const override { return {}; }
-    uint64_t written = 0;
-};
-
 struct Walk {
     hfsplus::Volume& volume;
     int entries = 0;
@@ -49,7 +31,7 @@ struct Walk {
         const uint64_t length = std::min(reader.length(), readBudget);
         if (length == 0) return;
         readBudget -= length;
-        DiscardSink sink;
+        fuzz::DiscardSink sink;
         Status s = reader.copyTo(sink, 0, length);
         if (s && sink.written != length) __builtin_trap();
         if (!s && sink.written > length) __builtin_trap();
@@ -98,17 +80,6 @@ struct Walk {
     }
 };
 
-std::string imagePath(const uint8_t* data, size_t size) {
-    static const int fd = memfd_create("fuzz-image.hfsplus", MFD_CLOEXEC);
-    if (fd < 0 || ftruncate(fd, 0) != 0) __builtin_trap();
-    for (size_t done = 0; done < size;) {
-        const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-        if (n <= 0) __builtin_trap();
-        done += static_cast<size_t>(n);
-    }
-    return "/proc/self/fd/" + std::to_string(fd);
-}
-
 }  // namespace
 }  // namespace quarry
 
@@ -118,12 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DeviceState device;
     ScsiBus bus;
     ScsiDeviceTable table;
-    auto adapter = std::make_unique<ImageAdapter>();
-    if (!adapter->addImage(imagePath(data, size), ImageAccess::ReadOnly)) return 0;
-    bus.adapters.push_back(std::move(adapter));
-    device.bus = &bus;
-    PrepareCdAccess(device);
-    if (SelectCdromDrive(device, table, ui) != 1) __builtin_trap();
+    if (!fuzz::selectInput(data, size, device, bus, table, ui)) return 0;
     hfsplus::DeviceMedium medium(device);
     Result<std::unique_ptr<hfsplus::Volume>> volume = hfsplus::Volume::open(medium, 0);
     if (!volume) return 0;

@@ -1,10 +1,5 @@
-// Fuzz harness: the input is a disk image. It goes through the image adapter exactly as an
-// image file named on the command line does, is mounted, and then everything a person can do
-// to a volume without changing it is done to it: every folder listed and entered, every fork
-// read, the dump window opened and scrolled on files, and the volume check run.
-
-#include <sys/mman.h>
-#include <unistd.h>
+// Fuzz harness: the input is a disk image, mounted as an image file named on the command line is;
+// then everything a person can do to a volume without changing it is done to it (README.md).
 
 #include <algorithm>
 #include <cstddef>
@@ -17,13 +12,10 @@
 #include "app/mount.h"
 #include "app/navigation.h"
 #include "app/session.h"
-#include "device/drive_scan.h"
-#include "device/image_adapter.h"
 #include "dump/dump_model.h"
+#include "fuzz/image_input.h"
 #include "hfs/btree.h"
-#include "hfs/fork.h"
 #include "hfs/volume_check.h"
-#include "support/recording_ui.h"
 
 namespace quarry {
 namespace {
@@ -35,16 +27,6 @@ constexpr int kMaxDepth = 12;
 constexpr int kMaxDumps = 6;
 constexpr size_t kPatternsPerFolder = 8;
 constexpr uint32_t kReadBudget = 4u << 20;
-
-class DiscardSink : public ByteSink {
-public:
-    bool write(const uint8_t*, size_t length) override {
-        written += length;
-        return true;
-    }
-    std::string error() const override { return {}; }
-    size_t written = 0;
-};
 
 struct Walk {
     Session& session;
@@ -58,7 +40,7 @@ struct Walk {
         // run take as long as the fork claims.
         const uint64_t length = reader->length();
         if (length == 0 || length > readBudget) return;
-        DiscardSink sink;
+        fuzz::DiscardSink sink;
         (void)reader->copyTo(sink);
         // Never more than asked for; fewer when the fork's extents end before its length.
         if (sink.written > length) __builtin_trap();
@@ -113,17 +95,6 @@ struct Walk {
     }
 };
 
-std::string imagePath(const uint8_t* data, size_t size) {
-    static const int fd = memfd_create("fuzz-image.hfs", MFD_CLOEXEC);
-    if (fd < 0 || ftruncate(fd, 0) != 0) __builtin_trap();
-    for (size_t done = 0; done < size;) {
-        const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-        if (n <= 0) __builtin_trap();
-        done += static_cast<size_t>(n);
-    }
-    return "/proc/self/fd/" + std::to_string(fd);
-}
-
 }  // namespace
 }  // namespace quarry
 
@@ -133,14 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Session session{ui};
     ScsiBus bus;
     ScsiDeviceTable table;
-    auto adapter = std::make_unique<ImageAdapter>();
-    // A file that looks like a container (zip, gzip, UDIF, DiskCopy, a cue sheet) and is damaged
-    // is refused with its message, as quarry-cli and the desktop program refuse it.
-    if (!adapter->addImage(imagePath(data, size), ImageAccess::ReadOnly)) return 0;
-    bus.adapters.push_back(std::move(adapter));
-    session.device.bus = &bus;
-    PrepareCdAccess(session.device);
-    if (SelectCdromDrive(session.device, table, ui) != 1) __builtin_trap();
+    if (!fuzz::selectInput(data, size, session.device, bus, table, ui)) return 0;
     session.device.deviceBlockSize = 512;
     initVolumeBuffers(session);
     if (mountVolume(session) != 1) return 0;

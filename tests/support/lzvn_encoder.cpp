@@ -14,12 +14,7 @@ public:
     void literals(const uint8_t* p, size_t count) {
         while (count > 0) {
             const size_t now = std::min<size_t>(count, 271);
-            if (now < 16) {
-                out_.push_back(static_cast<uint8_t>(0xE0 | now));
-            } else {
-                out_.push_back(0xE0);
-                out_.push_back(static_cast<uint8_t>(now - 16));
-            }
+            counted(0xE0, now);
             out_.insert(out_.end(), p, p + now);
             p += now;
             count -= now;
@@ -56,12 +51,7 @@ public:
         // The rest at the same distance: 1111MMMM (1-15) or 11110000 MMMMMMMM (16-271).
         for (size_t rest = length - m; rest > 0;) {
             const size_t now = std::min<size_t>(rest, 271);
-            if (now < 16) {
-                out_.push_back(static_cast<uint8_t>(0xF0 | now));
-            } else {
-                out_.push_back(0xF0);
-                out_.push_back(static_cast<uint8_t>(now - 16));
-            }
+            counted(0xF0, now);
             rest -= now;
         }
     }
@@ -72,6 +62,12 @@ public:
     }
 
 private:
+    // A count of 1-271 in the opcode's low nibble (1-15) or in the byte after it (16-271).
+    void counted(uint8_t opcode, size_t count) {
+        out_.push_back(static_cast<uint8_t>(count < 16 ? opcode | count : opcode));
+        if (count >= 16) out_.push_back(static_cast<uint8_t>(count - 16));
+    }
+
     // The one-byte forms LLMMMxxx leave some combinations to other opcodes: L=1 with M 9-10
     // (0x70-0x7F), L=2 with M 7-10 (medium distance), L=3 with M 5-10 (0xD0-0xFF); L=0 with
     // the previous distance is the end mark, the nops and undefined codes, which the caller

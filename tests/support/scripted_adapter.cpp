@@ -16,16 +16,6 @@ void putField(uint8_t* out, const std::string& text, size_t length) {
 
 }  // namespace
 
-ScriptedTarget ScriptedTarget::cdrom(std::string vendor, std::string product, std::string revision,
-                                     std::vector<uint8_t> medium) {
-    ScriptedTarget device;
-    device.vendor = std::move(vendor);
-    device.product = std::move(product);
-    device.revision = std::move(revision);
-    device.medium = std::move(medium);
-    return device;
-}
-
 ScriptedAdapter::ScriptedAdapter(std::string managerId) : managerId_(std::move(managerId)) {}
 
 ScriptedTarget& ScriptedAdapter::addTarget(uint8_t target, ScriptedTarget device) {

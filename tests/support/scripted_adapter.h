@@ -30,7 +30,9 @@ struct ScriptedTarget {
     bool writeProtected = false;
 
     static ScriptedTarget cdrom(std::string vendor, std::string product, std::string revision,
-                                std::vector<uint8_t> medium = {});
+                                std::vector<uint8_t> medium = {}) {
+        return {kDeviceTypeCdrom, std::move(vendor), std::move(product), std::move(revision), 2048, std::move(medium)};
+    }
 };
 
 struct RecordedCommand {
