@@ -49,6 +49,15 @@ TEST(HfsPlusDesktop, RowsOfUnicodeNamesOpenCopyAndDump) {
     SelectEntry(m.session, 0);
     CopySelectionToPc(m.session);
     EXPECT_EQ(test::slurp("ファイル.txt"), "file\n");
+
+    // A name longer than a row holds shows cut to 31 characters, and copies whole.
+    ASSERT_TRUE(changeToRoot(m.session) && enterDirectory(m.session, "Docs"));
+    m.list();
+    const uint16_t longName = rowShowing(list, "A name longer than a list row h");
+    ASSERT_NE(longName, kNoIndex);
+    SelectEntry(m.session, longName);
+    CopySelectionToPc(m.session);
+    EXPECT_EQ(test::slurp("A name longer than a list row holds.txt"), "long\n");
     EXPECT_EQ(m.session.copy.failures, 0u);
 }
 

@@ -154,9 +154,14 @@ INSTANTIATE_TEST_SUITE_P(
                     // The first HFS+ partition, the second chosen, and classic HFS chosen behind it.
                     ManifestCase{"apm.img", "apm.img.manifest.1", {}}, ManifestCase{"apm.img", "apm.img.manifest.2", 3},
                     ManifestCase{"apm.img", "apm.img.manifest.3", 4}, ManifestCase{"gpt.img", "gpt.img.manifest", {}},
-                    ManifestCase{"mbr.img", "mbr.img.manifest", {}}),
+                    ManifestCase{"mbr.img", "mbr.img.manifest", {}},
+                    // In a UDIF of every chunk kind, and gzipped.
+                    ManifestCase{"../containers/hfsplus-apm.dmg", "apm.img.manifest.1", {}},
+                    ManifestCase{"../containers/hfsplus-apm.dmg", "apm.img.manifest.2", 3},
+                    ManifestCase{"../containers/hfsplus-forks.hfsp.gz", "forks.hfsp.manifest", {}}),
     [](const testing::TestParamInfo<ManifestCase>& info) {
-        std::string n = std::string(info.param.manifest);
+        std::string n = std::string(info.param.image).starts_with("../") ? "container_" : "";
+        n += info.param.manifest;
         for (char& ch : n)
             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
         return n;

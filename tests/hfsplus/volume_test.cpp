@@ -246,7 +246,7 @@ TEST_F(HfsPlusVolume, LookupsFoldCaseAndIgnoreWhatHfsPlusIgnores) {
     ASSERT_TRUE(again) << again.fault();
     EXPECT_EQ(again->name, "Docs");
     EXPECT_EQ(again->parentId, 2u);
-    EXPECT_EQ(again->valence, 3u);
+    EXPECT_EQ(again->valence, 4u);
 }
 
 TEST(HfsPlusNames, CaseFoldingLowersOneCharacterAtATime) {

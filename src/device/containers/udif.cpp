@@ -331,16 +331,16 @@ Result<OpenedImage> openUdif(std::shared_ptr<FileHandle> file, uint64_t fileSize
     if (!partitions) return Fault{partitions.fault()};
 
     // An image of a whole disk lists its partitions apart (driver map, partition map, the
-    // volume, free space). The HFS volume is what the person wants; without one, the partitions
-    // are served one after another as the whole disk they came from.
+    // volumes, free space). Its one HFS or HFS+ volume is what the person wants; with none, or
+    // with several (which the partition map then names, and of which --partition chooses), the
+    // partitions are served one after another as the whole disk they came from.
     std::vector<size_t> chosen;
     for (size_t i = 0; i < partitions->size(); ++i)
-        if ((*partitions)[i].name.find("Apple_HFS") != std::string::npos) {
-            chosen = {i};
-            break;
-        }
-    if (chosen.empty())
+        if ((*partitions)[i].name.find("Apple_HFS") != std::string::npos) chosen.push_back(i);
+    if (chosen.size() != 1) {
+        chosen.clear();
         for (size_t i = 0; i < partitions->size(); ++i) chosen.push_back(i);
+    }
 
     std::vector<Chunk> chunks;
     uint64_t sectors = 0;
