@@ -3,8 +3,11 @@
 #include <iconv.h>
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace quarry::hfsplus {
 namespace {
@@ -56,6 +59,27 @@ constexpr MacCharset kMacCharsets[] = {
     {0, "MACINTOSH"}, {7, "MAC-CYRILLIC"}, {29, "MAC-CENTRALEUROPE"}, {37, "MAC-IS"}, {152, "MACUKRAINIAN"},
 };
 
+// The converters from UTF-8 to the charsets above, opened once per thread as names need them
+// (opening one costs more than converting a name) and closed with the thread.
+class Converters {
+public:
+    ~Converters() {
+        for (auto& [charset, cd] : open_)
+            if (cd != kNone) iconv_close(cd);
+    }
+    iconv_t to(const char* charset) {
+        for (auto& [name, cd] : open_)
+            if (name == charset) return cd;
+        return open_.emplace_back(charset, iconv_open(charset, "UTF-8")).second;
+    }
+    static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+
+private:
+    std::vector<std::pair<const char*, iconv_t>> open_;
+};
+
+thread_local Converters converters;
+
 }  // namespace
 
 std::string utf16ToUtf8(std::u16string_view units) {
@@ -95,6 +119,9 @@ std::u16string utf8ToUtf16(std::string_view text) {
 }
 
 std::string toNfc(std::string_view utf8) {
+    // ASCII text is its own normal form.
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(utf8);
     std::string out;
     if (!mapText(utf8, static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE), out)) return std::string(utf8);
     return out;
@@ -104,9 +131,9 @@ std::string toMacEncoding(std::string_view nfcUtf8, uint32_t textEncoding) {
     const char* charset = "MACINTOSH";
     for (const MacCharset& m : kMacCharsets)
         if (m.encoding == textEncoding) charset = m.iconvName;
-    iconv_t cd = iconv_open(charset, "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(nfcUtf8.size(), '?');
+    iconv_t cd = Converters::kNone;
     std::string out;
+    out.reserve(nfcUtf8.size());
     // One character at a time, so that a character the charset lacks becomes one '?'.
     auto p = reinterpret_cast<const utf8proc_uint8_t*>(nfcUtf8.data());
     utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(nfcUtf8.size());
@@ -114,6 +141,14 @@ std::string toMacEncoding(std::string_view nfcUtf8, uint32_t textEncoding) {
         utf8proc_int32_t c = 0;
         utf8proc_ssize_t n = utf8proc_iterate(p, left, &c);
         if (n <= 0) n = 1;  // a stray byte: one '?'
+        // Every charset of the table keeps ASCII as it is.
+        if (c >= 0 && c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            p += n;
+            left -= n;
+            continue;
+        }
+        if (cd == Converters::kNone && (cd = converters.to(charset)) == Converters::kNone) return std::string(nfcUtf8.size(), '?');
         char in[4];
         std::copy(p, p + n, in);
         char mac[8];
@@ -129,7 +164,6 @@ std::string toMacEncoding(std::string_view nfcUtf8, uint32_t textEncoding) {
         p += n;
         left -= n;
     }
-    iconv_close(cd);
     return out;
 }
 
