@@ -799,6 +799,60 @@ private slots:
                                      "45", "DLG_ATT2", QString::number(puzzle[0].catalogId)}));
     }
 
+    // An HFS+ volume whose names reach beyond Macintosh Roman: the window paints the Unicode
+    // names, a double click opens such a folder, Display dumps its file, Alt+A shows its sheets
+    // with the HFS+ owner, and Copy writes it under its own name.
+    void hfsPlusOpensListsDumpsAndCopies() {
+        quarry::test::CurrentTempDir dir;
+        Program p("hfsplus.iso");
+        QCOMPARE(p.window.windowTitle(), QString("Quarry : HFSPLUS"));
+        const FileList& list = p.session.settings.list;
+        const auto rowOf = [&](const char* name) {
+            for (uint16_t i = 0; i < list.entryCount; ++i)
+                if (list.shownNameOf(i) == name) return i;
+            return kNoIndex;
+        };
+        QStringList painted;
+        for (const ListCell& c : PlanMainWindowPaint(p.session, p.window.model()).cells) painted << QString::fromStdString(c.texts[0].text);
+        QVERIFY2(painted.contains(QString::fromUtf8("日本語")), qPrintable(painted.join(", ")));
+        QTest::mouseDClick(p.window.client(), Qt::LeftButton, Qt::NoModifier, p.cellCentre(rowOf("日本語")));
+        QCOMPARE(list.entryCount, uint16_t{1});
+        QCOMPARE(list.shownNameOf(0), std::string("ファイル.txt"));
+
+        SelectEntry(p.session, 0);
+        p.window.updateCommandStates();
+        QString title;
+        onNextModal([&](QWidget* d) {
+            title = d->windowTitle();
+            static_cast<DumpWindow*>(d)->runCommand(103);
+        });
+        QTest::mouseClick(p.window.functionButton(command::kDump), Qt::LeftButton);
+        QCOMPARE(title, QString::fromUtf8("Dumping file \"ファイル.txt\""));
+
+        SelectEntry(p.session, 0);
+        p.window.updateCommandStates();
+        QStringList sheet;
+        onNextModal([&](QWidget* d) {
+            sheet << d->findChild<QLineEdit*>("516")->text();
+            onNextModal([&](QWidget* advanced) {
+                sheet << advanced->findChild<QLabel*>("550")->text() << advanced->findChild<QLabel*>("552")->text();
+                clickControl(advanced, 101);
+            });
+            clickControl(d, 130);
+            clickControl(d, 541);
+        });
+        QTest::keyClick(&p.window, Qt::Key_A, Qt::AltModifier);
+        QCOMPARE(sheet.size(), 3);
+        QCOMPARE(sheet[0], QString::fromUtf8("ファイル.txt"));
+        QVERIFY2(sheet[2].startsWith("100"), qPrintable(sheet.join(", ")));  // a plain file's mode
+
+        p.session.settings.useCurrentDirectory = true;
+        SelectEntry(p.session, 0);
+        p.window.updateCommandStates();
+        QTest::mouseClick(p.window.functionButton(command::kCopyToPc), Qt::LeftButton);
+        QCOMPARE(quarry::test::slurp("ファイル.txt"), std::string("file\n"));
+    }
+
     // New folder, Delete and Rename on an image opened through "Open Image..." with its check
     // box; hfsutils reads every change back from the image.
     void changesReachTheImage() {
