@@ -220,6 +220,10 @@ private:
             problem(name + " header: unknown key comparison " + std::to_string(h.keyCompareType));
         if (h.freeNodes > h.totalNodes)
             problem(name + " header: " + std::to_string(h.freeNodes) + " free nodes of " + std::to_string(h.totalNodes));
+        // The reader serves only the nodes the fork holds; a header that counts more is damaged.
+        if (h.totalNodes > tree.nodeCount())
+            problem(name + " header: counts " + std::to_string(h.totalNodes) + " nodes, the tree's fork holds " +
+                    std::to_string(tree.nodeCount()));
         for (auto [what, n] : std::initializer_list<std::pair<const char*, uint32_t>>{{"root", h.root}, {"first leaf", h.firstLeaf}, {"last leaf", h.lastLeaf}})
             if (n >= h.totalNodes) problem(name + " header: " + what + " " + std::to_string(n) + " lies past the tree's " +
                                            std::to_string(h.totalNodes) + " nodes");

@@ -208,7 +208,7 @@ TEST(HfsPlusDamage, PlantedDamageIsNamedByTheReaderAndFoundByTheCheck) {
              storeBE32(r.tree(kCatalogFork) + 36, 0xFFFFFFFF);
              return std::string("catalog node 0: the header counts 4294967295 nodes");
          },
-         nullptr, "*"},  // the check passes over it
+         "header: counts 4294967295 nodes, the tree's fork holds", "*"},
         // What only the check finds, on the builder's volumes.
         {"an index key out of order", "hfsplus/case.hfsx",
          [](Raw& r) {
