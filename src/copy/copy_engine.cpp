@@ -191,7 +191,9 @@ void makePcLink(const CopyContext& context, const VolumeEntry& link, PcFile& pc,
 }  // namespace
 
 bool SymbolicLinkStaysInside(std::string_view target, size_t depth) {
-    if (target.empty() || target.front() == '/' || target.find('\0') != std::string_view::npos) return false;
+    // A path the PC cannot hold as a link (PATH_MAX) is kept as a file, whole.
+    if (target.empty() || target.size() >= 4096 || target.front() == '/' || target.find('\0') != std::string_view::npos)
+        return false;
     bool pastName = false;
     for (size_t start = 0; start <= target.size();) {
         const size_t end = std::min(target.find('/', start), target.size());

@@ -37,7 +37,7 @@ Status WriteBinaryCopy(const CopyContext& context, ByteSink& sink, const VolumeE
 // Whether a symbolic link whose folder lies `depth` folders below the copy's target, holding
 // `target`, names a place inside that target however the PC resolves it: a relative path whose
 // ".." all come first, no more of them than `depth` (a ".." after a name could lead out through
-// a link of that name).
+// a link of that name) and short enough for the PC to hold as a link.
 bool SymbolicLinkStaysInside(std::string_view target, size_t depth);
 // The calendar time at which the PC shows the Macintosh's stored wall-clock time.
 time_t MacDateToDosStamp(uint32_t macSeconds);
