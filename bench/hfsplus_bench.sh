@@ -11,7 +11,9 @@ build=${1:-build}
 vols=${2:-/tmp/quarry-bench}
 cli="$build/src/quarry-cli"
 mkdir -p "$vols"
-work=$(mktemp -d)
+# The copies go to memory where the machine has it, so that the figures measure the readers and
+# not the inode allocator of the disk under /tmp, whose cost swings with what was deleted before.
+work=$(mktemp -d -p "$( [ -d /dev/shm ] && [ -w /dev/shm ] && echo /dev/shm || echo /tmp)")
 trap 'rm -rf "$work"' EXIT
 export HOME="$work" TZ=UTC
 source "$(dirname "$0")/timing.sh"

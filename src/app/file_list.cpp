@@ -1,5 +1,6 @@
 #include "app/file_list.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -67,20 +68,34 @@ void FormatSizeField(char* record, size_t end, uint64_t bytes) {
 }
 
 MacCalendar MacTimeToCalendar(uint32_t macTime) {
-    // Every HFS date from 1904 on is shown as stored; dates before 1970 are negative calendar
-    // times, which this platform's conversion handles.
-    const time_t t = static_cast<time_t>(int64_t{macTime} - int64_t{kMacEpochOffset});
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    return {tm.tm_mday, tm.tm_mon + 1, tm.tm_year, tm.tm_hour, tm.tm_min};
+    // Every HFS date from 1904 on is shown as stored. The calendar is worked out here rather than
+    // by the C library, whose conversion takes a lock and consults the zone on every call, once
+    // for each date of a listing.
+    using namespace std::chrono;
+    const sys_seconds at{seconds{int64_t{macTime} - int64_t{kMacEpochOffset}}};
+    const sys_days day = floor<days>(at);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> time{at - day};
+    return {static_cast<int>(static_cast<unsigned>(date.day())), static_cast<int>(static_cast<unsigned>(date.month())),
+            static_cast<int>(date.year()) - 1900, static_cast<int>(time.hours().count()),
+            static_cast<int>(time.minutes().count())};
 }
 
 void FormatMacDate(char* out, uint32_t macTime) {
     const MacCalendar c = MacTimeToCalendar(macTime);
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d/%02d/%02d %02d:%02d", c.month % 100, c.day % 100, c.year % 100, c.hour % 100,
-                  c.minute % 100);
-    std::memcpy(out, text, entry::kDateWidth);
+    const auto two = [](char* at, int value) {
+        at[0] = static_cast<char>('0' + value / 10 % 10);
+        at[1] = static_cast<char>('0' + value % 10);
+    };
+    two(out, c.month);
+    out[2] = '/';
+    two(out + 3, c.day);
+    out[5] = '/';
+    two(out + 6, c.year % 100);
+    out[8] = ' ';
+    two(out + 9, c.hour);
+    out[11] = ':';
+    two(out + 12, c.minute);
 }
 
 std::string FormatMacDate(uint32_t macTime) {

@@ -96,11 +96,16 @@ std::string BTree::checkNode(Node& node) const {
 
 Result<Node> BTree::readNode(uint32_t n) {
     if (n >= nodeCount_) return fault(n, "past the end of the tree (" + std::to_string(nodeCount_) + " nodes)");
+    if (auto cached = indexCache_.find(n); cached != indexCache_.end()) return cached->second;
     Node node;
     node.number = n;
     node.bytes.resize(header_.nodeSize);
     if (Status s = fork_.read(uint64_t{n} * header_.nodeSize, node.bytes); !s) return fault(n, s.fault());
     if (std::string what = checkNode(node); !what.empty()) return fault(n, what);
+    if (node.kind == btnode::kIndex) {
+        if ((indexCache_.size() + 1) * header_.nodeSize > kIndexCacheBytes) indexCache_.clear();
+        indexCache_.emplace(n, node);
+    }
     return node;
 }
 

@@ -10,7 +10,9 @@ uint32_t EntryDate::wallClock() const {
     const time_t t = static_cast<time_t>(int64_t{macSeconds} - int64_t{kMacEpochOffset});
     std::tm local{};
     if (!localtime_r(&t, &local)) return macSeconds;
-    const int64_t shown = int64_t{timegm(&local)} + int64_t{kMacEpochOffset};
+    // The zone's offset at that instant, as the C library found it; rebuilding the seconds from
+    // the broken-down time would cost a second, slower conversion per date.
+    const int64_t shown = int64_t{macSeconds} + int64_t{local.tm_gmtoff};
     return shown < 0 || shown > UINT32_MAX ? macSeconds : static_cast<uint32_t>(shown);
 }
 

@@ -29,6 +29,12 @@ TEST(EntryDates, WallClockAsStoredUtcInTheLocalZone) {
     EXPECT_EQ((EntryDate{k2000, EntryDate::Clock::WallClock}).wallClock(), k2000);
     EXPECT_EQ((EntryDate{k2000, EntryDate::Clock::Utc}).wallClock(), k2000 - 5 * 3600);
     EXPECT_EQ((EntryDate{0, EntryDate::Clock::Utc}).wallClock(), 0u);
+    // A zone with summer time takes the offset of the date itself, not of today.
+    ::setenv("TZ", "EST5EDT,M4.1.0,M10.5.0", 1);
+    ::tzset();
+    constexpr uint32_t kJuly2000 = k2000 + 182 * 86400;
+    EXPECT_EQ((EntryDate{k2000, EntryDate::Clock::Utc}).wallClock(), k2000 - 5 * 3600);
+    EXPECT_EQ((EntryDate{kJuly2000, EntryDate::Clock::Utc}).wallClock(), kJuly2000 - 4 * 3600);
     if (before) ::setenv("TZ", saved.c_str(), 1); else ::unsetenv("TZ");
     ::tzset();
 }
