@@ -74,20 +74,21 @@ std::string BTree::checkNode(Node& node) const {
     for (size_t i = 0; i < count; ++i) {
         const size_t at = offsets[i];
         const size_t len = size_t{offsets[i + 1]} - at;
-        const std::string where = "record " + std::to_string(i) + ": ";
-        if (len < lengthField) return where + "shorter than its key length";
+        // Made only for a message: a sound node, the usual case, never needs it.
+        const auto where = [i] { return "record " + std::to_string(i) + ": "; };
+        if (len < lengthField) return where() + "shorter than its key length";
         const size_t keyLength = bigKeys_ ? loadBE16(&b[at]) : b[at];
         if (keyLength > header_.maxKeyLength)
-            return where + "key length " + std::to_string(keyLength) + " exceeds the tree's maximum of " +
+            return where() + "key length " + std::to_string(keyLength) + " exceeds the tree's maximum of " +
                    std::to_string(header_.maxKeyLength);
         size_t keySpace = lengthField + keyLength;
         // Index keys of the extents tree all take the maximum length, whatever their own says.
         if (node.kind == btnode::kIndex && !variableIndexKeys_) keySpace = lengthField + header_.maxKeyLength;
         size_t dataAt = keySpace;
         if (!bigKeys_) dataAt = (dataAt + 1) & ~size_t{1};  // one-byte key lengths pad the key to an even length
-        if (dataAt > len || lengthField + keyLength > len) return where + "key longer than its record";
+        if (dataAt > len || lengthField + keyLength > len) return where() + "key longer than its record";
         const size_t dataSize = len - dataAt;
-        if (node.kind == btnode::kIndex && dataSize < 4) return where + "index record without a child pointer";
+        if (node.kind == btnode::kIndex && dataSize < 4) return where() + "index record without a child pointer";
         node.records.push_back({static_cast<uint16_t>(at), static_cast<uint16_t>(lengthField + keyLength),
                                 static_cast<uint16_t>(at + dataAt), static_cast<uint16_t>(dataSize)});
     }
@@ -96,15 +97,15 @@ std::string BTree::checkNode(Node& node) const {
 
 Result<Node> BTree::readNode(uint32_t n) {
     if (n >= nodeCount_) return fault(n, "past the end of the tree (" + std::to_string(nodeCount_) + " nodes)");
-    if (auto cached = indexCache_.find(n); cached != indexCache_.end()) return cached->second;
+    if (auto cached = nodeCache_.find(n); cached != nodeCache_.end()) return cached->second;
     Node node;
     node.number = n;
     node.bytes.resize(header_.nodeSize);
     if (Status s = fork_.read(uint64_t{n} * header_.nodeSize, node.bytes); !s) return fault(n, s.fault());
     if (std::string what = checkNode(node); !what.empty()) return fault(n, what);
-    if (node.kind == btnode::kIndex) {
-        if ((indexCache_.size() + 1) * header_.nodeSize > kIndexCacheBytes) indexCache_.clear();
-        indexCache_.emplace(n, node);
+    if (node.kind == btnode::kIndex || node.kind == btnode::kLeaf) {
+        if ((nodeCache_.size() + 1) * header_.nodeSize > kNodeCacheBytes) nodeCache_.clear();
+        nodeCache_.emplace(n, node);
     }
     return node;
 }

@@ -118,11 +118,11 @@ private:
     bool bigKeys_ = true;
     bool variableIndexKeys_ = true;
     std::vector<std::string> damage_;
-    // Index nodes as read and checked: every lookup passes through the same few from the root,
-    // and each would otherwise be read from the medium again. Bounded in bytes, so that memory
-    // stays flat however large the tree.
-    static constexpr size_t kIndexCacheBytes = 2 * 1024 * 1024;
-    std::unordered_map<uint32_t, Node> indexCache_;
+    // Nodes as read and checked: every lookup passes through the same few index nodes from the
+    // root, and moving between folders returns to the same leaves; each would otherwise be read
+    // from the medium again. Bounded in bytes, so that memory stays flat however large the tree.
+    static constexpr size_t kNodeCacheBytes = 2 * 1024 * 1024;
+    std::unordered_map<uint32_t, Node> nodeCache_;
 };
 
 }  // namespace quarry::hfsplus

@@ -249,15 +249,17 @@ bool HfsPlusVolume::isAncestor(uint32_t candidate, uint32_t folderID) {
 }
 
 std::optional<VolumeEntry> HfsPlusVolume::entryOf(const CatalogRecord& record, uint32_t folderID) {
-    CatalogRecord target = record;
+    // A link reads as what it leads to; any other record is its own target, and is not copied.
+    std::optional<CatalogRecord> resolved;
     if (record.isHardLink() || record.isFolderLink()) {
-        Result<CatalogRecord> resolved = volume_->resolveLink(record);
-        if (!resolved) {
-            linkFaults_.push_back(resolved.fault());
+        Result<CatalogRecord> link = volume_->resolveLink(record);
+        if (!link) {
+            linkFaults_.push_back(link.fault());
             return std::nullopt;
         }
-        target = *resolved;
+        resolved = std::move(*link);
     }
+    const CatalogRecord& target = resolved ? *resolved : record;
     VolumeEntry e;
     e.name = record.name;
     e.macName = record.macName;
