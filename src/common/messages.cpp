@@ -46,6 +46,7 @@ constexpr std::array<const char*, static_cast<size_t>(Msg::Count)> kMessageTable
     "File %s uses LZFSE compression, which Quarry does not read",
     "The medium also holds %s.",
     "The medium holds no HFS or HFS+ volume at partition %s.",
+    "The volume's journal holds changes not yet written to it: they are shown as the Macintosh would write them, and the medium is not changed.",
 };
 
 }  // namespace

@@ -48,6 +48,7 @@ enum class Msg {
     CompressionNotRead,  // the file's name in place of %s
     OtherVolumes,      // the other volumes' list in place of %s
     NoSuchPartition,   // the partition's number in place of %s
+    JournalReplayed,
     Count
 };
 

@@ -197,7 +197,40 @@ private:
 Result<std::unique_ptr<HfsPlusVolume>> HfsPlusVolume::open(std::unique_ptr<hfsplus::Medium> medium, uint64_t start) {
     Result<std::unique_ptr<hfsplus::Volume>> volume = hfsplus::Volume::open(*medium, start);
     if (!volume) return Fault{volume.fault()};
-    return std::unique_ptr<HfsPlusVolume>(new HfsPlusVolume(std::move(medium), std::move(*volume)));
+    std::unique_ptr<HfsPlusVolume> opened(new HfsPlusVolume(std::move(medium), std::move(*volume)));
+    opened->replayJournal(start);
+    return opened;
+}
+
+void HfsPlusVolume::replayJournal(uint64_t start) {
+    const hfsplus::VolumeFigures& f = volume_->figures();
+    if (!f.journalPending) return;
+    const uint64_t volumeStart = volume_->geometry().start;
+    std::vector<uint8_t> head(hfsplus::journal::kHeaderFixed);
+    if (Status s = medium_->read(volumeStart + f.journalOffset, head); !s) {
+        journalFault_ = "journal header: " + s.fault();
+        return;
+    }
+    Result<hfsplus::JournalHeader> header = hfsplus::parseJournalHeader(head);
+    if (!header) {
+        journalFault_ = header.fault();
+        return;
+    }
+    Result<hfsplus::PendingBlocks> pending =
+        hfsplus::readPendingBlocks(*medium_, volumeStart, f.volumeBytes, f.journalOffset, *header);
+    if (!pending) {
+        journalFault_ = pending.fault();
+        return;
+    }
+    auto replayed = std::make_unique<hfsplus::JournalMedium>(*medium_, volumeStart, std::move(*pending));
+    Result<std::unique_ptr<hfsplus::Volume>> through = hfsplus::Volume::open(*replayed, start);
+    if (!through) {
+        journalFault_ = "the volume as its journal leaves it does not open: " + through.fault();
+        return;
+    }
+    (*through)->noteJournalReplayed();
+    volume_ = std::move(*through);
+    replayed_ = std::move(replayed);
 }
 
 VolumeFormat HfsPlusVolume::format() const { return volume_->figures().hfsx ? VolumeFormat::Hfsx : VolumeFormat::HfsPlus; }
@@ -378,7 +411,7 @@ std::unique_ptr<ForkReader> HfsPlusVolume::openFork(const VolumeEntry& file, For
         CatalogRecord whole = owner;
         // The same fork read to the end of its last block, for the dump and the byte runs.
         for (hfsplus::ForkData* f : {&whole.dataFork, &whole.resourceFork}) f->logicalSize = uint64_t{f->totalBlocks} * blockSize;
-        return std::make_unique<PlainForkReader>(*medium_, volume_->fork(owner, kind), volume_->fork(whole, kind));
+        return std::make_unique<PlainForkReader>(reading(), volume_->fork(owner, kind), volume_->fork(whole, kind));
     };
     if (!source->compressed) return plain(fork == ForkKind::Resource ? hfsplus::ForkKind::Resource : hfsplus::ForkKind::Data);
 
@@ -407,13 +440,17 @@ std::unique_ptr<ForkReader> HfsPlusVolume::openFork(const VolumeEntry& file, For
     return std::make_unique<CompressedForkReader>(std::move(*opened), file.name);
 }
 
-VolumeCheckResult HfsPlusVolume::check() { return hfsplus::checkVolume(*medium_, *volume_); }
+VolumeCheckResult HfsPlusVolume::check() { return hfsplus::checkVolume(reading(), *volume_); }
 
 std::vector<std::string> HfsPlusVolume::takeNotices() {
     std::vector<std::string> notices;
     if (!journalTold_) {
         journalTold_ = true;
-        if (volume_->figures().journalPending) notices.emplace_back(messageText(Msg::JournalPending));
+        if (volume_->figures().journalReplayed) notices.emplace_back(messageText(Msg::JournalReplayed));
+        else if (volume_->figures().journalPending) {
+            notices.emplace_back(messageText(Msg::JournalPending));
+            if (!journalFault_.empty()) notices.push_back("The journal is not replayed: " + journalFault_ + ".");
+        }
     }
     return notices;
 }

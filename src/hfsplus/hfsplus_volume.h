@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "hfsplus/journal.h"
 #include "hfsplus/medium.h"
 #include "hfsplus/volume.h"
 #include "volume/mounted_volume.h"
@@ -47,13 +48,20 @@ public:
 private:
     HfsPlusVolume(std::unique_ptr<hfsplus::Medium> medium, std::unique_ptr<hfsplus::Volume> volume)
         : medium_(std::move(medium)), volume_(std::move(volume)) {}
+    // Opens the volume again through its journal's pending transactions, when it has any that
+    // read whole; otherwise keeps it as the medium holds it and remembers why.
+    void replayJournal(uint64_t start);
+    // The medium as the volume is read: through the journal when it was replayed.
+    hfsplus::Medium& reading() { return replayed_ ? static_cast<hfsplus::Medium&>(*replayed_) : *medium_; }
     // The entry of a catalog record of folder `folderID`; none when it is a link that cannot be
     // followed or a folder link back into the folders that hold it (noted as damage).
     std::optional<VolumeEntry> entryOf(const hfsplus::CatalogRecord& record, uint32_t folderID);
     bool isAncestor(uint32_t candidate, uint32_t folderID);
 
     std::unique_ptr<hfsplus::Medium> medium_;
+    std::unique_ptr<hfsplus::JournalMedium> replayed_;  // reads medium_; read by volume_
     std::unique_ptr<hfsplus::Volume> volume_;
+    std::string journalFault_;  // why a pending journal was not replayed
     std::string lastFault_;
     // Folders entered through a folder hard link: the folder's ID → the link's entry, so that
     // ".." leads back to where the link lies rather than into the private folder.

@@ -206,7 +206,22 @@ inline constexpr size_t kHeaderMagicAt = 0;
 inline constexpr size_t kHeaderEndianAt = 4;
 inline constexpr size_t kHeaderStart = 8;         // 64 bits
 inline constexpr size_t kHeaderEnd = 16;          // 64 bits
-inline constexpr size_t kHeaderSize = 24;
+inline constexpr size_t kHeaderSize = 24;        // what the state of the journal needs
+inline constexpr size_t kHeaderJournalSize = 24;  // 64 bits: bytes of the journal
+inline constexpr size_t kHeaderListSize = 32;     // bytes of each block list header
+inline constexpr size_t kHeaderChecksum = 36;
+inline constexpr size_t kHeaderUnit = 40;         // jhdr_size
+inline constexpr size_t kHeaderFixed = 44;        // the bytes the header's checksum covers
+// A block list header, then its block_info entries of 16 bytes; entry 0 is the list's own.
+inline constexpr size_t kListCount = 2;           // 16 bits: entries in use, entry 0 included
+inline constexpr size_t kListBytesUsed = 4;       // 32 bits: the header and its blocks' bytes
+inline constexpr size_t kListChecksum = 8;
+inline constexpr size_t kListChecksumBytes = 32;  // the header and entry 0
+inline constexpr size_t kListInfo = 16;
+inline constexpr size_t kInfoEntrySize = 16;
+inline constexpr size_t kInfoBlock = 0;           // 64 bits: home, in units from the volume's start
+inline constexpr size_t kInfoBytes = 8;           // 32 bits
+inline constexpr uint64_t kKilledBlock = ~uint64_t{0};  // a block a later transaction made void
 }  // namespace journal
 
 // Finder info words used to recognise links.

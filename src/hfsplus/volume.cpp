@@ -211,6 +211,7 @@ void Volume::readJournalState() {
         note(f.journalNote);
         return;
     }
+    f.journalOffset = offset;
     const uint64_t begin = big ? loadBE64(&head[journal::kHeaderStart]) : loadLE64(&head[journal::kHeaderStart]);
     const uint64_t end = big ? loadBE64(&head[journal::kHeaderEnd]) : loadLE64(&head[journal::kHeaderEnd]);
     f.journalPending = begin != end;

@@ -51,6 +51,8 @@ struct VolumeFigures {
     bool journaled = false;        // attributes bit 13
     bool journalPending = false;   // the journal holds transactions not yet written to the volume
     std::string journalNote;       // why the journal's state is unknown, when it is
+    uint64_t journalOffset = 0;    // byte of the volume where the journal's header lies, when it is read
+    bool journalReplayed = false;  // the pending transactions are applied to what is read
     bool softwareLocked = false;
     bool cleanlyUnmounted = false;
     VolumeLocation location;
@@ -79,6 +81,8 @@ public:
     NameComparison comparison() const {
         return figures_.caseSensitive ? NameComparison::Binary : NameComparison::CaseFolding;
     }
+    // The volume was opened through its journal's pending transactions (journal.h).
+    void noteJournalReplayed() { figures_.journalReplayed = true; }
     const VolumeGeometry& geometry() const { return geometry_; }
 
     // Calls visit with each folder and file of folder `folderId` in catalog order until it

@@ -139,7 +139,9 @@ public:
         checkCatalog();
         checkLinks();
         checkAllocation();
-        if (figures_.journalPending) note("journal: transactions not yet written to the volume are pending");
+        if (figures_.journalReplayed)
+            note("journal: transactions not yet written to the volume are pending; the volume is checked as they leave it");
+        else if (figures_.journalPending) note("journal: transactions not yet written to the volume are pending");
         else if (!figures_.journalNote.empty()) note("journal: " + figures_.journalNote);
         return std::move(result_);
     }
