@@ -110,27 +110,21 @@ check_man() {
   done
 }
 
-# --- the long options that --help lists at the start of its lines are those that the man page's
-# OPTIONS section describes, for both programs
-compare_options() {
-  local program=$1 help man
-  help=$("$build/src/$program" --help | sed -n 's/^ \{1,4\}\(--[a-z][a-z-]*\).*/\1/p' | sort -u)
-  man=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$build/dist/man/$program.1" 2>/dev/null | sed -n '/^OPTIONS/,/^[A-Z]/p' |
-    sed -n 's/^ \{7\}\(--[a-z][a-z-]*\).*/\1/p' | sort -u)
-  [[ -n $help && -n $man ]] || { fail "$program: no options found in --help or in the man page"; return; }
-  local only_help only_man
-  only_help=$(comm -23 <(echo "$help") <(echo "$man") | tr '\n' ' ')
-  only_man=$(comm -13 <(echo "$help") <(echo "$man") | tr '\n' ' ')
-  [[ -z $only_help ]] || fail "$program: in --help but not in $program(1): $only_help"
-  [[ -z $only_man ]] || fail "$program: in $program(1) but not in --help: $only_man"
-}
-
+# --- --help and --version answer on standard output with status 0, without a display; the long
+# options that --help lists at the start of its lines are those that the man page's OPTIONS
+# section describes, for both programs
 check_options() {
   need man
-  local program
-  # --help and --version answer on standard output with status 0, without a display.
+  local program help man only_help only_man
   for program in "${programs[@]}"; do
-    compare_options "$program"
+    help=$("$build/src/$program" --help | sed -n 's/^ \{1,4\}\(--[a-z][a-z-]*\).*/\1/p' | sort -u)
+    man=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$build/dist/man/$program.1" 2>/dev/null | sed -n '/^OPTIONS/,/^[A-Z]/p' |
+      sed -n 's/^ \{7\}\(--[a-z][a-z-]*\).*/\1/p' | sort -u)
+    [[ -n $help && -n $man ]] || fail "$program: no options found in --help or in the man page"
+    only_help=$(comm -23 <(echo "$help") <(echo "$man") | tr '\n' ' ')
+    only_man=$(comm -13 <(echo "$help") <(echo "$man") | tr '\n' ' ')
+    [[ -z $only_help ]] || fail "$program: in --help but not in $program(1): $only_help"
+    [[ -z $only_man ]] || fail "$program: in $program(1) but not in --help: $only_man"
     env -u DISPLAY -u WAYLAND_DISPLAY "$build/src/$program" --help >"$tmp/out" 2>"$tmp/err" ||
       fail "$program --help: status $?"
     [[ -s $tmp/out && ! -s $tmp/err ]] || fail "$program --help: the text is not on standard output alone"

@@ -19,18 +19,10 @@ namespace quarry {
 namespace {
 
 using devicetest::Bytes;
+using devicetest::commandOf;
 using devicetest::patternedMedium;
 
 constexpr uint32_t kBlock = ImageAdapter::kBlockSize;
-
-ScsiCommand commandOf(const Bytes& bytes, DataDirection direction = DataDirection::None, uint32_t length = 0) {
-    ScsiCommand c;
-    std::copy(bytes.begin(), bytes.end(), c.cdb.begin());
-    c.cdbLength = static_cast<uint8_t>(bytes.size());
-    c.direction = direction;
-    c.bufferLength = length;
-    return c;
-}
 
 struct Images : ImageAdapter {
     test::TempDir dir;
@@ -43,12 +35,8 @@ struct Images : ImageAdapter {
     Bytes file(const std::string& name) const { return test::readFile(dir.file(name)); }
     // A READ or WRITE of `count` blocks from `block` in the six- or ten-byte form.
     uint8_t transfer(uint8_t opcode, uint32_t block, uint16_t count, Bytes& buffer, uint8_t target = 0) {
-        const auto at = [](uint32_t v, int shift) { return static_cast<uint8_t>(v >> shift); };
-        ScsiCommand c = opcode == scsi::kRead10 || opcode == scsi::kWrite10
-                            ? commandOf({opcode, 0, at(block, 24), at(block, 16), at(block, 8), at(block, 0), 0, at(count, 8), at(count, 0), 0})
-                            : commandOf({opcode, at(block, 16), at(block, 8), at(block, 0), at(count, 0), 0});
-        c.buffer = buffer.data();
-        c.bufferLength = static_cast<uint32_t>(buffer.size());
+        ScsiCommand c = commandOf(devicetest::transferCdb(opcode, block, count), DataDirection::None,
+                                  static_cast<uint32_t>(buffer.size()), buffer.data());
         return execute(target, c);
     }
 };
@@ -105,8 +93,7 @@ TEST(ImageAdapter, AnswersOtherCommandsAsADriveWould) {
     EXPECT_EQ(std::string(data.begin() + 8, data.begin() + 16), "QUARRY  ");
     EXPECT_EQ(std::string(data.begin() + 16, data.begin() + 32), "caf\xE9 ?.img      ");
     EXPECT_EQ(data[4] + 5, 36) << "additional length";
-    ScsiCommand vpd = commandOf({scsi::kInquiry, 1, 0, 0, 36, 0}, DataDirection::None, 100);
-    vpd.buffer = data.data();
+    ScsiCommand vpd = commandOf({scsi::kInquiry, 1, 0, 0, 36, 0}, DataDirection::None, 100, data.data());
     EXPECT_EQ(images.execute(0, vpd), aspi::kError) << "vital product data";
 }
 
@@ -174,8 +161,7 @@ TEST(ScsiCdb, BlockTransfersDecodeAndSixByteOnesRewriteToTen) {
     uint8_t buffer[4];
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << int{c.cdb[0]} << "/" << c.cdb.size());
-        ScsiCommand command = commandOf(c.cdb, DataDirection::In, 4096);
-        command.buffer = buffer;
+        ScsiCommand command = commandOf(c.cdb, DataDirection::In, 4096, buffer);
         std::vector<ScsiCommand> forms{command};
         const std::optional<ScsiCommand> rewritten = scsi::tenByteEquivalent(command);
         ASSERT_EQ(rewritten.has_value(), !c.ten.empty());
@@ -262,20 +248,9 @@ TEST(SgAdapter, OpeningFailsWithAClearFault) {
 // a write of part of a block is refused whole, and a residual is the part of the buffer the
 // drive did not fill.
 TEST(SgAdapter, ResidualsAndShortBuffersAreDecidedAsTheImageAdapterDoes) {
-    auto read6 = [](uint8_t blocks, uint32_t length) {
-        ScsiCommand c;
-        c.cdb[0] = scsi::kRead6;
-        c.cdb[4] = blocks;
-        c.cdbLength = 6;
-        c.direction = DataDirection::In;
-        c.bufferLength = length;
-        return c;
-    };
-    ScsiCommand write512 = read6(1, 512);
-    write512.cdb[0] = scsi::kWrite6;
-    write512.direction = DataDirection::Out;
-    ScsiCommand inquiry = read6(0, 36);
-    inquiry.cdb[0] = scsi::kInquiry;
+    const auto read6 = [](uint8_t blocks, uint32_t length) { return commandOf({scsi::kRead6, 0, 0, 0, blocks, 0}, DataDirection::In, length); };
+    const ScsiCommand write512 = commandOf({scsi::kWrite6, 0, 0, 0, 1, 0}, DataDirection::Out, 512);
+    const ScsiCommand inquiry = commandOf({scsi::kInquiry, 0, 0, 0, 0, 0}, DataDirection::In, 36);
     const Bytes dataProtect = {0x70, 0, 0x07, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x27, 0};
     const Bytes recovered = {0x70, 0, 0x01, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x17, 0};
     const struct {

@@ -2,12 +2,14 @@
 // What the device tests share: media whose every sector can be recognised, and a bus of scripted
 // adapters with the CD-ROM sector source installed as at start-up.
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "support/scripted_adapter.h"
+#include "device/scsi_cdb.h"
 #include "device/sector_source.h"
+#include "support/scripted_adapter.h"
 
 namespace quarry::devicetest {
 
@@ -25,6 +27,25 @@ inline Bytes patternedMedium(uint32_t sectors, uint8_t salt = 0, uint32_t first 
 }
 
 inline Bytes patternedSector(uint32_t sector, uint8_t salt = 0) { return patternedMedium(1, salt, sector); }
+
+// A READ or WRITE CDB of `count` blocks from `block`: the ten-byte form for READ(10) and
+// WRITE(10), the six-byte one (the count cut to a byte) for any other opcode.
+inline Bytes transferCdb(uint8_t opcode, uint32_t block, uint16_t count = 1) {
+    const auto at = [](uint32_t v, int shift) { return static_cast<uint8_t>(v >> shift); };
+    if (opcode == scsi::kRead10 || opcode == scsi::kWrite10)
+        return {opcode, 0, at(block, 24), at(block, 16), at(block, 8), at(block, 0), 0, at(count, 8), at(count, 0), 0};
+    return {opcode, at(block, 16), at(block, 8), at(block, 0), at(count, 0), 0};
+}
+
+inline ScsiCommand commandOf(const Bytes& cdb, DataDirection direction = DataDirection::None, uint32_t length = 0, uint8_t* buffer = nullptr) {
+    ScsiCommand c;
+    std::copy(cdb.begin(), cdb.end(), c.cdb.begin());
+    c.cdbLength = static_cast<uint8_t>(cdb.size());
+    c.direction = direction;
+    c.bufferLength = length;
+    c.buffer = buffer;
+    return c;
+}
 
 struct ScriptedBus {
     ScsiBus bus;

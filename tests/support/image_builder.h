@@ -69,8 +69,7 @@ private:
 Bytes behindOldStyleMap(const Bytes& volume, uint32_t startSector);
 Bytes behindPartitionMap(const Bytes& volume, uint32_t startSector, uint16_t blockSize = 512);
 
-// Master directory block fields, from its start 1024 bytes into the volume.
-namespace mdb {
+namespace mdb {  // master directory block fields, from its start 1024 bytes into the volume
 constexpr size_t kDrNmFls = 12;      // u16 files in the root folder
 constexpr size_t kDrNmAlBlks = 18;   // u16 allocation blocks on the volume
 constexpr size_t kDrAlBlkSiz = 20;   // u32 allocation block size in bytes
@@ -78,41 +77,34 @@ constexpr size_t kDrCTFlSize = 146;  // u32 catalog tree size in bytes
 constexpr size_t kDrCTExtRec = 150;  // 3 extents of the catalog tree
 }  // namespace mdb
 
-// B-tree node descriptor, at the start of every node.
-namespace node {
+namespace node {  // the B-tree node descriptor, at the start of every node
 constexpr size_t kType = 8;  // u8
 constexpr uint8_t kLeafNode = 0xFF;
 }  // namespace node
 
-// B-tree header record, in node 0; offsets from the start of the node.
-namespace btheader {
+namespace btheader {  // the B-tree header record, in node 0; offsets from the start of the node
 constexpr size_t kRoot = 16;        // u32
 constexpr size_t kTotalNodes = 36;  // u32
 constexpr size_t kFreeNodes = 40;   // u32
 }  // namespace btheader
 
-// Catalog key: length byte, reserved byte, u32 parent ID, name length byte, name.
-namespace catkey {
+namespace catkey {  // length byte, reserved byte, u32 parent ID, name length byte, name
 constexpr size_t kNameLength = 6;
 }  // namespace catkey
 
-// Record types: the first byte of a catalog record's data.
-namespace catrec {
+namespace catrec {  // record types: the first byte of a catalog record's data
 constexpr uint8_t kFolder = 1;
 constexpr uint8_t kFile = 2;
 }  // namespace catrec
 
-// Fields of a file record's data.
-namespace catfile {
+namespace catfile {  // fields of a file record's data
 constexpr size_t kFinderType = 4;           // 4 bytes, then the creator
-constexpr size_t kFinderFlags = 12;         // u16
 constexpr size_t kDataLogicalLength = 26;   // u32
 constexpr size_t kDataPhysicalLength = 30;  // u32
 constexpr size_t kRsrcLogicalLength = 36;   // u32
 }  // namespace catfile
 
-// Fields of a folder record's data.
-namespace catfolder {
+namespace catfolder {  // fields of a folder record's data
 constexpr size_t kValence = 4;  // u16 entries in the folder
 }  // namespace catfolder
 

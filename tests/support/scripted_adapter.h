@@ -1,12 +1,6 @@
 #pragma once
 // The scripted adapter of the tests: targets with a chosen device type, INQUIRY identification
 // and an in-memory medium, a record of every command that reaches them, and failures on demand.
-//
-//     auto scripted = std::make_unique<ScriptedAdapter>();
-//     scripted->addTarget(3, ScriptedTarget::cdrom("SONY", "CDU-76S", "1.0g", medium));
-//     ScriptedAdapter& drive = *scripted;
-//     bus.adapters.push_back(std::move(scripted));
-//     ... ; EXPECT_EQ(drive.commands().size(), 1u);
 
 #include <cstdint>
 #include <map>
