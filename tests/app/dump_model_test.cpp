@@ -1,5 +1,6 @@
 // The dump window's state: its lines checked against the fork bytes hcopy extracts, the scroll
-// arithmetic, the fork switch, and what a damaged length or a failed read leaves on the screen.
+// arithmetic (up to an HFS+ fork past 4 GiB), the fork switch, and what a damaged length or a
+// failed read leaves on the screen.
 
 #include <gtest/gtest.h>
 
@@ -180,6 +181,22 @@ TEST(DumpScroll, DamagedLengthsNeitherRunAwayNorShowStrayBytes) {
             EXPECT_TRUE(model.readFault.empty()) << model.readFault;
         }
     }
+}
+
+// An HFS+ fork of 4 GiB and 12,388 bytes: the dump's 32-bit offsets show its first 4 GiB less
+// one byte, never the length cut to its low 32 bits.
+TEST(DumpScroll, AForkPastFourGigabytesShowsAllThatOffsetsCanName) {
+    MountedImage m(test::fixturePath("hfsplus/huge.hfsp"));
+    const FileList& list = m.list();
+    uint16_t huge = 0;
+    while (huge < list.entryCount && list.shownNameOf(huge) != "Huge.bin") ++huge;
+    ASSERT_LT(huge, list.entryCount);
+    DumpModel dump;
+    ASSERT_EQ(openDump(m.session, dump, list.keyOf(huge)), DumpOpen::Shown);
+    EXPECT_EQ(dump.forkLength, 0xFFFF'FFFFu);
+    scrollDump(m.session, dump, ScrollRequest::Bottom);
+    EXPECT_LT(dump.position, dump.forkLength);
+    EXPECT_EQ(dump.readFault, "");
 }
 
 TEST(DumpForks, OpenOnTheForkWithSpaceSwitchAndShowAnEmptyOne) {
