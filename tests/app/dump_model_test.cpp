@@ -1,5 +1,6 @@
 // The dump window's state: its lines checked against the fork bytes hcopy extracts, the scroll
-// arithmetic, the fork switch, and what a damaged length or a failed read leaves on the screen.
+// arithmetic (up to an HFS+ fork past 4 GiB), the fork switch, and what a damaged length or a
+// failed read leaves on the screen.
 
 #include <gtest/gtest.h>
 
@@ -104,62 +105,40 @@ TEST(DumpLines, ShowTheBytesHcopyReadsEverywhereInTheFork) {
     }
 }
 
-TEST(DumpScroll, RequestsMoveThePositionAsTheWindowDoes) {
-    // Big Forks: a data fork of 5120 allocated bytes, scroll unit 128.
+// Where each request takes the position from a thumb position, on Big Forks' data fork (10
+// blocks, 5000 bytes) with its physical length as stored and damaged, patched into a copy of
+// basic.hfs: the scroll unit and range that fit the scroll bar, and each screen's bytes. Within
+// the length every byte shows; past it, and past the fork's extents, only zeros.
+TEST(DumpScroll, RequestsMoveThePositionAndDamagedLengthsNeitherRunAwayNorShowStrayBytes) {
     using R = ScrollRequest;
-    const struct {
+    struct Step {
         uint32_t from;
         ScrollRequest request;
         uint32_t thumb;
         uint32_t to;
-    } cases[] = {
-        {0, R::LineUp, 0, 0},       {128, R::LineUp, 0, 0},      {512, R::LineUp, 0, 384},
-        {512, R::PageUp, 0, 512},  // a page up needs more than a page above
-        {640, R::PageUp, 0, 128},   {0, R::LineDown, 0, 128},    {4992, R::LineDown, 0, 5120},
-        {5120, R::LineDown, 0, 5120}, {4096, R::PageDown, 0, 4608},
-        {4608, R::PageDown, 0, 4608},  // a page down needs more than a page below
-        {2560, R::Top, 0, 0},       {0, R::Bottom, 0, 4608},     {0, R::Thumb, 17, 17 * 128},
-        {0, R::Thumb, 999, 5120},  // a thumb past the range stops at its end
-    };
-    MountedImage m(basic());
-    const std::string fork = test::hcopyData(basic(), ":Big Forks");
-    DumpModel model;
-    ASSERT_EQ(openDump(m.session, model, "Big Forks"), DumpOpen::Shown);
-    ASSERT_EQ(model.forkLength, 5120u);
-    for (const auto& c : cases) {
-        SCOPED_TRACE("from " + std::to_string(c.from) + " request " + std::to_string(static_cast<int>(c.request)));
-        scrollDump(m.session, model, ScrollRequest::Thumb, c.from / model.scrollUnit);
-        ASSERT_EQ(model.position, c.from);
-        scrollDump(m.session, model, c.request, c.thumb);
-        EXPECT_EQ(model.position, c.to);
-        expectScreen(model, fork);
-    }
-}
-
-// Damaged physical lengths of Big Forks' data fork (10 blocks, 5000 bytes), patched into a copy
-// of basic.hfs: the scroll unit and range that fit the scroll bar, and where each request goes.
-// Within the length every byte shows; past it, and past the fork's extents, only zeros.
-TEST(DumpScroll, DamagedLengthsNeitherRunAwayNorShowStrayBytes) {
-    using R = ScrollRequest;
-    struct Step {
-        ScrollRequest request;
-        uint32_t thumb;
-        uint32_t position;
     };
     const struct {
         uint32_t length, unit, maximum;
         std::vector<Step> steps;
     } cases[] = {
+        {5120, 128, 40,
+         {{0, R::LineUp, 0, 0}, {128, R::LineUp, 0, 0}, {512, R::LineUp, 0, 384},
+          {512, R::PageUp, 0, 512},  // a page up needs more than a page above
+          {640, R::PageUp, 0, 128}, {0, R::LineDown, 0, 128}, {4992, R::LineDown, 0, 5120}, {5120, R::LineDown, 0, 5120},
+          {4096, R::PageDown, 0, 4608},
+          {4608, R::PageDown, 0, 4608},  // a page down needs more than a page below
+          {2560, R::Top, 0, 0}, {0, R::Bottom, 0, 4608}, {0, R::Thumb, 17, 17 * 128},
+          {0, R::Thumb, 999, 5120}}},  // a thumb past the range stops at its end
         {32767u * 128, 128, 32767, {}},  // the most steps a unit of 128 can serve
         {32768u * 128, 256, 16384, {}},  // one byte more per step takes the next unit
         // 8 MB: the remainder adds a step, whose end lies past the fork's end.
         {8388608, 384, 21846,
-         {{R::Thumb, 10000, 10000u * 384}, {R::Thumb, 21846, 21846u * 384}, {R::LineDown, 0, 21846u * 384},
-          {R::PageDown, 0, 21846u * 384}, {R::Bottom, 0, 8388608u - 512}}},
-        {0xFFFFFFFFu, 131072, 32768, {{R::Bottom, 0, 0xFFFFFFFFu - 511}}},  // a 16-bit unit would wrap
+         {{0, R::Thumb, 10000, 10000u * 384}, {0, R::Thumb, 21846, 21846u * 384}, {21846u * 384, R::LineDown, 0, 21846u * 384},
+          {21846u * 384, R::PageDown, 0, 21846u * 384}, {0, R::Bottom, 0, 8388608u - 512}}},
+        {0xFFFFFFFFu, 131072, 32768, {{0, R::Bottom, 0, 0xFFFFFFFFu - 511}}},  // a 16-bit unit would wrap
         // Lengths that end inside a sector while the extents go on.
-        {4700, 128, 37, {{R::Bottom, 0, 4608}}},
-        {1000, 128, 8, {{R::Thumb, 8, 1024}}},
+        {4700, 128, 37, {{0, R::Bottom, 0, 4608}}},
+        {1000, 128, 8, {{0, R::Thumb, 8, 1024}}},
     };
     const std::string fork = test::hcopyData(basic(), ":Big Forks");
     for (const auto& c : cases) {
@@ -174,12 +153,31 @@ TEST(DumpScroll, DamagedLengthsNeitherRunAwayNorShowStrayBytes) {
         ASSERT_EQ(openDump(s, model, "Big Forks"), DumpOpen::Shown);
         EXPECT_EQ(std::tuple(model.forkLength, model.scrollUnit, model.scrollMaximum), std::tuple(c.length, c.unit, c.maximum));
         for (const Step& step : c.steps) {
+            SCOPED_TRACE("from " + std::to_string(step.from) + " request " + std::to_string(static_cast<int>(step.request)));
+            scrollDump(s, model, ScrollRequest::Thumb, step.from / model.scrollUnit);
+            ASSERT_EQ(model.position, step.from);
             scrollDump(s, model, step.request, step.thumb);
-            EXPECT_EQ(model.position, step.position) << static_cast<int>(step.request);
+            EXPECT_EQ(model.position, step.to);
             expectScreen(model, fork, 5120);
             EXPECT_TRUE(model.readFault.empty()) << model.readFault;
         }
     }
+}
+
+// An HFS+ fork of 4 GiB and 12,388 bytes: the dump's 32-bit offsets show its first 4 GiB less
+// one byte, never the length cut to its low 32 bits.
+TEST(DumpScroll, AForkPastFourGigabytesShowsAllThatOffsetsCanName) {
+    MountedImage m(test::fixturePath("hfsplus/huge.hfsp"));
+    const FileList& list = m.list();
+    uint16_t huge = 0;
+    while (huge < list.entryCount && list.shownNameOf(huge) != "Huge.bin") ++huge;
+    ASSERT_LT(huge, list.entryCount);
+    DumpModel dump;
+    ASSERT_EQ(openDump(m.session, dump, list.keyOf(huge)), DumpOpen::Shown);
+    EXPECT_EQ(dump.forkLength, 0xFFFF'FFFFu);
+    scrollDump(m.session, dump, ScrollRequest::Bottom);
+    EXPECT_LT(dump.position, dump.forkLength);
+    EXPECT_EQ(dump.readFault, "");
 }
 
 TEST(DumpForks, OpenOnTheForkWithSpaceSwitchAndShowAnEmptyOne) {

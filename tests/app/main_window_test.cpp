@@ -1,7 +1,7 @@
 // The main window's logic on real volumes: what a click hits in each listing mode and on later
 // screens, what the list shows, paging, folder commands and the enabling rules; and the menus
-// and keys as data. Selection commands, listing modes and check marks are driven through the
-// desktop program's keys (tests/gui).
+// and keys as data. Selection commands, listing modes, check marks, a second click and a double
+// click on a file are driven through the desktop program (tests/gui).
 
 #include <gtest/gtest.h>
 
@@ -116,19 +116,7 @@ TEST(HitTestList, ClickTogglesTheEntryUnderItInEachModeAndScreen) {
         ASSERT_NE(cell, plan.cells.end());
         EXPECT_EQ(cell->index, win.selected().front());
         EXPECT_EQ(plan.inverted, std::vector<Rect>{cell->cell});
-        ClickList(win.s(), win.w, c.x, c.y);
-        EXPECT_TRUE(win.selected().empty());
     }
-}
-
-TEST(Mouse, DoubleClickOnAFileOnlyToggles) {
-    Window win(basic());
-    const uint16_t file = win.m.indexOf("Big Forks");  // index 2: row 1, left cell
-    ClickList(win.s(), win.w, 10, rowY(1));
-    DoubleClickList(win.s(), win.w, 10, rowY(1));
-    EXPECT_EQ(win.selected(), std::vector<uint16_t>{file});
-    EXPECT_EQ(win.s().dir.currentDirID, kRootDirId);
-    EXPECT_EQ(win.m.ui.invalidatedRows, std::vector<int>{1});
 }
 
 // The texts of an entry in each listing mode, the header, an empty folder and no drive at all.
@@ -328,15 +316,13 @@ TEST(Menus, EveryItemHasItsOwnStatusHelp) {
     for (int other : {0, 102, 141, 144, -1}) EXPECT_STREQ(StatusHelpText(other), StatusHelpText(kIdleHelp)) << other;
 }
 
-// The key hints above and the desktop program's keys show the accelerators that work; these
-// keys must not, for the modifiers must match exactly. A greyed item swallows its key.
+// The key hints above and the desktop program's keys (Shift+F10, Esc for Exit, ...) show the
+// accelerators that work; these keys must not, for the modifiers must match exactly. A greyed item swallows its key.
 TEST(Menus, AcceleratorsMatchTheirModifiersAndGreyedItemsSwallowTheirKeys) {
     const std::pair<Key, uint8_t> none[] = {{Key::F10, keymod::kCtrl | keymod::kShift}, {Key::F10, keymod::kAlt},
                                             {Key::PageDown, keymod::kCtrl},               {Key::N, keymod::kNone},
                                             {Key::D, keymod::kAlt | keymod::kShift},      {Key::E, keymod::kCtrl}};
     for (const auto& [key, mods] : none) EXPECT_EQ(FindAccelerator(key, mods), 0) << static_cast<int>(key) << "/" << int{mods};
-    EXPECT_EQ(FindAccelerator(Key::F10, keymod::kShift), command::kInvertSelection);
-    EXPECT_EQ(FindAccelerator(Key::Escape, keymod::kNone), command::kExit);
     CommandStates states;
     // The paging items start greyed; Page Down does nothing until a paint finds a next screen.
     EXPECT_EQ(AcceleratorCommand(states, Key::PageDown, keymod::kNone), 0);

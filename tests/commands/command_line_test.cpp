@@ -30,9 +30,12 @@ struct ParseCase {
     int code;
     std::optional<std::string> first;
     std::optional<std::string> second;
+    // The option word the line's switches leave behind in fresh settings.
+    uint16_t optionWord = opt::kCopyData;
 };
 
-TEST(ParseCommandLine, WordsArgumentsAndTheCdForms) {
+TEST(ParseCommandLine, WordsArgumentsSwitchesAndTheCdForms) {
+    using namespace opt;
     const std::nullopt_t none = std::nullopt;
     const ParseCase cases[] = {
         {"cd", word::kCd, none, none},           {"CD", word::kCd, none, none},
@@ -51,7 +54,16 @@ TEST(ParseCommandLine, WordsArgumentsAndTheCdForms) {
         {"L", word::kLog, none, none},           {"LO", word::kLog, none, none},
         {"LOC", word::kLock, none, none},        {"U", word::kUnlock, none, none},
         {"COPYX", word::kNone, none, none},      {"XYZZY", word::kNone, none, none},
-        {"", word::kNone, none, none},           {"/B", word::kNone, none, none},
+        {"", word::kNone, none, none},
+        // Switches change the settings even for unknown words, the last copy mode winning; a
+        // line that starts with a switch has no command word and changes nothing; a switch
+        // character at the very end is ignored.
+        {"X /B", word::kNone, none, none, kCopyMacBinary},
+        {"X /B -d", word::kNone, none, none, kCopyData},
+        {"DIR /r /A", word::kDir, none, none, kCopyResource | kExtendedListing | kSignatureListing},
+        {"DIR /A /E", word::kDir, none, none, kCopyData | kExtendedListing},
+        {"DIR /A /S /F /Q", word::kDir, none, none, kCopyData | kFilesOnly},
+        {"/B", word::kNone, none, none},         {"DIR /", word::kDir, none, none},
     };
     for (const ParseCase& c : cases) {
         SCOPED_TRACE(c.line);
@@ -60,30 +72,8 @@ TEST(ParseCommandLine, WordsArgumentsAndTheCdForms) {
         EXPECT_EQ(p.code, c.code);
         EXPECT_EQ(p.firstArg, c.first);
         EXPECT_EQ(p.secondArg, c.second);
+        EXPECT_EQ(settings.optionWord, c.optionWord);
     }
-}
-
-TEST(ParseCommandLine, SwitchesChangeTheSettingsEvenForUnknownWords) {
-    AppSettings settings;
-    ParseCommandLine(settings, "X /B");
-    EXPECT_EQ(settings.optionWord & opt::kCopyModeMask, opt::kCopyMacBinary);
-    ParseCommandLine(settings, "X -d");
-    EXPECT_EQ(settings.optionWord & opt::kCopyModeMask, opt::kCopyData);
-    ParseCommandLine(settings, "DIR /r /A");
-    EXPECT_EQ(settings.optionWord & opt::kCopyModeMask, opt::kCopyResource);
-    EXPECT_EQ(settings.optionWord & (opt::kExtendedListing | opt::kSignatureListing),
-              opt::kExtendedListing | opt::kSignatureListing);
-    ParseCommandLine(settings, "DIR /E");
-    EXPECT_EQ(settings.optionWord & (opt::kExtendedListing | opt::kSignatureListing), opt::kExtendedListing);
-    ParseCommandLine(settings, "DIR /S /F /Q");
-    EXPECT_EQ(settings.optionWord & (opt::kExtendedListing | opt::kSignatureListing), 0);
-    EXPECT_NE(settings.optionWord & opt::kFilesOnly, 0);
-    // A line that starts with a switch has no command word and changes nothing.
-    AppSettings untouched;
-    ParseCommandLine(untouched, "/B");
-    EXPECT_EQ(untouched.optionWord, AppSettings{}.optionWord);
-    // A switch character at the very end is ignored.
-    EXPECT_EQ(ParseCommandLine(untouched, "DIR /").code, word::kDir);
 }
 
 TEST(DispatchCommand, EachWordPostsItsCommandsInOrderOrActsItself) {
