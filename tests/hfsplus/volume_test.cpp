@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
-#include <set>
 
 #include "hfsplus/names.h"
 #include "support/fixture_path.h"
@@ -53,37 +51,25 @@ protected:
     HfsPlusImage image{kImage};
 };
 
-// Names, kinds, sizes and dates as 7-Zip lists them; the walk's order and IDs as Sleuth Kit's.
-// (The forks' bytes are held to 7-Zip's extraction through the mount, tests/hfsplus/mounted_test.cpp.)
-TEST_F(HfsPlusVolume, EveryEntryAsSevenZipListsItInTheOrderSleuthKitWalks) {
+// Dates as 7-Zip lists them; the walk's order and IDs as Sleuth Kit's. (Names, kinds, sizes and
+// bytes are held to 7-Zip's extraction through the mount, tests/hfsplus/mounted_test.cpp.)
+TEST_F(HfsPlusVolume, EveryEntryDatedAsSevenZipListsItInTheOrderSleuthKitWalks) {
     const auto listed = sevenZipListing(kImage);
-    ASSERT_GT(listed.size(), 300u);
     const auto walk = walkAll(*image);
-    const std::map<std::string, CatalogRecord> mine(walk.begin(), walk.end());
-    std::set<std::string> listedPaths, minePaths;
-    for (const auto& [path, e] : listed)
-        if (path != image->name()) listedPaths.insert(path);
-    for (const auto& [path, r] : mine) minePaths.insert(path);
-    EXPECT_EQ(minePaths, listedPaths);
+    ASSERT_EQ(walk.size() + 1, listed.size());  // 7-Zip lists the volume itself too
     std::vector<FlsEntry> order;
     for (const auto& [path, r] : walk) {
+        SCOPED_TRACE(path);
         order.push_back({r.isFolder() ? 'd' : 'r', r.id});
         auto it = listed.find(path);
-        if (it == listed.end()) continue;
-        SCOPED_TRACE(path);
-        EXPECT_EQ(r.isFolder(), it->second.folder);
-        if (!r.isFolder()) {
-            EXPECT_EQ(r.dataFork.logicalSize, it->second.size);
-        }
+        ASSERT_NE(it, listed.end());
         EXPECT_EQ(utcText(r.contentModified), it->second.modified);
         EXPECT_EQ(utcText(r.created), it->second.created);
-        // The shown name is the stored one composed.
-        EXPECT_EQ(r.name, hfsplus::toNfc(path.substr(path.rfind('/') + 1)));
     }
     EXPECT_EQ(order, sleuthKitWalk(kImage, applePartitionStart(kImage)));
     // The dates the fixture gave, so that a date read from the wrong field cannot pass.
-    EXPECT_EQ(utcText(mine.at("HFSPLUS/Read Me").contentModified), "1999-12-31 23:59:58");
-    EXPECT_EQ(utcText(mine.at("HFSPLUS/big.bin").contentModified), "2001-02-03 04:05:06");
+    EXPECT_EQ(listed.at("HFSPLUS/Read Me").modified, "1999-12-31 23:59:58");
+    EXPECT_EQ(listed.at("HFSPLUS/big.bin").modified, "2001-02-03 04:05:06");
 }
 
 TEST_F(HfsPlusVolume, TypesCreatorsEncodingsAndBsdInfoAreWhatSleuthKitShows) {
@@ -109,8 +95,6 @@ TEST_F(HfsPlusVolume, TypesCreatorsEncodingsAndBsdInfoAreWhatSleuthKitShows) {
         EXPECT_NE(shown.find("uid / gid: " + std::to_string(r.bsd.ownerId) + " / " + std::to_string(r.bsd.groupId)),
                   std::string::npos) << shown;
         EXPECT_NE(shown.find("Content Modified:\t" + utcText(r.contentModified)), std::string::npos) << shown;
-        EXPECT_EQ(r.bsd.fileMode & 0170000, 0100000u);  // a regular file
-        EXPECT_FALSE(r.locked());
     }
 }
 
@@ -154,13 +138,7 @@ TEST_F(HfsPlusVolume, AForkOfManyBlocksLiesInTheBlocksSleuthKitLists) {
 
 TEST_F(HfsPlusVolume, FiguresAreThoseOfTheHeaderAndTheOtherReaders) {
     const hfsplus::VolumeFigures& f = image->figures();
-    EXPECT_EQ(image->name(), "HFSPLUS");
-    EXPECT_FALSE(f.hfsx);
-    EXPECT_FALSE(f.caseSensitive);
-    EXPECT_FALSE(f.location.wrapped);
     EXPECT_EQ(f.location.volumeStart, applePartitionStart(kImage));
-    EXPECT_FALSE(f.journaled);
-    EXPECT_FALSE(f.journalPending);
     // 7-Zip: "Cluster Size = 2048", "Free Space = 0" (the file and folder counts are held to
     // 7-Zip's through quarry-cli's INFO, tests/hfsplus/mounted_test.cpp).
     const std::vector<std::string> argv{"7zz", "l", "-slt", "-tHFS", kImage};
