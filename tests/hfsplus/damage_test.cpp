@@ -1,7 +1,8 @@
 // The HFS+ reader and the HFS+ volume check on volumes that real tools and the fixture builder
 // wrote, and on copies of them with damage planted by the published layout alone (not through the
 // reader): the reader names each fault (tree, node, record) and ends only the walk that met it;
-// the check finds what the reader passes over.
+// the check finds what the reader passes over. Then forks out of the ordinary: an attribute's own
+// fork, a fork past 4 GiB, neighbouring extents.
 
 #include <gtest/gtest.h>
 
