@@ -174,6 +174,7 @@ TEST_F(HfsPlusVolume, FiguresAreThoseOfTheHeaderAndTheOtherReaders) {
     EXPECT_TRUE(image->damage().empty()) << image->damage().front();
 }
 
+// (Other scripts typed in another case are looked up through quarry-cli: tests/cli/hfsplus_cli_test.cpp.)
 TEST_F(HfsPlusVolume, LookupsFoldCaseAndIgnoreWhatHfsPlusIgnores) {
     struct Case {
         uint32_t folder;  // 0: the Docs folder
@@ -190,11 +191,8 @@ TEST_F(HfsPlusVolume, LookupsFoldCaseAndIgnoreWhatHfsPlusIgnores) {
         {2, "caf\u00E9", "Caf\u00E9"},             // typed composed, stored decomposed
         {2, "CAFE\u0301", "Caf\u00E9"},
         {2, "cafe", nullptr},                      // the accent counts
-        {2, "r\u00C9sum\u00C9 NA\u00CFVE", "R\u00E9sum\u00E9 na\u00EFve"},
         {2, "mixed", "MIXED"},                     // xorriso renamed the second "Mixed" to "Mixed_"
         {2, "MIXED_", "Mixed_"},
-        {2, "\u043A\u0438\u0440\u0438\u043B\u043B\u0438\u0446\u0430", "\u041A\u0438\u0440\u0438\u043B\u043B\u0438\u0446\u0430"},
-        {2, "\u65E5\u672C\u8A9E", "\u65E5\u672C\u8A9E"},
         {2, "m*", "Many"},                         // the first match in catalog order
         {2, "zz*", nullptr},
         {0, "Z\u00DCRICH", "Z\u00FCrich"},
