@@ -388,6 +388,7 @@ TEST(HfsPlusForks, AttributesInlineAndInAForkAreWhatSevenZipExtracts) {
     Result<std::optional<hfsplus::Attribute>> none = image->attribute(hfsplus::cnid::kRootFolder, u"com.example.note");
     ASSERT_TRUE(none);
     EXPECT_FALSE(none->has_value());
+    EXPECT_TRUE(image->damage().empty()) << image->damage().front();
 }
 
 // The builder's huge.hfsp: Huge.bin's second extent begins one block past 4 GiB of the fork; the

@@ -139,6 +139,7 @@ TEST_F(HfsPlusVolume, AForkOfManyBlocksLiesInTheBlocksSleuthKitLists) {
 TEST_F(HfsPlusVolume, FiguresAreThoseOfTheHeaderAndTheOtherReaders) {
     const hfsplus::VolumeFigures& f = image->figures();
     EXPECT_EQ(f.location.volumeStart, applePartitionStart(kImage));
+    EXPECT_FALSE(f.journaled);
     // 7-Zip: "Cluster Size = 2048", "Free Space = 0" (the file and folder counts are held to
     // 7-Zip's through quarry-cli's INFO, tests/hfsplus/mounted_test.cpp).
     const std::vector<std::string> argv{"7zz", "l", "-slt", "-tHFS", kImage};
