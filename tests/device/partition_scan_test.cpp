@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <cctype>
 #include <cstring>
 #include <functional>
 #include <fstream>
@@ -71,81 +70,68 @@ struct Expected {
     const char* type;
 };
 
-struct MapCase {
-    const char* fixture;
-    const char* sevenZipType;
-    PartitionScheme scheme;
-    std::vector<Expected> expected;  // every entry the scan must list, in order
-};
-
-void PrintTo(const MapCase& c, std::ostream* os) { *os << c.fixture; }
-
 const char* const kHfsGuid = "48465300-0000-11AA-AA11-00306543ECAC";
 const char* const kApfsGuid = "7C3457EF-0000-11AA-AA11-00306543ECAC";
 
-class PartitionScanMaps : public ::testing::TestWithParam<MapCase> {};
-
-TEST_P(PartitionScanMaps, AgreeWithSevenZipAndNameEachVolume) {
-    const MapCase& c = GetParam();
-    const std::string path = test::fixturePath(c.fixture);
-    const Bytes medium = load(path);
-    ASSERT_FALSE(medium.empty()) << path;
-    auto found = scan(medium);
-    ASSERT_TRUE(found) << found.fault();
-    const std::vector<FoundVolume>& volumes = *found;
-
-    // Same partitions as 7-Zip: each of its starts and lengths, and nothing it does not list.
-    const auto parts = sevenZip(c.sevenZipType, path);
-    ASSERT_FALSE(parts.empty());
-    ASSERT_EQ(volumes.size(), parts.size());
-    for (size_t i = 0; i < parts.size(); ++i) {
-        EXPECT_EQ(volumes[i].start, parts[i].offset) << parts[i].path;
-        EXPECT_EQ(volumes[i].length, parts[i].size) << parts[i].path;
-        EXPECT_EQ(volumes[i].scheme, c.scheme);
-        // 7-Zip names APM partitions "name.type" and GPT ones "index.name.type", index from 0.
-        std::string prefix;
-        if (c.scheme == PartitionScheme::AppleMap) prefix = volumes[i].name + ".";
-        if (c.scheme == PartitionScheme::Gpt) prefix = std::to_string(volumes[i].index - 1) + "." + volumes[i].name + ".";
-        EXPECT_EQ(parts[i].path.rfind(prefix, 0), 0u) << parts[i].path;
-    }
-    // The kinds, names and types of what the tools put there.
-    ASSERT_EQ(volumes.size(), c.expected.size());
-    for (size_t i = 0; i < volumes.size(); ++i) {
-        const Expected& e = c.expected[i];
-        EXPECT_EQ(volumes[i].index, e.index) << i;
-        EXPECT_EQ(volumes[i].kind, e.kind) << i << ": " << kindName(volumes[i].kind);
-        EXPECT_EQ(volumes[i].name, e.name) << i;
-        EXPECT_EQ(volumes[i].type, e.type) << i;
-        EXPECT_EQ(volumes[i].volumeStart, volumes[i].start);
-        EXPECT_TRUE(volumes[i].note.empty()) << volumes[i].note;
+TEST(PartitionScan, MapsOfRealToolsAgreeWithSevenZipAndNameEachVolume) {
+    // The two Apple maps differ in block size only, the two GPTs in sector size only.
+    const std::vector<Expected> xorrisoMap{{1, VolumeKind::Other, "Apple", "Apple_partition_map"},
+                                           {2, VolumeKind::Other, "Gap0", "ISO9660_data"},
+                                           {3, VolumeKind::HfsPlus, "HFSPLUS_Hybrid", "Apple_HFS"},
+                                           {4, VolumeKind::Other, "Gap1", "ISO9660_data"}};
+    const std::vector<Expected> gpt{{1, VolumeKind::Hfs, "Classic", kHfsGuid},
+                                    {2, VolumeKind::HfsPlus, "Plus", kHfsGuid},
+                                    {3, VolumeKind::Apfs, "Container", kApfsGuid},
+                                    {4, VolumeKind::Other, "Data", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"}};
+    struct MapCase {
+        const char* fixture;
+        const char* sevenZipType;
+        PartitionScheme scheme;
+        std::vector<Expected> expected;  // every entry the scan must list, in order
+    };
+    const MapCase cases[] = {
+        {"partitions/apm-xorriso.iso", "APM", PartitionScheme::AppleMap, xorrisoMap},
+        {"partitions/apm-xorriso-2048.iso", "APM", PartitionScheme::AppleMap, xorrisoMap},
+        {"partitions/gpt.img", "GPT", PartitionScheme::Gpt, gpt},
+        {"partitions/gpt-4096.img", "GPT", PartitionScheme::Gpt, gpt},
+        {"partitions/mbr.img", "MBR", PartitionScheme::Mbr,
+         {{1, VolumeKind::HfsPlus, "", "0xAF"}, {2, VolumeKind::Other, "", "0x0B"}, {3, VolumeKind::Hfs, "", "0xAF"}}},
+    };
+    for (const MapCase& c : cases) {
+        SCOPED_TRACE(c.fixture);
+        const std::string path = test::fixturePath(c.fixture);
+        const Bytes medium = load(path);
+        ASSERT_FALSE(medium.empty());
+        auto found = scan(medium);
+        ASSERT_TRUE(found) << found.fault();
+        const std::vector<FoundVolume>& volumes = *found;
+        // Same partitions as 7-Zip: each of its starts and lengths, and nothing it does not list.
+        const auto parts = sevenZip(c.sevenZipType, path);
+        ASSERT_FALSE(parts.empty());
+        ASSERT_EQ(volumes.size(), parts.size());
+        for (size_t i = 0; i < parts.size(); ++i) {
+            EXPECT_EQ(volumes[i].start, parts[i].offset) << parts[i].path;
+            EXPECT_EQ(volumes[i].length, parts[i].size) << parts[i].path;
+            EXPECT_EQ(volumes[i].scheme, c.scheme);
+            // 7-Zip names APM partitions "name.type" and GPT ones "index.name.type", index from 0.
+            std::string prefix;
+            if (c.scheme == PartitionScheme::AppleMap) prefix = volumes[i].name + ".";
+            if (c.scheme == PartitionScheme::Gpt) prefix = std::to_string(volumes[i].index - 1) + "." + volumes[i].name + ".";
+            EXPECT_EQ(parts[i].path.rfind(prefix, 0), 0u) << parts[i].path;
+        }
+        // The kinds, names and types of what the tools put there.
+        ASSERT_EQ(volumes.size(), c.expected.size());
+        for (size_t i = 0; i < volumes.size(); ++i) {
+            const Expected& e = c.expected[i];
+            EXPECT_EQ(volumes[i].index, e.index) << i;
+            EXPECT_EQ(volumes[i].kind, e.kind) << i << ": " << kindName(volumes[i].kind);
+            EXPECT_EQ(volumes[i].name, e.name) << i;
+            EXPECT_EQ(volumes[i].type, e.type) << i;
+            EXPECT_EQ(volumes[i].volumeStart, volumes[i].start);
+            EXPECT_TRUE(volumes[i].note.empty()) << volumes[i].note;
+        }
     }
 }
-
-// The two Apple maps differ in block size only, the two GPTs in sector size only.
-const std::vector<Expected> kXorrisoMap{{1, VolumeKind::Other, "Apple", "Apple_partition_map"},
-                                        {2, VolumeKind::Other, "Gap0", "ISO9660_data"},
-                                        {3, VolumeKind::HfsPlus, "HFSPLUS_Hybrid", "Apple_HFS"},
-                                        {4, VolumeKind::Other, "Gap1", "ISO9660_data"}};
-const std::vector<Expected> kGpt{{1, VolumeKind::Hfs, "Classic", kHfsGuid},
-                                 {2, VolumeKind::HfsPlus, "Plus", kHfsGuid},
-                                 {3, VolumeKind::Apfs, "Container", kApfsGuid},
-                                 {4, VolumeKind::Other, "Data", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"}};
-
-INSTANTIATE_TEST_SUITE_P(
-    Tools, PartitionScanMaps,
-    ::testing::Values(
-        MapCase{"partitions/apm-xorriso.iso", "APM", PartitionScheme::AppleMap, kXorrisoMap},
-        MapCase{"partitions/apm-xorriso-2048.iso", "APM", PartitionScheme::AppleMap, kXorrisoMap},
-        MapCase{"partitions/gpt.img", "GPT", PartitionScheme::Gpt, kGpt},
-        MapCase{"partitions/gpt-4096.img", "GPT", PartitionScheme::Gpt, kGpt},
-        MapCase{"partitions/mbr.img", "MBR", PartitionScheme::Mbr,
-                {{1, VolumeKind::HfsPlus, "", "0xAF"}, {2, VolumeKind::Other, "", "0x0B"}, {3, VolumeKind::Hfs, "", "0xAF"}}}),
-    [](const ::testing::TestParamInfo<MapCase>& info) {
-        std::string name = info.param.fixture;
-        for (char& ch : name)
-            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-        return name;
-    });
 
 TEST(PartitionScan, GenisoimageBareAndWrappedVolumes) {
     // 7-Zip does not open genisoimage's map (it refuses the driver descriptor's block count), so
