@@ -15,17 +15,13 @@
 namespace quarry {
 namespace {
 
-// Bounds on the work for one input, so that a volume claiming millions of entries or forks of
-// gigabytes keeps the fuzzer fast; everything below them is the reader's own.
-constexpr int kMaxEntries = 2000;
-constexpr int kMaxDepth = 12;
-constexpr uint64_t kReadBudget = 4u << 20;
+using fuzz::kMaxDepth, fuzz::kMaxEntries;
 constexpr uint64_t kAttributeLimit = 1u << 20;
 
 struct Walk {
     hfsplus::Volume& volume;
     int entries = 0;
-    uint64_t readBudget = kReadBudget;
+    uint64_t readBudget = fuzz::kReadBudget;
 
     void readFork(hfsplus::ForkReader reader) {
         const uint64_t length = std::min(reader.length(), readBudget);
@@ -99,9 +95,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (v.figures().totalBlocks <= (64u << 20)) (void)v.usedBlockCount();
     (void)v.blockInUse(v.figures().totalBlocks / 2);
     (void)hfsplus::checkVolume(medium, v);
-    // Each place of damage is told once.
-    std::vector<std::string> damage = v.damage();
-    std::sort(damage.begin(), damage.end());
-    if (std::adjacent_find(damage.begin(), damage.end()) != damage.end()) __builtin_trap();
+    fuzz::expectEachOnce(v.damage());
     return 0;
 }

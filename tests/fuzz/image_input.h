@@ -1,15 +1,18 @@
 #pragma once
-// What the harnesses that mount an input share: the input served by the image adapter from a
-// memfd, as an image file named on the command line is served, with its drive selected as at
-// start-up; and a sink that only counts what a fork reader gives it.
+// What the harnesses that mount an input share: the bounds on their work; the input served by the
+// image adapter from a memfd, as an image file named on the command line is served, with its drive
+// selected as at start-up; a sink that only counts what a fork reader gives it; the check that
+// each place of damage is told once.
 
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "device/drive_scan.h"
 #include "device/image_adapter.h"
@@ -17,6 +20,12 @@
 #include "support/recording_ui.h"
 
 namespace quarry::fuzz {
+
+// Bounds on the work for one input, so that a volume claiming millions of entries or forks of
+// gigabytes keeps the fuzzer fast; everything below them is the reader's own.
+constexpr int kMaxEntries = 2000;
+constexpr int kMaxDepth = 12;
+constexpr uint64_t kReadBudget = 4u << 20;
 
 class DiscardSink : public ByteSink {
 public:
@@ -46,6 +55,12 @@ inline bool selectInput(const uint8_t* data, size_t size, DeviceState& device, S
     PrepareCdAccess(device);
     if (SelectCdromDrive(device, table, ui) != 1) __builtin_trap();
     return true;
+}
+
+// Each place of damage is told once.
+inline void expectEachOnce(std::vector<std::string> reports) {
+    std::sort(reports.begin(), reports.end());
+    if (std::adjacent_find(reports.begin(), reports.end()) != reports.end()) __builtin_trap();
 }
 
 }  // namespace quarry::fuzz

@@ -72,25 +72,18 @@ perl -e 'print pack("v", 31), "\xE3abc", "\x48\x02c", "\xA1\x0D\x00", "\x46q", "
 perl -e 'print pack("v", 8), "\xEFfifteen literal", "\xE1!", "\x06", "\0" x 7' > "$z/literals"
 perl -e 'print pack("v", 500), "\xE1z", "\x00\x01", ("\xF0\xFF") x 3, "\xF0\xA7", "\x06", "\0" x 7' > "$z/long-run"
 
-# decmpfs: the attribute's length (little-endian), the attribute, then the resource fork:
-# inline zlib, inline stored, a two-chunk zlib fork (type 4) and a two-chunk LZVN fork (type 8).
-d=$out/decmpfs
-perl -MCompress::Zlib -e '
-  sub attr { my ($type, $size, $data) = @_; my $a = "fpmc" . pack("VVV", $type, $size, 0) . $data; pack("v", length $a) . $a }
-  my $text = join("", map { "line $_ of the compressed file\n" } 1 .. 100);
-  open my $f, ">", "$ARGV[0]/zlib-inline" or die; print $f attr(3, length $text, compress($text));
-  open $f, ">", "$ARGV[0]/stored-inline" or die; print $f attr(9, 5, "\xCCHello");
-  my $big = $text x 30;                                   # 2 chunks: 65536 + the rest
-  my @chunks = (compress(substr($big, 0, 65536)), "\xFF" . substr($big, 65536));
-  my $res = pack("V", 2); my $at = 4 + 16;
-  for (@chunks) { $res .= pack("VV", $at, length); $at += length }
-  $res .= join("", @chunks);
-  my $fork = pack("NNNN", 256, 256 + 4 + length $res, 4 + length $res, 50) . ("\0" x 240) . pack("N", length $res) . $res . ("\0" x 50);
-  open $f, ">", "$ARGV[0]/zlib-fork" or die; print $f attr(4, length $big), $fork;
-  my @v = ("\xE1a\x00\x01" . ("\xF0\xFF" x 241) . "\xF0\xCD\x06" . "\0" x 7, "\x06" . ("b" x 10));
-  my $table = pack("V", 12); $at = 12; for (@v) { $at += length; $table .= pack("V", $at) }
-  open $f, ">", "$ARGV[0]/lzvn-fork" or die; print $f attr(8, 65546), $table, @v;
-' "$d"
+# decmpfs: the attribute's length (little-endian), the attribute, then the resource fork, as the
+# fixture builder lays them out: inline zlib and stored data, a zlib fork (type 4) whose second
+# chunk is stored, an LZVN fork (type 8) of every opcode kind.
+python3 - "$out/decmpfs" "$(dirname "$0")/../fixtures" <<'EOF'
+import struct, sys
+sys.path.insert(0, sys.argv[2])
+import hfsplus_build as b
+for name, kind, data in (("zlib-inline", 3, b.text(1, 3000)), ("stored-inline", 9, b"Hello"),
+                         ("zlib-fork", 4, b.text(2, 65536) + b.noise(3, 300)), ("lzvn-fork", 8, b.repeats(4, 70000))):
+    attr, rsrc = b.compress(kind, data)
+    open(f"{sys.argv[1]}/{name}", "wb").write(struct.pack("<H", len(attr)) + attr + rsrc)
+EOF
 
 # partition_scan: the maps of the partition fixtures, cut after the first sectors of their HFS+
 # volume (the scan reads no further), and small GPT and MBR disks made the same way.

@@ -1,17 +1,23 @@
-// Compressed HFS+ files: attributes and resource forks laid out as the published layout has them,
-// their chunks made by zlib's own compress2 (an encoder independent of Quarry) or the tests' LZVN
-// encoder, read back whole and through windows; and damaged ones, each refused with its fault.
+// Compressed HFS+ files: the attributes and resource forks of the builder's compressed.hfsp (whose
+// files 7-Zip and Sleuth Kit decode as its manifest says, fixtures/hfsplus_check.sh) decoded whole,
+// against the manifest, and through windows out of order; and damaged copies of them, each
+// refused with its fault.
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <fstream>
 #include <functional>
-#include <random>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "copy/sha256_sink.h"
 #include "hfsplus/decmpfs.h"
-#include "support/lzvn_encoder.h"
+#include "support/fixture_path.h"
+#include "support/hfsplus_image.h"
+#include "support/memory_sink.h"
 
 namespace quarry {
 namespace {
@@ -22,24 +28,16 @@ constexpr size_t kChunk = 65536;
 void putLe32(Bytes& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
-void putBe32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-void appendLe32(Bytes& b, uint32_t v) {
-    b.resize(b.size() + 4);
-    putLe32(b, b.size() - 4, v);
-}
+uint32_t le32(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24; }
 
 Bytes attribute(uint32_t type, uint64_t size, const Bytes& data = {}) {
-    Bytes a(16);
-    a[0] = 'f', a[1] = 'p', a[2] = 'm', a[3] = 'c';
+    Bytes a{'f', 'p', 'm', 'c', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     putLe32(a, 4, type);
     putLe32(a, 8, static_cast<uint32_t>(size));
     putLe32(a, 12, static_cast<uint32_t>(size >> 32));
     a.insert(a.end(), data.begin(), data.end());
     return a;
 }
-
 Bytes zlib(const Bytes& data) {
     uLongf length = compressBound(data.size());
     Bytes out(length);
@@ -52,56 +50,15 @@ Bytes marked(uint8_t mark, const Bytes& data) {
     out.insert(out.end(), data.begin(), data.end());
     return out;
 }
-// Apple's writers store a chunk that does not shrink, behind the method's stored mark.
-Bytes zlibChunk(const Bytes& data) {
-    Bytes z = zlib(data);
-    return z.size() < data.size() ? z : marked(0xFF, data);
-}
-Bytes lzvnChunk(const Bytes& data) {
-    Bytes z = test::encodeLzvn(data);
-    return z.size() < data.size() ? z : marked(0x06, data);
-}
-
-std::vector<Bytes> chunksOf(const Bytes& data, const std::function<Bytes(const Bytes&)>& pack) {
-    std::vector<Bytes> chunks;
-    for (size_t at = 0; at < data.size(); at += kChunk)
-        chunks.push_back(pack(Bytes(data.begin() + at, data.begin() + std::min(data.size(), at + kChunk))));
-    return chunks;
-}
-
-// Type 4: the resource-fork header, 0x100 bytes of header area, the one resource (its length,
-// the chunk count and the table, the chunks), then a resource map.
-Bytes zlibFork(const std::vector<Bytes>& chunks) {
-    Bytes resource;
-    appendLe32(resource, static_cast<uint32_t>(chunks.size()));
-    uint32_t offset = static_cast<uint32_t>(4 + 8 * chunks.size());
-    for (const Bytes& c : chunks) {
-        appendLe32(resource, offset);
-        appendLe32(resource, static_cast<uint32_t>(c.size()));
-        offset += static_cast<uint32_t>(c.size());
-    }
-    for (const Bytes& c : chunks) resource.insert(resource.end(), c.begin(), c.end());
-    Bytes fork(0x100 + 4);
-    const uint32_t dataLength = static_cast<uint32_t>(4 + resource.size());
-    putBe32(fork, 0, 0x100);
-    putBe32(fork, 4, 0x100 + dataLength);
-    putBe32(fork, 8, dataLength);
-    putBe32(fork, 12, 50);
-    putBe32(fork, 0x100, static_cast<uint32_t>(resource.size()));
-    fork.insert(fork.end(), resource.begin(), resource.end());
-    Bytes map(50);
-    map[30] = 'c', map[31] = 'm', map[32] = 'p', map[33] = 'f';
-    fork.insert(fork.end(), map.begin(), map.end());
-    return fork;
-}
-
 // Types 8 and 10: the table of chunk ends, led by its own length.
 Bytes offsetFork(const std::vector<Bytes>& chunks) {
-    Bytes fork;
-    uint32_t end = static_cast<uint32_t>(4 * (chunks.size() + 1));
-    appendLe32(fork, end);
-    for (const Bytes& c : chunks) appendLe32(fork, end += static_cast<uint32_t>(c.size()));
-    for (const Bytes& c : chunks) fork.insert(fork.end(), c.begin(), c.end());
+    Bytes fork(4 * (chunks.size() + 1));
+    uint32_t end = static_cast<uint32_t>(fork.size());
+    putLe32(fork, 0, end);
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        putLe32(fork, 4 * (i + 1), end += static_cast<uint32_t>(chunks[i].size()));
+        fork.insert(fork.end(), chunks[i].begin(), chunks[i].end());
+    }
     return fork;
 }
 
@@ -119,107 +76,93 @@ struct Fork {
     }
 };
 
-Bytes sample(size_t length, unsigned start) {
-    Bytes b(length);
-    std::mt19937 random(start);
-    const std::string words = "the quick brown fox jumps over the lazy dog; ";
-    for (size_t i = 0; i < length; ++i) {
-        // Compressible text with stretches of random bytes that zlib and LZVN keep stored.
-        const bool noise = (i / kChunk) % 3 == 1 && (i % kChunk) < 40000;
-        b[i] = noise ? static_cast<uint8_t>(random()) : static_cast<uint8_t>(words[(i + i / 777) % words.size()]);
-    }
-    return b;
+// A compressed file of compressed.hfsp as the HFS+ reader hands it over: its com.apple.decmpfs
+// attribute and its resource fork; and the SHA-256 of its bytes from the manifest.
+struct Compressed {
+    Bytes attr, fork;
+    std::string digest;
+};
+const std::map<std::string, Compressed>& compressedFiles() {
+    static const std::map<std::string, Compressed> files = [] {
+        const std::string path = test::fixturePath("hfsplus/compressed.hfsp");
+        std::map<std::string, Compressed> all;
+        test::HfsPlusImage image(path);
+        EXPECT_TRUE(image.volume) << image.fault;
+        if (!image.volume) return all;
+        std::ifstream manifest(path + ".manifest");
+        for (std::string line; std::getline(manifest, line);) {
+            std::istringstream in(line);
+            std::string kind, size, digest, rsrc, note, name;
+            for (std::string* field : {&kind, &size, &digest, &rsrc, &note, &name}) std::getline(in, *field, '\t');
+            if (!note.starts_with("decmpfs type") || note == "decmpfs type 11") continue;
+            Result<std::optional<hfsplus::CatalogRecord>> r = image->lookup(hfsplus::cnid::kRootFolder, name);
+            EXPECT_TRUE(r && r->has_value()) << name;
+            if (!r || !r->has_value()) continue;
+            Result<std::optional<hfsplus::Attribute>> a = image->attribute((*r)->id, u"com.apple.decmpfs");
+            EXPECT_TRUE(a && a->has_value()) << name;
+            if (!a || !a->has_value()) continue;
+            Result<Bytes> attr = image->attributeBytes((*r)->id, **a, 4096);
+            test::MemorySink fork;
+            EXPECT_TRUE(attr && image->fork(**r, hfsplus::ForkKind::Resource).copyTo(fork)) << name;
+            all[name] = {attr ? *attr : Bytes{}, fork.bytes, digest};
+        }
+        return all;
+    }();
+    return files;
 }
 
-Bytes readAll(CompressedFile& file) {
-    Bytes out(file.size());
-    const Status s = file.read(0, out);
-    EXPECT_TRUE(s) << s.fault();
-    return out;
-}
-
-// Inline zlib, LZVN and stored data of the builder's compressed.hfsp are read through the mount
-// as 7-Zip reads them (tests/hfsplus/mounted_test.cpp); here LZVN's own stored mark, and zeros
-// that compress a thousandfold: 1 MB from about a kilobyte of attribute.
-TEST(Decmpfs, InlineDataStoredOrFarSmallerThanTheFile) {
-    const Bytes data = sample(3000, 1), zeros(1 << 20, 0);
-    for (const auto& [plain, attr] : {std::pair{data, attribute(7, data.size(), marked(0x06, data))},
-                                      std::pair{zeros, attribute(3, zeros.size(), zlib(zeros))}}) {
-        auto file = CompressedFile::open(attr, {});
+TEST(Decmpfs, EveryFormDecodesWholeAndThroughWindows) {
+    ASSERT_EQ(compressedFiles().size(), 17u);
+    for (const auto& [name, c] : compressedFiles()) {
+        SCOPED_TRACE(name);
+        Fork fork{c.fork, {}};
+        auto file = CompressedFile::open(c.attr, fork.source());
         ASSERT_TRUE(file) << file.fault();
-        EXPECT_EQ(file->chunkCount(), 1u);
-        EXPECT_EQ(readAll(*file), plain);
-        Bytes window(100);
-        ASSERT_TRUE(file->read(plain.size() - 100, window));
-        EXPECT_TRUE(std::equal(window.begin(), window.end(), plain.end() - 100));
-    }
-}
-
-TEST(Decmpfs, ResourceForkChunksDecodeWholeAndThroughWindows) {
-    struct Case {
-        const char* what;
-        uint32_t type;
-        size_t length;
-        std::function<Bytes(const std::vector<Bytes>&)> layout;
-        std::function<Bytes(const Bytes&)> pack;
-    };
-    const auto raw = [](const Bytes& b) { return b; };
-    const Case cases[] = {
-        {"zlib, 4 chunks, one stored", 4, 3 * kChunk + 1234, zlibFork, zlibChunk},
-        {"zlib, exactly 2 chunks", 4, 2 * kChunk, zlibFork, zlibChunk},
-        {"zlib, one byte", 4, 1, zlibFork, zlibChunk},
-        {"zlib, empty", 4, 0, zlibFork, zlibChunk},
-        {"LZVN, 4 chunks, one stored", 8, 3 * kChunk + 77, offsetFork, lzvnChunk},
-        {"LZVN, chunk boundary - 1", 8, kChunk - 1, offsetFork, lzvnChunk},
-        {"LZVN, empty", 8, 0, offsetFork, lzvnChunk},
-        {"stored chunks", 10, 2 * kChunk + 5, offsetFork, raw},
-        {"stored chunks behind 0xCC", 10, kChunk + 5, offsetFork, [](const Bytes& b) { return marked(0xCC, b); }},
-    };
-    for (const Case& c : cases) {
-        const Bytes data = sample(c.length, static_cast<unsigned>(c.length));
-        Fork fork{c.layout(chunksOf(data, c.pack)), {}};
-        auto file = CompressedFile::open(attribute(c.type, data.size()), fork.source());
-        ASSERT_TRUE(file) << c.what << ": " << file.fault();
-        EXPECT_EQ(file->chunkCount(), (c.length + kChunk - 1) / kChunk) << c.what;
-        EXPECT_EQ(readAll(*file), data) << c.what;
+        const uint64_t size = file->size();
+        EXPECT_EQ(file->chunkCount(), c.fork.empty() ? 1 : (size + kChunk - 1) / kChunk);
+        Bytes all(size);
+        ASSERT_TRUE(file->read(0, all));
+        Sha256Sink sink;
+        sink.write(all.data(), all.size());
+        EXPECT_EQ(sink.hex(), c.digest);
         // Windows across chunk ends, read out of order.
-        for (uint64_t at : {uint64_t{kChunk - 10}, uint64_t{0}, uint64_t{2 * kChunk - 1}, uint64_t{kChunk + 3}}) {
-            if (at >= c.length) continue;
-            Bytes window(std::min<uint64_t>(300, c.length - at));
+        for (uint64_t at : {uint64_t{kChunk - 10}, uint64_t{0}, uint64_t{2 * kChunk - 1}, uint64_t{kChunk + 3}, size - std::min<uint64_t>(size, 100)}) {
+            if (at >= size) continue;
+            Bytes window(std::min<uint64_t>(300, size - at));
             const Status s = file->read(at, window);
-            ASSERT_TRUE(s) << c.what << " at " << at << ": " << s.fault();
-            EXPECT_TRUE(std::equal(window.begin(), window.end(), data.begin() + static_cast<long>(at))) << c.what << " at " << at;
+            ASSERT_TRUE(s) << at << ": " << s.fault();
+            EXPECT_TRUE(std::equal(window.begin(), window.end(), all.begin() + static_cast<long>(at))) << at;
         }
     }
 }
 
 // A window reads only the chunk that holds it, and reading on inside that chunk reads nothing more.
 TEST(Decmpfs, AWindowDecodesOnlyItsChunk) {
-    const Bytes data = sample(5 * kChunk, 9);
-    const std::vector<Bytes> chunks = chunksOf(data, lzvnChunk);
-    Fork fork{offsetFork(chunks), {}};
-    auto file = CompressedFile::open(attribute(8, data.size()), fork.source());
+    const Compressed& c = compressedFiles().at("lzvn-rsrc.txt");  // three chunks
+    Fork fork{c.fork, {}};
+    auto file = CompressedFile::open(c.attr, fork.source());
     ASSERT_TRUE(file) << file.fault();
     fork.reads.clear();
     Bytes window(64);
-    ASSERT_TRUE(file->read(3 * kChunk + 100, window));
-    ASSERT_TRUE(file->read(3 * kChunk + 5000, window));
+    ASSERT_TRUE(file->read(2 * kChunk + 100, window));
+    ASSERT_TRUE(file->read(2 * kChunk + 5000, window));
     ASSERT_EQ(fork.reads.size(), 1u);
-    uint64_t chunk3 = 4 * 6;
-    for (int i = 0; i < 3; ++i) chunk3 += chunks[i].size();
-    EXPECT_EQ(fork.reads[0], (std::pair<uint64_t, size_t>{chunk3, chunks[3].size()}));
-    EXPECT_TRUE(std::equal(window.begin(), window.end(), data.begin() + 3 * kChunk + 5000));
+    EXPECT_EQ(fork.reads[0], (std::pair<uint64_t, size_t>{le32(c.fork, 8), le32(c.fork, 12) - le32(c.fork, 8)}));
 }
 
 TEST(Decmpfs, DamageAndUnreadTypesAreFaults) {
-    const Bytes data = sample(2 * kChunk + 10, 3);
-    const std::vector<Bytes> zchunks = chunksOf(data, zlibChunk);
-    const std::vector<Bytes> vchunks = chunksOf(data, lzvnChunk);
-    const Bytes good4 = zlibFork(zchunks);
-    const Bytes good8 = offsetFork(vchunks);
+    // zlib-rsrc.txt: 200000 bytes in 4 chunks behind a resource map (resource data from 0x100,
+    // chunk count at 0x104); lzvn-rsrc.txt: 150000 bytes in 3 chunks behind an offset table.
+    const Compressed& zlibFile = compressedFiles().at("zlib-rsrc.txt");
+    const Compressed& lzvnFile = compressedFiles().at("lzvn-rsrc.txt");
+    const Bytes& good4 = zlibFile.fork;
+    const Bytes& good8 = lzvnFile.fork;
     const auto with = [](Bytes b, const std::function<void(Bytes&)>& change) {
         change(b);
         return b;
+    };
+    const auto putBe32 = [](Bytes& b, size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
     };
     struct Case {
         const char* what;
@@ -228,7 +171,8 @@ TEST(Decmpfs, DamageAndUnreadTypesAreFaults) {
         const char* fault;
         bool atOpen;  // or when the file is read
     };
-    const Bytes text = sample(1000, 4);
+    Bytes text(1000);
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>("fork and record "[i % 16]);
     const Case cases[] = {
         {"short attribute", Bytes(12, 0), {}, "12 bytes, shorter than its 16-byte header", true},
         {"wrong magic", with(attribute(3, 0), [](Bytes& b) { b[0] = 'x'; }), {}, "is not 'fpmc'", true},
@@ -244,27 +188,22 @@ TEST(Decmpfs, DamageAndUnreadTypesAreFaults) {
         {"inline stored of the wrong size", attribute(9, 5, marked(0xCC, Bytes(6))), {}, "stored data holds", true},
         {"inline stored without its mark", attribute(9, 5, Bytes(5)), {}, "does not begin with its 0xCC mark", true},
         {"inline without data", attribute(3, 5), {}, "no data", true},
-        {"fork shorter than its header", attribute(4, data.size()), Bytes(10), "shorter than its 16-byte header", true},
-        {"data offset past the fork", attribute(4, data.size()), with(good4, [](Bytes& b) { putBe32(b, 0, 0x7FFFFFF0); }),
+        {"fork shorter than its header", zlibFile.attr, Bytes(10), "shorter than its 16-byte header", true},
+        {"data offset past the fork", zlibFile.attr, with(good4, [&](Bytes& b) { putBe32(b, 0, 0x7FFFFFF0); }),
          "does not lie inside the fork", true},
-        {"chunk count past the resource", attribute(4, data.size()),
-         with(good4, [](Bytes& b) { putLe32(b, 0x104, 0x10000000); }), "a table of 268435456 chunks does not fit", true},
-        {"chunk count not the file's", attribute(4, data.size() + kChunk), good4,
-         "3 chunks cannot hold the file's 196618 bytes", true},
-        {"chunk past the resource", attribute(4, data.size()),
-         with(good4, [](Bytes& b) { putLe32(b, 0x108 + 8, 0x00FFFFFF); }), "chunk 1 (", true},
-        {"offset table longer than the fork", attribute(8, data.size()),
-         with(good8, [](Bytes& b) { putLe32(b, 0, 0xFFFFFFF0); }), "does not fit the fork's", true},
-        {"offsets going backwards", attribute(8, data.size()), with(good8, [](Bytes& b) { putLe32(b, 8, 20); }),
-         "chunk 1 (bytes", true},
-        {"last chunk past the fork", attribute(8, data.size()),
-         with(good8, [](Bytes& b) { b.resize(b.size() - 1); }), "chunk 2 (bytes", true},
-        {"zlib chunk damaged", attribute(4, data.size()),
-         with(good4, [&](Bytes& b) { b[0x104 + 4 + 3 * 8 + 6] ^= 0x55; }), "chunk 0 (", false},
-        {"LZVN chunk damaged", attribute(8, data.size()), with(good8, [&](Bytes& b) { b[16] = 0x70; }),
-         "chunk 0 (", false},
-        {"stored chunk of the wrong size", attribute(10, 2 * kChunk + 10),
-         offsetFork({Bytes(kChunk), Bytes(kChunk - 1), Bytes(10)}), "stored data holds 65535 bytes where 65536", false},
+        {"chunk count past the resource", zlibFile.attr, with(good4, [](Bytes& b) { putLe32(b, 0x104, 0x10000000); }),
+         "a table of 268435456 chunks does not fit", true},
+        {"chunk count not the file's", attribute(4, 200000 + kChunk), good4, "4 chunks cannot hold the file's 265536 bytes", true},
+        {"chunk past the resource", zlibFile.attr, with(good4, [](Bytes& b) { putLe32(b, 0x108 + 8, 0x00FFFFFF); }), "chunk 1 (",
+         true},
+        {"offset table longer than the fork", lzvnFile.attr, with(good8, [](Bytes& b) { putLe32(b, 0, 0xFFFFFFF0); }),
+         "does not fit the fork's", true},
+        {"offsets going backwards", lzvnFile.attr, with(good8, [](Bytes& b) { putLe32(b, 8, 20); }), "chunk 1 (bytes", true},
+        {"last chunk past the fork", lzvnFile.attr, with(good8, [](Bytes& b) { b.resize(b.size() - 1); }), "chunk 2 (bytes", true},
+        {"zlib chunk damaged", zlibFile.attr, with(good4, [](Bytes& b) { b[0x104 + 4 + 4 * 8 + 6] ^= 0x55; }), "chunk 0 (", false},
+        {"LZVN chunk damaged", lzvnFile.attr, with(good8, [](Bytes& b) { b[16] = 0x70; }), "chunk 0 (", false},
+        {"stored chunk of the wrong size", attribute(10, 2 * kChunk + 10), offsetFork({Bytes(kChunk), Bytes(kChunk - 1), Bytes(10)}),
+         "stored data holds 65535 bytes where 65536", false},
     };
     for (const Case& c : cases) {
         Fork fork{c.fork, {}};
@@ -283,14 +222,19 @@ TEST(Decmpfs, DamageAndUnreadTypesAreFaults) {
         EXPECT_NE(fault.find(c.fault), std::string::npos) << c.what << ": " << fault;
     }
 
-    // A read past the end, and a fork the medium cannot give, are faults too.
-    Fork fork{good8, {}};
-    auto file = CompressedFile::open(attribute(8, data.size()), fork.source());
+    // Chunks of type 10 stored whole without the mark are read as they are. A read past the end,
+    // and a fork the medium cannot give, are faults.
+    Bytes plain(kChunk + 5);
+    for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<uint8_t>(i * 7);
+    Fork raw{offsetFork({Bytes(plain.begin(), plain.begin() + kChunk), Bytes(plain.begin() + kChunk, plain.end())}), {}};
+    auto file = CompressedFile::open(attribute(10, plain.size()), raw.source());
     ASSERT_TRUE(file) << file.fault();
-    Bytes two(2);
-    EXPECT_FALSE(file->read(data.size() - 1, two));
+    Bytes all(plain.size()), two(2);
+    ASSERT_TRUE(file->read(0, all));
+    EXPECT_EQ(all, plain);
+    EXPECT_FALSE(file->read(plain.size() - 1, two));
     ResourceForkSource broken{good8.size(), [](uint64_t, std::span<uint8_t>) -> Status { return Fault{"sector 99 unreadable"}; }};
-    auto unreadable = CompressedFile::open(attribute(8, data.size()), broken);
+    auto unreadable = CompressedFile::open(lzvnFile.attr, broken);
     ASSERT_FALSE(unreadable);
     EXPECT_NE(unreadable.fault().find("sector 99 unreadable"), std::string::npos);
 }

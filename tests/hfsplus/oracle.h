@@ -1,7 +1,7 @@
 #pragma once
 // What 7-Zip and Sleuth Kit say of an HFS+ volume, for the HFS+ reader's tests: 7-Zip's listing
-// (paths, kinds, sizes, dates) and extraction, Sleuth Kit's recursive walk (catalog order and
-// IDs) and its view of one record (type, creator, text encoding, the data fork's blocks).
+// (paths, dates), Sleuth Kit's recursive walk (catalog order and IDs) and its view of one record
+// (type, creator, text encoding, the data fork's blocks).
 
 #include <ctime>
 #include <map>
@@ -17,17 +17,12 @@ namespace quarry::test {
 inline const std::vector<std::string> kOracleEnvironment{"LC_ALL=C.UTF-8", "TZ=UTC"};
 
 struct SevenZipEntry {
-    bool folder = false;
-    uint64_t size = 0;
     std::string created, modified;  // "YYYY-MM-DD HH:MM:SS", UTC
 };
 
-// Path → entry, from `7zz l -slt -tHFS image`; the first path element is the volume's name.
-// With `streams` (-sns) the extended attributes and resource forks follow as "PATH:NAME".
-enum class SevenZipStreams { No, Yes };
-inline std::map<std::string, SevenZipEntry> sevenZipListing(const std::string& image, SevenZipStreams streams = SevenZipStreams::No) {
-    std::vector<std::string> argv{"7zz", "l", "-slt", "-tHFS", image};
-    if (streams == SevenZipStreams::Yes) argv.insert(argv.begin() + 2, "-sns");
+// Path → dates, from `7zz l -slt -tHFS image`; the first path element is the volume's name.
+inline std::map<std::string, SevenZipEntry> sevenZipListing(const std::string& image) {
+    const std::vector<std::string> argv{"7zz", "l", "-slt", "-tHFS", image};
     ProcessResult r = runProcess(argv, kOracleEnvironment);
     std::map<std::string, SevenZipEntry> entries;
     if (!r.succeeded()) {
@@ -44,8 +39,6 @@ inline std::map<std::string, SevenZipEntry> sevenZipListing(const std::string& i
     while (std::getline(in, line)) {
         if (auto v = value("Path")) path = *v;
         else if (path.empty()) continue;
-        else if (auto v = value("Folder")) entries[path].folder = *v == "+";
-        else if (auto v = value("Size"); v && !v->empty()) entries[path].size = std::stoull(*v);
         else if (auto v = value("Created")) entries[path].created = *v;
         else if (auto v = value("Modified")) entries[path].modified = *v;
     }

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
-#include <set>
 
 #include "hfsplus/names.h"
 #include "support/fixture_path.h"
@@ -53,40 +51,29 @@ protected:
     HfsPlusImage image{kImage};
 };
 
-// Names, kinds, sizes and dates as 7-Zip lists them; the walk's order and IDs as Sleuth Kit's.
-// (The forks' bytes are held to 7-Zip's extraction through the mount, tests/hfsplus/mounted_test.cpp.)
-TEST_F(HfsPlusVolume, EveryEntryAsSevenZipListsItInTheOrderSleuthKitWalks) {
+// Dates as 7-Zip lists them; the walk's order and IDs as Sleuth Kit's. (Names, kinds, sizes and
+// bytes are held to 7-Zip's extraction through the mount, tests/hfsplus/mounted_test.cpp.)
+TEST_F(HfsPlusVolume, EveryEntryDatedAsSevenZipListsItInTheOrderSleuthKitWalks) {
     const auto listed = sevenZipListing(kImage);
-    ASSERT_GT(listed.size(), 300u);
     const auto walk = walkAll(*image);
-    const std::map<std::string, CatalogRecord> mine(walk.begin(), walk.end());
-    std::set<std::string> listedPaths, minePaths;
-    for (const auto& [path, e] : listed)
-        if (path != image->name()) listedPaths.insert(path);
-    for (const auto& [path, r] : mine) minePaths.insert(path);
-    EXPECT_EQ(minePaths, listedPaths);
+    ASSERT_EQ(walk.size() + 1, listed.size());  // 7-Zip lists the volume itself too
     std::vector<FlsEntry> order;
     for (const auto& [path, r] : walk) {
+        SCOPED_TRACE(path);
         order.push_back({r.isFolder() ? 'd' : 'r', r.id});
         auto it = listed.find(path);
-        if (it == listed.end()) continue;
-        SCOPED_TRACE(path);
-        EXPECT_EQ(r.isFolder(), it->second.folder);
-        if (!r.isFolder()) {
-            EXPECT_EQ(r.dataFork.logicalSize, it->second.size);
-        }
+        ASSERT_NE(it, listed.end());
         EXPECT_EQ(utcText(r.contentModified), it->second.modified);
         EXPECT_EQ(utcText(r.created), it->second.created);
-        // The shown name is the stored one composed.
-        EXPECT_EQ(r.name, hfsplus::toNfc(path.substr(path.rfind('/') + 1)));
     }
     EXPECT_EQ(order, sleuthKitWalk(kImage, applePartitionStart(kImage)));
     // The dates the fixture gave, so that a date read from the wrong field cannot pass.
-    EXPECT_EQ(utcText(mine.at("HFSPLUS/Read Me").contentModified), "1999-12-31 23:59:58");
-    EXPECT_EQ(utcText(mine.at("HFSPLUS/big.bin").contentModified), "2001-02-03 04:05:06");
+    EXPECT_EQ(listed.at("HFSPLUS/Read Me").modified, "1999-12-31 23:59:58");
+    EXPECT_EQ(listed.at("HFSPLUS/big.bin").modified, "2001-02-03 04:05:06");
 }
 
-TEST_F(HfsPlusVolume, TypesCreatorsEncodingsAndBsdInfoAreWhatSleuthKitShows) {
+// (The owner and group are held to istat through quarry-cli, tests/cli/hfsplus_cli_test.cpp.)
+TEST_F(HfsPlusVolume, TypesCreatorsEncodingsAndDatesAreWhatSleuthKitShows) {
     struct Case {
         const char* name;
         const char* type;
@@ -106,10 +93,7 @@ TEST_F(HfsPlusVolume, TypesCreatorsEncodingsAndBsdInfoAreWhatSleuthKitShows) {
         std::snprintf(hex, sizeof hex, "%08x", r.creator());
         EXPECT_NE(shown.find("File creator:\t" + std::string(hex) + "  " + c.creator), std::string::npos) << shown;
         EXPECT_NE(shown.find("Text encoding:\t" + std::to_string(r.textEncoding) + " "), std::string::npos) << shown;
-        EXPECT_NE(shown.find("uid / gid: " + std::to_string(r.bsd.ownerId) + " / " + std::to_string(r.bsd.groupId)),
-                  std::string::npos) << shown;
         EXPECT_NE(shown.find("Content Modified:\t" + utcText(r.contentModified)), std::string::npos) << shown;
-        EXPECT_EQ(r.bsd.fileMode & 0170000, 0100000u);  // a regular file
         EXPECT_FALSE(r.locked());
     }
 }
@@ -154,13 +138,8 @@ TEST_F(HfsPlusVolume, AForkOfManyBlocksLiesInTheBlocksSleuthKitLists) {
 
 TEST_F(HfsPlusVolume, FiguresAreThoseOfTheHeaderAndTheOtherReaders) {
     const hfsplus::VolumeFigures& f = image->figures();
-    EXPECT_EQ(image->name(), "HFSPLUS");
-    EXPECT_FALSE(f.hfsx);
-    EXPECT_FALSE(f.caseSensitive);
-    EXPECT_FALSE(f.location.wrapped);
     EXPECT_EQ(f.location.volumeStart, applePartitionStart(kImage));
     EXPECT_FALSE(f.journaled);
-    EXPECT_FALSE(f.journalPending);
     // 7-Zip: "Cluster Size = 2048", "Free Space = 0" (the file and folder counts are held to
     // 7-Zip's through quarry-cli's INFO, tests/hfsplus/mounted_test.cpp).
     const std::vector<std::string> argv{"7zz", "l", "-slt", "-tHFS", kImage};
@@ -196,6 +175,7 @@ TEST_F(HfsPlusVolume, FiguresAreThoseOfTheHeaderAndTheOtherReaders) {
     EXPECT_TRUE(image->damage().empty()) << image->damage().front();
 }
 
+// (Other scripts typed in another case are looked up through quarry-cli: tests/cli/hfsplus_cli_test.cpp.)
 TEST_F(HfsPlusVolume, LookupsFoldCaseAndIgnoreWhatHfsPlusIgnores) {
     struct Case {
         uint32_t folder;  // 0: the Docs folder
@@ -212,11 +192,8 @@ TEST_F(HfsPlusVolume, LookupsFoldCaseAndIgnoreWhatHfsPlusIgnores) {
         {2, "caf\u00E9", "Caf\u00E9"},             // typed composed, stored decomposed
         {2, "CAFE\u0301", "Caf\u00E9"},
         {2, "cafe", nullptr},                      // the accent counts
-        {2, "r\u00C9sum\u00C9 NA\u00CFVE", "R\u00E9sum\u00E9 na\u00EFve"},
         {2, "mixed", "MIXED"},                     // xorriso renamed the second "Mixed" to "Mixed_"
         {2, "MIXED_", "Mixed_"},
-        {2, "\u043A\u0438\u0440\u0438\u043B\u043B\u0438\u0446\u0430", "\u041A\u0438\u0440\u0438\u043B\u043B\u0438\u0446\u0430"},
-        {2, "\u65E5\u672C\u8A9E", "\u65E5\u672C\u8A9E"},
         {2, "m*", "Many"},                         // the first match in catalog order
         {2, "zz*", nullptr},
         {0, "Z\u00DCRICH", "Z\u00FCrich"},
