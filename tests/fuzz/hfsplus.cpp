@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fuzz/image_input.h"
+#include "hfsplus/journal.h"
 #include "hfsplus/volume.h"
 #include "hfsplus/volume_check.h"
 
@@ -76,6 +77,29 @@ struct Walk {
     }
 };
 
+// A pending journal replays or is refused; replayed, the medium read through it differs from
+// the medium only in the units its transactions write.
+void replay(hfsplus::Medium& medium, const hfsplus::Volume& v) {
+    const hfsplus::VolumeFigures& f = v.figures();
+    if (!f.journalPending) return;
+    const uint64_t start = v.geometry().start;
+    std::vector<uint8_t> head(hfsplus::journal::kHeaderFixed);
+    if (!medium.read(start + f.journalOffset, head)) return;
+    Result<hfsplus::JournalHeader> header = hfsplus::parseJournalHeader(head);
+    if (!header) return;
+    Result<hfsplus::PendingBlocks> pending = hfsplus::readPendingBlocks(medium, start, f.volumeBytes, f.journalOffset, *header);
+    if (!pending) return;
+    const hfsplus::PendingBlocks units = *pending;
+    hfsplus::JournalMedium through(medium, start, std::move(*pending));
+    std::vector<uint8_t> plain(64 * 1024), replayed(plain.size());
+    if (!medium.read(start, plain) || !through.read(start, replayed)) return;
+    for (size_t at = 0; at < plain.size(); at += units.unit) {
+        const auto unit = units.units.find(at / units.unit);
+        const uint8_t* expected = unit == units.units.end() ? &plain[at] : unit->second.data();
+        if (!std::equal(expected, expected + units.unit, &replayed[at])) __builtin_trap();
+    }
+}
+
 }  // namespace
 }  // namespace quarry
 
@@ -96,5 +120,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)v.blockInUse(v.figures().totalBlocks / 2);
     (void)hfsplus::checkVolume(medium, v);
     fuzz::expectEachOnce(v.damage());
+    replay(medium, v);
     return 0;
 }

@@ -120,5 +120,16 @@ if command -v xorriso >/dev/null; then
     <"$out/hfsplus/small" >"$out/hfsplus/small-wrapped"
   rm -rf "$tree" "$tree.iso" "$tree.part"
 fi
+# A journaled volume whose journal holds two block lists not yet written home, the first
+# running on past the journal's end (the fixture journaled.hfsp, made smaller).
+python3 - "$out/hfsplus/journaled" "$(dirname "$0")/../fixtures" <<'EOF'
+import sys
+sys.path.insert(0, sys.argv[2])
+import hfsplus_build as b
+before, _ = b.journaled_volume(1 << 19, 64 * 1024)
+b.write_image(sys.argv[1] + ".whole", *before.image())
+EOF
+cut "$out/hfsplus/journaled.whole" > "$out/hfsplus/journaled"
+rm "$out/hfsplus/journaled.whole"
 
 du -sh "$out"
