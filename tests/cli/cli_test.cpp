@@ -1,4 +1,5 @@
-// quarry-cli as scripts use it: its output lines, its messages and its exit status.
+// quarry-cli as scripts use it: its output lines, its messages and its exit status, on HFS and
+// HFS+ volumes.
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,8 @@
 #include <filesystem>
 #include <cstdio>
 #include <map>
+#include <optional>
+#include <set>
 #include <tuple>
 
 #include "common/charset.h"
@@ -24,61 +27,179 @@ using Strings = std::vector<std::string>;
 const auto lines = test::outputLines;
 const auto fields = test::tabFields;
 
-// DIR prints one tab-separated line per entry; CD moves by name and pattern and names a folder
-// that is not there.
-TEST(Cli, DirAndCd) {
-    const std::string image = test::fixturePath("basic.hfs");
-    const auto r = runCli({image, "CD Docs", "DIR"});
-    ASSERT_TRUE(r.succeeded()) << r.err;
-    EXPECT_EQ(r.err, "");
-    const auto out = lines(r.out);
-    ASSERT_EQ(firstFields(r.out), (Strings{"Manual", "Old Drafts", "Read Me"}));  // catalog order
-    const auto manual = fields(out[0]), drafts = fields(out[1]);
-    ASSERT_EQ(manual.size(), 6u);
-    EXPECT_EQ(manual[3], "TEXTttxt");
-    ASSERT_EQ(drafts.size(), 6u);
-    EXPECT_EQ(Strings(drafts.begin(), drafts.begin() + 4), (Strings{"Old Drafts", "<DIR>", "", "[3]"}));
-    EXPECT_EQ(drafts[4].size(), 14u);
+// One run of quarry-cli. In arguments and messages "@T" stands for an empty folder, the target
+// of any copy.
+struct CliRun {
+    const char* what;
+    Strings args;
+    int exitCode;
+    std::string err;               // all of standard error; "..." at its end stands for any rest
+    std::optional<Strings> names;  // the first field of every output line
+    Strings has = {};              // parts of the output
+    std::map<std::string, std::string> copied = {};  // every file in the target, with its bytes ("" for any)
+    std::string input = {};        // standard input, where the lines come from there
+};
 
-    const auto root = runCli({image, "DIR"});
-    ASSERT_TRUE(root.succeeded()) << root.err;
-    // Macintosh Roman 0x80 and 0x8E come out as UTF-8 Ä and é; fixed dates show as stored.
-    EXPECT_NE(root.out.find("\xC3\x84pfel\t12\t0\tTEXTttxt\t"), std::string::npos) << root.out;
-    EXPECT_NE(root.out.find("Caf\xC3\xA9 Menu\t"), std::string::npos);
-    EXPECT_NE(root.out.find("Puzzle\t1200\t1080\tAPPLMACS\t05/17/92 09:30\t11/02/93 14:45\n"), std::string::npos);
-    EXPECT_NE(root.out.find("Old Timer\t127\t0\tTEXTttxt\t07/20/65 12:00\t12/31/69 23:59\n"), std::string::npos);
-    // The name's own trailing space is kept; only the fields' padding goes.
-    EXPECT_NE(root.out.find("Trailing Space \t29\t"), std::string::npos);
-
-    const auto moves = runCli({image, "cd do*", "CD \"Old Drafts\"", "DIR", "CD ..", "DIR D*", "CD \\", "CD \"Empty Folder\"",
-                           "DIR", "CD \\", "CD Nowhere", "CD Puzzle", "DIR zzz*"});
-    ASSERT_TRUE(moves.succeeded()) << moves.err;
-    // A folder that is not there, or a file, is named, and the run goes on where it was.
-    EXPECT_EQ(moves.err, "Quarry - : No such folder: Nowhere\nQuarry - : No such folder: Puzzle\n");
-    // "cd do*" enters Docs whatever the case; Old Drafts holds three entries. Back in Docs
-    // nothing begins with D; the empty folder and a pattern without match list nothing either.
-    EXPECT_EQ(firstFields(moves.out), (Strings{"Archive", "Draft 1", "Draft 2", "[No file]", "[No file]", "[No file]"})) << moves.out;
-
-    // Names whose first characters the catalog sorts away from their byte values; each folder
-    // is empty, the root is not.
-    // The list shows Macintosh 0xAA and 0xAB as \u2122 and \u00b4; typed, they name those folders.
-    const auto names = runCli({test::fixturePath("names-5.hfs"), "CD [older", "DIR", "CD \\", "CD \u00dfolder", "DIR",
-                               "CD \\", "CD Tolder", "DIR", "CD ..", "CD Zolder", "DIR", "CD \\", "CD \u2122older", "DIR",
-                               "CD \\", "CD \u00b4older", "DIR"});
-    ASSERT_TRUE(names.succeeded()) << names.err;
-    EXPECT_EQ(names.err, "");
-    EXPECT_EQ(lines(names.out), Strings(6, "[No file]"));
+void check(const CliRun& c) {
+    SCOPED_TRACE(c.what);
+    test::TempDir target;
+    auto fill = [&](std::string s) {
+        for (size_t at; (at = s.find("@T")) != std::string::npos;) s.replace(at, 2, target.path());
+        return s;
+    };
+    Strings args;
+    for (const std::string& a : c.args) args.push_back(fill(a));
+    const auto r = c.input.empty() ? runCli(args) : test::runCliWithInput(args, c.input);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    const std::string err = fill(c.err);
+    if (err.ends_with("...")) {
+        EXPECT_EQ(r.err.substr(0, err.size() - 3), err.substr(0, err.size() - 3));
+    } else {
+        EXPECT_EQ(r.err, err);
+    }
+    if (c.names) {
+        EXPECT_EQ(firstFields(r.out), *c.names) << r.out;
+    }
+    for (const std::string& part : c.has) EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+    std::set<std::string> files;
+    for (const auto& [name, bytes] : c.copied) {
+        files.insert(name);
+        if (!bytes.empty()) {
+            EXPECT_EQ(test::slurp(target.file(name)), bytes) << name;
+        }
+    }
+    EXPECT_EQ(test::tree(target.path()), files);
 }
 
-TEST(Cli, InfoPrintsTheSheetInItsOrder) {
-    const auto r = runCli({test::fixturePath("basic.hfs"), "INFO"});
-    ASSERT_TRUE(r.succeeded()) << r.err;
-    ASSERT_EQ(firstFields(r.out),
-              (Strings{"Volume Size:", "Free space:", "Number of files:", "Number of folders:", "Next File ID:", "MDB Offset:",
-                       "Partitions:", "Cluster Size:", "Number of Sectors:", "Extensions Offset:", "Extensions Size (sectors):",
-                       "Catalog Offset:", "Catalog Size (sectors):"}));
-    // The figures are the sheet's (tests/dialogs, and the desktop's INFO in tests/gui).
-    EXPECT_EQ(lines(r.out)[0], "Volume Size:\t1471488");
+constexpr size_t kFirstDataExtent = 74;  // in a file record's data
+
+TEST(Cli, LinesMessagesAndStatus) {
+    const std::string basic = test::fixturePath("basic.hfs");
+    const Strings docs = {"Manual", "Old Drafts", "Read Me"};  // in catalog order
+    // Puzzle's data fork sent past the end of the volume by the first extent of its record.
+    test::TempDir bent;
+    const std::string pastTheEnd = test::bentFixture(bent, "basic.hfs", [](test::Bytes& b) {
+        test::HfsImage img(b);
+        img.setRecordData16(img.lookup(":Puzzle"), kFirstDataExtent, 0xFF00);
+    });
+    const std::string copyLines = "Copy of \"Big Forks\" to \"Big Forks.txt\"\nCopy of \"Puzzle\" to \"Puzzle.com\"\n";
+    std::vector<CliRun> runs = {
+        {"a folder's listing", {basic, "CD Docs", "DIR"}, 0, "", docs, {"Manual\t61\t0\tTEXTttxt\t", "\nOld Drafts\t<DIR>\t\t[3]\t"}},
+        // Macintosh Roman 0x80 and 0x8E come out as UTF-8 Ä and é; fixed dates show as stored;
+        // a name's own trailing space is kept, only the fields' padding goes.
+        {"the root's listing", {basic, "DIR"}, 0, "", std::nullopt,
+         {"\n\xC3\x84pfel\t12\t0\tTEXTttxt\t", "\nCaf\xC3\xA9 Menu\t", "\nPuzzle\t1200\t1080\tAPPLMACS\t05/17/92 09:30\t11/02/93 14:45\n",
+          "\nOld Timer\t127\t0\tTEXTttxt\t07/20/65 12:00\t12/31/69 23:59\n", "\nTrailing Space \t29\t"}},
+        // "cd do*" enters Docs whatever the case; Old Drafts holds three entries. Back in Docs
+        // nothing begins with D; the empty folder and a pattern without match list nothing
+        // either. A folder that is not there, or a file, is named, and the run goes on where it was.
+        {"moves", {basic, "cd do*", "CD \"Old Drafts\"", "DIR", "CD ..", "DIR D*", "CD \\", "CD \"Empty Folder\"", "DIR", "CD \\",
+                   "CD Nowhere", "CD Puzzle", "DIR zzz*"},
+         0, "Quarry - : No such folder: Nowhere\nQuarry - : No such folder: Puzzle\n",
+         Strings{"Archive", "Draft 1", "Draft 2", "[No file]", "[No file]", "[No file]"}},
+        // Names whose first characters the catalog sorts away from their byte values; each folder
+        // is empty, the root is not. The list shows Macintosh 0xAA and 0xAB as \u2122 and \u00b4;
+        // typed, they name those folders.
+        {"names sorted away from their bytes",
+         {test::fixturePath("names-5.hfs"), "CD [older", "DIR", "CD \\", "CD \u00dfolder", "DIR", "CD \\", "CD Tolder", "DIR", "CD ..",
+          "CD Zolder", "DIR", "CD \\", "CD \u2122older", "DIR", "CD \\", "CD \u00b4older", "DIR"},
+         0, "", Strings(6, "[No file]")},
+        // On HFS+ names typed in any script match as the Macintosh matches them there, by
+        // Unicode's case folding: the pattern finds the Greek folder (xorriso stores its tonos
+        // as U+030D, which no composition takes back); the Japanese and Cyrillic folders open,
+        // the latter typed in lower case; each file is copied under its own name, and one
+        // without an extension takes its type's, the table's first.
+        {"HFS+ names typed in any script",
+         {"-q", "--to", "@T", test::fixturePath("hfsplus.iso"), "DIR Ελλ*", "CD 日本語", "DIR", "ATTRIB ファ*", "COPY ファイル.txt",
+          "CD \\", "CD кириллица", "DIR", "COPY ФАЙЛ", "CD \\", "COPY \"résumé NAÏVE\"", "CD Ελληνικό"},
+         0, "Quarry - : No such folder: Ελληνικό\n", std::nullopt,
+         {"Ελληνικα\u030D\t<DIR>\t", "\nファイル.txt\t5\t", "\nName\tファイル.txt\n", "\nФайл\t5\t"},
+         {{"ファイル.txt", "file\n"}, {"Файл.txt", "file\n"}, {"Résumé naïve.txt", "decomposed\n"}}},
+        // The figures are the sheet's (tests/dialogs, and the desktop's INFO in tests/gui).
+        {"INFO", {basic, "INFO"}, 0, "",
+         Strings{"Volume Size:", "Free space:", "Number of files:", "Number of folders:", "Next File ID:", "MDB Offset:", "Partitions:",
+                 "Cluster Size:", "Number of Sectors:", "Extensions Offset:", "Extensions Size (sectors):", "Catalog Offset:",
+                 "Catalog Size (sectors):"},
+         {"Volume Size:\t1471488\n"}},
+        // QUIT is refused without --yes, so the last DIR runs too.
+        {"lines from standard input", {basic}, 0, "Quarry - : Do you really want to quit? [No]\n",
+         Strings{"Manual", "Old Drafts", "Read Me", "Manual", "Old Drafts", "Read Me"}, {}, {}, "CD Docs\r\nDIR\n\nQUIT\nDIR\n"},
+        {"QUIT with --yes", {"--yes", basic}, 0, "Quarry - : Do you really want to quit? [Yes]\n", Strings{}, {}, {}, "CD Docs\nQUIT\nDIR\n"},
+        // --quiet drops the "Copy of ... to ..." lines, --verbose keeps them, the last one given
+        // wins; standard error, not a terminal here, gets no progress line either way.
+        {"--quiet", {"--quiet", "--to", "@T", basic, "COPY \"Big Forks\"", "COPY Puzzle"}, 0, "", Strings{}, {},
+         {{"Big Forks.txt", ""}, {"Puzzle.com", ""}}},
+        {"--verbose --quiet", {"--verbose", "--quiet", "--to", "@T", basic, "COPY \"Big Forks\"", "COPY Puzzle"}, 0, "", Strings{}, {},
+         {{"Big Forks.txt", ""}, {"Puzzle.com", ""}}},
+        {"--quiet --verbose", {"--quiet", "--verbose", "--to", "@T", basic, "COPY \"Big Forks\"", "COPY Puzzle"}, 0, "", std::nullopt,
+         {copyLines}, {{"Big Forks.txt", ""}, {"Puzzle.com", ""}}},
+        {"copies said by default", {"--to", "@T", basic, "COPY \"Big Forks\"", "COPY Puzzle"}, 0, "", std::nullopt, {copyLines},
+         {{"Big Forks.txt", ""}, {"Puzzle.com", ""}}},
+        // Nothing is read past the end of the volume; the copies after it still run.
+        {"a fork past the end of the volume", {"--to", "@T", pastTheEnd, "COPY Puzzle", "COPY aardvark"}, 1,
+         "Quarry - : Error copying \"Puzzle\" to \"Puzzle.com\": extent of 3 blocks at block 65280 lies past the end of the volume "
+         "(2874 blocks)\n",
+         std::nullopt, {}, {{"aardvark.txt", ""}}},
+        // Sources that cannot be read end the run with status 1 and nothing on standard output.
+        {"a missing source", {"@T/missing.iso", "DIR"}, 1, "Quarry - : cannot open @T/missing.iso: No such file or directory\n", Strings{}},
+        {"a folder as source", {"@T", "DIR"}, 1, "Quarry - : cannot open @T: is a directory\n", Strings{}},
+        {"an empty image", {test::fixturePath("empty.img"), "DIR"}, 1, "Quarry - : This media can't be read.\n", Strings{}},
+        {"random bytes", {test::fixturePath("random.img"), "DIR"}, 1, "Quarry - : This CD-ROM is not a Macintosh HFS volume.\n", Strings{}},
+        {"an ISO 9660 image", {test::fixturePath("plain.iso"), "DIR"}, 1, "Quarry - : This CD-ROM is not a Macintosh HFS volume.\n",
+         Strings{}},
+        {"an MS-DOS volume", {test::fixturePath("msdos.img"), "DIR"}, 1, "Quarry - : This is a MS-DOS formatted volume.\n", Strings{}},
+        // A boot record whose byte 29 is 0 (no hidden sectors, as on a floppy) does not count as
+        // MS-DOS: the medium is simply not HFS.
+        {"an MS-DOS floppy", {test::fixturePath("msdos-floppy.img"), "DIR", "CD Docs", "DIR"}, 1,
+         "Quarry - : This CD-ROM is not a Macintosh HFS volume.\n", Strings{}},
+        // What lies past the end of an image cut short cannot be read: here, most of the catalog.
+        {"an image cut short", {test::fixturePath("truncated.hfs"), "DIR", "CD Docs", "DIR"}, 1,
+         "Quarry - : This volume is damaged: read error at sector 32 (status 4); the image ends at byte 16384, before the end of "
+         "its volume at byte 1473536: what lies beyond cannot be read.\n",
+         Strings{}},
+        // Usage errors end with status 2.
+        {"no source", {}, 2, "usage: quarry-cli ...", Strings{}},
+        {"an unknown option", {"--bogus", basic}, 2, "quarry-cli: unknown option --bogus\nusage: quarry-cli ...", Strings{}},
+        {"an unknown binary format", {"--binary-format", "mb4", basic, "DIR"}, 2,
+         "quarry-cli: --binary-format takes mb1, mb2, mb3, appledouble, applesingle or binhex\n...", Strings{}},
+        {"--json with lines", {"--json", basic, "DIR"}, 2, "quarry-cli: --json runs no lines\n...", Strings{}},
+        {"--hash alone", {"--hash", basic}, 2, "quarry-cli: --hash goes with --json\n...", Strings{}},
+        {"--dfxml and --check", {"--dfxml", "@T/out.xml", "--check", basic}, 2, "quarry-cli: --dfxml runs no lines\n...", Strings{}},
+        {"--json and --dfxml", {"--json", "--dfxml", "@T/out.xml", basic}, 2, "quarry-cli: --json and --dfxml are two runs\n...", Strings{}},
+        {"--dfxml without a file", {"--dfxml"}, 2, "quarry-cli: --dfxml needs a value\n...", Strings{}},
+        {"--help", {"--help"}, 0, "", std::nullopt, {"usage: quarry-cli [options] SOURCE [LINE ...]\n"}},
+    };
+
+    // Words it cannot carry out are said and the run goes on, in one run after "CD Docs".
+    const std::pair<const char*, const char*> words[] = {
+        // Dialogs and the help viewer of the desktop program; abbreviations name their word.
+        {"HELP", "HELP needs the desktop program"},      {"?", "HELP needs the desktop program"},
+        {"l", "LOG needs the desktop program"},          {"OPTIONS", "OPTIONS needs the desktop program"},
+        {"opt short", "OPTIONS needs the desktop program"},
+        // The list's selection: with a name both run.
+        {"CD", "CD without a name needs the desktop program"},
+        {"CD \"\"", "CD without a name needs the desktop program"},
+        {"COPY", "COPY without a name needs the desktop program"},
+        {"C /B", "COPY without a name needs the desktop program"},
+        {"ATTRIB", "usage: ATTRIB name"},
+        // Accepted and ignored by the desktop program too.
+        {"TYPE Manual", "TYPE does nothing in either program"}, {"CLS", "CLS does nothing in either program"},
+        {"VERIFY", "VERIFY does nothing in either program"},    {"NEXT", "NEXT does nothing in either program"},
+        {"LOC", "LOCK does nothing in either program"},         {"UNLOCK", "UNLOCK does nothing in either program"},
+        {"MODE", "MODE does nothing in either program"},        {"REP", "REP does nothing in either program"},
+        {"SWAP", "usage: SWAP name"}, {"REN Manual", "usage: REN old new"}, {"rd", "usage: RD name"},
+        {"XYZZY /B", "Not a command: XYZZY"}, {"/R", "Not a command: /R"}, {"", nullptr}, {"   ", nullptr},
+    };
+    // The words that are no command fail the run; the others do not (VolumeChanges tests HELP).
+    // LOG did not mount the volume again and CD did not move: the run ends in Docs. Nothing was
+    // copied and no sheet printed.
+    CliRun& unknown = runs.emplace_back(CliRun{"words it cannot carry out", {"--to", "@T", basic, "CD Docs"}, 1, "", docs});
+    for (const auto& [line, message] : words) {
+        unknown.args.push_back(line);
+        if (message) unknown.err += std::string("Quarry - : ") + message + "\n";
+    }
+    unknown.args.push_back("DIR");
+    for (const CliRun& run : runs) check(run);
 }
 
 // The labels of the two attribute sheets, in the dialogs' order: "File Attributes", then
@@ -227,127 +348,43 @@ TEST(Cli, AttribFindsTheFileAsTypedAndNamesWhatIsNotThere) {
     EXPECT_NE(sheets[3].at("File #"), idOf(":Read Me"));
 }
 
-TEST(Cli, WordsItCannotCarryOutAreSaidAndTheRunGoesOn) {
-    struct Case {
-        const char* line;
-        const char* message;  // after "Quarry - : "; nullptr: nothing is said
-    };
-    const Case cases[] = {
-        // Dialogs and the help viewer of the desktop program; abbreviations name their word.
-        {"HELP", "HELP needs the desktop program"},      {"?", "HELP needs the desktop program"},
-        {"l", "LOG needs the desktop program"},          {"OPTIONS", "OPTIONS needs the desktop program"},
-        {"opt short", "OPTIONS needs the desktop program"},
-        // The list's selection: with a name both run.
-        {"CD", "CD without a name needs the desktop program"},
-        {"CD \"\"", "CD without a name needs the desktop program"},
-        {"COPY", "COPY without a name needs the desktop program"},
-        {"C /B", "COPY without a name needs the desktop program"},
-        {"ATTRIB", "usage: ATTRIB name"},
-        // Accepted and ignored by the desktop program too.
-        {"TYPE Manual", "TYPE does nothing in either program"}, {"CLS", "CLS does nothing in either program"},
-        {"VERIFY", "VERIFY does nothing in either program"},    {"NEXT", "NEXT does nothing in either program"},
-        {"LOC", "LOCK does nothing in either program"},         {"UNLOCK", "UNLOCK does nothing in either program"},
-        {"MODE", "MODE does nothing in either program"},        {"REP", "REP does nothing in either program"},
-        {"SWAP", "usage: SWAP name"}, {"REN Manual", "usage: REN old new"}, {"rd", "usage: RD name"},
-        {"XYZZY /B", "Not a command: XYZZY"}, {"/R", "Not a command: /R"}, {"", nullptr}, {"   ", nullptr},
-    };
-    test::TempDir target;
-    std::vector<std::string> args = {"--to", target.path(), test::fixturePath("basic.hfs"), "CD Docs"};
-    std::string expected;
-    for (const Case& c : cases) {
-        args.push_back(c.line);
-        if (c.message) expected += std::string("Quarry - : ") + c.message + "\n";
-    }
-    args.push_back("DIR");
-    const auto r = runCli(args);
-    // The words that are no command fail the run; the others do not (VolumeChanges tests HELP).
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, expected);
-    // LOG did not mount the volume again and CD did not move: the run ends in Docs. Nothing was
-    // copied and no sheet printed.
-    EXPECT_EQ(firstFields(r.out), (Strings{"Manual", "Old Drafts", "Read Me"})) << r.out;
-    EXPECT_TRUE(std::filesystem::is_empty(target.path()));
-}
-
-TEST(Cli, ReadsLinesFromStandardInput) {
-    const auto r = test::runCliWithInput({test::fixturePath("basic.hfs")}, "CD Docs\r\nDIR\n\nQUIT\nDIR\n");
-    // QUIT is refused without --yes, so the last DIR runs too.
+// The advanced sheet of an HFS+ file: its eight first extents, its owner, group and mode as
+// Sleuth Kit's istat reads them, and a symbolic link's target (in --json too).
+TEST(HfsPlusCli, AdvancedSheetOfHfsPlusFiles) {
+    const std::string links = test::fixturePath("hfsplus/links.hfsp");
+    auto r = test::runCli({links, "ATTRIB \"link to report\""});
     ASSERT_TRUE(r.succeeded()) << r.err;
-    EXPECT_EQ(lines(r.out).size(), 6u) << r.out;
-    EXPECT_NE(r.err.find("Do you really want to quit? [No]"), std::string::npos) << r.err;
-
-    const auto yes = test::runCliWithInput({"--yes", test::fixturePath("basic.hfs")}, "CD Docs\nQUIT\nDIR\n");
-    ASSERT_TRUE(yes.succeeded()) << yes.err;
-    EXPECT_EQ(yes.out, "");
-}
-
-TEST(Cli, BadSourcesEndWithAMessageAndStatusOne) {
-    struct Case {
-        std::string source;
-        const char* message;
-    };
-    test::TempDir dir;
-    const Case cases[] = {
-        {dir.file("missing.iso"), "cannot open"},
-        {dir.path(), "is a directory"},
-        {test::fixturePath("empty.img"), "This media can't be read."},
-        {test::fixturePath("random.img"), "This CD-ROM is not a Macintosh HFS volume."},
-        {test::fixturePath("plain.iso"), "This CD-ROM is not a Macintosh HFS volume."},
-        {test::fixturePath("msdos.img"), "This is a MS-DOS formatted volume."},
-        // A boot record whose byte 29 is 0 (no hidden sectors, as on a floppy) does not count as
-        // MS-DOS: the medium is simply not HFS.
-        {test::fixturePath("msdos-floppy.img"), "This CD-ROM is not a Macintosh HFS volume."},
-        // What lies past the end of an image cut short cannot be read: here, most of the catalog.
-        {test::fixturePath("truncated.hfs"), "; the image ends at byte 16384, before the end of its volume at byte 1473536: what lies beyond cannot be read."},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.source);
-        const auto r = runCli({c.source, "DIR", "CD Docs", "DIR"});
-        ASSERT_TRUE(r.started);
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_EQ(r.err.rfind("Quarry - : ", 0), 0u) << r.err;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.out.find("Link to\tDocuments/Report.txt\n"), std::string::npos) << r.out;
+    const auto istat = test::runProcess({"istat", "-f", "hfs", links, "18"});
+    ASSERT_TRUE(istat.succeeded()) << istat.err;
+    std::string owner, group, mode;
+    for (const std::string& line : test::outputLines(r.out)) {
+        const Strings f = test::tabFields(line);
+        if (f.size() == 2 && f[0] == "Owner") owner = f[1];
+        if (f.size() == 2 && f[0] == "Group") group = f[1];
+        if (f.size() == 2 && f[0] == "Mode") mode = f[1];
     }
-}
+    EXPECT_NE(istat.out.find("uid / gid: " + owner + " / " + group + "\n"), std::string::npos) << istat.out << r.out;
+    // istat gives the mode as ls does: a link's "l" and its permission bits.
+    ASSERT_EQ(mode.size(), 6u);
+    const unsigned bits = std::stoul(mode, nullptr, 8);
+    std::string ls = (bits & 0170000) == 0120000 ? "l" : "?";
+    for (int i = 8; i >= 0; --i) ls += (bits >> i & 1) ? "rwx"[(8 - i) % 3] : '-';
+    EXPECT_NE(istat.out.find("Mode:\t" + ls + "\n"), std::string::npos) << istat.out << mode;
 
-// --quiet drops the "Copy of ... to ..." lines, --verbose keeps them; standard error, not a
-// terminal here, gets no progress line either way.
-TEST(Cli, QuietAndVerboseCopies) {
-    struct Case {
-        Strings options;
-        size_t copyLines;
-    };
-    const Case cases[] = {{{}, 2}, {{"--quiet"}, 0}, {{"--verbose"}, 2}, {{"--verbose", "--quiet"}, 0}, {{"--quiet", "--verbose"}, 2}};
-    for (const Case& c : cases) {
-        test::TempDir dir;
-        Strings args = c.options;
-        args.insert(args.end(), {"--to", dir.path(), test::fixturePath("basic.hfs"), "COPY \"Big Forks\"", "COPY Puzzle"});
-        const auto r = runCli(args);
-        const Strings out = lines(r.out);
-        SCOPED_TRACE(testing::PrintToString(c.options));
-        EXPECT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(static_cast<size_t>(std::count_if(out.begin(), out.end(), [](const std::string& l) { return l.rfind("Copy of", 0) == 0; })), c.copyLines) << r.out;
-        EXPECT_EQ(std::filesystem::file_size(dir.file("Big Forks.txt")), 5000u);
-    }
-}
+    r = test::runCli({"--json", links});
+    EXPECT_NE(r.out.find("\"path\":[\"Link to Report\"],\"kind\":\"file\",\"id\":18"), std::string::npos);
+    EXPECT_NE(r.out.find("\"link\":\"Documents/Report.txt\""), std::string::npos) << r.out;
 
-TEST(Cli, UsageErrorsEndWithStatusTwo) {
-    EXPECT_EQ(runCli({}).exitCode, 2);
-    EXPECT_EQ(runCli({"--bogus", test::fixturePath("basic.hfs")}).exitCode, 2);
-    const auto format = runCli({"--binary-format", "mb4", test::fixturePath("basic.hfs"), "DIR"});
-    EXPECT_EQ(format.exitCode, 2);
-    EXPECT_NE(format.err.find("--binary-format takes mb1, mb2, mb3, appledouble, applesingle or binhex"), std::string::npos) << format.err;
-    for (const Strings& args : {Strings{"--json", "IMAGE", "DIR"}, Strings{"--hash", "IMAGE"}, Strings{"--dfxml", "out.xml", "--check", "IMAGE"},
-                                Strings{"--json", "--dfxml", "out.xml", "IMAGE"}, Strings{"--dfxml"}}) {
-        Strings withImage = args;
-        std::replace(withImage.begin(), withImage.end(), std::string("IMAGE"), test::fixturePath("basic.hfs"));
-        EXPECT_EQ(runCli(withImage).exitCode, 2) << withImage[0] << " " << withImage[1];
+    // One block to an extent: the sheet shows eight, as the record holds them.
+    r = test::runCli({test::fixturePath("hfsplus/forks.hfsp"), "ATTRIB Fragmented.bin"});
+    for (const std::string& line : test::outputLines(r.out)) {
+        const Strings f = test::tabFields(line);
+        if (f[0] == "Data extents") {
+            EXPECT_EQ(std::count(f[1].begin(), f[1].end(), '/'), 8) << f[1];
+        }
     }
-    const auto help = runCli({"--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.out.find("usage: quarry-cli"), std::string::npos);
+    EXPECT_NE(r.out.find("Data extents\t"), std::string::npos) << r.out;
 }
 
 }  // namespace
