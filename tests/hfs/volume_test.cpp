@@ -442,9 +442,9 @@ TEST(DamagedVolume, DamageMetIsKeptUntilTheNextMount) {
     EXPECT_EQ(firstVolumeDamage(volume), "");
 }
 
-// A damaged leaf in the middle of the root's chain (the one of "Empty File"): a whole listing
-// stops there, with what came before it, but names and patterns are looked up through the index
-// and reach the entries after it.
+// A damaged leaf in the middle of the root's chain (the one of "Empty File"): a whole listing,
+// and the --json report, stop there, with what came before it, but names and patterns are
+// looked up through the index and reach the entries after it.
 TEST(DamagedVolume, NamesAndPatternsReachPastADamagedLeaf) {
     test::TempDir dir;
     const std::string sound = test::fixturePath("basic.hfs");
@@ -477,6 +477,11 @@ TEST(DamagedVolume, NamesAndPatternsReachPastADamagedLeaf) {
             EXPECT_EQ(names, c.lists);
         }
     }
+    // The report of the whole volume lists what it read before the damage, and says it.
+    const test::ProcessResult json = test::runCli({"--json", image});
+    EXPECT_EQ(json.exitCode, 1);
+    EXPECT_EQ(json.err, "Quarry - : This volume is damaged: catalog node 8: record 0: unknown record type 9\n");
+    EXPECT_EQ(json.out.rfind("{\"path\":[\"aardvark\"],", 0), 0u) << json.out;
 }
 
 }  // namespace
