@@ -187,21 +187,16 @@ struct SmallTarget : test::TempDir {
     const bool mounted;
 };
 
-TEST(CopyTargets, NoRoomForTheFileIsReportedAndSkipped) {
-    SmallTarget target("size=32k");
-    if (!target.mounted) GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
-    const auto r = test::runCli({"--to", target.path(), test::fixturePath("fragmented.hfs"), "COPY \"Scattered*\""});
-    // The file left out fails the run; the one after it is still copied.
-    EXPECT_EQ(r.exitCode, 1) << r.err;
+TEST(CopyTargets, NoRoomIsSaidAndNothingCopiedIsLost) {
+    SmallTarget small("size=32k"), full("size=36k");
+    if (!small.mounted || !full.mounted) GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
     // 40960 bytes need ten 4 KB clusters of the eight free; the other file's two forks (24580
-    // bytes, both counted) need six.
+    // bytes, both counted) need six. The file left out fails the run; the one after it is copied.
+    auto r = test::runCli({"--to", small.path(), test::fixturePath("fragmented.hfs"), "COPY \"Scattered*\""});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_NE(r.err.find("Quarry - : Not enough space on the volume."), std::string::npos) << r.err;
-    EXPECT_EQ(tree(target.path()), (std::set<std::string>{"Scattered Resource.txt"}));
-}
+    EXPECT_EQ(tree(small.path()), (std::set<std::string>{"Scattered Resource.txt"}));
 
-TEST(CopyTargets, AFullTargetLosesNothingAlreadyCopied) {
-    SmallTarget target("size=36k");
-    if (!target.mounted) GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
     // A MacBinary copy is larger than the forks the free-space test counts: 32700 bytes pass the
     // test with eight clusters free, but header and padding make 32896 bytes.
     test::TempDir dir;
@@ -210,14 +205,14 @@ TEST(CopyTargets, AFullTargetLosesNothingAlreadyCopied) {
         img.setRecordData32(img.lookup(":Scattered Data"), test::catfile::kDataLogicalLength, 32700);
     });
     const std::string manifest = dir.file("run.sha256");
-    const auto r = test::runCli({"--to", target.path(), "--manifest", manifest, image, "COPY /D \"Scattered Resource\"",
-                                 "COPY /B \"Scattered Data\"", "DIR"});
+    r = test::runCli({"--to", full.path(), "--manifest", manifest, image, "COPY /D \"Scattered Resource\"", "COPY /B \"Scattered Data\"",
+                      "DIR"});
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_NE(r.out.find("Scattered Data\t"), std::string::npos) << "the DIR after the failed copy ran";
     EXPECT_NE(r.err.find("Quarry - : Error copying \"Scattered Data\" to \"Scattered Data.txt\""), std::string::npos) << r.err;
     // The copy that could not be finished is not left behind, nor listed; the earlier one is whole.
-    EXPECT_EQ(tree(target.path()), (std::set<std::string>{"Scattered Resource.txt"}));
-    EXPECT_EQ(fs::file_size(target.file("Scattered Resource.txt")), 4u);
+    EXPECT_EQ(tree(full.path()), (std::set<std::string>{"Scattered Resource.txt"}));
+    EXPECT_EQ(fs::file_size(full.file("Scattered Resource.txt")), 4u);
     const std::string lines = slurp(manifest);
     EXPECT_TRUE(std::regex_match(lines, std::regex("[0-9a-f]{64}  Scattered Resource\\.txt\n"))) << lines;
 }
@@ -459,7 +454,7 @@ TEST(CopyDamage, AFolderCutShortByADamagedLeafIsNamed) {
 // the file's copy stops and nothing of it stays; with zeros asked for, the file is whole, has zeros
 // exactly in the sectors of the failed blocks and hcopy's bytes everywhere else, and each such
 // sector is named once on the screen and once in the log.
-TEST(CopyReadErrors, StopTheFileOrWriteZerosAndNameEachSector) {
+TEST(CopyReadErrors, StopTheFileOrWriteZerosAndNameEachSectorOrDropAnAppleDoublePair) {
     const std::string fixture = test::fixturePath("fragmented.hfs");
     test::Bytes bytes = test::readFile(fixture);
     const test::HfsImage img(bytes);
@@ -503,25 +498,19 @@ TEST(CopyReadErrors, StopTheFileOrWriteZerosAndNameEachSector) {
             for (const std::string& line : named) EXPECT_NE(log.find(line + "\r\n"), std::string::npos) << log;
         }
     }
-}
 
-// AppleDouble writes its pair one file after the other; a resource fork that cannot be read
-// while the "._" file is written takes the finished data file with it.
-TEST(CopyReadErrors, AFailedAppleDoubleCopyLeavesNeitherFile) {
-    test::Bytes bytes = test::readFile(test::fixturePath("fragmented.hfs"));
-    const test::HfsImage img(bytes);
+    // AppleDouble writes its pair one file after the other; a resource fork that cannot be read
+    // while the "._" file is written takes the finished data file with it.
     const uint32_t rsrcSector = img.forkSectors(img.lookup(":Scattered Resource"), test::Fork::Resource).at(0);
     test::CurrentTempDir target;
     test::MountedImage m("fragmented.hfs", bytes);
-    ASSERT_EQ(m.mountResult, 1);
-    Session& session = m.session;
-    session.settings.setCopyMode(opt::kCopyMacBinary);
-    session.settings.binaryFormat = BinaryFormat::AppleDouble;
-    EXPECT_EQ(CopyMacEntries(session.copyContext(), kRootDirId, "Scattered Resource"), copyresult::kDone);
+    m.session.settings.setCopyMode(opt::kCopyMacBinary);
+    m.session.settings.binaryFormat = BinaryFormat::AppleDouble;
+    EXPECT_EQ(CopyMacEntries(m.session.copyContext(), kRootDirId, "Scattered Resource"), copyresult::kDone);
     EXPECT_EQ(tree(target.path()), (std::set<std::string>{"Scattered Resource.txt", "._Scattered Resource.txt"}));
     for (const std::string name : {"Scattered Resource.txt", "._Scattered Resource.txt"}) fs::remove(target.file(name));
     m.drive().failBlock(rsrcSector / 4, aspi::kError);
-    EXPECT_EQ(CopyMacEntries(session.copyContext(), kRootDirId, "Scattered Resource"), copyresult::kDone);
+    EXPECT_EQ(CopyMacEntries(m.session.copyContext(), kRootDirId, "Scattered Resource"), copyresult::kDone);
     EXPECT_EQ(tree(target.path()), std::set<std::string>{});
     ASSERT_FALSE(m.ui.timedMessages.empty());
     EXPECT_NE(m.ui.timedMessages.back().find("Error copying \"Scattered Resource\""), std::string::npos) << m.ui.timedMessages.back();
