@@ -1,7 +1,8 @@
 // What a copy does around the bytes: names that collide or try to leave the target, folders and
 // the files-only switch, forks that are empty, full and unwritable targets, Ctrl-C, output
 // ports and the log, through quarry-cli; and the copy engine driven directly: the copy of a
-// selection, the abort question between entries, and renaming on the fly.
+// selection and the abort question between entries. Renaming on the fly is tested with the
+// manifest's escaped names in copy_oracle_test.cpp.
 
 #include <gtest/gtest.h>
 
@@ -370,42 +371,6 @@ TEST(CopyAbort, TheQuestionStopsOnlyTheFolderThatAsked) {
     m.ui.abortAfterPolls = m.ui.escapePolls + 1;
     EXPECT_EQ(CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "*"), copyresult::kAborted);
     EXPECT_EQ(tree(second.path()), (std::set<std::string>{"aardvark.txt"}));
-}
-
-TEST(RenamingOnTheFly, AsksForEachNameAndSkipsTakenOnes) {
-    test::CurrentTempDir target;  // the copy writes to the current folder
-    { std::ofstream("taken.txt") << "keep"; }
-    test::MountedImage m(test::fixturePath("basic.hfs"));
-    m.session.settings.setNamingMode(NamingMode::AskEachFile);
-    // 40 characters typed: the first 30 are taken, the 30th (an en dash of three bytes) whole.
-    const std::string longName = "Gr\xC3\xB6\xC3\x9F" "en\xC3\xBC" "bersicht f\xC3\xBCr M\xC3\xA4rz 1996\xE2\x80\x93";
-    m.ui.pcNameAnswers = {std::string("C:\\\\DOS\\\\chosen.bin"), std::string("taken.txt"), std::nullopt,
-                          longName + "Teil 2.txt"};
-    for (const char* name : {"Puzzle", "aardvark", "Locked", "Read Me"})
-        CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, name);
-    EXPECT_EQ(m.ui.pcNameQuestions, (std::vector<std::string>{"Puzzle", "aardvark", "Locked", "Read Me"}));
-    // A typed drive and directory are dropped; a taken name is not replaced; Cancel skips.
-    EXPECT_EQ(tree(target.path()), (std::set<std::string>{"chosen.bin", "taken.txt", longName}));
-    EXPECT_EQ(fs::file_size("chosen.bin"), 1200u);
-    EXPECT_EQ(fs::file_size(longName), 127u);
-    EXPECT_EQ(test::slurp("taken.txt"), "keep");
-    EXPECT_NE(std::find(m.ui.timedMessages.begin(), m.ui.timedMessages.end(), "taken.txt already exists. Aborting the copy..."),
-              m.ui.timedMessages.end());
-    // The taken name is a copy that failed; the file the person skipped is not.
-    EXPECT_EQ(m.session.copy.failures, 1u);
-
-    // An AppleDouble pair needs both typed names free: a taken "._" name skips the file.
-    { std::ofstream("._pair") << "keep"; }
-    m.session.settings.setCopyMode(opt::kCopyMacBinary);
-    m.session.settings.binaryFormat = BinaryFormat::AppleDouble;
-    m.ui.pcNameAnswers = {std::string("pair"), std::string("fresh")};
-    for (int i = 0; i < 2; ++i) CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "Puzzle");
-    EXPECT_EQ(m.ui.timedMessages.back(), "._pair already exists. Aborting the copy...");
-    EXPECT_FALSE(fs::exists("pair"));
-    EXPECT_EQ(test::slurp("._pair"), "keep");
-    EXPECT_EQ(fs::file_size("fresh"), 1200u);
-    EXPECT_EQ(fs::file_size("._fresh"), 26u + 48 + 6 + 16 + 32 + 1080);
-    EXPECT_EQ(m.session.copy.failures, 2u);
 }
 
 // A leaf of "Big Folder" damaged two leaves into the folder: both programs copy the entries read
