@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -27,8 +28,9 @@ using Strings = std::vector<std::string>;
 const auto lines = test::outputLines;
 const auto fields = test::tabFields;
 
-// One run of quarry-cli. In arguments and messages "@T" stands for an empty folder, the target
-// of any copy.
+// One run of quarry-cli, into a target folder inside a folder of its own so that a name that
+// escaped the target would show. In arguments, messages and file contents "@T" stands for the
+// target, "@B" for basic.hfs, "@H" for hostile.hfs and "%H" for a SHA-256 in hexadecimal.
 struct CliRun {
     const char* what;
     Strings args;
@@ -36,17 +38,27 @@ struct CliRun {
     std::string err;               // all of standard error; "..." at its end stands for any rest
     std::optional<Strings> names;  // the first field of every output line
     Strings has = {};              // parts of the output
-    std::map<std::string, std::string> copied = {};  // every file in the target, with its bytes ("" for any)
-    std::string input = {};        // standard input, where the lines come from there
+    // Every path in the target afterwards: "" for any, "=TEXT" for a file holding TEXT, "#N" for a
+    // file of N bytes.
+    std::map<std::string, std::string> after = {};
+    std::map<std::string, std::string> before = {};  // files in the target before the run
+    std::string input = {};                          // standard input, where the lines come from there
 };
+
+constexpr const char* kSomeDigest = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 
 void check(const CliRun& c) {
     SCOPED_TRACE(c.what);
-    test::TempDir target;
+    test::TempDir outer;
+    const std::string target = outer.file("target");
+    std::filesystem::create_directory(target);
     auto fill = [&](std::string s) {
-        for (size_t at; (at = s.find("@T")) != std::string::npos;) s.replace(at, 2, target.path());
+        for (const auto& [mark, text] : std::vector<std::pair<std::string, std::string>>{
+                 {"@T", target}, {"@B", test::fixturePath("basic.hfs")}, {"@H", test::fixturePath("hostile.hfs")}, {"%H", kSomeDigest}})
+            for (size_t at; (at = s.find(mark)) != std::string::npos;) s.replace(at, 2, text);
         return s;
     };
+    for (const auto& [name, content] : c.before) std::ofstream(target + "/" + name) << fill(content);
     Strings args;
     for (const std::string& a : c.args) args.push_back(fill(a));
     const auto r = c.input.empty() ? runCli(args) : test::runCliWithInput(args, c.input);
@@ -61,14 +73,15 @@ void check(const CliRun& c) {
         EXPECT_EQ(firstFields(r.out), *c.names) << r.out;
     }
     for (const std::string& part : c.has) EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
-    std::set<std::string> files;
-    for (const auto& [name, bytes] : c.copied) {
-        files.insert(name);
-        if (!bytes.empty()) {
-            EXPECT_EQ(test::slurp(target.file(name)), bytes) << name;
-        }
+    std::set<std::string> expected{"target"};
+    for (const auto& [path, want] : c.after) {
+        expected.insert("target/" + path);
+        const std::string file = target + "/" + path;
+        const std::string found = want.empty() ? want : want[0] == '=' ? "=" + test::slurp(file) : "#" + std::to_string(std::filesystem::file_size(file));
+        EXPECT_EQ(found, fill(want)) << path;
     }
-    EXPECT_EQ(test::tree(target.path()), files);
+    EXPECT_EQ(test::tree(outer.path()), expected);
+    EXPECT_FALSE(std::filesystem::exists("/tmp/quarry-evil"));
 }
 
 constexpr size_t kFirstDataExtent = 74;  // in a file record's data
@@ -114,7 +127,7 @@ TEST(Cli, LinesMessagesAndStatus) {
           "CD \\", "CD кириллица", "DIR", "COPY ФАЙЛ", "CD \\", "COPY \"résumé NAÏVE\"", "CD Ελληνικό"},
          0, "Quarry - : No such folder: Ελληνικό\n", std::nullopt,
          {"Ελληνικα\u030D\t<DIR>\t", "\nファイル.txt\t5\t", "\nName\tファイル.txt\n", "\nФайл\t5\t"},
-         {{"ファイル.txt", "file\n"}, {"Файл.txt", "file\n"}, {"Résumé naïve.txt", "decomposed\n"}}},
+         {{"ファイル.txt", "=file\n"}, {"Файл.txt", "=file\n"}, {"Résumé naïve.txt", "=decomposed\n"}}},
         // The figures are the sheet's (tests/dialogs, and the desktop's INFO in tests/gui).
         {"INFO", {basic, "INFO"}, 0, "",
          Strings{"Volume Size:", "Free space:", "Number of files:", "Number of folders:", "Next File ID:", "MDB Offset:", "Partitions:",
@@ -123,8 +136,8 @@ TEST(Cli, LinesMessagesAndStatus) {
          {"Volume Size:\t1471488\n"}},
         // QUIT is refused without --yes, so the last DIR runs too.
         {"lines from standard input", {basic}, 0, "Quarry - : Do you really want to quit? [No]\n",
-         Strings{"Manual", "Old Drafts", "Read Me", "Manual", "Old Drafts", "Read Me"}, {}, {}, "CD Docs\r\nDIR\n\nQUIT\nDIR\n"},
-        {"QUIT with --yes", {"--yes", basic}, 0, "Quarry - : Do you really want to quit? [Yes]\n", Strings{}, {}, {}, "CD Docs\nQUIT\nDIR\n"},
+         Strings{"Manual", "Old Drafts", "Read Me", "Manual", "Old Drafts", "Read Me"}, {}, {}, {}, "CD Docs\r\nDIR\n\nQUIT\nDIR\n"},
+        {"QUIT with --yes", {"--yes", basic}, 0, "Quarry - : Do you really want to quit? [Yes]\n", Strings{}, {}, {}, {}, "CD Docs\nQUIT\nDIR\n"},
         // --quiet drops the "Copy of ... to ..." lines, --verbose keeps them, the last one given
         // wins; standard error, not a terminal here, gets no progress line either way.
         {"--quiet", {"--quiet", "--to", "@T", basic, "COPY \"Big Forks\"", "COPY Puzzle"}, 0, "", Strings{}, {},
@@ -199,6 +212,87 @@ TEST(Cli, LinesMessagesAndStatus) {
         if (message) unknown.err += std::string("Quarry - : ") + message + "\n";
     }
     unknown.args.push_back("DIR");
+    for (const CliRun& run : runs) check(run);
+}
+
+// Copies around their bytes: names that collide or try to leave the target, folders and the
+// files-only switch, empty forks, binary formats' names, ports, logs, manifests and targets.
+TEST(CliCopies, NamesFoldersForksPortsAndLogs) {
+    const std::string evil = "=should stay inside the target\r";
+    const std::string appleDouble = "Quarry - : File Puzzle not sent to COM1: AppleDouble writes two files, a port carries one.\n";
+    const CliRun runs[] = {
+        // Three copies, three numbered names from the file counter on; none is overwritten.
+        {"collisions", {"--to", "@T", "@B", "COPY Puzzle", "COPY Puzzle", "COPY Puzzle"}, 0, "", std::nullopt, {},
+         {{"Puzzle.com", "=already here"}, {"Puzzle.001", "#1200"}, {"Puzzle.002", "#1200"}, {"Puzzle.003", "#1200"}},
+         {{"Puzzle.com", "already here"}}},
+        // --keep-going changes nothing where every sector reads.
+        {"keep going", {"--keep-going", "--to", "@T", "@B", "COPY Puzzle"}, 0, "", std::nullopt, {}, {{"Puzzle.com", "#1200"}}},
+        // /, . and .. are replaced; two Macintosh folders may share a PC one, but no file is lost.
+        {"names from the volume", {"--to", "@T", "@H", "COPY *"}, 0, "", std::nullopt, {},
+         {{"..etcpasswd.txt", evil}, {"_", ""}, {"_/..txt", evil}, {"_/.txt", evil}, {"__", ""},
+          {"__/....tmpquarry-evil.txt", evil}, {"ab", ""}, {"ab/x.txt", evil}}},
+        // Row DOC of the extension file now names TEXT/ttxt: such files find it in the first pass.
+        {"short names", {"--to", "@T", "--names", "short", "@B", "COPY /F *"}, 0,
+         "Quarry - : File Empty File has no data fork.\nQuarry - : File Resource Only has no data fork.\n", std::nullopt, {},
+         {{"AARDVARK.doc", ""}, {"BIGFORKS.txt", ""}, {"CAFEMENU.doc", ""}, {"EITHEROR.doc", ""}, {"HIDDEN.doc", ""},
+          {"KTCREAT.DAT", ""}, {"LOCKED.doc", ""}, {"OLDTIMER.doc", ""}, {"PUZZLE.com", ""}, {"README.doc", ""},
+          {"THIRTY-O.doc", ""}, {"TRAILING.doc", ""}, {"WHY(DRAF.doc", ""}, {"\xC3\x84PFEL.doc", ""}},  // Ä is 0x8E in code page 437
+         {{"KTCREAT.DAT", "DOC TEXTttxt\n"}}},
+        {"folders", {"--to", "@T", "@B", "COPY D*"}, 0, "", std::nullopt, {},
+         {{"Docs", ""}, {"Docs/Manual.txt", ""}, {"Docs/Read Me.txt", ""}, {"Docs/Old Drafts", ""}, {"Docs/Old Drafts/Archive", ""},
+          {"Docs/Old Drafts/Draft 1.txt", ""}, {"Docs/Old Drafts/Draft 2.txt", ""}}},
+        {"files only", {"--to", "@T", "@B", "COPY /F D*"}, 0, "", Strings{}},
+        // An empty folder is copied as an empty directory and the copy goes on after it.
+        {"an empty folder", {"--to", "@T", "@B", "COPY E*"}, 0, "Quarry - : File Empty File has no data fork.\n", std::nullopt, {},
+         {{"EitherOr.txt", ""}, {"Empty Folder", ""}}},
+        // MacBinary carries any file: a header and nothing more.
+        {"empty forks", {"--to", "@T", "@B", "COPY \"Empty File\"", "COPY /R aardvark", "COPY /B \"Empty File\""}, 0,
+         "Quarry - : File Empty File has no data fork.\nQuarry - : File aardvark has no resources fork.\n", std::nullopt, {},
+         {{"Empty File.txt", "#128"}}},
+        // Binary formats: an added extension follows the whole long name and replaces a short
+        // one's; AppleDouble's pair is named only where both names are free. Their contents are
+        // read back by lsar, unar and hcopy in tests/copy/copy_oracle_test.cpp.
+        {"binary formats", {"--to", "@T", "--binary-format", "binhex", "@B", "COPY /B Puzzle", "COPY /B Puzzle"}, 0, "", std::nullopt,
+         {}, {{"Puzzle.com.hqx", ""}, {"Puzzle.002.hqx", ""}}},
+        {"short binary names", {"--to", "@T", "--names", "short", "--binary-format", "applesingle", "@B", "COPY /B Puzzle"}, 0, "",
+         std::nullopt, {}, {{"PUZZLE.as", ""}}},
+        {"AppleDouble pairs", {"--to", "@T", "--binary-format", "appledouble", "@B", "COPY /B Puzzle", "COPY /B \"Empty File\""}, 0,
+         "", std::nullopt, {},
+         {{"._Puzzle.com", "=taken"}, {"Puzzle.001", "#1200"}, {"._Puzzle.001", ""}, {"Empty File.txt", "#0"}, {"._Empty File.txt", ""}},
+         {{"._Puzzle.com", "taken"}}},
+        // The name in the message is the one typed, without its quotes or the line's switches.
+        {"nothing matches", {"--to", "@T", "@B", "COPY /B \"No Such*\""}, 0, "Quarry - : No file or folder matches \"No Such*\".\n",
+         Strings{}},
+        {"AppleDouble to a port", {"--to", "@T", "--binary-format", "appledouble", "--port", "COM1=/dev/null", "@B", "COPY /B Puzzle"},
+         1, appleDouble, Strings{}},
+        // A copy that fails fails the run; the lines after it still run.
+        {"a port that fails", {"--to", "@T", "--port", "COM1=/dev/full", "@B", "COPY Puzzle", "COPY aardvark"}, 1,
+         "Quarry - : Error copying \"Puzzle\": cannot write: No space left on device\n"
+         "Quarry - : Error copying \"aardvark\": cannot write: No space left on device\n",
+         Strings{}},
+        {"a port that cannot be opened", {"--to", "@T", "--port", "LPT1=@T/printer", "@B", "COPY Puzzle", "DIR"}, 1,
+         "Quarry - : Error opening file:LPT1 (@T/printer: No such file or directory)\n", Strings{}},
+        {"a log that cannot be opened", {"--log", "@T/missing/run.log", "@B", "DIR"}, 1,
+         "Quarry - : Error opening file:@T/missing/run.log (No such file or directory)\n", Strings{}},
+        // A target that is not there is made with its parents; one a file stands in cannot be.
+        {"a target made", {"--to", "@T/new/deeper", "@B", "COPY Puzzle"}, 0, "", std::nullopt, {},
+         {{"new", ""}, {"new/deeper", ""}, {"new/deeper/Puzzle.com", "#1200"}}},
+        {"a target a file stands in", {"--to", "@T/notes.txt/inside", "@B", "COPY Puzzle"}, 1,
+         "Quarry - : cannot copy into @T/notes.txt/inside: Not a directory\n", Strings{}, {}, {{"notes.txt", "=mine"}},
+         {{"notes.txt", "mine"}}},
+        // The checksum manifest replaces an empty file or a manifest (text or binary lines, an
+        // escaped name, a last line without LF), never a person's file: then nothing is copied
+        // and the log is not made either. A line for Puzzle.com is 64 + 2 + 10 + 1 bytes.
+        {"a manifest over an empty file", {"--to", "@T", "--manifest", "@T/run.sha256", "@B", "COPY Puzzle"}, 0, "", std::nullopt, {},
+         {{"run.sha256", "#77"}, {"Puzzle.com", "#1200"}}, {{"run.sha256", ""}}},
+        {"a manifest over a manifest", {"--to", "@T", "--manifest", "@T/run.sha256", "@B", "COPY Puzzle"}, 0, "", std::nullopt, {},
+         {{"run.sha256", "#77"}, {"Puzzle.com", "#1200"}}, {{"run.sha256", "%H  old.txt\n%H *a b\n\\%H  a\\\\b\n%H  last"}}},
+        {"a manifest over a person's file", {"--to", "@T", "--manifest", "@T/notes.txt", "--log", "@T/run.log", "@B", "COPY Puzzle"}, 1,
+         "Quarry - : @T/notes.txt is not a checksum manifest: it is left as it is, and nothing is copied\n", Strings{}, {},
+         {{"notes.txt", "=%H  old.txt\nmy notes\n"}}, {{"notes.txt", "%H  old.txt\nmy notes\n"}}},
+        {"a manifest that is the log", {"--to", "@T", "--manifest", "@T/run.log", "--log", "@T/../target/run.log", "@B", "COPY Puzzle"},
+         2, "quarry-cli: --manifest names the log file\n", Strings{}},
+    };
     for (const CliRun& run : runs) check(run);
 }
 
