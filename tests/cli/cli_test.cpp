@@ -1,21 +1,18 @@
-// quarry-cli as scripts use it: its output lines, its messages and its exit status, on HFS and
-// HFS+ volumes.
+// quarry-cli as scripts use it: its output lines, its messages, its copies and its exit status,
+// on HFS and HFS+ volumes. The attribute sheets of every file are compared with hls in
+// tests/hfs/listing_oracle_test.cpp.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <optional>
 #include <set>
-#include <tuple>
 
-#include "common/charset.h"
 #include "support/cli_run.h"
 #include "support/fixture_path.h"
-#include "support/hfs_oracle.h"
 #include "support/image_builder.h"
 #include "support/temp_dir.h"
 
@@ -25,8 +22,6 @@ namespace {
 using test::firstFields;
 using test::runCli;
 using Strings = std::vector<std::string>;
-const auto lines = test::outputLines;
-const auto fields = test::tabFields;
 
 // One run of quarry-cli, into a target folder inside a folder of its own so that a name that
 // escaped the target would show. In arguments, messages and file contents "@T" stands for the
@@ -294,152 +289,6 @@ TEST(CliCopies, NamesFoldersForksPortsAndLogs) {
          2, "quarry-cli: --manifest names the log file\n", Strings{}},
     };
     for (const CliRun& run : runs) check(run);
-}
-
-// The labels of the two attribute sheets, in the dialogs' order: "File Attributes", then
-// "Advanced".
-const Strings kSheetLabels = {
-    "Name", "Creator", "Filetype", "Creation Date", "Last Mod. Date", "Data fork", "Resource fork",
-    "Filename", "File #", "Data extents", "Ressource extents"};
-
-// The ATTRIB sheets of the output, one label-to-value map per file. Fails the test when the
-// lines do not come in whole sheets with the labels in order.
-std::vector<std::map<std::string, std::string>> attributeSheets(const std::string& out) {
-    const auto all = lines(out);
-    EXPECT_EQ(all.size() % kSheetLabels.size(), 0u) << out;
-    std::vector<std::map<std::string, std::string>> sheets;
-    for (size_t i = 0; i + kSheetLabels.size() <= all.size(); i += kSheetLabels.size()) {
-        std::map<std::string, std::string>& sheet = sheets.emplace_back();
-        for (size_t j = 0; j < kSheetLabels.size(); ++j) {
-            const auto f = fields(all[i + j]);
-            EXPECT_EQ(f.size(), 2u) << all[i + j];
-            EXPECT_EQ(f[0], kSheetLabels[j]);
-            sheet[f[0]] = f.size() > 1 ? f[1] : "";
-        }
-    }
-    return sheets;
-}
-
-// A date field (day, month, years since 1900, hour, minute) against what hls shows of the date:
-// the day and month, and the year or the time.
-void expectDateAsHlsShowsIt(const std::string& sheetText, const test::HlsDate& hls) {
-    SCOPED_TRACE(sheetText + " against hls " + hls.text);
-    int d[5];
-    ASSERT_EQ(std::sscanf(sheetText.c_str(), "%d %d %d %d %d", &d[0], &d[1], &d[2], &d[3], &d[4]), 5);
-    ASSERT_TRUE(hls.year >= 0 || hls.hour >= 0);
-    EXPECT_EQ(std::tuple(d[0], d[1]), std::tuple(hls.day, hls.month));
-    if (hls.year >= 0) {
-        EXPECT_EQ(d[2] + 1900, hls.year);
-    }
-    if (hls.hour >= 0) {
-        EXPECT_EQ(std::tuple(d[3], d[4]), std::tuple(hls.hour, hls.minute));
-    }
-}
-
-std::string extentsText(const std::vector<test::Extent>& extents, uint32_t sectorsPerBlock) {
-    std::string out;
-    for (size_t i = 0; i < 3; ++i) {
-        const test::Extent e = i < extents.size() ? extents[i] : test::Extent{};
-        if (i > 0) out += ", ";
-        out += std::to_string(e.startBlock * sectorsPerBlock) + "/" + std::to_string(e.blockCount * sectorsPerBlock);
-    }
-    return out;
-}
-
-TEST(Cli, AttribPrintsBothSheetsAsHfsutilsSeesThem) {
-    struct Case {
-        const char* image;
-        const char* folder;  // hfsutils path of the folder whose files are asked for
-        size_t volumeOffset;
-    };
-    // Every file of the root of basic.hfs (invisible, locked, empty, resource-only, names with
-    // accents, wildcards and a trailing space), a hybrid CD's application in a subfolder, and
-    // forks that continue in the extents-overflow tree.
-    const Case cases[] = {{"basic.hfs", ":", 0}, {"hybrid.iso", ":Apps", 16 * 512}, {"fragmented.hfs", ":", 0}};
-    // The dates the fixture script wrote, whole, where hls shows a year or a time: day, month,
-    // years since 1900, hour, minute.
-    const std::map<std::string, std::pair<std::string, std::string>> fixedDates = {
-        {"Big Forks", {"4 3 101 5 6", "4 3 101 6 7"}},   {"Puzzle", {"17 5 92 9 30", "2 11 93 14 45"}},
-        {"Old Timer", {"20 7 65 12 0", "31 12 69 23 59"}}, {"Resource Only", {"3 2 98 4 5", "3 2 98 4 5"}},
-        {"Tool", {"9 8 96 10 11", "2 1 97 3 4"}}};
-    size_t dated = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.image) + " " + c.folder);
-        const std::string image = test::fixturePath(c.image);
-        std::vector<test::OracleEntry> files;
-        for (const test::OracleEntry& o : test::hlsList(image, c.folder))
-            if (!o.isFolder) files.push_back(o);
-        ASSERT_FALSE(files.empty());
-        const std::string folder = c.folder;
-        // The builder's paths: ":Name" in the root, ":Apps:Name" below it.
-        const std::string pathPrefix = folder == ":" ? "" : folder;
-        std::vector<std::string> args = {image};
-        if (!pathPrefix.empty()) args.push_back("CD \"" + folder.substr(1) + "\"");
-        for (const test::OracleEntry& o : files) args.push_back("ATTRIB \"" + macNameToUtf8(o.name) + "\"");
-        const auto r = runCli(args);
-        ASSERT_TRUE(r.succeeded()) << r.err;
-        EXPECT_EQ(r.err, "");
-        const auto sheets = attributeSheets(r.out);
-        ASSERT_EQ(sheets.size(), files.size()) << r.out;
-
-        test::Bytes bytes = test::readFile(image);
-        const test::HfsImage img(bytes, c.volumeOffset);
-        const uint32_t sectorsPerBlock = img.mdb32(test::mdb::kDrAlBlkSiz) / 512;
-        for (size_t i = 0; i < files.size(); ++i) {
-            const test::OracleEntry& o = files[i];
-            std::map<std::string, std::string> sheet = sheets[i];
-            SCOPED_TRACE(macNameToUtf8(o.name));
-            EXPECT_EQ(sheet["Name"], macNameToUtf8(o.name));
-            EXPECT_EQ(sheet["Filename"], sheet["Name"]);
-            EXPECT_EQ(sheet["Creator"], o.creator);
-            EXPECT_EQ(sheet["Filetype"], o.type);
-            EXPECT_EQ(sheet["Data fork"], std::to_string(o.dataSize));
-            EXPECT_EQ(sheet["Resource fork"], std::to_string(o.rsrcSize));
-            expectDateAsHlsShowsIt(sheet["Creation Date"], o.created);
-            expectDateAsHlsShowsIt(sheet["Last Mod. Date"], o.modified);
-            if (const auto d = fixedDates.find(o.name); d != fixedDates.end()) {
-                EXPECT_EQ(sheet["Creation Date"], d->second.first);
-                EXPECT_EQ(sheet["Last Mod. Date"], d->second.second);
-                ++dated;
-            }
-            EXPECT_EQ(sheet["File #"], std::to_string(o.catalogId));
-            // Only the three extents of the catalog record, as the dialog shows them.
-            const test::CatalogRecord rec = img.lookup(pathPrefix + ":" + o.name);
-            EXPECT_EQ(sheet["Data extents"], extentsText(img.forkExtents(rec, test::Fork::Data), sectorsPerBlock));
-            EXPECT_EQ(sheet["Ressource extents"],
-                      extentsText(img.forkExtents(rec, test::Fork::Resource), sectorsPerBlock));
-        }
-    }
-    EXPECT_EQ(dated, fixedDates.size());
-}
-
-TEST(Cli, AttribFindsTheFileAsTypedAndNamesWhatIsNotThere) {
-    const std::string image = test::fixturePath("basic.hfs");
-    const auto r = runCli({image, "ATTRIB e*", "a puzzle", "ATTRIB *", "ATTRIB Docs", "ATTRIB \"No Such File\"",
-                           "ATTRIB", "CD Docs", "ATTRIB read*", "ATTRIB Puzzle"});
-    // A name that is not there, a folder and a missing name are said, and the run goes on.
-    ASSERT_TRUE(r.succeeded()) << r.err;
-    EXPECT_EQ(r.err,
-              "Quarry - : No such file: Docs\n"
-              "Quarry - : No such file: No Such File\n"
-              "Quarry - : usage: ATTRIB name\n"
-              "Quarry - : No such file: Puzzle\n");
-    const auto sheets = attributeSheets(r.out);
-    ASSERT_EQ(sheets.size(), 4u) << r.out;
-    // "e*" is the first file in catalog order whose name begins with e (Either/Or, before Empty
-    // File); the case of a typed name does not matter; "*" is the first file of the folder.
-    auto idOf = [&](const char* path) {
-        const auto o = test::hlsList(image, path);
-        return o.size() == 1 ? std::to_string(o.front().catalogId) : std::string("?");
-    };
-    EXPECT_EQ(sheets[0].at("Name"), "Either/Or");
-    EXPECT_EQ(sheets[0].at("File #"), idOf(":Either/Or"));
-    EXPECT_EQ(sheets[1].at("Name"), "Puzzle");
-    EXPECT_EQ(sheets[2].at("Name"), "aardvark");
-    // In Docs, "read*" is Docs' own Read Me, not the root's.
-    EXPECT_EQ(sheets[3].at("Name"), "Read Me");
-    EXPECT_EQ(sheets[3].at("File #"), idOf(":Docs:Read Me"));
-    EXPECT_NE(sheets[3].at("File #"), idOf(":Read Me"));
 }
 
 // The advanced sheet of an HFS+ file: its eight first extents, its owner, group and mode as

@@ -1,5 +1,7 @@
-// Copies made by quarry-cli, read back by independent tools: fork bytes as hcopy extracts them,
-// MacBinary files as lsar and unar read them, checksum manifests as sha256sum checks them.
+// Copies made by quarry-cli, read back by independent tools: MacBinary and the other binary
+// formats as lsar, unar and hcopy read them, checksum manifests as sha256sum checks them. The
+// forks of every file copied one by one are compared with hcopy's in the walk of
+// tests/hfs/listing_oracle_test.cpp.
 
 #include <gtest/gtest.h>
 
@@ -8,7 +10,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -40,55 +41,6 @@ std::map<std::string, std::string> copiesReported(const std::string& out) {
     for (const std::string& l : test::outputLines(out))
         if (std::regex_match(l, match, line)) m[match[1]] = match[2];
     return m;
-}
-
-// Copies every file of every folder of image, folder by folder, in mode (/D or /R), and checks
-// each copy against extract(image, hfs path).
-void copyEveryFolderAndCompare(const std::string& image, const std::string& mode,
-                               const std::function<std::string(const std::string&, const std::string&)>& extract) {
-    std::vector<std::pair<std::string, std::vector<std::string>>> pending = {{":", {}}};
-    int files = 0;
-    while (!pending.empty()) {
-        auto [hfsPath, cdLines] = pending.back();
-        pending.pop_back();
-        SCOPED_TRACE("folder " + hfsPath);
-        test::TempDir target;
-        std::vector<std::string> args = {"--to", target.path(), image};
-        args.insert(args.end(), cdLines.begin(), cdLines.end());
-        args.push_back("COPY " + mode + " /F *");
-        const auto r = test::runCli(args);
-        ASSERT_TRUE(r.succeeded()) << r.err;
-        const auto copies = copiesReported(r.out);
-        for (const auto& entry : test::hlsList(image, hfsPath)) {
-            const std::string path = hfsPath == ":" ? ":" + entry.name : hfsPath + ":" + entry.name;
-            if (entry.isFolder) {
-                auto lines = cdLines;
-                lines.push_back("CD \"" + macNameToUtf8(entry.name) + "\"");
-                pending.push_back({path, lines});
-                continue;
-            }
-            const std::string expected = extract(image, path);
-            // Names are shown without their leading and trailing blanks.
-            auto it = copies.find(trim(macNameToUtf8(entry.name)));
-            if (expected.empty()) {
-                // An empty fork is reported and not copied.
-                EXPECT_EQ(it, copies.end()) << path;
-                continue;
-            }
-            ASSERT_NE(it, copies.end()) << path << "\n" << r.out;
-            EXPECT_EQ(test::slurp(target.file(it->second)), expected) << path;
-            ++files;
-        }
-    }
-    EXPECT_GT(files, 0);
-}
-
-TEST(CopyMatchesHcopy, DataAndResourceForks) {
-    for (const char* image : {"basic.hfs", "fragmented.hfs", "hybrid.iso", "short-threads.hfs"}) {
-        SCOPED_TRACE(image);
-        copyEveryFolderAndCompare(test::fixturePath(image), "/D", test::hcopyData);
-        copyEveryFolderAndCompare(test::fixturePath(image), "/R", test::hcopyResource);
-    }
 }
 
 // The entries of lsarContents in lsar's JSON, as it lays them out: each object opens with a line
