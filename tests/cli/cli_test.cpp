@@ -18,6 +18,7 @@
 namespace quarry {
 namespace {
 
+namespace fs = std::filesystem;
 using test::firstFields;
 using test::runCli;
 using Strings = std::vector<std::string>;
@@ -33,7 +34,7 @@ struct CliRun {
     std::optional<Strings> names;  // the first field of every output line
     Strings has = {};              // parts of the output
     // Every path in the target afterwards: "" for any, "=TEXT" for a file holding TEXT, "#N" for a
-    // file of N bytes.
+    // file of N bytes, "->PATH" for a symbolic link to PATH.
     std::map<std::string, std::string> after = {};
     std::map<std::string, std::string> before = {};  // files in the target before the run
     std::string input = {};                          // standard input, where the lines come from there
@@ -45,7 +46,7 @@ void check(const CliRun& c) {
     SCOPED_TRACE(c.what);
     test::TempDir outer;
     const std::string target = outer.file("target");
-    std::filesystem::create_directory(target);
+    fs::create_directory(target);
     auto fill = [&](std::string s) {
         for (const auto& [mark, text] : std::vector<std::pair<std::string, std::string>>{
                  {"@T", target}, {"@B", test::fixturePath("basic.hfs")}, {"@H", test::fixturePath("hostile.hfs")}, {"%H", kSomeDigest}})
@@ -69,13 +70,17 @@ void check(const CliRun& c) {
     for (const std::string& part : c.has) EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
     std::set<std::string> expected{"target"};
     for (const auto& [path, want] : c.after) {
-        expected.insert("target/" + path);
+        // test::tree() names a link by the path it resolves to, which is listed on its own.
+        if (!want.starts_with("->")) expected.insert("target/" + path);
         const std::string file = target + "/" + path;
-        const std::string found = want.empty() ? want : want[0] == '=' ? "=" + test::slurp(file) : "#" + std::to_string(std::filesystem::file_size(file));
+        std::string found = want;
+        if (want.starts_with("->")) found = "->" + (fs::is_symlink(file) ? fs::read_symlink(file).string() : "not a link");
+        else if (want.starts_with("=")) found = "=" + test::slurp(file);
+        else if (want.starts_with("#")) found = "#" + std::to_string(fs::file_size(file));
         EXPECT_EQ(found, fill(want)) << path;
     }
     EXPECT_EQ(test::tree(outer.path()), expected);
-    EXPECT_FALSE(std::filesystem::exists("/tmp/quarry-evil"));
+    EXPECT_FALSE(fs::exists("/tmp/quarry-evil"));
 }
 
 constexpr size_t kFirstDataExtent = 74;  // in a file record's data
@@ -147,6 +152,16 @@ TEST(Cli, LinesMessagesAndStatus) {
          "Quarry - : Error copying \"Puzzle\" to \"Puzzle.com\": extent of 3 blocks at block 65280 lies past the end of the volume "
          "(2874 blocks)\n",
          std::nullopt, {}, {{"aardvark.txt", ""}}},
+        // A symbolic link that stays inside the copy's target is made a link there; one that could
+        // lead out of it never is, and becomes a file holding its path, which takes its type's
+        // extension. Which targets stay inside: tests/copy/symlink_copy_test.cpp.
+        {"HFS+ symbolic links", {"--to", "@T", test::fixturePath("hfsplus/links.hfsp"), "COPY *"}, 0,
+         "Quarry - : Symbolic link \"Dangling\" leads outside the copy, to \"/nowhere/at all\": it is copied as a file holding that "
+         "path.\n",
+         std::nullopt, {},
+         {{"Link to Report", "->Documents/Report.txt"}, {"Dangling.txt", "=/nowhere/at all"}, {"Documents", ""},
+          {"Documents/Report.txt", "#2500"}, {"Documents/Hard B.txt", ""}, {"Documents/Shared Again", ""},
+          {"Documents/Shared Again/Inside.txt", ""}, {"Hard A.txt", ""}, {"Shared Folder Link", ""}, {"Shared Folder Link/Inside.txt", ""}}},
         // The advanced sheet of an HFS+ file shows its eight first extents, as the record holds
         // them; a symbolic link's target is in --json too.
         {"an HFS+ fork of eight extents", {test::fixturePath("hfsplus/forks.hfsp"), "ATTRIB Fragmented.bin"}, 0, "", std::nullopt,
