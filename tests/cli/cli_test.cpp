@@ -94,6 +94,11 @@ TEST(Cli, LinesMessagesAndStatus) {
         test::HfsImage img(b);
         img.setRecordData16(img.lookup(":Puzzle"), kFirstDataExtent, 0xFF00);
     });
+    // A partition map without an HFS entry: the MDB is looked for at sector 2, where the map goes on.
+    const test::Bytes volume = test::readFile(basic);
+    test::Medium noHfs(64);
+    noHfs.partitionMap({{"Extra", "Apple_Free", 64, static_cast<uint32_t>(volume.size() / 512)}}).place(64, volume);
+    test::writeFile(bent.file("nohfs.img"), noHfs.bytes());
     const std::string copyLines = "Copy of \"Big Forks\" to \"Big Forks.txt\"\nCopy of \"Puzzle\" to \"Puzzle.com\"\n";
     std::vector<CliRun> runs = {
         {"a folder's listing", {basic, "CD Docs", "DIR"}, 0, "", docs, {"Manual\t61\t0\tTEXTttxt\t", "\nOld Drafts\t<DIR>\t\t[3]\t"}},
@@ -175,6 +180,8 @@ TEST(Cli, LinesMessagesAndStatus) {
         {"random bytes", {test::fixturePath("random.img"), "DIR"}, 1, "Quarry - : This CD-ROM is not a Macintosh HFS volume.\n", Strings{}},
         {"an ISO 9660 image", {test::fixturePath("plain.iso"), "DIR"}, 1, "Quarry - : This CD-ROM is not a Macintosh HFS volume.\n",
          Strings{}},
+        {"a partition map without an HFS entry", {bent.file("nohfs.img"), "DIR"}, 1,
+         "Quarry - : This CD-ROM is not a Macintosh HFS volume.\n", Strings{}},
         {"an MS-DOS volume", {test::fixturePath("msdos.img"), "DIR"}, 1, "Quarry - : This is a MS-DOS formatted volume.\n", Strings{}},
         // A boot record whose byte 29 is 0 (no hidden sectors, as on a floppy) does not count as
         // MS-DOS: the medium is simply not HFS.

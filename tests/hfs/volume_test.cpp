@@ -88,18 +88,6 @@ TEST(Mount, FindsTheVolumeBehindEveryKindOfMap) {
     }
 }
 
-TEST(Mount, APartitionMapWithoutHfsEntryIsNoVolume) {
-    const Bytes volume = basicVolume();
-    TempDir dir;
-    test::Medium m(64);
-    m.partitionMap({{"Extra", "Apple_Free", 64, static_cast<uint32_t>(volume.size() / 512)}}).place(64, volume);
-    test::writeFile(dir.file("nohfs.img"), m.bytes());
-    MountedImage mounted(dir.file("nohfs.img"), test::MountExpected::No);
-    // Without an HFS entry the MDB is looked for at sector 2, where the map goes on.
-    EXPECT_EQ(mounted.mountResult, 0);
-    EXPECT_EQ(mounted.session.device.targetId, kNoSelection);
-}
-
 TEST(Mount, ClearsAFreeNodeCountAboveTheNodeCount) {
     TempDir dir;
     MountedImage m(test::bentFixture(dir, "basic.hfs", [](Bytes& b) {
