@@ -1,5 +1,7 @@
-// Copies made by quarry-cli, read back by independent tools: fork bytes as hcopy extracts them,
-// MacBinary files as lsar and unar read them, checksum manifests as sha256sum checks them.
+// Copies made by quarry-cli, read back by independent tools: MacBinary and the other binary
+// formats as lsar, unar and hcopy read them, checksum manifests as sha256sum checks them. The
+// forks of every file copied one by one are compared with hcopy's in the walk of
+// tests/hfs/listing_oracle_test.cpp.
 
 #include <gtest/gtest.h>
 
@@ -8,7 +10,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -40,55 +41,6 @@ std::map<std::string, std::string> copiesReported(const std::string& out) {
     for (const std::string& l : test::outputLines(out))
         if (std::regex_match(l, match, line)) m[match[1]] = match[2];
     return m;
-}
-
-// Copies every file of every folder of image, folder by folder, in mode (/D or /R), and checks
-// each copy against extract(image, hfs path).
-void copyEveryFolderAndCompare(const std::string& image, const std::string& mode,
-                               const std::function<std::string(const std::string&, const std::string&)>& extract) {
-    std::vector<std::pair<std::string, std::vector<std::string>>> pending = {{":", {}}};
-    int files = 0;
-    while (!pending.empty()) {
-        auto [hfsPath, cdLines] = pending.back();
-        pending.pop_back();
-        SCOPED_TRACE("folder " + hfsPath);
-        test::TempDir target;
-        std::vector<std::string> args = {"--to", target.path(), image};
-        args.insert(args.end(), cdLines.begin(), cdLines.end());
-        args.push_back("COPY " + mode + " /F *");
-        const auto r = test::runCli(args);
-        ASSERT_TRUE(r.succeeded()) << r.err;
-        const auto copies = copiesReported(r.out);
-        for (const auto& entry : test::hlsList(image, hfsPath)) {
-            const std::string path = hfsPath == ":" ? ":" + entry.name : hfsPath + ":" + entry.name;
-            if (entry.isFolder) {
-                auto lines = cdLines;
-                lines.push_back("CD \"" + macNameToUtf8(entry.name) + "\"");
-                pending.push_back({path, lines});
-                continue;
-            }
-            const std::string expected = extract(image, path);
-            // Names are shown without their leading and trailing blanks.
-            auto it = copies.find(trim(macNameToUtf8(entry.name)));
-            if (expected.empty()) {
-                // An empty fork is reported and not copied.
-                EXPECT_EQ(it, copies.end()) << path;
-                continue;
-            }
-            ASSERT_NE(it, copies.end()) << path << "\n" << r.out;
-            EXPECT_EQ(test::slurp(target.file(it->second)), expected) << path;
-            ++files;
-        }
-    }
-    EXPECT_GT(files, 0);
-}
-
-TEST(CopyMatchesHcopy, DataAndResourceForks) {
-    for (const char* image : {"basic.hfs", "fragmented.hfs", "hybrid.iso", "short-threads.hfs"}) {
-        SCOPED_TRACE(image);
-        copyEveryFolderAndCompare(test::fixturePath(image), "/D", test::hcopyData);
-        copyEveryFolderAndCompare(test::fixturePath(image), "/R", test::hcopyResource);
-    }
 }
 
 // The entries of lsarContents in lsar's JSON, as it lays them out: each object opens with a line
@@ -426,30 +378,60 @@ TEST(ChecksumManifests, VerifiedBySha256sumForEveryFileWritten) {
     }
 }
 
-// Names sha256sum writes escaped: a CR or LF typed when renaming on the fly reaches the PC name
-// as typed, and a backslash can be in a file's name on this system.
-TEST(ChecksumManifests, NamesWithBackslashCrAndLfAreEscapedAsSha256sumReadsThem) {
-    test::CurrentTempDir target;
+// Renaming on the fly asks for each name; a typed drive and directory are dropped, a taken name
+// is not replaced, Cancel skips. Names sha256sum writes escaped reach the manifest so: a CR or LF
+// typed reaches the PC name as typed, and a backslash can be in a file's name on this system.
+TEST(RenamingOnTheFly, AsksForEachNameAndSkipsTakenOnesAndTheManifestEscapesThem) {
+    test::CurrentTempDir target;  // the copy writes to the current folder
     test::TempDir dir;
+    { std::ofstream("taken.txt") << "keep"; }
     test::MountedImage m(test::fixturePath("basic.hfs"));
     ASSERT_TRUE(m.session.copy.manifest.open(dir.file("names.sha256")));
     m.session.settings.setNamingMode(NamingMode::AskEachFile);
-    m.ui.pcNameAnswers = {std::string("two\nlines.txt"), std::string("carriage\rreturn.txt"), std::string("plain.txt")};
-    for (const char* name : {"Puzzle", "aardvark", "Read Me"}) CopyMacEntries(m.session.copyContext(), kRootDirId, name);
+    // 40 characters typed: the first 30 are taken, the 30th (an en dash of three bytes) whole.
+    const std::string longName = "Gr\xC3\xB6\xC3\x9F" "en\xC3\xBC" "bersicht f\xC3\xBCr M\xC3\xA4rz 1996\xE2\x80\x93";
+    m.ui.pcNameAnswers = {std::string("C:\\\\DOS\\\\chosen.bin"), std::string("taken.txt"), std::nullopt, longName + "Teil 2.txt",
+                          std::string("two\nlines.txt"), std::string("carriage\rreturn.txt")};
+    const std::vector<std::string> names = {"Puzzle", "aardvark", "Locked", "Read Me", "Hidden", "Old Timer"};
+    for (const std::string& name : names) CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, name);
+    EXPECT_EQ(m.ui.pcNameQuestions, names);
+    EXPECT_EQ(test::tree(target.path()),
+              (std::set<std::string>{"chosen.bin", "taken.txt", longName, "two\nlines.txt", "carriage\rreturn.txt"}));
+    EXPECT_EQ(fs::file_size("chosen.bin"), 1200u);
+    EXPECT_EQ(fs::file_size(longName), 127u);
+    EXPECT_EQ(test::slurp("taken.txt"), "keep");
+    EXPECT_NE(std::find(m.ui.timedMessages.begin(), m.ui.timedMessages.end(), "taken.txt already exists. Aborting the copy..."),
+              m.ui.timedMessages.end());
+    // The taken name is a copy that failed; the file the person skipped is not.
+    EXPECT_EQ(m.session.copy.failures, 1u);
+
+    // An AppleDouble pair needs both typed names free: a taken "._" name skips the file.
+    { std::ofstream("._pair") << "keep"; }
+    m.session.settings.setCopyMode(opt::kCopyMacBinary);
+    m.session.settings.binaryFormat = BinaryFormat::AppleDouble;
+    m.ui.pcNameAnswers = {std::string("pair"), std::string("fresh")};
+    for (int i = 0; i < 2; ++i) CopyMacEntries(m.session.copyContext(), m.session.dir.currentDirID, "Puzzle");
+    EXPECT_EQ(m.ui.timedMessages.back(), "._pair already exists. Aborting the copy...");
+    EXPECT_FALSE(fs::exists("pair"));
+    EXPECT_EQ(test::slurp("._pair"), "keep");
+    EXPECT_EQ(fs::file_size("fresh"), 1200u);
+    EXPECT_TRUE(fs::exists("._fresh"));
+    EXPECT_EQ(m.session.copy.failures, 2u);
+
     { std::ofstream("back\\slash") << "typed here"; }
     ASSERT_TRUE(m.session.copy.manifest.add("back\\slash", "back\\slash"));
-    EXPECT_EQ(m.session.copy.manifest.fileCount(), 4u);
+    EXPECT_EQ(m.session.copy.manifest.fileCount(), 7u);
     ASSERT_TRUE(m.session.copy.manifest.close());
-    EXPECT_EQ(m.session.copy.failures, 0u);
-
     const std::string text = test::slurp(dir.file("names.sha256"));
     EXPECT_NE(text.find("  two\\nlines.txt\n"), std::string::npos) << text;
     EXPECT_NE(text.find("  carriage\\rreturn.txt\n"), std::string::npos) << text;
     EXPECT_NE(text.find("  back\\\\slash\n"), std::string::npos) << text;
-    EXPECT_EQ(manifestPaths(dir.file("names.sha256")).size(), 4u);
+    const std::vector<std::string> paths = manifestPaths(dir.file("names.sha256"));
+    EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()),
+              (std::set<std::string>{"chosen.bin", longName, "two\nlines.txt", "carriage\rreturn.txt", "fresh", "._fresh", "back\\slash"}));
     const auto check = sha256sumCheck(target.path(), dir.file("names.sha256"));
     EXPECT_TRUE(check.succeeded()) << check.out << check.err;
-    EXPECT_EQ(std::count(check.out.begin(), check.out.end(), '\n'), 4) << check.out;
+    EXPECT_EQ(std::count(check.out.begin(), check.out.end(), '\n'), 7) << check.out;
 }
 
 }  // namespace

@@ -1,41 +1,14 @@
-// Symbolic links of an HFS+ volume copied to the PC: one that stays inside the copy's target is
-// made a link there; one that could lead out of it never is, and becomes a file holding its path.
+// Which paths of an HFS+ symbolic link stay inside a copy's target, so that the link is made a
+// link on the PC; the copies themselves are a row of tests/cli/cli_test.cpp.
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "copy/copy_engine.h"
-#include "support/cli_run.h"
-#include "support/fixture_path.h"
-#include "support/temp_dir.h"
 
 namespace quarry {
 namespace {
-
-namespace fs = std::filesystem;
-
-TEST(SymbolicLinkCopy, InsideMadeALinkOutsideAFileOfItsPath) {
-    test::TempDir dir;
-    const auto r = test::runCli({"--to", dir.path(), test::fixturePath("hfsplus/links.hfsp"), "COPY *"});
-    ASSERT_TRUE(r.succeeded()) << r.err;
-    const fs::path link = fs::path(dir.path()) / "Link to Report";
-    ASSERT_TRUE(fs::is_symlink(link)) << r.err;
-    EXPECT_EQ(fs::read_symlink(link), "Documents/Report.txt");
-    // Through the link, the copy of the file it names.
-    EXPECT_EQ(test::slurp(link.string()).size(), 2500u);
-    EXPECT_EQ(test::slurp(link.string()), test::slurp(dir.path() + "/Documents/Report.txt"));
-
-    // A file, so it takes its type's extension.
-    const fs::path dangling = fs::path(dir.path()) / "Dangling.txt";
-    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dangling)));
-    EXPECT_EQ(test::slurp(dangling.string()), "/nowhere/at all");
-    EXPECT_NE(r.err.find("Symbolic link \"Dangling\" leads outside the copy, to \"/nowhere/at all\": it is copied as a "
-                         "file holding that path."),
-              std::string::npos)
-        << r.err;
-}
 
 TEST(SymbolicLinkCopy, WhichTargetsStayInside) {
     struct Case {

@@ -158,11 +158,22 @@ protected:
 // Every folder the listing shows is found by name, entered (as a double-click does, and as CD
 // does with the name typed), named by its thread, and is where a record of the same name would
 // be inserted. A typed "*" is a wildcard, so a name holding one is reached from the list only.
-TEST_P(NamesVolumeTest, EveryFolderIsFoundByName) {
+// A pattern of two characters and "*" enters the first folder, in the catalog order the tool
+// wrote, whose name begins with them; "*" alone enters the first folder.
+TEST_P(NamesVolumeTest, EveryFolderIsFoundByNameAndPattern) {
     size_t checked = 0;
     for (uint32_t parent : folders_) {
+        const std::vector<CatalogRecord> children = image_.children(parent);
+        std::set<std::string> prefixes{""};
         enter(parent);
-        for (const CatalogRecord& r : image_.children(parent)) {
+        for (const CatalogRecord& r : children) {
+            if (r.name.size() >= 2 && r.name.find('*') == std::string::npos) {
+                std::string p = r.name.substr(0, 2);
+                prefixes.insert(p);
+                for (char& c : p) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c >= 'A' && c <= 'Z' ? c + 32 : c);
+                prefixes.insert(p);
+                prefixes.insert(p.substr(0, 1) + "~");
+            }
             if (r.type != test::catrec::kFolder) continue;
             SCOPED_TRACE(hex(r.name));
             const bool typable = r.name.find('*') == std::string::npos;
@@ -190,38 +201,17 @@ TEST_P(NamesVolumeTest, EveryFolderIsFoundByName) {
             EXPECT_EQ(before, r.index);
             ++checked;
         }
-    }
-    EXPECT_GT(checked, 1u);
-}
-
-// A pattern of two characters and "*" enters the first folder, in the catalog order the tool
-// wrote, whose name begins with them; "*" alone enters the first folder.
-TEST_P(NamesVolumeTest, PatternsEnterTheFirstMatch) {
-    for (uint32_t parent : folders_) {
-        const std::vector<CatalogRecord> children = image_.children(parent);
-        std::set<std::string> prefixes{""};
-        for (const CatalogRecord& r : children) {
-            if (r.name.size() < 2 || r.name.find('*') != std::string::npos) continue;
-            std::string p = r.name.substr(0, 2);
-            prefixes.insert(p);
-            for (char& c : p) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c >= 'A' && c <= 'Z' ? c + 32 : c);
-            prefixes.insert(p);
-            prefixes.insert(p.substr(0, 1) + "~");
-        }
         for (const std::string& prefix : prefixes) {
             SCOPED_TRACE(hex(prefix) + "*");
-            const CatalogRecord* first = nullptr;
-            for (const CatalogRecord& r : children) {
-                if (r.type == test::catrec::kFolder && compareNamesN(prefix, r.name, prefix.size()) == 0) {
-                    first = &r;
-                    break;
-                }
-            }
+            const auto first = std::find_if(children.begin(), children.end(), [&](const CatalogRecord& r) {
+                return r.type == test::catrec::kFolder && compareNamesN(prefix, r.name, prefix.size()) == 0;
+            });
             enter(parent);
-            EXPECT_EQ(enterDirectory(session_, prefix + "*"), first != nullptr);
-            EXPECT_EQ(session_.dir.currentDirID, first ? first->id : parent);
+            EXPECT_EQ(enterDirectory(session_, prefix + "*"), first != children.end());
+            EXPECT_EQ(session_.dir.currentDirID, first != children.end() ? first->id : parent);
         }
     }
+    EXPECT_GT(checked, 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, NamesVolumeTest,

@@ -233,16 +233,5 @@ TEST(ReadBlocksToFile, AFailedReadOrWriteIsReportedNotWrittenAsData) {
     EXPECT_NE(s.fault().find("No space left"), std::string::npos);
 }
 
-TEST(ReadForkToFile, RefusesExtentsPastTheEndOfTheVolume) {
-    ScriptedVolume v;
-    ExtentRecord rec{};
-    storeBE16(rec.data(), 250);
-    storeBE16(rec.data() + 2, 20);  // blocks 250..269 of a 256-block volume
-    Status s = readForkToFile(v.context(), rec, v.sink, 99, 20 * 512, kDataFork);
-    ASSERT_FALSE(s);
-    EXPECT_NE(s.fault().find("past the end of the volume"), std::string::npos) << s.fault();
-    EXPECT_TRUE(v.adapter.commands().empty());
-}
-
 }  // namespace
 }  // namespace quarry

@@ -88,18 +88,6 @@ TEST(Mount, FindsTheVolumeBehindEveryKindOfMap) {
     }
 }
 
-TEST(Mount, APartitionMapWithoutHfsEntryIsNoVolume) {
-    const Bytes volume = basicVolume();
-    TempDir dir;
-    test::Medium m(64);
-    m.partitionMap({{"Extra", "Apple_Free", 64, static_cast<uint32_t>(volume.size() / 512)}}).place(64, volume);
-    test::writeFile(dir.file("nohfs.img"), m.bytes());
-    MountedImage mounted(dir.file("nohfs.img"), test::MountExpected::No);
-    // Without an HFS entry the MDB is looked for at sector 2, where the map goes on.
-    EXPECT_EQ(mounted.mountResult, 0);
-    EXPECT_EQ(mounted.session.device.targetId, kNoSelection);
-}
-
 TEST(Mount, ClearsAFreeNodeCountAboveTheNodeCount) {
     TempDir dir;
     MountedImage m(test::bentFixture(dir, "basic.hfs", [](Bytes& b) {
@@ -442,9 +430,9 @@ TEST(DamagedVolume, DamageMetIsKeptUntilTheNextMount) {
     EXPECT_EQ(firstVolumeDamage(volume), "");
 }
 
-// A damaged leaf in the middle of the root's chain (the one of "Empty File"): a whole listing
-// stops there, with what came before it, but names and patterns are looked up through the index
-// and reach the entries after it.
+// A damaged leaf in the middle of the root's chain (the one of "Empty File"): a whole listing,
+// and the --json report, stop there, with what came before it, but names and patterns are
+// looked up through the index and reach the entries after it.
 TEST(DamagedVolume, NamesAndPatternsReachPastADamagedLeaf) {
     test::TempDir dir;
     const std::string sound = test::fixturePath("basic.hfs");
@@ -477,6 +465,11 @@ TEST(DamagedVolume, NamesAndPatternsReachPastADamagedLeaf) {
             EXPECT_EQ(names, c.lists);
         }
     }
+    // The report of the whole volume lists what it read before the damage, and says it.
+    const test::ProcessResult json = test::runCli({"--json", image});
+    EXPECT_EQ(json.exitCode, 1);
+    EXPECT_EQ(json.err, "Quarry - : This volume is damaged: catalog node 8: record 0: unknown record type 9\n");
+    EXPECT_EQ(json.out.rfind("{\"path\":[\"aardvark\"],", 0), 0u) << json.out;
 }
 
 }  // namespace
