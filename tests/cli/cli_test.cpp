@@ -170,7 +170,7 @@ TEST(Cli, LinesMessagesAndStatus) {
         // The advanced sheet of an HFS+ file shows its eight first extents, as the record holds
         // them; a symbolic link's target is in --json too.
         {"an HFS+ fork of eight extents", {test::fixturePath("hfsplus/forks.hfsp"), "ATTRIB Fragmented.bin"}, 0, "", std::nullopt,
-         {"\nData extents\t88/8, 104/8, 120/8, 136/8, 152/8, 168/8, 184/8, 200/8\n"}},
+         {"\nData extents\t112/8, 128/8, 144/8, 160/8, 176/8, 192/8, 208/8, 224/8\n"}},
         {"an HFS+ link in --json", {"--json", test::fixturePath("hfsplus/links.hfsp")}, 0, "", std::nullopt,
          {"\"path\":[\"Link to Report\"],\"kind\":\"file\",\"id\":18,", "\"link\":\"Documents/Report.txt\""}},
         // Sources that cannot be read end the run with status 1 and nothing on standard output.
