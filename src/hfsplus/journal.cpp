@@ -8,9 +8,9 @@
 namespace quarry::hfsplus {
 namespace {
 
-// The most a replay keeps in memory. Real journals hold a few megabytes of pending metadata; a
-// header claiming more than this is damage, or a journal no Mac would have left.
-constexpr uint64_t kMaxPendingBytes = 256ull << 20;
+// The most a replay reads. Real journals hold a few megabytes of pending metadata; a header
+// claiming more than this is damage, or a journal no Mac would have left.
+constexpr uint64_t kMaxPendingBytes = 64ull << 20;
 
 // The journal's own checksum: over the bytes given, with the checksum field zeroed.
 int32_t journalChecksum(std::span<const uint8_t> bytes) {
@@ -117,7 +117,6 @@ Result<PendingBlocks> readPendingBlocks(Medium& medium, uint64_t volumeStart, ui
     if (pendingBytes > kMaxPendingBytes)
         return Fault{"the journal holds " + std::to_string(pendingBytes) + " bytes of transactions, more than Quarry replays"};
     std::vector<uint8_t> list(h.blockListSize);
-    std::vector<uint8_t> block;
     uint64_t at = h.start;
     for (uint64_t read = 0; read < pendingBytes;) {
         const std::string where = "journal block list at byte " + std::to_string(at) + ": ";
@@ -140,11 +139,13 @@ Result<PendingBlocks> readPendingBlocks(Medium& medium, uint64_t volumeStart, ui
             if (home != journal::kKilledBlock) {
                 if (home > volumeBytes / h.unit || bytes > volumeBytes - home * h.unit)
                     return Fault{where + "block " + std::to_string(i) + " lies outside the volume"};
-                block.resize(bytes);
-                if (Status s = circle.read(circle.advance(at, data), block); !s) return Fault{where + s.fault()};
+                // A unit at a time: a block's length is the journal's word, and memory follows
+                // only what is read.
                 for (uint32_t u = 0; u < bytes / h.unit; ++u) {
-                    const auto first = block.begin() + static_cast<ptrdiff_t>(size_t{u} * h.unit);
-                    pending.units[home + u].assign(first, first + h.unit);
+                    std::vector<uint8_t>& unit = pending.units[home + u];
+                    unit.resize(h.unit);
+                    if (Status s = circle.read(circle.advance(at, data + uint64_t{u} * h.unit), unit); !s)
+                        return Fault{where + s.fault()};
                 }
             }
             data += bytes;
