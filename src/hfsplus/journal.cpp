@@ -22,13 +22,9 @@ int32_t journalChecksum(std::span<const uint8_t> bytes) {
 // Fields in the byte order the journal's endian field gave.
 struct Order {
     bool big = true;
-    uint16_t u16(const uint8_t* p) const { return big ? loadBE16(p) : static_cast<uint16_t>(p[0] | p[1] << 8); }
-    uint32_t u32(const uint8_t* p) const {
-        return big ? loadBE32(p) : uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-    }
-    uint64_t u64(const uint8_t* p) const {
-        return big ? loadBE64(p) : uint64_t{u32(p)} | uint64_t{u32(p + 4)} << 32;
-    }
+    uint16_t u16(const uint8_t* p) const { return big ? loadBE16(p) : loadLE16(p); }
+    uint32_t u32(const uint8_t* p) const { return big ? loadBE32(p) : loadLE32(p); }
+    uint64_t u64(const uint8_t* p) const { return big ? loadBE64(p) : loadLE64(p); }
 };
 
 Order orderOf(std::span<const uint8_t> head) {

@@ -10,6 +10,10 @@
 namespace quarry::hfsplus {
 
 inline uint64_t loadBE64(const uint8_t* p) { return (uint64_t{loadBE32(p)} << 32) | loadBE32(p + 4); }
+// The journal alone is written in the byte order of the Mac that wrote it, which may be this one.
+inline uint16_t loadLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint32_t loadLE32(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24; }
+inline uint64_t loadLE64(const uint8_t* p) { return uint64_t{loadLE32(p)} | uint64_t{loadLE32(p + 4)} << 32; }
 
 // Seconds from 1904-01-01 to 1970-01-01: HFS+ dates count from 1904, in UTC.
 inline constexpr int64_t kMacEpochToUnix = 2082844800;

@@ -31,9 +31,6 @@ KeyOrder catalogStart(uint32_t parent) {
     };
 }
 
-uint32_t loadLE32(const uint8_t* p) { return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24); }
-uint64_t loadLE64(const uint8_t* p) { return uint64_t{loadLE32(p)} | (uint64_t{loadLE32(p + 4)} << 32); }
-
 }  // namespace
 
 Result<VolumeLocation> locateVolume(Medium& medium, uint64_t start) {
