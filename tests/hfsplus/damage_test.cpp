@@ -304,7 +304,9 @@ TEST(HfsPlusDamage, PlantedDamageIsNamedByTheReaderAndFoundByTheCheck) {
             const std::vector<std::string> faults = readEverything(*image, WithDamage::Yes);
             EXPECT_TRUE(mentions(faults, fault)) << lines(faults);
             // The damage names the place alone, not the file that led there.
-            if (p.inDamage) EXPECT_TRUE(mentions(image->damage(), fault.substr(fault.find(": ") + 2))) << lines(image->damage());
+            if (p.inDamage) {
+                EXPECT_TRUE(mentions(image->damage(), fault.substr(fault.find(": ") + 2))) << lines(image->damage());
+            }
         }
         if (p.survivor && *p.survivor == '*') {
             EXPECT_EQ(lines(readEverything(*image, WithDamage::No)), "");
