@@ -127,7 +127,8 @@ std::vector<std::string> cutFaults(const TempDir& dir, const Medium& cutMedium, 
     if (hcopyMacBinaries(image, c.untouched) != untouchedBytes) faults.push_back("a file the change leaves alone reads otherwise");
 
     ProcessResult r = runCli({"--check", image});
-    if (r.exitCode != 0 || !r.out.empty()) faults.push_back("--check finds problems: " + r.out.substr(0, r.out.find('\n')));
+    if (r.exitCode != 0 || !r.out.empty())
+        faults.push_back("--check finds problems (exit " + std::to_string(r.exitCode) + "): " + r.out.substr(0, r.out.find('\n')));
     for (const std::string& line : outputLines(r.err))
         if (line.rfind(kCutNote, 0) != 0) faults.push_back("--check says \"" + line + "\"");
     if (!faults.empty()) return faults;  // what follows builds on a sound volume
