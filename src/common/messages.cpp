@@ -48,6 +48,7 @@ constexpr std::array<const char*, static_cast<size_t>(Msg::Count)> kMessageTable
     "The medium holds no HFS or HFS+ volume at partition %s.",
     "The volume's journal holds changes not yet written to it: they are shown as the Macintosh would write them, and the medium is not changed.",
     "The volume was not closed cleanly; its counts and free space were repaired.",
+    "There is no room on the volume for the new copy of its %s that a change writes beside the old one; the volume is not changed.",
 };
 
 }  // namespace

@@ -50,6 +50,7 @@ enum class Msg {
     NoSuchPartition,   // the partition's number in place of %s
     JournalReplayed,
     VolumeRepaired,
+    NoRoomForTreeCopy,  // "catalog" or "extents tree" in place of %s
     Count
 };
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/messages.h"
 #include "hfs/btree.h"
 #include "hfs/tree_edit.h"
 #include "hfs/volume_edit.h"
@@ -74,8 +75,8 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
     if (!live) return Fault{live.fault()};
     // A copy of the whole tree must fit beside the tree on the medium.
     for (int round = 0; freeOnMediumCount(tree) < live->size(); ++round) {
-        if (round == 8) return shadowError(tree, "no room for a copy of the tree beside it");
-        if (Status s = extendTree(context, tree); !s) return Fault{s.fault()};
+        if (round == 8 || !extendTree(context, tree))
+            return Fault{messageWith(Msg::NoRoomForTreeCopy, tree.isCatalog ? "catalog" : "extents tree")};
     }
     const uint32_t total = tree.nodeCount();
     plan.placement.assign(total, 0);

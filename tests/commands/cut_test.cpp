@@ -90,8 +90,8 @@ struct Picked {
 // From lines run one after another on the fixture, the first commit whose catalog shape before
 // and after satisfies each predicate, with the volume it starts from.
 std::vector<Picked> pickCommits(const char* fixture, const std::vector<std::string>& lines,
-                                const std::vector<std::pair<std::string, std::function<bool(Shape, Shape)>>>& wanted) {
-    const Medium start = fixtureMedium(fixture);
+                                const std::vector<std::pair<std::string, std::function<bool(Shape, Shape)>>>& wanted,
+                                const Medium& start) {
     const Run whole = runLines(start, lines);
     EXPECT_TRUE(whole.said.empty()) << whole.said[0];
     std::vector<Picked> picked;
@@ -192,21 +192,33 @@ bool grows(Shape a, Shape b) { return b.total > a.total; }
 
 TEST(Cut, SplitsNewLevelsAndAGrowingCatalog) {
     const std::vector<std::string> folders = numberedLines("MD \"Folder ", 120, " with a long name\"");
-    for (const Picked& p : pickCommits("basic.hfs", folders, {{"splitting a leaf", splits}, {"adding a level", addsLevel}}))
+    for (const Picked& p : pickCommits("basic.hfs", folders, {{"splitting a leaf", splits}, {"adding a level", addsLevel}},
+                                       fixtureMedium("basic.hfs")))
         cutEverywhere({p.label, p.medium, p.line, {":Puzzle", ":Docs:Manual"}});
-    // Its three extents are full: the catalog grows into an extent the overflow tree records. A
-    // few files make room first, so that hfsutils, which grows the catalog by more, can follow.
-    std::vector<std::string> roomFirst = {"CD Filler", "DEL F00*", "CD \\"};
-    roomFirst.insert(roomFirst.end(), folders.begin(), folders.end());
-    for (const Picked& p : pickCommits("catalog-overflow.hfs", roomFirst, {{"growing the catalog", grows}}))
-        cutEverywhere({p.label, p.medium, p.line, {":Filler:F010", ":Filler:F150"}});
+    // Its three extents are full: the catalog grows into an extent the overflow tree records. The
+    // volume is full, and has no room for the copy of the catalog that a commit writes beside
+    // it: even a delete is refused, and says why. hfsutils makes room.
+    const Medium full = fixtureMedium("catalog-overflow.hfs");
+    const auto refused = runLines(full, {"CD Filler", "DEL F0*"});
+    EXPECT_TRUE(refused.medium == full);
+    EXPECT_EQ(refused.said, std::vector<std::string>{"There is no room on the volume for the new copy of its catalog that a change "
+                                                     "writes beside the old one; the volume is not changed."});
+    TempDir dir;
+    const std::string roomy = dir.file("roomy.hfs");
+    writeImage(roomy, full);
+    ASSERT_TRUE(hfsutilsChange(roomy, {{"hdel", ":Filler:F0*"}}));
+    const std::string roomyBytes = slurp(roomy);
+    for (const Picked& p : pickCommits("catalog-overflow.hfs", folders, {{"growing the catalog", grows}},
+                                       Medium(roomyBytes.begin(), roomyBytes.end())))
+        cutEverywhere({p.label, p.medium, p.line, {":Filler:F110", ":Filler:F150"}});
 }
 
 // A catalog of 15,000 files whose node map goes on in map nodes: the commits among 1,000 new
 // folders that split a leaf, and a leaf and its index node.
 TEST(Cut, ACatalogWithMapNodes) {
     const std::vector<std::string> folders = numberedLines("MD \"New ", 1000, "\"");
-    for (const Picked& p : pickCommits("crowded.hfs", folders, {{"splitting a leaf", splits}, {"splitting twice", splitsTwice}}))
+    for (const Picked& p : pickCommits("crowded.hfs", folders, {{"splitting a leaf", splits}, {"splitting twice", splitsTwice}},
+                                       fixtureMedium("crowded.hfs")))
         cutEverywhere({p.label, p.medium, p.line, {":f1", ":f15000"}});
 }
 
