@@ -186,6 +186,11 @@ uint8_t ImageAdapter::readAhead(const Image& image, uint64_t offset, uint64_t le
     ReadAhead& ahead = image.ahead;
     const bool cached = ahead.length > 0 && offset >= ahead.offset && length <= ahead.length &&
                         offset - ahead.offset <= ahead.length - length;
+    // Only a read that goes on from the one before it reads ahead: scattered reads (a commit
+    // reading what it is about to overwrite) take what they ask for.
+    const bool sequential = offset == ahead.lastEnd;
+    ahead.lastEnd = offset + length;
+    if (!cached && !sequential) return readRaw(image, offset, length, buffer);
     if (!cached) {
         ahead.bytes.resize(kReadAheadBytes);
         ahead.length = 0;
@@ -203,7 +208,6 @@ uint8_t ImageAdapter::readAhead(const Image& image, uint64_t offset, uint64_t le
 }
 
 uint8_t ImageAdapter::write(const Image& image, uint64_t offset, uint64_t length, const uint8_t* buffer) const {
-    image.ahead.length = 0;  // what was read ahead may be about to change
     // The medium does not grow: a block past its end cannot be written, as it cannot be read.
     // The last block's tail past the end reads back as zeros, so zeros there are already
     // "written"; anything else would be lost, and the write is refused whole.
@@ -211,7 +215,16 @@ uint8_t ImageAdapter::write(const Image& image, uint64_t offset, uint64_t length
     const uint64_t inside = offset >= image.size ? 0 : std::min(length, image.size - offset);
     if (std::any_of(buffer + inside, buffer + length, [](uint8_t b) { return b != 0; })) return aspi::kError;
 
-    return image.source->write(offset, inside, buffer) ? aspi::kCompleted : aspi::kError;
+    if (!image.source->write(offset, inside, buffer)) {
+        image.ahead.length = 0;  // what the file holds now is not known
+        return aspi::kError;
+    }
+    // What was read ahead takes the written bytes, so that the commit's next read-modify-write
+    // does not read the whole piece again.
+    ReadAhead& ahead = image.ahead;
+    const uint64_t from = std::max(offset, ahead.offset), to = std::min(offset + length, ahead.offset + ahead.length);
+    if (ahead.length > 0 && from < to) std::memcpy(ahead.bytes.data() + (from - ahead.offset), buffer + (from - offset), to - from);
+    return aspi::kCompleted;
 }
 
 }  // namespace quarry

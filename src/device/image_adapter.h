@@ -58,6 +58,7 @@ private:
         std::vector<uint8_t> bytes;
         uint64_t offset = 0;
         uint64_t length = 0;  // 0: nothing read ahead
+        uint64_t lastEnd = 0;  // where the last read ended
     };
 
     struct Image {

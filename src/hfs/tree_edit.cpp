@@ -355,6 +355,7 @@ void closeTreeMemory(BTreeFile& tree) {
     tree.mapNodes.clear();
     tree.committedUsed.clear();
     tree.partner.clear();
+    tree.partnerHoldsIt.clear();
 }
 
 // Splits leaf n: it keeps the first half of its records, a new leaf after it takes the rest.

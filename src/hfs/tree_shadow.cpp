@@ -27,29 +27,32 @@ const uint8_t* mediumNode(const BTreeFile& tree, uint32_t n) {
     return tree.edit.data() + size_t{n} * kNodeSize;
 }
 
-bool isFixed(const BTreeFile& tree, uint32_t n) {
-    return n == 0 || std::find(tree.mapNodes.begin(), tree.mapNodes.end(), n) != tree.mapNodes.end();
+uint32_t childOf(const uint8_t* nd, uint16_t index) {
+    const uint8_t* record = nd + nodeRecordOffset(nd, index);
+    return loadBE32(record + recordDataOffset(record));
 }
 
-// A node may take a new version when the tree on the medium does not use it.
-bool freeOnMedium(const BTreeFile& tree, uint32_t n) {
-    return n < tree.nodeCount() && !isFixed(tree, n) && !(n < tree.committedUsed.size() && tree.committedUsed[n]);
-}
-
-uint32_t freeOnMediumCount(const BTreeFile& tree) {
-    uint32_t count = 0;
-    for (uint32_t n = 1; n < tree.nodeCount(); ++n) count += freeOnMedium(tree, n);
-    return count;
+// The nodes that may not take a new version: node 0, the map nodes (both stay where they are)
+// and every node the tree on the medium uses.
+std::vector<bool> blockedNodes(const BTreeFile& tree) {
+    std::vector<bool> blocked(tree.nodeCount(), false);
+    blocked[0] = true;
+    for (uint32_t m : tree.mapNodes) blocked[m] = true;
+    for (uint32_t n = 0; n < std::min<size_t>(blocked.size(), tree.committedUsed.size()); ++n)
+        if (tree.committedUsed[n]) blocked[n] = true;
+    return blocked;
 }
 
 // The node's bytes with every node number it holds (its links, an index node's children)
 // replaced by the number of the node's new place.
-Status translate(const BTreeFile& tree, uint32_t n, const std::vector<uint32_t>& placement, uint8_t* out) {
+Status translate(const BTreeFile& tree, uint32_t n, const std::vector<uint32_t>& placement, uint8_t* out, bool& allMoved) {
     std::memcpy(out, viewNode(tree, n), kNodeSize);
+    allMoved = true;
     auto moved = [&](uint8_t* field) {
         const uint32_t target = loadBE32(field);
         if (target == 0) return true;
         if (target >= placement.size() || placement[target] == 0) return false;
+        allMoved = allMoved && placement[target] != target;
         storeBE32(field, placement[target]);
         return true;
     };
@@ -65,6 +68,22 @@ Status translate(const BTreeFile& tree, uint32_t n, const std::vector<uint32_t>&
     return Status::ok();
 }
 
+// True when the node is as the last commit left it, its partner holds it already, and it and
+// every node it names go back to their partners: then its new version is on the medium.
+bool backAtPartner(const BTreeFile& tree, uint32_t n, const std::vector<uint32_t>& placement, const std::vector<bool>& touched) {
+    if (n >= tree.partnerHoldsIt.size() || !tree.partnerHoldsIt[n] || touched[n] || placement[n] != tree.partner[n]) return false;
+    const uint8_t* nd = viewNode(tree, n);
+    auto back = [&](uint32_t target) {
+        return target == 0 || (target < placement.size() && target < tree.partner.size() && placement[target] != 0 &&
+                               placement[target] == tree.partner[target]);
+    };
+    if (!back(loadBE32(nd + node::kFLink)) || !back(loadBE32(nd + node::kBLink))) return false;
+    if (nodeType(nd) == node::kTypeIndex)
+        for (uint16_t i = 0; i < nodeRecordCount(nd); ++i)
+            if (!back(childOf(nd, i))) return false;
+    return true;
+}
+
 }  // namespace
 
 Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& tree) {
@@ -74,11 +93,17 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
     Result<std::vector<uint32_t>> live = treeNodesInUse(tree);
     if (!live) return Fault{live.fault()};
     // A copy of the whole tree must fit beside the tree on the medium.
-    for (int round = 0; freeOnMediumCount(tree) < live->size(); ++round) {
+    std::vector<bool> blocked = blockedNodes(tree);
+    for (int round = 0; static_cast<size_t>(std::count(blocked.begin(), blocked.end(), false)) < live->size(); ++round) {
         if (round == 8 || !extendTree(context, tree))
             return Fault{messageWith(Msg::NoRoomForTreeCopy, tree.isCatalog ? "catalog" : "extents tree")};
+        blocked = blockedNodes(tree);
     }
     const uint32_t total = tree.nodeCount();
+    auto freeOnMedium = [&](uint32_t n) { return n < total && !blocked[n]; };
+    std::vector<bool> touched(total, false);
+    for (const auto& [n, bytes] : tree.saved)
+        if (n < total) touched[n] = true;
     plan.placement.assign(total, 0);
     std::vector<bool> taken(total, false);
     auto place = [&](uint32_t n, uint32_t at) {
@@ -90,7 +115,7 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
     for (uint32_t n : *live) {
         const uint32_t partner = n < tree.partner.size() ? tree.partner[n] : 0;
         for (uint32_t at : {partner, n}) {
-            if (at != 0 && freeOnMedium(tree, at) && !taken[at]) {
+            if (at != 0 && freeOnMedium(at) && !taken[at]) {
                 place(n, at);
                 break;
             }
@@ -99,7 +124,7 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
     uint32_t cursor = 1;
     for (uint32_t n : *live) {
         if (plan.placement[n] != 0) continue;
-        while (cursor < total && (!freeOnMedium(tree, cursor) || taken[cursor])) ++cursor;
+        while (cursor < total && (!freeOnMedium(cursor) || taken[cursor])) ++cursor;
         if (cursor == total) return shadowError(tree, "no free node for node " + std::to_string(n));
         place(n, cursor);
     }
@@ -107,14 +132,23 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
     std::vector<bool> used(total, false);
     used[0] = true;
     for (uint32_t m : tree.mapNodes) used[m] = true;
-    for (uint32_t n : *live) {
+    plan.neighboursMoved.assign(live->size(), false);
+    for (size_t i = 0; i < live->size(); ++i) {
+        const uint32_t n = (*live)[i];
         const uint32_t at = plan.placement[n];
         used[at] = true;
+        if (backAtPartner(tree, n, plan.placement, touched)) {
+            plan.neighboursMoved[i] = true;
+            continue;
+        }
         NodeWrite w{at, {}};
-        if (Status s = translate(tree, n, plan.placement, w.bytes.data()); !s) return Fault{s.fault()};
+        bool allMoved = false;
+        if (Status s = translate(tree, n, plan.placement, w.bytes.data(), allMoved); !s) return Fault{s.fault()};
+        plan.neighboursMoved[i] = allMoved;
         const uint8_t* there = mediumNode(tree, at);
         if (!there || std::memcmp(there, w.bytes.data(), kNodeSize) != 0) plan.fresh.push_back(w);
     }
+    plan.live = std::move(*live);
 
     // The switch: the header names the new root and leaves and counts and maps the new nodes.
     std::vector<bool> both = used;
@@ -153,19 +187,23 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
 Status adoptTreeCommit(BTreeFile& tree, const TreeCommitPlan& plan) {
     if (!plan.changed) return Status::ok();
     const uint32_t total = tree.nodeCount();
-    // What the medium holds now: what it held, with the plan's writes over it.
-    std::vector<uint8_t> image(size_t{total} * kNodeSize, 0);
-    std::vector<bool> written(total, false);
-    for (uint32_t n = 0; n < std::min(total, tree.committedNodes); ++n)
-        std::memcpy(image.data() + size_t{n} * kNodeSize, mediumNode(tree, n), kNodeSize);
-    for (uint32_t n = tree.committedNodes; n < total; ++n) written[n] = true;
-    // The work file holds what the medium held; where the change touched a node in memory, the
-    // memory is put back to that as well.
-    for (const auto& [n, bytes] : tree.saved)
-        if (n < total) written[n] = true;
+    // Memory becomes what the medium holds: what it held where the change touched a node, no
+    // bytes where the tree grew into blocks never read, and the plan's writes over that.
+    std::vector<uint32_t> written;
+    std::vector<bool> touched(total, false);
+    for (const auto& [n, bytes] : tree.saved) {
+        if (n >= total) continue;
+        touched[n] = true;
+        written.push_back(n);
+        if (n < tree.committedNodes) std::memcpy(tree.edit.data() + size_t{n} * kNodeSize, bytes.data(), kNodeSize);
+    }
+    for (uint32_t n = tree.committedNodes; n < total; ++n) {
+        std::memset(tree.edit.data() + size_t{n} * kNodeSize, 0, kNodeSize);
+        written.push_back(n);
+    }
     auto put = [&](const NodeWrite& w) {
-        std::memcpy(image.data() + size_t{w.node} * kNodeSize, w.bytes.data(), kNodeSize);
-        written[w.node] = true;
+        std::memcpy(tree.edit.data() + size_t{w.node} * kNodeSize, w.bytes.data(), kNodeSize);
+        written.push_back(w.node);
     };
     for (const NodeWrite& w : plan.fresh) put(w);
     for (const NodeWrite& w : plan.maps) put(w);
@@ -176,20 +214,21 @@ Status adoptTreeCommit(BTreeFile& tree, const TreeCommitPlan& plan) {
     used[0] = true;
     for (uint32_t m : tree.mapNodes) used[m] = true;
     tree.partner.resize(total, 0);
-    for (uint32_t n = 0; n < plan.placement.size(); ++n) {
-        const uint32_t at = plan.placement[n];
-        if (at == 0) continue;
+    tree.partnerHoldsIt.assign(total, false);
+    for (size_t i = 0; i < plan.live.size(); ++i) {
+        const uint32_t n = plan.live[i], at = plan.placement[n];
         used[at] = true;
-        if (at != n) {
-            tree.partner[at] = n;
-            tree.partner[n] = at;
-        }
+        if (at == n) continue;
+        // The node's old place holds what it held before this change, which is its new version
+        // with every node number put back when neither it nor its neighbours stayed put.
+        tree.partnerHoldsIt[at] = plan.neighboursMoved[i] && !touched[n];
+        tree.partner[at] = n;
+        tree.partner[n] = at;
     }
     if (tree.nodeNumber < plan.placement.size() && plan.placement[tree.nodeNumber] != 0)
         tree.nodeNumber = plan.placement[tree.nodeNumber];
-    if (tree.nodeNumber < total) std::memcpy(tree.node.data(), image.data() + size_t{tree.nodeNumber} * kNodeSize, kNodeSize);
+    if (tree.nodeNumber < total) std::memcpy(tree.node.data(), tree.edit.data() + size_t{tree.nodeNumber} * kNodeSize, kNodeSize);
 
-    tree.edit = std::move(image);
     std::memcpy(tree.header.data(), plan.header.bytes.data(), kNodeSize);
     tree.savedHeader = tree.header;
     tree.saved.clear();
@@ -198,8 +237,9 @@ Status adoptTreeCommit(BTreeFile& tree, const TreeCommitPlan& plan) {
     tree.committedUsed = std::move(used);
     tree.freeHint = 1;
 
-    for (uint32_t n = 0; n < total; ++n) {
-        if (!written[n]) continue;
+    std::sort(written.begin(), written.end());
+    written.erase(std::unique(written.begin(), written.end()), written.end());
+    for (uint32_t n : written) {
         const off_t at = static_cast<off_t>(n) * kNodeSize;
         if (pwrite(tree.workFile, tree.edit.data() + at, kNodeSize, at) != static_cast<ssize_t>(kNodeSize))
             return shadowError(tree, std::string("cannot write its work file: ") + std::strerror(errno));

@@ -42,6 +42,9 @@ struct TreeCommitPlan {
     std::vector<NodeWrite> frees;
     // Where each node of the changed tree goes (0 for a node that is not in it).
     std::vector<uint32_t> placement;
+    // The nodes of the changed tree, and for each whether every node it names moved as well.
+    std::vector<uint32_t> live;
+    std::vector<bool> neighboursMoved;
 };
 
 // Plans the commit of a changed tree. A tree without enough nodes free on the medium for a copy

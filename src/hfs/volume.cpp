@@ -50,6 +50,7 @@ void closeTree(BTreeFile& tree) {
     tree.mapNodes.clear();
     tree.committedUsed.clear();
     tree.partner.clear();
+    tree.partnerHoldsIt.clear();
 }
 
 // Makes a tree's work file and copies the tree into it from its MDB extents.

@@ -84,6 +84,9 @@ struct BTreeFile {
     // commit before; a later commit puts the node's next version back there, where often the
     // bytes are the same already.
     std::vector<uint32_t> partner;
+    // True where the partner holds this node's bytes already, each node number in them put back
+    // to its partner: a commit that sends the node and its neighbours back writes nothing there.
+    std::vector<bool> partnerHoldsIt;
 
     // The first damage met since the mount; empty while none was.
     std::string firstDamage() const { return damage.empty() ? std::string() : damage.front(); }
