@@ -296,7 +296,9 @@ TEST(VolumeChanges, FragmentedVolumesAndACatalogGrowingPastItsThreeExtents) {
                    return MakeDirectory(mounted.session, "More " + std::to_string(made) + " with a long name too");
                }))
             ++made;
-        EXPECT_EQ(mounted.ui.messageBoxes, std::vector<std::string>{"Error trying to extend catalog."});
+        EXPECT_EQ(mounted.ui.messageBoxes, std::vector<std::string>{"There is no room on the volume for the new copy of its "
+                                                                     "catalog that a change writes beside the old one; the "
+                                                                     "volume is not changed."});
         ASSERT_TRUE(copyExtentsTree(mounted.session.volumeContext()));
         EXPECT_GE(loadBE16(mounted.session.volume.extents.header.data() + header::kDepth), 2u);
     }
