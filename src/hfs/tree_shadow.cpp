@@ -178,6 +178,11 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
     renderNodeMap(tree, used, h, afterBytes);
     for (size_t i = 0; i < before.size(); ++i) {
         const uint8_t* there = mediumNode(tree, before[i].node);
+        // A map node of the tree on the medium keeps its link until the switch: a new map node
+        // that it will lead to lies past the nodes the old header counts, where a reader
+        // following the chain would refuse the tree.
+        if (there && before[i].node < tree.committedUsed.size() && tree.committedUsed[before[i].node])
+            std::memcpy(before[i].bytes.data() + node::kFLink, there + node::kFLink, 4);
         if (!there || std::memcmp(there, before[i].bytes.data(), kNodeSize) != 0) plan.maps.push_back(before[i]);
         if (after[i].bytes != before[i].bytes) plan.frees.push_back(after[i]);
     }

@@ -157,7 +157,7 @@ Status flushVolume(const VolumeContext& context) {
     std::vector<uint8_t> taken = volume.bitmap;
     for (size_t i = 0; i < taken.size() && i < volume.bitmapBefore.size(); ++i) taken[i] |= volume.bitmapBefore[i];
 
-    std::vector<std::vector<SectorWrite>> stages(9);
+    std::vector<std::vector<SectorWrite>> stages(10);
     if (opened != volume.mdbBefore) stages[0].push_back({volume.mdbSector, opened.data()});
     if (!taken.empty()) bitmapSectors(volume, taken, volume.bitmapBefore, stages[1]);
     for (const auto* plan : {&*extents, &*catalog}) {
@@ -165,11 +165,6 @@ Status flushVolume(const VolumeContext& context) {
         if (Status s = nodeSectors(context, tree, plan->fresh, stages[1]); !s) return s;
     }
     if (grown != opened) stages[2].push_back({volume.mdbSector, grown.data()});
-    // Map nodes wait for a tree's new size only when there is one.
-    for (const auto* plan : {&*extents, &*catalog}) {
-        const BTreeFile& tree = plan == &*catalog ? volume.catalog : volume.extents;
-        if (Status s = nodeSectors(context, tree, plan->maps, stages[grown != opened ? 3 : 1]); !s) return s;
-    }
     // A change that takes records out of the extents tree switches the catalog first: the
     // records go once nothing uses them. Otherwise the extents tree has its new records first.
     const uint32_t extentsRecordsBefore = loadBE32(volume.extents.savedHeader.data() + header::kLeafRecords);
@@ -177,19 +172,22 @@ Status flushVolume(const VolumeContext& context) {
         catalogSizeWaits || !extents->changed || loadBE32(extents->header.bytes.data() + header::kLeafRecords) >= extentsRecordsBefore;
     const TreeCommitPlan* order[2] = {&*extents, &*catalog};
     if (!extentsFirst) std::swap(order[0], order[1]);
+    // Each tree's map nodes just before its switch, once the MDB gives the tree the size that a
+    // new map node may lie in.
     for (int i = 0; i < 2; ++i) {
         if (!order[i]->changed) continue;
         const BTreeFile& tree = order[i] == &*catalog ? volume.catalog : volume.extents;
-        if (Status s = nodeSector(context, tree, order[i]->header, stages[4 + 2 * i]); !s) return s;
+        if (Status s = nodeSectors(context, tree, order[i]->maps, stages[3 + 3 * i]); !s) return s;
+        if (Status s = nodeSector(context, tree, order[i]->header, stages[4 + 3 * i]); !s) return s;
     }
     if (sized != grown) stages[5].push_back({volume.mdbSector, sized.data()});
     for (const auto* plan : {&*extents, &*catalog}) {
         const BTreeFile& tree = plan == &*catalog ? volume.catalog : volume.extents;
-        if (Status s = nodeSectors(context, tree, plan->frees, stages[7]); !s) return s;
+        if (Status s = nodeSectors(context, tree, plan->frees, stages[8]); !s) return s;
     }
-    if (!taken.empty()) bitmapSectors(volume, volume.bitmap, taken, stages[7]);
-    if (std::optional<uint32_t> alternate = alternateMdbSector(context)) stages[8].push_back({*alternate, final});
-    stages[8].push_back({volume.mdbSector, final});
+    if (!taken.empty()) bitmapSectors(volume, volume.bitmap, taken, stages[8]);
+    if (std::optional<uint32_t> alternate = alternateMdbSector(context)) stages[9].push_back({*alternate, final});
+    stages[9].push_back({volume.mdbSector, final});
 
     std::vector<std::vector<WriteRun>> runs;
     for (auto& stage : stages) runs.push_back(runsOf(std::move(stage)));
