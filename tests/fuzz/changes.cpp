@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -31,6 +32,21 @@
 
 namespace quarry {
 namespace {
+
+// The typed line with every byte outside printable ASCII as \xHH, for the messages below.
+std::string printable(std::string_view text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
 
 // Says which rule the input broke, then stops so that the fuzzer keeps the input.
 [[noreturn]] void violation(const std::string& what) {
@@ -145,10 +161,11 @@ int mountOn(ScriptedAdapter& drive, Session& session, ScsiBus& bus, ScsiDeviceTa
     return mountVolume(session);
 }
 
-// The check's problems on a fresh mount of the medium, with every number in them made "#": a
-// problem that a change only moved (to another node, another record, another count) is the
-// same problem. How often each one occurs is kept, so that a second problem of a kind the
-// volume had already is still new.
+// The check's problems on a fresh mount of the medium, with every number in them made "#" and
+// "data fork" and "resource fork" both "fork": a problem that a change only moved (to another
+// node, another record, another count, the other fork of a file SWAP turned round) is the same
+// problem. How often each one occurs is kept, so that a second problem of a kind the volume had
+// already is still new.
 std::map<std::string, int> problemsOf(const std::vector<uint8_t>& medium) {
     ScriptedAdapter& checking = drive("CHECK");
     checking.target(2).medium.assign(medium.begin(), medium.end());
@@ -166,6 +183,8 @@ std::map<std::string, int> problemsOf(const std::vector<uint8_t>& medium) {
             if (c < '0' || c > '9') shape += c;
             else if (shape.empty() || shape.back() != '#') shape += '#';
         }
+        for (const char* fork : {"data fork", "resource fork"})
+            for (size_t at; (at = shape.find(fork)) != std::string::npos;) shape.replace(at, std::strlen(fork), "fork");
         ++counted[shape];
     }
     return counted;
@@ -241,13 +260,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string line(rest.substr(0, end));
         rest.remove_prefix(std::min(end + 1, rest.size()));
         if (line.empty()) continue;
-        const std::string text = kWords[static_cast<uint8_t>(line[0]) % std::size(kWords)] + line.substr(1);
+        const std::string typed = kWords[static_cast<uint8_t>(line[0]) % std::size(kWords)] + line.substr(1);
+        const std::string text = printable(typed);
 
         before.assign(medium.begin(), medium.end());
         changing.clearCommands();
         ui.messageBoxes.clear();
         ui.answers.assign(agree ? 64 : 0, true);
-        ExecuteCommandText(session, text);
+        ExecuteCommandText(session, typed);
         if (session.ending || !ui.fatalErrors.empty()) return 0;
         expectWritesInside(changing, changing.target(2).blockSize, before.size());
         if (medium.size() != before.size()) violation(text + ": the medium changed its size");
