@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "commands/volume_changes.h"
@@ -175,6 +176,59 @@ TEST(VolumeChanges, RefusalsAndReadOnlyMediaLeaveTheImageAsItWas) {
         EXPECT_EQ(r.exitCode, *c.says ? 1 : 0) << c.line;
         EXPECT_TRUE(slurp(target) == before) << c.line << " changed the image";
     }
+}
+
+// A file whose record claims blocks it cannot hold is not deleted: freeing them would give other
+// files' or the catalog's blocks to the next change. The image stays as it was, and the damage
+// is said.
+TEST(VolumeChanges, FilesWhoseExtentsCannotBeTheirsAreNotDeleted) {
+    TempDir dir;
+    struct Case {
+        const char* what;
+        std::function<void(HfsImage&, const CatalogRecord&)> bend;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"a run past the last block",
+         [](HfsImage& v, const CatalogRecord& f) { v.setRecordData16(f, catfile::kRsrcExtents + 2, 30000); },
+         "resource fork's blocks"},
+        {"the catalog's first block",
+         [](HfsImage& v, const CatalogRecord& f) {
+             v.setRecordData16(f, catfile::kRsrcExtents, static_cast<uint16_t>(v.mdb32(150) >> 16));  // drCTExtRec
+         },
+         "belong to a B-tree"},
+        {"more blocks than the physical length",
+         [](HfsImage& v, const CatalogRecord& f) { v.setRecordData32(f, catfile::kDataPhysicalLength, 0); },
+         "its physical length is 0"},
+    };
+    for (const Case& c : cases) {
+        const std::string image = bentFixture(dir, "basic.hfs", [&](Bytes& b) {
+            HfsImage v(b);
+            c.bend(v, v.lookup(":Puzzle"));
+        });
+        const std::string before = slurp(image);
+        const ProcessResult r = runCli({"--write", "--yes", image, "DEL Puzzle"});
+        EXPECT_EQ(r.exitCode, 1) << c.what;
+        EXPECT_NE(r.err.find("This volume is damaged: catalog: file "), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_TRUE(slurp(image) == before) << c.what << " changed the image";
+    }
+    // A block of the file that the bitmap has free: the bitmap bit of Puzzle's first data block,
+    // found as hfsutils left the volume.
+    const std::string image = bentFixture(dir, "basic.hfs", [&](Bytes& b) {
+        HfsImage v(b);
+        const uint32_t block = v.forkExtents(v.lookup(":Puzzle"), Fork::Data).at(0).startBlock;
+        const size_t bitmap = readBe(b, 1024 + 14, 2) * 512;  // drVBMSt
+        b.at(bitmap + block / 8) &= static_cast<uint8_t>(~(0x80 >> (block % 8)));
+    });
+    const std::string before = slurp(image);
+    const ProcessResult r = runCli({"--write", "--yes", image, "DEL Puzzle"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("is free in the bitmap; it is not changed."), std::string::npos) << r.err;
+    EXPECT_TRUE(slurp(image) == before);
+    // Deleting the other files is still refused: the volume is known to be damaged now.
+    EXPECT_EQ(runCli({"--write", "--yes", image, "DEL Puzzle", "DEL \"Read Me\""}).exitCode, 1);
+    EXPECT_TRUE(slurp(image) == before);
 }
 
 // A word that is no command fails the run wherever it stands; a change carried out does not,
