@@ -161,10 +161,10 @@ int mountOn(ScriptedAdapter& drive, Session& session, ScsiBus& bus, ScsiDeviceTa
     return mountVolume(session);
 }
 
-// The check's problems on a fresh mount of the medium, with every number in them made "#" and
-// "data fork" and "resource fork" both "fork": a problem that a change only moved (to another
-// node, another record, another count, the other fork of a file SWAP turned round) is the same
-// problem. How often each one occurs is kept, so that a second problem of a kind the volume had
+// The check's problems on a fresh mount of the medium, with every number in them made "#",
+// "data fork" and "resource fork" both "fork", and the details in parentheses left out: a problem
+// that a change only moved (to another node, another record, another count, the other fork of a
+// file SWAP turned round, a shared run now one block long) is the same problem. How often each one occurs is kept, so that a second problem of a kind the volume had
 // already is still new.
 std::map<std::string, int> problemsOf(const std::vector<uint8_t>& medium) {
     ScriptedAdapter& checking = drive("CHECK");
@@ -176,12 +176,20 @@ std::map<std::string, int> problemsOf(const std::vector<uint8_t>& medium) {
     std::vector<std::string> lines;
     if (mountOn(checking, session, bus, table) != 1) lines.push_back("does not mount");
     else lines = checkVolume(session.volumeContext()).problems;
+    static const bool trace = std::getenv("QUARRY_FUZZ_TRACE") != nullptr;
     std::map<std::string, int> counted;
     for (const std::string& line : lines) {
+        if (trace) std::fprintf(stderr, "  check: %s\n", line.c_str());
         std::string shape;
+        int depth = 0;
         for (char c : line) {
-            if (c < '0' || c > '9') shape += c;
-            else if (shape.empty() || shape.back() != '#') shape += '#';
+            if (c == '(' && !shape.empty() && shape.back() == ' ') shape.pop_back();
+            depth += c == '(';
+            if (depth == 0) {
+                if (c < '0' || c > '9') shape += c;
+                else if (shape.empty() || shape.back() != '#') shape += '#';
+            }
+            depth -= c == ')' && depth > 0;
         }
         for (const char* fork : {"data fork", "resource fork"})
             for (size_t at; (at = shape.find(fork)) != std::string::npos;) shape.replace(at, std::strlen(fork), "fork");
