@@ -13,6 +13,7 @@
 #include "common/messages.h"
 #include "hfs/btree.h"
 #include "hfs/tree_edit.h"
+#include "hfs/volume_commit.h"
 #include "hfs/volume_edit.h"
 
 namespace quarry {

@@ -47,6 +47,7 @@ constexpr std::array<const char*, static_cast<size_t>(Msg::Count)> kMessageTable
     "The medium also holds %s.",
     "The medium holds no HFS or HFS+ volume at partition %s.",
     "The volume's journal holds changes not yet written to it: they are shown as the Macintosh would write them, and the medium is not changed.",
+    "The volume was not closed cleanly; its counts and free space were repaired.",
 };
 
 }  // namespace

@@ -49,6 +49,7 @@ enum class Msg {
     OtherVolumes,      // the other volumes' list in place of %s
     NoSuchPartition,   // the partition's number in place of %s
     JournalReplayed,
+    VolumeRepaired,
     Count
 };
 

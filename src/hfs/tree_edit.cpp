@@ -95,6 +95,11 @@ Record indexRecord(const BTreeFile& tree, const uint8_t* first, uint32_t child) 
 
 uint8_t* head(BTreeFile& tree) { return tree.header.data(); }
 
+uint32_t childOf(const uint8_t* nd, uint16_t index) {
+    const uint8_t* record = nd + nodeRecordOffset(nd, index);
+    return loadBE32(record + recordDataOffset(record));
+}
+
 // Where the header node keeps its map record, and how many nodes it covers.
 std::pair<uint16_t, uint32_t> headerMap(const BTreeFile& tree) {
     const uint8_t* nd = tree.header.data();
@@ -145,23 +150,48 @@ Status readNodeMap(BTreeFile& tree) {
     return Status::ok();
 }
 
-void writeNodeMap(BTreeFile& tree) {
+}  // namespace
+
+void renderNodeMap(const BTreeFile& tree, const std::vector<bool>& used, uint8_t* headerNode,
+                   const std::vector<uint8_t*>& mapNodes) {
     const uint32_t total = tree.nodeCount();
     uint32_t first = 0;
     auto put = [&](uint8_t* bits, uint32_t bytes) {
         std::memset(bits, 0, bytes);
         for (uint32_t i = 0; i < bytes * 8 && first + i < total; ++i)
-            if (tree.nodeUsed[first + i]) bits[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+            if (first + i < used.size() && used[first + i]) bits[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
         first += bytes * 8;
     };
     const auto [at, bytes] = headerMap(tree);
-    put(tree.header.data() + at, bytes);
-    for (uint32_t m : tree.mapNodes) {
-        uint8_t* nd = editNode(tree, m);
+    put(headerNode + at, bytes);
+    for (uint8_t* nd : mapNodes) {
         const uint16_t from = nodeRecordOffset(nd, 0);
         put(nd + from, uint32_t{nodeRecordOffset(nd, 1)} - from);
     }
 }
+
+Result<std::vector<uint32_t>> treeNodesInUse(const BTreeFile& tree) {
+    std::vector<uint32_t> nodes;
+    const uint32_t root = loadBE32(tree.header.data() + header::kRoot);
+    if (root == 0) return nodes;
+    ChainGuard guard(tree.nodeCount());
+    std::vector<uint32_t> level{root};
+    while (!level.empty()) {
+        std::vector<uint32_t> below;
+        for (uint32_t n : level) {
+            const uint8_t* nd = viewNode(tree, n);
+            if (!nd || !guard.visit(n)) return treeError(tree, "the index leads twice or past the end to node " + std::to_string(n));
+            nodes.push_back(n);
+            if (nodeType(nd) == node::kTypeLeaf) continue;
+            if (nodeType(nd) != node::kTypeIndex) return treeError(tree, "node " + std::to_string(n) + " in the index is neither index nor leaf");
+            for (uint16_t i = 0; i < nodeRecordCount(nd); ++i) below.push_back(childOf(nd, i));
+        }
+        level = std::move(below);
+    }
+    return nodes;
+}
+
+namespace {
 
 // Walks the index levels, each from its first node along the forward links, the next level
 // down through the first record's child, so that a tree whose index is damaged is not changed.
@@ -197,11 +227,6 @@ struct PathStep {
 const uint8_t* firstKey(const BTreeFile& tree, uint32_t n) {
     const uint8_t* nd = viewNode(tree, n);
     return nd && nodeRecordCount(nd) > 0 ? nd + nodeRecordOffset(nd, 0) : nullptr;
-}
-
-uint32_t childOf(const uint8_t* nd, uint16_t index) {
-    const uint8_t* record = nd + nodeRecordOffset(nd, index);
-    return loadBE32(record + recordDataOffset(record));
 }
 
 // The index records from the root down to node target, which the descent by target's first key
@@ -328,6 +353,8 @@ void closeTreeMemory(BTreeFile& tree) {
     tree.saved.clear();
     tree.nodeUsed.clear();
     tree.mapNodes.clear();
+    tree.committedUsed.clear();
+    tree.partner.clear();
 }
 
 // Splits leaf n: it keeps the first half of its records, a new leaf after it takes the rest.
@@ -399,6 +426,14 @@ Status beginTreeEdit(BTreeFile& tree) {
         closeTreeMemory(tree);
         return s;
     }
+    // A node that the index reaches is the tree's, whatever a damaged map says of it.
+    Result<std::vector<uint32_t>> reached = treeNodesInUse(tree);
+    if (!reached) {
+        closeTreeMemory(tree);
+        return Fault{reached.fault()};
+    }
+    tree.committedUsed = tree.nodeUsed;
+    for (uint32_t n : *reached) tree.committedUsed[n] = true;
     return Status::ok();
 }
 
@@ -413,36 +448,6 @@ uint8_t* editNode(BTreeFile& tree, uint32_t n) {
     // The first change of a node since the last commit keeps what the commit left there.
     if (tree.saved.find(n) == tree.saved.end()) std::memcpy(tree.saved[n].data(), nd, kNodeSize);
     return nd;
-}
-
-std::vector<uint32_t> changedNodes(BTreeFile& tree) {
-    std::vector<uint32_t> changed;
-    if (!tree.changed()) return changed;
-    writeNodeMap(tree);
-    editNode(tree, 0);
-    std::memcpy(tree.edit.data(), tree.header.data(), kNodeSize);
-    for (const auto& [n, bytes] : tree.saved) {
-        if (n >= tree.committedNodes || std::memcmp(tree.edit.data() + size_t{n} * kNodeSize, bytes.data(), kNodeSize) != 0)
-            changed.push_back(n);
-    }
-    std::sort(changed.begin(), changed.end());
-    return changed;
-}
-
-Status finishTreeEdit(BTreeFile& tree) {
-    if (!tree.changed()) return Status::ok();
-    Status result = Status::ok();
-    for (uint32_t n : changedNodes(tree)) {
-        const off_t at = static_cast<off_t>(n) * kNodeSize;
-        if (pwrite(tree.workFile, tree.edit.data() + at, kNodeSize, at) != static_cast<ssize_t>(kNodeSize)) {
-            result = treeError(tree, std::string("cannot write its work file: ") + std::strerror(errno));
-            break;
-        }
-    }
-    tree.saved.clear();
-    tree.savedHeader = tree.header;
-    tree.committedNodes = tree.nodeCount();
-    return result;
 }
 
 void abandonTreeEdit(BTreeFile& tree) {
@@ -537,18 +542,19 @@ void freeNode(BTreeFile& tree, uint32_t n) {
 }
 
 void addTreeNodes(BTreeFile& tree, uint32_t nodes) {
-    const uint32_t before = tree.nodeCount();
+    // Nodes that the header did not count yet (a tree file that grew before a cut) join too.
+    const uint32_t counted = std::min(loadBE32(head(tree) + header::kTotalNodes), tree.nodeCount());
     tree.treeSize += nodes * kNodeSize;
     tree.edit.resize(size_t{tree.nodeCount()} * kNodeSize, 0);
     tree.nodeUsed.resize(tree.nodeCount(), false);
-    tree.freeHint = std::min(tree.freeHint, before);
+    tree.freeHint = std::min(tree.freeHint, counted);
     storeBE32(head(tree) + header::kTotalNodes, tree.nodeCount());
-    storeBE32(head(tree) + header::kFreeNodes, loadBE32(head(tree) + header::kFreeNodes) + nodes);
+    storeBE32(head(tree) + header::kFreeNodes, loadBE32(head(tree) + header::kFreeNodes) + tree.nodeCount() - counted);
     // A map that no longer covers every node grows by map nodes taken from the new ones,
     // chained after the header node and the map nodes before them.
     while (mapCoverage(tree) < tree.nodeCount()) {
-        uint32_t m = before;
-        while (m < tree.nodeCount() && tree.nodeUsed[m]) ++m;
+        uint32_t m = counted;
+        while (m < tree.nodeCount() && (tree.nodeUsed[m] || (m < tree.committedUsed.size() && tree.committedUsed[m]))) ++m;
         if (m >= tree.nodeCount()) return;
         tree.nodeUsed[m] = true;
         storeBE32(head(tree) + header::kFreeNodes, loadBE32(head(tree) + header::kFreeNodes) - 1);

@@ -11,7 +11,7 @@
 //
 //     if (Status s = insertRecord(context, volume.catalog, key, data, catrec::kFolderSize); !s) ...
 //     ... more changes ...
-//     flushVolume(context);   // hfs/volume_edit.h: writes the changed nodes to the medium
+//     flushVolume(context);   // hfs/volume_commit.h: takes the change to the medium
 
 #include <cstdint>
 #include <vector>
@@ -29,13 +29,15 @@ Status beginTreeEdit(BTreeFile& tree);
 // viewNode to read it, editNode to change it (the node is then part of the open change).
 const uint8_t* viewNode(const BTreeFile& tree, uint32_t n);
 uint8_t* editNode(BTreeFile& tree, uint32_t n);
-// Writes the node map into the header node and the map nodes, and returns every node that
-// differs from the tree as the change found it.
-std::vector<uint32_t> changedNodes(BTreeFile& tree);
-// Ends the change: the changed nodes go into the work file (keep), or are forgotten, the tree
-// then being what its work file holds.
-Status finishTreeEdit(BTreeFile& tree);
+// Forgets the change: the tree is again what its work file (and the medium) holds.
 void abandonTreeEdit(BTreeFile& tree);
+
+// The index and leaf nodes that the tree's index reaches from its root, level by level.
+Result<std::vector<uint32_t>> treeNodesInUse(const BTreeFile& tree);
+// Stores the node map `used` into a header node and the tree's map nodes (in chain order), whose
+// record layout is the tree's.
+void renderNodeMap(const BTreeFile& tree, const std::vector<bool>& used, uint8_t* headerNode,
+                   const std::vector<uint8_t*>& mapNodes);
 
 // The order of the tree's keys: the catalog's by parent ID and then name in catalog order, the
 // extents tree's by file ID, fork type and first allocation block.

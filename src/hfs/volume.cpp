@@ -48,6 +48,8 @@ void closeTree(BTreeFile& tree) {
     tree.committedNodes = 0;
     tree.nodeUsed.clear();
     tree.mapNodes.clear();
+    tree.committedUsed.clear();
+    tree.partner.clear();
 }
 
 // Makes a tree's work file and copies the tree into it from its MDB extents.

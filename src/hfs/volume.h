@@ -23,6 +23,10 @@ inline constexpr size_t kCreated = 2;         // drCrDate
 inline constexpr size_t kModified = 6;        // drLsMod
 inline constexpr size_t kAttributes = 10;     // drAtrb
 inline constexpr uint16_t kHardwareLocked = 0x0080;  // drAtrb: set by the medium (a CD)
+// drAtrb: set while no change is under way. Each commit clears it before its first write and
+// sets it with its last, as Mac OS does between mount and unmount; a volume without it was cut
+// off in the middle of a change.
+inline constexpr uint16_t kCleanlyUnmounted = 0x0100;
 inline constexpr uint16_t kSoftwareLocked = 0x8000;  // drAtrb: set by the person
 inline constexpr size_t kRootFiles = 12;      // drNmFls: files in the root folder
 inline constexpr size_t kBitmapStart = 14;    // drVBMSt: first sector of the volume bitmap
@@ -73,6 +77,13 @@ struct BTreeFile {
     std::vector<bool> nodeUsed;     // the node map, one flag per node
     std::vector<uint32_t> mapNodes; // the map nodes after the header node, in chain order
     uint32_t freeHint = 1;          // no node below this one is free
+    // The nodes that the tree on the medium uses (its node map and every node its index
+    // reaches): a commit never writes over one of them. See hfs/tree_shadow.h.
+    std::vector<bool> committedUsed;
+    // For each node, the node that holds the previous version of what it holds, written by the
+    // commit before; a later commit puts the node's next version back there, where often the
+    // bytes are the same already.
+    std::vector<uint32_t> partner;
 
     // The first damage met since the mount; empty while none was.
     std::string firstDamage() const { return damage.empty() ? std::string() : damage.front(); }

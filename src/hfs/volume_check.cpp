@@ -157,6 +157,14 @@ private:
     void nodeProblem(const BTreeFile& tree, uint32_t n, const std::string& text) {
         problem(std::string(treeName(tree)) + " node " + std::to_string(n) + ": " + text);
     }
+    // What a change cut off before its end may leave (hfs/volume_commit.h): on a volume whose MDB
+    // says a change was under way it is noted, since the next change repairs it; on any other
+    // volume it is a problem.
+    bool cutShortChange() const { return (volume_.mdb16(mdb::kAttributes) & mdb::kCleanlyUnmounted) == 0; }
+    void leftover(std::string text) {
+        if (cutShortChange()) result_.notes.push_back("not closed cleanly: " + text + "; the next change repairs it");
+        else problem(std::move(text));
+    }
 
     uint32_t blockCount() const { return volume_.mdb16(mdb::kAllocBlocks); }
     bool locked() const { return volume_.locked(); }
@@ -276,7 +284,7 @@ private:
             next = nodeForwardLink(mapNode.data());
         }
         if (used.size() < totalNodes)
-            nodeProblem(tree, 0, "the node map covers " + std::to_string(used.size()) + " of " + std::to_string(totalNodes) +
+            leftover(std::string(treeName(tree)) + " node 0: the node map covers " + std::to_string(used.size()) + " of " + std::to_string(totalNodes) +
                                      " nodes");
         return used;
     }
@@ -303,9 +311,12 @@ private:
         if (nodeSize != kNodeSize) nodeProblem(tree, 0, "node size " + std::to_string(nodeSize) + " is not 512");
         if (tree.treeSize % kNodeSize != 0)
             problem(std::string(treeName(tree)) + " tree size " + std::to_string(tree.treeSize) + " is not a whole number of nodes");
-        if (totalNodes != tree.nodeCount())
-            nodeProblem(tree, 0, "header counts " + std::to_string(totalNodes) + " nodes, the tree holds " +
-                                     std::to_string(tree.nodeCount()));
+        if (totalNodes != tree.nodeCount()) {
+            const std::string line = std::string(treeName(tree)) + " node 0: header counts " + std::to_string(totalNodes) +
+                                     " nodes, the tree holds " + std::to_string(tree.nodeCount());
+            if (totalNodes < tree.nodeCount()) leftover(line);
+            else problem(line);
+        }
         const uint32_t nodes = std::min(totalNodes, tree.nodeCount());
         for (auto [what, n] : {std::pair{"root", root}, std::pair{"first leaf", firstLeaf}, std::pair{"last leaf", lastLeaf}}) {
             if (n >= nodes) {
@@ -317,8 +328,8 @@ private:
         std::vector<bool> map = readNodeMap(tree, head, nodes);
         const uint32_t usedInMap = static_cast<uint32_t>(std::count(map.begin(), map.end(), true));
         if (map.size() == nodes && freeNodes != nodes - usedInMap)
-            nodeProblem(tree, 0, "header counts " + std::to_string(freeNodes) + " free nodes, the map " +
-                                     std::to_string(nodes - usedInMap));
+            leftover(std::string(treeName(tree)) + " node 0: header counts " + std::to_string(freeNodes) + " free nodes, the map " +
+                     std::to_string(nodes - usedInMap));
 
         std::vector<bool> inUse(nodes, false);
         if (nodes > 0) inUse[0] = true;
@@ -336,10 +347,17 @@ private:
                 nodeProblem(tree, 0, "header counts " + std::to_string(leafRecords) + " leaf records, the leaves hold " +
                                          std::to_string(leafCount));
         }
+        uint32_t leaked = 0, firstLeaked = 0;
         for (uint32_t n = 0; n < nodes && n < map.size(); ++n) {
             if (inUse[n] && !map[n]) nodeProblem(tree, n, "in use but free in the node map");
-            if (!inUse[n] && map[n]) nodeProblem(tree, n, "marked in use in the node map but not part of the tree");
+            if (!inUse[n] && map[n]) {
+                if (leaked++ == 0) firstLeaked = n;
+                if (!cutShortChange()) nodeProblem(tree, n, "marked in use in the node map but not part of the tree");
+            }
         }
+        if (leaked > 0 && cutShortChange())
+            leftover(std::string(treeName(tree)) + ": " + std::to_string(leaked) +
+                     " node(s) marked in use in the node map but not part of the tree, the first " + std::to_string(firstLeaked));
         return whole;
     }
 
@@ -592,7 +610,7 @@ private:
         auto count = [&](const char* field, size_t off, bool wide, uint32_t actual) {
             const uint32_t stored = wide ? volume_.mdb32(off) : volume_.mdb16(off);
             if (stored != actual)
-                problem(std::string("MDB: ") + field + " " + std::to_string(stored) + ", the catalog holds " + std::to_string(actual));
+                leftover(std::string("MDB: ") + field + " " + std::to_string(stored) + ", the catalog holds " + std::to_string(actual));
         };
         count("file count", mdb::kFileCount, true, static_cast<uint32_t>(files_.size()));
         count("folder count", mdb::kFolderCount, true, folderCount);
@@ -680,7 +698,10 @@ private:
             }
             overflow_.erase(more);
         }
-        if (volume_.allocBlockSize != 0 && blocks * volume_.allocBlockSize != fork.physicalLength)
+        if (volume_.allocBlockSize != 0 && blocks * volume_.allocBlockSize > fork.physicalLength && fork.fileID == kCatalogFileId)
+            leftover(owner + ": physical length " + std::to_string(fork.physicalLength) + ", its extents hold " +
+                     std::to_string(blocks * volume_.allocBlockSize) + " bytes");
+        else if (volume_.allocBlockSize != 0 && blocks * volume_.allocBlockSize != fork.physicalLength)
             problem(owner + ": physical length " + std::to_string(fork.physicalLength) + ", its extents hold " +
                     std::to_string(blocks * volume_.allocBlockSize) + " bytes");
         if (fork.logicalLength > fork.physicalLength)
@@ -699,7 +720,7 @@ private:
                        volume_.mdb32(mdb::kCatalogSize), volume_.mdb32(mdb::kCatalogSize)});
         for (const ForkInfo& fork : all) claimFork(fork, bitmap);
         for (const auto& [key, records] : overflow_)
-            problem("extents: " + std::to_string(records.size()) + " record(s) for " + forkName(key.first, key.second) +
+            leftover("extents: " + std::to_string(records.size()) + " record(s) for " + forkName(key.first, key.second) +
                     ", which does not exist");
 
         uint32_t clear = 0;
@@ -724,10 +745,10 @@ private:
         // volume those blocks can never be given out, so they are noted, not reported.
         for (std::string& line : unowned) {
             if (locked()) result_.notes.push_back("locked volume: " + line);
-            else problem("bitmap: " + line);
+            else leftover("bitmap: " + line);
         }
         if (volume_.mdb16(mdb::kFreeBlocks) != clear)
-            problem("MDB: " + std::to_string(volume_.mdb16(mdb::kFreeBlocks)) + " free blocks, the bitmap has " +
+            leftover("MDB: " + std::to_string(volume_.mdb16(mdb::kFreeBlocks)) + " free blocks, the bitmap has " +
                     std::to_string(clear) + " clear");
     }
 

@@ -19,16 +19,19 @@ constexpr uint32_t kBitsPerSector = kSectorSize * 8;
 constexpr size_t kExtentSlots = 3;
 constexpr uint8_t kSectorOffsetInPartition = 2;  // the MDB's sector in its partition
 
-uint32_t bitmapFirstSector(const VolumeState& volume) {
-    return volume.mdbSector - kSectorOffsetInPartition + volume.mdb16(mdb::kBitmapStart);
-}
-
 uint32_t bitmapSectorCount(const VolumeState& volume) {
     return (uint32_t{volume.mdb16(mdb::kAllocBlocks)} + kBitsPerSector - 1) / kBitsPerSector;
 }
 
 bool blockUsed(const VolumeState& volume, uint32_t block) {
     return (volume.bitmap[block / 8] & (0x80 >> (block % 8))) != 0;
+}
+
+// A block freed by the open change stays taken until the change is on the medium: until then
+// the medium's catalog may still give it to a file.
+bool blockTaken(const VolumeState& volume, uint32_t block) {
+    return blockUsed(volume, block) ||
+           (block / 8 < volume.bitmapBefore.size() && (volume.bitmapBefore[block / 8] & (0x80 >> (block % 8))) != 0);
 }
 
 void markBlocks(VolumeState& volume, BlockRun run) {
@@ -43,9 +46,9 @@ std::optional<BlockRun> findFreeRun(const VolumeState& volume, uint32_t count, u
     if (count == 0 || count > 0xFFFF) return std::nullopt;
     uint32_t i = kFirstAllocatedBlock;
     while (i < end) {
-        while (i < end && blockUsed(volume, i)) ++i;
+        while (i < end && blockTaken(volume, i)) ++i;
         uint32_t j = i;
-        while (j < end && j - i < count && !blockUsed(volume, j)) ++j;
+        while (j < end && j - i < count && !blockTaken(volume, j)) ++j;
         if (j > i && (j - i == count || j - i >= shortest))
             return BlockRun{static_cast<uint16_t>(i), static_cast<uint16_t>(j - i)};
         i = j;
@@ -86,7 +89,18 @@ Status recordTreeExtent(const VolumeContext& context, BTreeFile& tree, BlockRun 
     return addExtentRecord(context, run, kCatalogFileId, forkBlock, kDataFork);
 }
 
-Status ensureExtentsTree(const VolumeContext& context) {
+}  // namespace
+
+std::string statusReason(uint16_t status, uint32_t sector, const char* doing) {
+    if (status == aspi::kWriteProtected) return "the medium is write-protected";
+    return std::string(doing) + " error at sector " + std::to_string(sector) + " (status " + std::to_string(status) + ")";
+}
+
+uint32_t bitmapFirstSector(const VolumeState& volume) {
+    return volume.mdbSector - kSectorOffsetInPartition + volume.mdb16(mdb::kBitmapStart);
+}
+
+Status beginExtentsEdit(const VolumeContext& context) {
     BTreeFile& tree = context.volume.extents;
     if (!tree.hasWorkFile()) {
         if (Status s = copyExtentsTree(context); !s) return s;
@@ -96,6 +110,8 @@ Status ensureExtentsTree(const VolumeContext& context) {
     return beginTreeEdit(tree);
 }
 
+namespace {
+
 std::array<uint8_t, extkey::kKeyLengthValue + 1> extentKey(uint32_t fileID, uint8_t forkType, uint16_t startBlock) {
     std::array<uint8_t, extkey::kKeyLengthValue + 1> key{};
     key[extkey::kKeyLength] = extkey::kKeyLengthValue;
@@ -103,50 +119,6 @@ std::array<uint8_t, extkey::kKeyLengthValue + 1> extentKey(uint32_t fileID, uint
     storeBE32(key.data() + extkey::kFileId, fileID);
     storeBE16(key.data() + extkey::kStartBlock, startBlock);
     return key;
-}
-
-// One sector that the commit writes, and where its new bytes are.
-struct SectorWrite {
-    uint32_t sector = 0;
-    const uint8_t* data = nullptr;
-};
-
-// Consecutive sectors of one stage, written with one request and kept as they were before.
-struct WriteRun {
-    uint32_t sector = 0;
-    std::vector<uint8_t> bytes;
-    std::vector<uint8_t> before;
-};
-
-void addRuns(std::vector<SectorWrite> stage, std::vector<WriteRun>& runs) {
-    std::sort(stage.begin(), stage.end(), [](const SectorWrite& a, const SectorWrite& b) { return a.sector < b.sector; });
-    for (const SectorWrite& w : stage) {
-        if (runs.empty() || runs.back().sector + runs.back().bytes.size() / kSectorSize != w.sector ||
-            runs.back().bytes.size() >= 64 * kSectorSize) {
-            runs.push_back(WriteRun{w.sector, {}, {}});
-        }
-        runs.back().bytes.insert(runs.back().bytes.end(), w.data, w.data + kSectorSize);
-    }
-}
-
-std::string statusReason(uint16_t status, uint32_t sector, const char* doing) {
-    if (status == aspi::kWriteProtected) return "the medium is write-protected";
-    return std::string(doing) + " error at sector " + std::to_string(sector) + " (status " + std::to_string(status) + ")";
-}
-
-Fault notWritten(const std::string& reason) { return Fault{std::string(messageText(Msg::VolumeNotWritten)) + " " + reason}; }
-
-// The tree nodes that differ from the medium, each with the sector it goes to.
-Status treeWrites(const VolumeContext& context, BTreeFile& tree, std::vector<SectorWrite>& writes) {
-    const ExtentRecord extents = extentRecordAt(context.volume.mdbCopy.data() + treeExtentsField(tree));
-    for (uint32_t n : changedNodes(tree)) {
-        const uint32_t sector = forkSectorAt(context, n, extents, treeFileId(tree), kDataFork);
-        if (sector == 0)
-            return notWritten(std::string(tree.isCatalog ? "catalog" : "extents") + " node " + std::to_string(n) +
-                              " lies outside the tree's extents");
-        writes.push_back({sector, viewNode(tree, n)});
-    }
-    return Status::ok();
 }
 
 }  // namespace
@@ -228,7 +200,7 @@ Status extendTree(const VolumeContext& context, BTreeFile& tree) {
 Status addExtentRecord(const VolumeContext& context, BlockRun extent, uint32_t fileID, uint16_t startBlock,
                        uint8_t forkType) {
     beginVolumeChange(context.volume);
-    if (Status s = ensureExtentsTree(context); !s) return s;
+    if (Status s = beginExtentsEdit(context); !s) return s;
     BTreeFile& tree = context.volume.extents;
     const auto key = extentKey(fileID, forkType, startBlock);
     if (loadBE32(tree.header.data() + header::kRoot) != 0) {
@@ -268,7 +240,7 @@ Status addExtentRecord(const VolumeContext& context, BlockRun extent, uint32_t f
 }
 
 Result<uint32_t> removeExtentRecords(const VolumeContext& context, uint32_t fileID, uint8_t forkType) {
-    if (Status s = ensureExtentsTree(context); !s) return Fault{s.fault()};
+    if (Status s = beginExtentsEdit(context); !s) return Fault{s.fault()};
     if (Status s = loadVolumeBitmap(context); !s) return Fault{s.fault()};
     BTreeFile& tree = context.volume.extents;
     uint32_t freed = 0;
@@ -360,66 +332,6 @@ std::optional<uint32_t> alternateMdbSector(const VolumeContext& context) {
     VolumeState& volume = context.volume;
     if (!volume.alternateMdb) volume.alternateMdb = findAlternateMdb(context);
     return *volume.alternateMdb;
-}
-
-Status flushVolume(const VolumeContext& context) {
-    VolumeState& volume = context.volume;
-    if (!volumeChangeOpen(volume)) return Status::ok();
-    beginVolumeChange(volume);
-    context.ui.setStatusText(messageText(Msg::UpdatingDisk), nullptr);
-
-    std::vector<SectorWrite> trees;
-    if (Status s = treeWrites(context, volume.extents, trees); !s) return s;
-    if (Status s = treeWrites(context, volume.catalog, trees); !s) return s;
-    std::vector<SectorWrite> bitmap;
-    for (size_t i = 0; i * kSectorSize < volume.bitmap.size(); ++i) {
-        const size_t at = i * kSectorSize;
-        if (std::memcmp(volume.bitmap.data() + at, volume.bitmapBefore.data() + at, kSectorSize) != 0)
-            bitmap.push_back({bitmapFirstSector(volume) + static_cast<uint32_t>(i), volume.bitmap.data() + at});
-    }
-    const bool mdbChanged = volume.mdbCopy != volume.mdbBefore;
-    if (trees.empty() && bitmap.empty() && !mdbChanged) {
-        discardVolumeChange(volume);
-        return Status::ok();
-    }
-    storeBE32(volume.mdbCopy.data() + mdb::kModified, macTimeNow());
-    std::vector<SectorWrite> masters{{volume.mdbSector, volume.mdbCopy.data()}};
-    if (std::optional<uint32_t> alternate = alternateMdbSector(context)) masters.push_back({*alternate, volume.mdbCopy.data()});
-
-    // The trees and the bitmap first and the MDB last: until the MDB is written, the medium's
-    // MDB describes the volume as it was.
-    std::vector<WriteRun> runs;
-    addRuns(trees, runs);
-    addRuns(bitmap, runs);
-    for (const SectorWrite& m : masters) addRuns({m}, runs);
-
-    for (WriteRun& run : runs) {
-        run.before.resize(run.bytes.size());
-        const auto count = static_cast<uint32_t>(run.bytes.size() / kSectorSize);
-        if (uint16_t status = ReadSectors(context.device, run.sector, count, run.before.data()); status != 0)
-            return notWritten(statusReason(status, run.sector, "read"));
-    }
-    for (size_t i = 0; i < runs.size(); ++i) {
-        const auto count = static_cast<uint32_t>(runs[i].bytes.size() / kSectorSize);
-        uint16_t status = WriteSectors(context.device, runs[i].sector, count, runs[i].bytes.data());
-        const bool last = i + 1 == runs.size();
-        if (status == 0 && last) status = SynchronizeMedium(context.device);
-        if (status == 0) continue;
-        // Put back what this commit overwrote, the failed run included, newest first.
-        for (size_t j = i + 1; j-- > 0;)
-            (void)WriteSectors(context.device, runs[j].sector, static_cast<uint32_t>(runs[j].before.size() / kSectorSize),
-                               runs[j].before.data());
-        (void)SynchronizeMedium(context.device);
-        return notWritten(statusReason(status, runs[i].sector, "write"));
-    }
-
-    Status local = finishTreeEdit(volume.extents);
-    if (Status s = finishTreeEdit(volume.catalog); !s && local) local = s;
-    volume.bitmap.clear();
-    volume.bitmapBefore.clear();
-    volume.mdbBefore = volume.mdbCopy;
-    volume.changeOpen = false;
-    return local;
 }
 
 void discardVolumeChange(VolumeState& volume) {

@@ -1,17 +1,14 @@
 #pragma once
 // Changing a writable volume: the volume bitmap and its allocation, the catalog records that the
-// changing commands insert, delete and rename, the extents-overflow records, and the commit that
-// takes a change to the medium.
+// changing commands insert, delete and rename, and the extents-overflow records.
 //
 // A change opens with its first step (loadVolumeBitmap, or the first catalog change) and holds
-// everything in memory: the trees (hfs/tree_edit.h), the bitmap and the MDB. flushVolume writes
-// what differs from the medium: the trees' changed nodes over their extents, then the bitmap,
-// then the MDB and its alternate copy, and asks the drive to put it all on the medium. It keeps
-// the sectors it overwrites until then, and puts them back when a write fails, so a failure
-// the program sees never leaves the medium half-changed.
+// everything in memory: the trees (hfs/tree_edit.h), the bitmap and the MDB, until flushVolume
+// (hfs/volume_commit.h) takes it to the medium or discardVolumeChange forgets it.
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "common/result.h"
@@ -33,6 +30,11 @@ uint32_t macTimeNow();
 void beginVolumeChange(VolumeState& volume);
 bool volumeChangeOpen(const VolumeState& volume);
 
+// The first sector of the volume bitmap.
+uint32_t bitmapFirstSector(const VolumeState& volume);
+// "write error at sector N (status S)", or that the medium is write-protected.
+std::string statusReason(uint16_t status, uint32_t sector, const char* doing);
+
 // Reads the volume bitmap into memory for the change that is open (opening one).
 Status loadVolumeBitmap(const VolumeContext& context);
 // First-fit allocation of count blocks from block 40 on, in the loaded bitmap: a shorter free
@@ -45,6 +47,8 @@ uint32_t freeBlocks(VolumeState& volume, BlockRun run);
 // Grows a tree that has no free node: about twice its size more, or what the volume still has,
 // recorded in the MDB's extents of the tree or, for the catalog, in the extents tree.
 Status extendTree(const VolumeContext& context, BTreeFile& tree);
+// Loads the extents tree for the open change (the catalog is loaded at the mount).
+Status beginExtentsEdit(const VolumeContext& context);
 // Records one more extent of a fork in the extents tree, in the last record of the fork when it
 // has an empty slot there, else in a new record at its sorted place.
 Status addExtentRecord(const VolumeContext& context, BlockRun extent, uint32_t fileID, uint16_t startBlock,
@@ -67,10 +71,6 @@ Status renameRecord(const VolumeContext& context, std::string_view newName);
 // when neither gives a sector past the allocation blocks.
 std::optional<uint32_t> alternateMdbSector(const VolumeContext& context);
 
-// Commits the change that is open; nothing when none is. On a fault the medium holds what it
-// held before (as far as the drive lets itself be written) and the change is still open: the
-// caller discards it and mounts the volume again.
-Status flushVolume(const VolumeContext& context);
 // Forgets the change that is open: trees, bitmap and MDB are what the medium holds.
 void discardVolumeChange(VolumeState& volume);
 

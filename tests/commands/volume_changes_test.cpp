@@ -339,7 +339,9 @@ TEST(VolumeChanges, FragmentedVolumesAndACatalogGrowingPastItsThreeExtents) {
     EXPECT_TRUE(checkedSound(image));
 
     // Folders until the volume is full: the extents tree's leaf fills and splits on the way, and
-    // the change that finds no block left is refused whole.
+    // the change that finds no block left is refused whole. (The catalog keeps room for a copy
+    // of itself, where each commit writes its new version: the volume is full for it sooner than
+    // for hfsutils.)
     size_t made = 0;
     {
         MountedImage mounted(image, MountExpected::Yes, ImageAccess::ReadWrite);
@@ -352,7 +354,7 @@ TEST(VolumeChanges, FragmentedVolumesAndACatalogGrowingPastItsThreeExtents) {
         ASSERT_TRUE(copyExtentsTree(mounted.session.volumeContext()));
         EXPECT_GE(loadBE16(mounted.session.volume.extents.header.data() + header::kDepth), 2u);
     }
-    EXPECT_GT(made, 400u);
+    EXPECT_GT(made, 50u);
     EXPECT_TRUE(checkedSound(image));
     EXPECT_EQ(countLines(hlsTree(image), ":More "), made);
     ASSERT_TRUE(hfsutilsChange(image, {{"hdel", ":After:data"}, {"hrmdir", ":More 0 with a long name too"}, {"hmkdir", ":Last"}}));

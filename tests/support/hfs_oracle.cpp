@@ -200,6 +200,13 @@ std::string hcopyMacBinary(const std::string& image, const std::string& macPath)
     return Volume(image, kAnyPartition).hcopy("-m", literalPath(macPath));
 }
 
+std::vector<std::string> hcopyMacBinaries(const std::string& image, const std::vector<std::string>& macPaths) {
+    const Volume volume(image, kAnyPartition);
+    std::vector<std::string> copies;
+    for (const std::string& path : macPaths) copies.push_back(volume.hcopy("-m", literalPath(path)));
+    return copies;
+}
+
 std::string hcopyBinHex(const std::string& image, const std::string& macPath) {
     return Volume(image, kAnyPartition).hcopy("-b", literalPath(macPath));
 }

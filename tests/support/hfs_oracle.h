@@ -71,6 +71,9 @@ uint64_t hmountFreeBytes(const std::string& image);
 std::string hcopyData(const std::string& image, const std::string& macPath);
 std::string hcopyMacBinary(const std::string& image, const std::string& macPath);
 std::string hcopyResource(const std::string& image, const std::string& macPath);
+// Several files as MacBinary II, both forks and the Finder's information, with one mount; a file
+// hcopy cannot copy reads as empty.
+std::vector<std::string> hcopyMacBinaries(const std::string& image, const std::vector<std::string>& macPaths);
 // The file as BinHex 4.0 (hcopy -b).
 std::string hcopyBinHex(const std::string& image, const std::string& macPath);
 

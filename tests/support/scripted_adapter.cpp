@@ -113,7 +113,13 @@ uint8_t ScriptedAdapter::run(ScriptedTarget& device, ScsiCommand& command) {
     }
     if (device.writeProtected) return aspi::kWriteProtected;
     if (offset > size || length > size - offset) return aspi::kError;
-    std::memcpy(device.medium.data() + offset, command.buffer, length);
+    blocksWritten_ += transfer->blockCount;
+    uint64_t reaching = transfer->blockCount;
+    if (cutAfter_) {
+        reaching = std::min(reaching, *cutAfter_);
+        *cutAfter_ -= reaching;
+    }
+    std::memcpy(device.medium.data() + offset, command.buffer, reaching * device.blockSize);
     return aspi::kCompleted;
 }
 

@@ -56,6 +56,15 @@ public:
         failWriteStatus_ = status;
     }
 
+    // A cut: the first `blocks` blocks that WRITE commands send from now reach the medium, and
+    // every block after them is lost while the commands still succeed, as when the power fails or
+    // the process is killed: whoever wrote them never learns of it.
+    void cutAfterBlocks(uint64_t blocks) { cutAfter_ = blocks; }
+    // The blocks WRITE commands sent since the last reset, lost ones included: a change run once
+    // whole tells how many blocks its commit writes.
+    uint64_t blocksWritten() const { return blocksWritten_; }
+    void resetBlocksWritten() { blocksWritten_ = 0; }
+
     const std::vector<RecordedCommand>& commands() const { return commands_; }
     void clearCommands() { commands_.clear(); }
 
@@ -81,6 +90,8 @@ private:
     int failWriteIn_ = 0;
     uint8_t failWriteStatus_ = 0;
     std::vector<BlockFailure> blockFailures_;
+    std::optional<uint64_t> cutAfter_;
+    uint64_t blocksWritten_ = 0;
 };
 
 }  // namespace quarry

@@ -1,0 +1,16 @@
+#pragma once
+// The repair of what a cut commit leaves (hfs/volume_commit.h): on a volume whose MDB lacks the
+// "cleanly unmounted" bit, the next change first recounts the MDB's file and folder counts,
+// rebuilds the bitmap from every fork and tree, takes out extents records of forks that no
+// longer exist, and lets the trees take the nodes that a cut left uncounted. Nodes marked in use
+// that no tree reaches are freed by the commit itself.
+
+#include "common/result.h"
+#include "hfs/volume.h"
+
+namespace quarry {
+
+// Works on the open change in memory; the commit takes the result to the medium.
+Status recountVolume(const VolumeContext& context);
+
+}  // namespace quarry

@@ -1,0 +1,223 @@
+// A commit cut at every block it writes, as a power failure or a killed process cuts it: hfsutils
+// lists the medium as the volume before the change or after it, never anything between; the
+// files the change leaves alone read back as they were; the check finds nothing but what a cut
+// may leave (blocks and nodes marked in use that nothing uses, counts not up to date), and the
+// next change repairs that, after which hfsutils still changes the volume.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+
+#include "app/navigation.h"
+#include "commands/command_line.h"
+#include "hfs/btree.h"
+#include "support/cli_run.h"
+#include "support/fixture_path.h"
+#include "support/hfs_oracle.h"
+#include "support/image_builder.h"
+#include "support/mounted_image.h"
+#include "support/temp_dir.h"
+
+namespace quarry::test {
+namespace {
+
+// drAtrb's "cleanly unmounted" bit: clear from a commit's first write to its last.
+constexpr uint16_t kCleanlyUnmounted = 0x0100;
+constexpr size_t kMdbAttributes = 1024 + 10;
+const std::string kRepairMessage = "The volume was not closed cleanly; its counts and free space were repaired.";
+const std::string kCutNote = "note: not closed cleanly: ";
+
+using Medium = std::vector<uint8_t>;
+
+Medium fixtureMedium(const char* name) {
+    const std::string bytes = slurp(fixturePath(name));
+    return Medium(bytes.begin(), bytes.end());
+}
+
+void writeImage(const std::string& path, const Medium& medium) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(medium.data()), static_cast<std::streamsize>(medium.size()));
+}
+
+bool cleanlyUnmounted(const Medium& medium) { return (readBe(medium, kMdbAttributes, 2) & kCleanlyUnmounted) != 0; }
+
+// The catalog's shape, to pick out the commits that split nodes, add a level or grow the catalog.
+struct Shape {
+    uint16_t depth = 0;
+    uint32_t used = 0;   // nodes in use
+    uint32_t total = 0;  // nodes the catalog file holds
+};
+
+Shape catalogShape(const Session& session) {
+    const uint8_t* h = session.volume.catalog.header.data();
+    return {loadBE16(h + header::kDepth), loadBE32(h + header::kTotalNodes) - loadBE32(h + header::kFreeNodes),
+            loadBE32(h + header::kTotalNodes)};
+}
+
+// Command lines run through the command line on one session over the medium, questions answered
+// with yes, the first `cut` blocks written reaching the medium when a cut is asked for.
+struct Run {
+    Medium medium;
+    uint64_t blocks = 0;           // blocks the lines wrote, lost ones included
+    std::vector<Shape> shapes;     // the catalog's shape before the lines and after each
+    std::vector<std::string> said; // the message boxes
+};
+
+Run runLines(const Medium& medium, const std::vector<std::string>& lines, std::optional<uint64_t> cut = std::nullopt) {
+    MountedImage m("CUT", medium);
+    Run run;
+    if (cut) m.drive().cutAfterBlocks(*cut);
+    m.session.listOnScreen = false;
+    run.shapes.push_back(catalogShape(m.session));
+    for (const std::string& line : lines) {
+        m.ui.answers.assign(4, true);
+        ExecuteCommandText(m.session, TypedText(m.session, line));
+        run.shapes.push_back(catalogShape(m.session));
+    }
+    run.blocks = m.drive().blocksWritten();
+    run.medium = m.drive().target(2).medium;
+    run.said = m.ui.messageBoxes;
+    return run;
+}
+
+// A commit picked from a run of lines: the volume before it, and its line.
+struct Picked {
+    std::string label;
+    Medium medium;
+    std::string line;
+};
+
+// From lines run one after another on the fixture, the first commit whose catalog shape before
+// and after satisfies each predicate, with the volume it starts from.
+std::vector<Picked> pickCommits(const char* fixture, const std::vector<std::string>& lines,
+                                const std::vector<std::pair<std::string, std::function<bool(Shape, Shape)>>>& wanted) {
+    const Medium start = fixtureMedium(fixture);
+    const Run whole = runLines(start, lines);
+    EXPECT_TRUE(whole.said.empty()) << whole.said[0];
+    std::vector<Picked> picked;
+    for (const auto& [label, test] : wanted) {
+        size_t i = 0;
+        while (i < lines.size() && !test(whole.shapes[i], whole.shapes[i + 1])) ++i;
+        if (i == lines.size()) {
+            ADD_FAILURE() << fixture << ": no commit of " << lines.size() << " lines " << label;
+            continue;
+        }
+        picked.push_back({std::string(fixture) + ", " + label + " (line " + std::to_string(i + 1) + ")",
+                          runLines(start, {lines.begin(), lines.begin() + static_cast<ptrdiff_t>(i)}).medium, lines[i]});
+    }
+    return picked;
+}
+
+struct CutCase {
+    std::string label;
+    Medium medium;                       // the volume before the change
+    std::string line;                    // the change, as typed into the command line
+    std::vector<std::string> untouched;  // files the change leaves alone
+};
+
+// What is wrong with the medium a cut left, in words; empty when nothing is.
+std::vector<std::string> cutFaults(const TempDir& dir, const Medium& cutMedium, const std::vector<std::string>& before,
+                                   const std::vector<std::string>& after, const CutCase& c,
+                                   const std::vector<std::string>& untouchedBytes) {
+    std::vector<std::string> faults;
+    const std::string image = dir.file("cut.hfs");
+    writeImage(image, cutMedium);
+    const std::vector<std::string> tree = hlsTree(image);
+    if (tree != before && tree != after) faults.push_back("hfsutils lists neither the volume before nor after");
+    if (hcopyMacBinaries(image, c.untouched) != untouchedBytes) faults.push_back("a file the change leaves alone reads otherwise");
+
+    ProcessResult r = runCli({"--check", image});
+    if (r.exitCode != 0 || !r.out.empty())
+        faults.push_back("--check finds problems (exit " + std::to_string(r.exitCode) + "): " + r.out.substr(0, r.out.find('\n')));
+    for (const std::string& line : outputLines(r.err))
+        if (line.rfind(kCutNote, 0) != 0) faults.push_back("--check says \"" + line + "\"");
+    if (!faults.empty()) return faults;  // what follows builds on a sound volume
+
+    const bool clean = cleanlyUnmounted(cutMedium);
+    r = runCli({"--write", "--yes", image, "MD \"Repaired after the cut\""});
+    size_t said = 0;
+    for (size_t at = r.err.find(kRepairMessage); at != std::string::npos; at = r.err.find(kRepairMessage, at + 1)) ++said;
+    // Whether the run counts that message as a complaint is its own affair: the folder it makes
+    // is looked for below.
+    if (said != (clean ? 0u : 1u))
+        faults.push_back("the next change " + std::string(clean ? "" : "of a volume not closed cleanly ") + "says: " + r.err);
+    r = runCli({"--check", image});
+    if (r.exitCode != 0 || r.err.find("not closed cleanly") != std::string::npos)
+        faults.push_back("after the next change --check says: " + r.out + r.err);
+    const std::string repaired = slurp(image);
+    if (!cleanlyUnmounted(Medium(repaired.begin(), repaired.end()))) faults.push_back("the next change leaves it not closed cleanly");
+    const bool changed = hfsutilsChange(image, {{"hmkdir", ":By hfsutils"}});
+    const auto found = hlsLookup(image, {":Repaired after the cut", ":By hfsutils"});
+    if (!changed || !found[0] || !found[1]) faults.push_back("hfsutils does not find the folders made after the cut");
+    return faults;
+}
+
+// The change once whole, then cut after each block it writes.
+void cutEverywhere(const CutCase& c) {
+    SCOPED_TRACE(c.label + ": " + c.line);
+    TempDir dir;
+    const std::string beforeImage = dir.file("before.hfs"), afterImage = dir.file("after.hfs");
+    writeImage(beforeImage, c.medium);
+    const Run whole = runLines(c.medium, {c.line});
+    ASSERT_TRUE(whole.said.empty()) << whole.said[0];
+    writeImage(afterImage, whole.medium);
+    const std::vector<std::string> before = hlsTree(beforeImage), after = hlsTree(afterImage);
+    ASSERT_NE(before, after) << "the change changes nothing hfsutils lists";
+    const std::vector<std::string> untouched = hcopyMacBinaries(beforeImage, c.untouched);
+    ASSERT_EQ(hcopyMacBinaries(afterImage, c.untouched), untouched);
+    const ProcessResult check = runCli({"--check", afterImage});
+    EXPECT_EQ(check.exitCode, 0) << check.out;
+    EXPECT_EQ(check.err.find("not closed cleanly"), std::string::npos) << check.err;
+    EXPECT_TRUE(cleanlyUnmounted(whole.medium));
+
+    std::string report;
+    for (uint64_t k = 0; k < whole.blocks; ++k) {
+        const Run cut = runLines(c.medium, {c.line}, k);
+        for (const std::string& fault : cutFaults(dir, cut.medium, before, after, c, untouched))
+            report += "\n  cut after " + std::to_string(k) + " of " + std::to_string(whole.blocks) + " blocks: " + fault;
+    }
+    EXPECT_TRUE(report.empty()) << report;
+}
+
+std::vector<std::string> numberedLines(const std::string& head, int count, const std::string& tail) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < count; ++i) lines.push_back(head + std::to_string(1000 + i) + tail);
+    return lines;
+}
+
+bool splits(Shape a, Shape b) { return b.used == a.used + 1 && b.depth == a.depth; }
+bool splitsTwice(Shape a, Shape b) { return b.used >= a.used + 2 && b.depth == a.depth; }
+bool addsLevel(Shape a, Shape b) { return b.depth > a.depth; }
+bool grows(Shape a, Shape b) { return b.total > a.total; }
+
+TEST(Cut, SplitsNewLevelsAndAGrowingCatalog) {
+    const std::vector<std::string> folders = numberedLines("MD \"Folder ", 120, " with a long name\"");
+    for (const Picked& p : pickCommits("basic.hfs", folders, {{"splitting a leaf", splits}, {"adding a level", addsLevel}}))
+        cutEverywhere({p.label, p.medium, p.line, {":Puzzle", ":Docs:Manual"}});
+    // Its three extents are full: the catalog grows into an extent the overflow tree records. A
+    // few files make room first, so that hfsutils, which grows the catalog by more, can follow.
+    std::vector<std::string> roomFirst = {"CD Filler", "DEL F00*", "CD \\"};
+    roomFirst.insert(roomFirst.end(), folders.begin(), folders.end());
+    for (const Picked& p : pickCommits("catalog-overflow.hfs", roomFirst, {{"growing the catalog", grows}}))
+        cutEverywhere({p.label, p.medium, p.line, {":Filler:F010", ":Filler:F150"}});
+}
+
+// A catalog of 15,000 files whose node map goes on in map nodes: the commits among 1,000 new
+// folders that split a leaf, and a leaf and its index node.
+TEST(Cut, ACatalogWithMapNodes) {
+    const std::vector<std::string> folders = numberedLines("MD \"New ", 1000, "\"");
+    for (const Picked& p : pickCommits("crowded.hfs", folders, {{"splitting a leaf", splits}, {"splitting twice", splitsTwice}}))
+        cutEverywhere({p.label, p.medium, p.line, {":f1", ":f15000"}});
+}
+
+TEST(Cut, DeletesRenamesAndSwaps) {
+    const Medium basic = fixtureMedium("basic.hfs");
+    cutEverywhere({"fragmented.hfs, overflow extents freed", fixtureMedium("fragmented.hfs"), "DEL \"Scattered Data\"",
+                   {":Scattered Resource", ":Filler:F001"}});
+    cutEverywhere({"basic.hfs, a folder with files", basic, "RD Docs", {":Puzzle", ":Big Forks"}});
+    cutEverywhere({"basic.hfs, a folder's thread", basic, "REN Docs \"Papers and more\"", {":Puzzle", ":Read Me"}});
+    cutEverywhere({"basic.hfs, both forks", basic, "SWAP \"Big Forks\"", {":Puzzle", ":Docs:Manual"}});
+}
+
+}  // namespace
+}  // namespace quarry::test
