@@ -402,5 +402,55 @@ TEST(VolumeChanges, CatalogsBeyondTheHeaderNodesMap) {
     EXPECT_TRUE(checkedSound(grown));
 }
 
+// A catalog whose nodes or links are damaged where no search of the change goes is not changed:
+// the change would lay records out from offsets past their node.
+// The volume, as hfsutils made it, is changed when sound.
+TEST(VolumeChanges, CatalogsDamagedAwayFromTheChangeAreNotChanged) {
+    TempDir dir, soundDir;
+    const std::string sound = writableCopy(soundDir, "many.hfs");
+    struct Case {
+        const char* what;
+        std::function<void(HfsImage&, Bytes&, uint32_t lastLeaf)> bend;
+        const char* says;
+    };
+    // Record `i` of node n, as an offset within the node.
+    auto offsetIn = [](HfsImage& v, uint32_t n, uint16_t i) {
+        return static_cast<uint16_t>(v.catalogRecords(n).at(i).offset - v.nodeOffset(Tree::Catalog, n));
+    };
+    const Case cases[] = {
+        {"a record offset past the next",
+         [&](HfsImage& v, Bytes&, uint32_t n) { v.setRecordOffset(Tree::Catalog, n, 1, offsetIn(v, n, 2) + 2); },
+         "record 2 offset"},
+        {"a record of no bytes",
+         [&](HfsImage& v, Bytes&, uint32_t n) { v.setRecordOffset(Tree::Catalog, n, 1, offsetIn(v, n, 2)); },
+         "record 2 offset"},
+        {"a last leaf whose back link is lost",
+         [](HfsImage& v, Bytes& b, uint32_t n) { writeBe(b, v.nodeOffset(Tree::Catalog, n) + quarry::node::kBLink, 4, 0); },
+         "is not linked to the leaves beside it"},
+        {"a header whose last leaf is the first",
+         [](HfsImage& v, Bytes&, uint32_t) { v.setHeader32(Tree::Catalog, header::kLastLeaf, v.header32(Tree::Catalog, header::kFirstLeaf)); },
+         "are not the ends of the leaf chain"},
+    };
+    for (const Case& c : cases) {
+        const std::string image = bentFixture(dir, "many.hfs", [&](Bytes& b) {
+            HfsImage v(b);
+            const uint32_t lastLeaf = v.header32(Tree::Catalog, header::kLastLeaf);
+            // The damage lies past the records of the root folder, which the change searches.
+            for (const CatalogRecord& r : v.catalogRecords(lastLeaf)) ASSERT_GT(r.parentId, 2u) << c.what;
+            c.bend(v, b, lastLeaf);
+        });
+        const std::string before = slurp(image);
+        const ProcessResult r = runCli({"--write", "--yes", image, "MD A"});
+        EXPECT_EQ(r.exitCode, 1) << c.what;
+        EXPECT_NE(r.err.find("This volume is damaged: catalog"), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_TRUE(slurp(image) == before) << c.what << " changed the image";
+    }
+    const ProcessResult r = runCli({"--write", "--yes", sound, "MD A"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(checkedSound(sound));
+    EXPECT_EQ(countLines(hlsTree(sound), ":A"), 1u);
+}
+
 }  // namespace
 }  // namespace quarry::test
