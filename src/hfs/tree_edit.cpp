@@ -219,17 +219,21 @@ Status checkIndex(BTreeFile& tree) {
 }
 
 // Every index and leaf node that the index reaches, level by level, must keep the node rules
-// the reader keeps; the leaves, in that order, must be the chain from the header's first leaf
-// to its last. The changes lay records out from the offsets as they find them, so a node that
-// breaks these would be read past its end. Each node is looked at once.
+// the reader keeps, hold its keys in ascending order, and hold only keys from the one its index
+// record gives up to (not including) the next; the leaves, in that order, must be the chain
+// from the header's first leaf to its last. The changes lay records out from the offsets and
+// the index as they find them, so a node that breaks these would be read past its end or
+// would put a record where no search finds it. Each node is looked at once.
 Status checkTree(BTreeFile& tree) {
     struct Reached {
         uint32_t node;
+        const uint8_t* low;   // the key of the index record that leads here; nullptr: none
+        const uint8_t* high;  // the key of the next index record, or of one above; nullptr: none
     };
     const uint32_t root = loadBE32(head(tree) + header::kRoot);
     if (root == 0) return Status::ok();
     ChainGuard guard(tree.nodeCount());
-    std::vector<Reached> level{{root}};
+    std::vector<Reached> level{{root, nullptr, nullptr}};
     std::vector<uint32_t> leaves;
     while (!level.empty()) {
         std::vector<Reached> below;
@@ -245,8 +249,15 @@ Status checkTree(BTreeFile& tree) {
             const uint16_t count = nodeRecordCount(nd);
             if (count == 0 && r.node != root) return treeError(tree, where + " holds no record");
             for (uint16_t i = 0; i < count; ++i) {
+                const uint8_t* key = nd + nodeRecordOffset(nd, i);
+                const uint8_t* before = i == 0 ? r.low : nd + nodeRecordOffset(nd, static_cast<uint16_t>(i - 1));
+                if (before && compareTreeKeys(tree, before, key) > (i == 0 ? 0 : -1))
+                    return treeError(tree, where + ": record " + std::to_string(i) + " is out of key order");
+                if (r.high && compareTreeKeys(tree, key, r.high) >= 0)
+                    return treeError(tree, where + ": record " + std::to_string(i) + " belongs to a later node");
                 if (nodeType(nd) == node::kTypeLeaf) continue;
-                below.push_back({childOf(nd, i)});
+                const uint8_t* next = i + 1 < count ? nd + nodeRecordOffset(nd, static_cast<uint16_t>(i + 1)) : r.high;
+                below.push_back({childOf(nd, i), key, next});
             }
             if (nodeType(nd) == node::kTypeLeaf) leaves.push_back(r.node);
         }
@@ -472,7 +483,7 @@ Status beginTreeEdit(BTreeFile& tree) {
         closeTreeMemory(tree);
         return s;
     }
-    // A tree that breaks the node rules is damaged: the change is refused as
+    // A tree that breaks the node rules or the key order is damaged: the change is refused as
     // when a search meets the damage.
     if (Status s = checkTree(tree); !s) {
         closeTreeMemory(tree);

@@ -402,8 +402,9 @@ TEST(VolumeChanges, CatalogsBeyondTheHeaderNodesMap) {
     EXPECT_TRUE(checkedSound(grown));
 }
 
-// A catalog whose nodes or links are damaged where no search of the change goes is not changed:
-// the change would lay records out from offsets past their node.
+// A catalog whose nodes, keys or links are damaged where no search of the change goes, is not
+// changed: the change would lay records out from offsets past their node, or put them where no
+// search finds them.
 // The volume, as hfsutils made it, is changed when sound.
 TEST(VolumeChanges, CatalogsDamagedAwayFromTheChangeAreNotChanged) {
     TempDir dir, soundDir;
@@ -430,6 +431,14 @@ TEST(VolumeChanges, CatalogsDamagedAwayFromTheChangeAreNotChanged) {
         {"a header whose last leaf is the first",
          [](HfsImage& v, Bytes&, uint32_t) { v.setHeader32(Tree::Catalog, header::kLastLeaf, v.header32(Tree::Catalog, header::kFirstLeaf)); },
          "are not the ends of the leaf chain"},
+        {"index records whose children are swapped",
+         [](HfsImage& v, Bytes& b, uint32_t) {
+             const std::vector<CatalogRecord> index = v.catalogRecords(v.header32(Tree::Catalog, btheader::kRoot));
+             ASSERT_GE(index.size(), 3u);
+             writeBe(b, index[1].dataOffset, 4, index[2].child);
+             writeBe(b, index[2].dataOffset, 4, index[1].child);
+         },
+         "belongs to a later node"},
     };
     for (const Case& c : cases) {
         const std::string image = bentFixture(dir, "many.hfs", [&](Bytes& b) {
