@@ -289,6 +289,14 @@ Status MakeDirectory(Session& session, std::string name) {
     const VolumeContext context = session.volumeContext();
     beginVolumeChange(volume);
     const uint32_t folderID = volume.mdb32(mdb::kNextCatalogId);
+    // A next catalog ID that a record uses already would give the new folder another item's
+    // thread: such a volume is damaged. Loading the catalog for the change finds its highest ID.
+    if (Status s = beginTreeEdit(volume.catalog); !s) return s;
+    if (folderID <= volume.catalog.highestCatalogId) {
+        treeFault(volume.catalog, "catalog: the next catalog ID " + std::to_string(folderID) + " is not above " +
+                                      std::to_string(volume.catalog.highestCatalogId) + ", which a record uses");
+        return Fault{volume.catalog.firstDamage()};
+    }
     const uint32_t now = macTimeNow();
     uint8_t folder[catrec::kFolderSize] = {};
     folder[0] = catrec::kFolder;

@@ -218,6 +218,20 @@ Status checkIndex(BTreeFile& tree) {
     return Status::ok();
 }
 
+// The highest catalog ID that a catalog leaf record names: its key's parent, a folder's or a
+// file's own ID, a thread's parent.
+uint32_t highestIdOf(const uint8_t* record) {
+    uint32_t id = catalogKeyParent(record);
+    const uint8_t* data = record + recordDataOffset(record);
+    switch (data[0]) {
+        case catrec::kFolder: return std::max(id, loadBE32(data + catrec::kDirId));
+        case catrec::kFile: return std::max(id, loadBE32(data + catrec::kFileId));
+        case catrec::kFolderThread:
+        case catrec::kFileThread: return std::max(id, loadBE32(data + catrec::kThreadParentId));
+        default: return id;
+    }
+}
+
 // Every index and leaf node that the index reaches, level by level, must keep the node rules
 // the reader keeps, hold its keys in ascending order, and hold only keys from the one its index
 // record gives up to (not including) the next; the leaves, in that order, must be the chain
@@ -225,6 +239,7 @@ Status checkIndex(BTreeFile& tree) {
 // the index as they find them, so a node that breaks these would be read past its end or
 // would put a record where no search finds it. Each node is looked at once.
 Status checkTree(BTreeFile& tree) {
+    tree.highestCatalogId = 0;
     struct Reached {
         uint32_t node;
         const uint8_t* low;   // the key of the index record that leads here; nullptr: none
@@ -255,7 +270,10 @@ Status checkTree(BTreeFile& tree) {
                     return treeError(tree, where + ": record " + std::to_string(i) + " is out of key order");
                 if (r.high && compareTreeKeys(tree, key, r.high) >= 0)
                     return treeError(tree, where + ": record " + std::to_string(i) + " belongs to a later node");
-                if (nodeType(nd) == node::kTypeLeaf) continue;
+                if (nodeType(nd) == node::kTypeLeaf) {
+                    if (tree.isCatalog) tree.highestCatalogId = std::max(tree.highestCatalogId, highestIdOf(key));
+                    continue;
+                }
                 const uint8_t* next = i + 1 < count ? nd + nodeRecordOffset(nd, static_cast<uint16_t>(i + 1)) : r.high;
                 below.push_back({childOf(nd, i), key, next});
             }

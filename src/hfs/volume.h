@@ -84,6 +84,9 @@ struct BTreeFile {
     // commit before; a later commit puts the node's next version back there, where often the
     // bytes are the same already.
     std::vector<uint32_t> partner;
+    // The highest catalog ID that the catalog's records use, found when the tree was loaded into
+    // memory (catalog only).
+    uint32_t highestCatalogId = 0;
 
     // The first damage met since the mount; empty while none was.
     std::string firstDamage() const { return damage.empty() ? std::string() : damage.front(); }

@@ -402,9 +402,9 @@ TEST(VolumeChanges, CatalogsBeyondTheHeaderNodesMap) {
     EXPECT_TRUE(checkedSound(grown));
 }
 
-// A catalog whose nodes, keys or links are damaged where no search of the change goes, is not
-// changed: the change would lay records out from offsets past their node, or put them where no
-// search finds them.
+// A catalog whose nodes, keys or links are damaged where no search of the change goes, or whose
+// next catalog ID is taken, is not changed: the change would lay records out from offsets past
+// their node, put them where no search finds them, or give the new folder another item's ID.
 // The volume, as hfsutils made it, is changed when sound.
 TEST(VolumeChanges, CatalogsDamagedAwayFromTheChangeAreNotChanged) {
     TempDir dir, soundDir;
@@ -439,6 +439,9 @@ TEST(VolumeChanges, CatalogsDamagedAwayFromTheChangeAreNotChanged) {
              writeBe(b, index[2].dataOffset, 4, index[1].child);
          },
          "belongs to a later node"},
+        {"a next catalog ID that a file has",
+         [](HfsImage& v, Bytes&, uint32_t) { v.setMdb32(30, v.lookup(":Read Me").id); },  // drNxtCNID
+         "the next catalog ID"},
     };
     for (const Case& c : cases) {
         const std::string image = bentFixture(dir, "many.hfs", [&](Bytes& b) {
