@@ -89,6 +89,51 @@ std::string upper(std::string_view s) {
     return out;
 }
 
+// Why the extents of a file's catalog record cannot be what its forks hold, or empty when they
+// can: a run past the volume's last block, a block the bitmap already has free, a block of the
+// catalog's or the extents tree's own extents, or more bytes than the fork's physical length.
+// Freeing such runs would hand out blocks that other files or the trees still hold.
+std::string forkExtentsDamage(const VolumeState& volume, const uint8_t* record) {
+    const uint32_t volumeBlocks = volume.mdb16(mdb::kAllocBlocks);
+    auto overlapsTree = [&](uint32_t start, uint32_t end) {
+        for (size_t field : {mdb::kCatalogExtents, mdb::kExtentsExtents}) {
+            for (size_t i = 0; i < 3; ++i) {
+                const uint32_t from = volume.mdb16(field + 4 * i), to = from + volume.mdb16(field + 4 * i + 2);
+                if (start < to && from < end) return true;
+            }
+        }
+        return false;
+    };
+    const struct {
+        size_t extents, physical;
+        const char* name;
+    } forks[] = {{catrec::kDataExtents, catrec::kDataPhysical, "data"}, {catrec::kRsrcExtents, catrec::kRsrcPhysical, "resource"}};
+    for (const auto& fork : forks) {
+        const std::string where =
+            "catalog: file " + std::to_string(loadBE32(record + catrec::kFileId)) + ": its " + fork.name + " fork's ";
+        uint64_t held = 0;
+        for (size_t i = 0; i < 3; ++i) {
+            const uint32_t start = loadBE16(record + fork.extents + 4 * i);
+            const uint32_t end = start + loadBE16(record + fork.extents + 4 * i + 2);
+            if (end == start) continue;
+            if (end > volumeBlocks)
+                return where + "blocks " + std::to_string(start) + "-" + std::to_string(end - 1) + " run past the volume's " +
+                       std::to_string(volumeBlocks) + " blocks";
+            if (overlapsTree(start, end))
+                return where + "blocks " + std::to_string(start) + "-" + std::to_string(end - 1) + " belong to a B-tree";
+            for (uint32_t b = start; b < end; ++b) {
+                if (b / 8 >= volume.bitmap.size() || (volume.bitmap[b / 8] & (0x80 >> (b % 8))) == 0)
+                    return where + "block " + std::to_string(b) + " is free in the bitmap";
+            }
+            held += end - start;
+        }
+        if (held * volume.allocBlockSize > loadBE32(record + fork.physical))
+            return where + "extents hold " + std::to_string(held * volume.allocBlockSize) + " bytes, its physical length is " +
+                   std::to_string(loadBE32(record + fork.physical));
+    }
+    return {};
+}
+
 // Deletes the file whose record is the catalog's current one, in the current folder: both forks'
 // blocks (those of the catalog record and those of the extents tree) go back to the bitmap.
 Status deleteFile(Session& session) {
@@ -101,6 +146,11 @@ Status deleteFile(Session& session) {
     const uint32_t nodeNumber = volume.catalog.nodeNumber;
     const uint16_t recordIndex = volume.catalog.recordIndex;
     const uint32_t fileID = loadBE32(record.data() + catrec::kFileId);
+    // Damage met here refuses the change as damage met while reading does.
+    if (std::string damage = forkExtentsDamage(volume, record.data()); !damage.empty()) {
+        treeFault(volume.catalog, damage);
+        return Fault{std::move(damage)};
+    }
 
     uint32_t freed = 0;
     for (size_t fork : {catrec::kDataExtents, catrec::kRsrcExtents})
@@ -239,6 +289,14 @@ Status MakeDirectory(Session& session, std::string name) {
     const VolumeContext context = session.volumeContext();
     beginVolumeChange(volume);
     const uint32_t folderID = volume.mdb32(mdb::kNextCatalogId);
+    // A next catalog ID that a record uses already would give the new folder another item's
+    // thread: such a volume is damaged. Loading the catalog for the change finds its highest ID.
+    if (Status s = beginTreeEdit(volume.catalog); !s) return s;
+    if (folderID <= volume.catalog.highestCatalogId) {
+        treeFault(volume.catalog, "catalog: the next catalog ID " + std::to_string(folderID) + " is not above " +
+                                      std::to_string(volume.catalog.highestCatalogId) + ", which a record uses");
+        return Fault{volume.catalog.firstDamage()};
+    }
     const uint32_t now = macTimeNow();
     uint8_t folder[catrec::kFolderSize] = {};
     folder[0] = catrec::kFolder;

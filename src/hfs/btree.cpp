@@ -61,6 +61,10 @@ std::string checkRecord(const BTreeFile& tree, const uint8_t* rec, size_t len, u
     return {};
 }
 
+bool keyNameEmpty(const uint8_t* key) { return key[catkey::kNameLength] == 0; }
+
+}  // namespace
+
 std::string checkNode(const BTreeFile& tree, const uint8_t* nd) {
     const uint8_t type = nd[node::kType];
     if (type != node::kTypeIndex && type != node::kTypeHeader && type != node::kTypeMap && type != node::kTypeLeaf)
@@ -87,10 +91,6 @@ std::string checkNode(const BTreeFile& tree, const uint8_t* nd) {
     }
     return {};
 }
-
-bool keyNameEmpty(const uint8_t* key) { return key[catkey::kNameLength] == 0; }
-
-}  // namespace
 
 const uint8_t* treeFault(BTreeFile& tree, std::string text) {
     if (std::find(tree.damage.begin(), tree.damage.end(), text) == tree.damage.end()) tree.damage.push_back(text);

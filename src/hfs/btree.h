@@ -28,6 +28,9 @@ inline constexpr uint16_t kAppendIndex = 0xFFFF;
 // Reads node n into tree.node, sets nodeNumber = n and recordIndex = 0. Returns the node, or
 // nullptr when it cannot be read or breaks the node rules (tree.fault says why).
 const uint8_t* readNode(uint32_t n, BTreeFile& tree);
+// The node rules readNode applies (offsets ascending and inside the node, each record non-empty
+// and sound for its node's type): what node nd breaks, or an empty string when it is sound.
+std::string checkNode(const BTreeFile& tree, const uint8_t* nd);
 // Records a place of damage: the search's fault, when it has none yet, and the tree's list of
 // damage met since the mount, when the place is new. Returns nullptr for convenience.
 const uint8_t* treeFault(BTreeFile& tree, std::string text);

@@ -218,6 +218,81 @@ Status checkIndex(BTreeFile& tree) {
     return Status::ok();
 }
 
+// The highest catalog ID that a catalog leaf record names: its key's parent, a folder's or a
+// file's own ID, a thread's parent.
+uint32_t highestIdOf(const uint8_t* record) {
+    uint32_t id = catalogKeyParent(record);
+    const uint8_t* data = record + recordDataOffset(record);
+    switch (data[0]) {
+        case catrec::kFolder: return std::max(id, loadBE32(data + catrec::kDirId));
+        case catrec::kFile: return std::max(id, loadBE32(data + catrec::kFileId));
+        case catrec::kFolderThread:
+        case catrec::kFileThread: return std::max(id, loadBE32(data + catrec::kThreadParentId));
+        default: return id;
+    }
+}
+
+// Every index and leaf node that the index reaches, level by level, must keep the node rules
+// the reader keeps, hold its keys in ascending order, and hold only keys from the one its index
+// record gives up to (not including) the next; the leaves, in that order, must be the chain
+// from the header's first leaf to its last. The changes lay records out from the offsets and
+// the index as they find them, so a node that breaks these would be read past its end or
+// would put a record where no search finds it. Each node is looked at once.
+Status checkTree(BTreeFile& tree) {
+    tree.highestCatalogId = 0;
+    struct Reached {
+        uint32_t node;
+        const uint8_t* low;   // the key of the index record that leads here; nullptr: none
+        const uint8_t* high;  // the key of the next index record, or of one above; nullptr: none
+    };
+    const uint32_t root = loadBE32(head(tree) + header::kRoot);
+    if (root == 0) return Status::ok();
+    ChainGuard guard(tree.nodeCount());
+    std::vector<Reached> level{{root, nullptr, nullptr}};
+    std::vector<uint32_t> leaves;
+    while (!level.empty()) {
+        std::vector<Reached> below;
+        const uint8_t levelType = viewNode(tree, level.front().node) ? nodeType(viewNode(tree, level.front().node)) : 0;
+        for (const Reached& r : level) {
+            const std::string where = "node " + std::to_string(r.node);
+            const uint8_t* nd = viewNode(tree, r.node);
+            if (!nd || !guard.visit(r.node)) return treeError(tree, "the index leads twice or past the end to " + where);
+            if (std::string fault = checkNode(tree, nd); !fault.empty()) return treeError(tree, where + ": " + fault);
+            if (nodeType(nd) != node::kTypeIndex && nodeType(nd) != node::kTypeLeaf)
+                return treeError(tree, where + " in the index is neither index nor leaf");
+            if (nodeType(nd) != levelType) return treeError(tree, where + " is not of the kind of the nodes beside it");
+            const uint16_t count = nodeRecordCount(nd);
+            if (count == 0 && r.node != root) return treeError(tree, where + " holds no record");
+            for (uint16_t i = 0; i < count; ++i) {
+                const uint8_t* key = nd + nodeRecordOffset(nd, i);
+                const uint8_t* before = i == 0 ? r.low : nd + nodeRecordOffset(nd, static_cast<uint16_t>(i - 1));
+                if (before && compareTreeKeys(tree, before, key) > (i == 0 ? 0 : -1))
+                    return treeError(tree, where + ": record " + std::to_string(i) + " is out of key order");
+                if (r.high && compareTreeKeys(tree, key, r.high) >= 0)
+                    return treeError(tree, where + ": record " + std::to_string(i) + " belongs to a later node");
+                if (nodeType(nd) == node::kTypeLeaf) {
+                    if (tree.isCatalog) tree.highestCatalogId = std::max(tree.highestCatalogId, highestIdOf(key));
+                    continue;
+                }
+                const uint8_t* next = i + 1 < count ? nd + nodeRecordOffset(nd, static_cast<uint16_t>(i + 1)) : r.high;
+                below.push_back({childOf(nd, i), key, next});
+            }
+            if (nodeType(nd) == node::kTypeLeaf) leaves.push_back(r.node);
+        }
+        level = std::move(below);
+    }
+    for (size_t i = 0; i < leaves.size(); ++i) {
+        const uint8_t* nd = viewNode(tree, leaves[i]);
+        const uint32_t back = i == 0 ? 0 : leaves[i - 1];
+        const uint32_t next = i + 1 < leaves.size() ? leaves[i + 1] : 0;
+        if (loadBE32(nd + node::kBLink) != back || nodeForwardLink(nd) != next)
+            return treeError(tree, "leaf " + std::to_string(leaves[i]) + " is not linked to the leaves beside it");
+    }
+    if (loadBE32(head(tree) + header::kFirstLeaf) != leaves.front() || loadBE32(head(tree) + header::kLastLeaf) != leaves.back())
+        return treeError(tree, "the header's first and last leaves are not the ends of the leaf chain");
+    return Status::ok();
+}
+
 // One step of a descent: an index node and the record in it that leads on.
 struct PathStep {
     uint32_t node = 0;
@@ -425,6 +500,13 @@ Status beginTreeEdit(BTreeFile& tree) {
     }
     if (Status s = checkIndex(tree); !s) {
         closeTreeMemory(tree);
+        return s;
+    }
+    // A tree that breaks the node rules or the key order is damaged: the change is refused as
+    // when a search meets the damage.
+    if (Status s = checkTree(tree); !s) {
+        closeTreeMemory(tree);
+        treeFault(tree, s.fault());
         return s;
     }
     // A node that the index reaches is the tree's, whatever a damaged map says of it.

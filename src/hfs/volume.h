@@ -87,6 +87,9 @@ struct BTreeFile {
     // True where the partner holds this node's bytes already, each node number in them put back
     // to its partner: a commit that sends the node and its neighbours back writes nothing there.
     std::vector<bool> partnerHoldsIt;
+    // The highest catalog ID that the catalog's records use, found when the tree was loaded into
+    // memory (catalog only).
+    uint32_t highestCatalogId = 0;
 
     // The first damage met since the mount; empty while none was.
     std::string firstDamage() const { return damage.empty() ? std::string() : damage.front(); }

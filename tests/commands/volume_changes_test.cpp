@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "commands/volume_changes.h"
@@ -175,6 +176,59 @@ TEST(VolumeChanges, RefusalsAndReadOnlyMediaLeaveTheImageAsItWas) {
         EXPECT_EQ(r.exitCode, *c.says ? 1 : 0) << c.line;
         EXPECT_TRUE(slurp(target) == before) << c.line << " changed the image";
     }
+}
+
+// A file whose record claims blocks it cannot hold is not deleted: freeing them would give other
+// files' or the catalog's blocks to the next change. The image stays as it was, and the damage
+// is said.
+TEST(VolumeChanges, FilesWhoseExtentsCannotBeTheirsAreNotDeleted) {
+    TempDir dir;
+    struct Case {
+        const char* what;
+        std::function<void(HfsImage&, const CatalogRecord&)> bend;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"a run past the last block",
+         [](HfsImage& v, const CatalogRecord& f) { v.setRecordData16(f, catfile::kRsrcExtents + 2, 30000); },
+         "resource fork's blocks"},
+        {"the catalog's first block",
+         [](HfsImage& v, const CatalogRecord& f) {
+             v.setRecordData16(f, catfile::kRsrcExtents, static_cast<uint16_t>(v.mdb32(150) >> 16));  // drCTExtRec
+         },
+         "belong to a B-tree"},
+        {"more blocks than the physical length",
+         [](HfsImage& v, const CatalogRecord& f) { v.setRecordData32(f, catfile::kDataPhysicalLength, 0); },
+         "its physical length is 0"},
+    };
+    for (const Case& c : cases) {
+        const std::string image = bentFixture(dir, "basic.hfs", [&](Bytes& b) {
+            HfsImage v(b);
+            c.bend(v, v.lookup(":Puzzle"));
+        });
+        const std::string before = slurp(image);
+        const ProcessResult r = runCli({"--write", "--yes", image, "DEL Puzzle"});
+        EXPECT_EQ(r.exitCode, 1) << c.what;
+        EXPECT_NE(r.err.find("This volume is damaged: catalog: file "), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_TRUE(slurp(image) == before) << c.what << " changed the image";
+    }
+    // A block of the file that the bitmap has free: the bitmap bit of Puzzle's first data block,
+    // found as hfsutils left the volume.
+    const std::string image = bentFixture(dir, "basic.hfs", [&](Bytes& b) {
+        HfsImage v(b);
+        const uint32_t block = v.forkExtents(v.lookup(":Puzzle"), Fork::Data).at(0).startBlock;
+        const size_t bitmap = readBe(b, 1024 + 14, 2) * 512;  // drVBMSt
+        b.at(bitmap + block / 8) &= static_cast<uint8_t>(~(0x80 >> (block % 8)));
+    });
+    const std::string before = slurp(image);
+    const ProcessResult r = runCli({"--write", "--yes", image, "DEL Puzzle"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("is free in the bitmap; it is not changed."), std::string::npos) << r.err;
+    EXPECT_TRUE(slurp(image) == before);
+    // Deleting the other files is still refused: the volume is known to be damaged now.
+    EXPECT_EQ(runCli({"--write", "--yes", image, "DEL Puzzle", "DEL \"Read Me\""}).exitCode, 1);
+    EXPECT_TRUE(slurp(image) == before);
 }
 
 // A word that is no command fails the run wherever it stands; a change carried out does not,
@@ -348,6 +402,68 @@ TEST(VolumeChanges, CatalogsBeyondTheHeaderNodesMap) {
     EXPECT_EQ(countLines(tree, ":Folder number "), 3999u);
     EXPECT_EQ(countLines(tree, ":One more"), 1u);
     EXPECT_TRUE(checkedSound(grown));
+}
+
+// A catalog whose nodes, keys or links are damaged where no search of the change goes, or whose
+// next catalog ID is taken, is not changed: the change would lay records out from offsets past
+// their node, put them where no search finds them, or give the new folder another item's ID.
+// The volume, as hfsutils made it, is changed when sound.
+TEST(VolumeChanges, CatalogsDamagedAwayFromTheChangeAreNotChanged) {
+    TempDir dir, soundDir;
+    const std::string sound = writableCopy(soundDir, "many.hfs");
+    struct Case {
+        const char* what;
+        std::function<void(HfsImage&, Bytes&, uint32_t lastLeaf)> bend;
+        const char* says;
+    };
+    // Record `i` of node n, as an offset within the node.
+    auto offsetIn = [](HfsImage& v, uint32_t n, uint16_t i) {
+        return static_cast<uint16_t>(v.catalogRecords(n).at(i).offset - v.nodeOffset(Tree::Catalog, n));
+    };
+    const Case cases[] = {
+        {"a record offset past the next",
+         [&](HfsImage& v, Bytes&, uint32_t n) { v.setRecordOffset(Tree::Catalog, n, 1, offsetIn(v, n, 2) + 2); },
+         "record 2 offset"},
+        {"a record of no bytes",
+         [&](HfsImage& v, Bytes&, uint32_t n) { v.setRecordOffset(Tree::Catalog, n, 1, offsetIn(v, n, 2)); },
+         "record 2 offset"},
+        {"a last leaf whose back link is lost",
+         [](HfsImage& v, Bytes& b, uint32_t n) { writeBe(b, v.nodeOffset(Tree::Catalog, n) + quarry::node::kBLink, 4, 0); },
+         "is not linked to the leaves beside it"},
+        {"a header whose last leaf is the first",
+         [](HfsImage& v, Bytes&, uint32_t) { v.setHeader32(Tree::Catalog, header::kLastLeaf, v.header32(Tree::Catalog, header::kFirstLeaf)); },
+         "are not the ends of the leaf chain"},
+        {"index records whose children are swapped",
+         [](HfsImage& v, Bytes& b, uint32_t) {
+             const std::vector<CatalogRecord> index = v.catalogRecords(v.header32(Tree::Catalog, btheader::kRoot));
+             ASSERT_GE(index.size(), 3u);
+             writeBe(b, index[1].dataOffset, 4, index[2].child);
+             writeBe(b, index[2].dataOffset, 4, index[1].child);
+         },
+         "belongs to a later node"},
+        {"a next catalog ID that a file has",
+         [](HfsImage& v, Bytes&, uint32_t) { v.setMdb32(30, v.lookup(":Read Me").id); },  // drNxtCNID
+         "the next catalog ID"},
+    };
+    for (const Case& c : cases) {
+        const std::string image = bentFixture(dir, "many.hfs", [&](Bytes& b) {
+            HfsImage v(b);
+            const uint32_t lastLeaf = v.header32(Tree::Catalog, header::kLastLeaf);
+            // The damage lies past the records of the root folder, which the change searches.
+            for (const CatalogRecord& r : v.catalogRecords(lastLeaf)) ASSERT_GT(r.parentId, 2u) << c.what;
+            c.bend(v, b, lastLeaf);
+        });
+        const std::string before = slurp(image);
+        const ProcessResult r = runCli({"--write", "--yes", image, "MD A"});
+        EXPECT_EQ(r.exitCode, 1) << c.what;
+        EXPECT_NE(r.err.find("This volume is damaged: catalog"), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_TRUE(slurp(image) == before) << c.what << " changed the image";
+    }
+    const ProcessResult r = runCli({"--write", "--yes", sound, "MD A"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(checkedSound(sound));
+    EXPECT_EQ(countLines(hlsTree(sound), ":A"), 1u);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 set -euo pipefail
 fixtures=${1:?usage: make_corpus.sh FIXTURE_DIR}
 out=$(cd "$(dirname "$0")" && pwd)/corpus
-mkdir -p "$out"/{mount,command_line,type_creator,macbinary,lzvn,decmpfs,partition_scan,hfsplus}
+mkdir -p "$out"/{mount,command_line,type_creator,macbinary,lzvn,decmpfs,partition_scan,hfsplus,changes}
 rm -f "$out"/*/*
 
 # cut IMAGE [MAX_BYTES]: the image without its alternate MDB (the second-to-last sector, which
@@ -131,5 +131,26 @@ b.write_image(sys.argv[1] + ".whole", *before.image())
 EOF
 cut "$out/hfsplus/journaled.whole" > "$out/hfsplus/journaled"
 rm "$out/hfsplus/journaled.whole"
+
+# changes: a byte choosing the volume (0 basic, 1 fragmented, 2 catalog-overflow); a byte whose
+# low two bits count the damages and whose bit 2 answers yes to every question; the damages as
+# region (0 catalog, 1 extents tree, 2 bitmap, 3 MDB), node, offset and xor mask; then lines of
+# a digit choosing the word (0 MD, 1 DEL, 2 REN, 3 SWAP, 4 RD, 5 CD, 6 CD .., 7 CD \) and what
+# is typed after it.
+g=$out/changes
+changes() { perl -e 'my ($name, $vol, $flags, $damage, $lines) = @ARGV; open my $f, ">", $name or die;
+  print $f pack("CC", $vol, $flags), pack("H*", $damage), $lines' "$g/$1" "$2" "$3" "$4" "$5"; }
+changes basic 0 4 "" $'0"New things"\n5Docs\n1Manual\n6\n4"Empty Folder"\n2Puzzle Jigsaw\n3"Big Forks"\n2T* Tr*'
+changes basic-no-answers 0 0 "" $'4Docs\n1D*\n0A\n0a\n2A Docs'
+changes fragmented 1 4 "" $'3"Scattered Data"\n1Scattered*\n0Fresh\n5Filler\n1F00*\n0"Many more"'
+changes catalog-overflow 2 4 "" $'5Filler\n1F1*\n0"A new one"\n2F2* G2*\n7\n4Filler'
+# A folder's name apart from its thread, a record's ID above the next free one, the catalog
+# header's node count, an extents key, a bitmap byte, the MDB's file count and free blocks.
+changes catalog-leaf 0 5 "0001008010" $'0Fresh\n1Puzzle\n2Docs Papers'
+changes catalog-ids 0 5 "0002003004" $'0Fresh\n0"And another"\n2Puzzle Jigsaw'
+changes catalog-header 0 5 "0000002401" $'0Fresh\n5Docs\n1*'
+changes extents-leaf 1 5 "0101000e08" $'1Scattered*\n0Fresh'
+changes bitmap 0 5 "0200000080" $'0First\n0Second\n1Read*'
+changes mdb-counts 0 6 "0300005401""030000220f" $'0Fresh\n4"Empty Folder"'
 
 du -sh "$out"

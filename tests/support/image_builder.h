@@ -102,6 +102,9 @@ constexpr size_t kFinderType = 4;           // 4 bytes, then the creator
 constexpr size_t kDataLogicalLength = 26;   // u32
 constexpr size_t kDataPhysicalLength = 30;  // u32
 constexpr size_t kRsrcLogicalLength = 36;   // u32
+constexpr size_t kRsrcPhysicalLength = 40;  // u32
+constexpr size_t kDataExtents = 74;         // three (start block, block count) pairs of u16
+constexpr size_t kRsrcExtents = 86;
 }  // namespace catfile
 
 namespace catfolder {  // fields of a folder record's data
