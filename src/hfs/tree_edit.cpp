@@ -635,9 +635,22 @@ void addTreeNodes(BTreeFile& tree, uint32_t nodes) {
     storeBE32(head(tree) + header::kFreeNodes, loadBE32(head(tree) + header::kFreeNodes) + tree.nodeCount() - counted);
     // A map that no longer covers every node grows by map nodes taken from the new ones,
     // chained after the header node and the map nodes before them.
+    auto takenEither = [&](uint32_t n) { return tree.nodeUsed[n] || (n < tree.committedUsed.size() && tree.committedUsed[n]); };
     while (mapCoverage(tree) < tree.nodeCount()) {
-        uint32_t m = counted;
-        while (m < tree.nodeCount() && (tree.nodeUsed[m] || (m < tree.committedUsed.size() && tree.committedUsed[m]))) ++m;
+        const uint32_t previous = tree.mapNodes.empty() ? 0 : tree.mapNodes.back();
+        // Where the medium has map nodes, the link to a new one goes on the medium before the
+        // header that counts the new nodes: the new map node must lie among the nodes the header
+        // on the medium counts already, free in both versions, its bit in a map node (which the
+        // commit marks before the link). Without such a node it goes after the old ones, and the
+        // link waits for the switch.
+        uint32_t m = 0;
+        if (previous != 0)
+            for (uint32_t n = std::min(tree.committedNodes, tree.nodeCount()); m == 0 && n-- > headerMap(tree).second * 8u;)
+                if (!takenEither(n)) m = n;
+        if (m == 0) {
+            m = counted;
+            while (m < tree.nodeCount() && takenEither(m)) ++m;
+        }
         if (m >= tree.nodeCount()) return;
         tree.nodeUsed[m] = true;
         storeBE32(head(tree) + header::kFreeNodes, loadBE32(head(tree) + header::kFreeNodes) - 1);
@@ -645,7 +658,6 @@ void addTreeNodes(BTreeFile& tree, uint32_t nodes) {
         initNode(nd, node::kTypeMap, 0);
         storeBE16(nd + node::kNumRecords, 1);
         storeBE16(nd + kNodeSize - 4, node::kFirstRecord + kMapRecordBytes);
-        const uint32_t previous = tree.mapNodes.empty() ? 0 : tree.mapNodes.back();
         storeBE32(nd + node::kBLink, previous);
         storeBE32((previous == 0 ? head(tree) : editNode(tree, previous)) + node::kFLink, m);
         tree.mapNodes.push_back(m);

@@ -178,11 +178,20 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
     renderNodeMap(tree, used, h, afterBytes);
     for (size_t i = 0; i < before.size(); ++i) {
         const uint8_t* there = mediumNode(tree, before[i].node);
-        // A map node of the tree on the medium keeps its link until the switch: a new map node
-        // that it will lead to lies past the nodes the old header counts, where a reader
-        // following the chain would refuse the tree.
-        if (there && before[i].node < tree.committedUsed.size() && tree.committedUsed[before[i].node])
+        // A map node of the tree on the medium keeps its link until every map node marks the
+        // new map node it leads to in use; then the link goes on the medium by itself, before
+        // the switch where the new map node lies among the nodes the old header counts, else
+        // with the map's last write after the switch (a reader following the chain to a node
+        // past the count refuses the tree).
+        if (there && before[i].node < tree.committedUsed.size() && tree.committedUsed[before[i].node]) {
+            const uint32_t link = loadBE32(before[i].bytes.data() + node::kFLink);
             std::memcpy(before[i].bytes.data() + node::kFLink, there + node::kFLink, 4);
+            if (link != loadBE32(there + node::kFLink) && link < tree.committedNodes) {
+                NodeWrite linked = before[i];
+                storeBE32(linked.bytes.data() + node::kFLink, link);
+                plan.links.push_back(linked);
+            }
+        }
         if (!there || std::memcmp(there, before[i].bytes.data(), kNodeSize) != 0) plan.maps.push_back(before[i]);
         if (after[i].bytes != before[i].bytes) plan.frees.push_back(after[i]);
     }
@@ -212,6 +221,7 @@ Status adoptTreeCommit(BTreeFile& tree, const TreeCommitPlan& plan) {
     };
     for (const NodeWrite& w : plan.fresh) put(w);
     for (const NodeWrite& w : plan.maps) put(w);
+    for (const NodeWrite& w : plan.links) put(w);
     put(plan.header);
     for (const NodeWrite& w : plan.frees) put(w);
 

@@ -34,8 +34,10 @@ struct TreeCommitPlan {
     // Before the switch: the nodes' new versions, in nodes free on the medium.
     std::vector<NodeWrite> fresh;
     // Before the switch too, once the tree's size on the medium covers them: the map nodes with
-    // both the old and the new nodes marked in use, and a new map node's link from the last one.
+    // both the old and the new nodes marked in use, each keeping the link it has on the medium.
     std::vector<NodeWrite> maps;
+    // After those: a map node of the medium's chain linked to a new map node.
+    std::vector<NodeWrite> links;
     // The switch: node 0 with the new root, leaves, counts and map.
     NodeWrite header;
     // After the switch: the map nodes with the old nodes free.

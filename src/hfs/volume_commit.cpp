@@ -157,7 +157,7 @@ Status flushVolume(const VolumeContext& context) {
     std::vector<uint8_t> taken = volume.bitmap;
     for (size_t i = 0; i < taken.size() && i < volume.bitmapBefore.size(); ++i) taken[i] |= volume.bitmapBefore[i];
 
-    std::vector<std::vector<SectorWrite>> stages(10);
+    std::vector<std::vector<SectorWrite>> stages(12);
     if (opened != volume.mdbBefore) stages[0].push_back({volume.mdbSector, opened.data()});
     if (!taken.empty()) bitmapSectors(volume, taken, volume.bitmapBefore, stages[1]);
     for (const auto* plan : {&*extents, &*catalog}) {
@@ -177,17 +177,18 @@ Status flushVolume(const VolumeContext& context) {
     for (int i = 0; i < 2; ++i) {
         if (!order[i]->changed) continue;
         const BTreeFile& tree = order[i] == &*catalog ? volume.catalog : volume.extents;
-        if (Status s = nodeSectors(context, tree, order[i]->maps, stages[3 + 3 * i]); !s) return s;
-        if (Status s = nodeSector(context, tree, order[i]->header, stages[4 + 3 * i]); !s) return s;
+        if (Status s = nodeSectors(context, tree, order[i]->maps, stages[3 + 4 * i]); !s) return s;
+        if (Status s = nodeSectors(context, tree, order[i]->links, stages[4 + 4 * i]); !s) return s;
+        if (Status s = nodeSector(context, tree, order[i]->header, stages[5 + 4 * i]); !s) return s;
     }
-    if (sized != grown) stages[5].push_back({volume.mdbSector, sized.data()});
+    if (sized != grown) stages[6].push_back({volume.mdbSector, sized.data()});
     for (const auto* plan : {&*extents, &*catalog}) {
         const BTreeFile& tree = plan == &*catalog ? volume.catalog : volume.extents;
-        if (Status s = nodeSectors(context, tree, plan->frees, stages[8]); !s) return s;
+        if (Status s = nodeSectors(context, tree, plan->frees, stages[10]); !s) return s;
     }
-    if (!taken.empty()) bitmapSectors(volume, volume.bitmap, taken, stages[8]);
-    if (std::optional<uint32_t> alternate = alternateMdbSector(context)) stages[9].push_back({*alternate, final});
-    stages[9].push_back({volume.mdbSector, final});
+    if (!taken.empty()) bitmapSectors(volume, volume.bitmap, taken, stages[10]);
+    if (std::optional<uint32_t> alternate = alternateMdbSector(context)) stages[11].push_back({*alternate, final});
+    stages[11].push_back({volume.mdbSector, final});
 
     std::vector<std::vector<WriteRun>> runs;
     for (auto& stage : stages) runs.push_back(runsOf(std::move(stage)));

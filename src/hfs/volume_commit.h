@@ -9,8 +9,8 @@
 //   2. blocks newly taken marked in the bitmap (none freed yet), the trees' new nodes in nodes
 //      free on the medium (hfs/tree_shadow.h);
 //   3. the MDB with the trees' grown extents;
-//   4. for each tree, its map nodes marking old and new nodes in use, then its header node, one
-//      sector: the switch. A catalog that grew into the extents tree gets its new size in the
+//   4. for each tree, its map nodes marking old and new nodes in use, then the last old map
+//      node's link to a new one, then its header node, one sector: the switch. A catalog that grew into the extents tree gets its new size in the
 //      MDB between the two trees, before its map nodes. The extents tree goes first
 //      when it gains records (they are there before the catalog uses them), the catalog first
 //      when the extents tree loses records (the catalog no longer uses them when they go);
