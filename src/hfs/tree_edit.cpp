@@ -152,14 +152,18 @@ Status readNodeMap(BTreeFile& tree) {
 
 }  // namespace
 
-void renderNodeMap(const BTreeFile& tree, const std::vector<bool>& used, uint8_t* headerNode,
+void renderNodeMap(const BTreeFile& tree, const std::vector<uint8_t>& used, uint8_t* headerNode,
                    const std::vector<uint8_t*>& mapNodes) {
-    const uint32_t total = tree.nodeCount();
+    const uint32_t total = std::min<uint32_t>(tree.nodeCount(), static_cast<uint32_t>(used.size()));
     uint32_t first = 0;
     auto put = [&](uint8_t* bits, uint32_t bytes) {
         std::memset(bits, 0, bytes);
-        for (uint32_t i = 0; i < bytes * 8 && first + i < total; ++i)
-            if (first + i < used.size() && used[first + i]) bits[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+        for (uint32_t i = 0; i < bytes && first + i * 8 < total; ++i) {
+            uint8_t byte = 0;
+            for (uint32_t b = 0, n = first + i * 8; b < 8 && n < total; ++b, ++n)
+                if (used[n]) byte |= static_cast<uint8_t>(0x80 >> b);
+            bits[i] = byte;
+        }
         first += bytes * 8;
     };
     const auto [at, bytes] = headerMap(tree);
@@ -174,16 +178,21 @@ Result<std::vector<uint32_t>> treeNodesInUse(const BTreeFile& tree) {
     std::vector<uint32_t> nodes;
     const uint32_t root = loadBE32(tree.header.data() + header::kRoot);
     if (root == 0) return nodes;
-    ChainGuard guard(tree.nodeCount());
+    const uint32_t total = tree.nodeCount();
+    std::vector<uint8_t> seen(total, 0);
+    // Level by level from the root. The header's depth says which level holds the leaves; those
+    // are not read (the tree was checked when it was loaded, and an edit keeps leaves leaves).
+    const uint16_t depth = loadBE16(tree.header.data() + header::kDepth);
     std::vector<uint32_t> level{root};
-    while (!level.empty()) {
+    for (uint16_t height = depth; !level.empty(); --height) {
         std::vector<uint32_t> below;
         for (uint32_t n : level) {
-            const uint8_t* nd = viewNode(tree, n);
-            if (!nd || !guard.visit(n)) return treeError(tree, "the index leads twice or past the end to node " + std::to_string(n));
+            if (n >= total || seen[n]) return treeError(tree, "the index leads twice or past the end to node " + std::to_string(n));
+            seen[n] = 1;
             nodes.push_back(n);
-            if (nodeType(nd) == node::kTypeLeaf) continue;
-            if (nodeType(nd) != node::kTypeIndex) return treeError(tree, "node " + std::to_string(n) + " in the index is neither index nor leaf");
+            if (height <= 1) continue;
+            const uint8_t* nd = viewNode(tree, n);
+            if (nodeType(nd) != node::kTypeIndex) return treeError(tree, "node " + std::to_string(n) + " in the index is no index node");
             for (uint16_t i = 0; i < nodeRecordCount(nd); ++i) below.push_back(childOf(nd, i));
         }
         level = std::move(below);
@@ -515,8 +524,8 @@ Status beginTreeEdit(BTreeFile& tree) {
         closeTreeMemory(tree);
         return Fault{reached.fault()};
     }
-    tree.committedUsed = tree.nodeUsed;
-    for (uint32_t n : *reached) tree.committedUsed[n] = true;
+    tree.committedUsed.assign(tree.nodeUsed.begin(), tree.nodeUsed.end());
+    for (uint32_t n : *reached) tree.committedUsed[n] = 1;
     return Status::ok();
 }
 

@@ -36,7 +36,7 @@ void abandonTreeEdit(BTreeFile& tree);
 Result<std::vector<uint32_t>> treeNodesInUse(const BTreeFile& tree);
 // Stores the node map `used` into a header node and the tree's map nodes (in chain order), whose
 // record layout is the tree's.
-void renderNodeMap(const BTreeFile& tree, const std::vector<bool>& used, uint8_t* headerNode,
+void renderNodeMap(const BTreeFile& tree, const std::vector<uint8_t>& used, uint8_t* headerNode,
                    const std::vector<uint8_t*>& mapNodes);
 
 // The order of the tree's keys: the catalog's by parent ID and then name in catalog order, the

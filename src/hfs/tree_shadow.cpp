@@ -34,12 +34,11 @@ uint32_t childOf(const uint8_t* nd, uint16_t index) {
 
 // The nodes that may not take a new version: node 0, the map nodes (both stay where they are)
 // and every node the tree on the medium uses.
-std::vector<bool> blockedNodes(const BTreeFile& tree) {
-    std::vector<bool> blocked(tree.nodeCount(), false);
-    blocked[0] = true;
-    for (uint32_t m : tree.mapNodes) blocked[m] = true;
-    for (uint32_t n = 0; n < std::min<size_t>(blocked.size(), tree.committedUsed.size()); ++n)
-        if (tree.committedUsed[n]) blocked[n] = true;
+std::vector<uint8_t> blockedNodes(const BTreeFile& tree) {
+    std::vector<uint8_t> blocked(tree.nodeCount(), 0);
+    for (uint32_t n = 0; n < std::min<size_t>(blocked.size(), tree.committedUsed.size()); ++n) blocked[n] = tree.committedUsed[n];
+    blocked[0] = 1;
+    for (uint32_t m : tree.mapNodes) blocked[m] = 1;
     return blocked;
 }
 
@@ -70,7 +69,7 @@ Status translate(const BTreeFile& tree, uint32_t n, const std::vector<uint32_t>&
 
 // True when the node is as the last commit left it, its partner holds it already, and it and
 // every node it names go back to their partners: then its new version is on the medium.
-bool backAtPartner(const BTreeFile& tree, uint32_t n, const std::vector<uint32_t>& placement, const std::vector<bool>& touched) {
+bool backAtPartner(const BTreeFile& tree, uint32_t n, const std::vector<uint32_t>& placement, const std::vector<uint8_t>& touched) {
     if (n >= tree.partnerHoldsIt.size() || !tree.partnerHoldsIt[n] || touched[n] || placement[n] != tree.partner[n]) return false;
     const uint8_t* nd = viewNode(tree, n);
     auto back = [&](uint32_t target) {
@@ -92,23 +91,27 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
     plan.changed = true;
     Result<std::vector<uint32_t>> live = treeNodesInUse(tree);
     if (!live) return Fault{live.fault()};
-    // A copy of the whole tree must fit beside the tree on the medium.
-    std::vector<bool> blocked = blockedNodes(tree);
-    for (int round = 0; static_cast<size_t>(std::count(blocked.begin(), blocked.end(), false)) < live->size(); ++round) {
-        if (round == 8 || !extendTree(context, tree))
+    // A copy of the whole tree must fit beside the tree on the medium. A tree short of room grows
+    // by what it lacks and a quarter of its nodes more, so that the next changes fit as well.
+    std::vector<uint8_t> blocked = blockedNodes(tree);
+    for (int round = 0;; ++round) {
+        const auto free = static_cast<uint32_t>(std::count(blocked.begin(), blocked.end(), 0));
+        if (free >= live->size()) break;
+        const auto lacking = static_cast<uint32_t>(live->size()) - free;
+        if (round == 8 || !extendTree(context, tree, lacking + static_cast<uint32_t>(live->size()) / 4))
             return Fault{messageWith(Msg::NoRoomForTreeCopy, tree.isCatalog ? "catalog" : "extents tree")};
         blocked = blockedNodes(tree);
     }
     const uint32_t total = tree.nodeCount();
     auto freeOnMedium = [&](uint32_t n) { return n < total && !blocked[n]; };
-    std::vector<bool> touched(total, false);
+    std::vector<uint8_t> touched(total, 0);
     for (const auto& [n, bytes] : tree.saved)
-        if (n < total) touched[n] = true;
+        if (n < total) touched[n] = 1;
     plan.placement.assign(total, 0);
-    std::vector<bool> taken(total, false);
+    std::vector<uint8_t> taken(total, 0);
     auto place = [&](uint32_t n, uint32_t at) {
         plan.placement[n] = at;
-        taken[at] = true;
+        taken[at] = 1;
     };
     // Each node goes back to its partner, or stays where it is when the medium's tree does not
     // use that node (a node that this change took from the map); the rest take free nodes.
@@ -129,14 +132,14 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
         place(n, cursor);
     }
 
-    std::vector<bool> used(total, false);
-    used[0] = true;
-    for (uint32_t m : tree.mapNodes) used[m] = true;
+    std::vector<uint8_t> used(total, 0);
+    used[0] = 1;
+    for (uint32_t m : tree.mapNodes) used[m] = 1;
     plan.neighboursMoved.assign(live->size(), false);
     for (size_t i = 0; i < live->size(); ++i) {
         const uint32_t n = (*live)[i];
         const uint32_t at = plan.placement[n];
-        used[at] = true;
+        used[at] = 1;
         if (backAtPartner(tree, n, plan.placement, touched)) {
             plan.neighboursMoved[i] = true;
             continue;
@@ -151,9 +154,8 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
     plan.live = std::move(*live);
 
     // The switch: the header names the new root and leaves and counts and maps the new nodes.
-    std::vector<bool> both = used;
-    for (uint32_t n = 0; n < std::min<size_t>(total, tree.committedUsed.size()); ++n)
-        if (tree.committedUsed[n]) both[n] = true;
+    std::vector<uint8_t> both = used;
+    for (uint32_t n = 0; n < std::min<size_t>(total, tree.committedUsed.size()); ++n) both[n] |= tree.committedUsed[n];
     plan.header.node = 0;
     plan.header.bytes = tree.header;
     uint8_t* h = plan.header.bytes.data();
@@ -162,7 +164,7 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
         storeBE32(h + field, n < total ? plan.placement[n] : 0);
     }
     storeBE32(h + header::kTotalNodes, total);
-    storeBE32(h + header::kFreeNodes, static_cast<uint32_t>(std::count(used.begin(), used.end(), false)));
+    storeBE32(h + header::kFreeNodes, static_cast<uint32_t>(std::count(used.begin(), used.end(), 0)));
     // The map nodes mark the old and the new nodes in use until the switch is done.
     std::vector<NodeWrite> before(tree.mapNodes.size()), after(tree.mapNodes.size());
     std::vector<uint8_t*> beforeBytes, afterBytes;
@@ -225,14 +227,14 @@ Status adoptTreeCommit(BTreeFile& tree, const TreeCommitPlan& plan) {
     put(plan.header);
     for (const NodeWrite& w : plan.frees) put(w);
 
-    std::vector<bool> used(total, false);
-    used[0] = true;
-    for (uint32_t m : tree.mapNodes) used[m] = true;
+    std::vector<uint8_t> used(total, 0);
+    used[0] = 1;
+    for (uint32_t m : tree.mapNodes) used[m] = 1;
     tree.partner.resize(total, 0);
     tree.partnerHoldsIt.assign(total, false);
     for (size_t i = 0; i < plan.live.size(); ++i) {
         const uint32_t n = plan.live[i], at = plan.placement[n];
-        used[at] = true;
+        used[at] = 1;
         if (at == n) continue;
         // The node's old place holds what it held before this change, which is its new version
         // with every node number put back when neither it nor its neighbours stayed put.
@@ -248,7 +250,7 @@ Status adoptTreeCommit(BTreeFile& tree, const TreeCommitPlan& plan) {
     tree.savedHeader = tree.header;
     tree.saved.clear();
     tree.committedNodes = total;
-    tree.nodeUsed = used;
+    tree.nodeUsed.assign(used.begin(), used.end());
     tree.committedUsed = std::move(used);
     tree.freeHint = 1;
 

@@ -79,7 +79,7 @@ struct BTreeFile {
     uint32_t freeHint = 1;          // no node below this one is free
     // The nodes that the tree on the medium uses (its node map and every node its index
     // reaches): a commit never writes over one of them. See hfs/tree_shadow.h.
-    std::vector<bool> committedUsed;
+    std::vector<uint8_t> committedUsed;
     // For each node, the node that holds the previous version of what it holds, written by the
     // commit before; a later commit puts the node's next version back there, where often the
     // bytes are the same already.

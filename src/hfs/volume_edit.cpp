@@ -173,13 +173,14 @@ uint32_t freeBlocks(VolumeState& volume, BlockRun run) {
     return freed;
 }
 
-Status extendTree(const VolumeContext& context, BTreeFile& tree) {
+Status extendTree(const VolumeContext& context, BTreeFile& tree, uint32_t nodes) {
     VolumeState& volume = context.volume;
     // A catalog may have to grow while only its records were being changed: the bitmap is
     // loaded then.
     if (Status s = loadVolumeBitmap(context); !s) return s;
     const uint32_t blockSize = volume.allocBlockSize;
-    const uint32_t wanted = std::clamp<uint32_t>(2 * (tree.treeSize / blockSize), 1, 0xFFFF);
+    const uint32_t wanted =
+        std::clamp<uint32_t>(nodes > 0 ? (nodes * kNodeSize + blockSize - 1) / blockSize : 2 * (tree.treeSize / blockSize), 1, 0xFFFF);
     // Growing by less than was wanted is better than not growing: take the first run of
     // reasonable length, else any free block.
     std::optional<BlockRun> run = allocateBlocks(volume, wanted);

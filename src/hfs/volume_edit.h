@@ -45,8 +45,9 @@ std::optional<BlockRun> allocateBlocks(VolumeState& volume, uint32_t count, uint
 uint32_t freeBlocks(VolumeState& volume, BlockRun run);
 
 // Grows a tree that has no free node: about twice its size more, or what the volume still has,
-// recorded in the MDB's extents of the tree or, for the catalog, in the extents tree.
-Status extendTree(const VolumeContext& context, BTreeFile& tree);
+// recorded in the MDB's extents of the tree or, for the catalog, in the extents tree. Given a
+// number of nodes, it grows by about that many instead.
+Status extendTree(const VolumeContext& context, BTreeFile& tree, uint32_t nodes = 0);
 // Loads the extents tree for the open change (the catalog is loaded at the mount).
 Status beginExtentsEdit(const VolumeContext& context);
 // Records one more extent of a fork in the extents tree, in the last record of the fork when it
