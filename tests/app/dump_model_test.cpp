@@ -245,29 +245,24 @@ TEST(DumpLineFormat, OffsetsHexAndCharacterColumns) {
     // Bytes: 'A', 0x00, 0x0D, 0x80 ('Ä' on the Macintosh, 'Ç' in DOS), 0xE9, 0xB0, 0x3A, 0xFF,
     // then 0x20..0x27.
     const uint8_t bytes[16] = {0x41, 0x00, 0x0D, 0x80, 0xE9, 0xB0, 0x3A, 0xFF, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27};
+    const std::string hex = " 41 00 0d 80 e9 b0 3a ff  20 21 22 23 24 25 26 27 ", mac = "A__\xC4\xC8_:_ !\"#$%&'";
     const struct {
         uint32_t offset;
         uint32_t radix;
         DumpCharset charset;
-        const char* text;  // the 80 characters
+        std::string offsetText, characters;
     } cases[] = {
-        {0, 10, DumpCharset::AsciiMacintosh,
-         "00000000 41 00 0d 80 e9 b0 3a ff  20 21 22 23 24 25 26 27 A__\xC4\xC8_:_ !\"#$%&'      "},
-        {0, 10, DumpCharset::AnsiWindows,
-         "00000000 41 00 0d 80 e9 b0 3a ff  20 21 22 23 24 25 26 27 A \x0D\x80\xE9\xB0:\xFF !\"#$%&'      "},
-        {0, 10, DumpCharset::AsciiDos,
-         "00000000 41 00 0d 80 e9 b0 3a ff  20 21 22 23 24 25 26 27 A \x0D\xC7_  _ !\"#$%&'      "},
-        // Only the low eight digits of a long offset.
-        {123456789, 10, DumpCharset::AsciiMacintosh,
-         "23456789 41 00 0d 80 e9 b0 3a ff  20 21 22 23 24 25 26 27 A__\xC4\xC8_:_ !\"#$%&'      "},
-        {0xABCDEF12, 16, DumpCharset::AsciiMacintosh,
-         "abcdef12 41 00 0d 80 e9 b0 3a ff  20 21 22 23 24 25 26 27 A__\xC4\xC8_:_ !\"#$%&'      "},
+        {0, 10, DumpCharset::AsciiMacintosh, "00000000", mac},
+        {0, 10, DumpCharset::AnsiWindows, "00000000", "A \x0D\x80\xE9\xB0:\xFF !\"#$%&'"},
+        {0, 10, DumpCharset::AsciiDos, "00000000", "A \x0D\xC7_  _ !\"#$%&'"},
+        {123456789, 10, DumpCharset::AsciiMacintosh, "23456789", mac},  // only the low eight digits of a long offset
+        {0xABCDEF12, 16, DumpCharset::AsciiMacintosh, "abcdef12", mac},
     };
     for (const auto& c : cases) {
         DumpLine line;
         line.fill('#');
         FormatDumpLine(line, bytes, c.offset, c.radix, c.charset);
-        EXPECT_EQ(std::string(line.data(), kDumpLineLength), std::string(c.text, kDumpLineLength)) << c.text;
+        EXPECT_EQ(std::string(line.data(), kDumpLineLength), c.offsetText + hex + c.characters + "      ") << c.offsetText;
         EXPECT_EQ(line[kDumpLineLength], '\0');
     }
 }

@@ -1,11 +1,13 @@
 // The main window's logic on real volumes: what a click hits in each listing mode and on later
-// screens, what the list shows, paging, folder commands and the enabling rules; and the menus
-// and keys as data. Selection commands, listing modes, check marks, a second click and a double
-// click on a file are driven through the desktop program (tests/gui).
+// screens, what the list and the header show (and the information sheet's figures), paging,
+// folder commands and the enabling rules; and the menus and keys as data. Selection commands,
+// listing modes, check marks, a second click and a double click on a file are driven through
+// the desktop program (tests/gui).
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -16,6 +18,8 @@
 #include "app/main_window_model.h"
 #include "app/menus.h"
 #include "app/navigation.h"
+#include "dialogs/volume_info.h"
+#include "hfs/hfs_volume.h"
 #include "support/fixture_path.h"
 #include "support/mounted_image.h"
 
@@ -169,6 +173,43 @@ TEST(Paint, WhatTheListAndTheHeaderShow) {
     EXPECT_EQ(shortList.hit(10, rowY(0)), kNoIndex);
 }
 
+// The volume's figures from its MDB and its placement: the information sheet, and the free and
+// used space of the header.
+TEST(VolumeFigures, InformationSheetAndSpaceTexts) {
+    test::RecordingUi ui;
+    Session s(ui);
+    VolumeState& v = s.volume;
+    // A partition at sector 96 whose allocation block 0 is at sector 122 of it.
+    v.mdbSector = 98;
+    v.firstBlockSector = 96 + 122;
+    v.allocBlockSize = 2048;
+    v.sectorsPerBlock = 4;
+    uint8_t* m = v.mdbCopy.data();
+    storeBE16(m + mdb::kAllocBlocks, 20000);
+    storeBE32(m + mdb::kAllocBlockSize, 2048);
+    storeBE16(m + mdb::kFreeBlocks, 100);
+    storeBE32(m + mdb::kFileCount, 345);
+    storeBE32(m + mdb::kFolderCount, 67);
+    storeBE32(m + mdb::kNextCatalogId, 900);
+    storeBE32(m + mdb::kCatalogSize, 1048576);
+    storeBE16(m + mdb::kCatalogExtents, 10);
+    storeBE32(m + mdb::kExtentsSize, 65536);
+    storeBE16(m + mdb::kExtentsExtents, 2);
+    s.mounted = std::make_unique<HfsVolume>(s.volumeContext());
+
+    std::map<std::string, uint32_t> got;
+    for (const auto& value : VolumeInfoValues(s)) got[value.label] = value.value;
+    EXPECT_EQ(got, (std::map<std::string, uint32_t>{
+                       {"Volume Size:", 40960000u}, {"Free space:", 204800u}, {"Number of files:", 345u},
+                       {"Number of folders:", 67u}, {"Next File ID:", 900u}, {"MDB Offset:", 98u}, {"Partitions:", 1u},
+                       {"Cluster Size:", 2048u}, {"Number of Sectors:", 80000u}, {"Catalog Offset:", 258u},
+                       {"Catalog Size (sectors):", 2048u}, {"Extensions Offset:", 96u + 122 + 8},
+                       {"Extensions Size (sectors):", 128u}}));
+    EXPECT_EQ(FreeSpaceText(s), "KB free :      201k");
+    // (19900 × 2048 − 1048576 − 65536) / 1024 = 38712
+    EXPECT_EQ(UsedSpaceText(s), "KB used :    38712k");
+}
+
 TEST(Paging, StepsOfEachModeAndTheirMenuItems) {
     using namespace command;
     struct Step {
@@ -210,20 +251,6 @@ TEST(Paging, StepsOfEachModeAndTheirMenuItems) {
     }
 }
 
-// In the root, Root and Parent do nothing at all: no move, no repaint, the selection kept.
-TEST(FolderCommands, RootAndParentInTheRootDoNothing) {
-    for (int command : {command::kRoot, command::kParent}) {
-        Window win(basic());
-        SelectEntry(win.s(), 0);
-        win.m.ui.invalidatedRows.clear();
-        ASSERT_TRUE(win.run(command));
-        EXPECT_EQ(win.s().dir.currentDirID, kRootDirId);
-        EXPECT_EQ(win.selected(), std::vector<uint16_t>{0});
-        EXPECT_TRUE(win.m.ui.invalidatedRows.empty());
-        EXPECT_EQ(win.m.ui.commandStateUpdates, 0);
-    }
-}
-
 TEST(CommandStates, EnablingRules) {
     struct Expect {
         bool filePopup;
@@ -252,6 +279,16 @@ TEST(CommandStates, EnablingRules) {
         SCOPED_TRACE("drive, root, nothing selected");
         Window win(basic());
         check(win.w.states, {true, {true, false, false, false, false}, true, false, false});
+        // Run all the same, Root and Parent do nothing at all: no move, no repaint, the selection kept.
+        SelectEntry(win.s(), 0);
+        win.m.ui.invalidatedRows.clear();
+        for (int command : {command::kRoot, command::kParent}) {
+            ASSERT_TRUE(win.run(command));
+            EXPECT_EQ(win.s().dir.currentDirID, kRootDirId);
+            EXPECT_EQ(win.selected(), std::vector<uint16_t>{0});
+            EXPECT_TRUE(win.m.ui.invalidatedRows.empty());
+            EXPECT_EQ(win.m.ui.commandStateUpdates, 0);
+        }
     }
     Window win(basic(), {"Docs"});
     {

@@ -1,12 +1,12 @@
-// The current folder and its list: a big folder listed whole, the log line of a mount, the
-// catalog searches behind each move, and the text formats of the list's sizes and dates.
-// The names and IDs each move leaves are checked on every folder of the names volumes
-// (tests/hfs/catalog_order_test.cpp); the valences the changes keep, by hfsutils and the volume
-// check (tests/commands).
+// The current folder and its list: the log line of a mount, the catalog searches behind each
+// move, and the text formats of the list's sizes and dates, HFS's and HFS+'s. The names and IDs
+// each move leaves are checked on every folder of the names volumes (catalog_order_test.cpp in
+// tests/hfs), each folder's list in catalog order against the catalog (listing_oracle_test.cpp).
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -18,25 +18,12 @@
 #include "support/image_builder.h"
 #include "support/mounted_image.h"
 #include "support/temp_dir.h"
+#include "volume/mounted_volume.h"
 
 namespace quarry {
 namespace {
 
 using test::MountedImage;
-
-// A folder whose records run through many leaves, entered by a pattern, is listed whole and in
-// catalog order. (Every folder of many.hfs against hls: ListingMatchesHls in tests/hfs.)
-TEST(Navigation, ABigFolderIsListedWholeInCatalogOrder) {
-    MountedImage m(test::fixturePath("many.hfs"));
-    ASSERT_TRUE(enterDirectory(m.session, "big*"));
-    EXPECT_EQ(m.session.dir.currentName, "Big Folder");
-    const FileList& big = m.list();
-    ASSERT_EQ(big.entryCount, 123);
-    EXPECT_EQ(big.entries[0].name(), "Entry 001");
-    EXPECT_EQ(big.entries[119].name(), "Entry 120");
-    EXPECT_EQ(big.entries[120].name(), "Sub A");
-    EXPECT_EQ(big.entries[122].name(), "Sub Z");
-}
 
 // (The lines of CD, CD .. and CD \ in the log: CopyLog in tests/copy.)
 TEST(Navigation, AMountIsLogged) {
@@ -124,6 +111,27 @@ TEST(ListFormats, DatesShowTheStoredWallClockTime) {
     EXPECT_EQ(FormatMacDate(2082844800u), "01/01/70 00:00");
     EXPECT_EQ(FormatMacDate(macTime(1965, 7, 20, 8, 15)), "07/20/65 08:15");
     EXPECT_EQ(FormatMacDate(0xFFFFFFFFu), "02/06/40 06:28");
+}
+
+// An HFS date is the wall clock as stored, whatever the PC's zone; an HFS+ date is a UTC instant
+// and shows as the PC's zone has it.
+TEST(EntryDates, WallClockAsStoredUtcInTheLocalZone) {
+    const char* before = std::getenv("TZ");
+    const std::string saved = before ? before : "";
+    ::setenv("TZ", "EST5", 1);
+    ::tzset();
+    constexpr uint32_t k2000 = 3029529600u;  // 2000-01-01 00:00 from 1904
+    EXPECT_EQ((EntryDate{k2000, EntryDate::Clock::WallClock}).wallClock(), k2000);
+    EXPECT_EQ((EntryDate{k2000, EntryDate::Clock::Utc}).wallClock(), k2000 - 5 * 3600);
+    EXPECT_EQ((EntryDate{0, EntryDate::Clock::Utc}).wallClock(), 0u);
+    // A zone with summer time takes the offset of the date itself, not of today.
+    ::setenv("TZ", "EST5EDT,M4.1.0,M10.5.0", 1);
+    ::tzset();
+    constexpr uint32_t kJuly2000 = k2000 + 182 * 86400;
+    EXPECT_EQ((EntryDate{k2000, EntryDate::Clock::Utc}).wallClock(), k2000 - 5 * 3600);
+    EXPECT_EQ((EntryDate{kJuly2000, EntryDate::Clock::Utc}).wallClock(), kJuly2000 - 4 * 3600);
+    if (before) ::setenv("TZ", saved.c_str(), 1); else ::unsetenv("TZ");
+    ::tzset();
 }
 
 }  // namespace

@@ -196,6 +196,43 @@ void clickControl(QWidget* dialog, int id) {
     b->click();
 }
 
+// Alt+A on the selected file: its sheet's name and the texts of `fields`, then through Advanced
+// the second sheet's name and the texts of `advanced`.
+QStringList attributeSheets(Program& p, const QStringList& fields, const QStringList& advanced) {
+    QStringList sheet;
+    const auto read = [&sheet](QWidget* d, const QStringList& names) {
+        sheet << d->objectName();
+        for (const QString& name : names) {
+            const QWidget* field = d->findChild<QWidget*>(name);
+            sheet << (field ? field->property("text").toString() : "(no field " + name + ")");
+        }
+    };
+    onNextModal([&](QWidget* d) {
+        read(d, fields);
+        onNextModal([&](QWidget* second) {
+            read(second, advanced);
+            clickControl(second, 101);
+        });
+        clickControl(d, 130);
+        clickControl(d, 541);
+    });
+    QTest::keyClick(&p.window, Qt::Key_A, Qt::AltModifier);
+    return sheet;
+}
+
+// Display on the selection: the dump window's name, its title and the fork's first five bytes;
+// then its Quit closes it.
+QStringList display(Program& p) {
+    QStringList shown;
+    onNextModal([&](QWidget* d) {
+        const auto& buffer = static_cast<DumpWindow*>(d)->model().buffer;
+        shown << d->objectName() << d->windowTitle() << QString::fromLatin1(reinterpret_cast<const char*>(buffer.data()), 5);
+        static_cast<DumpWindow*>(d)->runCommand(103);
+    });
+    QTest::mouseClick(p.window.functionButton(command::kDump), Qt::LeftButton);
+    return shown;
+}
+
 // What exec() returns when the press left the dialog open and the test ended it.
 constexpr int kStillOpen = 42;
 // A help row that opens no help.
@@ -772,14 +809,7 @@ private slots:
         // list is built again afterwards.
         p.select("Puzzle");
         p.select("Caf\x8e Menu");
-        QString title;
-        onNextModal([&](QWidget* d) {
-            QCOMPARE(d->objectName(), QString("filedump"));
-            title = d->windowTitle();
-            static_cast<DumpWindow*>(d)->runCommand(103);
-        });
-        QTest::mouseClick(p.window.functionButton(command::kDump), Qt::LeftButton);
-        QCOMPARE(title, QString::fromUtf8("Dumping file \"Caf\xc3\xa9 Menu\""));
+        QCOMPARE(display(p).mid(0, 2), QStringList({"filedump", QString::fromUtf8("Dumping file \"Caf\xc3\xa9 Menu\"")}));
         QCOMPARE(CountSelectedEntries(p.session.settings.list), uint16_t{0});
     }
 
@@ -788,19 +818,9 @@ private slots:
     void attributesShowTheSelectedFile() {
         Program p("basic.hfs");
         p.select("Puzzle");
-        QStringList sheet;
-        onNextModal([&](QWidget* d) {
-            sheet << d->objectName() << d->findChild<QLineEdit*>("539")->text() << d->findChild<QLineEdit*>("538")->text()
-                  << d->findChild<QLabel*>("536")->text() << d->findChild<QLabel*>("537")->text();
-            for (int i = 118; i < 128; ++i) sheet << d->findChild<QLineEdit*>(QString::number(i))->text();
-            onNextModal([&](QWidget* advanced) {
-                sheet << advanced->objectName() << advanced->findChild<QLabel*>("547")->text();
-                clickControl(advanced, 101);
-            });
-            clickControl(d, 130);
-            clickControl(d, 541);
-        });
-        QTest::keyClick(&p.window, Qt::Key_A, Qt::AltModifier);
+        QStringList fields = {"539", "538", "536", "537"};
+        for (int i = 118; i < 128; ++i) fields << QString::number(i);
+        const QStringList sheet = attributeSheets(p, fields, {"547"});
         const auto puzzle = quarry::test::hlsList(quarry::test::fixturePath("basic.hfs"), ":Puzzle");
         QCOMPARE(puzzle.size(), size_t{1});
         // Type, creator, fork lengths; created and modified: day, month, years since 1900, hour, minute.
@@ -810,7 +830,7 @@ private slots:
 
     // An HFS+ volume whose names reach beyond Macintosh Roman: the window paints the Unicode
     // names (one stored decomposed, shown composed), a double click opens such a folder,
-    // Display dumps its file, Alt+A shows its sheets with the HFS+ owner, and Copy writes it
+    // Display dumps its file, Alt+A shows its sheets with the HFS+ mode, and Copy writes it
     // under its own name; a name longer than a row shows cut to 31 characters and copies whole.
     void hfsPlusOpensListsDumpsAndCopies() {
         quarry::test::CurrentTempDir dir;
@@ -828,33 +848,12 @@ private slots:
         QCOMPARE(list.shownNameOf(0), std::string("ファイル.txt"));
 
         p.select("ファイル.txt");
-        QString title;
-        std::string bytes;
-        onNextModal([&](QWidget* d) {
-            title = d->windowTitle();
-            const auto& buffer = static_cast<DumpWindow*>(d)->model().buffer;
-            bytes.assign(buffer.begin(), buffer.begin() + 5);
-            static_cast<DumpWindow*>(d)->runCommand(103);
-        });
-        QTest::mouseClick(p.window.functionButton(command::kDump), Qt::LeftButton);
-        QCOMPARE(title, QString::fromUtf8("Dumping file \"ファイル.txt\""));
-        QCOMPARE(bytes, std::string("file\n"));
+        QCOMPARE(display(p), QStringList({"filedump", QString::fromUtf8("Dumping file \"ファイル.txt\""), "file\n"}));
 
         p.select("ファイル.txt");
-        QStringList sheet;
-        onNextModal([&](QWidget* d) {
-            sheet << d->findChild<QLineEdit*>("516")->text();
-            onNextModal([&](QWidget* advanced) {
-                sheet << advanced->findChild<QLabel*>("550")->text() << advanced->findChild<QLabel*>("552")->text();
-                clickControl(advanced, 101);
-            });
-            clickControl(d, 130);
-            clickControl(d, 541);
-        });
-        QTest::keyClick(&p.window, Qt::Key_A, Qt::AltModifier);
-        QCOMPARE(sheet.size(), 3);
-        QCOMPARE(sheet[0], QString::fromUtf8("ファイル.txt"));
-        QVERIFY2(sheet[2].startsWith("100"), qPrintable(sheet.join(", ")));  // a plain file's mode
+        const QStringList sheet = attributeSheets(p, {"516"}, {"552"});
+        QCOMPARE(sheet.mid(0, 3), QStringList({"DLG_ATTR", QString::fromUtf8("ファイル.txt"), "DLG_ATT2"}));
+        QVERIFY2(sheet.value(3).startsWith("100"), qPrintable(sheet.join(", ")));  // a plain file's mode
 
         p.session.settings.useCurrentDirectory = true;
         const auto copy = [&](const std::string& row) {

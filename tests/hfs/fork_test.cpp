@@ -1,6 +1,7 @@
 // Reading forks: the whole-block reading of a run of sectors, checked by the commands that reach
 // a scripted drive, and extents past the volume. The bytes of whole forks are compared with
-// hcopy's by the copies (tests/copy) and the dump (tests/app).
+// hcopy's by the copies (tests/copy) and the dump (tests/app); the test builder's reading of
+// them, here.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include "hfs/fork.h"
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
+#include "support/image_builder.h"
 #include "support/memory_sink.h"
 #include "support/mounted_image.h"
 #include "support/recording_ui.h"
@@ -76,7 +78,7 @@ std::pair<Status, std::string> copyThroughKernel(test::MountedImage& m, const Fo
 // before it; where it refuses, at once or after part of a run, the fork is read instead. The
 // file equals what the reading copy gives and what hcopy extracts. (quarry-cli's copies, which
 // take this path, are compared with hcopy for every fork in tests/copy; the image's bytes at
-// each fork's runs, through the DFXML report, in tests/cli/report_test.cpp.)
+// each fork's runs, through the DFXML report, in listing_oracle_test.cpp.)
 TEST(KernelCopy, EqualsTheReadingCopyAndHcopy) {
     const struct {
         FdSink::KernelCopyFn copy;
@@ -102,6 +104,17 @@ TEST(KernelCopy, EqualsTheReadingCopyAndHcopy) {
         } else {
             EXPECT_EQ(kernelCalls, c.kernelCallsExpected);
         }
+    }
+    // The test builder, through which other tests plant damage in forks, follows the overflow
+    // extents as hcopy does.
+    test::Bytes bytes = test::readFile(image);
+    const test::HfsImage builder(bytes);
+    for (const auto& [path, fork] : {std::pair{":Scattered Data", test::Fork::Data}, std::pair{":Scattered Resource", test::Fork::Resource}}) {
+        const test::CatalogRecord file = builder.lookup(path);
+        EXPECT_GT(builder.forkExtents(file, fork).size(), 3u) << path;
+        const test::Bytes read = builder.readFork(file, fork);
+        EXPECT_EQ(std::string(read.begin(), read.end()),
+                  fork == test::Fork::Data ? expected : test::hcopyResource(image, path)) << path;
     }
 }
 

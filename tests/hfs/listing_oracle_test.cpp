@@ -112,10 +112,13 @@ void compareEntries(MountedVolume& volume, uint32_t folderID, std::map<uint32_t,
     }
 }
 
-// The builder's records of the folder: names, IDs, valences, fork lengths and types as hls has them.
-void compareRecords(const test::HfsImage& image, uint32_t folderID, std::map<uint32_t, OracleEntry>& theirs) {
+// The builder's records of the folder: names, IDs, valences, fork lengths and types as hls has
+// them; and their catalog order, which the list keeps even where the folder spans many leaves.
+void compareRecords(const test::HfsImage& image, uint32_t folderID, const FileList& list, std::map<uint32_t, OracleEntry>& theirs) {
     const std::vector<test::CatalogRecord> records = image.children(folderID);
     ASSERT_EQ(records.size(), theirs.size());
+    ASSERT_EQ(list.entryCount, records.size());
+    for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(list.entries[i].name(), records[i].name) << "list entry " << i;
     for (const test::CatalogRecord& r : records) {
         SCOPED_TRACE("builder's record " + r.name);
         ASSERT_EQ(theirs.count(r.id), 1u);
@@ -252,7 +255,7 @@ void compareFolder(Walk& w, const std::string& hfsPath, const std::string& shown
         w.seen[o.catalogId] = {shown + (shown.empty() ? "" : ":") + macNameToUtf8(o.name), (hfsPath == ":" ? "" : hfsPath) + ":" + o.name, o};
     }
     compareEntries(*w.m.session.mounted, w.m.session.dir.currentDirID, byId);
-    if (w.builder) compareRecords(*w.builder, w.m.session.dir.currentDirID, byId);
+    if (w.builder) compareRecords(*w.builder, w.m.session.dir.currentDirID, list, byId);
     compareSheetsAndCopies(w, hfsPath, theirs);
     ASSERT_EQ(ours.size(), theirs.size());
     std::vector<std::string> subfolders;

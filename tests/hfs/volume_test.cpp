@@ -45,26 +45,32 @@ std::vector<std::string> rootNames(MountedImage& m) {
     return names;
 }
 
+// The media the test builder wraps around a volume are also read by hfsutils, where it reads
+// them, so that a builder fault cannot pass for a mount that finds the volume.
 TEST(Mount, FindsTheVolumeBehindEveryKindOfMap) {
     MountedImage bare(test::fixturePath("basic.hfs"));
     const std::vector<std::string> expected = rootNames(bare);
     const uint16_t allocStart = bare.session.volume.mdb16(mdb::kAllocStart);
     EXPECT_EQ(bare.session.volume.mdbSector, 2u);
     EXPECT_EQ(bare.session.volume.firstBlockSector, allocStart);
+    std::vector<std::string> docs;
+    for (const auto& e : test::hlsList(test::fixturePath("basic.hfs"), ":Docs")) docs.push_back(e.name);
 
     struct Case {
         const char* what;
         Bytes medium;
         uint32_t partitionStart;
         uint16_t deviceBlockSize;
+        int hfsutilsPartition;  // 0: hfsutils does not read this map
     };
     const Bytes volume = basicVolume();
     const uint32_t volumeSectors = static_cast<uint32_t>(volume.size() / 512);
-    std::vector<Case> cases = {{"old-style map", test::behindOldStyleMap(volume, 64), 64, 512},
-                               {"1024-byte blocks and a partition map", test::behindPartitionMap(volume, 96, 1024), 96, 1024}};
+    std::vector<Case> cases = {{"old-style map", test::behindOldStyleMap(volume, 64), 64, 512, 0},
+                               {"1024-byte blocks and a partition map", test::behindPartitionMap(volume, 96, 1024), 96, 1024, 1}};
     {
         // The first entry after sector 1 whose type begins with "Apple_HFS" wins; only nine
-        // bytes are compared, so a longer type matches too.
+        // bytes are compared, so a longer type matches too. hfsutils takes only "Apple_HFS"
+        // itself: its first partition is the second volume, which lists alike.
         Bytes other = volume;
         HfsImage(other).setMdb16(test::mdb::kDrNmFls, 0);
         test::Medium m(200 + 2 * volumeSectors);
@@ -73,7 +79,7 @@ TEST(Mount, FindsTheVolumeBehindEveryKindOfMap) {
                            {"Mac", "Apple_HFS_Hybrid", 100, volumeSectors}, {"Second", "Apple_HFS", 100 + volumeSectors, volumeSectors}})
             .place(100, volume)
             .place(100 + volumeSectors, other);
-        cases.push_back({"several partitions", m.bytes(), 100, 512});
+        cases.push_back({"several partitions", m.bytes(), 100, 512, 1});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -85,7 +91,17 @@ TEST(Mount, FindsTheVolumeBehindEveryKindOfMap) {
         EXPECT_EQ(m.session.device.deviceBlockSize, c.deviceBlockSize);
         EXPECT_EQ(rootNames(m), expected);
         EXPECT_EQ(m.session.volume.mdb16(mdb::kRootFiles), bare.session.volume.mdb16(mdb::kRootFiles));
+        if (c.hfsutilsPartition == 0) continue;
+        EXPECT_EQ(test::hmountVolumeName(dir.file("medium.img"), c.hfsutilsPartition), "Test Vol");
+        std::vector<std::string> theirs;
+        for (const auto& e : test::hlsList(dir.file("medium.img"), ":Docs", c.hfsutilsPartition)) theirs.push_back(e.name);
+        EXPECT_EQ(theirs, docs);
     }
+}
+
+// (The HFS+ refusal is checked end to end in tests/hfsplus/mounted_test.cpp.)
+TEST(VolumeFormats, AFormatThatIsNotChangedIsRefusedByName) {
+    EXPECT_EQ(refuseChangeOf(VolumeFormat::Mfs).fault(), "Quarry changes HFS volumes only; this MFS volume is not changed.");
 }
 
 TEST(Mount, ClearsAFreeNodeCountAboveTheNodeCount) {
