@@ -269,6 +269,17 @@ TEST(HfsPlusMounted, WhatQuarryCliSaysOfTheMedium) {
         {{test::fixturePath("hfsplus.iso"), "DIR"}, 0, "", std::nullopt,
          {"\nCaf\u00e9\t", "\nR\u00e9sum\u00e9 na\u00efve\t", "\n\u65e5\u672c\u8a9e\t", "\n\u041a\u0438\u0440\u0438\u043b\u043b\u0438\u0446\u0430\t"}},
         {{huge, "INFO"}, 0, "", std::nullopt, {"Volume Size:\t" + std::to_string(std::filesystem::file_size(huge)) + "\n"}},
+        // HFS+ names typed as the Macintosh matches them: case folded, a zero-width joiner passed
+        // over, composed or not (xorriso stores them decomposed), the accent counting, the whole name
+        // without '*', matches in catalog order (xorriso renamed the second "Mixed" to "Mixed_"); a
+        // folder's valence, and ".." back. (Other scripts: tests/cli/cli_test.cpp.)
+        {{test::fixturePath("hfsplus.iso"), "DIR \"Read Me\"", "DIR \"read me\"", "DIR \"READ ME\"", "DIR \"Re\u200Dad Me\"", "DIR Read",
+          "DIR Read*", "DIR caf\u00E9", "DIR CAFE\u0301", "DIR cafe", "DIR mixed", "DIR MIXED_", "DIR m*", "DIR zz*", "CD docs",
+          "DIR Z\u00DCRICH", "DIR zurich", "DIR deep", "CD ..", "DIR docs"},
+         0, "",
+         Strings{"Read Me", "Read Me", "Read Me", "Read Me", "[No file]", "Read Me", "Caf\u00E9", "Caf\u00E9", "[No file]", "MIXED",
+                 "Mixed_", "Many", "MIXED", "Mixed_", "[No file]", "Z\u00FCrich", "[No file]", "Deep", "Docs"},
+         {"Docs\t<DIR>\t\t[4]\t"}},
         // HFSX compares names exactly (HFS+ folds case, tests/hfsplus/volume_test.cpp): "dir" is
         // not "Dir", whose inner file is half as long.
         {{dir + "case.hfsx", "DIR README", "DIR ReadMe", "DIR readme", "DIR Readme", "DIR Read*", "CD dir", "DIR"}, 0, "",

@@ -205,57 +205,6 @@ TEST_F(HfsPlusVolume, FiguresAreThoseOfTheHeaderAndTheOtherReaders) {
     EXPECT_TRUE(image->damage().empty()) << image->damage().front();
 }
 
-// (Other scripts typed in another case are looked up through quarry-cli: tests/cli/cli_test.cpp.)
-TEST_F(HfsPlusVolume, LookupsFoldCaseAndIgnoreWhatHfsPlusIgnores) {
-    struct Case {
-        uint32_t folder;  // 0: the Docs folder
-        const char* typed;
-        const char* found;  // its shown name; nullptr when nothing matches
-    };
-    const Case cases[] = {
-        {2, "Read Me", "Read Me"},
-        {2, "read me", "Read Me"},
-        {2, "READ ME", "Read Me"},
-        {2, "Re\u200Dad Me", "Read Me"},          // a zero-width joiner is ignored
-        {2, "Read", nullptr},                      // no '*': the whole name
-        {2, "Read*", "Read Me"},
-        {2, "caf\u00E9", "Caf\u00E9"},             // typed composed, stored decomposed
-        {2, "CAFE\u0301", "Caf\u00E9"},
-        {2, "cafe", nullptr},                      // the accent counts
-        {2, "mixed", "MIXED"},                     // xorriso renamed the second "Mixed" to "Mixed_"
-        {2, "MIXED_", "Mixed_"},
-        {2, "m*", "Many"},                         // the first match in catalog order
-        {2, "zz*", nullptr},
-        {0, "Z\u00DCRICH", "Z\u00FCrich"},
-        {0, "zurich", nullptr},
-        {0, "deep", "Deep"},
-    };
-    Result<std::optional<CatalogRecord>> docs = image->lookup(2, "docs");
-    ASSERT_TRUE(docs && docs->has_value());
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.typed);
-        Result<std::optional<CatalogRecord>> found = image->lookup(c.folder ? c.folder : (*docs)->id, c.typed);
-        ASSERT_TRUE(found) << found.fault();
-        if (!c.found) {
-            EXPECT_FALSE(found->has_value()) << (*found)->name;
-            continue;
-        }
-        ASSERT_TRUE(found->has_value());
-        EXPECT_EQ((*found)->name, c.found);
-    }
-    // "*" is the folder's first entry, the one the walk gives first.
-    Result<std::optional<CatalogRecord>> first = image->lookup(2, "*");
-    Result<std::vector<CatalogRecord>> all = image->entries(2);
-    ASSERT_TRUE(first && first->has_value() && all && !all->empty());
-    EXPECT_EQ((*first)->id, all->front().id);
-    // A record found again by its ID.
-    Result<CatalogRecord> again = image->record((*docs)->id);
-    ASSERT_TRUE(again) << again.fault();
-    EXPECT_EQ(again->name, "Docs");
-    EXPECT_EQ(again->parentId, 2u);
-    EXPECT_EQ(again->valence, 4u);
-}
-
 // Names in Apple's order: NUL after every other unit (the private folders sort last), case folded
 // one character at a time, the joiners and the byte order mark passed over, shorter before
 // longer; letters with a decomposition are not folded, as they never occur in a stored name.
