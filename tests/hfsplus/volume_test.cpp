@@ -1,15 +1,16 @@
-// The HFS+ reader against independent readers of the same volume: xorriso wrote hfsplus.iso,
-// 7-Zip lists it, Sleuth Kit walks its catalog and shows its records and its bitmap.
+// The HFS+ reader and quarry-cli's --json walk against independent readers of the same volume:
+// xorriso wrote hfsplus.iso, 7-Zip lists it, Sleuth Kit walks its catalog and shows its records
+// and its bitmap.
 
 #include <gtest/gtest.h>
 
-#include <ctime>
-#include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "hfsplus/names.h"
 #include "hfsplus/volume_check.h"
+#include "support/cli_run.h"
 #include "support/fixture_path.h"
 #include "support/hfsplus_image.h"
 #include "support/memory_sink.h"
@@ -33,16 +34,6 @@ std::string oracle(std::vector<std::string> argv, const std::string& after = "")
     return r.out;
 }
 
-// "YYYY-MM-DD HH:MM:SS" of an instant, in UTC, as the oracles print dates.
-std::string utcText(hfsplus::MacInstant t) {
-    const std::time_t secs = t.time_since_epoch().count();
-    std::tm tm{};
-    gmtime_r(&secs, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-    return buf;
-}
-
 // Path -> "created modified", from 7-Zip's listing; the first path element is the volume's name.
 std::map<std::string, std::string> sevenZipDates(const std::string& listing) {
     std::map<std::string, std::string> dates;
@@ -56,44 +47,34 @@ std::map<std::string, std::string> sevenZipDates(const std::string& listing) {
     return dates;
 }
 
-// Every entry under the root in the order of the walk (a folder, then what it holds), by path
-// "VOLUME/folder/name" with names as stored (UTF-8 of the UTF-16, not normalised), as 7-Zip
-// prints them.
-std::vector<std::pair<std::string, CatalogRecord>> walkAll(hfsplus::Volume& volume) {
-    std::vector<std::pair<std::string, CatalogRecord>> all;
-    std::function<void(uint32_t, const std::string&)> folder = [&](uint32_t id, const std::string& path) {
-        Status s = volume.forEachEntry(id, [&](const CatalogRecord& r) {
-            const std::string p = path + "/" + hfsplus::utf16ToUtf8(r.storedName);
-            all.emplace_back(p, r);
-            if (r.isFolder()) folder(r.id, p);
-            return true;
-        });
-        EXPECT_TRUE(s) << s.fault();
+// quarry-cli's --json walk: every entry dated as 7-Zip lists it, in the order and with the IDs
+// Sleuth Kit walks. (Names, kinds, sizes and bytes are held to 7-Zip's extraction through
+// quarry-cli's copies, tests/hfsplus/mounted_test.cpp.)
+TEST(HfsPlusJson, EveryEntryDatedAsSevenZipListsItInTheOrderSleuthKitWalks) {
+    std::map<std::string, std::string> listed;  // NFC path -> "created modified"
+    for (const auto& [path, dates] : sevenZipDates(oracle({"7zz", "l", "-slt", "-tHFS"}))) listed[hfsplus::toNfc(path)] = dates;
+    const ProcessResult r = runCli({"--json", kImage});
+    ASSERT_TRUE(r.succeeded()) << r.err;
+    const auto sevenZipForm = [](const nlohmann::json& date) {  // "2001-02-03T04:05:06Z"
+        std::string text = date.get<std::string>();
+        text[10] = ' ';
+        text.pop_back();
+        return text;
     };
-    folder(hfsplus::cnid::kRootFolder, volume.name());
-    return all;
-}
-
-class HfsPlusVolume : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(image.volume) << image.fault; }
-    HfsPlusImage image{kImage};
-};
-
-// Dates as 7-Zip lists them; the walk's order and IDs as Sleuth Kit's. (Names, kinds, sizes and
-// bytes are held to 7-Zip's extraction through the mount, tests/hfsplus/mounted_test.cpp.)
-TEST_F(HfsPlusVolume, EveryEntryDatedAsSevenZipListsItInTheOrderSleuthKitWalks) {
-    const auto listed = sevenZipDates(oracle({"7zz", "l", "-slt", "-tHFS"}));
-    const auto walk = walkAll(*image);
-    ASSERT_EQ(walk.size() + 1, listed.size());  // 7-Zip lists the volume itself too
     std::string order;
-    for (const auto& [path, r] : walk) {
+    size_t entries = 0;
+    for (const std::string& line : outputLines(r.out)) {
+        const nlohmann::json e = nlohmann::json::parse(line);
+        std::string path = "HFSPLUS";
+        for (const auto& name : e["path"]) path += "/" + name.get<std::string>();
         SCOPED_TRACE(path);
-        order += std::string(r.isFolder() ? "d" : "r") + " " + std::to_string(r.id) + "\n";
+        ++entries;
+        order += std::string(e["kind"] == "folder" ? "d" : "r") + " " + std::to_string(e["id"].get<uint32_t>()) + "\n";
         auto it = listed.find(path);
         ASSERT_NE(it, listed.end());
-        EXPECT_EQ(utcText(r.created) + " " + utcText(r.contentModified), it->second);
+        EXPECT_EQ(sevenZipForm(e["created"]) + " " + sevenZipForm(e["modified"]), it->second);
     }
+    EXPECT_EQ(entries + 1, listed.size());  // 7-Zip lists the volume itself too
     // fls -r: "r/r 16:\tname", "+ d/d 18:\tname" one level down, and so on; the special files that
     // Sleuth Kit shows in the root are no entries of the catalog.
     std::string walked;
@@ -109,6 +90,12 @@ TEST_F(HfsPlusVolume, EveryEntryDatedAsSevenZipListsItInTheOrderSleuthKitWalks) 
     EXPECT_EQ(listed.at("HFSPLUS/Read Me").substr(20), "1999-12-31 23:59:58");
     EXPECT_EQ(listed.at("HFSPLUS/big.bin").substr(20), "2001-02-03 04:05:06");
 }
+
+class HfsPlusVolume : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(image.volume) << image.fault; }
+    HfsPlusImage image{kImage};
+};
 
 // Each record's type, creator and text encoding, and the blocks its data fork lies in, as Sleuth
 // Kit's istat shows them; reads inside the fork and past its end. (The owner and group are held to
