@@ -27,7 +27,6 @@ constexpr size_t kChunk = 65536;
 void putLe32(Bytes& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
-uint32_t le32(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24; }
 
 Bytes attribute(uint32_t type, uint64_t size, const Bytes& data = {}) {
     Bytes a{'f', 'p', 'm', 'c', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -128,21 +127,18 @@ TEST(Decmpfs, EveryFormDecodesThroughWindowsAsWhole) {
             ASSERT_TRUE(s) << at << ": " << s.fault();
             EXPECT_TRUE(std::equal(window.begin(), window.end(), all.begin() + static_cast<long>(at))) << at;
         }
+        // A window reads only the chunk that holds it, and reading on inside that chunk reads
+        // nothing more.
+        if (size <= 2 * kChunk + 5064 || c.fork.empty()) continue;
+        Bytes window(64);
+        ASSERT_TRUE(file->read(0, window));
+        fork.reads.clear();
+        ASSERT_TRUE(file->read(2 * kChunk + 100, window));
+        ASSERT_TRUE(file->read(2 * kChunk + 5000, window));
+        EXPECT_TRUE(std::equal(window.begin(), window.end(), all.begin() + 2 * kChunk + 5000));
+        ASSERT_EQ(fork.reads.size(), 1u);
+        EXPECT_LE(fork.reads[0].second, kChunk + 1);
     }
-}
-
-// A window reads only the chunk that holds it, and reading on inside that chunk reads nothing more.
-TEST(Decmpfs, AWindowDecodesOnlyItsChunk) {
-    const Compressed& c = compressedFiles().at("lzvn-rsrc.txt");  // three chunks
-    Fork fork{c.fork, {}};
-    auto file = CompressedFile::open(c.attr, fork.source());
-    ASSERT_TRUE(file) << file.fault();
-    fork.reads.clear();
-    Bytes window(64);
-    ASSERT_TRUE(file->read(2 * kChunk + 100, window));
-    ASSERT_TRUE(file->read(2 * kChunk + 5000, window));
-    ASSERT_EQ(fork.reads.size(), 1u);
-    EXPECT_EQ(fork.reads[0], (std::pair<uint64_t, size_t>{le32(c.fork, 8), le32(c.fork, 12) - le32(c.fork, 8)}));
 }
 
 TEST(Decmpfs, DamageAndUnreadTypesAreFaults) {
