@@ -229,7 +229,7 @@ TEST(HfsPlusMounted, FolderLinksLeadBackToWhereTheyLie) {
 }
 
 // What quarry-cli says of each medium: the other volumes are named and fail no run; the HFS+
-// check passes a sound volume and not one free block miscounted; names reach the terminal as NFC
+// check passes the volumes of real tools and the builder, and not one free block miscounted; names reach the terminal as NFC
 // UTF-8, beyond what Macintosh Roman holds; a volume past 4 GiB mounts (its catalog lies past
 // 4 GiB of the medium) at the size of its whole image; every changing word is refused with the
 // format's name, and the image keeps its bytes.
@@ -254,17 +254,21 @@ TEST(HfsPlusMounted, WhatQuarryCliSaysOfTheMedium) {
         std::optional<Strings> names;  // the first field of every output line
         Strings has = {};              // parts of the output
     };
-    const Run runs[] = {
-        {{dir + "apm.img", "DIR"}, 0,
-         "Quarry - : Partition 2 is mounted. The medium also holds partition 3 (HFS+, \"Second\"), partition 4 (HFS, \"Classic\").\n",
-         Strings{"one.txt"}},
-        {{"--partition", "3", dir + "apm.img", "DIR"}, 0,
-         "Quarry - : Partition 3 is mounted. The medium also holds partition 2 (HFS+, \"First\"), partition 4 (HFS, \"Classic\").\n",
-         Strings{"two.txt"}},
+    const std::string second = "Quarry - : Partition 2 is mounted. The medium also holds partition 3 (HFS+, \"Second\"), partition 4 "
+                               "(HFS, \"Classic\").\n";
+    const std::string third = "Quarry - : Partition 3 is mounted. The medium also holds partition 2 (HFS+, \"First\"), partition 4 "
+                              "(HFS, \"Classic\").\n";
+    std::vector<Run> runs = {
+        {{dir + "apm.img", "DIR"}, 0, second, Strings{"one.txt"}},
+        {{"--partition", "3", dir + "apm.img", "DIR"}, 0, third, Strings{"two.txt"}},
         {{"--partition", "9", dir + "apm.img", "DIR"}, 1, "Quarry - : The medium holds no HFS or HFS+ volume at partition 9.\n", Strings{}},
         {{dir + "apfs.img", "DIR"}, 1, "Quarry - : This is an APFS volume, which Quarry does not read.\n", Strings{}},
         {{dir + "apfs-container.img", "DIR"}, 1, "Quarry - : This is an APFS volume, which Quarry does not read.\n", Strings{}},
-        {{"--check", dir + "forks.hfsp"}, 0, "", Strings{}},
+        // xorriso leaves a block marked in use that no fork holds: harmless on a volume it locks.
+        {{"--check", test::fixturePath("hfsplus.iso")}, 0, "note: allocation file: 1 block(s) marked in use that no fork holds\n",
+         Strings{}},
+        {{"--check", dir + "apm.img"}, 0, second, Strings{}},
+        {{"--check", "--partition", "3", dir + "apm.img"}, 0, third, Strings{}},
         {{"--check", miscounted}, 1, "", std::nullopt, {"free blocks, the allocation file has"}},
         {{test::fixturePath("hfsplus.iso"), "DIR"}, 0, "", std::nullopt,
          {"\nCaf\u00e9\t", "\nR\u00e9sum\u00e9 na\u00efve\t", "\n\u65e5\u672c\u8a9e\t", "\n\u041a\u0438\u0440\u0438\u043b\u043b\u0438\u0446\u0430\t"}},
@@ -287,6 +291,9 @@ TEST(HfsPlusMounted, WhatQuarryCliSaysOfTheMedium) {
         {{"--write", "--yes", plus, changes[0], changes[1], changes[2]}, 1, refused("HFS+"), Strings{}},
         {{"--write", "--yes", hfsx, changes[0], changes[1], changes[2]}, 1, refused("HFSX"), Strings{}},
     };
+    // The builder's other volumes are sound (journaled.hfsp's check: tests/hfsplus/journal_test.cpp).
+    for (const char* sound : {"forks.hfsp", "links.hfsp", "compressed.hfsp", "case.hfsx", "huge.hfsp", "wrapped.hfs", "gpt.img", "mbr.img"})
+        runs.push_back({{"--check", dir + sound}, 0, "", Strings{}});
     for (const Run& run : runs) {
         SCOPED_TRACE(testing::PrintToString(run.args));
         const auto r = test::runCli(run.args);
