@@ -84,25 +84,21 @@ TEST(CdSectorCache, ReadsEachBlockOnceWhileItIsCached) {
 
 // A failed read reaches the caller and leaves no block cached: neither the failed block nor
 // the one read before it is served in its place.
-class FailedCdRead : public testing::TestWithParam<uint8_t> {};
-
-TEST_P(FailedCdRead, ReachesTheCallerAndLeavesNoBlockCached) {
-    Drive bus;
-    uint16_t status = 0;
-    bus.drive.failNext(1, GetParam());
-    bus.read(9, &status);
-    EXPECT_EQ(status, GetParam());
-    EXPECT_EQ(bus.read(9, &status), patternedSector(9));
-    EXPECT_EQ(status, 0);
-    bus.drive.failNext(1, GetParam());
-    bus.read(12, &status);
-    EXPECT_EQ(status, GetParam());
-    EXPECT_EQ(bus.read(13, &status), patternedSector(13));
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(bus.cdbs(), (std::vector<Bytes>{read6(2), read6(2), read6(3), read6(3)}));
+TEST(CdSectorCache, AFailedReadReachesTheCallerAndLeavesNoBlockCached) {
+    for (const uint8_t failure : {aspi::kAborted, aspi::kError, aspi::kInvalidCommand, aspi::kNoDevice}) {
+        SCOPED_TRACE(int{failure});
+        Drive bus;
+        uint16_t status = 0;
+        for (const auto& [failed, next] : {std::pair{9u, 9u}, std::pair{12u, 13u}}) {
+            bus.drive.failNext(1, failure);
+            bus.read(failed, &status);
+            EXPECT_EQ(status, failure);
+            EXPECT_EQ(bus.read(next, &status), patternedSector(next));
+            EXPECT_EQ(status, 0);
+        }
+        EXPECT_EQ(bus.cdbs(), (std::vector<Bytes>{read6(2), read6(2), read6(3), read6(3)}));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Statuses, FailedCdRead, testing::Values(aspi::kAborted, aspi::kError, aspi::kInvalidCommand, aspi::kNoDevice));
 
 TEST(CdSectorCache, RefusesWritesAndMultiSectorRequestsUntouched) {
     for (const auto& [command, count] : std::vector<std::pair<uint16_t, uint16_t>>{
