@@ -187,15 +187,19 @@ uint8_t ImageAdapter::readAhead(const Image& image, uint64_t offset, uint64_t le
     const bool cached = ahead.length > 0 && offset >= ahead.offset && length <= ahead.length &&
                         offset - ahead.offset <= ahead.length - length;
     // Only a read that goes on from the one before it reads ahead: scattered reads (a commit
-    // reading what it is about to overwrite) take what they ask for.
+    // reading what it is about to overwrite) take what they ask for. The piece read ahead grows
+    // with the run of sequential reads, so that a short run (a commit's few consecutive
+    // sectors) does not read a long way ahead for nothing.
     const bool sequential = offset == ahead.lastEnd;
+    ahead.streak = sequential ? ahead.streak + 1 : 0;
     ahead.lastEnd = offset + length;
     if (!cached && !sequential) return readRaw(image, offset, length, buffer);
     if (!cached) {
         ahead.bytes.resize(kReadAheadBytes);
         ahead.length = 0;
+        const uint64_t window = std::max(length, std::min(kReadAheadBytes, kFirstReadAhead << std::min<uint32_t>(ahead.streak - 1, 4)));
         // Reading ahead stops at the image's last block, which the blocks asked for may pass.
-        const uint64_t aheadLength = offset >= blocksEnd(image) ? 0 : std::min(kReadAheadBytes, blocksEnd(image) - offset);
+        const uint64_t aheadLength = offset >= blocksEnd(image) ? 0 : std::min(window, blocksEnd(image) - offset);
         // A container may fail to give one piece of what lies ahead (a damaged chunk); the blocks
         // asked for are then read alone, so that only they can fail.
         if (aheadLength < length || readRaw(image, offset, aheadLength, ahead.bytes.data()) != aspi::kCompleted)

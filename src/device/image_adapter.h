@@ -53,12 +53,15 @@ public:
 
 private:
     static constexpr uint64_t kReadAheadBytes = 256 * 1024;
+    // The first read ahead of a run of sequential reads; each one after it doubles.
+    static constexpr uint64_t kFirstReadAhead = 16 * 1024;
 
     struct ReadAhead {
         std::vector<uint8_t> bytes;
         uint64_t offset = 0;
         uint64_t length = 0;  // 0: nothing read ahead
         uint64_t lastEnd = 0;  // where the last read ended
+        uint32_t streak = 0;   // sequential reads in a row up to the last one
     };
 
     struct Image {

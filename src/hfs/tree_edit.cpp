@@ -440,6 +440,8 @@ void closeTreeMemory(BTreeFile& tree) {
     tree.committedUsed.clear();
     tree.partner.clear();
     tree.partnerHoldsIt.clear();
+    tree.nodeLinks.clear();
+    tree.mapIsTree = false;
 }
 
 // Splits leaf n: it keeps the first half of its records, a new leaf after it takes the rest.

@@ -67,20 +67,48 @@ Status translate(const BTreeFile& tree, uint32_t n, const std::vector<uint32_t>&
     return Status::ok();
 }
 
+BTreeFile::NodeLinks linksOf(const uint8_t* nd) {
+    return {loadBE32(nd + node::kFLink), loadBE32(nd + node::kBLink), nodeType(nd) == node::kTypeIndex};
+}
+
 // True when the node is as the last commit left it, its partner holds it already, and it and
-// every node it names go back to their partners: then its new version is on the medium.
+// every node it names go back to their partners: then its new version is on the medium. Only an
+// index node is read, for its children; a leaf's links are those the last commit noted.
 bool backAtPartner(const BTreeFile& tree, uint32_t n, const std::vector<uint32_t>& placement, const std::vector<uint8_t>& touched) {
-    if (n >= tree.partnerHoldsIt.size() || !tree.partnerHoldsIt[n] || touched[n] || placement[n] != tree.partner[n]) return false;
-    const uint8_t* nd = viewNode(tree, n);
+    if (n >= tree.partnerHoldsIt.size() || n >= tree.nodeLinks.size() || !tree.partnerHoldsIt[n] || touched[n] ||
+        placement[n] != tree.partner[n])
+        return false;
     auto back = [&](uint32_t target) {
         return target == 0 || (target < placement.size() && target < tree.partner.size() && placement[target] != 0 &&
                                placement[target] == tree.partner[target]);
     };
-    if (!back(loadBE32(nd + node::kFLink)) || !back(loadBE32(nd + node::kBLink))) return false;
-    if (nodeType(nd) == node::kTypeIndex)
+    const BTreeFile::NodeLinks& links = tree.nodeLinks[n];
+    if (!back(links.forward) || !back(links.backward)) return false;
+    if (links.index) {
+        const uint8_t* nd = viewNode(tree, n);
         for (uint16_t i = 0; i < nodeRecordCount(nd); ++i)
             if (!back(childOf(nd, i))) return false;
+    }
     return true;
+}
+
+// The nodes of the tree: after a commit, those the map marks, else those the index reaches.
+Result<std::vector<uint32_t>> treeNodes(const BTreeFile& tree) {
+    if (!tree.mapIsTree) return treeNodesInUse(tree);
+    std::vector<uint8_t> marked(tree.nodeUsed.begin(), tree.nodeUsed.end());
+    marked[0] = 0;
+    for (uint32_t m : tree.mapNodes) marked[m] = 0;
+    std::vector<uint32_t> nodes;
+    for (uint32_t n = 1; n < marked.size(); ++n)
+        if (marked[n]) nodes.push_back(n);
+#ifndef NDEBUG
+    // Debug builds (the sanitizer tests) hold the edits to keeping the map so.
+    Result<std::vector<uint32_t>> reached = treeNodesInUse(tree);
+    if (!reached) return reached;
+    std::sort(reached->begin(), reached->end());
+    if (*reached != nodes) return shadowError(tree, "the node map does not mark exactly the nodes the index reaches");
+#endif
+    return nodes;
 }
 
 }  // namespace
@@ -89,7 +117,7 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
     TreeCommitPlan plan;
     if (!tree.changed()) return plan;
     plan.changed = true;
-    Result<std::vector<uint32_t>> live = treeNodesInUse(tree);
+    Result<std::vector<uint32_t>> live = treeNodes(tree);
     if (!live) return Fault{live.fault()};
     // A copy of the whole tree must fit beside the tree on the medium. A tree short of room grows
     // by what it lacks and a quarter of its nodes more, so that the next changes fit as well.
@@ -136,17 +164,27 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
     used[0] = 1;
     for (uint32_t m : tree.mapNodes) used[m] = 1;
     plan.neighboursMoved.assign(live->size(), false);
+    plan.nodeLinks.assign(total, {});
     for (size_t i = 0; i < live->size(); ++i) {
         const uint32_t n = (*live)[i];
         const uint32_t at = plan.placement[n];
         used[at] = 1;
         if (backAtPartner(tree, n, plan.placement, touched)) {
+            const BTreeFile::NodeLinks& links = tree.nodeLinks[n];
+#ifndef NDEBUG
+            // Debug builds (the sanitizer tests) hold the noted links to the node's own.
+            const BTreeFile::NodeLinks own = linksOf(viewNode(tree, n));
+            if (own.forward != links.forward || own.backward != links.backward || own.index != links.index)
+                return shadowError(tree, "node " + std::to_string(n) + " has links other than the last commit noted");
+#endif
+            plan.nodeLinks[at] = {plan.placement[links.forward], plan.placement[links.backward], links.index};
             plan.neighboursMoved[i] = true;
             continue;
         }
         NodeWrite w{at, {}};
         bool allMoved = false;
         if (Status s = translate(tree, n, plan.placement, w.bytes.data(), allMoved); !s) return Fault{s.fault()};
+        plan.nodeLinks[at] = linksOf(w.bytes.data());
         plan.neighboursMoved[i] = allMoved;
         const uint8_t* there = mediumNode(tree, at);
         if (!there || std::memcmp(there, w.bytes.data(), kNodeSize) != 0) plan.fresh.push_back(w);
@@ -252,6 +290,8 @@ Status adoptTreeCommit(BTreeFile& tree, const TreeCommitPlan& plan) {
     tree.committedNodes = total;
     tree.nodeUsed.assign(used.begin(), used.end());
     tree.committedUsed = std::move(used);
+    tree.nodeLinks = plan.nodeLinks;
+    tree.mapIsTree = true;
     tree.freeHint = 1;
 
     std::sort(written.begin(), written.end());

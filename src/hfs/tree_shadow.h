@@ -47,6 +47,8 @@ struct TreeCommitPlan {
     // The nodes of the changed tree, and for each whether every node it names moved as well.
     std::vector<uint32_t> live;
     std::vector<bool> neighboursMoved;
+    // Each new node's links, by its new place.
+    std::vector<BTreeFile::NodeLinks> nodeLinks;
 };
 
 // Plans the commit of a changed tree. A tree without enough nodes free on the medium for a copy

@@ -51,6 +51,8 @@ void closeTree(BTreeFile& tree) {
     tree.committedUsed.clear();
     tree.partner.clear();
     tree.partnerHoldsIt.clear();
+    tree.nodeLinks.clear();
+    tree.mapIsTree = false;
 }
 
 // Makes a tree's work file and copies the tree into it from its MDB extents.

@@ -87,6 +87,17 @@ struct BTreeFile {
     // True where the partner holds this node's bytes already, each node number in them put back
     // to its partner: a commit that sends the node and its neighbours back writes nothing there.
     std::vector<bool> partnerHoldsIt;
+    // The links of each node as the last commit left it, numbered as then, and whether it is an
+    // index node: what the next commit needs of a node it did not change, without reading it.
+    struct NodeLinks {
+        uint32_t forward = 0;
+        uint32_t backward = 0;
+        bool index = false;
+    };
+    std::vector<NodeLinks> nodeLinks;
+    // True once a commit wrote the node map: it marks exactly node 0, the map nodes and the
+    // nodes the index reaches, and the edits keep it so, so the commit need not walk the index.
+    bool mapIsTree = false;
     // The highest catalog ID that the catalog's records use, found when the tree was loaded into
     // memory (catalog only).
     uint32_t highestCatalogId = 0;

@@ -158,8 +158,10 @@ Status flushVolume(const VolumeContext& context) {
     for (size_t i = 0; i < taken.size() && i < volume.bitmapBefore.size(); ++i) taken[i] |= volume.bitmapBefore[i];
 
     std::vector<std::vector<SectorWrite>> stages(12);
-    if (opened != volume.mdbBefore) stages[0].push_back({volume.mdbSector, opened.data()});
     if (!taken.empty()) bitmapSectors(volume, taken, volume.bitmapBefore, stages[1]);
+    // Without blocks taken, the first writes go to tree nodes that the trees on the medium do not
+    // use, which no reader sees: the MDB without its "cleanly unmounted" bit goes with them.
+    if (opened != volume.mdbBefore) stages[stages[1].empty() ? 1 : 0].push_back({volume.mdbSector, opened.data()});
     for (const auto* plan : {&*extents, &*catalog}) {
         const BTreeFile& tree = plan == &*catalog ? volume.catalog : volume.extents;
         if (Status s = nodeSectors(context, tree, plan->fresh, stages[1]); !s) return s;

@@ -7,7 +7,8 @@
 // fsync for an image) before the next begins, so that no write overtakes one before it:
 //   1. the MDB without its "cleanly unmounted" bit, with the next catalog ID the change uses;
 //   2. blocks newly taken marked in the bitmap (none freed yet), the trees' new nodes in nodes
-//      free on the medium (hfs/tree_shadow.h);
+//      free on the medium (hfs/tree_shadow.h). Where no block is taken, stages 1 and 2 are one:
+//      a reader sees no node that is free in the tree on the medium;
 //   3. the MDB with the trees' grown extents;
 //   4. for each tree, its map nodes marking old and new nodes in use, then the last old map
 //      node's link to a new one, then its header node, one sector: the switch. A catalog that grew into the extents tree gets its new size in the
