@@ -130,17 +130,8 @@ TEST(DispatchCommand, EachWordPostsItsCommandsInOrderOrActsItself) {
         const auto copied = std::filesystem::directory_iterator(target.path());
         EXPECT_EQ(static_cast<size_t>(std::distance(begin(copied), end(copied))), c.filesCopied);
         // The dispatcher asks nothing and reports through the operations it calls only.
-        EXPECT_TRUE(m.ui.questions.empty());
-        EXPECT_TRUE(m.ui.messageBoxes.empty());
-        EXPECT_TRUE(m.ui.timedMessages.empty());
-        EXPECT_TRUE(m.ui.fatalErrors.empty());
+        EXPECT_TRUE(m.ui.questions.empty() && m.ui.messageBoxes.empty() && m.ui.timedMessages.empty() && m.ui.fatalErrors.empty());
     }
-}
-
-TEST(MacNameFromInput, TrimsAndTranslates) {
-    EXPECT_EQ(MacNameFromInput("Docs   "), "Docs");
-    EXPECT_EQ(MacNameFromInput("Tr\xE8s"), "Tr\x8F" "s");  // è in Windows-1252 is 0x8F on the Macintosh
-    EXPECT_EQ(MacNameFromInput("a:b"), "a");               // the colon ends a Macintosh name
 }
 
 // The command-line dialog runs the field's first 78 characters, cut in characters before the
@@ -164,17 +155,13 @@ TEST(CommandLineDialog, ExecuteRunsTheFieldsFirst78Characters) {
     }
 }
 
-// The attribute dialogs' values on real volumes are checked against hls and the test builder
-// through quarry-cli's ATTRIB (tests/cli) and the desktop dialog (tests/gui); here what the
-// volumes cannot show, and which file a name finds.
-TEST(FileAttributes, ExtentsCountInSectorsAndASignatureEndsAtANul) {
-    // Ten allocation blocks from block 200 on a volume of four sectors per block whose block 0
-    // is at sector 64.
-    VolumeEntry file;
-    const std::vector<ForkRun> data = {{(64 + 800) * 512, 0, 40 * 512}};
-    EXPECT_EQ(advancedAttributesOf(file, data, {}, 64).dataExtents, "800/40, 0/0, 0/0");
-    EXPECT_EQ(advancedAttributesOf(file, data, {}, 64).rsrcExtents, "0/0, 0/0, 0/0");
+// The attribute sheets' values on real volumes, extents in sectors from the first allocation
+// block included, are checked against hls and the test builder through quarry-cli's ATTRIB
+// (tests/hfs/listing_oracle_test.cpp) and the desktop dialog (tests/gui); here what the volumes
+// cannot show, and which file a name finds.
+TEST(FileAttributes, ASignatureEndsAtANul) {
     // A signature of NULs shows nothing; one with a NUL inside ends there.
+    VolumeEntry file;
     std::memcpy(file.finderInfo.data() + 4, "AB\0D", 4);
     const FileAttributes a = fileAttributesOf(file);
     EXPECT_EQ(a.type, "");

@@ -65,7 +65,7 @@ TEST(Mount, FindsTheVolumeBehindEveryKindOfMap) {
     };
     const Bytes volume = basicVolume();
     const uint32_t volumeSectors = static_cast<uint32_t>(volume.size() / 512);
-    std::vector<Case> cases = {{"old-style map", test::behindOldStyleMap(volume, 64), 64, 512, 0},
+    std::vector<Case> cases = {{"old-style map", test::Medium(64).oldStyleMap(64).place(64, volume).bytes(), 64, 512, 0},
                                {"1024-byte blocks and a partition map", test::behindPartitionMap(volume, 96, 1024), 96, 1024, 1}};
     {
         // The first entry after sector 1 whose type begins with "Apple_HFS" wins; only nine

@@ -127,10 +127,6 @@ Medium& Medium::partitionMap(const std::vector<PartitionEntry>& entries) {
     return *this;
 }
 
-Bytes behindOldStyleMap(const Bytes& volume, uint32_t startSector) {
-    return Medium(startSector).oldStyleMap(startSector).place(startSector, volume).bytes();
-}
-
 Bytes behindPartitionMap(const Bytes& volume, uint32_t startSector, uint16_t blockSize) {
     Medium medium(startSector);
     medium.partitionMap({{"Macintosh", "Apple_HFS", startSector, static_cast<uint32_t>((volume.size() + kSectorSize - 1) / kSectorSize)}})

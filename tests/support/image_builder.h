@@ -64,9 +64,8 @@ private:
     std::vector<bool> used_;
 };
 
-// The volume at `startSector` behind a TS map, or behind a driver descriptor (block size
-// `blockSize`, as many blocks as the medium holds) and an Apple map with one "Apple_HFS" entry.
-Bytes behindOldStyleMap(const Bytes& volume, uint32_t startSector);
+// The volume at `startSector` behind a driver descriptor (block size `blockSize`, as many blocks
+// as the medium holds) and an Apple map with one "Apple_HFS" entry.
 Bytes behindPartitionMap(const Bytes& volume, uint32_t startSector, uint16_t blockSize = 512);
 
 namespace mdb {  // master directory block fields, from its start 1024 bytes into the volume
@@ -102,7 +101,6 @@ constexpr size_t kFinderType = 4;           // 4 bytes, then the creator
 constexpr size_t kDataLogicalLength = 26;   // u32
 constexpr size_t kDataPhysicalLength = 30;  // u32
 constexpr size_t kRsrcLogicalLength = 36;   // u32
-constexpr size_t kRsrcPhysicalLength = 40;  // u32
 constexpr size_t kDataExtents = 74;         // three (start block, block count) pairs of u16
 constexpr size_t kRsrcExtents = 86;
 }  // namespace catfile

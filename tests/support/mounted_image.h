@@ -69,12 +69,6 @@ struct MountedImage {
             if (l.entries[i].name() == name) return i;
         return kNoIndex;
     }
-    // The entry named `name` of the current folder, listed again, or nullptr.
-    const ListEntry* find(const std::string& name) {
-        list();
-        const uint16_t i = indexOf(name);
-        return i == kNoIndex ? nullptr : &session.settings.list.entries[i];
-    }
 };
 
 }  // namespace quarry::test

@@ -36,7 +36,7 @@ public:
     void setMenuCheck(int command, bool checked) override { menuChecks.push_back({command, checked}); }
     void setWindowTitle(const std::string& title) override { windowTitle = title; }
     void postCommand(int command) override { postedCommands.push_back(command); }
-    void openHelp(const std::string& key) override { helpKeys.push_back(key); }
+    void openHelp(const std::string&) override {}
     std::optional<std::string> askPcFileName(const std::string& name) override {
         pcNameQuestions.push_back(name);
         return next(pcNameAnswers).value_or(std::nullopt);
@@ -58,7 +58,7 @@ public:
     int abortAfterPolls = -1;  // escapeAbortRequested() turns true after this many polls; -1 never
 
     std::string statusLeft, windowTitle;
-    std::vector<std::string> timedMessages, messageBoxes, questions, fatalErrors, helpKeys, pcNameQuestions;
+    std::vector<std::string> timedMessages, messageBoxes, questions, fatalErrors, pcNameQuestions;
     std::vector<std::pair<uint32_t, uint32_t>> progress;
     std::vector<int> invalidatedRows, postedCommands;
     std::vector<std::pair<int, bool>> menuChecks;
