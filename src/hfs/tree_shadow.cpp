@@ -67,29 +67,26 @@ Status translate(const BTreeFile& tree, uint32_t n, const std::vector<uint32_t>&
     return Status::ok();
 }
 
-BTreeFile::NodeLinks linksOf(const uint8_t* nd) {
-    return {loadBE32(nd + node::kFLink), loadBE32(nd + node::kBLink), nodeType(nd) == node::kTypeIndex};
+BTreeFile::NodeLinks linksOf(const uint8_t* nd, uint32_t parent) {
+    return {loadBE32(nd + node::kFLink), loadBE32(nd + node::kBLink), parent, nodeType(nd) == node::kTypeIndex};
+}
+
+// True where node n goes back to its partner (or n is 0, no node).
+bool goesBack(const BTreeFile& tree, const std::vector<uint32_t>& placement, uint32_t n) {
+    return n == 0 || (n < placement.size() && n < tree.partner.size() && placement[n] != 0 && placement[n] == tree.partner[n]);
 }
 
 // True when the node is as the last commit left it, its partner holds it already, and it and
-// every node it names go back to their partners: then its new version is on the medium. Only an
-// index node is read, for its children; a leaf's links are those the last commit noted.
-bool backAtPartner(const BTreeFile& tree, uint32_t n, const std::vector<uint32_t>& placement, const std::vector<uint8_t>& touched) {
+// every node it names go back to their partners: then its new version is on the medium. The node
+// is not read: its links are those the last commit noted, and an index node's children all go
+// back unless one that does not names it as its parent (`strayChild`).
+bool backAtPartner(const BTreeFile& tree, uint32_t n, const std::vector<uint32_t>& placement, const std::vector<uint8_t>& touched,
+                   const std::vector<uint8_t>& strayChild) {
     if (n >= tree.partnerHoldsIt.size() || n >= tree.nodeLinks.size() || !tree.partnerHoldsIt[n] || touched[n] ||
         placement[n] != tree.partner[n])
         return false;
-    auto back = [&](uint32_t target) {
-        return target == 0 || (target < placement.size() && target < tree.partner.size() && placement[target] != 0 &&
-                               placement[target] == tree.partner[target]);
-    };
     const BTreeFile::NodeLinks& links = tree.nodeLinks[n];
-    if (!back(links.forward) || !back(links.backward)) return false;
-    if (links.index) {
-        const uint8_t* nd = viewNode(tree, n);
-        for (uint16_t i = 0; i < nodeRecordCount(nd); ++i)
-            if (!back(childOf(nd, i))) return false;
-    }
-    return true;
+    return goesBack(tree, placement, links.forward) && goesBack(tree, placement, links.backward) && !(links.index && strayChild[n]);
 }
 
 // The nodes of the tree: after a commit, those the map marks, else those the index reaches.
@@ -160,31 +157,57 @@ Result<TreeCommitPlan> planTreeCommit(const VolumeContext& context, BTreeFile& t
         place(n, cursor);
     }
 
+    // The index nodes with a child that does not go back to its partner. A node's parent is the
+    // one the last commit noted: a node that changed parents changed both of them.
+    std::vector<uint8_t> strayChild(total, 0);
+    for (uint32_t n : *live)
+        if (!goesBack(tree, plan.placement, n) && n < tree.nodeLinks.size() && tree.nodeLinks[n].parent < total)
+            strayChild[tree.nodeLinks[n].parent] = 1;
+
     std::vector<uint8_t> used(total, 0);
     used[0] = 1;
     for (uint32_t m : tree.mapNodes) used[m] = 1;
     plan.neighboursMoved.assign(live->size(), false);
+    // Each node's parent, numbered as after the commit: the last commit's, then those that the
+    // index nodes written now name.
     plan.nodeLinks.assign(total, {});
+    for (uint32_t n : *live)
+        if (n < tree.nodeLinks.size() && tree.nodeLinks[n].parent < total)
+            plan.nodeLinks[plan.placement[n]].parent = plan.placement[tree.nodeLinks[n].parent];
     for (size_t i = 0; i < live->size(); ++i) {
         const uint32_t n = (*live)[i];
         const uint32_t at = plan.placement[n];
         used[at] = 1;
-        if (backAtPartner(tree, n, plan.placement, touched)) {
+        if (backAtPartner(tree, n, plan.placement, touched, strayChild)) {
             const BTreeFile::NodeLinks& links = tree.nodeLinks[n];
 #ifndef NDEBUG
-            // Debug builds (the sanitizer tests) hold the noted links to the node's own.
-            const BTreeFile::NodeLinks own = linksOf(viewNode(tree, n));
-            if (own.forward != links.forward || own.backward != links.backward || own.index != links.index)
-                return shadowError(tree, "node " + std::to_string(n) + " has links other than the last commit noted");
+            // Debug builds (the sanitizer tests) hold what the last commit noted to the node.
+            const uint8_t* nd = viewNode(tree, n);
+            const BTreeFile::NodeLinks own = linksOf(nd, links.parent);
+            bool childrenBack = true;
+            for (uint16_t c = 0; own.index && c < nodeRecordCount(nd); ++c)
+                childrenBack = childrenBack && goesBack(tree, plan.placement, childOf(nd, c)) && tree.nodeLinks[childOf(nd, c)].parent == n;
+            if (own.forward != links.forward || own.backward != links.backward || own.index != links.index || !childrenBack)
+                return shadowError(tree, "node " + std::to_string(n) + " is not as the last commit noted");
 #endif
-            plan.nodeLinks[at] = {plan.placement[links.forward], plan.placement[links.backward], links.index};
+            plan.nodeLinks[at].forward = plan.placement[links.forward];
+            plan.nodeLinks[at].backward = plan.placement[links.backward];
+            plan.nodeLinks[at].index = links.index;
             plan.neighboursMoved[i] = true;
             continue;
         }
         NodeWrite w{at, {}};
         bool allMoved = false;
         if (Status s = translate(tree, n, plan.placement, w.bytes.data(), allMoved); !s) return Fault{s.fault()};
-        plan.nodeLinks[at] = linksOf(w.bytes.data());
+        const BTreeFile::NodeLinks own = linksOf(w.bytes.data(), 0);
+        plan.nodeLinks[at].forward = own.forward;
+        plan.nodeLinks[at].backward = own.backward;
+        plan.nodeLinks[at].index = own.index;
+        if (own.index)
+            for (uint16_t c = 0; c < nodeRecordCount(w.bytes.data()); ++c) {
+                const uint32_t child = childOf(w.bytes.data(), c);
+                if (child < total) plan.nodeLinks[child].parent = at;
+            }
         plan.neighboursMoved[i] = allMoved;
         const uint8_t* there = mediumNode(tree, at);
         if (!there || std::memcmp(there, w.bytes.data(), kNodeSize) != 0) plan.fresh.push_back(w);

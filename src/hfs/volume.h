@@ -74,7 +74,7 @@ struct BTreeFile {
     std::unordered_map<uint32_t, std::array<uint8_t, kNodeSize>> saved;
     std::array<uint8_t, kNodeSize> savedHeader{};
     uint32_t committedNodes = 0;
-    std::vector<bool> nodeUsed;     // the node map, one flag per node
+    std::vector<uint8_t> nodeUsed;  // the node map, one flag per node
     std::vector<uint32_t> mapNodes; // the map nodes after the header node, in chain order
     uint32_t freeHint = 1;          // no node below this one is free
     // The nodes that the tree on the medium uses (its node map and every node its index
@@ -86,12 +86,13 @@ struct BTreeFile {
     std::vector<uint32_t> partner;
     // True where the partner holds this node's bytes already, each node number in them put back
     // to its partner: a commit that sends the node and its neighbours back writes nothing there.
-    std::vector<bool> partnerHoldsIt;
+    std::vector<uint8_t> partnerHoldsIt;
     // The links of each node as the last commit left it, numbered as then, and whether it is an
     // index node: what the next commit needs of a node it did not change, without reading it.
     struct NodeLinks {
         uint32_t forward = 0;
         uint32_t backward = 0;
+        uint32_t parent = 0;  // the index node that names it; 0 for the root
         bool index = false;
     };
     std::vector<NodeLinks> nodeLinks;

@@ -220,14 +220,11 @@ TEST(Cut, SplitsNewLevelsAndAGrowingCatalog) {
 }
 
 // A catalog of 15,000 files whose node map goes on in map nodes: the commits among 1,000 new
-// folders that split a leaf, and a leaf and its index node.
-// Not yet cut-safe, so not run: a commit that grows the catalog past what its map nodes cover
-// needs a new map node, linked from the last one. Linked before the switch, hfsutils refuses
-// the old tree (the link passes its header's node count); linked after it, hfsutils refuses the
-// new tree between the two writes (its nodes past the old map's reach read as unallocated).
+// folders that split a leaf, and a leaf and its index node. The first of them also grows the
+// catalog, for room to write its copy, past what its map nodes cover; hfsutils reads the old tree
+// only while the link to the new map node names a node its header counts, and the new tree only
+// once that link is there.
 TEST(Cut, ACatalogWithMapNodes) {
-    // The first change grows the catalog, for room to write its copy, past what its map nodes
-    // cover; the commits picked come after it.
     std::vector<std::string> folders = numberedLines("MD \"New ", 1000, "\"");
     folders.insert(folders.begin(), "MD \"First\"");
     for (const Picked& p : pickCommits("crowded.hfs", folders, {{"splitting a leaf", splits}, {"splitting twice", splitsTwice}},
