@@ -10,6 +10,8 @@
 // node goes back where its previous version lies (its partner), and where the node has not
 // changed since, the bytes there are the same already and nothing is written. The first commit
 // after the mount writes the whole tree once; later ones about twice the nodes they change.
+// Each commit notes every node's links and parent (BTreeFile::nodeLinks), and its node map then
+// marks exactly the tree's nodes, so the next commit reads only the nodes that changed.
 //
 //     Result<TreeCommitPlan> plan = planTreeCommit(context, volume.catalog);
 //     ... write plan->fresh, then plan->header, then plan->frees, syncing between ...
