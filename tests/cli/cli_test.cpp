@@ -132,7 +132,7 @@ TEST(Cli, LinesMessagesAndStatus) {
          0, "Quarry - : No such folder: Ελληνικό\n", std::nullopt,
          {"Ελληνικα\u030D\t<DIR>\t", "\nファイル.txt\t5\t", "\nName\tファイル.txt\n", "\nФайл\t5\t"},
          {{"ファイル.txt", "=file\n"}, {"Файл.txt", "=file\n"}, {"Résumé naïve.txt", "=decomposed\n"}}},
-        // The figures are the sheet's (tests/dialogs, and the desktop's INFO in tests/gui).
+        // The figures are the sheet's (tests/app/main_window_test.cpp, and the desktop's INFO in tests/gui).
         {"INFO", {basic, "INFO"}, 0, "",
          Strings{"Volume Size:", "Free space:", "Number of files:", "Number of folders:", "Next File ID:", "MDB Offset:", "Partitions:",
                  "Cluster Size:", "Number of Sectors:", "Extensions Offset:", "Extensions Size (sectors):", "Catalog Offset:",
