@@ -113,8 +113,9 @@ struct CutCase {
     Medium medium;                       // the volume before the change
     std::string line;                    // the change, as typed into the command line
     std::vector<std::string> untouched;  // files the change leaves alone
-    // In a commit of many blocks, how many of the first and the last are cut after.
-    uint64_t head = 16, tail = 24;
+    // In a commit of many blocks: how many of the first and the last are cut after, and how many
+    // between them, evenly spread.
+    uint64_t head = 16, tail = 24, spread = 8;
 };
 
 // What is wrong with the medium a cut left, in words; empty when nothing is.
@@ -177,7 +178,7 @@ void cutEverywhere(const CutCase& c) {
     // writes all go to nodes that no reader reaches before the switch.
     std::vector<uint64_t> points;
     for (uint64_t k = 0; k < whole.blocks; ++k)
-        if (whole.blocks <= c.head + c.tail || k < c.head || k + c.tail >= whole.blocks || k % (whole.blocks / 8) == 0)
+        if (whole.blocks <= c.head + c.tail || k < c.head || k + c.tail >= whole.blocks || k % (whole.blocks / c.spread) == 0)
             points.push_back(k);
     std::string report;
     for (uint64_t k : points) {
@@ -225,12 +226,14 @@ TEST(Cut, SplitsNewLevelsAndAGrowingCatalog) {
 // catalog, for room to write its copy, past what its map nodes cover; hfsutils reads the old tree
 // only while the link to the new map node names a node its header counts, and the new tree only
 // once that link is there. The commit writes the whole tree: its last blocks are the map nodes,
-// the link, the switch and what follows it.
+// the link, the switch and what follows it; those before go to nodes no reader reaches.
 TEST(Cut, ACatalogGrowingPastItsMapNodes) {
     const std::vector<std::string> lines{"MD \"First\""};
     for (const Picked& p : pickCommits("crowded.hfs", lines, {{"growing past its map nodes", grows}}, fixtureMedium("crowded.hfs"))) {
         CutCase c{p.label, p.medium, p.line, {":f1", ":f15000"}};
         c.head = 4;
+        c.tail = 16;
+        c.spread = 2;
         cutEverywhere(c);
     }
 }
