@@ -134,6 +134,30 @@ std::string forkExtentsDamage(const VolumeState& volume, const uint8_t* record) 
     return {};
 }
 
+// Why the MDB's extents of the catalog and the extents tree cannot be theirs, or empty when they
+// can: a run past the volume's last block, or a block that two runs share. A commit writes the
+// trees' nodes where those extents say, over whatever lies there.
+std::string treeExtentsDamage(const VolumeState& volume) {
+    const uint32_t volumeBlocks = volume.mdb16(mdb::kAllocBlocks);
+    struct Run {
+        uint32_t start, end;
+        const char* tree;
+    };
+    std::vector<Run> runs;
+    for (const auto& [field, tree] : {std::pair{mdb::kExtentsExtents, "extents tree"}, std::pair{mdb::kCatalogExtents, "catalog"}}) {
+        for (size_t i = 0; i < 3; ++i) {
+            const uint32_t start = volume.mdb16(field + 4 * i), end = start + volume.mdb16(field + 4 * i + 2);
+            if (end == start) continue;
+            const std::string blocks = std::string(tree) + ": its blocks " + std::to_string(start) + "-" + std::to_string(end - 1);
+            if (end > volumeBlocks) return blocks + " run past the volume's " + std::to_string(volumeBlocks) + " blocks";
+            for (const Run& other : runs)
+                if (start < other.end && other.start < end) return blocks + " are also the " + other.tree + "'s";
+            runs.push_back({start, end, tree});
+        }
+    }
+    return {};
+}
+
 // Deletes the file whose record is the catalog's current one, in the current folder: both forks'
 // blocks (those of the catalog record and those of the extents tree) go back to the bitmap.
 Status deleteFile(Session& session) {
@@ -457,6 +481,7 @@ bool ApplyVolumeChange(Session& session, const std::function<Status()>& steps) {
         return false;
     };
     if (const std::string damage = firstVolumeDamage(session.volume); !damage.empty()) return refuseDamaged(damage);
+    if (const std::string damage = treeExtentsDamage(session.volume); !damage.empty()) return refuseDamaged(damage);
     // What lies past the end of an image cut short cannot be read, so neither can the records
     // and the bitmap a change would be built on.
     if (const std::string cut = imageCutShort(session.volume); !cut.empty()) {

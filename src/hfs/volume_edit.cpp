@@ -9,6 +9,7 @@
 #include "hfs/btree.h"
 #include "hfs/fork.h"
 #include "hfs/tree_edit.h"
+#include "hfs/volume_recount.h"
 
 namespace quarry {
 namespace {
@@ -27,12 +28,6 @@ bool blockUsed(const VolumeState& volume, uint32_t block) {
     return (volume.bitmap[block / 8] & (0x80 >> (block % 8))) != 0;
 }
 
-// A block freed by the open change stays taken until the change is on the medium: until then
-// the medium's catalog may still give it to a file.
-bool blockTaken(const VolumeState& volume, uint32_t block) {
-    return blockUsed(volume, block) ||
-           (block / 8 < volume.bitmapBefore.size() && (volume.bitmapBefore[block / 8] & (0x80 >> (block % 8))) != 0);
-}
 
 void markBlocks(VolumeState& volume, BlockRun run) {
     for (uint32_t b = run.start; b < uint32_t{run.start} + run.count; ++b)
@@ -90,6 +85,11 @@ Status recordTreeExtent(const VolumeContext& context, BTreeFile& tree, BlockRun 
 }
 
 }  // namespace
+
+bool blockTaken(const VolumeState& volume, uint32_t block) {
+    return blockUsed(volume, block) ||
+           (block / 8 < volume.bitmapBefore.size() && (volume.bitmapBefore[block / 8] & (0x80 >> (block % 8))) != 0);
+}
 
 std::string statusReason(uint16_t status, uint32_t sector, const char* doing) {
     if (status == aspi::kWriteProtected) return "the medium is write-protected";
@@ -178,6 +178,13 @@ Status extendTree(const VolumeContext& context, BTreeFile& tree, uint32_t nodes)
     // A catalog may have to grow while only its records were being changed: the bitmap is
     // loaded then.
     if (Status s = loadVolumeBitmap(context); !s) return s;
+    // A block that a damaged fork claims while the bitmap has it free must not go to the tree.
+    Result<std::string> claimed = claimedFreeBlock(context);
+    if (!claimed) return Fault{claimed.fault()};
+    if (!claimed->empty()) {
+        treeFault(volume.catalog, *claimed);
+        return Fault{std::string(messageText(Msg::VolumeDamaged)) + " " + *claimed + "; it is not changed."};
+    }
     const uint32_t blockSize = volume.allocBlockSize;
     const uint32_t wanted =
         std::clamp<uint32_t>(nodes > 0 ? (nodes * kNodeSize + blockSize - 1) / blockSize : 2 * (tree.treeSize / blockSize), 1, 0xFFFF);

@@ -37,6 +37,9 @@ std::string statusReason(uint16_t status, uint32_t sector, const char* doing);
 
 // Reads the volume bitmap into memory for the change that is open (opening one).
 Status loadVolumeBitmap(const VolumeContext& context);
+// A block freed by the open change stays taken until the change is on the medium: until then
+// the medium's catalog may still give it to a file.
+bool blockTaken(const VolumeState& volume, uint32_t block);
 // First-fit allocation of count blocks from block 40 on, in the loaded bitmap: a shorter free
 // run is accepted when it holds at least `shortest` blocks. Marks the blocks used; the MDB's
 // free block count is the caller's. Nothing when no run is found.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -38,6 +39,38 @@ uint32_t recordBlocks(const uint8_t* extents) {
 }
 
 }  // namespace
+
+Result<std::string> claimedFreeBlock(const VolumeContext& context) {
+    VolumeState& volume = context.volume;
+    if (Status s = beginExtentsEdit(context); !s) return Fault{s.fault()};
+    if (Status s = beginTreeEdit(volume.catalog); !s) return Fault{s.fault()};
+    std::string damage;
+    auto check = [&](const char* tree, uint32_t id, const char* fork, const uint8_t* extents) {
+        for (int i = 0; i < 3 && damage.empty(); ++i) {
+            const uint32_t start = loadBE16(extents + 4 * i), count = loadBE16(extents + 4 * i + 2);
+            for (uint32_t b = start; b < start + count && b < volume.mdb16(mdb::kAllocBlocks); ++b)
+                if (!blockTaken(volume, b)) {
+                    damage = std::string(tree) + ": file " + std::to_string(id) + ": its " + fork + " fork's block " + std::to_string(b) +
+                             " is free in the bitmap";
+                    return;
+                }
+        }
+    };
+    Status walked = eachRecord(volume.catalog, [&](const uint8_t* key) {
+        const uint8_t* data = recordData(key);
+        if (data[0] != catrec::kFile || !damage.empty()) return;
+        check("catalog", loadBE32(data + catrec::kFileId), "data", data + catrec::kDataExtents);
+        check("catalog", loadBE32(data + catrec::kFileId), "resource", data + catrec::kRsrcExtents);
+    });
+    if (!walked) return Fault{walked.fault()};
+    walked = eachRecord(volume.extents, [&](const uint8_t* key) {
+        if (damage.empty())
+            check("extents tree", loadBE32(key + extkey::kFileId), key[extkey::kForkType] == kDataFork ? "data" : "resource",
+                  key + extkey::kRecordData);
+    });
+    if (!walked) return Fault{walked.fault()};
+    return damage;
+}
 
 Status recountVolume(const VolumeContext& context) {
     VolumeState& volume = context.volume;

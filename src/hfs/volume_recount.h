@@ -13,4 +13,9 @@ namespace quarry {
 // Works on the open change in memory; the commit takes the result to the medium.
 Status recountVolume(const VolumeContext& context);
 
+// The first block that a fork of the catalog or the extents tree claims while the bitmap (as
+// before the change, and as the change leaves it) has it free, said as damage; empty when there
+// is none. Handing such a block to a growing tree would give it two owners.
+Result<std::string> claimedFreeBlock(const VolumeContext& context);
+
 }  // namespace quarry

@@ -200,6 +200,12 @@ TEST(VolumeChanges, RefusalsLeaveTheImageAsItWas) {
         // Media of 1024-byte sectors (a driver descriptor says so) are refused before anything else.
         {write, {"MD Fresh"}, "Write functions are not yet validated for media with 1024 bytes/sector.\n",
          [](Bytes& b) { b = behindPartitionMap(b, 96, 1024); }},
+        // The catalog's second extent in the MDB (drCTExtRec at 150), which the mount does not
+        // read while the first holds the whole catalog: a run past the last block, blocks of the
+        // extents tree. A commit would write nodes there.
+        {write, {"MD Fresh"}, "catalog: its blocks 0-65279 run past the volume's 2874 blocks",
+         [](Bytes& b) { writeBe(b, 1024 + 154, 4, 65280); }},
+        {write, {"MD Fresh"}, "catalog: its blocks 0-4 are also the extents tree's", [](Bytes& b) { writeBe(b, 1024 + 154, 4, 5); }},
         // A run past the last block, the catalog's first block (drCTExtRec), more blocks than
         // the physical length.
         puzzle("file 17: its resource fork's blocks 48-30047 run past the volume's 2874 blocks",
