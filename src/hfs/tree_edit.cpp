@@ -106,6 +106,8 @@ std::pair<uint16_t, uint32_t> headerMap(const BTreeFile& tree) {
     if (nodeRecordCount(nd) <= kHeaderMapRecord) return {0, 0};
     const uint16_t from = nodeRecordOffset(nd, kHeaderMapRecord);
     const uint16_t to = nodeRecordOffset(nd, kHeaderMapRecord + 1);
+    // A damaged header's map record that leaves the node (or its offsets) is no map record.
+    if (from < node::kFirstRecord || to <= from || to > kNodeSize - 2 * (kHeaderMapRecord + 2)) return {0, 0};
     return {from, uint32_t{to} - from};
 }
 
