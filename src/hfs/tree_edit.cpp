@@ -522,14 +522,15 @@ Status beginTreeEdit(BTreeFile& tree) {
         treeFault(tree, s.fault());
         return s;
     }
-    // A node that the index reaches is the tree's, whatever a damaged map says of it.
+    // A node that the index reaches is the tree's, whatever a damaged map says of it: it is
+    // neither handed out again nor overwritten, and the next map written marks it in use.
     Result<std::vector<uint32_t>> reached = treeNodesInUse(tree);
     if (!reached) {
         closeTreeMemory(tree);
         return Fault{reached.fault()};
     }
+    for (uint32_t n : *reached) tree.nodeUsed[n] = 1;
     tree.committedUsed.assign(tree.nodeUsed.begin(), tree.nodeUsed.end());
-    for (uint32_t n : *reached) tree.committedUsed[n] = 1;
     return Status::ok();
 }
 
@@ -558,7 +559,13 @@ void abandonTreeEdit(BTreeFile& tree) {
     tree.recordIndex = 0;
     // The node map and the index are read again from what the commit left; should that fail,
     // the tree is read from its work file at its next change.
-    if (!readNodeMap(tree) || !checkIndex(tree)) closeTreeMemory(tree);
+    if (!readNodeMap(tree) || !checkIndex(tree)) {
+        closeTreeMemory(tree);
+        return;
+    }
+    // Nodes the tree reached when its edit began stay taken, as in beginTreeEdit.
+    for (size_t n = 0; n < std::min(tree.nodeUsed.size(), tree.committedUsed.size()); ++n)
+        tree.nodeUsed[n] |= tree.committedUsed[n];
 }
 
 int compareTreeKeys(const BTreeFile& tree, const uint8_t* a, const uint8_t* b) {

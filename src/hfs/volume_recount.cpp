@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -44,18 +45,26 @@ Result<std::string> claimedFreeBlock(const VolumeContext& context) {
     VolumeState& volume = context.volume;
     if (Status s = beginExtentsEdit(context); !s) return Fault{s.fault()};
     if (Status s = beginTreeEdit(volume.catalog); !s) return Fault{s.fault()};
-    std::string damage;
-    auto check = [&](const char* tree, uint32_t id, const char* fork, const uint8_t* extents) {
-        for (int i = 0; i < 3 && damage.empty(); ++i) {
+    // The first block of an extent record that the bitmap has free.
+    auto freeBlockOf = [&](const uint8_t* extents) -> std::optional<uint32_t> {
+        for (int i = 0; i < 3; ++i) {
             const uint32_t start = loadBE16(extents + 4 * i), count = loadBE16(extents + 4 * i + 2);
             for (uint32_t b = start; b < start + count && b < volume.mdb16(mdb::kAllocBlocks); ++b)
-                if (!blockTaken(volume, b)) {
-                    damage = std::string(tree) + ": file " + std::to_string(id) + ": its " + fork + " fork's block " + std::to_string(b) +
-                             " is free in the bitmap";
-                    return;
-                }
+                if (!blockTaken(volume, b)) return b;
         }
+        return std::nullopt;
     };
+    std::string damage;
+    auto check = [&](const char* tree, uint32_t id, const char* fork, const uint8_t* extents) {
+        if (damage.empty())
+            if (std::optional<uint32_t> b = freeBlockOf(extents))
+                damage = std::string(tree) + ": file " + std::to_string(id) + ": its " + fork + " fork's block " + std::to_string(*b) +
+                         " is free in the bitmap";
+    };
+    // The trees' own first extents, in the MDB.
+    for (const auto& [name, at] : {std::pair{"catalog", mdb::kCatalogExtents}, std::pair{"extents tree", mdb::kExtentsExtents}})
+        if (std::optional<uint32_t> b = freeBlockOf(volume.mdbCopy.data() + at); b && damage.empty())
+            damage = std::string("MDB: the ") + name + "'s block " + std::to_string(*b) + " is free in the bitmap";
     Status walked = eachRecord(volume.catalog, [&](const uint8_t* key) {
         const uint8_t* data = recordData(key);
         if (data[0] != catrec::kFile || !damage.empty()) return;
