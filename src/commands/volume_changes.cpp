@@ -158,6 +158,22 @@ std::string treeExtentsDamage(const VolumeState& volume) {
     return {};
 }
 
+// Why the MDB's layout cannot be the medium's, or empty when it can: a bitmap that runs into the
+// allocation blocks (a change would write the one over the other), or allocation blocks that end
+// past the medium (a new block there would be written outside it).
+std::string layoutDamage(const VolumeState& volume) {
+    const uint32_t bitmapStart = volume.mdb16(mdb::kBitmapStart), allocStart = volume.mdb16(mdb::kAllocStart);
+    const uint32_t bitmapSectors = (uint32_t{volume.mdb16(mdb::kAllocBlocks)} + kSectorSize * 8 - 1) / (kSectorSize * 8);
+    if (allocStart < bitmapStart + bitmapSectors)
+        return "MDB: the allocation blocks start at sector " + std::to_string(allocStart) + ", inside the bitmap (sectors " +
+               std::to_string(bitmapStart) + "-" + std::to_string(bitmapStart + bitmapSectors - 1) + ")";
+    const uint64_t mediumBytes = volume.imageBytes != 0 ? volume.imageBytes : volume.mediumSectors * kSectorSize;
+    if (mediumBytes != 0 && volumeEndByte(volume) > mediumBytes)
+        return "MDB: the allocation blocks end at byte " + std::to_string(volumeEndByte(volume)) + ", past the end of the medium at byte " +
+               std::to_string(mediumBytes);
+    return {};
+}
+
 // Deletes the file whose record is the catalog's current one, in the current folder: both forks'
 // blocks (those of the catalog record and those of the extents tree) go back to the bitmap.
 Status deleteFile(Session& session) {
@@ -482,6 +498,7 @@ bool ApplyVolumeChange(Session& session, const std::function<Status()>& steps) {
     };
     if (const std::string damage = firstVolumeDamage(session.volume); !damage.empty()) return refuseDamaged(damage);
     if (const std::string damage = treeExtentsDamage(session.volume); !damage.empty()) return refuseDamaged(damage);
+    if (const std::string damage = layoutDamage(session.volume); !damage.empty()) return refuseDamaged(damage);
     // What lies past the end of an image cut short cannot be read, so neither can the records
     // and the bitmap a change would be built on.
     if (const std::string cut = imageCutShort(session.volume); !cut.empty()) {

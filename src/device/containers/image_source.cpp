@@ -66,7 +66,7 @@ Status FileSource::write(uint64_t offset, uint64_t length, const uint8_t* in) {
 
 Status FileSource::flush() {
     if (access_ != ImageAccess::ReadWrite) return Status::ok();
-    return ::fsync(file_->fd()) == 0 ? Status::ok() : Status{Fault{std::strerror(errno)}};
+    return ::fdatasync(file_->fd()) == 0 ? Status::ok() : Status{Fault{std::strerror(errno)}};
 }
 
 Result<std::shared_ptr<FileHandle>> makeAnonymousTempFile() {
