@@ -43,6 +43,8 @@
 #include "dialogs/log_dialog.h"
 #include "dialogs/volume_info.h"
 #include "hfs/volume.h"
+#include "hfs/volume_edit.h"
+#include "hfs/volume_format.h"
 
 namespace quarry::cli {
 namespace {
@@ -85,6 +87,10 @@ constexpr const char* kUsage =
     "  --write               open SOURCE for writing, so that MD, RD, DEL, REN and SWAP\n"
     "                        can change it (without it they meet \"Write-protected\n"
     "                        media.\", which only --yes goes past, to a refused write)\n"
+    "  --new-volume NAME --size SIZE\n"
+    "                        make a new, empty HFS volume named NAME of SIZE (400k, 800k,\n"
+    "                        1440k, 20M, up to 2G) in SOURCE, which must be a new or empty\n"
+    "                        file, then open it for writing and run the lines\n"
     "  --check               check the volume's structures instead of running lines: one\n"
     "                        line per problem on standard output, notes on standard\n"
     "                        error; exit status 0 when sound, 1 when problems were found\n"
@@ -136,6 +142,8 @@ struct Options {
     std::string dfxml;
     bool quiet = false;
     std::optional<uint32_t> partition;
+    std::optional<std::string> newVolume;  // its name, as typed
+    std::optional<std::string> newSize;
     // The command line as given, for the DFXML report's creator.
     std::vector<std::string> arguments;
     quarry::BinaryFormat binaryFormat = quarry::BinaryFormat::MacBinaryI;
@@ -586,6 +594,10 @@ int main(int argc, char** argv) {
             const char* v = value("--dfxml");
             if (!v) return kExitUsage;
             options.dfxml = v;
+        } else if (arg == "--new-volume" || arg == "--size") {
+            const char* v = value(arg.c_str());
+            if (!v) return kExitUsage;
+            (arg == "--size" ? options.newSize : options.newVolume) = v;
         } else if (arg == "--partition") {
             const char* v = value("--partition");
             if (!v) return kExitUsage;
@@ -678,6 +690,41 @@ int main(int argc, char** argv) {
     if (options.hash && !options.json) {
         std::fprintf(stderr, "quarry-cli: --hash goes with --json\n");
         return kExitUsage;
+    }
+    if (options.newVolume || options.newSize) {
+        if (!options.newVolume || !options.newSize) {
+            std::fprintf(stderr, "quarry-cli: --new-volume and --size go together\n");
+            return kExitUsage;
+        }
+        if (options.check || options.json || !options.dfxml.empty()) {
+            std::fprintf(stderr, "quarry-cli: --new-volume runs only lines\n");
+            return kExitUsage;
+        }
+        quarry::Result<uint64_t> size = quarry::parseVolumeSize(*options.newSize);
+        if (size) {
+            if (const quarry::Result<quarry::HfsLayout> layout = quarry::hfsLayout(*size); !layout) size = quarry::Fault{layout.fault()};
+        }
+        if (!size) {
+            std::fprintf(stderr, "quarry-cli: --size %s: %s\n", options.newSize->c_str(), size.fault().c_str());
+            return kExitUsage;
+        }
+        // The Macintosh character set has no ':' in names, and characters outside it end the
+        // translated name: both are refused rather than cut.
+        const std::string ansiName = quarry::utf8ToAnsi(*options.newVolume);
+        std::string macName = quarry::TranslateName(ansiName, quarry::AnsiToMac);
+        if (ansiName.find(':') != std::string::npos) macName = ":";
+        else if (macName.size() != ansiName.size()) {
+            std::fprintf(stderr, "quarry-cli: --new-volume %s: a character of the name is not one a Macintosh name can hold\n",
+                         options.newVolume->c_str());
+            return kExitUsage;
+        }
+        // A file-size limit met while the volume is made is a failure that is reported.
+        signal(SIGXFSZ, SIG_IGN);
+        if (quarry::Status made = quarry::formatHfsImage(options.source, macName, *size, quarry::macTimeNow()); !made) {
+            std::fprintf(stderr, "quarry-cli: %s\n", made.fault().c_str());
+            return kExitStopped;
+        }
+        options.write = true;
     }
     options.arguments.assign(argv, argv + argc);
     // A file-size limit turns into a failed write that is reported, not into a killed process.
