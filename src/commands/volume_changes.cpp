@@ -15,6 +15,7 @@
 #include "hfs/tree_edit.h"
 #include "hfs/volume_commit.h"
 #include "hfs/volume_edit.h"
+#include "hfs/volume_recount.h"
 
 namespace quarry {
 namespace {
@@ -190,6 +191,12 @@ Status deleteFile(Session& session) {
     if (std::string damage = forkExtentsDamage(volume, record.data()); !damage.empty()) {
         treeFault(volume.catalog, damage);
         return Fault{std::move(damage)};
+    }
+    Result<std::string> shared = sharedBlockOf(context, record.data());
+    if (!shared) return Fault{shared.fault()};
+    if (!shared->empty()) {
+        treeFault(volume.catalog, "catalog: " + *shared);
+        return Fault{"catalog: " + *shared};
     }
 
     uint32_t freed = 0;

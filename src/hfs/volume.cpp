@@ -124,6 +124,7 @@ void closeWorkFiles(VolumeState& volume) {
         tree->damageReported = 0;
     }
     volume.bitmap.clear();
+    volume.sharedBlocks.clear();
     volume.bitmapBefore.clear();
     volume.changeOpen = false;
     volume.alternateMdb.reset();

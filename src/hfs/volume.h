@@ -160,6 +160,9 @@ struct VolumeState {
     std::vector<uint8_t> bitmapBefore;
     std::array<uint8_t, 512> mdbBefore{};
     bool changeOpen = false;
+    // While a change is open, once a delete has asked (hfs/volume_recount.h): one flag per
+    // allocation block that more than one fork or tree claims.
+    std::vector<uint8_t> sharedBlocks;
     // Where the alternate MDB lies, once a commit or a check has looked (hfs/volume_edit.h).
     std::optional<std::optional<uint32_t>> alternateMdb;
 

@@ -199,6 +199,7 @@ Status flushVolume(const VolumeContext& context) {
     Status local = adoptTreeCommit(volume.extents, *extents);
     if (Status s = adoptTreeCommit(volume.catalog, *catalog); !s && local) local = s;
     volume.bitmap.clear();
+    volume.sharedBlocks.clear();
     volume.bitmapBefore.clear();
     volume.mdbBefore = volume.mdbCopy;
     volume.changeOpen = false;

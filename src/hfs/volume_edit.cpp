@@ -347,6 +347,7 @@ void discardVolumeChange(VolumeState& volume) {
     abandonTreeEdit(volume.extents);
     if (volume.changeOpen) volume.mdbCopy = volume.mdbBefore;
     volume.bitmap.clear();
+    volume.sharedBlocks.clear();
     volume.bitmapBefore.clear();
     volume.changeOpen = false;
 }

@@ -39,46 +39,94 @@ uint32_t recordBlocks(const uint8_t* extents) {
     return blocks;
 }
 
+
+// Who holds an extent record: a tree's own first extents in the MDB (tree "MDB", fork the
+// tree's name), or a file's fork in the catalog or the extents tree.
+struct ExtentOwner {
+    const char* tree;
+    uint32_t id;
+    const char* fork;
+};
+
+// Calls fn for every extent record that may hold blocks: the trees' first extents in the MDB,
+// both forks of every file in the catalog, every record of the extents tree.
+Status eachExtentRecord(const VolumeContext& context, const std::function<void(const ExtentOwner&, const uint8_t*)>& fn) {
+    VolumeState& volume = context.volume;
+    if (Status s = beginExtentsEdit(context); !s) return s;
+    if (Status s = beginTreeEdit(volume.catalog); !s) return s;
+    fn({"MDB", kCatalogFileId, "catalog"}, volume.mdbCopy.data() + mdb::kCatalogExtents);
+    fn({"MDB", kExtentsFileId, "extents tree"}, volume.mdbCopy.data() + mdb::kExtentsExtents);
+    if (Status s = eachRecord(volume.catalog, [&](const uint8_t* key) {
+            const uint8_t* data = recordData(key);
+            if (data[0] != catrec::kFile) return;
+            fn({"catalog", loadBE32(data + catrec::kFileId), "data"}, data + catrec::kDataExtents);
+            fn({"catalog", loadBE32(data + catrec::kFileId), "resource"}, data + catrec::kRsrcExtents);
+        });
+        !s)
+        return s;
+    return eachRecord(volume.extents, [&](const uint8_t* key) {
+        fn({"extents tree", loadBE32(key + extkey::kFileId), key[extkey::kForkType] == kDataFork ? "data" : "resource"},
+           key + extkey::kRecordData);
+    });
+}
+
+// Each block of an extent record that lies in the volume.
+template <class Fn>
+void eachBlock(const VolumeState& volume, const uint8_t* extents, Fn fn) {
+    for (int i = 0; i < 3; ++i) {
+        const uint32_t start = loadBE16(extents + 4 * i), count = loadBE16(extents + 4 * i + 2);
+        for (uint32_t b = start; b < start + count && b < volume.mdb16(mdb::kAllocBlocks); ++b) fn(b);
+    }
+}
+
 }  // namespace
 
 Result<std::string> claimedFreeBlock(const VolumeContext& context) {
     VolumeState& volume = context.volume;
-    if (Status s = beginExtentsEdit(context); !s) return Fault{s.fault()};
-    if (Status s = beginTreeEdit(volume.catalog); !s) return Fault{s.fault()};
-    // The first block of an extent record that the bitmap has free.
-    auto freeBlockOf = [&](const uint8_t* extents) -> std::optional<uint32_t> {
-        for (int i = 0; i < 3; ++i) {
-            const uint32_t start = loadBE16(extents + 4 * i), count = loadBE16(extents + 4 * i + 2);
-            for (uint32_t b = start; b < start + count && b < volume.mdb16(mdb::kAllocBlocks); ++b)
-                if (!blockTaken(volume, b)) return b;
-        }
-        return std::nullopt;
-    };
     std::string damage;
-    auto check = [&](const char* tree, uint32_t id, const char* fork, const uint8_t* extents) {
-        if (damage.empty())
-            if (std::optional<uint32_t> b = freeBlockOf(extents))
-                damage = std::string(tree) + ": file " + std::to_string(id) + ": its " + fork + " fork's block " + std::to_string(*b) +
-                         " is free in the bitmap";
-    };
-    // The trees' own first extents, in the MDB.
-    for (const auto& [name, at] : {std::pair{"catalog", mdb::kCatalogExtents}, std::pair{"extents tree", mdb::kExtentsExtents}})
-        if (std::optional<uint32_t> b = freeBlockOf(volume.mdbCopy.data() + at); b && damage.empty())
-            damage = std::string("MDB: the ") + name + "'s block " + std::to_string(*b) + " is free in the bitmap";
-    Status walked = eachRecord(volume.catalog, [&](const uint8_t* key) {
-        const uint8_t* data = recordData(key);
-        if (data[0] != catrec::kFile || !damage.empty()) return;
-        check("catalog", loadBE32(data + catrec::kFileId), "data", data + catrec::kDataExtents);
-        check("catalog", loadBE32(data + catrec::kFileId), "resource", data + catrec::kRsrcExtents);
-    });
-    if (!walked) return Fault{walked.fault()};
-    walked = eachRecord(volume.extents, [&](const uint8_t* key) {
-        if (damage.empty())
-            check("extents tree", loadBE32(key + extkey::kFileId), key[extkey::kForkType] == kDataFork ? "data" : "resource",
-                  key + extkey::kRecordData);
+    Status walked = eachExtentRecord(context, [&](const ExtentOwner& owner, const uint8_t* extents) {
+        std::optional<uint32_t> free;
+        eachBlock(volume, extents, [&](uint32_t b) {
+            if (!free && !blockTaken(volume, b)) free = b;
+        });
+        if (!free || !damage.empty()) return;
+        damage = std::string(owner.tree) == "MDB"
+                     ? std::string("MDB: the ") + owner.fork + "'s block " + std::to_string(*free) + " is free in the bitmap"
+                     : std::string(owner.tree) + ": file " + std::to_string(owner.id) + ": its " + owner.fork + " fork's block " +
+                           std::to_string(*free) + " is free in the bitmap";
     });
     if (!walked) return Fault{walked.fault()};
     return damage;
+}
+
+Result<std::string> sharedBlockOf(const VolumeContext& context, const uint8_t* fileRecord) {
+    VolumeState& volume = context.volume;
+    if (volume.sharedBlocks.empty()) {
+        // How many claim each block, counted up to two.
+        std::vector<uint8_t> claims(size_t{volume.mdb16(mdb::kAllocBlocks)} + 1, 0);
+        Status walked = eachExtentRecord(context, [&](const ExtentOwner&, const uint8_t* extents) {
+            eachBlock(volume, extents, [&](uint32_t b) { claims[b] = static_cast<uint8_t>(std::min(claims[b] + 1, 2)); });
+        });
+        if (!walked) return Fault{walked.fault()};
+        for (uint8_t& c : claims) c = c > 1;
+        volume.sharedBlocks = std::move(claims);
+    }
+    const uint32_t id = loadBE32(fileRecord + catrec::kFileId);
+    std::string found;
+    auto look = [&](const char* fork, const uint8_t* extents) {
+        eachBlock(volume, extents, [&](uint32_t b) {
+            if (found.empty() && volume.sharedBlocks[b])
+                found = "file " + std::to_string(id) + ": its " + fork + " fork's block " + std::to_string(b) +
+                        " belongs to another file or a tree too";
+        });
+    };
+    look("data", fileRecord + catrec::kDataExtents);
+    look("resource", fileRecord + catrec::kRsrcExtents);
+    Status walked = eachRecord(volume.extents, [&](const uint8_t* key) {
+        if (loadBE32(key + extkey::kFileId) == id) look(key[extkey::kForkType] == kDataFork ? "data" : "resource", key + extkey::kRecordData);
+    });
+    if (!walked) return Fault{walked.fault()};
+    return found;
 }
 
 Status recountVolume(const VolumeContext& context) {

@@ -18,4 +18,10 @@ Status recountVolume(const VolumeContext& context);
 // is none. Handing such a block to a growing tree would give it two owners.
 Result<std::string> claimedFreeBlock(const VolumeContext& context);
 
+// The first block of the file (its catalog record given) that another fork or a tree claims as
+// well (the MDB's extents of the trees, every file's extents in the catalog and the extents
+// tree), said as damage; empty when there is none. Freeing such a block would hand out what the
+// other still holds. The blocks' owners are counted once per open change.
+Result<std::string> sharedBlockOf(const VolumeContext& context, const uint8_t* fileRecord);
+
 }  // namespace quarry

@@ -218,6 +218,10 @@ TEST(VolumeChanges, RefusalsLeaveTheImageAsItWas) {
         }),
         puzzle("file 17: its data fork's extents hold 1536 bytes, its physical length is 0",
                [](HfsImage& v, const CatalogRecord& f) { v.setRecordData32(f, catfile::kDataPhysicalLength, 0); }),
+        // Blocks of another file (cross-linked): freeing them would hand out what "Read Me" holds.
+        puzzle("file 17: its data fork's block 44 belongs to another file or a tree too", [](HfsImage& v, const CatalogRecord& f) {
+            v.setRecordData16(f, catfile::kDataExtents, v.forkExtents(v.lookup(":Read Me"), Fork::Data).at(0).startBlock);
+        }),
         // A block of the file that the bitmap has free (drVBMSt): deleting another file after
         // it is refused too, as the volume is known to be damaged now.
         {write, {"DEL Puzzle", "DEL \"Read Me\""}, "file 17: its data fork's block 45 is free in the bitmap; it is not changed.",
