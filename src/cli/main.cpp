@@ -110,7 +110,9 @@ constexpr const char* kUsage =
     "commands: DIR [pattern], CD name, CD .., CD \\, COPY pattern, ATTRIB name, INFO, QUIT;\n"
     "and on a volume opened with --write: MD name, RD name (a folder with everything in\n"
     "it), DEL pattern, REN old new (\"*\" on both sides renames every match), SWAP name\n"
-    "(exchanges a file's forks). A change that is not carried out, and a file or folder\n"
+    "(exchanges a file's forks), SETATTR name setting... (type=XXXX creator=XXXX\n"
+    "created=1995-03-01T14:30 modified=... locked=0|1: the first match's Finder fields, dates\n"
+    "as the Macintosh's wall clock). A change that is not carried out, and a file or folder\n"
     "that is not copied whole, make the exit status 1; the lines after it still run.\n"
     "Damage met in the volume's catalog or extents tree is said once per place, the lines\n"
     "still run on what is readable, no change is made, and the exit status is 1.\n"
@@ -207,10 +209,12 @@ constexpr WordService kWordServices[] = {
     {word::kRd, Service::Runs, Service::NeedsName},
     {word::kDel, Service::Runs, Service::NeedsName},
     {word::kRen, Service::Runs, Service::NeedsName},
+    {word::kSetAttr, Service::Runs, Service::NeedsName},
 };
 
 bool isChangingWord(int code) {
-    return code == word::kSwap || code == word::kMd || code == word::kRd || code == word::kDel || code == word::kRen;
+    return code == word::kSwap || code == word::kMd || code == word::kRd || code == word::kDel || code == word::kRen ||
+           code == word::kSetAttr;
 }
 
 // The first blank-separated piece of a line, as typed.
@@ -237,7 +241,10 @@ std::string unservedLine(const ParsedCommand& line, std::string_view typed) {
         case Service::NeedsDesktop:
             // COPY and CD run here with a name; only the form that takes the selection does not.
             return word + (row->withName == Service::Runs ? " without a name" : "") + " needs the desktop program";
-        case Service::NeedsName: return "usage: " + word + (line.code == word::kRen ? " old new" : " name");
+        case Service::NeedsName:
+            return "usage: " + word + (line.code == word::kRen       ? " old new"
+                                       : line.code == word::kSetAttr ? " name type=XXXX creator=XXXX created=DATE modified=DATE locked=0|1"
+                                                                     : " name");
         case Service::DoesNothing: return word + " does nothing in either program";
     }
     return {};

@@ -20,14 +20,14 @@ struct CommandWord {
 
 // In table order: the first row a typed word abbreviates wins, so "C" is COPY and "L" is LOG.
 // "CD .." and "CD \" are never typed words; the argument scan produces their codes.
-constexpr std::array<CommandWord, 25> kCommandWordTable = {{
+constexpr std::array<CommandWord, 26> kCommandWordTable = {{
     {word::kCopy, "COPY"},     {word::kCd, "CD"},         {word::kCdParent, "CD .."}, {word::kCdRoot, "CD \\"},
     {word::kDir, "DIR"},       {word::kHelp, "HELP"},     {word::kHelp, "?"},         {word::kQuit, "QUIT"},
     {word::kType, "TYPE"},     {word::kCls, "CLS"},       {word::kLog, "LOG"},        {word::kAttrib, "ATTRIB"},
     {word::kOptions, "OPTIONS"}, {word::kVerify, "VERIFY"}, {word::kNext, "NEXT"},    {word::kLock, "LOCK"},
     {word::kUnlock, "UNLOCK"}, {word::kMode, "MODE"},     {word::kRep, "REP"},        {word::kInfo, "INFO"},
     {word::kSwap, "SWAP"},     {word::kMd, "MD"},         {word::kRd, "RD"},          {word::kDel, "DEL"},
-    {word::kRen, "REN"},
+    {word::kRen, "REN"},       {word::kSetAttr, "SETATTR"},
 }};
 
 bool isWordChar(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '?'; }
@@ -84,6 +84,7 @@ ParsedCommand ParseCommandLine(AppSettings& settings, std::string_view text) {
         if (arg.empty()) return;
         if (at == 0) parsed.firstArg = std::move(arg);
         else if (at == 1) parsed.secondArg = std::move(arg);
+        else parsed.moreArgs.push_back(std::move(arg));
     };
     i = wordEnd;
     while (i < text.size()) {
@@ -174,6 +175,7 @@ int DispatchCommand(Session& session, const ParsedCommand& command) {
         case word::kRd:
         case word::kDel:
         case word::kRen:
+        case word::kSetAttr:
             if (first) session.changeRefused = !RunChangingWord(session, command);
             break;
         default: break;  // TYPE, CLS, VERIFY, NEXT, LOCK, UNLOCK, MODE and REP do nothing
@@ -216,6 +218,14 @@ bool RunChangingWord(Session& session, const ParsedCommand& command) {
                 carriedOut = *deleted == DeleteOutcome::Done;
                 return Status::ok();
             }
+            case word::kSetAttr: {
+                std::vector<std::string> settings = command.moreArgs;
+                if (command.secondArg) settings.insert(settings.begin(), *command.secondArg);
+                Result<bool> set = SetAttributes(session, name, settings);
+                if (!set) return Fault{set.fault()};
+                carriedOut = *set;
+                return Status::ok();
+            }
             default: return RenameEntries(session, name, MacNameFromInput(*command.secondArg));
         }
     });
@@ -223,7 +233,8 @@ bool RunChangingWord(Session& session, const ParsedCommand& command) {
 }
 
 ParsedCommand ExecuteCommandText(Session& session, std::string_view text) {
-    if (text.size() > kCommandTextMax) text = text.substr(0, kCommandTextMax);
+    const bool setAttr = !text.empty() && ParseCommandLine(session.settings, text.substr(0, std::min(text.size(), kCommandTextMax))).code == word::kSetAttr;
+    text = text.substr(0, std::min(text.size(), setAttr ? kSetAttrTextMax : kCommandTextMax));
     ParsedCommand parsed;
     if (!text.empty()) {
         parsed = ParseCommandLine(session.settings, text);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace quarry {
@@ -40,15 +41,19 @@ inline constexpr int kMd = 27;
 inline constexpr int kRd = 28;
 inline constexpr int kDel = 29;
 inline constexpr int kRen = 30;
+inline constexpr int kSetAttr = 31;
 }  // namespace word
 
-// The longest command text the command line takes.
+// The longest command text the command line takes; a line of SETATTR, whose settings do not fit
+// in that, may be longer.
 inline constexpr size_t kCommandTextMax = 79;
+inline constexpr size_t kSetAttrTextMax = 255;
 
 struct ParsedCommand {
     int code = word::kNone;
     std::optional<std::string> firstArg;
     std::optional<std::string> secondArg;
+    std::vector<std::string> moreArgs;  // the third argument on (SETATTR's settings)
 };
 
 // Upper-cases word (a..z only) and returns the code of the first table word it abbreviates.

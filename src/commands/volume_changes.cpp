@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
+#include <ctime>
+#include <cstdio>
 #include <vector>
 
 #include "app/file_list.h"
@@ -486,6 +489,92 @@ Result<int> SwapForks(Session& session, std::string_view name, NameMatch match) 
     beginVolumeChange(volume);
     if (Status s = writeCatalogNode(tree); !s) return Fault{s.fault()};
     return 0;
+}
+
+namespace {
+
+// A date as typed, "1995-03-01" or "1995-03-01T14:30" with ":ss" if wanted, as the Macintosh
+// time of that wall clock (HFS keeps the wall-clock time, not UTC); nothing for any other text
+// or a date outside 1904 to 2040.
+std::optional<uint32_t> macTimeOf(const std::string& text) {
+    // The digits and separators of "YYYY-MM-DDThh:mm:ss", of which the time may be left out
+    // whole or from its seconds on.
+    static constexpr std::string_view kShape = "dddd-dd-ddTdd:dd:dd";
+    if (text.size() != 10 && text.size() != 16 && text.size() != 19) return std::nullopt;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (kShape[i] == 'd' ? text[i] < '0' || text[i] > '9' : text[i] != kShape[i]) return std::nullopt;
+    auto number = [&](size_t at, size_t digits) { return std::stoi(text.substr(at, digits)); };
+    std::tm t{};
+    t.tm_year = number(0, 4);
+    t.tm_mon = number(5, 2);
+    t.tm_mday = number(8, 2);
+    if (text.size() > 10) {
+        t.tm_hour = number(11, 2);
+        t.tm_min = number(14, 2);
+    }
+    if (text.size() > 16) t.tm_sec = number(17, 2);
+    const std::tm typed = t;
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    const int64_t seconds = static_cast<int64_t>(timegm(&t)) + kMacEpochOffset;
+    // A day or an hour out of its range comes back moved to another date: refused.
+    if (t.tm_year + 1900 != typed.tm_year || t.tm_mon + 1 != typed.tm_mon || t.tm_mday != typed.tm_mday ||
+        t.tm_hour != typed.tm_hour || t.tm_min != typed.tm_min || t.tm_sec != typed.tm_sec || seconds < 0 || seconds > UINT32_MAX)
+        return std::nullopt;
+    return static_cast<uint32_t>(seconds);
+}
+
+}  // namespace
+
+Result<bool> SetAttributes(Session& session, std::string_view name, const std::vector<std::string>& settings) {
+    VolumeState& volume = session.volume;
+    if (!findCatalogRecord(volume, name, want::kAny, session.dir.currentDirID, NameMatch::Pattern)) {
+        if (!volume.catalog.fault.empty()) return Fault{volume.catalog.fault};
+        session.ui.showMessageBox("SETATTR: no file or folder matches " + ansi(std::string(name)) + ".");
+        return false;
+    }
+    BTreeFile& tree = volume.catalog;
+    uint8_t* key = tree.node.data() + nodeRecordOffset(tree.node.data(), tree.recordIndex);
+    uint8_t* data = key + recordDataOffset(key);
+    const bool file = data[0] == catrec::kFile;
+    // Every setting is read before anything changes, so that a bad one leaves the record whole.
+    std::array<uint8_t, catrec::kFileSize> changed{};
+    std::copy_n(data, file ? catrec::kFileSize : catrec::kFolderSize, changed.begin());
+    auto refuse = [&](const std::string& why) {
+        session.ui.showMessageBox("SETATTR " + ansi(keyName(key)) + ": " + why + "; nothing is changed.");
+        return false;
+    };
+    if (settings.empty()) return refuse("no setting given (type=, creator=, created=, modified=, locked=)");
+    for (const std::string& setting : settings) {
+        const size_t eq = setting.find('=');
+        const std::string field = setting.substr(0, eq), value = eq == std::string::npos ? "" : setting.substr(eq + 1);
+        if (field == "type" || field == "creator") {
+            if (!file) return refuse("a folder has no " + field);
+            const std::string code = TranslateName(value, AnsiToMac);
+            if (eq == std::string::npos || code.size() != 4 || value.size() != 4) return refuse(field + " takes four characters: " + setting);
+            std::copy_n(code.begin(), 4, changed.begin() + static_cast<long>(field == "type" ? catrec::kFileType : catrec::kFileCreator));
+        } else if (field == "created" || field == "modified") {
+            const std::optional<uint32_t> at = macTimeOf(value);
+            if (!at) return refuse(field + " takes a date as 1995-03-01 or 1995-03-01T14:30:00: " + setting);
+            const size_t offset = file ? (field == "created" ? catrec::kFileCreated : catrec::kFileModified)
+                                       : (field == "created" ? catrec::kDirCreated : catrec::kDirModified);
+            storeBE32(changed.data() + offset, *at);
+        } else if (field == "locked") {
+            if (!file) return refuse("a folder is not locked");
+            if (value != "0" && value != "1") return refuse("locked takes 0 or 1: " + setting);
+            changed[catrec::kFileFlags] = static_cast<uint8_t>(value == "1" ? changed[catrec::kFileFlags] | catrec::kFileLocked
+                                                                             : changed[catrec::kFileFlags] & ~catrec::kFileLocked);
+        } else {
+            return refuse("no such setting: " + setting);
+        }
+    }
+    std::string line = "*setattr " + ansi(keyName(key));
+    for (const std::string& setting : settings) line += " " + setting;
+    logLine(session, line);
+    std::copy_n(changed.begin(), file ? catrec::kFileSize : catrec::kFolderSize, data);
+    beginVolumeChange(volume);
+    if (Status s = writeCatalogNode(tree); !s) return Fault{s.fault()};
+    return true;
 }
 
 bool ApplyVolumeChange(Session& session, const std::function<Status()>& steps) {

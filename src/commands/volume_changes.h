@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 #include "volume/volume_entry.h"
@@ -43,6 +44,13 @@ Status RenameEntries(Session& session, std::string_view oldName, std::string_vie
 // Exchanges the data and resource forks of a file: 0 done, 1 no such file, 2 the resource fork
 // and 3 the data fork continues past the three extents of its catalog record.
 Result<int> SwapForks(Session& session, std::string_view name, NameMatch match = NameMatch::Pattern);
+
+// Writes the settings given as "type=XXXX", "creator=XXXX", "created=DATE", "modified=DATE"
+// (DATE as 1995-03-01 or 1995-03-01T14:30[:00], the wall-clock time the Macintosh keeps) and
+// "locked=0|1" into the record of the first file or folder that matches name (a folder takes only
+// the dates). True when written; a setting that cannot be read or does not fit the entry is
+// said with a message box, and nothing is written.
+Result<bool> SetAttributes(Session& session, std::string_view name, const std::vector<std::string>& settings);
 
 // Runs the steps of one changing command and takes the change they made to the medium. When a
 // step fails, the change is dropped whole, the person is back in the folder the command started

@@ -67,6 +67,8 @@ inline constexpr size_t kDirId = 6;          // dirDirID
 inline constexpr size_t kDirCreated = 10;    // dirCrDat
 inline constexpr size_t kDirModified = 14;   // dirMdDat
 // file record
+inline constexpr size_t kFileFlags = 2;      // filFlags
+inline constexpr uint8_t kFileLocked = 0x01; // filFlags: the file is locked
 inline constexpr size_t kFinderInfo = 4;     // filUsrWds: type at 4, creator at 8
 inline constexpr size_t kFileType = 4;
 inline constexpr size_t kFileCreator = 8;
