@@ -1,8 +1,8 @@
 #pragma once
 // The values of the two attribute dialogs of a file: "File Attributes" (DLG_ATTR) with its name,
 // signatures, dates and fork lengths, and "For spelunking fans..." (DLG_ATT2) with its file
-// number and the sectors of both forks' first extent records. The dialogs only show: their
-// Write button is disabled and nothing enables it, so no value ever goes back to the volume.
+// number and the sectors of both forks' first extent records. The dialogs show; the first one's
+// Write, enabled on a volume that may be changed, is commands/main_changes.h's.
 
 #include <array>
 #include <cstdint>
@@ -32,7 +32,7 @@ inline constexpr int kDataLength = 536;
 inline constexpr int kRsrcLength = 537;
 inline constexpr int kCreator = 538;
 inline constexpr int kType = 539;
-inline constexpr int kWrite = 540;            // disabled when the dialog opens; nothing enables it
+inline constexpr int kWrite = 540;            // enabled only on a volume that may be changed
 inline constexpr int kQuit = 541;             // the default button
 inline constexpr int kFileNumber = 547;
 inline constexpr int kDataExtents = 548;

@@ -1,9 +1,17 @@
 #include "commands/main_changes.h"
 
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <tuple>
+#include <vector>
+
 #include "app/file_list.h"
 #include "app/main_window_model.h"
 #include "app/session.h"
 #include "commands/volume_changes.h"
+#include "volume/mounted_volume.h"
+#include "commands/attributes.h"
 #include "common/charset.h"
 #include "common/messages.h"
 #include "common/text.h"
@@ -79,6 +87,68 @@ void RenameSelectionCommand(Session& session, CommandStates& states, const AskNe
         return Status::ok();
     });
     ShowCurrentFolder(session, states);
+}
+
+bool AttributeSheetWritable(Session& session) {
+    if (!volumeToChange(session) || !session.mounted->mayChange() || session.mounted->format() != VolumeFormat::Hfs ||
+        session.volume.locked())
+        return false;
+    return MediumTakesWrites(session);
+}
+
+bool WriteAttributeSheet(Session& session, CommandStates* states, const VolumeEntry& file, const std::map<int, std::string>& typed) {
+    if (!volumeToChange(session) || !WriteGuardAllows(session)) return false;
+    const FileAttributes shown = fileAttributesOf(file);
+    auto field = [&](int control) {
+        const auto it = typed.find(control);
+        return it == typed.end() ? std::string() : it->second;
+    };
+    std::vector<std::string> settings;
+    for (const auto& [control, name, was] : {std::tuple{attrctl::kType, "type", shown.type}, std::tuple{attrctl::kCreator, "creator", shown.creator}})
+        if (field(control) != was) settings.push_back(std::string(name) + "=" + utf8ToAnsi(field(control)));
+    // Day, month, years since 1900, hour, minute: a date whose fields changed is written to the
+    // minute, as the sheet shows it.
+    for (const auto& [first, name, was] :
+         {std::tuple{attrctl::kCreatedFirst, "created", shown.created}, std::tuple{attrctl::kModifiedFirst, "modified", shown.modified}}) {
+        std::array<long, 5> now{};
+        bool changed = false, numbers = true;
+        for (int i = 0; i < 5; ++i) {
+            const std::string text = field(first + i);
+            char* end = nullptr;
+            now[i] = std::strtol(text.c_str(), &end, 10);
+            numbers = numbers && !text.empty() && *end == '\0';
+            changed = changed || text != std::to_string(was[i]);
+        }
+        if (!changed) continue;
+        char iso[48];
+        if (numbers) std::snprintf(iso, sizeof iso, "%04ld-%02ld-%02ldT%02ld:%02ld", now[2] + 1900, now[1], now[0], now[3], now[4]);
+        else std::snprintf(iso, sizeof iso, "(not a number)");
+        settings.push_back(std::string(name) + "=" + iso);
+    }
+    const bool renamed = field(attrctl::kName) != shown.name;
+    if (!renamed && settings.empty()) return true;
+    bool written = true;
+    ApplyVolumeChange(session, [&]() -> Status {
+        std::string name = file.key;
+        if (renamed) {
+            const std::string newName = macNameOfTyped(field(attrctl::kName));
+            if (Status s = RenameEntries(session, name, newName, NameMatch::Exact); !s) return s;
+            // A name another entry has is refused with its message, and nothing else is written.
+            const std::optional<VolumeEntry> now = session.mounted->findEntry(session.dir.currentDirID, newName, NameMatch::Exact, EntryKind::File);
+            if (!now || now->id != file.id) {
+                written = false;
+                return Status::ok();
+            }
+            name = newName;
+        }
+        if (settings.empty()) return Status::ok();
+        Result<bool> set = SetAttributes(session, name, settings, NameMatch::Exact);
+        if (!set) return Fault{set.fault()};
+        written = *set;
+        return Status::ok();
+    });
+    if (states) ShowCurrentFolder(session, *states);
+    return written && !session.changeRefused;
 }
 
 }  // namespace quarry

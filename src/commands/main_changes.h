@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,7 @@ namespace quarry {
 
 struct Session;
 struct CommandStates;
+struct VolumeEntry;
 
 // The New Directory dialog: the name it proposes, the characters its field takes, and how many
 // of them name the folder.
@@ -37,5 +39,14 @@ void NewFolderCommand(Session& session, CommandStates& states, const AskFolderNa
 void DeleteSelectionCommand(Session& session, CommandStates& states);
 // Command 113: renames the selected entries one by one until the person cancels.
 void RenameSelectionCommand(Session& session, CommandStates& states, const AskNewName& askName);
+
+// The attribute sheet's Write button: enabled on a volume that a change may be written to (HFS,
+// not locked, opened for writing).
+bool AttributeSheetWritable(Session& session);
+// Write: the sheet's fields as the person left them (control number to UTF-8 text) go to the
+// file the sheet shows, in one change: a new name as a rename would write it, then the type,
+// creator and dates whose fields changed, as SETATTR writes them. True when written (or when
+// nothing changed); false once the reason was shown. `states` (may be null) is refreshed.
+bool WriteAttributeSheet(Session& session, CommandStates* states, const VolumeEntry& file, const std::map<int, std::string>& typed);
 
 }  // namespace quarry

@@ -310,12 +310,15 @@ bool WriteGuardAllows(Session& session) {
         session.ui.showMessageBox(messageText(Msg::WriteBlocked1024));
         return false;
     }
-    if (device.targetId != kNoSelection) {
-        std::vector<uint8_t> block(std::max<size_t>(device.deviceBlockSize, kCdBlockSize));
-        if (ProbeWriteProtection(device, device.targetId, block.data()) != 0)
-            return session.ui.ask(messageText(Msg::WriteProtectedMedia), Question::OkCancel);
-    }
+    if (!MediumTakesWrites(session)) return session.ui.ask(messageText(Msg::WriteProtectedMedia), Question::OkCancel);
     return true;
+}
+
+bool MediumTakesWrites(Session& session) {
+    DeviceState& device = session.device;
+    if (device.targetId == kNoSelection) return true;
+    std::vector<uint8_t> block(std::max<size_t>(device.deviceBlockSize, kCdBlockSize));
+    return ProbeWriteProtection(device, device.targetId, block.data()) == 0;
 }
 
 Status MakeDirectory(Session& session, std::string name) {
@@ -526,9 +529,9 @@ std::optional<uint32_t> macTimeOf(const std::string& text) {
 
 }  // namespace
 
-Result<bool> SetAttributes(Session& session, std::string_view name, const std::vector<std::string>& settings) {
+Result<bool> SetAttributes(Session& session, std::string_view name, const std::vector<std::string>& settings, NameMatch match) {
     VolumeState& volume = session.volume;
-    if (!findCatalogRecord(volume, name, want::kAny, session.dir.currentDirID, NameMatch::Pattern)) {
+    if (!findCatalogRecord(volume, name, want::kAny, session.dir.currentDirID, match)) {
         if (!volume.catalog.fault.empty()) return Fault{volume.catalog.fault};
         session.ui.showMessageBox("SETATTR: no file or folder matches " + ansi(std::string(name)) + ".");
         return false;

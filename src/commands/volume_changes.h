@@ -50,7 +50,10 @@ Result<int> SwapForks(Session& session, std::string_view name, NameMatch match =
 // "locked=0|1" into the record of the first file or folder that matches name (a folder takes only
 // the dates). True when written; a setting that cannot be read or does not fit the entry is
 // said with a message box, and nothing is written.
-Result<bool> SetAttributes(Session& session, std::string_view name, const std::vector<std::string>& settings);
+Result<bool> SetAttributes(Session& session, std::string_view name, const std::vector<std::string>& settings,
+                           NameMatch match = NameMatch::Pattern);
+// True unless the medium says it is write-protected (asking nothing).
+bool MediumTakesWrites(Session& session);
 
 // Runs the steps of one changing command and takes the change they made to the medium. When a
 // step fails, the change is dropped whole, the person is back in the folder the command started

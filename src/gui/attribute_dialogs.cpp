@@ -6,8 +6,12 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include <map>
+#include <string>
+
 #include "app/session.h"
 #include "commands/attributes.h"
+#include "commands/main_changes.h"
 #include "copy/copy_engine.h"
 #include "gui/qt_ui.h"
 
@@ -36,8 +40,8 @@ void fill(QWidget* dialog, const std::vector<DialogField>& fields) {
 
 }  // namespace
 
-AttributesDialog::AttributesDialog(QWidget* owner, QtUi& ui, const Session& session, const VolumeEntry& file)
-    : ModelDialog(owner, "DLG_ATTR", tr(attrtext::kTitle), ui) {
+AttributesDialog::AttributesDialog(QWidget* owner, QtUi& ui, Session& session, const VolumeEntry& file, CommandStates* states)
+    : ModelDialog(owner, "DLG_ATTR", tr(attrtext::kTitle), ui), session_(session), file_(file), states_(states) {
     auto* form = new QFormLayout;
     form->addRow(tr(attrtext::kFileName), editField(this, attrctl::kName, kAttributeNameLimit));
     form->addRow(tr(attrtext::kCreator), editField(this, attrctl::kCreator, kSignatureLength));
@@ -63,7 +67,7 @@ AttributesDialog::AttributesDialog(QWidget* owner, QtUi& ui, const Session& sess
     // model's.
     QPushButton* advanced = addButton(attrctl::kAdvanced, tr(attrtext::kAdvanced));
     QPushButton* write = addPressButton(attrctl::kWrite, tr(attrtext::kWrite));
-    write->setEnabled(false);
+    write->setEnabled(AttributeSheetWritable(session));
     QPushButton* quit = addPressButton(attrctl::kQuit, tr(attrtext::kQuit));
     quit->setDefault(true);
     connect(advanced, &QPushButton::clicked, this, [this, &session, file] {
@@ -77,7 +81,13 @@ AttributesDialog::AttributesDialog(QWidget* owner, QtUi& ui, const Session& sess
     layout->addLayout(buttons);
 }
 
-std::optional<int> AttributesDialog::pressControl(int control) { return AttributesDialogPress(ui_, control); }
+std::optional<int> AttributesDialog::pressControl(int control) {
+    if (control != attrctl::kWrite) return AttributesDialogPress(ui_, control);
+    std::map<int, std::string> typed;
+    for (QLineEdit* edit : findChildren<QLineEdit*>()) typed[edit->objectName().toInt()] = edit->text().toStdString();
+    if (!WriteAttributeSheet(session_, states_, file_, typed)) return std::nullopt;
+    return 0;
+}
 
 AdvancedAttributesDialog::AdvancedAttributesDialog(QWidget* owner, QtUi& ui, const Session& session, const VolumeEntry& file)
     : ModelDialog(owner, "DLG_ATT2", tr(attrtext::kAdvancedTitle), ui) {
@@ -108,9 +118,9 @@ std::optional<int> AdvancedAttributesDialog::pressControl(int control) {
     return AdvancedAttributesDialogPress(ui_, control);
 }
 
-void showAttributesOf(QWidget* owner, QtUi& ui, Session& session, const std::string& key) {
+void showAttributesOf(QWidget* owner, QtUi& ui, Session& session, const std::string& key, CommandStates* states) {
     ShowFileAttributes(session, key, [&](const VolumeEntry& file) {
-        AttributesDialog dialog(owner, ui, session, file);
+        AttributesDialog dialog(owner, ui, session, file, states);
         dialog.exec();
     });
 }

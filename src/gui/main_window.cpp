@@ -346,7 +346,7 @@ void MainWindow::runDialogCommand(int command) {
         case command::kDump: openDumpOfSelection(this, ui_, session_); break;
         case command::kAttributes: {
             const uint16_t index = NextSelectedEntry(session_.settings.list);
-            if (index != kNoIndex) showAttributesOf(this, ui_, session_, session_.settings.list.keyOf(index));
+            if (index != kNoIndex) showAttributesOf(this, ui_, session_, session_.settings.list.keyOf(index), &model_.states);
             break;
         }
         case command::kDestination: {

@@ -828,6 +828,53 @@ private slots:
                                      "45", "DLG_ATT2", QString::number(puzzle[0].catalogId)}));
     }
 
+    // The sheet's Write: disabled on a volume opened read-only; on one opened for writing, a
+    // name another file has is refused and the sheet stays open, then a new name, type, creator
+    // and modification year reach the image as hls reads them, the file keeping its ID.
+    void attributeSheetWritesOnAWritableVolume() {
+        using namespace quarry::test;
+        TempDir dir;
+        const std::string image = writableCopy(dir, "basic.hfs");
+        Program p("basic.hfs");
+        p.select("Puzzle");
+        bool enabled = true;
+        onNextModal([&](QWidget* d) {
+            enabled = d->findChild<QPushButton*>("540")->isEnabled();
+            clickControl(d, 541);
+        });
+        QTest::keyClick(&p.window, Qt::Key_A, Qt::AltModifier);
+        QVERIFY(!enabled);
+        {
+            ModalAnswers answers({chooseImage(image, true)});
+            QTest::keyClick(&p.window, Qt::Key_O, Qt::ControlModifier);
+        }
+        const uint32_t id = hlsList(image, ":Puzzle").front().catalogId;
+        p.select("Puzzle");
+        bool stayedOpen = false;
+        onNextModal([&](QWidget* d) {
+            QVERIFY(d->findChild<QPushButton*>("540")->isEnabled());
+            const auto set = [d](const char* control, const char* text) { d->findChild<QLineEdit*>(control)->setText(text); };
+            set("516", "Read Me");
+            set("539", "TEXT");
+            clickControl(d, 540);
+            stayedOpen = d->isVisible();
+            set("516", "Puzzle 2");
+            set("538", "ttxt");
+            set("125", "99");
+            clickControl(d, 540);
+        });
+        QTest::keyClick(&p.window, Qt::Key_A, Qt::AltModifier);
+        QVERIFY(stayedOpen);
+        const std::vector<OracleEntry> puzzle = hlsList(image, ":Puzzle 2");
+        QCOMPARE(puzzle.size(), size_t{1});
+        QCOMPARE(puzzle[0].catalogId, id);
+        QCOMPARE(QString::fromStdString(puzzle[0].type + puzzle[0].creator), QString("TEXTttxt"));
+        QCOMPARE(puzzle[0].modified.year, 1999);
+        QCOMPARE(hlsList(image, ":Read Me").size(), size_t{1});
+        QVERIFY(p.indexOf("Puzzle 2") != kNoIndex);
+        QCOMPARE(runCli({"--check", image}).exitCode, 0);
+    }
+
     // An HFS+ volume whose names reach beyond Macintosh Roman: the window paints the Unicode
     // names (one stored decomposed, shown composed), a double click opens such a folder,
     // Display dumps its file, Alt+A shows its sheets with the HFS+ mode, and Copy writes it
