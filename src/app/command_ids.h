@@ -37,9 +37,11 @@ inline constexpr int kPrecedingScreen = 141;
 inline constexpr int kShortListing = 142;
 // Puts a disk image on the image adapter and mounts it; the desktop program's own addition.
 inline constexpr int kOpenImage = 143;
+// Makes a new, empty HFS volume in an image file and opens it for writing; the same.
+inline constexpr int kNewVolume = 144;
 
 // The range every command number lies in.
 inline constexpr int kFirst = 101;
-inline constexpr int kLast = 143;
+inline constexpr int kLast = 144;
 
 }  // namespace quarry::command

@@ -22,6 +22,7 @@ constexpr std::array kMacDriveItems = {
     // Images are how most people meet HFS volumes today, so they open from the menu that
     // chooses the drive.
     item(kOpenImage, "&Open Image...\tCtl+O"),
+    item(kNewVolume, "&New Volume..."),
     greyed(kVolumeInfo, "Volume Information"),
     kSeparator,
     item(kExit, "E&xit"),
@@ -147,7 +148,7 @@ struct HelpString {
 
 // Preceding Screen (141) has no text of its own: it shows the idle text rather than leaving the
 // previously highlighted item's help standing.
-constexpr std::array<HelpString, 31> kStatusHelp = {{
+constexpr std::array<HelpString, 32> kStatusHelp = {{
     {101, "Select the drive holding the Macintosh volume."},
     {104, "Display informations about the Macintosh volume."},
     {105, "Exit to Windows."},
@@ -181,6 +182,7 @@ constexpr std::array<HelpString, 31> kStatusHelp = {{
     // The image item is ours; without a text of its own it would show the idle text while
     // highlighted, as if the program did not know it.
     {143, "Open a disk image file as the drive holding the Macintosh volume."},
+    {144, "Make a new, empty HFS volume in a disk image file and open it for writing."},
 }};
 
 }  // namespace

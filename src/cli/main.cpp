@@ -715,19 +715,14 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "quarry-cli: --size %s: %s\n", options.newSize->c_str(), size.fault().c_str());
             return kExitUsage;
         }
-        // The Macintosh character set has no ':' in names, and characters outside it end the
-        // translated name: both are refused rather than cut.
-        const std::string ansiName = quarry::utf8ToAnsi(*options.newVolume);
-        std::string macName = quarry::TranslateName(ansiName, quarry::AnsiToMac);
-        if (ansiName.find(':') != std::string::npos) macName = ":";
-        else if (macName.size() != ansiName.size()) {
-            std::fprintf(stderr, "quarry-cli: --new-volume %s: a character of the name is not one a Macintosh name can hold\n",
-                         options.newVolume->c_str());
+        quarry::Result<std::string> macName = quarry::macVolumeName(*options.newVolume);
+        if (!macName) {
+            std::fprintf(stderr, "quarry-cli: --new-volume %s: %s\n", options.newVolume->c_str(), macName.fault().c_str());
             return kExitUsage;
         }
         // A file-size limit met while the volume is made is a failure that is reported.
         signal(SIGXFSZ, SIG_IGN);
-        if (quarry::Status made = quarry::formatHfsImage(options.source, macName, *size, quarry::macTimeNow()); !made) {
+        if (quarry::Status made = quarry::formatHfsImage(options.source, *macName, *size, quarry::macTimeNow()); !made) {
             std::fprintf(stderr, "quarry-cli: %s\n", made.fault().c_str());
             return kExitStopped;
         }

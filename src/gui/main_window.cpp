@@ -4,14 +4,20 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "app/mount.h"
 #include "app/main_commands.h"
@@ -30,6 +36,9 @@
 #include "gui/qt_ui.h"
 #include "gui/simple_dialogs.h"
 #include "gui/target_dialog.h"
+#include "hfs/volume.h"
+#include "hfs/volume_edit.h"
+#include "hfs/volume_format.h"
 
 namespace quarry::gui {
 namespace {
@@ -261,6 +270,61 @@ QString MainWindow::chooseImage(QWidget* owner, ImageAccess& access) {
     return chooser.selectedFiles().first();
 }
 
+void MainWindow::newVolume() {
+    QDialog ask(this);
+    ask.setObjectName("NewVolume");
+    ask.setWindowTitle(tr("New Volume"));
+    auto* name = new QLineEdit(tr("Untitled"), &ask);
+    name->setObjectName("NewVolumeName");
+    name->setMaxLength(static_cast<int>(mdb::kMaxVolumeName));
+    auto* size = new QComboBox(&ask);
+    size->setObjectName("NewVolumeSize");
+    size->setEditable(true);
+    size->addItems({"400k", "800k", "1440k", "20M", "100M", "1G", "2G"});
+    size->setCurrentText("1440k");
+    auto* file = new QLineEdit(&ask);
+    file->setObjectName("NewVolumeFile");
+    auto* browse = new QPushButton(tr("Browse..."), &ask);
+    connect(browse, &QPushButton::clicked, &ask, [&ask, file] {
+        QFileDialog chooser(&ask, tr("New Volume"), QString(), tr("Disk images (*.hfs *.img *.dsk);;All files (*)"));
+        chooser.setObjectName("NewVolumeChooser");
+        chooser.setAcceptMode(QFileDialog::AcceptSave);
+        // A file that holds anything is refused when the volume is made, with the reason.
+        chooser.setOption(QFileDialog::DontConfirmOverwrite);
+        chooser.setOption(QFileDialog::DontUseNativeDialog);
+        if (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty()) file->setText(chooser.selectedFiles().first());
+    });
+    auto* fileRow = new QHBoxLayout;
+    fileRow->addWidget(file);
+    fileRow->addWidget(browse);
+    auto* form = new QFormLayout;
+    form->addRow(tr("Name:"), name);
+    form->addRow(tr("Size:"), size);
+    form->addRow(tr("File:"), fileRow);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &ask);
+    connect(buttons, &QDialogButtonBox::accepted, &ask, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &ask, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&ask);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    if (ask.exec() != QDialog::Accepted) return;
+
+    Result<uint64_t> bytes = parseVolumeSize(size->currentText().toStdString());
+    if (bytes) {
+        if (Result<HfsLayout> layout = hfsLayout(*bytes); !layout) bytes = Fault{layout.fault()};
+    }
+    Result<std::string> macName = macVolumeName(name->text().toStdString());
+    Status made = !bytes ? Status{Fault{"Size " + size->currentText().toStdString() + ": " + bytes.fault()}}
+                  : !macName ? Status{Fault{"Name " + name->text().toStdString() + ": " + macName.fault()}}
+                  : file->text().isEmpty() ? Status{Fault{"No file was named for the new volume."}}
+                                           : formatHfsImage(file->text().toStdString(), *macName, *bytes, macTimeNow());
+    if (!made) {
+        ui_.showMessageBox("The volume was not made: " + made.fault());
+        return;
+    }
+    openImage(file->text(), ImageAccess::ReadWrite);
+}
+
 bool MainWindow::openImage(const QString& path, ImageAccess access) {
     if (!drives_) return false;
     QString why;
@@ -310,6 +374,7 @@ void MainWindow::runDialogCommand(int command) {
         case command::kSelectDrive:
             if (drives_ && SelectCdromDrive(session_.device, drives_->table, ui_) == 1) mountSelected();
             break;
+        case command::kNewVolume: newVolume(); break;
         case kOpenImage: {
             ImageAccess access = ImageAccess::ReadOnly;
             const QString path = chooseImage(this, access);

@@ -74,6 +74,9 @@ public:
     // The file chooser of "Open Image...", with its check box "Open for writing": the chosen
     // image, or an empty path when the person cancels.
     static QString chooseImage(QWidget* owner, ImageAccess& access);
+    // "New Volume...": asks for the name, the size and the file, makes the volume and opens it
+    // for writing.
+    void newVolume();
     // The image file or device the mounted volume is read from, when it is one.
     std::string macintoshDevice() const;
 

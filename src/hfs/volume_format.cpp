@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/charset.h"
+#include "common/text.h"
 #include "hfs/byte_order.h"
 #include "hfs/catalog_layout.h"
 #include "hfs/volume.h"
@@ -144,6 +146,15 @@ Result<uint64_t> parseVolumeSize(std::string_view text) {
     if (i == 0 || scale == 0) return Fault{"a size is a number, with K, M or G after it for those units (800k, 20M)"};
     if (number > kLargest / scale) return Fault{"an HFS volume holds at most 2 GB"};
     return number * scale;
+}
+
+Result<std::string> macVolumeName(std::string_view typed) {
+    const std::string ansi = utf8ToAnsi(typed);
+    const std::string mac = TranslateName(ansi, AnsiToMac);
+    if (ansi.find(':') != std::string::npos || mac.empty() || mac.size() > mdb::kMaxVolumeName)
+        return Fault{"a volume's name has 1 to 27 characters and no ':'"};
+    if (mac.size() != ansi.size()) return Fault{"a character of the name is not one a Macintosh name can hold"};
+    return mac;
 }
 
 Status formatHfsImage(const std::string& path, std::string_view macName, uint64_t bytes, uint32_t created) {

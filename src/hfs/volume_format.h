@@ -30,6 +30,10 @@ Result<HfsLayout> hfsLayout(uint64_t bytes);
 // A size as typed: a number of bytes, or of K, M or G with that letter after it ("800k", "20M").
 Result<uint64_t> parseVolumeSize(std::string_view text);
 
+// A volume's name as typed (UTF-8) in the Macintosh character set, through the Windows set as
+// every typed name: a name with ':' or with a character neither set has is refused.
+Result<std::string> macVolumeName(std::string_view typed);
+
 // Writes a new volume named macName (Macintosh characters, 1 to 27, no ':') of `bytes` bytes
 // into the file at path, made when missing; a file that holds anything is refused, left as it
 // was. `created` is the Macintosh time of the volume and its root folder. Should a write fail,

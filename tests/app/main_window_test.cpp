@@ -350,7 +350,7 @@ TEST(Menus, EveryItemHasItsOwnStatusHelp) {
         EXPECT_STRNE(StatusHelpText(item.command), StatusHelpText(kIdleHelp)) << item.caption;
     }
     // Popup titles and the closing menu report 0; numbers without a text show the idle text.
-    for (int other : {0, 102, 141, 144, -1}) EXPECT_STREQ(StatusHelpText(other), StatusHelpText(kIdleHelp)) << other;
+    for (int other : {0, 102, 141, 145, -1}) EXPECT_STREQ(StatusHelpText(other), StatusHelpText(kIdleHelp)) << other;
 }
 
 // The key hints above and the desktop program's keys (Shift+F10, Esc for Exit, ...) show the

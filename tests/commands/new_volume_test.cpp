@@ -96,8 +96,8 @@ TEST(NewVolume, RefusedWithTheReasonAndNoFileLeft) {
         {{"--new-volume", "X", "--size", "3G", image}, "quarry-cli: --size 3G: an HFS volume holds at most 2 GB\n", 2},
         {{"--new-volume", "X", "--size", "800001", image}, "quarry-cli: --size 800001: a volume is a whole number of 512-byte sectors\n", 2},
         {{"--new-volume", "X", image}, "quarry-cli: --new-volume and --size go together\n", 2},
-        {{"--new-volume", "A:B", "--size", "800k", image}, "quarry-cli: a volume's name has 1 to 27 characters and no ':'\n", 1},
-        {{"--new-volume", std::string(28, 'n'), "--size", "800k", image}, "quarry-cli: a volume's name has 1 to 27 characters and no ':'\n", 1},
+        {{"--new-volume", "A:B", "--size", "800k", image}, "quarry-cli: --new-volume A:B: a volume's name has 1 to 27 characters and no ':'\n", 2},
+        {{"--new-volume", std::string(28, 'n'), "--size", "800k", image}, "quarry-cli: --new-volume " + std::string(28, 'n') + ": a volume's name has 1 to 27 characters and no ':'\n", 2},
         {{"--new-volume", "A\xE2\x9C\x93", "--size", "800k", image}, "quarry-cli: --new-volume A\xE2\x9C\x93: a character of the name is not one a Macintosh name can hold\n", 2},
         {{"--new-volume", "X", "--size", "800k", dir.path()}, "quarry-cli: " + dir.path() + ": Is a directory\n", 1},
     };

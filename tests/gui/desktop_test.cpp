@@ -828,6 +828,54 @@ private slots:
                                      "45", "DLG_ATT2", QString::number(puzzle[0].catalogId)}));
     }
 
+    // New Volume...: a size it cannot make is said and no file is left; then a named 800K volume
+    // is made through the file chooser, laid out as hfsutils reads it, opened for writing and
+    // shown; Alt+N makes a folder on it at once.
+    void newVolumeIsMadeAndOpenedForWriting() {
+        using namespace quarry::test;
+        TempDir dir;
+        const std::string image = dir.path() + "/fresh.hfs";
+        Program p("basic.hfs");
+        const auto fill = [&](const char* size, bool browse) {
+            return [&image, size, browse](QWidget* d) {
+                d->findChild<QLineEdit*>("NewVolumeName")->setText(QString::fromUtf8("Caf\xc3\xa9 Disk"));
+                d->findChild<QComboBox*>("NewVolumeSize")->setCurrentText(size);
+                if (browse) {
+                    onNextModal([&image](QWidget* chooser) {
+                        QCOMPARE(chooser->objectName(), QString("NewVolumeChooser"));
+                        chooser->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(image));
+                        static_cast<QDialog*>(chooser)->accept();  // as the Save button does
+                    });
+                    for (QPushButton* b : d->findChildren<QPushButton*>())
+                        if (b->text() == "Browse...") b->click();
+                } else {
+                    d->findChild<QLineEdit*>("NewVolumeFile")->setText(QString::fromStdString(image));
+                }
+                static_cast<QDialog*>(d)->accept();
+            };
+        };
+        {
+            ModalAnswers answers({fill("300k", false), pressBoxButton(QMessageBox::Ok)});
+            p.window.runCommand(command::kNewVolume);
+            QCOMPARE(answers.shown(), QStringList({"NewVolume New Volume", "The volume was not made: Size 300k: an HFS volume takes at least 400K"}));
+        }
+        QVERIFY(!std::filesystem::exists(image));
+        {
+            ModalAnswers answers({fill("800k", true)});
+            p.window.runCommand(command::kNewVolume);
+            QCOMPARE(answers.shown(), QStringList({"NewVolume New Volume"}));
+        }
+        QCOMPARE(std::filesystem::file_size(image), uintmax_t{800 * 1024});
+        QCOMPARE(hmountVolumeName(image), std::string("Caf\x8e Disk"));
+        QCOMPARE(p.window.windowTitle(), QString::fromUtf8("Quarry : Caf\xc3\xa9 Disk"));
+        {
+            ModalAnswers answers({[](QWidget* d) { clickControl(d, dlg::kOk); }});
+            QTest::keyClick(&p.window, Qt::Key_N, Qt::AltModifier);
+        }
+        QCOMPARE(hlsNames(image, ":"), std::set<std::string>{"New folder:"});
+        QCOMPARE(runCli({"--check", image}).exitCode, 0);
+    }
+
     // The sheet's Write: disabled on a volume opened read-only; on one opened for writing, a
     // name another file has is refused and the sheet stays open, then a new name, type, creator
     // and modification year reach the image as hls reads them, the file keeping its ID.
