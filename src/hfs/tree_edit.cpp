@@ -741,9 +741,13 @@ Status deleteRecord(const VolumeContext&, BTreeFile& tree, uint32_t n, uint16_t 
     if (loadBE32(head(tree) + header::kLastLeaf) == n) storeBE32(head(tree) + header::kLastLeaf, back);
     freeNode(tree, n);
     if (path->empty()) {
-        // It was the root: the tree is empty.
+        // It was the root: the tree is empty, and holds no record whatever a damaged header
+        // counted.
         storeBE32(head(tree) + header::kRoot, 0);
         storeBE16(head(tree) + header::kDepth, 0);
+        storeBE32(head(tree) + header::kLeafRecords, 0);
+        storeBE32(head(tree) + header::kFirstLeaf, 0);
+        storeBE32(head(tree) + header::kLastLeaf, 0);
         return Status::ok();
     }
     removeChild(tree, *path);
