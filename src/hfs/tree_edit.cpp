@@ -529,7 +529,19 @@ Status beginTreeEdit(BTreeFile& tree) {
         closeTreeMemory(tree);
         return Fault{reached.fault()};
     }
-    for (uint32_t n : *reached) tree.nodeUsed[n] = 1;
+    // Nodes past the header's count are those of a tree file that grew before a cut, free until
+    // a commit counts them; a tree that uses one is damaged.
+    const uint32_t counted = loadBE32(head(tree) + header::kTotalNodes);
+    for (uint32_t n : *reached) {
+        if (n >= counted) {
+            closeTreeMemory(tree);
+            const std::string damage = std::string(tree.isCatalog ? "catalog" : "extents tree") + ": node " + std::to_string(n) +
+                                       " of the tree lies past the header's count of " + std::to_string(counted) + " nodes";
+            treeFault(tree, damage);
+            return Fault{damage};
+        }
+        tree.nodeUsed[n] = 1;
+    }
     tree.committedUsed.assign(tree.nodeUsed.begin(), tree.nodeUsed.end());
     return Status::ok();
 }
