@@ -9,13 +9,13 @@
 #include "app/file_list.h"
 #include "app/main_window_model.h"
 #include "app/session.h"
-#include "commands/volume_changes.h"
-#include "volume/mounted_volume.h"
 #include "commands/attributes.h"
+#include "commands/volume_changes.h"
 #include "common/charset.h"
 #include "common/messages.h"
 #include "common/text.h"
 #include "hfs/volume_edit.h"
+#include "volume/mounted_volume.h"
 
 namespace quarry {
 namespace {
@@ -128,7 +128,7 @@ bool WriteAttributeSheet(Session& session, CommandStates* states, const VolumeEn
     const bool renamed = field(attrctl::kName) != shown.name;
     if (!renamed && settings.empty()) return true;
     bool written = true;
-    ApplyVolumeChange(session, [&]() -> Status {
+    const bool applied = ApplyVolumeChange(session, [&]() -> Status {
         std::string name = file.key;
         if (renamed) {
             const std::string newName = macNameOfTyped(field(attrctl::kName));
@@ -148,7 +148,7 @@ bool WriteAttributeSheet(Session& session, CommandStates* states, const VolumeEn
         return Status::ok();
     });
     if (states) ShowCurrentFolder(session, *states);
-    return written && !session.changeRefused;
+    return applied && written;
 }
 
 }  // namespace quarry
