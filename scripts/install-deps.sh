@@ -14,6 +14,8 @@ packages=(
   qt6-base-dev xvfb xauth fonts-liberation
   # independent HFS tools: they make the test volumes and check our results
   hfsutils genisoimage unar dosfstools perl
+  # MacBinary and BinHex written and read by independent tools (binhex, hexbin, macsave)
+  macutils
   # the HFS+ fixture builder (tests/fixtures/hfsplus_build.py); fdisk names the partitions it writes
   python3 fdisk
   # the image containers (DiskCopy, BIN/CUE, UDIF, .gz, .zip) and the tools that check them
