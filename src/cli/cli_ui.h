@@ -25,6 +25,7 @@ public:
 
     void setStatusText(const char* left, const char* right) override;
     void showTimedMessage(const std::string& text) override;
+    void notice(const std::string& text) override { reportAside(text); }
     void showMessageBox(const std::string& text) override;
     bool ask(const std::string& text, Question kind) override;
     void fatalError(const std::string& text) override;

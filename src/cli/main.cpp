@@ -214,7 +214,7 @@ constexpr WordService kWordServices[] = {
 
 bool isChangingWord(int code) {
     return code == word::kSwap || code == word::kMd || code == word::kRd || code == word::kDel || code == word::kRen ||
-           code == word::kSetAttr;
+           code == word::kSetAttr || code == word::kPut;
 }
 
 // The first blank-separated piece of a line, as typed.

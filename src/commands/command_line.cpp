@@ -7,6 +7,7 @@
 #include "common/charset.h"
 #include "copy/copy_engine.h"
 #include "app/navigation.h"
+#include "commands/put_files.h"
 #include "commands/volume_changes.h"
 #include "common/messages.h"
 
@@ -20,14 +21,14 @@ struct CommandWord {
 
 // In table order: the first row a typed word abbreviates wins, so "C" is COPY and "L" is LOG.
 // "CD .." and "CD \" are never typed words; the argument scan produces their codes.
-constexpr std::array<CommandWord, 26> kCommandWordTable = {{
+constexpr std::array<CommandWord, 27> kCommandWordTable = {{
     {word::kCopy, "COPY"},     {word::kCd, "CD"},         {word::kCdParent, "CD .."}, {word::kCdRoot, "CD \\"},
     {word::kDir, "DIR"},       {word::kHelp, "HELP"},     {word::kHelp, "?"},         {word::kQuit, "QUIT"},
     {word::kType, "TYPE"},     {word::kCls, "CLS"},       {word::kLog, "LOG"},        {word::kAttrib, "ATTRIB"},
     {word::kOptions, "OPTIONS"}, {word::kVerify, "VERIFY"}, {word::kNext, "NEXT"},    {word::kLock, "LOCK"},
     {word::kUnlock, "UNLOCK"}, {word::kMode, "MODE"},     {word::kRep, "REP"},        {word::kInfo, "INFO"},
     {word::kSwap, "SWAP"},     {word::kMd, "MD"},         {word::kRd, "RD"},          {word::kDel, "DEL"},
-    {word::kRen, "REN"},       {word::kSetAttr, "SETATTR"},
+    {word::kRen, "REN"},       {word::kSetAttr, "SETATTR"}, {word::kPut, "PUT"},
 }};
 
 bool isWordChar(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '?'; }
@@ -87,10 +88,17 @@ ParsedCommand ParseCommandLine(AppSettings& settings, std::string_view text) {
         else parsed.moreArgs.push_back(std::move(arg));
     };
     i = wordEnd;
+    // PUT's first argument is a PC path, in which '.', '/', '-' and '\\' are its own characters.
+    const bool pcPath = parsed.code == word::kPut;
     while (i < text.size()) {
         const char c = text[i];
         if (isBlank(c)) {
             ++i;
+        } else if (pcPath && c != '"') {
+            size_t end = i;
+            while (end < text.size() && !isBlank(text[end])) ++end;
+            store(std::string(text.substr(i, end - i)));
+            i = end;
         } else if (c == '.') {
             ++i;
             if (parsed.code == word::kCd) parsed.code = word::kCdParent;
@@ -178,6 +186,9 @@ int DispatchCommand(Session& session, const ParsedCommand& command) {
         case word::kSetAttr:
             if (first) session.changeRefused = !RunChangingWord(session, command);
             break;
+        case word::kPut:
+            if (first) session.changeRefused = !RunPut(session, command);
+            break;
         default: break;  // TYPE, CLS, VERIFY, NEXT, LOCK, UNLOCK, MODE and REP do nothing
     }
     return 1;
@@ -232,9 +243,16 @@ bool RunChangingWord(Session& session, const ParsedCommand& command) {
     return applied && carriedOut;
 }
 
+bool RunPut(Session& session, const ParsedCommand& command) {
+    if (!WriteGuardAllows(session)) return false;
+    const std::string macName = command.secondArg ? TypedTextToUtf8(session, *command.secondArg) : std::string();
+    const PutTally tally = PutPcPaths(session, {TypedTextToUtf8(session, *command.firstArg)}, macName);
+    return tally.refused == 0 && !tally.stopped;
+}
+
 ParsedCommand ExecuteCommandText(Session& session, std::string_view text) {
-    const bool setAttr = !text.empty() && ParseCommandLine(session.settings, text.substr(0, std::min(text.size(), kCommandTextMax))).code == word::kSetAttr;
-    text = text.substr(0, std::min(text.size(), setAttr ? kSetAttrTextMax : kCommandTextMax));
+    const int code = text.empty() ? word::kNone : ParseCommandLine(session.settings, text.substr(0, std::min(text.size(), kCommandTextMax))).code;
+    text = text.substr(0, std::min(text.size(), code == word::kSetAttr || code == word::kPut ? kLongCommandTextMax : kCommandTextMax));
     ParsedCommand parsed;
     if (!text.empty()) {
         parsed = ParseCommandLine(session.settings, text);

@@ -42,12 +42,13 @@ inline constexpr int kRd = 28;
 inline constexpr int kDel = 29;
 inline constexpr int kRen = 30;
 inline constexpr int kSetAttr = 31;
+inline constexpr int kPut = 32;
 }  // namespace word
 
-// The longest command text the command line takes; a line of SETATTR, whose settings do not fit
-// in that, may be longer.
+// The longest command text the command line takes; a line of SETATTR or PUT, whose settings and
+// PC paths do not fit in that, may be longer.
 inline constexpr size_t kCommandTextMax = 79;
-inline constexpr size_t kSetAttrTextMax = 255;
+inline constexpr size_t kLongCommandTextMax = 255;
 
 struct ParsedCommand {
     int code = word::kNone;
@@ -71,6 +72,9 @@ std::string MacNameFromInput(std::string_view text);
 // when the guard stopped it, a question was cancelled, nothing matched SWAP or RD, or the change
 // failed (and was reported).
 bool RunChangingWord(Session& session, const ParsedCommand& command);
+// PUT pcpath [macname]: the write guard, then the PC file or folder into the current folder
+// (commands/put_files.h). False when the guard stopped it or anything was not put.
+bool RunPut(Session& session, const ParsedCommand& command);
 // Performs a parsed command. Always 1.
 int DispatchCommand(Session& session, const ParsedCommand& command);
 // What the command line's Execute button does with one line of typed text (in the form

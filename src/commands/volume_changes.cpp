@@ -338,43 +338,73 @@ Status MakeDirectory(Session& session, std::string name) {
     }
     if (!volume.catalog.fault.empty()) return Fault{volume.catalog.fault};
     logLine(session, "*md " + name);
+    const uint32_t now = macTimeNow();
+    Result<uint32_t> made = InsertFolderRecord(session, macName, now, now);
+    return made ? Status::ok() : Status(Fault{made.fault()});
+}
 
-    const VolumeContext context = session.volumeContext();
+namespace {
+
+// The catalog ID the next new record takes. One that a record uses already would give the new
+// entry another item's thread or extents: such a volume is damaged. Loading the catalog for
+// the change finds its highest ID.
+Result<uint32_t> nextCatalogId(Session& session) {
+    VolumeState& volume = session.volume;
     beginVolumeChange(volume);
-    const uint32_t folderID = volume.mdb32(mdb::kNextCatalogId);
-    // A next catalog ID that a record uses already would give the new folder another item's
-    // thread: such a volume is damaged. Loading the catalog for the change finds its highest ID.
-    if (Status s = beginTreeEdit(volume.catalog); !s) return s;
-    if (folderID <= volume.catalog.highestCatalogId) {
-        treeFault(volume.catalog, "catalog: the next catalog ID " + std::to_string(folderID) + " is not above " +
+    const uint32_t id = volume.mdb32(mdb::kNextCatalogId);
+    if (Status s = beginTreeEdit(volume.catalog); !s) return Fault{s.fault()};
+    if (id <= volume.catalog.highestCatalogId) {
+        treeFault(volume.catalog, "catalog: the next catalog ID " + std::to_string(id) + " is not above " +
                                       std::to_string(volume.catalog.highestCatalogId) + ", which a record uses");
         return Fault{volume.catalog.firstDamage()};
     }
-    const uint32_t now = macTimeNow();
+    return id;
+}
+
+}  // namespace
+
+Result<uint32_t> InsertFolderRecord(Session& session, const std::string& macName, uint32_t created, uint32_t modified) {
+    const VolumeContext context = session.volumeContext();
+    Result<uint32_t> folderID = nextCatalogId(session);
+    if (!folderID) return folderID;
     uint8_t folder[catrec::kFolderSize] = {};
     folder[0] = catrec::kFolder;
-    storeBE32(folder + catrec::kDirId, folderID);
-    storeBE32(folder + catrec::kDirCreated, now);
-    storeBE32(folder + catrec::kDirModified, now);
+    storeBE32(folder + catrec::kDirId, *folderID);
+    storeBE32(folder + catrec::kDirCreated, created);
+    storeBE32(folder + catrec::kDirModified, modified);
     const uint16_t rect[] = {kWindowTop, kWindowLeft, kWindowBottom, kWindowRight};
     for (size_t i = 0; i < 4; ++i) storeBE16(folder + kFolderWindowRect + 2 * i, rect[i]);
     storeBE16(folder + kFolderView, kFinderView);
     const auto key = catalogKey(session.dir.currentDirID, macName);
-    if (Status s = insertCatalogRecord(context, key.data(), folder, sizeof folder); !s) return s;
+    if (Status s = insertCatalogRecord(context, key.data(), folder, sizeof folder); !s) return Fault{s.fault()};
 
     uint8_t thread[catrec::kThreadSize] = {};
     thread[0] = catrec::kFolderThread;
     storeBE32(thread + catrec::kThreadParentId, session.dir.currentDirID);
-    thread[catrec::kThreadName] = static_cast<uint8_t>(macName.size());
-    std::memcpy(thread + catrec::kThreadName + 1, macName.data(), macName.size());
-    const auto threadKey = catalogKey(folderID, "");
-    if (Status s = insertThreadRecord(context, threadKey.data(), thread); !s) return s;
+    thread[catrec::kThreadName] = static_cast<uint8_t>(std::min(macName.size(), kMaxNameLength));
+    std::memcpy(thread + catrec::kThreadName + 1, macName.data(), thread[catrec::kThreadName]);
+    const auto threadKey = catalogKey(*folderID, "");
+    if (Status s = insertThreadRecord(context, threadKey.data(), thread); !s) return Fault{s.fault()};
 
     incrementBE32(mdbField(session, mdb::kNextCatalogId));
     incrementBE32(mdbField(session, mdb::kFolderCount));
     if (isRoot(session)) incrementBE16(mdbField(session, mdb::kRootFolders));
-    if (!adjustValence(session, +1)) return treeFaultOr(session, "catalog: the current folder's record is gone");
-    return Status::ok();
+    if (!adjustValence(session, +1)) return Fault{treeFaultOr(session, "catalog: the current folder's record is gone").what};
+    return folderID;
+}
+
+Result<uint32_t> InsertFileRecord(Session& session, const std::string& macName, uint8_t* record) {
+    Result<uint32_t> fileID = nextCatalogId(session);
+    if (!fileID) return fileID;
+    record[0] = catrec::kFile;
+    storeBE32(record + catrec::kFileId, *fileID);
+    const auto key = catalogKey(session.dir.currentDirID, macName);
+    if (Status s = insertCatalogRecord(session.volumeContext(), key.data(), record, catrec::kFileSize); !s) return Fault{s.fault()};
+    incrementBE32(mdbField(session, mdb::kNextCatalogId));
+    incrementBE32(mdbField(session, mdb::kFileCount));
+    if (isRoot(session)) incrementBE16(mdbField(session, mdb::kRootFiles));
+    if (!adjustValence(session, +1)) return Fault{treeFaultOr(session, "catalog: the current folder's record is gone").what};
+    return fileID;
 }
 
 Result<DeleteOutcome> DeleteEntries(Session& session, std::string_view name, NameMatch match) {

@@ -30,6 +30,14 @@ bool WriteGuardAllows(Session& session);
 // that name already there is refused with a timed message (and Status ok: nothing changed).
 Status MakeDirectory(Session& session, std::string name);
 
+// The records of a new folder in the current folder, named macName (Macintosh characters, at
+// most 31, no ':', free in the folder): the folder, its thread, the counts. Its catalog ID.
+Result<uint32_t> InsertFolderRecord(Session& session, const std::string& macName, uint32_t created, uint32_t modified);
+// A new file's record (102 bytes, everything but its type byte and ID filled in) in the
+// current folder, named as InsertFolderRecord names; the counts. Its catalog ID, which the
+// record holds then.
+Result<uint32_t> InsertFileRecord(Session& session, const std::string& macName, uint8_t* record);
+
 enum class DeleteOutcome { Done, Cancelled };
 // Deletes the entry that matches name; with a "*" in a pattern, every matching entry. A folder
 // that is not empty is deleted with everything in it once the person agrees.

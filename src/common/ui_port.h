@@ -28,6 +28,9 @@ public:
     virtual void setStatusText(const char* left, const char* right) = 0;
     // A notice that closes itself after five seconds when nobody answers.
     virtual void showTimedMessage(const std::string& text) = 0;
+    // Something a command did otherwise than asked that is no failure (a name made legal): a
+    // timed notice unless the front end says it aside.
+    virtual void notice(const std::string& text) { showTimedMessage(text); }
     // A message box with an OK button only.
     virtual void showMessageBox(const std::string& text) = 0;
     // A question; true for OK or Yes.

@@ -36,10 +36,11 @@ void markBlocks(VolumeState& volume, BlockRun run) {
 
 // The first free run of count blocks from block 40 on, or failing that the first of at least
 // shortest blocks.
-std::optional<BlockRun> findFreeRun(const VolumeState& volume, uint32_t count, uint32_t shortest) {
+std::optional<BlockRun> findFreeRun(const VolumeState& volume, uint32_t count, uint32_t shortest,
+                                    uint32_t from = kFirstAllocatedBlock) {
     const uint32_t end = volume.mdb16(mdb::kAllocBlocks);
     if (count == 0 || count > 0xFFFF) return std::nullopt;
-    uint32_t i = kFirstAllocatedBlock;
+    uint32_t i = from;
     while (i < end) {
         while (i < end && blockTaken(volume, i)) ++i;
         uint32_t j = i;
@@ -160,6 +161,27 @@ std::optional<BlockRun> allocateBlocks(VolumeState& volume, uint32_t count, uint
     std::optional<BlockRun> run = findFreeRun(volume, count, std::min(count, shortest));
     if (run) markBlocks(volume, *run);
     return run;
+}
+
+std::optional<std::vector<BlockRun>> allocateForkBlocks(VolumeState& volume, uint32_t count) {
+    std::vector<BlockRun> runs;
+    if (count == 0) return runs;
+    if (volume.bitmap.empty()) return std::nullopt;
+    uint32_t free = 0;
+    for (uint32_t b = 0; b < volume.mdb16(mdb::kAllocBlocks) && free < count; ++b) free += blockTaken(volume, b) ? 0 : 1;
+    if (free < count) return std::nullopt;
+    if (std::optional<BlockRun> whole = findFreeRun(volume, count, count, 0)) {
+        markBlocks(volume, *whole);
+        return std::vector<BlockRun>{*whole};
+    }
+    for (uint32_t left = count; left > 0;) {
+        const std::optional<BlockRun> run = findFreeRun(volume, left, 1, 0);
+        if (!run) break;  // counted above, so never
+        markBlocks(volume, *run);
+        runs.push_back(*run);
+        left -= run->count;
+    }
+    return runs;
 }
 
 uint32_t freeBlocks(VolumeState& volume, BlockRun run) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 #include "hfs/volume.h"
@@ -44,6 +45,10 @@ bool blockTaken(const VolumeState& volume, uint32_t block);
 // run is accepted when it holds at least `shortest` blocks. Marks the blocks used; the MDB's
 // free block count is the caller's. Nothing when no run is found.
 std::optional<BlockRun> allocateBlocks(VolumeState& volume, uint32_t count, uint32_t shortest = 10);
+// The blocks of a file's fork: the first run of count free blocks from block 0 on, or when the
+// volume has none that long, its free runs in order until count are found. Nothing, and nothing
+// marked, when fewer blocks are free. Marks the blocks used; the MDB's count is the caller's.
+std::optional<std::vector<BlockRun>> allocateForkBlocks(VolumeState& volume, uint32_t count);
 // Clears the bits of a run; returns how many were set (those are the blocks freed).
 uint32_t freeBlocks(VolumeState& volume, BlockRun run);
 

@@ -1,0 +1,411 @@
+#include "commands/put_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <ctime>
+#include <optional>
+
+#include "app/navigation.h"
+#include "app/session.h"
+#include "commands/volume_changes.h"
+#include "common/charset.h"
+#include "common/text.h"
+#include "copy/fork_readers.h"
+#include "copy/type_creator.h"
+#include "hfs/btree.h"
+#include "hfs/volume_edit.h"
+#include "hfs/volume_recount.h"
+
+namespace quarry {
+namespace {
+
+// Folders nest far less deeply in anything a person puts; deeper is a loop of bind mounts.
+constexpr int kMaxPutDepth = 64;
+constexpr size_t kWriteRun = 1 << 20;  // bytes written to the medium at once
+constexpr size_t kFinderFlags = 8;     // FInfo.fdFlags
+constexpr size_t kBackedUp = 52;       // filBkDat
+constexpr size_t kExtendedFinderInfo = 56;  // filFndrInfo (FXInfo)
+constexpr size_t kDataFirstBlock = 24;      // filStBlk
+constexpr size_t kRsrcFirstBlock = 34;      // filRStBlk
+constexpr std::string_view kUnknownCode = "????";
+
+std::string shown(const std::string& macName) { return macNameToUtf8(macName); }
+
+void logLine(Session& session, const std::string& ansiText) {
+    if (session.log.isOpen()) session.log.writeAnsi(ansiText + "\r\n");
+}
+
+std::string baseName(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const size_t slash = p.rfind('/');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+// A PC name (UTF-8) in Macintosh characters: each character through the Windows set to the
+// Macintosh set, '_' for one that neither holds.
+std::string macCharactersOf(std::string_view utf8) {
+    std::string mac;
+    for (size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<uint8_t>(utf8[i]);
+        const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        const std::string ansi = utf8ToAnsi(utf8.substr(i, length));
+        // ':' stays for legalMacName to say.
+        const uint8_t c = ansi == ":" ? ':' : ansi.size() == 1 ? AnsiToMac[static_cast<uint8_t>(ansi[0])] : 0;
+        mac.push_back(c >= 0x20 && c != 0x7F ? static_cast<char>(c) : '_');
+        i += length;
+    }
+    return mac;
+}
+
+// A name the catalog takes: ':' (the Macintosh's path separator) as '/', as the Finder shows a
+// PC's '/' the other way round, and at most 31 characters.
+std::string legalMacName(std::string name) {
+    std::replace(name.begin(), name.end(), ':', '/');
+    if (name.size() > kMaxNameLength) name.resize(kMaxNameLength);
+    return name.empty() ? std::string("Untitled") : name;
+}
+
+// The Macintosh time (wall clock) of a PC time.
+uint32_t macTimeOf(std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    const int64_t seconds = static_cast<int64_t>(timegm(&local)) + kMacEpochOffset;
+    return seconds < 0 ? 0 : seconds > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(seconds);
+}
+
+struct PcDates {
+    uint32_t created = 0, modified = 0;
+};
+
+PcDates datesOf(const std::string& path, const struct stat& st) {
+    PcDates dates{macTimeOf(st.st_mtime), macTimeOf(st.st_mtime)};
+    struct statx sx {};
+    if (statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME) != 0)
+        dates.created = macTimeOf(static_cast<std::time_t>(sx.stx_btime.tv_sec));
+    return dates;
+}
+
+// Type and creator from the PC name's extension, through the type/creator table read
+// backwards: the first row of that extension.
+void typeFromExtension(Session& session, const std::string& pcName, std::array<uint8_t, 16>& finderInfo) {
+    std::memcpy(finderInfo.data(), kUnknownCode.data(), 4);
+    std::memcpy(finderInfo.data() + 4, kUnknownCode.data(), 4);
+    const size_t dot = pcName.rfind('.');
+    if (dot == std::string::npos || dot == 0 || pcName.size() - dot - 1 != 3) return;
+    std::string extension = pcName.substr(dot + 1);
+    for (char& c : extension) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    LoadTypeCreatorFile(session.copy.types, session.ui);
+    const int row = FindExtensionRow(session.copy.types, extension);
+    if (row < 0) return;
+    const TypeCreatorRow& found = session.copy.types.rows[static_cast<size_t>(row)];
+    if (std::string_view(found.extension.data(), 3) != extension || found.typeCreator[0] == ' ') return;
+    for (size_t i = 0; i < 8; ++i)
+        if (found.typeCreator[i] != ' ') finderInfo[i] = static_cast<uint8_t>(found.typeCreator[i]);
+}
+
+// What a PC file becomes: a form that holds a Macintosh file, or its bytes as a data fork.
+Result<MacFileParts> partsOf(Session& session, const std::string& path, const struct stat& st) {
+    const std::string name = baseName(path);
+    const std::string folder = path.substr(0, path.size() - name.size());
+    struct stat pair {};
+    const std::string header = folder + "._" + name;
+    if (stat(header.c_str(), &pair) == 0 && S_ISREG(pair.st_mode)) {
+        Result<std::optional<MacFileParts>> doubled = ReadAppleDouble(path, header);
+        if (!doubled) return Fault{doubled.fault()};
+        if (*doubled) return std::move(**doubled);
+    }
+    Result<std::optional<MacFileParts>> single = ReadMacFile(path);
+    if (!single) return Fault{single.fault()};
+    if (*single) return std::move(**single);
+    MacFileParts plain;
+    typeFromExtension(session, name, plain.finderInfo);
+    const PcDates dates = datesOf(path, st);
+    plain.created = dates.created;
+    plain.modified = dates.modified;
+    plain.data.path = path;
+    plain.data.length = static_cast<uint64_t>(st.st_size);
+    return plain;
+}
+
+// Writes the fork's bytes into its blocks, the last block's rest as zeros. The blocks are free
+// on the medium until the change is committed, so nothing that reads the volume sees them.
+Status writeFork(Session& session, const ForkBytes& fork, const std::vector<BlockRun>& runs) {
+    const VolumeState& volume = session.volume;
+    const uint32_t blockSize = volume.allocBlockSize;
+    size_t runIndex = 0;
+    uint64_t inRun = 0;  // bytes of the current run written
+    std::vector<uint8_t> pending;
+    auto emit = [&](bool last) -> Status {
+        size_t at = 0;
+        while (at < pending.size()) {
+            if (runIndex >= runs.size()) return Fault{"PUT: the fork holds more bytes than its blocks"};
+            const uint64_t runBytes = uint64_t{runs[runIndex].count} * blockSize;
+            size_t take = static_cast<size_t>(std::min<uint64_t>(pending.size() - at, runBytes - inRun));
+            if (!last) take -= take % kSectorSize;
+            if (take == 0) break;
+            const size_t sectors = (take + kSectorSize - 1) / kSectorSize;
+            std::vector<uint8_t> out(sectors * kSectorSize, 0);
+            std::memcpy(out.data(), pending.data() + at, take);
+            const uint32_t sector = static_cast<uint32_t>(volume.firstBlockSector) + runs[runIndex].start * volume.sectorsPerBlock +
+                                    static_cast<uint32_t>(inRun / kSectorSize);
+            if (uint16_t status = WriteSectors(session.device, sector, static_cast<uint32_t>(sectors), out.data()); status != 0)
+                return Fault{statusReason(status, sector, "write")};
+            inRun += sectors * kSectorSize;
+            at += take;
+            if (inRun >= runBytes) ++runIndex, inRun = 0;
+        }
+        pending.erase(pending.begin(), pending.begin() + static_cast<long>(at));
+        return Status::ok();
+    };
+    Status read = ForEachForkChunk(fork, [&](const uint8_t* bytes, size_t length) {
+        pending.insert(pending.end(), bytes, bytes + length);
+        return pending.size() >= kWriteRun ? emit(false) : Status::ok();
+    });
+    if (!read) return read;
+    if (Status s = emit(true); !s) return s;
+    // The rest of the last block: zeros, so that nothing a deleted file left there is read as
+    // part of this one.
+    if (runIndex < runs.size() && inRun != 0) {
+        const uint64_t runBytes = uint64_t{runs[runIndex].count} * blockSize;
+        const uint64_t blockEnd = (inRun + blockSize - 1) / blockSize * blockSize;
+        std::vector<uint8_t> zeros(static_cast<size_t>(std::min(blockEnd, runBytes) - inRun), 0);
+        const uint32_t sector = static_cast<uint32_t>(volume.firstBlockSector) + runs[runIndex].start * volume.sectorsPerBlock +
+                                static_cast<uint32_t>(inRun / kSectorSize);
+        if (!zeros.empty())
+            if (uint16_t status = WriteSectors(session.device, sector, static_cast<uint32_t>(zeros.size() / kSectorSize), zeros.data());
+                status != 0)
+                return Fault{statusReason(status, sector, "write")};
+    }
+    return Status::ok();
+}
+
+// The steps of one file's change: blocks for both forks, the catalog record and any extents
+// records, then the forks' bytes.
+Status putFileSteps(Session& session, const MacFileParts& parts, const std::string& macName) {
+    VolumeState& volume = session.volume;
+    const VolumeContext context = session.volumeContext();
+    if (Status s = loadVolumeBitmap(context); !s) return s;
+    // Blocks that a damaged fork holds while the bitmap has them free must not be written over.
+    Result<std::string> claimed = claimedFreeBlock(context);
+    if (!claimed) return Fault{claimed.fault()};
+    if (!claimed->empty()) {
+        treeFault(volume.catalog, *claimed);
+        return Fault{*claimed};
+    }
+    const uint32_t blockSize = volume.allocBlockSize;
+    const uint64_t volumeBytes = uint64_t{volume.mdb16(mdb::kAllocBlocks)} * blockSize;
+    auto blocksFor = [&](uint64_t bytes) { return static_cast<uint32_t>((bytes + blockSize - 1) / blockSize); };
+    const std::string full = "The volume is full: " + shown(macName) + " needs " +
+                             std::to_string(blocksFor(parts.data.length) + blocksFor(parts.rsrc.length)) + " blocks of " +
+                             std::to_string(blockSize) + " bytes, the volume has " + std::to_string(volume.mdb16(mdb::kFreeBlocks)) +
+                             " free; it is not put.";
+    if (parts.data.length > volumeBytes || parts.rsrc.length > volumeBytes) return Fault{full};
+    std::optional<std::vector<BlockRun>> dataRuns = allocateForkBlocks(volume, blocksFor(parts.data.length));
+    if (!dataRuns) return Fault{full};
+    std::optional<std::vector<BlockRun>> rsrcRuns = allocateForkBlocks(volume, blocksFor(parts.rsrc.length));
+    if (!rsrcRuns) return Fault{full};
+    const uint32_t taken = blocksFor(parts.data.length) + blocksFor(parts.rsrc.length);
+    storeBE16(volume.mdbCopy.data() + mdb::kFreeBlocks,
+              static_cast<uint16_t>(volume.mdb16(mdb::kFreeBlocks) - std::min<uint32_t>(taken, volume.mdb16(mdb::kFreeBlocks))));
+
+    std::array<uint8_t, catrec::kFileSize> record{};
+    if (parts.locked) record[catrec::kFileFlags] = catrec::kFileLocked;
+    std::copy(parts.finderInfo.begin(), parts.finderInfo.end(), record.begin() + catrec::kFinderInfo);
+    std::copy(parts.extendedFinderInfo.begin(), parts.extendedFinderInfo.end(), record.begin() + kExtendedFinderInfo);
+    const uint32_t now = macTimeNow();
+    storeBE32(record.data() + catrec::kFileCreated, parts.created.value_or(now));
+    storeBE32(record.data() + catrec::kFileModified, parts.modified.value_or(now));
+    storeBE32(record.data() + kBackedUp, parts.backedUp.value_or(0));
+    const struct {
+        const std::vector<BlockRun>& runs;
+        uint64_t length;
+        size_t logical, physical, extents, firstBlock;
+    } forks[] = {{*dataRuns, parts.data.length, catrec::kDataLength, catrec::kDataPhysical, catrec::kDataExtents, kDataFirstBlock},
+                 {*rsrcRuns, parts.rsrc.length, catrec::kRsrcLength, catrec::kRsrcPhysical, catrec::kRsrcExtents, kRsrcFirstBlock}};
+    for (const auto& fork : forks) {
+        storeBE32(record.data() + fork.logical, static_cast<uint32_t>(fork.length));
+        storeBE32(record.data() + fork.physical, blocksFor(fork.length) * blockSize);
+        for (size_t i = 0; i < fork.runs.size() && i < 3; ++i) {
+            storeBE16(record.data() + fork.extents + 4 * i, fork.runs[i].start);
+            storeBE16(record.data() + fork.extents + 4 * i + 2, fork.runs[i].count);
+        }
+        if (!fork.runs.empty()) storeBE16(record.data() + fork.firstBlock, fork.runs[0].start);
+    }
+    Result<uint32_t> fileID = InsertFileRecord(session, macName, record.data());
+    if (!fileID) return Fault{fileID.fault()};
+    for (const auto& [fork, type] : {std::pair{&forks[0], kDataFork}, std::pair{&forks[1], kResourceFork}}) {
+        uint32_t forkBlock = 0;
+        for (size_t i = 0; i < fork->runs.size(); ++i) {
+            if (i >= 3)
+                if (Status s = addExtentRecord(context, fork->runs[i], *fileID, static_cast<uint16_t>(forkBlock), type); !s) return s;
+            forkBlock += fork->runs[i].count;
+        }
+    }
+    if (Status s = writeFork(session, parts.data, *dataRuns); !s) return s;
+    return writeFork(session, parts.rsrc, *rsrcRuns);
+}
+
+bool nameTaken(Session& session, const std::string& macName) {
+    return findCatalogRecord(session.volume, macName, want::kAny, session.dir.currentDirID, NameMatch::Exact) != nullptr;
+}
+
+class Putter {
+public:
+    explicit Putter(Session& session) : session_(session) {}
+
+    void put(const std::string& path, const std::string& wantedName, int depth) {
+        if (tally.stopped) return;
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0) return refuse(path, std::string(std::strerror(errno)));
+        const std::string pcName = baseName(path);
+        if (S_ISDIR(st.st_mode)) return putFolder(path, st, wantedName.empty() ? pcName : wantedName, depth);
+        if (!S_ISREG(st.st_mode)) return refuse(path, "not a file or a folder");
+        Result<MacFileParts> parts = partsOf(session_, path, st);
+        if (!parts) return refuse(path, parts.fault());
+        // The name the form carries, or the PC file's.
+        const std::string asked = !wantedName.empty() ? macCharactersOf(wantedName)
+                                  : !parts->macName.empty() ? parts->macName
+                                                            : macCharactersOf(pcName);
+        const std::string macName = nameFor(path, asked);
+        if (nameTaken(session_, macName)) return taken(path, macName);
+        session_.ui.stepWaitCursor();
+        logLine(session_, "*put " + utf8ToAnsi(path) + "\t" + TranslateName(macName, MacToAnsi));
+        const bool done = ApplyVolumeChange(session_, [&] { return putFileSteps(session_, *parts, macName); });
+        if (!done) {
+            ++tally.refused;
+            tally.stopped = true;
+            return;
+        }
+        ++tally.files;
+        ++filesDone_;
+        session_.ui.paintProgressBar(filesTotal_ - std::min(filesDone_, filesTotal_), filesTotal_);
+        if (session_.ui.escapeAbortRequested()) tally.stopped = true;
+    }
+
+    // Files to put under path, for the progress bar; links are not followed.
+    uint32_t count(const std::string& path, int depth) {
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0) return 0;
+        if (!S_ISDIR(st.st_mode)) return 1;
+        if (depth > kMaxPutDepth) return 0;
+        uint32_t files = 0;
+        for (const std::string& name : entriesOf(path)) {
+            struct stat inner {};
+            const std::string child = path + "/" + name;
+            if (lstat(child.c_str(), &inner) == 0 && !S_ISLNK(inner.st_mode)) files += count(child, depth + 1);
+        }
+        return files;
+    }
+
+    void setTotal(uint32_t total) { filesTotal_ = total; }
+
+    PutTally tally;
+
+private:
+    void refuse(const std::string& path, const std::string& why) {
+        ++tally.refused;
+        session_.ui.showMessageBox("PUT " + path + ": " + why + "; it is not put.");
+    }
+
+    void taken(const std::string& path, const std::string& macName) {
+        if (!session_.volume.catalog.fault.empty()) {
+            refuse(path, session_.volume.catalog.fault);
+            tally.stopped = true;
+            return;
+        }
+        refuse(path, "\"" + shown(macName) + "\" is in the folder already and is kept");
+    }
+
+    // The name legal on the volume, said when it is not the one asked for.
+    std::string nameFor(const std::string& path, const std::string& asked) {
+        const std::string legal = legalMacName(asked);
+        if (legal != asked)
+            session_.ui.notice("PUT " + path + ": \"" + shown(asked) + "\" is named \"" + shown(legal) + "\" on the volume.");
+        return legal;
+    }
+
+    // The names in a PC folder, in byte order, without "." and "..", and without the "._" file
+    // of an AppleDouble pair whose data file is there: the pair is one Macintosh file.
+    static std::vector<std::string> entriesOf(const std::string& path) {
+        std::vector<std::string> names;
+        DIR* dir = opendir(path.c_str());
+        if (!dir) return names;
+        while (const dirent* e = readdir(dir)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(dir);
+        std::sort(names.begin(), names.end());
+        std::vector<std::string> kept;
+        for (const std::string& name : names) {
+            if (name.size() > 2 && name.compare(0, 2, "._") == 0 && std::binary_search(names.begin(), names.end(), name.substr(2)))
+                continue;
+            kept.push_back(name);
+        }
+        return kept;
+    }
+
+    void putFolder(const std::string& path, const struct stat& st, const std::string& wantedName, int depth) {
+        if (depth > kMaxPutDepth) return refuse(path, "folders nest deeper than " + std::to_string(kMaxPutDepth) + " levels");
+        const std::string macName = nameFor(path, macCharactersOf(wantedName));
+        if (nameTaken(session_, macName)) return taken(path, macName);
+        DIR* probe = opendir(path.c_str());
+        if (!probe) return refuse(path, std::string(std::strerror(errno)));
+        closedir(probe);
+        const PcDates dates = datesOf(path, st);
+        logLine(session_, "*put " + utf8ToAnsi(path) + "\t" + TranslateName(macName, MacToAnsi));
+        const bool made = ApplyVolumeChange(session_, [&]() -> Status {
+            Result<uint32_t> id = InsertFolderRecord(session_, macName, dates.created, dates.modified);
+            return id ? Status::ok() : Status(Fault{id.fault()});
+        });
+        if (!made) {
+            ++tally.refused;
+            tally.stopped = true;
+            return;
+        }
+        ++tally.folders;
+        if (!enterDirectory(session_, macName, NameMatch::Exact)) {
+            tally.stopped = true;
+            return;
+        }
+        for (const std::string& name : entriesOf(path)) {
+            if (tally.stopped) break;
+            const std::string child = path + "/" + name;
+            struct stat inner {};
+            if (lstat(child.c_str(), &inner) != 0) {
+                refuse(child, std::strerror(errno));
+            } else if (S_ISLNK(inner.st_mode)) {
+                // A link inside a folder may lead back up it; only what is in the folder goes.
+                refuse(child, "a symbolic link");
+            } else {
+                put(child, {}, depth + 1);
+            }
+        }
+        changeToParent(session_);
+    }
+
+    Session& session_;
+    uint32_t filesDone_ = 0;
+    uint32_t filesTotal_ = 0;
+};
+
+}  // namespace
+
+PutTally PutPcPaths(Session& session, const std::vector<std::string>& pcPaths, const std::string& macName) {
+    Putter putter(session);
+    uint32_t total = 0;
+    for (const std::string& path : pcPaths) total += putter.count(path, 0);
+    putter.setTotal(total);
+    for (const std::string& path : pcPaths) putter.put(path, pcPaths.size() == 1 ? macName : std::string(), 0);
+    session.ui.paintProgressBar(0, 0);
+    BuildFileList(session, nullptr);
+    return putter.tally;
+}
+
+}  // namespace quarry
