@@ -238,8 +238,16 @@ TEST(Cut, ACatalogGrowingPastItsMapNodes) {
     }
 }
 
-TEST(Cut, DeletesRenamesAndSwaps) {
+TEST(Cut, DeletesRenamesSwapsAndPuts) {
     const Medium basic = fixtureMedium("basic.hfs");
+    // A file put: its bytes go to blocks free on the medium before the commit, so a cut among
+    // them leaves the volume as it was.
+    TempDir pc;
+    std::string bytes(40000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 / 5);
+    std::ofstream(pc.file("Put here.txt"), std::ios::binary) << bytes;
+    cutEverywhere({"fragmented.hfs, a file put", fixtureMedium("fragmented.hfs"), "PUT \"" + pc.file("Put here.txt") + "\"",
+                   {":Scattered Resource", ":Filler:F001"}});
     cutEverywhere({"fragmented.hfs, overflow extents freed", fixtureMedium("fragmented.hfs"), "DEL \"Scattered Data\"",
                    {":Scattered Resource", ":Filler:F001"}});
     cutEverywhere({"basic.hfs, a folder with files", basic, "RD Docs", {":Puzzle", ":Big Forks"}});
