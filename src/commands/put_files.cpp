@@ -186,30 +186,29 @@ Status writeFork(Session& session, const ForkBytes& fork, const std::vector<Bloc
 }
 
 // The steps of one file's change: blocks for both forks, the catalog record and any extents
-// records, then the forks' bytes.
-Status putFileSteps(Session& session, const MacFileParts& parts, const std::string& macName) {
+// records, then the forks' bytes. `checkClaims`: first make sure that no damaged fork holds
+// blocks the bitmap has free (once per change is enough: what the change adds is sound).
+Status putFileSteps(Session& session, const MacFileParts& parts, const std::string& macName, bool checkClaims) {
     VolumeState& volume = session.volume;
     const VolumeContext context = session.volumeContext();
     if (Status s = loadVolumeBitmap(context); !s) return s;
-    // Blocks that a damaged fork holds while the bitmap has them free must not be written over.
-    Result<std::string> claimed = claimedFreeBlock(context);
-    if (!claimed) return Fault{claimed.fault()};
-    if (!claimed->empty()) {
-        treeFault(volume.catalog, *claimed);
-        return Fault{*claimed};
+    if (checkClaims) {
+        Result<std::string> claimed = claimedFreeBlock(context);
+        if (!claimed) return Fault{claimed.fault()};
+        if (!claimed->empty()) {
+            treeFault(volume.catalog, *claimed);
+            return Fault{*claimed};
+        }
     }
     const uint32_t blockSize = volume.allocBlockSize;
-    const uint64_t volumeBytes = uint64_t{volume.mdb16(mdb::kAllocBlocks)} * blockSize;
     auto blocksFor = [&](uint64_t bytes) { return static_cast<uint32_t>((bytes + blockSize - 1) / blockSize); };
-    const std::string full = "The volume is full: " + shown(macName) + " needs " +
-                             std::to_string(blocksFor(parts.data.length) + blocksFor(parts.rsrc.length)) + " blocks of " +
-                             std::to_string(blockSize) + " bytes, the volume has " + std::to_string(volume.mdb16(mdb::kFreeBlocks)) +
-                             " free; it is not put.";
-    if (parts.data.length > volumeBytes || parts.rsrc.length > volumeBytes) return Fault{full};
+    const Fault full{"The volume is full: " + shown(macName) + " does not fit; it is not put."};
+    const uint64_t volumeBytes = uint64_t{volume.mdb16(mdb::kAllocBlocks)} * blockSize;
+    if (parts.data.length > volumeBytes || parts.rsrc.length > volumeBytes) return full;
     std::optional<std::vector<BlockRun>> dataRuns = allocateForkBlocks(volume, blocksFor(parts.data.length));
-    if (!dataRuns) return Fault{full};
+    if (!dataRuns) return full;
     std::optional<std::vector<BlockRun>> rsrcRuns = allocateForkBlocks(volume, blocksFor(parts.rsrc.length));
-    if (!rsrcRuns) return Fault{full};
+    if (!rsrcRuns) return full;
     const uint32_t taken = blocksFor(parts.data.length) + blocksFor(parts.rsrc.length);
     storeBE16(volume.mdbCopy.data() + mdb::kFreeBlocks,
               static_cast<uint16_t>(volume.mdb16(mdb::kFreeBlocks) - std::min<uint32_t>(taken, volume.mdb16(mdb::kFreeBlocks))));
@@ -251,16 +250,53 @@ Status putFileSteps(Session& session, const MacFileParts& parts, const std::stri
     return writeFork(session, parts.rsrc, *rsrcRuns);
 }
 
-bool nameTaken(Session& session, const std::string& macName) {
-    return findCatalogRecord(session.volume, macName, want::kAny, session.dir.currentDirID, NameMatch::Exact) != nullptr;
-}
-
+// Puts PC paths, either all in one change (the fast way: one commit, whose cost is mostly the
+// medium's syncs) or each file and folder in a change of its own. A step that fails in the one
+// change drops all of it; the put is then made again a change at a time, so that every file
+// before the one that failed is kept and the failure is said once.
 class Putter {
 public:
-    explicit Putter(Session& session) : session_(session) {}
+    Putter(Session& session, bool oneChange) : session_(session), oneChange_(oneChange) {}
 
-    void put(const std::string& path, const std::string& wantedName, int depth) {
-        if (tally.stopped) return;
+    // False when the one change failed at a step: nothing of it was written then, and nothing
+    // was said.
+    bool putAll(const std::vector<std::string>& paths, const std::string& macName) {
+        for (const std::string& path : paths) filesTotal_ += count(path, 0);
+        auto steps = [&]() -> Status {
+            for (const std::string& path : paths)
+                if (Status s = put(path, paths.size() == 1 ? macName : std::string(), 0); !s) return s;
+            return Status::ok();
+        };
+        if (!oneChange_) {
+            (void)steps();
+            return true;
+        }
+        std::string fault;
+        if (!ApplyVolumeChange(session_, steps, &fault)) {
+            if (!fault.empty()) return false;
+            // Refused before any step ran (a damaged or read-only volume), and said.
+            tally = PutTally{0, 0, filesTotal_, true};
+            return true;
+        }
+        for (const std::string& text : said_) session_.ui.showMessageBox(text);
+        for (const std::string& text : noticed_) session_.ui.notice(text);
+        return true;
+    }
+
+    PutTally tally;
+
+private:
+    // A change of its own, or a part of the one change.
+    Status change(const std::function<Status()>& steps) {
+        if (oneChange_) return steps();
+        if (ApplyVolumeChange(session_, steps)) return Status::ok();
+        ++tally.refused;
+        tally.stopped = true;
+        return Status::ok();
+    }
+
+    Status put(const std::string& path, const std::string& wantedName, int depth) {
+        if (tally.stopped) return Status::ok();
         struct stat st {};
         if (stat(path.c_str(), &st) != 0) return refuse(path, std::string(std::strerror(errno)));
         const std::string pcName = baseName(path);
@@ -273,19 +309,42 @@ public:
                                   : !parts->macName.empty() ? parts->macName
                                                             : macCharactersOf(pcName);
         const std::string macName = nameFor(path, asked);
-        if (nameTaken(session_, macName)) return taken(path, macName);
-        session_.ui.stepWaitCursor();
-        logLine(session_, "*put " + utf8ToAnsi(path) + "\t" + TranslateName(macName, MacToAnsi));
-        const bool done = ApplyVolumeChange(session_, [&] { return putFileSteps(session_, *parts, macName); });
-        if (!done) {
+        if (nameTaken(macName)) return taken(path, macName);
+        if (!session_.volume.catalog.fault.empty()) return Fault{session_.volume.catalog.fault};
+        // A file the free blocks cannot hold is refused before anything of it is written; the
+        // files before it stay, and nothing after it is put.
+        if (Status s = loadVolumeBitmap(session_.volumeContext()); !s) return s;
+        if (const std::string full = fullFor(*parts, macName); !full.empty()) {
+            say(full);
             ++tally.refused;
             tally.stopped = true;
-            return;
+            return Status::ok();
         }
+        session_.ui.stepWaitCursor();
+        logLine(session_, "*put " + utf8ToAnsi(path) + "\t" + TranslateName(macName, MacToAnsi));
+        const uint32_t refusedBefore = tally.refused;
+        const bool checkClaims = !oneChange_ || !claimsChecked_;
+        claimsChecked_ = true;
+        if (Status s = change([&] { return putFileSteps(session_, *parts, macName, checkClaims); }); !s) return s;
+        if (tally.refused != refusedBefore) return Status::ok();
         ++tally.files;
         ++filesDone_;
         session_.ui.paintProgressBar(filesTotal_ - std::min(filesDone_, filesTotal_), filesTotal_);
         if (session_.ui.escapeAbortRequested()) tally.stopped = true;
+        return Status::ok();
+    }
+
+    // "The volume is full: ..." when the blocks free now cannot hold both forks.
+    std::string fullFor(const MacFileParts& parts, const std::string& macName) const {
+        const VolumeState& volume = session_.volume;
+        const uint32_t blockSize = volume.allocBlockSize;
+        auto blocksFor = [&](uint64_t bytes) { return (bytes + blockSize - 1) / blockSize; };
+        const uint64_t needed = blocksFor(parts.data.length) + blocksFor(parts.rsrc.length);
+        uint64_t free = 0;
+        for (uint32_t b = 0; b < volume.mdb16(mdb::kAllocBlocks); ++b) free += blockTaken(volume, b) ? 0 : 1;
+        if (needed <= free) return {};
+        return "The volume is full: " + shown(macName) + " needs " + std::to_string(needed) + " blocks of " + std::to_string(blockSize) +
+               " bytes, the volume has " + std::to_string(free) + " free; it is not put.";
     }
 
     // Files to put under path, for the progress bar; links are not followed.
@@ -303,30 +362,35 @@ public:
         return files;
     }
 
-    void setTotal(uint32_t total) { filesTotal_ = total; }
-
-    PutTally tally;
-
-private:
-    void refuse(const std::string& path, const std::string& why) {
-        ++tally.refused;
-        session_.ui.showMessageBox("PUT " + path + ": " + why + "; it is not put.");
+    // In the one change, what is said waits until it is written: should it be dropped, the put
+    // made again a change at a time says it.
+    void say(const std::string& text) {
+        if (oneChange_) said_.push_back(text);
+        else session_.ui.showMessageBox(text);
     }
 
-    void taken(const std::string& path, const std::string& macName) {
-        if (!session_.volume.catalog.fault.empty()) {
-            refuse(path, session_.volume.catalog.fault);
-            tally.stopped = true;
-            return;
-        }
-        refuse(path, "\"" + shown(macName) + "\" is in the folder already and is kept");
+    Status refuse(const std::string& path, const std::string& why) {
+        ++tally.refused;
+        say("PUT " + path + ": " + why + "; it is not put.");
+        return Status::ok();
+    }
+
+    bool nameTaken(const std::string& macName) {
+        return findCatalogRecord(session_.volume, macName, want::kAny, session_.dir.currentDirID, NameMatch::Exact) != nullptr;
+    }
+
+    Status taken(const std::string& path, const std::string& macName) {
+        return refuse(path, "\"" + shown(macName) + "\" is in the folder already and is kept");
     }
 
     // The name legal on the volume, said when it is not the one asked for.
     std::string nameFor(const std::string& path, const std::string& asked) {
         const std::string legal = legalMacName(asked);
-        if (legal != asked)
-            session_.ui.notice("PUT " + path + ": \"" + shown(asked) + "\" is named \"" + shown(legal) + "\" on the volume.");
+        if (legal != asked) {
+            const std::string text = "PUT " + path + ": \"" + shown(asked) + "\" is named \"" + shown(legal) + "\" on the volume.";
+            if (oneChange_) noticed_.push_back(text);
+            else session_.ui.notice(text);
+        }
         return legal;
     }
 
@@ -351,61 +415,65 @@ private:
         return kept;
     }
 
-    void putFolder(const std::string& path, const struct stat& st, const std::string& wantedName, int depth) {
+    Status putFolder(const std::string& path, const struct stat& st, const std::string& wantedName, int depth) {
         if (depth > kMaxPutDepth) return refuse(path, "folders nest deeper than " + std::to_string(kMaxPutDepth) + " levels");
         const std::string macName = nameFor(path, macCharactersOf(wantedName));
-        if (nameTaken(session_, macName)) return taken(path, macName);
+        if (nameTaken(macName)) return taken(path, macName);
+        if (!session_.volume.catalog.fault.empty()) return Fault{session_.volume.catalog.fault};
         DIR* probe = opendir(path.c_str());
         if (!probe) return refuse(path, std::string(std::strerror(errno)));
         closedir(probe);
         const PcDates dates = datesOf(path, st);
         logLine(session_, "*put " + utf8ToAnsi(path) + "\t" + TranslateName(macName, MacToAnsi));
-        const bool made = ApplyVolumeChange(session_, [&]() -> Status {
-            Result<uint32_t> id = InsertFolderRecord(session_, macName, dates.created, dates.modified);
-            return id ? Status::ok() : Status(Fault{id.fault()});
-        });
-        if (!made) {
-            ++tally.refused;
-            tally.stopped = true;
-            return;
-        }
+        const uint32_t refusedBefore = tally.refused;
+        if (Status s = change([&]() -> Status {
+                Result<uint32_t> id = InsertFolderRecord(session_, macName, dates.created, dates.modified);
+                return id ? Status::ok() : Status(Fault{id.fault()});
+            });
+            !s)
+            return s;
+        if (tally.refused != refusedBefore) return Status::ok();
         ++tally.folders;
-        if (!enterDirectory(session_, macName, NameMatch::Exact)) {
-            tally.stopped = true;
-            return;
-        }
+        if (!enterDirectory(session_, macName, NameMatch::Exact))
+            return Fault{session_.volume.catalog.fault.empty() ? "catalog: the new folder is not found" : session_.volume.catalog.fault};
         for (const std::string& name : entriesOf(path)) {
             if (tally.stopped) break;
             const std::string child = path + "/" + name;
             struct stat inner {};
-            if (lstat(child.c_str(), &inner) != 0) {
-                refuse(child, std::strerror(errno));
-            } else if (S_ISLNK(inner.st_mode)) {
-                // A link inside a folder may lead back up it; only what is in the folder goes.
-                refuse(child, "a symbolic link");
-            } else {
-                put(child, {}, depth + 1);
-            }
+            Status s = Status::ok();
+            if (lstat(child.c_str(), &inner) != 0) s = refuse(child, std::strerror(errno));
+            // A link inside a folder may lead back up it; only what is in the folder goes.
+            else if (S_ISLNK(inner.st_mode)) s = refuse(child, "a symbolic link");
+            else s = put(child, {}, depth + 1);
+            if (!s) return s;
         }
         changeToParent(session_);
+        return Status::ok();
     }
 
     Session& session_;
+    const bool oneChange_;
+    bool claimsChecked_ = false;
     uint32_t filesDone_ = 0;
     uint32_t filesTotal_ = 0;
+    std::vector<std::string> said_, noticed_;
 };
 
 }  // namespace
 
 PutTally PutPcPaths(Session& session, const std::vector<std::string>& pcPaths, const std::string& macName) {
-    Putter putter(session);
-    uint32_t total = 0;
-    for (const std::string& path : pcPaths) total += putter.count(path, 0);
-    putter.setTotal(total);
-    for (const std::string& path : pcPaths) putter.put(path, pcPaths.size() == 1 ? macName : std::string(), 0);
+    Putter together(session, true);
+    PutTally tally;
+    if (together.putAll(pcPaths, macName)) {
+        tally = together.tally;
+    } else {
+        Putter oneByOne(session, false);
+        oneByOne.putAll(pcPaths, macName);
+        tally = oneByOne.tally;
+    }
     session.ui.paintProgressBar(0, 0);
     BuildFileList(session, nullptr);
-    return putter.tally;
+    return tally;
 }
 
 }  // namespace quarry

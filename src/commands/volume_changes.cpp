@@ -610,7 +610,7 @@ Result<bool> SetAttributes(Session& session, std::string_view name, const std::v
     return true;
 }
 
-bool ApplyVolumeChange(Session& session, const std::function<Status()>& steps) {
+bool ApplyVolumeChange(Session& session, const std::function<Status()>& steps, std::string* stepFault) {
     // Only HFS is changed; a volume of another format refuses before anything is read for the
     // change, let alone written. What follows works on the HFS volume itself.
     if (Status may = session.mounted ? session.mounted->mayChange() : Status::ok();
@@ -646,7 +646,8 @@ bool ApplyVolumeChange(Session& session, const std::function<Status()>& steps) {
         discardVolumeChange(session.volume);
         session.dir = startedIn;
         BuildFileList(session, nullptr);
-        session.ui.showMessageBox(done.fault());
+        if (stepFault) *stepFault = done.fault();
+        else session.ui.showMessageBox(done.fault());
         return false;
     }
     Status written = flushVolume(session.volumeContext());

@@ -67,7 +67,8 @@ bool MediumTakesWrites(Session& session);
 // step fails, the change is dropped whole, the person is back in the folder the command started
 // from and the fault is shown; when a write fails, the medium keeps what it held, the volume is
 // mounted again and "The volume could not be written: ..." is shown. True when the change (or
-// nothing, when the steps changed nothing) reached the medium.
-bool ApplyVolumeChange(Session& session, const std::function<Status()>& steps);
+// nothing, when the steps changed nothing) reached the medium. Given `stepFault`, the fault of a
+// failed step is put there instead of shown (the change is dropped all the same).
+bool ApplyVolumeChange(Session& session, const std::function<Status()>& steps, std::string* stepFault = nullptr);
 
 }  // namespace quarry

@@ -183,5 +183,26 @@ TEST(Put, ScatteredFreeBlocksGiveExtentsRecords) {
     expectSound(image);
 }
 
+// A catalog that cannot grow on a full volume stops the put part-way: the files before the one
+// that found no room stay, and the volume is sound.
+TEST(Put, ACatalogThatCannotGrowKeepsTheFilesBefore) {
+    TempDir dir;
+    const std::string image = newVolume(dir, "800k");
+    writeFile(dir.file("Filler"), bytesOf(static_cast<size_t>(hmountFreeBytes(image)), 5));
+    const std::string many = dir.file("Many");
+    std::filesystem::create_directory(many);
+    for (int i = 0; i < 200; ++i) writeFile(many + "/An empty file with a name " + std::to_string(100 + i), "");
+    const ProcessResult r = runCli({"--write", image, "PUT " + dir.file("Filler"), "PUT " + many});
+    EXPECT_EQ(r.exitCode, 1);
+    // Said once, by the change that found no room.
+    EXPECT_EQ(outputLines(r.err).size(), 1u) << r.err;
+    EXPECT_NE(r.err.find("no room on the volume"), std::string::npos) << r.err;
+    const std::vector<OracleEntry> kept = hlsList(image, ":Many");
+    EXPECT_GT(kept.size(), 0u);
+    EXPECT_LT(kept.size(), 200u);
+    EXPECT_EQ(hlsTree(image).size(), kept.size() + 2);
+    expectSound(image);
+}
+
 }  // namespace
 }  // namespace quarry::test
