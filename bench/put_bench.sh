@@ -2,7 +2,7 @@
 # PUT benchmark: quarry-cli beside hfsutils' hcopy, putting 1,000 small files into a folder and
 # one file of 200 MB, each time into a fresh, empty 400 MB volume (made before the run, not timed).
 #   bench/put_bench.sh [BUILD_DIR]
-# quarry-cli commits each file as a change of its own and syncs the image at each commit; hcopy
+# quarry-cli puts the whole folder in one change and syncs the image at each stage of its commit; hcopy
 # writes through without syncing.
 set -euo pipefail
 build=${1:-build}
@@ -27,7 +27,7 @@ checked() {  # checked NAME COMMAND...: best, then the volume left behind must c
 }
 
 echo "== 1,000 files of 100 to 4,100 bytes into a new folder"
-checked "quarry-cli PUT of the folder (1,000 commits)" "$cli" --write "$work/v.hfs" "PUT $work/Small"
+checked "quarry-cli PUT of the folder (one commit)" "$cli" --write "$work/v.hfs" "PUT $work/Small"
 checked "hmkdir, then hcopy -r of the 1,000 files" sh -c 'hmount "$0" >/dev/null && hmkdir :Small && hcopy -r "$1"/* :Small:' "$work/v.hfs" "$work/Small"
 echo "== one file of 200 MB"
 checked "quarry-cli PUT" "$cli" --write "$work/v.hfs" "PUT $work/Big.bin"

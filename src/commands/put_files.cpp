@@ -335,14 +335,22 @@ private:
     }
 
     // "The volume is full: ..." when the blocks free now cannot hold both forks.
-    std::string fullFor(const MacFileParts& parts, const std::string& macName) const {
+    // The free blocks are counted in the bitmap once per change (the MDB's count may be one a cut
+    // left behind), then less what each file takes.
+    std::string fullFor(const MacFileParts& parts, const std::string& macName) {
         const VolumeState& volume = session_.volume;
         const uint32_t blockSize = volume.allocBlockSize;
         auto blocksFor = [&](uint64_t bytes) { return (bytes + blockSize - 1) / blockSize; };
         const uint64_t needed = blocksFor(parts.data.length) + blocksFor(parts.rsrc.length);
-        uint64_t free = 0;
-        for (uint32_t b = 0; b < volume.mdb16(mdb::kAllocBlocks); ++b) free += blockTaken(volume, b) ? 0 : 1;
-        if (needed <= free) return {};
+        if (!oneChange_ || !freeBlocks_) {
+            freeBlocks_ = 0;
+            for (uint32_t b = 0; b < volume.mdb16(mdb::kAllocBlocks); ++b) *freeBlocks_ += blockTaken(volume, b) ? 0 : 1;
+        }
+        const uint64_t free = *freeBlocks_;
+        if (needed <= free) {
+            *freeBlocks_ -= needed;
+            return {};
+        }
         return "The volume is full: " + shown(macName) + " needs " + std::to_string(needed) + " blocks of " + std::to_string(blockSize) +
                " bytes, the volume has " + std::to_string(free) + " free; it is not put.";
     }
@@ -454,6 +462,7 @@ private:
     Session& session_;
     const bool oneChange_;
     bool claimsChecked_ = false;
+    std::optional<uint64_t> freeBlocks_;
     uint32_t filesDone_ = 0;
     uint32_t filesTotal_ = 0;
     std::vector<std::string> said_, noticed_;

@@ -167,13 +167,13 @@ std::optional<std::vector<BlockRun>> allocateForkBlocks(VolumeState& volume, uin
     std::vector<BlockRun> runs;
     if (count == 0) return runs;
     if (volume.bitmap.empty()) return std::nullopt;
-    uint32_t free = 0;
-    for (uint32_t b = 0; b < volume.mdb16(mdb::kAllocBlocks) && free < count; ++b) free += blockTaken(volume, b) ? 0 : 1;
-    if (free < count) return std::nullopt;
     if (std::optional<BlockRun> whole = findFreeRun(volume, count, count, 0)) {
         markBlocks(volume, *whole);
         return std::vector<BlockRun>{*whole};
     }
+    uint32_t free = 0;
+    for (uint32_t b = 0; b < volume.mdb16(mdb::kAllocBlocks) && free < count; ++b) free += blockTaken(volume, b) ? 0 : 1;
+    if (free < count) return std::nullopt;
     for (uint32_t left = count; left > 0;) {
         const std::optional<BlockRun> run = findFreeRun(volume, left, 1, 0);
         if (!run) break;  // counted above, so never
