@@ -93,6 +93,14 @@ namespace hqx {
 // "with BinHex 4.0)" (BinHex itself, hfsutils), "; you knew that already.)" (macutils).
 constexpr std::string_view kIntroduction = "(This file must be converted";
 constexpr char kDigits[] = "!\"#$%&'()*+,-012345689@ABCDEFGHIJKLMNPQRSTUVXYZ[`abcdefhijklmpqr";
+// Each character's six bits, or kNotADigit.
+inline constexpr uint8_t kNotADigit = 0xFF;
+constexpr std::array<uint8_t, 256> kDigitValues = [] {
+    std::array<uint8_t, 256> values{};
+    values.fill(kNotADigit);
+    for (uint8_t i = 0; i < 64; ++i) values[static_cast<unsigned char>(kDigits[i])] = i;
+    return values;
+}();
 inline constexpr uint8_t kRunMarker = 0x90;
 inline constexpr char kFrame = ':';
 inline constexpr size_t kMaxName = 63;
@@ -122,7 +130,8 @@ class PcFile {
 public:
     static Result<PcFile> open(const std::string& path) {
         PcFile file(path);
-        file.fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Without O_NONBLOCK a FIFO given by mistake would hold the open until something wrote to it.
+        file.fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         struct stat st {};
         if (file.fd_ < 0 || ::fstat(file.fd_, &st) != 0) return file.cannotRead(std::strerror(errno));
         if (!S_ISREG(st.st_mode)) return file.cannotRead("not a regular file");
@@ -450,14 +459,14 @@ private:
                 ended_ = true;
                 return false;
             }
-            const char* digit = std::strchr(hqx::kDigits, c);
-            if (c == '\0' || digit == nullptr) {
+            const auto code = static_cast<unsigned char>(c);
+            const uint8_t digit = hqx::kDigitValues[code];
+            if (digit == hqx::kNotADigit) {
                 const uint64_t at = position_ - (buffer_.size() - used_) - 1;
-                const auto code = static_cast<unsigned char>(c);
                 return fail("BinHex text holds " + (code >= 0x21 && code < 0x7F ? "'" + std::string(1, c) + "'" : "byte " + std::to_string(code)) +
                             " at byte " + std::to_string(at) + ", which is not a BinHex character");
             }
-            bits_ = (bits_ << 6) | static_cast<uint32_t>(digit - hqx::kDigits);
+            bits_ = (bits_ << 6) | digit;
             bitCount_ += 6;
         }
         bitCount_ -= 8;

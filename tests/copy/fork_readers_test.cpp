@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -44,8 +43,6 @@ std::string forkText(const ForkBytes& fork) {
     return bytes;
 }
 
-std::string typeAndCreator(const MacFileParts& p) { return std::string(p.finderInfo.begin(), p.finderInfo.begin() + 8); }
-
 // What macutils makes of a MacBinary file (macsave -3) or a BinHex text (hexbin -3): the forks
 // and a 128-byte information file in MacBinary's layout.
 struct MacutilsSplit {
@@ -67,19 +64,6 @@ MacutilsSplit macutilsSplit(const std::string& path, bool binHex) {
     return split;
 }
 
-// hls shows a date in UTC (the oracle sets TZ=UTC) to the minute within the last months, else to
-// the day.
-void expectHlsDate(const test::HlsDate& shown, std::optional<uint32_t> macSeconds) {
-    ASSERT_TRUE(macSeconds.has_value()) << shown.text;
-    const time_t t = static_cast<time_t>(int64_t{*macSeconds} - int64_t{kMacEpochOffset});
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    EXPECT_EQ(shown.month, tm.tm_mon + 1) << shown.text;
-    EXPECT_EQ(shown.day, tm.tm_mday) << shown.text;
-    if (shown.year >= 0) EXPECT_EQ(shown.year, tm.tm_year + 1900) << shown.text;
-    if (shown.hour >= 0) EXPECT_EQ(shown.hour * 60 + shown.minute, tm.tm_hour * 60 + tm.tm_min) << shown.text;
-}
-
 // A file of a fixture's root folder as hfsutils gives it.
 struct HfsFile {
     test::OracleEntry entry;
@@ -98,7 +82,7 @@ std::vector<HfsFile> hfsFiles(const std::string& image) {
 // binhex writes it from hcopy's MacBinary: the forks are hcopy -r's data fork and the resource
 // fork macutils takes out of the same file; name, type, creator and fork sizes are hls's; the
 // Finder flags and dates are where macutils' information file has them (hexbin keeps the low flag
-// byte at 74), and the modification date is also the one hls shows.
+// byte at 74).
 TEST(ForkReaders, ReadHfsutilsAndMacutilsFilesAsMacutilsSplitsThem) {
     for (const char* fixture : {"basic.hfs", "formats.hfs"}) {
         const std::string image = test::fixturePath(fixture);
@@ -131,7 +115,7 @@ TEST(ForkReaders, ReadHfsutilsAndMacutilsFilesAsMacutilsSplitsThem) {
                 const MacFileParts& p = *read.value();
                 EXPECT_EQ(p.format, c.format);
                 EXPECT_EQ(p.macName, o.name);
-                EXPECT_EQ(typeAndCreator(p), o.type + o.creator);
+                EXPECT_EQ(std::string(p.finderInfo.begin(), p.finderInfo.begin() + 8), o.type + o.creator);
                 EXPECT_EQ(p.data.length, o.dataSize);
                 EXPECT_EQ(p.rsrc.length, o.rsrcSize);
                 EXPECT_TRUE(forkText(p.data) == f.data);
@@ -145,7 +129,6 @@ TEST(ForkReaders, ReadHfsutilsAndMacutilsFilesAsMacutilsSplitsThem) {
                 EXPECT_EQ(std::string(p.finderInfo.begin() + 10, p.finderInfo.end()), c.split.info.substr(75, 6));
                 EXPECT_EQ(p.created, be32(c.split.info, 91));
                 EXPECT_EQ(p.modified, be32(c.split.info, 95));
-                expectHlsDate(o.modified, p.modified);
             }
         }
     }
@@ -249,8 +232,6 @@ TEST(ForkReaders, ReadBackEveryFormTheProgramWrites) {
                 EXPECT_EQ(p.backedUp, date(form.backupDate, o.entry.backedUp));
                 EXPECT_TRUE(forkText(p.data) == o.data);
                 EXPECT_TRUE(forkText(p.rsrc) == o.rsrc);
-                EXPECT_EQ(p.data.length, o.data.size());
-                EXPECT_EQ(p.rsrc.length, o.rsrc.size());
             }
         }
     }
