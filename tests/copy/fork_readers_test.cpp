@@ -79,7 +79,8 @@ std::vector<HfsFile> hfsFiles(const std::string& image) {
 }
 
 // Every root file of two fixtures as hcopy writes it in MacBinary II and BinHex, and as macutils'
-// binhex writes it from hcopy's MacBinary: the forks are hcopy -r's data fork and the resource
+// binhex writes it from hcopy's MacBinary, and hcopy's BinHex as mail delivered it (after a
+// header, in CR LF lines): the forks are hcopy -r's data fork and the resource
 // fork macutils takes out of the same file; name, type, creator and fork sizes are hls's; the
 // Finder flags and dates are where macutils' information file has them (hexbin keeps the low flag
 // byte at 74).
@@ -92,7 +93,12 @@ TEST(ForkReaders, ReadHfsutilsAndMacutilsFilesAsMacutilsSplitsThem) {
             test::TempDir dir;
             const std::string bin = dir.file("file.bin"), hqx = dir.file("file.hqx"), other = dir.file("macutils.hqx");
             spew(bin, f.macBinary);
-            spew(hqx, test::hcopyBinHex(image, ":" + o.name));
+            const std::string hcopyHqx = test::hcopyBinHex(image, ":" + o.name);
+            spew(hqx, hcopyHqx);
+            // The same text as mail carried it: a header line first, lines ended by CR LF.
+            std::string mailed = "Subject: " + o.name + "\r\n\r\n";
+            for (char c : hcopyHqx) mailed += c == '\n' ? std::string("\r\n") : std::string(1, c);
+            spew(dir.file("mailed.hqx"), mailed);
             const auto made = test::runProcess({"sh", "-c", "exec binhex < \"$1\" > \"$2\"", "sh", bin, other});
             ASSERT_TRUE(made.succeeded()) << made.err;
             const MacutilsSplit fromBin = macutilsSplit(bin, false), fromHqx = macutilsSplit(hqx, true),
@@ -107,7 +113,7 @@ TEST(ForkReaders, ReadHfsutilsAndMacutilsFilesAsMacutilsSplitsThem) {
                 size_t lowFlagsAt;
             };
             for (const Case& c : {Case{bin, BinaryFormat::MacBinaryII, fromBin, 101}, Case{hqx, BinaryFormat::BinHex, fromHqx, 74},
-                                  Case{other, BinaryFormat::BinHex, fromOther, 74}}) {
+                                  Case{other, BinaryFormat::BinHex, fromOther, 74}, Case{dir.file("mailed.hqx"), BinaryFormat::BinHex, fromHqx, 74}}) {
                 SCOPED_TRACE(c.path);
                 const auto read = ReadMacFile(c.path);
                 ASSERT_TRUE(read) << read.fault();
