@@ -69,20 +69,17 @@ inline constexpr uint32_t kVersion1 = 0x00010000;
 inline constexpr uint32_t kVersion2 = 0x00020000;
 inline constexpr size_t kMagic = 0;
 inline constexpr size_t kVersion = 4;
-inline constexpr size_t kHomeFileSystem = 8;  // version 1; filler in version 2
 inline constexpr size_t kEntryCount = 24;
 inline constexpr size_t kHeaderSize = 26;
 inline constexpr size_t kDescriptorSize = 12;  // entry ID, offset, length
 inline constexpr uint32_t kDataFork = 1;
 inline constexpr uint32_t kResourceFork = 2;
 inline constexpr uint32_t kRealName = 3;
-inline constexpr uint32_t kFileInfo = 7;    // version 1: for a Macintosh file, its three dates first
 inline constexpr uint32_t kFileDates = 8;   // creation, modification, backup, access
 inline constexpr uint32_t kFinderInfo = 9;  // FInfo and FXInfo
 inline constexpr size_t kFinderInfoSize = 32;
 inline constexpr size_t kDateCount = 3;     // the access date has no place in a Macintosh file
 inline constexpr size_t kMaxName = 255;
-inline constexpr std::string_view kMacintoshHome = "Macintosh";
 // Dates count seconds from 2000-01-01 00:00 as a signed number; this one means "unknown".
 inline constexpr uint32_t kUnknownDate = 0x80000000u;
 inline constexpr int64_t kMacSecondsAt2000 = 3029529600;
@@ -303,8 +300,6 @@ Result<std::optional<MacFileParts>> readAppleFile(const PcFile& file, AppleFileR
     if (version != as::kVersion1 && version != as::kVersion2)
         return file.damaged(title + " version " + std::to_string(version >> 16) + "." + std::to_string(version & 0xFFFF) +
                             " is not one this program reads");
-    const bool macintoshHome =
-        std::equal(as::kMacintoshHome.begin(), as::kMacintoshHome.end(), head.begin() + as::kHomeFileSystem);
 
     const size_t count = loadBE16(&head[as::kEntryCount]);
     if (count * as::kDescriptorSize > file.size() - as::kHeaderSize)
@@ -352,17 +347,6 @@ Result<std::optional<MacFileParts>> readAppleFile(const PcFile& file, AppleFileR
                     *fields[k] = appleSingleDate(loadBE32(dates->data() + 4 * k));
                 break;
             }
-            case as::kFileInfo: {
-                // Version 1 kept a Macintosh file's dates here as the Macintosh counts them; the
-                // entry of other home file systems has other fields.
-                if (version != as::kVersion1 || !macintoshHome) break;
-                auto info = entryBytes(offset, length, 4 * as::kDateCount);
-                if (!info) return Fault{info.fault()};
-                std::optional<uint32_t>* fields[] = {&parts.created, &parts.modified, &parts.backedUp};
-                for (size_t k = 0; k < as::kDateCount && 4 * k + 4 <= info->size(); ++k)
-                    *fields[k] = macBinaryDate(loadBE32(info->data() + 4 * k));
-                break;
-            }
             case as::kFinderInfo: {
                 // macOS appends its extended attributes to this entry in "._" files; the Finder's
                 // 32 bytes come first.
@@ -373,7 +357,9 @@ Result<std::optional<MacFileParts>> readAppleFile(const PcFile& file, AppleFileR
                 std::copy(info->begin() + static_cast<std::ptrdiff_t>(first), info->end(), parts.extendedFinderInfo.begin());
                 break;
             }
-            default: break;  // comments, icons, other systems' information
+            // Comments, icons, and other systems' information, version 1's file information
+            // (dates and attributes in the home file system's own form) among them.
+            default: break;
         }
     }
     if (role == AppleFileRole::DoubleHeader && dataFork) return std::optional<MacFileParts>();
