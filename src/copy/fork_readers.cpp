@@ -555,7 +555,7 @@ Result<MacFileParts> readBinHex(const PcFile& file, uint64_t start) {
     return parts;
 }
 
-Result<std::optional<MacFileParts>> found(Result<MacFileParts> parts) {
+Result<std::optional<MacFileParts>> recognised(Result<MacFileParts> parts) {
     if (!parts) return Fault{parts.fault()};
     return std::optional<MacFileParts>(std::move(*parts));
 }
@@ -572,12 +572,12 @@ Result<std::optional<MacFileParts>> ReadMacFile(const std::string& path) {
     // The sure signs first, MacBinary I's guess last: an AppleSingle header could pass for it.
     MacBinaryHead mbHead{};
     std::copy_n(head.begin(), std::min(head.size(), mbHead.size()), mbHead.begin());
-    if (auto version = macBinaryVersion(mbHead, file.size(), false)) return found(readMacBinary(file, mbHead, *version));
+    if (auto version = macBinaryVersion(mbHead, file.size(), false)) return recognised(readMacBinary(file, mbHead, *version));
     if (auto apple = readAppleFile(file, AppleFileRole::Single); !apple || *apple) return apple;
     auto start = binHexStart(file, std::string_view(reinterpret_cast<const char*>(head.data()), head.size()));
     if (!start) return Fault{start.fault()};
-    if (*start) return found(readBinHex(file, **start));
-    if (auto version = macBinaryVersion(mbHead, file.size(), true)) return found(readMacBinary(file, mbHead, *version));
+    if (*start) return recognised(readBinHex(file, **start));
+    if (auto version = macBinaryVersion(mbHead, file.size(), true)) return recognised(readMacBinary(file, mbHead, *version));
     return std::optional<MacFileParts>();
 }
 
