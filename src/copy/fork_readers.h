@@ -37,7 +37,8 @@ struct MacFileParts {
     std::string macName;                           // Macintosh Roman; empty when the form names none
     std::array<uint8_t, 16> finderInfo{};          // type, creator, Finder flags, location, folder
     std::array<uint8_t, 16> extendedFinderInfo{};  // FXInfo, where the form keeps it
-    // Macintosh seconds of the wall clock; nothing where the form keeps no date.
+    // Macintosh seconds of the wall clock; nothing where the form keeps no date or holds zero
+    // (MacBinary) or "unknown" (AppleSingle) there.
     std::optional<uint32_t> created, modified, backedUp;
     bool locked = false;
     ForkBytes data, rsrc;
@@ -46,6 +47,10 @@ struct MacFileParts {
 // The file at path in one of the single-file forms, recognised by its content: nothing when it
 // is in none of them; a fault naming what is wrong when it is one but damaged (a CRC that does
 // not match, forks that run past the end of the file, a BinHex text cut short).
+// MacBinary I carries neither signature nor CRC: it is taken only with zeros wherever its header
+// has nothing, forks of at most 8 MB and a file that ends after the last fork or its padding;
+// anything else is nothing rather than a fault. MacBinary II whose CRC does not match is not
+// MacBinary II.
 Result<std::optional<MacFileParts>> ReadMacFile(const std::string& path);
 // The AppleDouble pair: the data file and its "._" file (AppleDouble version 1 or 2, or an
 // AppleSingle header holding no data fork). Nothing when headerPath is not AppleDouble.
