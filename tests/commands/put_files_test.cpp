@@ -12,6 +12,7 @@
 #include <map>
 
 #include "support/cli_run.h"
+#include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
@@ -152,6 +153,58 @@ TEST(Put, NamesMadeLegalAndRefusals) {
     EXPECT_EQ(hlsTree(image), (std::vector<std::string>{":A PC name longer than 31 charac\tf 4 0", ":Batch\td 1", ":Batch:1 small\tf 5 0",
                                                          ":Budget/ 1995\tf 5 0", ":note.txt\tf 14 0"}));
     expectSound(image);
+}
+
+// Every form a Macintosh file travels in, put back, gives the file it carries: hcopy -m of the
+// file put (its name, type, creator, Finder flags and location, dates and both forks) is hcopy -m
+// of the original, but for what the form does not keep.
+TEST(Put, EveryFormGivesBackTheFileItCarries) {
+    TempDir dir;
+    // Finder flags in both bytes, dates before 1970, forks full of BinHex's run marker.
+    const std::string source = fixturePath("formats.hfs");
+    const std::string original = hcopyMacBinary(source, ":Runs");
+    ASSERT_EQ(original.size(), 128u + 128 + 1920);
+    struct Form {
+        std::string label;
+        bool dates = true, lowFlags = true, location = true;
+    };
+    std::vector<std::pair<Form, std::string>> files;  // the form, the PC file to put
+    for (const char* format : {"mb1", "mb2", "mb3", "applesingle", "appledouble", "binhex"}) {
+        const std::string to = dir.file(format);
+        std::filesystem::create_directory(to);
+        const ProcessResult r = runCli({"--binary-format", format, "--to", to, source, "COPY /B Runs"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        for (const auto& e : std::filesystem::directory_iterator(to))
+            if (e.path().filename().string().rfind("._", 0) != 0) {
+                const std::string f = format;
+                files.push_back({Form{f, f != "binhex", f != "mb1", f != "binhex"}, e.path().string()});
+            }
+    }
+    writeFile(dir.file("hcopy.bin"), original);
+    files.push_back({Form{"hcopy -m"}, dir.file("hcopy.bin")});
+    writeFile(dir.file("hcopy.hqx"), hcopyBinHex(source, ":Runs"));
+    files.push_back({Form{"hcopy -b", false, true, false}, dir.file("hcopy.hqx")});
+    ASSERT_EQ(files.size(), 8u);
+
+    for (const auto& [form, pcFile] : files) {
+        SCOPED_TRACE(form.label);
+        const std::string image = newVolume(dir, "800k");
+        const ProcessResult r = runCli({"--write", image, "PUT \"" + pcFile + "\""});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        ASSERT_EQ(hlsTree(image), (std::vector<std::string>{":Runs\tf 16 1915"}));
+        std::string put = hcopyMacBinary(image, ":Runs");
+        ASSERT_EQ(put.size(), original.size());
+        std::string expected = original;
+        // What a form leaves out comes back as the put makes it: now for the dates, nothing
+        // else.
+        auto take = [&](size_t at, size_t length) { std::copy_n(put.begin() + static_cast<long>(at), length, expected.begin() + static_cast<long>(at)); };
+        if (!form.dates) take(91, 8);
+        if (!form.lowFlags) take(101, 1);
+        if (!form.location) take(75, 6);
+        take(124, 2);  // the header's CRC
+        EXPECT_TRUE(put == expected) << "header bytes differ first at " << std::mismatch(put.begin(), put.end(), expected.begin()).first - put.begin();
+        expectSound(image);
+    }
 }
 
 // A file put where only scattered blocks are free takes them all: three extents in its
