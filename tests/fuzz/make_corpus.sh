@@ -8,7 +8,7 @@
 set -euo pipefail
 fixtures=${1:?usage: make_corpus.sh FIXTURE_DIR}
 out=$(cd "$(dirname "$0")" && pwd)/corpus
-mkdir -p "$out"/{mount,command_line,type_creator,macbinary,lzvn,decmpfs,partition_scan,hfsplus,changes}
+mkdir -p "$out"/{mount,command_line,type_creator,macbinary,lzvn,decmpfs,partition_scan,hfsplus,changes,forms}
 rm -f "$out"/*/*
 
 # cut IMAGE [MAX_BYTES]: the image without its alternate MDB (the second-to-last sector, which
@@ -154,3 +154,19 @@ changes bitmap 0 5 "0200000080" $'0First\n0Second\n1Read*'
 changes mdb-counts 0 6 "0300005401""030000220f" $'0Fresh\n4"Empty Folder"'
 
 du -sh "$out"
+
+# forms: a file with both forks, Finder flags and old dates in each form PUT knows, as hfsutils
+# writes MacBinary II and BinHex and as quarry-cli writes AppleSingle and AppleDouble.
+f=$out/forms
+home=$(mktemp -d)
+HOME=$home hmount "$fixtures/formats.hfs" >/dev/null
+HOME=$home hcopy -m :Runs "$f/macbinary2"
+HOME=$home hcopy -b :Runs "$f/binhex"
+HOME=$home humount
+cli=$fixtures/../../src/quarry-cli
+for form in applesingle appledouble; do
+  "$cli" --binary-format $form --to "$home" "$fixtures/formats.hfs" "COPY /B Runs" >/dev/null
+done
+cp "$home/Runs.txt.as" "$f/applesingle"
+cp "$home/._Runs.txt" "$f/appledouble-header"
+rm -rf "$home"
