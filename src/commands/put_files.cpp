@@ -27,7 +27,6 @@ namespace {
 // Folders nest far less deeply in anything a person puts; deeper is a loop of bind mounts.
 constexpr int kMaxPutDepth = 64;
 constexpr size_t kWriteRun = 1 << 20;  // bytes written to the medium at once
-constexpr size_t kFinderFlags = 8;     // FInfo.fdFlags
 constexpr size_t kBackedUp = 52;       // filBkDat
 constexpr size_t kExtendedFinderInfo = 56;  // filFndrInfo (FXInfo)
 constexpr size_t kDataFirstBlock = 24;      // filStBlk
@@ -278,6 +277,7 @@ public:
             tally = PutTally{0, 0, filesTotal_, true};
             return true;
         }
+        for (const std::string& line : logged_) logLine(session_, line);
         for (const std::string& text : said_) session_.ui.showMessageBox(text);
         for (const std::string& text : noticed_) session_.ui.notice(text);
         return true;
@@ -321,7 +321,7 @@ private:
             return Status::ok();
         }
         session_.ui.stepWaitCursor();
-        logLine(session_, "*put " + utf8ToAnsi(path) + "\t" + TranslateName(macName, MacToAnsi));
+        log("*put " + utf8ToAnsi(path) + "\t" + TranslateName(macName, MacToAnsi));
         const uint32_t refusedBefore = tally.refused;
         const bool checkClaims = !oneChange_ || !claimsChecked_;
         claimsChecked_ = true;
@@ -370,8 +370,13 @@ private:
         return files;
     }
 
-    // In the one change, what is said waits until it is written: should it be dropped, the put
-    // made again a change at a time says it.
+    // In the one change, what is logged and said waits until it is written: should it be
+    // dropped, the put made again a change at a time logs and says it.
+    void log(const std::string& line) {
+        if (oneChange_) logged_.push_back(line);
+        else logLine(session_, line);
+    }
+
     void say(const std::string& text) {
         if (oneChange_) said_.push_back(text);
         else session_.ui.showMessageBox(text);
@@ -432,7 +437,7 @@ private:
         if (!probe) return refuse(path, std::string(std::strerror(errno)));
         closedir(probe);
         const PcDates dates = datesOf(path, st);
-        logLine(session_, "*put " + utf8ToAnsi(path) + "\t" + TranslateName(macName, MacToAnsi));
+        log("*put " + utf8ToAnsi(path) + "\t" + TranslateName(macName, MacToAnsi));
         const uint32_t refusedBefore = tally.refused;
         if (Status s = change([&]() -> Status {
                 Result<uint32_t> id = InsertFolderRecord(session_, macName, dates.created, dates.modified);
@@ -465,7 +470,7 @@ private:
     std::optional<uint64_t> freeBlocks_;
     uint32_t filesDone_ = 0;
     uint32_t filesTotal_ = 0;
-    std::vector<std::string> said_, noticed_;
+    std::vector<std::string> logged_, said_, noticed_;
 };
 
 }  // namespace

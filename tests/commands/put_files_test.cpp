@@ -70,8 +70,13 @@ TEST(Put, AFolderTreeListsAsOnThePc) {
     ASSERT_EQ(utime((root + "/File 1-0.txt").c_str(), &times), 0);
 
     const std::string image = newVolume(dir, "1440k");
-    const ProcessResult r = runCli({"--write", image, "PUT " + root});
+    const ProcessResult r = runCli({"--write", "--log", dir.file("put.log"), image, "PUT " + root});
     ASSERT_EQ(r.exitCode, 0) << r.err;
+    // A log line for each file and folder, written once.
+    const std::string log = slurp(dir.file("put.log"));
+    size_t logged = 0;
+    for (size_t at = log.find("*put "); at != std::string::npos; at = log.find("*put ", at + 1)) ++logged;
+    EXPECT_EQ(logged, expected.size());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(hlsTree(image), expected);
     for (const auto& [path, bytes] : files)
