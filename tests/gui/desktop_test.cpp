@@ -950,7 +950,7 @@ private slots:
     // the drop is asked about after the first file, with the progress bar at half, and stops
     // the second. On the same volume opened read-only a dropped file asks "Write-protected
     // media." and the image keeps every byte, whether the person cancels or goes on; a dropped
-    // disk image is opened there instead.
+    // disk image is opened there instead, unless a command is running.
     void droppedFilesArePutIntoTheCurrentFolder() {
         using namespace quarry::test;
         TempDir dir;
@@ -1019,6 +1019,11 @@ private slots:
         }
         QCOMPARE(hlsTree(image), tree);
         QVERIFY(slurp(image) == before);
+        // While a command runs, the wait cursor turning, a drag is refused.
+        p.ui.stepWaitCursor();
+        QVERIFY(!dropOn(p.window, {fixturePath("basic.hfs")}));
+        p.ui.endBusy();
+        QCOMPARE(p.window.windowTitle(), QString("Quarry : Drop"));
         {
             ModalAnswers none({});
             QVERIFY(dropOn(p.window, {fixturePath("basic.hfs")}));
