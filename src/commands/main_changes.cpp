@@ -1,8 +1,12 @@
 #include "commands/main_changes.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <tuple>
 #include <vector>
 
@@ -10,10 +14,13 @@
 #include "app/main_window_model.h"
 #include "app/session.h"
 #include "commands/attributes.h"
+#include "commands/put_files.h"
 #include "commands/volume_changes.h"
 #include "common/charset.h"
 #include "common/messages.h"
 #include "common/text.h"
+#include "device/containers/open_image.h"
+#include "device/partition_scan.h"
 #include "hfs/volume_edit.h"
 #include "volume/mounted_volume.h"
 
@@ -32,6 +39,19 @@ std::string macNameOfTyped(const std::string& typed) {
 }
 
 std::string shownName(const std::string& macName) { return ansiToUtf8(TranslateName(macName, MacToAnsi)); }
+
+// Whether a PC file holds a volume of a Macintosh format, found by its content as the image
+// adapter finds it (containers too), never by its name: a text file named "notes.img" is put.
+bool holdsMacintoshVolume(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) return false;
+    Result<OpenedImage> opened = openImage(path, ImageAccess::ReadOnly);
+    if (!opened) return false;
+    ImageSource& medium = *opened->source;
+    Result<std::vector<FoundVolume>> found = scanPartitions(
+        medium.size(), [&](uint64_t offset, std::span<uint8_t> out) { return medium.read(offset, out.size(), out.data()); });
+    return found && std::any_of(found->begin(), found->end(), [](const FoundVolume& v) { return v.kind != VolumeKind::Other; });
+}
 
 }  // namespace
 
@@ -86,6 +106,21 @@ void RenameSelectionCommand(Session& session, CommandStates& states, const AskNe
         if (confirmed) DeselectAll(session);
         return Status::ok();
     });
+    ShowCurrentFolder(session, states);
+}
+
+DropUse UseOfDrop(Session& session, const std::vector<std::string>& pcPaths) {
+    if (!volumeToChange(session)) return DropUse::OpenImage;
+    if (AttributeSheetWritable(session)) return DropUse::PutFiles;
+    return pcPaths.size() == 1 && holdsMacintoshVolume(pcPaths.front()) ? DropUse::OpenImage : DropUse::PutFiles;
+}
+
+void DropFilesCommand(Session& session, CommandStates& states, const std::vector<std::string>& pcPaths) {
+    if (!volumeToChange(session) || pcPaths.empty() || !WriteGuardAllows(session)) return;
+    // Busy from here on: the keys the person presses are held back, and an Esc among them is
+    // the put's to ask about between two files, not the main window's Exit.
+    session.ui.stepWaitCursor();
+    PutPcPaths(session, pcPaths);
     ShowCurrentFolder(session, states);
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 // The main window's commands that change the volume: 111 New folder (Alt+N), 112 Delete (the
-// context menu and Del) and 113 Rename (the context menu). Each one runs the write guard, asks
-// its questions through the UI port and its names through the callback its front end passes,
-// and takes its change to the medium in one ApplyVolumeChange; the front end only shows the
-// dialogs.
+// context menu and Del), 113 Rename (the context menu), and PC files dropped on the window.
+// Each one runs the write guard, asks its questions through the UI port and its names through
+// the callback its front end passes, and takes its change to the medium in one
+// ApplyVolumeChange (the drop one per file); the front end only shows the dialogs.
 //
 //     NewFolderCommand(session, states, [&] { return askInNewDirectoryDialog(); });
 
@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quarry {
 
@@ -39,6 +40,22 @@ void NewFolderCommand(Session& session, CommandStates& states, const AskFolderNa
 void DeleteSelectionCommand(Session& session, CommandStates& states);
 // Command 113: renames the selected entries one by one until the person cancels.
 void RenameSelectionCommand(Session& session, CommandStates& states, const AskNewName& askName);
+
+// What PC files and folders dropped on the main window are for. With no volume mounted, the
+// first of them is opened as an image, read-only, as Open Image... opens one by default. On a
+// volume that takes changes (AttributeSheetWritable) they are all put into the current folder,
+// disk images too: the person opened that volume to change it, and Open Image... is there for
+// an image meant to be opened. On any other volume (read-only, locked, of a format Quarry does
+// not change) a single file that holds a Macintosh volume is opened, which is what someone who
+// drops a disk image on a CD's listing wants; everything else goes to the put, whose write
+// guard asks "Write-protected media." or refuses as it does for every other change.
+enum class DropUse { OpenImage, PutFiles };
+DropUse UseOfDrop(Session& session, const std::vector<std::string>& pcPaths);
+
+// The drop that puts: the PC files and folders (UTF-8 paths) go into the current folder, each
+// file one change (commands/put_files.h), after the write guard; the progress bar counts the
+// files and Esc between two of them stops the rest once the person agrees.
+void DropFilesCommand(Session& session, CommandStates& states, const std::vector<std::string>& pcPaths);
 
 // The attribute sheet's Write button: enabled on a volume that a change may be written to (HFS,
 // not locked, opened for writing).

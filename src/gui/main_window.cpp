@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -17,6 +18,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/mount.h"
@@ -475,13 +477,40 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
+namespace {
+
+// The local files and folders a drag carries, as paths of the PC's file system.
+std::vector<std::string> localPathsOf(const QMimeData* data) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    return paths;
+}
+
+}  // namespace
+
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    if (localPathsOf(event->mimeData()).empty() || !(event->possibleActions() & Qt::CopyAction)) return;
+    // Always a copy: a file manager that proposes a move would delete what the drop puts.
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-    const auto urls = event->mimeData()->urls();
-    if (!urls.isEmpty() && urls.first().isLocalFile()) openImage(urls.first().toLocalFile());
+    const std::vector<std::string> paths = localPathsOf(event->mimeData());
+    if (paths.empty()) return;
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    if (UseOfDrop(session_, paths) == DropUse::OpenImage) {
+        openImage(QFile::decodeName(paths.front().c_str()));
+        return;
+    }
+    DropFilesCommand(session_, model_.states, paths);
+    ui_.endBusy();
+    clearProgress();
+    applyStates();
+    client_->update();
+    reportDamage();
 }
 
 }  // namespace quarry::gui

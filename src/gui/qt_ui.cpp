@@ -90,6 +90,12 @@ bool QtUi::eventFilter(QObject* watched, QEvent* event) {
             case QEvent::MouseButtonDblClick:
             case QEvent::Wheel:
                 return true;
+            // A drop would start a second change, or a mount, in the middle of this one; while
+            // the drag is refused the person sees that it is not taken.
+            case QEvent::DragEnter:
+            case QEvent::DragMove:
+            case QEvent::Drop:
+                return true;
             default:
                 break;
         }

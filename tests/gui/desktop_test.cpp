@@ -12,15 +12,18 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
+#include <QUrl>
 #include <QtTest>
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -188,6 +191,25 @@ std::set<std::string> hlsNames(const std::string& image, const std::string& fold
     std::set<std::string> names;
     for (const auto& e : quarry::test::hlsList(image, folder)) names.insert(e.name + (e.isFolder ? ":" : ""));
     return names;
+}
+
+// Drags the PC paths onto the main window and drops them there, as a file manager does, with
+// the move it proposes; false when the window refused the drag.
+bool dropOn(MainWindow& window, const std::vector<std::string>& paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const std::string& path : paths) urls << QUrl::fromLocalFile(QString::fromStdString(path));
+    data.setUrls(urls);
+    const QPointF at(window.width() / 2, window.height() / 2);
+    const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(at.toPoint(), offered, &data, Qt::LeftButton, Qt::NoModifier);
+    enter.setDropAction(Qt::MoveAction);
+    QApplication::sendEvent(&window, &enter);
+    if (!enter.isAccepted() || enter.dropAction() != Qt::CopyAction) return false;
+    QDropEvent drop(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+    drop.setDropAction(Qt::MoveAction);
+    QApplication::sendEvent(&window, &drop);
+    return drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
 }
 
 void clickControl(QWidget* dialog, int id) {
@@ -921,6 +943,93 @@ private slots:
         QCOMPARE(hlsList(image, ":Read Me").size(), size_t{1});
         QVERIFY(p.indexOf("Puzzle 2") != kNoIndex);
         QCOMPARE(runCli({"--check", image}).exitCode, 0);
+    }
+
+    // PC files and folders dropped on a volume opened for writing go into the current folder
+    // as hfsutils reads them back. In a folder opened by a double click, an Esc pressed during
+    // the drop is asked about after the first file, with the progress bar at half, and stops
+    // the second. On the same volume opened read-only a dropped file asks "Write-protected
+    // media." and the image keeps every byte, whether the person cancels or goes on; a dropped
+    // disk image is opened there instead, unless a command is running.
+    void droppedFilesArePutIntoTheCurrentFolder() {
+        using namespace quarry::test;
+        TempDir dir;
+        const std::string image = dir.file("drop.hfs");
+        QCOMPARE(runCli({"--new-volume", "Drop", "--size", "1440k", image}).exitCode, 0);
+        const std::string pc = dir.path() + "/pc/";
+        const std::map<std::string, std::string> files = {
+            {"Games/Alpha", "alpha\n"}, {"Games/Beta.txt", std::string(3000, 'b')}, {"Games/Levels/One", "1"},
+            {"Notes.txt", "notes\n"}, {"Later.txt", "later\n"}, {"More/Two", "two\n"}};
+        for (const auto& [name, bytes] : files) {
+            std::filesystem::create_directories(std::filesystem::path(pc + name).parent_path());
+            std::ofstream(pc + name, std::ios::binary) << bytes;
+        }
+        const auto macPath = [](std::string name) {
+            std::replace(name.begin(), name.end(), '/', ':');
+            return ":" + name;
+        };
+        std::vector<std::string> tree = {":Games\td 3", ":Games:Levels\td 1"};
+        for (const char* name : {"Games/Alpha", "Games/Beta.txt", "Games/Levels/One", "Notes.txt"})
+            tree.push_back(macPath(name) + "\tf " + std::to_string(files.at(name).size()) + " 0");
+        {
+            Program p(image, ImageAccess::ReadWrite);
+            ModalAnswers none({});
+            QVERIFY(dropOn(p.window, {pc + "Games", pc + "Notes.txt"}));
+            QCOMPARE(none.shown(), QStringList());
+            std::sort(tree.begin(), tree.end());
+            QCOMPARE(hlsTree(image), tree);
+            for (const char* name : {"Games/Alpha", "Games/Beta.txt", "Games/Levels/One", "Notes.txt"})
+                QCOMPARE(hcopyData(image, macPath(name)), files.at(name));
+            QVERIFY(p.indexOf("Games") != kNoIndex && p.indexOf("Notes.txt") != kNoIndex);
+            QCOMPARE(p.window.progressPercent(), -1);
+
+            p.doubleClick("Games");
+            int percentWhenAsked = -1;
+            ModalAnswers abort({[&](QWidget* box) {
+                percentWhenAsked = p.window.progressPercent();
+                pressBoxButton(QMessageBox::Yes)(box);
+            }});
+            QCoreApplication::postEvent(&p.window, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+            QVERIFY(dropOn(p.window, {pc + "Later.txt", pc + "Notes.txt"}));
+            QCOMPARE(abort.shown(), QStringList{messageText(Msg::AbortQuestion)});
+            QCOMPARE(percentWhenAsked, 50);
+            QVERIFY(p.window.isVisible());
+            QCOMPARE(p.session.dir.currentName, std::string("Games"));
+            QVERIFY(p.indexOf("Later.txt") != kNoIndex);
+        }
+        tree.push_back(":Games:Later.txt\tf 6 0");
+        tree[0] = ":Games\td 4";
+        std::sort(tree.begin(), tree.end());
+        QCOMPARE(hlsTree(image), tree);
+        QCOMPARE(runCli({"--check", image}).exitCode, 0);
+
+        const std::string before = slurp(image);
+        Program p(image, ImageAccess::ReadOnly);
+        {
+            ModalAnswers answers({pressBoxButton(QMessageBox::Cancel)});
+            QVERIFY(dropOn(p.window, {pc + "Later.txt"}));
+            QCOMPARE(answers.shown(), QStringList{messageText(Msg::WriteProtectedMedia)});
+        }
+        {
+            ModalAnswers answers({pressBoxButton(QMessageBox::Ok), pressBoxButton(QMessageBox::Ok)});
+            QVERIFY(dropOn(p.window, {pc + "More", pc + "Later.txt"}));
+            QCOMPARE(answers.shown().size(), 2);
+            QCOMPARE(answers.shown()[0], QString(messageText(Msg::WriteProtectedMedia)));
+            QVERIFY2(answers.shown()[1].startsWith(messageText(Msg::VolumeNotWritten)), qPrintable(answers.shown()[1]));
+        }
+        QCOMPARE(hlsTree(image), tree);
+        QVERIFY(slurp(image) == before);
+        // While a command runs, the wait cursor turning, a drag is refused.
+        p.ui.stepWaitCursor();
+        QVERIFY(!dropOn(p.window, {fixturePath("basic.hfs")}));
+        p.ui.endBusy();
+        QCOMPARE(p.window.windowTitle(), QString("Quarry : Drop"));
+        {
+            ModalAnswers none({});
+            QVERIFY(dropOn(p.window, {fixturePath("basic.hfs")}));
+            QCOMPARE(none.shown(), QStringList());
+        }
+        QCOMPARE(p.window.windowTitle(), QString("Quarry : Test Vol"));
     }
 
     // An HFS+ volume whose names reach beyond Macintosh Roman: the window paints the Unicode
