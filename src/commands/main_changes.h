@@ -3,7 +3,7 @@
 // context menu and Del), 113 Rename (the context menu), and PC files dropped on the window.
 // Each one runs the write guard, asks its questions through the UI port and its names through
 // the callback its front end passes, and takes its change to the medium in one
-// ApplyVolumeChange (the drop one per file); the front end only shows the dialogs.
+// ApplyVolumeChange (the drop as PUT makes them); the front end only shows the dialogs.
 //
 //     NewFolderCommand(session, states, [&] { return askInNewDirectoryDialog(); });
 
@@ -52,8 +52,8 @@ void RenameSelectionCommand(Session& session, CommandStates& states, const AskNe
 enum class DropUse { OpenImage, PutFiles };
 DropUse UseOfDrop(Session& session, const std::vector<std::string>& pcPaths);
 
-// The drop that puts: the PC files and folders (UTF-8 paths) go into the current folder, each
-// file one change (commands/put_files.h), after the write guard; the progress bar counts the
+// The drop that puts: the PC files and folders (UTF-8 paths) go into the current folder as PUT
+// puts them (commands/put_files.h), after the write guard; the progress bar counts the
 // files and Esc between two of them stops the rest once the person agrees.
 void DropFilesCommand(Session& session, CommandStates& states, const std::vector<std::string>& pcPaths);
 

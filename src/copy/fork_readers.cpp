@@ -522,6 +522,7 @@ Status readBinHexSection(const PcFile& file, BinHexDecoder& decoder, const char*
 }
 
 Result<MacFileParts> readBinHex(const PcFile& file, uint64_t start) {
+    constexpr uint32_t kLargestFork = 0x7FFFFFFF;
     BinHexDecoder decoder(file, start);
     // The header: the name's length and the name, a version byte, type, creator, Finder flags
     // and the forks' lengths. Its length depends on its first byte.
@@ -537,10 +538,16 @@ Result<MacFileParts> readBinHex(const PcFile& file, uint64_t start) {
     const uint32_t dataLength = fields.be32(tail + 10), rsrcLength = fields.be32(tail + 14);
     // Each fork's length is held against what the rest of the text could stand for before any
     // byte of it is decoded.
-    for (const auto& [what, length] : {std::pair{"data", dataLength}, std::pair{"resource", rsrcLength}})
+    // A fork past 2 GB, which no HFS fork holds, is refused too: decoded into memory, it could
+    // take many times the text's own size.
+    for (const auto& [what, length] : {std::pair{"data", dataLength}, std::pair{"resource", rsrcLength}}) {
         if (length > decoder.mostBytesLeft())
             return file.damaged("BinHex header gives a " + std::string(what) + " fork of " + std::to_string(length) +
                                 " bytes, more than the rest of the text can hold");
+        if (length > kLargestFork)
+            return file.damaged("BinHex header gives a " + std::string(what) + " fork of " + std::to_string(length) +
+                                " bytes, more than an HFS fork holds");
+    }
 
     MacFileParts parts;
     parts.format = BinaryFormat::BinHex;
