@@ -12,6 +12,7 @@
 
 #include "common/charset.h"
 #include "common/text.h"
+#include "device/containers/diskcopy.h"
 #include "hfs/byte_order.h"
 #include "hfs/catalog_layout.h"
 #include "hfs/volume.h"
@@ -157,12 +158,29 @@ Result<std::string> macVolumeName(std::string_view typed) {
     return mac;
 }
 
+bool namesDiskCopyImage(std::string_view path) {
+    auto endsWith = [&](std::string_view end) {
+        if (path.size() < end.size()) return false;
+        for (size_t i = 0; i < end.size(); ++i) {
+            const char c = path[path.size() - end.size() + i];
+            if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != end[i]) return false;
+        }
+        return true;
+    };
+    return endsWith(".dc42") || endsWith(".image");
+}
+
 Status formatHfsImage(const std::string& path, std::string_view macName, uint64_t bytes, uint32_t created) {
     if (macName.empty() || macName.size() > mdb::kMaxVolumeName || macName.find(':') != std::string_view::npos)
         return Fault{"a volume's name has 1 to 27 characters and no ':'"};
     Result<HfsLayout> layout = hfsLayout(bytes);
     if (!layout) return Fault{layout.fault()};
     const HfsLayout& l = *layout;
+    // A DiskCopy 4.2 image: its header, then the disk.
+    const bool diskCopy = namesDiskCopyImage(path);
+    if (diskCopy && !diskCopyHeader(macName, static_cast<uint32_t>(std::min<uint64_t>(bytes, UINT32_MAX)), 0))
+        return Fault{"a DiskCopy 4.2 image (.dc42, .image) holds a disk of 400K, 720K, 800K or 1440K"};
+    const uint64_t base = diskCopy ? kDiskCopyHeaderSize : 0;
 
     std::array<uint8_t, kSectorSize> mdbSector{};
     uint8_t* m = mdbSector.data();
@@ -217,21 +235,29 @@ Status formatHfsImage(const std::string& path, std::string_view macName, uint64_
     }
     Status written = [&]() -> Status {
         // The whole length is taken now, so that a disk too small says so before anything is put.
-        if (const int e = ::posix_fallocate(fd, 0, static_cast<off_t>(bytes)); e != 0) {
+        if (const int e = ::posix_fallocate(fd, 0, static_cast<off_t>(base + bytes)); e != 0) {
             if (e != EOPNOTSUPP && e != EINVAL) return Fault{std::strerror(e)};
-            if (::ftruncate(fd, static_cast<off_t>(bytes)) != 0) return Fault{std::strerror(errno)};
+            if (::ftruncate(fd, static_cast<off_t>(base + bytes)) != 0) return Fault{std::strerror(errno)};
         }
-        const uint64_t blocksAt = uint64_t{l.allocStart} * kSectorSize;
+        const uint64_t blocksAt = base + uint64_t{l.allocStart} * kSectorSize;
         auto put = [&](const std::vector<Node>& nodes, uint64_t at) -> Status {
             for (size_t n = 0; n < nodes.size(); ++n)
                 if (Status s = writeAll(fd, nodes[n].data(), kNodeSize, at + n * kNodeSize); !s) return s;
             return Status::ok();
         };
-        if (Status s = writeAll(fd, mdbSector.data(), kSectorSize, 2 * kSectorSize); !s) return s;
-        if (Status s = writeAll(fd, bitmap.data(), bitmap.size(), uint64_t{kBitmapSector} * kSectorSize); !s) return s;
+        if (Status s = writeAll(fd, mdbSector.data(), kSectorSize, base + 2 * kSectorSize); !s) return s;
+        if (Status s = writeAll(fd, bitmap.data(), bitmap.size(), base + uint64_t{kBitmapSector} * kSectorSize); !s) return s;
         if (Status s = put(extents, blocksAt); !s) return s;
         if (Status s = put(catalog, blocksAt + treeBytes); !s) return s;
-        if (Status s = writeAll(fd, mdbSector.data(), kSectorSize, (l.sectors - 2) * kSectorSize); !s) return s;
+        if (Status s = writeAll(fd, mdbSector.data(), kSectorSize, base + (l.sectors - 2) * kSectorSize); !s) return s;
+        if (diskCopy) {
+            // A floppy's data is summed in memory: at most 1440K.
+            std::vector<uint8_t> disk(bytes);
+            if (::pread(fd, disk.data(), disk.size(), static_cast<off_t>(base)) != static_cast<ssize_t>(disk.size()))
+                return Fault{"cannot read the new disk back"};
+            const auto header = diskCopyHeader(macName, static_cast<uint32_t>(bytes), diskCopyChecksum(disk.data(), disk.size()));
+            if (Status s = writeAll(fd, header->data(), header->size(), 0); !s) return s;
+        }
         return ::fsync(fd) == 0 ? Status::ok() : Status{Fault{std::strerror(errno)}};
     }();
     if (!written) {

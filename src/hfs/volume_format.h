@@ -34,9 +34,15 @@ Result<uint64_t> parseVolumeSize(std::string_view text);
 // every typed name: a name with ':' or with a character neither set has is refused.
 Result<std::string> macVolumeName(std::string_view typed);
 
+// True for a name that asks for a DiskCopy 4.2 image: one ending in ".dc42" or ".image", in any
+// case.
+bool namesDiskCopyImage(std::string_view path);
+
 // Writes a new volume named macName (Macintosh characters, 1 to 27, no ':') of `bytes` bytes
 // into the file at path, made when missing; a file that holds anything is refused, left as it
-// was. `created` is the Macintosh time of the volume and its root folder. Should a write fail,
+// was. `created` is the Macintosh time of the volume and its root folder. A path that names a
+// DiskCopy 4.2 image gets the volume behind that header, with its checksum (400K, 720K, 800K
+// and 1440K disks only). Should a write fail,
 // a file this made is removed again and one that was empty is made empty again.
 Status formatHfsImage(const std::string& path, std::string_view macName, uint64_t bytes, uint32_t created);
 

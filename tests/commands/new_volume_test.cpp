@@ -8,6 +8,7 @@
 
 #include "hfs/byte_order.h"
 #include "support/cli_run.h"
+#include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
@@ -120,6 +121,44 @@ TEST(NewVolume, RefusedWithTheReasonAndNoFileLeft) {
     EXPECT_EQ(r.err, "quarry-cli: " + image + ": File too large\n");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_FALSE(std::filesystem::exists(image));
+}
+
+// DiskCopy 4.2 images, new or old, take changes; their header is what an independent writer
+// (tests/fixtures/containers.pl) makes of the same disk, checksum included, after every change.
+TEST(NewVolume, DiskCopyImagesAreMadeAndChanged) {
+    TempDir dir;
+    auto expectHeaderOfItsDisk = [&](const std::string& image) {
+        const std::string bytes = slurp(image);
+        std::ofstream(dir.file("disk.raw"), std::ios::binary) << bytes.substr(84);
+        ASSERT_TRUE(runProcess({"perl", std::string(QUARRY_SAMPLE_DIR) + "/../tests/fixtures/containers.pl", "dc42", dir.file("disk.raw"),
+                                dir.file("expected.dc42")})
+                        .succeeded());
+        // All but the name, which that writer chooses itself, and the disk's kind, which it
+        // always gives as 1440K.
+        const std::string expected = slurp(dir.file("expected.dc42"));
+        EXPECT_TRUE(expected.substr(64, 16) == bytes.substr(64, 16) && expected.substr(82) == bytes.substr(82)) << image;
+    };
+    const std::string image = dir.file("Transfer.image");
+    ProcessResult r = runCli({"--new-volume", "Transfer", "--size", "800k", image, "MD Letters"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectHeaderOfItsDisk(image);
+    EXPECT_EQ(slurp(image).substr(0, 9), "\x08Transfer");
+    EXPECT_EQ(slurp(image).substr(80, 2), "\x01\x22");  // an 800K disk of the Macintosh
+    EXPECT_EQ(hlsTree(dir.file("disk.raw")), (std::vector<std::string>{":Letters\td 0"}));
+
+    const std::string old = dir.file("basic.dc42");
+    std::filesystem::copy_file(fixturePath("containers/basic.dc42"), old);
+    r = runCli({"--write", old, "MD New", "REN aardvark Aardvark"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    expectHeaderOfItsDisk(old);
+    EXPECT_EQ(hlsLookup(dir.file("disk.raw"), {":New"})[0].has_value(), true);
+    EXPECT_EQ(runCli({"--check", old}).exitCode, 0);
+
+    r = runCli({"--new-volume", "Big", "--size", "20M", dir.file("big.dc42")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("a DiskCopy 4.2 image (.dc42, .image) holds a disk of 400K, 720K, 800K or 1440K"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("big.dc42")));
 }
 
 }  // namespace

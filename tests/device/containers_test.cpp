@@ -252,7 +252,7 @@ TEST(Containers, DamagedOnesAreRefusedWithTheirMessage) {
         {{}, "cut.dmg.gz", "The gzip file is damaged: unexpected end of file", ""},
         {{}, "two.zip", "The zip file holds 2 files; Quarry opens a zip file that holds one image", ""},
         {{}, "missing-bin.cue", "cannot open " + container("missing.bin") + ", the track file the cue sheet names: No such file or directory", ""},
-        {{"--write"}, "basic.dc42", "cannot open " + container("basic.dc42") + ": a DiskCopy 4.2 image opens only for reading", ""},
+        {{"--write"}, "basic-raw.dmg", "cannot open " + container("basic-raw.dmg") + ": a UDIF image opens only for reading", ""},
         {{}, "basic.dc42.gz", "cannot make a temporary file in /nonexistent/tmp: No such file or directory", "TMPDIR=/nonexistent/tmp"},
     };
     for (const Damaged& d : cases) {

@@ -25,7 +25,7 @@ public:
     // Fills `length` bytes from `offset` of the medium. Bytes past its end read as zeros (the
     // image adapter asks for them only in the tail of the medium's last 2048-byte block).
     Status read(uint64_t offset, uint64_t length, uint8_t* out);
-    // Only plain images take writes; a container refuses them.
+    // Only plain images and DiskCopy 4.2 images take writes; the other containers refuse them.
     virtual Status write(uint64_t offset, uint64_t length, const uint8_t* in);
     virtual Status flush() { return Status::ok(); }
 

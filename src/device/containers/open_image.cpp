@@ -139,7 +139,7 @@ Result<OpenedImage> openContent(std::shared_ptr<FileHandle> file, const std::str
     if (koly == KolyPlace::AtEnd) {
         image = openUdif(file, *size);
     } else if (looksLikeDiskCopy(head.data(), head.size())) {
-        image = openDiskCopy(file, *size);
+        image = openDiskCopy(file, *size, access);
     } else if (looksLikeRawCdSector(head.data(), head.size())) {
         image = openRawCdBin(file, *size);
     } else if (wrapping == 0 && looksLikeCueSheet(head.data(), head.size(), *size)) {
@@ -147,7 +147,8 @@ Result<OpenedImage> openContent(std::shared_ptr<FileHandle> file, const std::str
     } else {
         image->source = std::make_unique<FileSource>(file, 0, *size, access);
     }
-    if (image && access == ImageAccess::ReadWrite && !image->format.empty())
+    // A DiskCopy 4.2 image holds its disk as it is, and takes writes; the others pack theirs.
+    if (image && access == ImageAccess::ReadWrite && !image->format.empty() && image->format != "DiskCopy 4.2")
         return openFault(path, "a " + image->format + " image opens only for reading");
     return image;
 }
