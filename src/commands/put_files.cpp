@@ -104,32 +104,35 @@ void typeFromExtension(Session& session, const std::string& pcName, std::array<u
     if (row < 0) return;
     const TypeCreatorRow& found = session.copy.types.rows[static_cast<size_t>(row)];
     if (std::string_view(found.extension.data(), 3) != extension || found.typeCreator[0] == ' ') return;
-    for (size_t i = 0; i < 8; ++i)
-        if (found.typeCreator[i] != ' ') finderInfo[i] = static_cast<uint8_t>(found.typeCreator[i]);
+    std::copy_n(found.typeCreator.begin(), 8, finderInfo.begin());
 }
 
 // What a PC file becomes: a form that holds a Macintosh file, or its bytes as a data fork.
 Result<MacFileParts> partsOf(Session& session, const std::string& path, const struct stat& st) {
     const std::string name = baseName(path);
     const std::string folder = path.substr(0, path.size() - name.size());
+    const PcDates dates = datesOf(path, st);
+    // A form without dates (BinHex, an AppleDouble file without them) takes the PC file's.
+    auto dated = [&](MacFileParts parts) {
+        if (!parts.created) parts.created = dates.created;
+        if (!parts.modified) parts.modified = dates.modified;
+        return parts;
+    };
     struct stat pair {};
     const std::string header = folder + "._" + name;
     if (stat(header.c_str(), &pair) == 0 && S_ISREG(pair.st_mode)) {
         Result<std::optional<MacFileParts>> doubled = ReadAppleDouble(path, header);
         if (!doubled) return Fault{doubled.fault()};
-        if (*doubled) return std::move(**doubled);
+        if (*doubled) return dated(std::move(**doubled));
     }
     Result<std::optional<MacFileParts>> single = ReadMacFile(path);
     if (!single) return Fault{single.fault()};
-    if (*single) return std::move(**single);
+    if (*single) return dated(std::move(**single));
     MacFileParts plain;
     typeFromExtension(session, name, plain.finderInfo);
-    const PcDates dates = datesOf(path, st);
-    plain.created = dates.created;
-    plain.modified = dates.modified;
     plain.data.path = path;
     plain.data.length = static_cast<uint64_t>(st.st_size);
-    return plain;
+    return dated(std::move(plain));
 }
 
 // Writes the fork's bytes into its blocks, the last block's rest as zeros. The blocks are free
