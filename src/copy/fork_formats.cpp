@@ -5,43 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "copy/fork_layout.h"
 #include "volume/byte_sink.h"
 
 namespace quarry {
 namespace {
 
-// MacBinary header fields (the MacBinary II and III documents' offsets).
-namespace mb {
-inline constexpr size_t kNameLength = 1;
-inline constexpr size_t kName = 2;
-inline constexpr size_t kMaxName = 63;
-inline constexpr size_t kType = 65;
-inline constexpr size_t kCreator = 69;
-inline constexpr size_t kFlagsHigh = 73;
-inline constexpr size_t kLocation = 75;
-inline constexpr size_t kDataLength = 83;
-inline constexpr size_t kRsrcLength = 87;
-inline constexpr size_t kCreated = 91;
-inline constexpr size_t kModified = 95;
-inline constexpr size_t kFlagsLow = 101;
-inline constexpr size_t kSignature = 102;  // "mBIN" in MacBinary III
-inline constexpr size_t kScript = 106;     // fdScript
-inline constexpr size_t kExtendedFlags = 107;  // fdXFlags
-inline constexpr size_t kWriterVersion = 122;
-inline constexpr size_t kReaderVersion = 123;
-inline constexpr size_t kCrc = 124;
-inline constexpr uint8_t kVersionII = 129;
-inline constexpr uint8_t kVersionIII = 130;
-}  // namespace mb
-
-// Fields of the Finder information (FInfo) and the extended Finder information (FXInfo) these
-// formats carry.
-namespace finfo {
-inline constexpr size_t kFlags = 8;      // fdFlags
-inline constexpr size_t kLocation = 10;  // fdLocation
-inline constexpr size_t kScript = 8;     // FXInfo's fdScript
-inline constexpr size_t kExtendedFlags = 9;  // FXInfo's fdXFlags
-}  // namespace finfo
+using namespace forklayout;
 
 void put32(uint8_t* out, uint64_t v) {
     out[0] = static_cast<uint8_t>(v >> 24);
@@ -49,38 +19,6 @@ void put32(uint8_t* out, uint64_t v) {
     out[2] = static_cast<uint8_t>(v >> 8);
     out[3] = static_cast<uint8_t>(v);
 }
-
-// AppleSingle and AppleDouble version 2 (Apple's "AppleSingle/AppleDouble Formats for Foreign
-// Files Developer's Note"): a 26-byte header, 12-byte entry descriptors, then the entries.
-namespace as {
-inline constexpr uint32_t kSingleMagic = 0x00051600;
-inline constexpr uint32_t kDoubleMagic = 0x00051607;
-inline constexpr uint32_t kVersion2 = 0x00020000;
-inline constexpr size_t kHeaderSize = 26;      // magic, version, 16 bytes of filler, entry count
-inline constexpr size_t kDescriptorSize = 12;  // entry ID, offset, length
-inline constexpr uint32_t kDataFork = 1;
-inline constexpr uint32_t kResourceFork = 2;
-inline constexpr uint32_t kRealName = 3;
-inline constexpr uint32_t kFileDates = 8;   // creation, modification, backup, access
-inline constexpr uint32_t kFinderInfo = 9;  // FInfo and FXInfo
-inline constexpr size_t kFileDatesSize = 16;
-inline constexpr size_t kFinderInfoSize = 32;
-// Dates count seconds from 2000-01-01 00:00 as a signed number; this one means "unknown".
-inline constexpr uint32_t kUnknownDate = 0x80000000u;
-inline constexpr int64_t kMacSecondsAt2000 = 3029529600;
-}  // namespace as
-
-namespace hqx {
-constexpr std::string_view kIntroduction = "(This file must be converted with BinHex 4.0)\n";
-constexpr char kDigits[] = "!\"#$%&'()*+,-012345689@ABCDEFGHIJKLMNPQRSTUVXYZ[`abcdefhijklmpqr";
-inline constexpr uint8_t kRunMarker = 0x90;
-// A run is written as the byte, the marker and its length when it is at least this long; a
-// run is at most 255 bytes, and a longer one starts again with the byte.
-inline constexpr unsigned kShortestRun = 4;
-inline constexpr unsigned kLongestRun = 255;
-inline constexpr unsigned kLineLength = 64;
-inline constexpr size_t kMaxName = 63;
-}  // namespace hqx
 
 std::string leadingBlanksRemoved(const std::string& s) {
     const size_t first = s.find_first_not_of(' ');
@@ -219,7 +157,7 @@ public:
 
     // The line that tells a person what the text is, and the colon that opens the encoding.
     void start() {
-        text_.assign(hqx::kIntroduction);
+        text_.assign(hqx::kIntroductionLine);
         text_.push_back(':');
         column_ = 1;
     }

@@ -13,102 +13,13 @@
 #include <string_view>
 
 #include "copy/fork_formats.h"
+#include "copy/fork_layout.h"
 #include "hfs/byte_order.h"
 
 namespace quarry {
 namespace {
 
-// MacBinary header fields (the MacBinary I, II and III documents' offsets), as fork_formats.cpp
-// writes them.
-namespace mb {
-inline constexpr size_t kOldVersion = 0;  // zero in every version
-inline constexpr size_t kNameLength = 1;
-inline constexpr size_t kName = 2;
-inline constexpr size_t kMaxName = 63;
-inline constexpr size_t kTypeAndCreator = 65;  // fdType, fdCreator
-inline constexpr size_t kFlagsHigh = 73;       // fdFlags' high byte
-inline constexpr size_t kZeroFill = 74;        // zero in every version
-inline constexpr size_t kLocation = 75;        // fdLocation
-inline constexpr size_t kFolder = 79;          // fdFldr
-inline constexpr size_t kProtected = 81;       // bit 0: the file is locked
-inline constexpr size_t kZeroFill2 = 82;       // zero in every version
-inline constexpr size_t kDataLength = 83;
-inline constexpr size_t kRsrcLength = 87;
-inline constexpr size_t kCreated = 91;
-inline constexpr size_t kModified = 95;
-inline constexpr size_t kFlagsLow = 101;  // fdFlags' low byte, from version II on
-inline constexpr size_t kSignature = 102;  // "mBIN" in MacBinary III
-inline constexpr size_t kScript = 106;     // fdScript, MacBinary III
-inline constexpr size_t kExtendedFlags = 107;  // fdXFlags, MacBinary III
-inline constexpr size_t kSecondaryHeader = 120;  // length of a header after this one, version II on
-inline constexpr size_t kCrc = 124;
-// MacBinary I leaves everything from the low flag byte to the CRC zero. Readers that take a
-// file for MacBinary I without a CRC to go by ask for that, and so does this one.
-inline constexpr size_t kVersionIZeroFrom = 101;
-inline constexpr size_t kVersionIZeroTo = 125;
-// The old readers' limit on a fork of MacBinary I, which keeps a data file that happens to have
-// zeros in the right places from passing for one.
-inline constexpr uint32_t kVersionIMaxFork = 8u << 20;
-}  // namespace mb
-
-// Fields of the Finder information (FInfo) and the extended Finder information (FXInfo).
-namespace finfo {
-inline constexpr size_t kFlags = 8;          // fdFlags
-inline constexpr size_t kLocation = 10;      // fdLocation
-inline constexpr size_t kFolder = 14;        // fdFldr
-inline constexpr size_t kScript = 8;         // FXInfo's fdScript
-inline constexpr size_t kExtendedFlags = 9;  // FXInfo's fdXFlags
-}  // namespace finfo
-
-// AppleSingle and AppleDouble (Apple's developer note for versions 1 and 2): a 26-byte header,
-// 12-byte entry descriptors, then the entries wherever the descriptors place them.
-namespace as {
-inline constexpr uint32_t kSingleMagic = 0x00051600;
-inline constexpr uint32_t kDoubleMagic = 0x00051607;
-inline constexpr uint32_t kVersion1 = 0x00010000;
-inline constexpr uint32_t kVersion2 = 0x00020000;
-inline constexpr size_t kMagic = 0;
-inline constexpr size_t kVersion = 4;
-inline constexpr size_t kEntryCount = 24;
-inline constexpr size_t kHeaderSize = 26;
-inline constexpr size_t kDescriptorSize = 12;  // entry ID, offset, length
-inline constexpr uint32_t kDataFork = 1;
-inline constexpr uint32_t kResourceFork = 2;
-inline constexpr uint32_t kRealName = 3;
-inline constexpr uint32_t kFileDates = 8;   // creation, modification, backup, access
-inline constexpr uint32_t kFinderInfo = 9;  // FInfo and FXInfo
-inline constexpr size_t kFinderInfoSize = 32;
-inline constexpr size_t kDateCount = 3;     // the access date has no place in a Macintosh file
-inline constexpr size_t kMaxName = 255;
-// Dates count seconds from 2000-01-01 00:00 as a signed number; this one means "unknown".
-inline constexpr uint32_t kUnknownDate = 0x80000000u;
-inline constexpr int64_t kMacSecondsAt2000 = 3029529600;
-}  // namespace as
-
-namespace hqx {
-// The start of the line that opens a BinHex 4.0 text. Writers went on in their own words:
-// "with BinHex 4.0)" (BinHex itself, hfsutils), "; you knew that already.)" (macutils).
-constexpr std::string_view kIntroduction = "(This file must be converted";
-constexpr char kDigits[] = "!\"#$%&'()*+,-012345689@ABCDEFGHIJKLMNPQRSTUVXYZ[`abcdefhijklmpqr";
-// Each character's six bits, or kNotADigit.
-inline constexpr uint8_t kNotADigit = 0xFF;
-constexpr std::array<uint8_t, 256> kDigitValues = [] {
-    std::array<uint8_t, 256> values{};
-    values.fill(kNotADigit);
-    for (uint8_t i = 0; i < 64; ++i) values[static_cast<unsigned char>(kDigits[i])] = i;
-    return values;
-}();
-inline constexpr uint8_t kRunMarker = 0x90;
-inline constexpr char kFrame = ':';
-inline constexpr size_t kMaxName = 63;
-// How far into a file the introduction is looked for: mail and news headers come before it.
-inline constexpr size_t kSearchedHead = 64 * 1024;
-// The most bytes one encoded byte can stand for: a run marker and its count repeat the byte
-// before them up to 254 more times, and they take two encoded bytes.
-inline constexpr uint64_t kMostExpansion = 128;
-// The type, creator, flags and fork lengths after the name and its version byte.
-inline constexpr size_t kHeaderTail = 4 + 4 + 2 + 4 + 4;
-}  // namespace hqx
+using namespace forklayout;
 
 inline constexpr size_t kChunkSize = 1 << 20;
 
@@ -479,7 +390,7 @@ private:
 Result<std::optional<uint64_t>> binHexStart(const PcFile& file, std::string_view head) {
     size_t at = 0;
     for (;; ++at) {
-        at = head.find(hqx::kIntroduction, at);
+        at = head.find(hqx::kIntroductionStart, at);
         if (at == std::string_view::npos) return std::optional<uint64_t>();
         if (at == 0 || head[at - 1] == '\n' || head[at - 1] == '\r') break;
     }
