@@ -85,7 +85,6 @@ TEST(HitTestList, ClickTogglesTheEntryUnderItInEachModeAndScreen) {
         int x, y;
         uint16_t expected;
     } cases[] = {
-        {"short: top left cell", m, six, M::Short, 0, 2, rowY(0), 0},
         {"short: last pixel of the left half", m, six, M::Short, 0, kHalf - 1, rowY(0), 0},
         {"short: the middle belongs to the right cell", m, six, M::Short, 0, kHalf, rowY(0), 1},
         {"short: the row starts at y 72", m, six, M::Short, 0, 10, 72, 0},

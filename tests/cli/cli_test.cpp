@@ -144,8 +144,6 @@ TEST(Cli, LinesMessagesAndStatus) {
         {"QUIT with --yes", {"--yes", basic}, 0, "Quarry - : Do you really want to quit? [Yes]\n", Strings{}, {}, {}, {}, "CD Docs\nQUIT\nDIR\n"},
         // --quiet drops the "Copy of ... to ..." lines, --verbose keeps them, the last one given
         // wins; standard error, not a terminal here, gets no progress line either way.
-        {"--quiet", {"--quiet", "--to", "@T", basic, "COPY \"Big Forks\"", "COPY Puzzle"}, 0, "", Strings{}, {},
-         {{"Big Forks.txt", ""}, {"Puzzle.com", ""}}},
         {"--verbose --quiet", {"--verbose", "--quiet", "--to", "@T", basic, "COPY \"Big Forks\"", "COPY Puzzle"}, 0, "", Strings{}, {},
          {{"Big Forks.txt", ""}, {"Puzzle.com", ""}}},
         {"--quiet --verbose", {"--quiet", "--verbose", "--to", "@T", basic, "COPY \"Big Forks\"", "COPY Puzzle"}, 0, "", std::nullopt,

@@ -7,25 +7,19 @@
 
 #include <cstring>
 #include <functional>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "device/partition_scan.h"
 #include "support/fixture_path.h"
+#include "support/image_builder.h"
 #include "support/run_process.h"
 
 namespace quarry {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using test::Bytes;
 
 MediumRead reader(const Bytes& medium) {
     return [&medium](uint64_t offset, std::span<uint8_t> out) -> Status {
@@ -99,7 +93,7 @@ TEST(PartitionScan, MapsOfRealToolsAgreeWithSevenZipAndNameEachVolume) {
     for (const MapCase& c : cases) {
         SCOPED_TRACE(c.fixture);
         const std::string path = test::fixturePath(c.fixture);
-        const Bytes medium = load(path);
+        const Bytes medium = test::readFile(path);
         ASSERT_FALSE(medium.empty());
         auto found = scan(medium);
         ASSERT_TRUE(found) << found.fault();
@@ -134,7 +128,7 @@ TEST(PartitionScan, MapsOfRealToolsAgreeWithSevenZipAndNameEachVolume) {
 TEST(PartitionScan, GenisoimageMapAndAWrappedVolume) {
     // 7-Zip does not open genisoimage's map (it refuses the driver descriptor's block count), so
     // the volume found there is checked by its MDB's name, the one genisoimage was given.
-    const Bytes hybrid = load(test::fixturePath("hybrid.iso"));
+    const Bytes hybrid = test::readFile(test::fixturePath("hybrid.iso"));
     auto inMap = scan(hybrid);
     ASSERT_TRUE(inMap) << inMap.fault();
     ASSERT_EQ(inMap->size(), 2u);
@@ -147,8 +141,8 @@ TEST(PartitionScan, GenisoimageMapAndAWrappedVolume) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(mdb + 0x25), mdb[0x24]), "Quarry Hybrid");
     // The HFS+ volume inside the wrapper (which 7-Zip lists, see make_fixtures.sh) is the very
     // volume 7-Zip cut out of the xorriso image.
-    const Bytes wrapped = load(test::fixturePath("partitions/wrapped.hfs"));
-    const Bytes plus = load(test::fixturePath("partitions/plus.hfs"));
+    const Bytes wrapped = test::readFile(test::fixturePath("partitions/wrapped.hfs"));
+    const Bytes plus = test::readFile(test::fixturePath("partitions/plus.hfs"));
     auto found = scan(wrapped);
     ASSERT_TRUE(found) << found.fault();
     ASSERT_EQ(found->size(), 1u);
@@ -173,9 +167,9 @@ void resealGpt(Bytes& b) {
 }
 
 TEST(PartitionScan, DamagedMapsAreRefusedOrNoted) {
-    const Bytes gpt = load(test::fixturePath("partitions/gpt.img"));
-    const Bytes apm = load(test::fixturePath("partitions/apm-xorriso.iso"));
-    const Bytes mbr = load(test::fixturePath("partitions/mbr.img"));
+    const Bytes gpt = test::readFile(test::fixturePath("partitions/gpt.img"));
+    const Bytes apm = test::readFile(test::fixturePath("partitions/apm-xorriso.iso"));
+    const Bytes mbr = test::readFile(test::fixturePath("partitions/mbr.img"));
     ASSERT_FALSE(gpt.empty() || apm.empty() || mbr.empty());
     const auto with = [](Bytes b, const std::function<void(Bytes&)>& change) {
         change(b);
@@ -206,7 +200,7 @@ TEST(PartitionScan, DamagedMapsAreRefusedOrNoted) {
     }
 
     // What the scan still lists, and the note on the last of it.
-    const Bytes wrapped = load(test::fixturePath("partitions/wrapped.hfs"));
+    const Bytes wrapped = test::readFile(test::fixturePath("partitions/wrapped.hfs"));
     struct Noted {
         const char* what;
         Bytes medium;

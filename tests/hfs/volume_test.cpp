@@ -99,11 +99,6 @@ TEST(Mount, FindsTheVolumeBehindEveryKindOfMap) {
     }
 }
 
-// (The HFS+ refusal is checked end to end in tests/hfsplus/mounted_test.cpp.)
-TEST(VolumeFormats, AFormatThatIsNotChangedIsRefusedByName) {
-    EXPECT_EQ(refuseChangeOf(VolumeFormat::Mfs).fault(), "Quarry changes HFS volumes only; this MFS volume is not changed.");
-}
-
 TEST(Mount, ClearsAFreeNodeCountAboveTheNodeCount) {
     TempDir dir;
     MountedImage m(test::bentFixture(dir, "basic.hfs", [](Bytes& b) {

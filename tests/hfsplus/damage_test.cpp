@@ -8,9 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -20,6 +18,7 @@
 #include "hfsplus/volume_check.h"
 #include "support/fixture_path.h"
 #include "support/hfsplus_image.h"
+#include "support/image_builder.h"
 #include "support/memory_sink.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
@@ -46,10 +45,7 @@ struct Raw {
     std::vector<uint8_t> bytes;
     uint64_t volume;  // the volume's first byte: its Apple_HFS partition, or 0
 
-    explicit Raw(const char* fixture) : volume(applePartitionStart(fixturePath(fixture))) {
-        std::ifstream in(fixturePath(fixture), std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    explicit Raw(const char* fixture) : bytes(readFile(fixturePath(fixture))), volume(applePartitionStart(fixturePath(fixture))) {}
     uint8_t* at(uint64_t offset) { return bytes.data() + volume + offset; }
     uint8_t* header() { return at(1024); }
     uint32_t blockSize() { return loadBE32(header() + 40); }
@@ -86,7 +82,7 @@ struct Raw {
     }
     std::string write(const TempDir& dir, const char* name = "planted") const {
         const std::string path = dir.file(name);
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        writeFile(path, bytes);
         return path;
     }
 };
