@@ -26,7 +26,6 @@ namespace {
 
 // Folders nest far less deeply in anything a person puts; deeper is a loop of bind mounts.
 constexpr int kMaxPutDepth = 64;
-constexpr size_t kWriteRun = 1 << 20;  // bytes written to the medium at once
 constexpr size_t kBackedUp = 52;       // filBkDat
 constexpr size_t kExtendedFinderInfo = 56;  // filFndrInfo (FXInfo)
 constexpr size_t kDataFirstBlock = 24;      // filStBlk
@@ -137,52 +136,51 @@ Result<MacFileParts> partsOf(Session& session, const std::string& path, const st
 
 // Writes the fork's bytes into its blocks, the last block's rest as zeros. The blocks are free
 // on the medium until the change is committed, so nothing that reads the volume sees them.
+// Whole sectors go from the reader's chunk straight to the medium.
 Status writeFork(Session& session, const ForkBytes& fork, const std::vector<BlockRun>& runs) {
     const VolumeState& volume = session.volume;
     const uint32_t blockSize = volume.allocBlockSize;
     size_t runIndex = 0;
     uint64_t inRun = 0;  // bytes of the current run written
-    std::vector<uint8_t> pending;
-    auto emit = [&](bool last) -> Status {
-        size_t at = 0;
-        while (at < pending.size()) {
+    // Whole sectors at the fork's current place, run after run.
+    auto put = [&](const uint8_t* bytes, size_t length) -> Status {
+        while (length > 0) {
             if (runIndex >= runs.size()) return Fault{"PUT: the fork holds more bytes than its blocks"};
             const uint64_t runBytes = uint64_t{runs[runIndex].count} * blockSize;
-            size_t take = static_cast<size_t>(std::min<uint64_t>(pending.size() - at, runBytes - inRun));
-            if (!last) take -= take % kSectorSize;
-            if (take == 0) break;
-            const size_t sectors = (take + kSectorSize - 1) / kSectorSize;
-            std::vector<uint8_t> out(sectors * kSectorSize, 0);
-            std::memcpy(out.data(), pending.data() + at, take);
+            const auto take = static_cast<size_t>(std::min<uint64_t>(length, runBytes - inRun));
             const uint32_t sector = static_cast<uint32_t>(volume.firstBlockSector) + runs[runIndex].start * volume.sectorsPerBlock +
                                     static_cast<uint32_t>(inRun / kSectorSize);
-            if (uint16_t status = WriteSectors(session.device, sector, static_cast<uint32_t>(sectors), out.data()); status != 0)
+            if (uint16_t status = WriteSectors(session.device, sector, static_cast<uint32_t>(take / kSectorSize), bytes); status != 0)
                 return Fault{statusReason(status, sector, "write")};
-            inRun += sectors * kSectorSize;
-            at += take;
-            if (inRun >= runBytes) ++runIndex, inRun = 0;
+            bytes += take;
+            length -= take;
+            inRun += take;
+            if (inRun == runBytes) ++runIndex, inRun = 0;
         }
-        pending.erase(pending.begin(), pending.begin() + static_cast<long>(at));
         return Status::ok();
     };
-    Status read = ForEachForkChunk(fork, [&](const uint8_t* bytes, size_t length) {
-        pending.insert(pending.end(), bytes, bytes + length);
-        return pending.size() >= kWriteRun ? emit(false) : Status::ok();
+    std::vector<uint8_t> tail;  // the start of a sector that the next chunk goes on with
+    Status read = ForEachForkChunk(fork, [&](const uint8_t* bytes, size_t length) -> Status {
+        if (!tail.empty()) {
+            const size_t fill = std::min(length, kSectorSize - tail.size());
+            tail.insert(tail.end(), bytes, bytes + fill);
+            bytes += fill;
+            length -= fill;
+            if (tail.size() < kSectorSize) return Status::ok();
+            if (Status s = put(tail.data(), kSectorSize); !s) return s;
+            tail.clear();
+        }
+        const size_t whole = length - length % kSectorSize;
+        if (Status s = put(bytes, whole); !s) return s;
+        tail.assign(bytes + whole, bytes + length);
+        return Status::ok();
     });
     if (!read) return read;
-    if (Status s = emit(true); !s) return s;
-    // The rest of the last block: zeros, so that nothing a deleted file left there is read as
-    // part of this one.
-    if (runIndex < runs.size() && inRun != 0) {
-        const uint64_t runBytes = uint64_t{runs[runIndex].count} * blockSize;
-        const uint64_t blockEnd = (inRun + blockSize - 1) / blockSize * blockSize;
-        std::vector<uint8_t> zeros(static_cast<size_t>(std::min(blockEnd, runBytes) - inRun), 0);
-        const uint32_t sector = static_cast<uint32_t>(volume.firstBlockSector) + runs[runIndex].start * volume.sectorsPerBlock +
-                                static_cast<uint32_t>(inRun / kSectorSize);
-        if (!zeros.empty())
-            if (uint16_t status = WriteSectors(session.device, sector, static_cast<uint32_t>(zeros.size() / kSectorSize), zeros.data());
-                status != 0)
-                return Fault{statusReason(status, sector, "write")};
+    // The last sector and the rest of its block: zeros, so that nothing a deleted file left
+    // there is read as part of this one.
+    if (!tail.empty() || inRun % blockSize != 0) {
+        tail.resize(blockSize - inRun % blockSize, 0);
+        if (Status s = put(tail.data(), tail.size()); !s) return s;
     }
     return Status::ok();
 }
