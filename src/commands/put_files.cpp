@@ -296,10 +296,12 @@ private:
         return Status::ok();
     }
 
-    Status put(const std::string& path, const std::string& wantedName, int depth) {
+    // `known`: what lstat said of a path inside a put folder, which is no link.
+    Status put(const std::string& path, const std::string& wantedName, int depth, const struct stat* known = nullptr) {
         if (tally.stopped) return Status::ok();
         struct stat st {};
-        if (stat(path.c_str(), &st) != 0) return refuse(path, std::string(std::strerror(errno)));
+        if (known) st = *known;
+        else if (stat(path.c_str(), &st) != 0) return refuse(path, std::string(std::strerror(errno)));
         const std::string pcName = baseName(path);
         if (S_ISDIR(st.st_mode)) return putFolder(path, st, wantedName.empty() ? pcName : wantedName, depth);
         if (!S_ISREG(st.st_mode)) return refuse(path, "not a file or a folder");
@@ -458,7 +460,7 @@ private:
             if (lstat(child.c_str(), &inner) != 0) s = refuse(child, std::strerror(errno));
             // A link inside a folder may lead back up it; only what is in the folder goes.
             else if (S_ISLNK(inner.st_mode)) s = refuse(child, "a symbolic link");
-            else s = put(child, {}, depth + 1);
+            else s = put(child, {}, depth + 1, &inner);
             if (!s) return s;
         }
         changeToParent(session_);
