@@ -137,16 +137,21 @@ TEST(Put, NamesMadeLegalAndRefusals) {
         EXPECT_TRUE(slurp(image) == before);
     }
     EXPECT_EQ(hcopyData(image, ":note.txt"), "the first note");
+    // The name asked for instead.
+    r = runCli({"--write", image, "PUT " + other + " \"Other note\""});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(hcopyData(image, ":Other note"), "another text");
 
     // A file larger than the free space is refused before anything is written; in a folder,
     // the files before it stay and the rest are not put.
     const uint64_t free = hmountFreeBytes(image);
     const std::string big = dir.file("big.bin");
     writeFile(big, bytesOf(static_cast<size_t>(free + 1), 7));
+    const std::string full = slurp(image);
     r = runCli({"--write", image, "PUT " + big});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("The volume is full: big.bin needs"), std::string::npos) << r.err;
-    EXPECT_TRUE(slurp(image) == before);
+    EXPECT_TRUE(slurp(image) == full);
     const std::string folder = dir.file("Batch");
     std::filesystem::create_directory(folder);
     writeFile(folder + "/1 small", "small");
@@ -156,7 +161,7 @@ TEST(Put, NamesMadeLegalAndRefusals) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("The volume is full: 2 big needs"), std::string::npos) << r.err;
     EXPECT_EQ(hlsTree(image), (std::vector<std::string>{":A PC name longer than 31 charac\tf 4 0", ":Batch\td 1", ":Batch:1 small\tf 5 0",
-                                                         ":Budget/ 1995\tf 5 0", ":note.txt\tf 14 0"}));
+                                                         ":Budget/ 1995\tf 5 0", ":Other note\tf 12 0", ":note.txt\tf 14 0"}));
     expectSound(image);
 }
 
