@@ -7,8 +7,10 @@
 // the PC file, with the type and creator that the type/creator table gives its extension
 // (else '????' '????') and the PC file's dates. A folder is put with everything in it.
 //
-// Each file and each folder is a change of its own (commands/volume_changes.h): a file the
-// volume cannot hold whole is refused, and the files before it stay, on a sound volume.
+// A whole put is one change (commands/volume_changes.h), committed once. A file the free blocks
+// cannot hold whole is refused before anything of it is written, and the files before it stay;
+// should a step fail part-way, the put is made again a change per file, so that the files before
+// the failure stay then too, on a sound volume.
 //
 //     if (WriteGuardAllows(session)) PutPcPaths(session, {"/home/me/Games"});
 
