@@ -69,14 +69,6 @@ std::string legalMacName(std::string name) {
     return name.empty() ? std::string("Untitled") : name;
 }
 
-// The Macintosh time (wall clock) of a PC time.
-uint32_t macTimeOf(std::time_t t) {
-    std::tm local{};
-    localtime_r(&t, &local);
-    const int64_t seconds = static_cast<int64_t>(timegm(&local)) + kMacEpochOffset;
-    return seconds < 0 ? 0 : seconds > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(seconds);
-}
-
 struct PcDates {
     uint32_t created = 0, modified = 0;
 };

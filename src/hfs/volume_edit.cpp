@@ -124,13 +124,15 @@ std::array<uint8_t, extkey::kKeyLengthValue + 1> extentKey(uint32_t fileID, uint
 
 }  // namespace
 
-uint32_t macTimeNow() {
-    const std::time_t now = std::time(nullptr);
+uint32_t macTimeOf(std::time_t t) {
     std::tm local{};
-    localtime_r(&now, &local);
+    localtime_r(&t, &local);
     // The local wall-clock time read as if it were UTC gives the seconds HFS stores.
-    return static_cast<uint32_t>(static_cast<int64_t>(timegm(&local)) + kMacEpochOffset);
+    const int64_t seconds = static_cast<int64_t>(timegm(&local)) + kMacEpochOffset;
+    return seconds < 0 ? 0 : seconds > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(seconds);
 }
+
+uint32_t macTimeNow() { return macTimeOf(std::time(nullptr)); }
 
 void beginVolumeChange(VolumeState& volume) {
     if (volume.changeOpen) return;

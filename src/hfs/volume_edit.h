@@ -7,6 +7,7 @@
 // (hfs/volume_commit.h) takes it to the medium or discardVolumeChange forgets it.
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,8 @@ struct BlockRun {
 // The Macintosh time of the local wall clock now (HFS keeps the wall-clock time of the machine
 // that wrote it).
 uint32_t macTimeNow();
+// The same for a PC time (a file's date), held to what HFS can keep (1904 to 2040).
+uint32_t macTimeOf(std::time_t t);
 
 // Opens a change of the volume when none is open: the MDB as the medium holds it is kept.
 void beginVolumeChange(VolumeState& volume);
