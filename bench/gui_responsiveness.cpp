@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     window.setDrives(&drives);
     ui.attach(&session, &window);
     QString why;
-    if (drives.addImage(argv[1], why) < 0) return 1;
+    if (drives.addImage(argv[1], why).empty()) return 1;
     StartDevices(session, ui, drives);
     window.show();
     window.mountSelected();

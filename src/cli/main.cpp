@@ -38,6 +38,7 @@
 #include "common/text.h"
 #include "common/charset.h"
 #include "device/drive_scan.h"
+#include "device/containers/open_image.h"
 #include "device/image_adapter.h"
 #include "device/sg_adapter.h"
 #include "dialogs/log_dialog.h"
@@ -63,6 +64,8 @@ constexpr const char* kUsage =
     "options:\n"
     "  --partition N         mount partition N of the medium's map (as fdisk or 7-Zip number\n"
     "                        them; default: the first HFS or HFS+ volume)\n"
+    "  --member NAME         open member NAME of a zip archive of several images (without\n"
+    "                        it such an archive's images are listed, and nothing is run)\n"
     "  --to DIR              copy into DIR, made with its parents when missing (default:\n"
     "                        the current directory)\n"
     "  --names long|short    PC names: long names, or 8.3 names (default: long where the\n"
@@ -144,6 +147,7 @@ struct Options {
     std::string dfxml;
     bool quiet = false;
     std::optional<uint32_t> partition;
+    std::string member;  // of a zip archive of several images
     std::optional<std::string> newVolume;  // its name, as typed
     std::optional<std::string> newSize;
     // The command line as given, for the DFXML report's creator.
@@ -273,7 +277,7 @@ public:
 private:
     int runAll(const Options& options) {
         session_.partitionChoice = options.partition;
-        if (int status = startUp(options.source, options.write); status != kExitOk) return status;
+        if (int status = startUp(options.source, options.write, options.member); status != kExitOk) return status;
         if (options.check) return checkOnly();
         if (options.json || !options.dfxml.empty()) return reportOnly(options);
         if (int status = prepareCopies(options); status != kExitOk) return status;
@@ -335,7 +339,7 @@ private:
         return result.sound() && !ui_.fatal() ? kExitOk : kExitStopped;
     }
 
-    int startUp(const std::string& source, bool write) {
+    int startUp(const std::string& source, bool write, const std::string& member) {
         if (source.rfind("/dev/sg", 0) == 0) {
             auto adapter = SgAdapter::open({source}, write);
             if (!adapter) {
@@ -345,13 +349,26 @@ private:
             bus_.adapters.push_back(std::move(*adapter));
         } else {
             auto images = std::make_unique<ImageAdapter>();
-            if (auto target = images->addImage(source, write ? ImageAccess::ReadWrite : ImageAccess::ReadOnly); !target) {
+            const ImageAccess access = write ? ImageAccess::ReadWrite : ImageAccess::ReadOnly;
+            Result<std::vector<OpenedImage>> media = openImages(source, access, member);
+            if (!media) {
+                ui_.report(media.fault());
+                return kExitStopped;
+            }
+            // Of a zip archive of several images the person names one; the names are listed,
+            // one to a line, as --member takes them.
+            if (media->size() > 1) {
+                ui_.report(source + " holds " + std::to_string(media->size()) + " Macintosh volumes; name the one to open with --member NAME:");
+                for (const OpenedImage& medium : *media) std::printf("%s\n", medium.member.c_str());
+                std::fflush(stdout);
+                return kExitStopped;
+            }
+            if (Result<int> target = images->addOpened(std::move(media->front()), source, access); !target) {
                 ui_.report(target.fault());
                 return kExitStopped;
-            } else {
-                // A flaw that leaves the medium readable (a DiskCopy checksum) is told, and the run goes on.
-                for (const std::string& warning : images->imageWarnings(*target)) ui_.report(warning);
             }
+            // A flaw that leaves the medium readable (a DiskCopy checksum) is told, and the run goes on.
+            for (const std::string& warning : images->imageWarnings(0)) ui_.report(warning);
             bus_.adapters.push_back(std::move(images));
         }
         DeviceState& device = session_.device;
@@ -616,6 +633,10 @@ int main(int argc, char** argv) {
                 return kExitUsage;
             }
             options.partition = static_cast<uint32_t>(n);
+        } else if (arg == "--member") {
+            const char* v = value("--member");
+            if (!v) return kExitUsage;
+            options.member = v;
         } else if (arg == "--to") {
             const char* v = value("--to");
             if (!v) return kExitUsage;

@@ -42,15 +42,11 @@ std::string shownName(const std::string& macName) { return ansiToUtf8(TranslateN
 
 // Whether a PC file holds a volume of a Macintosh format, found by its content as the image
 // adapter finds it (containers too), never by its name: a text file named "notes.img" is put.
-bool holdsMacintoshVolume(const std::string& path) {
+bool fileHoldsMacintoshVolume(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) return false;
-    Result<OpenedImage> opened = openImage(path, ImageAccess::ReadOnly);
-    if (!opened) return false;
-    ImageSource& medium = *opened->source;
-    Result<std::vector<FoundVolume>> found = scanPartitions(
-        medium.size(), [&](uint64_t offset, std::span<uint8_t> out) { return medium.read(offset, out.size(), out.data()); });
-    return found && std::any_of(found->begin(), found->end(), [](const FoundVolume& v) { return v.kind != VolumeKind::Other; });
+    Result<std::vector<OpenedImage>> opened = openImages(path, ImageAccess::ReadOnly);
+    return opened && std::any_of(opened->begin(), opened->end(), [](OpenedImage& image) { return holdsMacintoshVolume(*image.source); });
 }
 
 }  // namespace
@@ -112,7 +108,7 @@ void RenameSelectionCommand(Session& session, CommandStates& states, const AskNe
 DropUse UseOfDrop(Session& session, const std::vector<std::string>& pcPaths) {
     if (!volumeToChange(session)) return DropUse::OpenImage;
     if (AttributeSheetWritable(session)) return DropUse::PutFiles;
-    return pcPaths.size() == 1 && holdsMacintoshVolume(pcPaths.front()) ? DropUse::OpenImage : DropUse::PutFiles;
+    return pcPaths.size() == 1 && fileHoldsMacintoshVolume(pcPaths.front()) ? DropUse::OpenImage : DropUse::PutFiles;
 }
 
 void DropFilesCommand(Session& session, CommandStates& states, const std::vector<std::string>& pcPaths) {

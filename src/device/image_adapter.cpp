@@ -47,17 +47,46 @@ Result<int> ImageAdapter::addImage(const std::string& path, ImageAccess access) 
     }
     Result<OpenedImage> opened = openImage(path, access);
     if (!opened) return Fault{opened.fault()};
+    return addOpened(std::move(*opened), path, access);
+}
 
+Result<std::vector<int>> ImageAdapter::addImages(const std::string& path, ImageAccess access, const std::string& member, size_t* left) {
+    if (images_.size() >= kMaxImages) {
+        return openFault(path, "the image adapter already holds " + std::to_string(kMaxImages) + " images");
+    }
+    Result<std::vector<OpenedImage>> opened = openImages(path, access, member);
+    if (!opened) return Fault{opened.fault()};
+    std::vector<int> targets;
+    if (left) *left = 0;
+    for (OpenedImage& image : *opened) {
+        if (images_.size() >= kMaxImages) {
+            if (left) ++*left;
+            continue;
+        }
+        targets.push_back(*addOpened(std::move(image), path, access));
+    }
+    return targets;
+}
+
+Result<int> ImageAdapter::addOpened(OpenedImage opened, const std::string& path, ImageAccess access) {
+    if (images_.size() >= kMaxImages) {
+        return openFault(path, "the image adapter already holds " + std::to_string(kMaxImages) + " images");
+    }
     Image image;
-    image.size = opened->source->size();
-    image.source = std::move(opened->source);
-    image.format = std::move(opened->format);
-    image.warnings = std::move(opened->warnings);
+    image.size = opened.source->size();
+    image.source = std::move(opened.source);
+    image.format = std::move(opened.format);
+    image.warnings = std::move(opened.warnings);
     image.path = path;
-    image.product = productName(path);
+    image.member = std::move(opened.member);
+    image.product = productName(image.member.empty() ? path : image.member);
     image.access = access;
     images_.push_back(std::move(image));
     return static_cast<int>(images_.size() - 1);
+}
+
+const std::string& ImageAdapter::imageMember(int target) const {
+    return target >= 0 && static_cast<size_t>(target) < images_.size() ? images_[static_cast<size_t>(target)].member : kNoPath;
 }
 
 const std::vector<std::string>& ImageAdapter::imageWarnings(int target) const {

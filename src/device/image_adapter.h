@@ -32,6 +32,12 @@ public:
     // Containers (DiskCopy 4.2, BIN/CUE, UDIF, gzip, zip) are recognised by their content and
     // serve the medium they hold.
     Result<int> addImage(const std::string& path, ImageAccess access);
+    // Opens every medium the file holds as a target of its own, in the file's order: one for an
+    // image, each member that holds a Macintosh volume for a zip archive of several (only the
+    // member named, when `member` names one). Each target's product identification is its
+    // member's name. Media past the adapter's last free target are not opened; `left` counts them.
+    Result<std::vector<int>> addImages(const std::string& path, ImageAccess access, const std::string& member = {},
+                                       size_t* left = nullptr);
 
     size_t imageCount() const { return images_.size(); }
     // Bytes of the image, as found when it was opened; 0 for a target that holds none.
@@ -41,6 +47,10 @@ public:
     // that does not match), and the kind of container it is ("" for a plain image).
     const std::vector<std::string>& imageWarnings(int target) const;
     const std::string& imageFormat(int target) const;
+    // Puts a medium opened from `path` on the next free target.
+    Result<int> addOpened(OpenedImage opened, const std::string& path, ImageAccess access);
+    // The member of a zip archive the target serves; empty for any other image.
+    const std::string& imageMember(int target) const;
 
     std::string managerId() const override;
     int deviceType(uint8_t target) override;
@@ -69,6 +79,7 @@ private:
         std::string format;
         std::vector<std::string> warnings;
         std::string path;
+        std::string member;
         std::string product;  // 16 bytes of INQUIRY product identification
         ImageAccess access = ImageAccess::ReadOnly;
         uint64_t size = 0;

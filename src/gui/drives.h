@@ -2,6 +2,8 @@
 // The drives the desktop program offers: images named on the command line or opened later on
 // the image adapter, and real drives found through SCSI generic nodes.
 
+#include <vector>
+
 #include <QString>
 
 #include "device/drive_scan.h"
@@ -16,11 +18,10 @@ struct Drives {
 
     // The image adapter comes first, then the real drives.
     Drives();
-    // Puts an image on the image adapter, read-only unless asked otherwise; the target number,
-    // or -1 with why.
-    // The image's target number, or -1 with the fault in `why`; on success `why` holds what the
-    // person should still hear about the image, or nothing.
-    int addImage(const QString& path, QString& why, ImageAccess access = ImageAccess::ReadOnly);
+    // Puts an image on the image adapter, read-only unless asked otherwise, and gives its target
+    // number; a zip archive of several images gives a target for each. None with the fault in
+    // `why`; otherwise `why` holds what the person should still hear about the images, or nothing.
+    std::vector<int> addImage(const QString& path, QString& why, ImageAccess access = ImageAccess::ReadOnly);
 };
 
 }  // namespace quarry::gui

@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
     const ImageAccess access = args.write ? ImageAccess::ReadWrite : ImageAccess::ReadOnly;
     for (const QString& path : named) {
         QString why;
-        if (drives.addImage(path, why, access) < 0 || !why.isEmpty()) QMessageBox::warning(nullptr, kProgramTitle, why);
+        if (drives.addImage(path, why, access).empty() || !why.isEmpty()) QMessageBox::warning(nullptr, kProgramTitle, why);
     }
 
     if (!StartDevices(session, ui, drives)) {
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
         ImageAccess chosenAccess = ImageAccess::ReadOnly;
         if (nothingFound) chosen = MainWindow::chooseImage(nullptr, chosenAccess);
         QString why;
-        if (chosen.isEmpty() || drives.addImage(chosen, why, chosenAccess) < 0 ||
+        if (chosen.isEmpty() || drives.addImage(chosen, why, chosenAccess).empty() ||
             SelectCdromDrive(session.device, drives.table, ui) == 0) {
             ui.fatalError(messageText(Msg::NoCdromDrive));
             return 1;

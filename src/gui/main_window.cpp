@@ -330,14 +330,19 @@ void MainWindow::newVolume() {
 bool MainWindow::openImage(const QString& path, ImageAccess access) {
     if (!drives_) return false;
     QString why;
-    const int target = drives_->addImage(path, why, access);
-    if (target < 0) {
+    const std::vector<int> targets = drives_->addImage(path, why, access);
+    if (targets.empty()) {
         ui_.showMessageBox(why.toStdString());
         return false;
     }
     if (!why.isEmpty()) ui_.showMessageBox(why.toStdString());
+    if (targets.size() > 1) {
+        // A zip archive of several images: each is a drive of its own, and the person picks one.
+        if (SelectCdromDrive(session_.device, drives_->table, ui_) == 1) mountSelected();
+        return true;
+    }
     session_.device.hostAdapterId = 0;
-    session_.device.targetId = static_cast<uint8_t>(target);
+    session_.device.targetId = static_cast<uint8_t>(targets.front());
     mountSelected();
     return true;
 }

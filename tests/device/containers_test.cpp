@@ -25,14 +25,14 @@ namespace {
 
 std::string container(const std::string& name) { return test::fixturePath("containers/") + name; }
 
-// Every block the adapter serves for its first image, read as the mount reads them.
-std::string served(ImageAdapter& images) {
-    std::string bytes((images.imageSize(0) + 2047) / 2048 * 2048, '\0');
+// Every block the adapter serves for an image, read as the mount reads them.
+std::string served(ImageAdapter& images, uint8_t target = 0) {
+    std::string bytes((images.imageSize(target) + 2047) / 2048 * 2048, '\0');
     for (uint32_t block = 0; block * 2048ull < bytes.size(); block += 8) {
         const uint32_t count = std::min<uint32_t>(8, static_cast<uint32_t>(bytes.size() / 2048 - block));
         ScsiCommand c = devicetest::commandOf(devicetest::transferCdb(scsi::kRead10, block, static_cast<uint16_t>(count)), DataDirection::In,
                                               count * 2048, reinterpret_cast<uint8_t*>(bytes.data()) + block * 2048ull);
-        EXPECT_EQ(images.execute(0, c), aspi::kCompleted) << "block " << block;
+        EXPECT_EQ(images.execute(target, c), aspi::kCompleted) << "block " << block;
     }
     return bytes;
 }
@@ -250,7 +250,9 @@ TEST(Containers, DamagedOnesAreRefusedWithTheirMessage) {
         {{}, "bad-offset.dmg", "The UDIF image is damaged: blkx table 0 (disk image (Apple_HFS : 0)) chunk 1 lies at bytes 10", ""},
         {{}, "lzfse.dmg", "The UDIF image uses LZFSE compression, which Quarry does not support", ""},
         {{}, "cut.dmg.gz", "The gzip file is damaged: unexpected end of file", ""},
-        {{}, "two.zip", "The zip file holds 2 files; Quarry opens a zip file that holds one image", ""},
+        {{}, "no-image.zip", "The zip file holds 2 files, and none of them holds a Macintosh volume", ""},
+        {{"--member", "Disks/hybrid.iso"}, "several.zip", "The zip file holds no member named \"Disks/hybrid.iso\"", ""},
+        {{"--member", "hybrid.iso"}, "basic.dc42", "cannot open " + container("basic.dc42") + ": only a zip file has members to choose from", ""},
         {{}, "missing-bin.cue", "cannot open " + container("missing.bin") + ", the track file the cue sheet names: No such file or directory", ""},
         {{"--write"}, "basic-raw.dmg", "cannot open " + container("basic-raw.dmg") + ": a UDIF image opens only for reading", ""},
         {{}, "basic.dc42.gz", "cannot make a temporary file in /nonexistent/tmp: No such file or directory", "TMPDIR=/nonexistent/tmp"},
@@ -267,6 +269,58 @@ TEST(Containers, DamagedOnesAreRefusedWithTheirMessage) {
         EXPECT_EQ(run.err.back(), '\n');
         EXPECT_EQ(run.out, "");
     }
+}
+
+// A zip archive of several files opens the image among them, and of several images each one by
+// its name: quarry-cli lists them without --member, the adapter makes each a drive of its own.
+// What lies under __MACOSX/ is never taken, though it holds a volume here.
+TEST(Containers, ZipsOfSeveralFilesOpenTheirImages) {
+    const std::string basicListing = test::runCli({test::fixturePath("basic.hfs"), "DIR"}).out;
+    const std::string hybridListing = test::runCli({test::fixturePath("hybrid.iso"), "DIR"}).out;
+    ASSERT_NE(basicListing, hybridListing);
+
+    const test::ProcessResult listed = test::runCli({container("several.zip"), "DIR"});
+    EXPECT_EQ(listed.exitCode, 1);
+    EXPECT_EQ(listed.out, "basic.dc42\ndisks/hybrid.iso\n");
+    EXPECT_EQ(listed.err, "Quarry - : " + container("several.zip") + " holds 2 Macintosh volumes; name the one to open with --member NAME:\n");
+
+    struct Named {
+        std::vector<std::string> args;
+        const std::string& listing;
+    };
+    const Named cases[] = {
+        {{"--member", "basic.dc42", container("several.zip")}, basicListing},
+        {{"--member", "disks/hybrid.iso", container("several.zip")}, hybridListing},
+        {{"--member", "hybrid.iso", container("several.zip")}, hybridListing},  // its last part
+        {{container("one-image.zip")}, basicListing},
+    };
+    for (const Named& n : cases) {
+        std::vector<std::string> args = n.args;
+        SCOPED_TRACE(args.front());
+        args.push_back("DIR");
+        const test::ProcessResult run = test::runCli(args);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, n.listing);
+    }
+
+    ImageAdapter images;
+    Result<std::vector<int>> targets = images.addImages(container("several.zip"), ImageAccess::ReadOnly);
+    ASSERT_TRUE(targets) << targets.fault();
+    ASSERT_EQ(*targets, (std::vector<int>{0, 1}));
+    EXPECT_EQ(images.imageMember(1), "disks/hybrid.iso");
+    EXPECT_EQ(test::slurp(test::fixturePath("hybrid.iso")), served(images, 1).substr(0, images.imageSize(1)));
+    uint8_t reply[36] = {};
+    ScsiCommand inquiry = devicetest::commandOf({scsi::kInquiry, 0, 0, 0, sizeof reply, 0}, DataDirection::In, sizeof reply, reply);
+    ASSERT_EQ(images.execute(1, inquiry), aspi::kCompleted);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(reply) + 16, 16), "hybrid.iso      ");
+    // Images past the adapter's last target are counted, not opened.
+    size_t left = 0;
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(images.addImages(container("several.zip"), ImageAccess::ReadOnly, {}, &left));
+    ASSERT_TRUE(images.addImage(test::fixturePath("basic.hfs"), ImageAccess::ReadOnly));
+    ASSERT_EQ(images.addImages(container("several.zip"), ImageAccess::ReadOnly, {}, &left)->size(), 1u);
+    EXPECT_EQ(left, 1u);
+    EXPECT_EQ(images.imageMember(7), "basic.dc42");
+    EXPECT_FALSE(images.addImages(container("several.zip"), ImageAccess::ReadOnly));
 }
 
 }  // namespace

@@ -620,26 +620,37 @@ private slots:
         QCOMPARE(p.window.progressPercent(), 50);
     }
 
+    // A zip archive of two images opened in the window gives two drives, and the drive dialog
+    // asks which; Alt+D chooses among all three afterwards.
     void driveDialogChoosesAmongSeveralDrives() {
         Program p("basic.hfs");
-        QString why;
-        QVERIFY(p.drives.addImage(QString::fromStdString(quarry::test::fixturePath("hybrid.iso")), why) == 1);
+        const auto choose = [&](int index, QStringList& entries) {
+            onNextModal([&entries, index](QWidget* d) {
+                QCOMPARE(d->objectName(), QString("DLG_CD"));
+                auto* list = d->findChild<QComboBox*>("999");
+                for (int i = 0; i < list->count(); ++i) entries << list->itemText(i);
+                list->setCurrentIndex(index);
+                clickControl(d, 101);
+            });
+        };
         QStringList entries;
-        onNextModal([&](QWidget* d) {
-            QCOMPARE(d->objectName(), QString("DLG_CD"));
-            auto* list = d->findChild<QComboBox*>("999");
-            for (int i = 0; i < list->count(); ++i) entries << list->itemText(i);
-            list->setCurrentIndex(1);
-            clickControl(d, 101);
-        });
-        QTest::keyClick(&p.window, Qt::Key_D, Qt::AltModifier);
-        QCOMPARE(entries.size(), 2);
+        choose(2, entries);
+        QVERIFY(p.window.openImage(QString::fromStdString(quarry::test::fixturePath("containers/several.zip"))));
+        QCOMPARE(entries.size(), 3);
         QVERIFY2(entries[0].startsWith("[0|0] QUARRY - basic.hfs"), qPrintable(entries[0]));
-        QVERIFY2(entries[1].startsWith("[0|1] QUARRY - hybrid.iso"), qPrintable(entries[1]));
-        QCOMPARE(int{p.session.device.targetId}, 1);
-        QVERIFY(p.window.windowTitle() != QString("Quarry : Test Vol"));
+        QVERIFY2(entries[1].startsWith("[0|1] QUARRY - basic.dc42"), qPrintable(entries[1]));
+        QVERIFY2(entries[2].startsWith("[0|2] QUARRY - hybrid.iso"), qPrintable(entries[2]));
+        QCOMPARE(int{p.session.device.targetId}, 2);
         QVERIFY(p.indexOf("Docs") != kNoIndex);
         QVERIFY(p.indexOf("aardvark") == kNoIndex);
+
+        entries.clear();
+        choose(1, entries);
+        QTest::keyClick(&p.window, Qt::Key_D, Qt::AltModifier);
+        QCOMPARE(entries.size(), 3);
+        QCOMPARE(int{p.session.device.targetId}, 1);
+        QCOMPARE(p.window.windowTitle(), QString("Quarry : Test Vol"));
+        QVERIFY(p.indexOf("aardvark") != kNoIndex);
     }
 
     void targetChooserMovesAndConfirms() {

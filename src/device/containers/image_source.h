@@ -88,6 +88,7 @@ struct OpenedImage {
     std::unique_ptr<ImageSource> source;
     std::string format;                 // "DiskCopy 4.2", "UDIF", ... ; empty for a plain image
     std::vector<std::string> warnings;  // e.g. a DiskCopy data checksum that does not match
+    std::string member;                 // its name inside the zip archive that held it; else empty
 };
 
 // A file in the system's temporary directory that holds an unwrapped image. Its name is removed
