@@ -118,6 +118,7 @@ Result<ReportSummary> WriteDfxml(MountedVolume& volume, const bool& ending, cons
     w.element("image_filename", source.path);
     // The byte runs are offsets in the medium; a container's medium is the image inside it.
     if (!source.container.empty()) w.element("container", source.container);
+    if (!source.member.empty()) w.element("member", source.member);
     w.element("imagesize", source.size);
     w.end();
 

@@ -17,6 +17,7 @@ struct DfxmlSource {
     std::string path;       // the image file as given
     uint64_t size = 0;      // bytes of the medium
     std::string container;  // "" for a plain image; else the kind whose medium the runs are in
+    std::string member;     // the file of a zip archive that holds the medium; else empty
 };
 
 // Writes the document to `file` (replacing it); `fault` hears of each fork that could not be read.

@@ -317,6 +317,7 @@ private:
                 if (auto* images = dynamic_cast<ImageAdapter*>(adapter.get())) {
                     source.size = images->imageSize(0);
                     source.container = images->imageFormat(0);
+                    source.member = images->imageMember(0);
                 }
             Result<ReportSummary> written = WriteDfxml(*session_.mounted, session_.ending, options.dfxml, source, options.arguments, fault);
             if (!written) {

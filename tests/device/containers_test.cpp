@@ -303,6 +303,11 @@ TEST(Containers, ZipsOfSeveralFilesOpenTheirImages) {
         EXPECT_EQ(run.out, n.listing);
     }
 
+    // The report names the member its byte runs lie in.
+    test::TempDir dir;
+    ASSERT_EQ(test::runCli({"--member", "hybrid.iso", "--dfxml", dir.file("r.xml"), container("several.zip")}).exitCode, 0);
+    EXPECT_NE(test::slurp(dir.file("r.xml")).find("<container>zip</container>\n  <member>disks/hybrid.iso</member>"), std::string::npos);
+
     ImageAdapter images;
     Result<std::vector<int>> targets = images.addImages(container("several.zip"), ImageAccess::ReadOnly);
     ASSERT_TRUE(targets) << targets.fault();
