@@ -113,13 +113,19 @@ Result<uint64_t> sizeOf(const FileHandle& file) {
 }
 
 // A disk lies in the file where a disk lies on its medium (an HFS or HFS+ volume's header at byte
-// 1024, an Apple partition map's driver descriptor at 0): such a file is never taken for a
-// MacBinary, AppleSingle or BinHex file, whatever its first 64 KB happen to hold (a BinHex text
-// kept on a small volume can lie there).
+// 1024, an Apple partition map's driver descriptor at 0, an ISO 9660 descriptor at 32769 when
+// the head reaches that far): such a file is never taken for a MacBinary, AppleSingle or BinHex
+// file, whatever its first 64 KB happen to hold (a BinHex text kept on a small volume can lie
+// there).
+constexpr size_t kIsoIdentifier = 16 * 2048 + 1;
 bool holdsDisk(const std::vector<uint8_t>& head) {
     constexpr size_t kVolumeHeader = 1024;
-    const auto at = [&](size_t offset, const char* sign) { return head.size() >= offset + 2 && std::memcmp(&head[offset], sign, 2) == 0; };
-    return at(0, "ER") || at(0, "LK") || at(kVolumeHeader, "BD") || at(kVolumeHeader, "H+") || at(kVolumeHeader, "HX");
+    const auto at = [&](size_t offset, const char* sign) {
+        const size_t length = std::strlen(sign);
+        return head.size() >= offset + length && std::memcmp(&head[offset], sign, length) == 0;
+    };
+    return at(0, "ER") || at(0, "LK") || at(kVolumeHeader, "BD") || at(kVolumeHeader, "H+") || at(kVolumeHeader, "HX") ||
+           at(kIsoIdentifier, "CD001");
 }
 
 Result<OpenedImage> openContent(std::shared_ptr<FileHandle> file, uint64_t start, uint64_t size, const std::string& path,
@@ -185,7 +191,7 @@ Result<OpenedImage> openForks(const std::string& title, const std::vector<uint8_
     // are NDIF images in chunks, whose map went missing with the resource fork.
     const bool diskCopy = std::memcmp(finderInfo.data() + 4, "dCpy", 4) == 0;
     if (diskCopy && image->format.empty()) {
-        std::vector<uint8_t> head(kHeadLength);
+        std::vector<uint8_t> head(kIsoIdentifier + 5);
         if (Status s = image->source->read(0, head.size(), head.data()); !s) return Fault{s.fault()};
         if (!holdsDisk(head))
             return Fault{"The NDIF image's data fork holds no volume: its block map is in the resource fork, which this " + title +
@@ -302,11 +308,12 @@ Result<OpenedImage> openContent(std::shared_ptr<FileHandle> file, uint64_t start
         Result<std::optional<OpenedImage>> unwrapped = openMacFile(file, path, access, wrapping);
         if (!unwrapped) return Fault{unwrapped.fault()};
         if (*unwrapped) return std::move(**unwrapped);
-        if (wrapping == 0) {
-            unwrapped = openWithAppleDouble(file, size, path, access);
-            if (!unwrapped) return Fault{unwrapped.fault()};
-            if (*unwrapped) return std::move(**unwrapped);
-        }
+    }
+    // An NDIF image's data fork may start with its disk's first sectors as they are.
+    if (wrapping == 0) {
+        Result<std::optional<OpenedImage>> unwrapped = openWithAppleDouble(file, size, path, access);
+        if (!unwrapped) return Fault{unwrapped.fault()};
+        if (*unwrapped) return std::move(**unwrapped);
     }
 
     Result<OpenedImage> image = OpenedImage{};
