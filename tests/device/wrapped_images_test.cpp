@@ -138,6 +138,13 @@ TEST_F(WrappedImages, RefuseWritesAndDamage) {
     hqx[at] = hqx[at] == 'A' ? 'B' : 'A';
     std::ofstream(file("changed.hqx"), std::ios::binary) << hqx;
 
+    // The resource fork cut before its map.
+    const std::string rsrc = test::slurp(file("Disk.rsrc"));
+    std::ofstream(file("cut.rsrc"), std::ios::binary) << rsrc.substr(0, rsrc.size() - 40);
+    const std::vector<std::string> macbinary = {"perl", kScripts + "macfiles.pl", "macbinary", file("cut-map.bin"), "Disk.img", "rohd", "dCpy",
+                                                file("Disk.data"), file("cut.rsrc"), "2001-02-03 04:05:06", "2001-02-03 04:05:06"};
+    ASSERT_TRUE(test::runProcess(macbinary).succeeded());
+
     struct Case {
         std::string file;
         ImageAccess access;
@@ -151,6 +158,7 @@ TEST_F(WrappedImages, RefuseWritesAndDamage) {
         {"past-end.img.bin", ImageAccess::ReadOnly, "The NDIF image is damaged: the chunk at sector 64 lies past the end of the data fork"},
         {"kind-81.img.bin", ImageAccess::ReadOnly, "The NDIF image holds chunks of kind 0x81 (at sector 0), which Quarry does not read"},
         {"no-end.img.bin", ImageAccess::ReadOnly, "The NDIF image is damaged: its block map has no end entry"},
+        {"cut-map.bin", ImageAccess::ReadOnly, "The MacBinary II file's resource fork is damaged: its map lies past the end of the fork"},
         {"Bare.img.bin", ImageAccess::ReadOnly, "its block map is in the resource fork, which this MacBinary II file does not carry"},
     };
     for (const Case& c : cases) {

@@ -421,7 +421,9 @@ Result<std::optional<uint64_t>> binHexStart(const PcFile& file, std::string_view
 
 // One section's bytes, handed to `take` in pieces, and the CRC after them (CRC-16/XMODEM: the
 // value BinHex's definition gets by running its CRC over two zero bytes in the CRC's place).
-Status readBinHexSection(const PcFile& file, BinHexDecoder& decoder, const char* what, uint64_t length, const ForkTaker& take) {
+// `crc` covers what of the section was read before.
+Status readBinHexSection(const PcFile& file, BinHexDecoder& decoder, const char* what, uint64_t length, const ForkTaker& take,
+                         uint16_t crc = 0) {
     auto cutShort = [&] {
         return decoder.failed() ? file.damaged(decoder.fault()) : file.damaged(std::string("BinHex text ends in the ") + what);
     };
@@ -429,7 +431,6 @@ Status readBinHexSection(const PcFile& file, BinHexDecoder& decoder, const char*
     // out costs nothing, and a disk image in the data fork need not fit in memory.
     std::vector<uint8_t> piece;
     piece.reserve(static_cast<size_t>(std::min<uint64_t>(length, 64 * 1024)));
-    uint16_t crc = 0;
     auto handOn = [&]() -> Status {
         crc = Crc16Xmodem(piece.data(), piece.size(), crc);
         Status s = piece.empty() ? Status::ok() : take(piece.data(), piece.size());
@@ -468,7 +469,9 @@ Result<MacFileParts> readBinHex(const PcFile& file, uint64_t start, const ForkTa
     if (!decoder.next(header[0]))
         return decoder.failed() ? file.damaged(decoder.fault()) : file.damaged("BinHex text ends in the header");
     const size_t nameLength = header[0];
-    if (Status s = readBinHexSection(file, decoder, "header", nameLength + 1 + hqx::kHeaderTail, keptIn(header)); !s) return Fault{s.fault()};
+    const uint16_t lengthCrc = Crc16Xmodem(header.data(), 1);
+    if (Status s = readBinHexSection(file, decoder, "header", nameLength + 1 + hqx::kHeaderTail, keptIn(header), lengthCrc); !s)
+        return Fault{s.fault()};
     if (nameLength > hqx::kMaxName)
         return file.damaged("BinHex header gives a name of " + std::to_string(nameLength) + " characters");
     // The section read the whole tail, so both lengths lie inside the header.

@@ -41,7 +41,7 @@ constexpr uint64_t kSectorSize = 512;
 constexpr uint64_t kLargestCompressedChunk = 16u << 20;
 
 Fault damaged(const std::string& why) { return Fault{"The NDIF image is damaged: " + why}; }
-Fault forkDamaged(const std::string& why) { return Fault{"The resource fork is damaged: " + why}; }
+Fault forkDamaged(const std::string& why) { return Fault{"resource fork is damaged: " + why}; }
 
 std::string hex8(uint8_t value) {
     char text[8];
@@ -154,7 +154,10 @@ Result<std::unique_ptr<ImageSource>> openNdif(std::shared_ptr<FileHandle> file, 
         const uint8_t kind = e[3];
         const uint64_t offset = be32(e + 4), length = be32(e + 8);
         const uint64_t expected = chunks.empty() ? 0 : chunks.back().sector;
-        if ((chunks.empty() && first != 0) || (!chunks.empty() && first <= expected) || first > sectors)
+        if (first > sectors)
+            return damaged("its block map places a chunk at sector " + std::to_string(first) + ", past the disk's " +
+                           std::to_string(sectors) + " sectors");
+        if ((chunks.empty() && first != 0) || (!chunks.empty() && first <= expected))
             return damaged("its block map places a chunk at sector " + std::to_string(first) + " out of order");
         if (!chunks.empty()) chunks.back().sectors = first - chunks.back().sector;
         if (kind == bcem::kEnd) {
@@ -178,8 +181,10 @@ Result<std::unique_ptr<ImageSource>> openNdif(std::shared_ptr<FileHandle> file, 
         if (c.kind == bcem::kRaw && c.length < bytes)
             return damaged("the chunk at sector " + std::to_string(c.sector) + " holds " + std::to_string(c.length) + " bytes of " +
                            std::to_string(bytes));
-        if (c.kind == bcem::kAdc && bytes > kLargestCompressedChunk)
-            return damaged("the chunk at sector " + std::to_string(c.sector) + " is " + std::to_string(bytes) + " bytes, larger than any Disk Copy writes");
+        // ADC at its worst adds a byte to every 128 it cannot shorten.
+        if (c.kind == bcem::kAdc && (bytes > kLargestCompressedChunk || c.length > bytes + bytes / 128 + 1))
+            return damaged("the ADC chunk at sector " + std::to_string(c.sector) + " is " + std::to_string(bytes) + " bytes in " +
+                           std::to_string(c.length) + ", more than any Disk Copy writes");
     }
     return std::unique_ptr<ImageSource>(std::make_unique<NdifSource>(std::move(file), dataStart, std::move(chunks), sectors));
 }

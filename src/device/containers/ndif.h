@@ -18,7 +18,7 @@ namespace quarry {
 inline constexpr uint32_t kBlockMapResource = 0x6263656D;  // 'bcem'
 
 // The data of the first resource of `type` in a resource fork held in memory: nothing when the
-// fork holds none; a fault when the fork's map is damaged.
+// fork holds none; a fault ("resource fork is damaged: ...") when the fork's map is damaged.
 Result<std::optional<std::vector<uint8_t>>> findResource(const std::vector<uint8_t>& fork, uint32_t type);
 
 // The disk an NDIF block map describes: its chunks lie in the data fork, `dataLength` bytes from

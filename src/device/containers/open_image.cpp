@@ -153,10 +153,10 @@ Result<std::vector<uint8_t>> forkInMemory(const ForkBytes& fork, const FileHandl
     constexpr uint64_t kLargestResourceFork = 16u << 20;
     if (fork.inMemory) return fork.decoded;
     if (fork.length > kLargestResourceFork)
-        return Fault{"its resource fork of " + std::to_string(fork.length) + " bytes is larger than a disk image's"};
+        return Fault{"resource fork of " + std::to_string(fork.length) + " bytes is larger than a disk image's"};
     std::vector<uint8_t> bytes(static_cast<size_t>(fork.length));
     if (file) {
-        if (Status s = file->readExactly(fork.offset, bytes.size(), bytes.data()); !s) return Fault{s.fault()};
+        if (Status s = file->readExactly(fork.offset, bytes.size(), bytes.data()); !s) return Fault{"resource fork cannot be read: " + s.fault()};
         return bytes;
     }
     size_t done = 0;
@@ -165,7 +165,7 @@ Result<std::vector<uint8_t>> forkInMemory(const ForkBytes& fork, const FileHandl
         done += n;
         return Status::ok();
     });
-    if (!s) return Fault{s.fault()};
+    if (!s) return Fault{"resource fork cannot be read: " + s.fault()};
     return bytes;
 }
 
