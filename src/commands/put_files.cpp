@@ -15,7 +15,7 @@
 #include "commands/volume_changes.h"
 #include "common/charset.h"
 #include "common/text.h"
-#include "copy/fork_readers.h"
+#include "device/containers/fork_readers.h"
 #include "copy/type_creator.h"
 #include "hfs/btree.h"
 #include "hfs/volume_edit.h"

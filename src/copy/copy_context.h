@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/log_file.h"
+#include "device/containers/fork_layout.h"
 #include "copy/manifest.h"
 #include "copy/type_creator.h"
 #include "common/ui_port.h"
@@ -31,11 +32,6 @@ enum class NamingMode : uint8_t { Long = 0, Short = 1, AskEachFile = 2 };
 // (the program's choice, so that no copy looks whole that is not), or, as quarry-cli's
 // --keep-going asks, write zeros there, name the sector and finish the file.
 enum class ReadErrors : uint8_t { StopFile, WriteZeros };
-
-// The form of a binary copy (/B). MacBinary I is the program's own and stays the default;
-// the others are what today's tools read: MacBinary II and III with their CRC, AppleDouble's
-// "._" pair, AppleSingle and BinHex 4.0.
-enum class BinaryFormat : uint8_t { MacBinaryI, MacBinaryII, MacBinaryIII, AppleDouble, AppleSingle, BinHex };
 
 struct CopySettings {
     uint16_t optionWord = opt::kCopyData;

@@ -14,13 +14,12 @@
 
 #include "common/result.h"
 #include "copy/copy_context.h"
+#include "device/containers/fork_layout.h"
 #include "volume/volume_entry.h"
 
 namespace quarry {
 
 class ByteSink;
-
-inline constexpr size_t kMacBinaryHeaderSize = 128;
 
 // Appends one fork of the file to sink.
 using ForkCopier = std::function<Status(ForkKind fork, ByteSink& sink)>;
@@ -40,18 +39,11 @@ Status WriteAppleDoubleHeader(const VolumeEntry& file, const ForkCopier& forks, 
 // encoded and written six bits to a character in lines of 64.
 Status WriteBinHex(const VolumeEntry& file, const ForkCopier& forks, ByteSink& sink);
 
-// CRC-16/XMODEM (polynomial 0x1021, initial value 0), as MacBinary II and BinHex use it.
-uint16_t Crc16Xmodem(const uint8_t* data, size_t length, uint16_t crc = 0);
-
 // The extension the format adds to a PC name ("as", "hqx"), or an empty view.
 std::string_view BinaryFormatExtension(BinaryFormat format);
 // True for AppleDouble, which writes two files where the others write one.
 inline bool WritesPair(BinaryFormat format) { return format == BinaryFormat::AppleDouble; }
 // The prefix of AppleDouble's second file, as macOS, netatalk and Samba name it.
 inline constexpr std::string_view kAppleDoublePrefix = "._";
-// quarry-cli's names of the formats: mb1, mb2, mb3, appledouble, applesingle, binhex.
-std::optional<BinaryFormat> BinaryFormatNamed(std::string_view name);
-// The name a person reads: "MacBinary II", "AppleDouble" ...
-std::string_view BinaryFormatTitle(BinaryFormat format);
 
 }  // namespace quarry

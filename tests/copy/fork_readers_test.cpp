@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "copy/fork_formats.h"
-#include "copy/fork_readers.h"
+#include "device/containers/fork_readers.h"
 #include "support/fixture_path.h"
 #include "support/hfs_oracle.h"
 #include "support/image_builder.h"

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "copy/fork_readers.h"
+#include "device/containers/fork_readers.h"
 
 namespace {
 

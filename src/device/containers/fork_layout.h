@@ -1,11 +1,32 @@
 #pragma once
 // Where the fields of MacBinary, AppleSingle/AppleDouble and BinHex lie, and the Finder
-// information they carry: the one layout that fork_formats.cpp writes and fork_readers.cpp reads.
+// information they carry: the one layout that the copy layer's writers (copy/fork_formats.cpp)
+// write and fork_readers.cpp reads, for PUT and for disk images wrapped in these forms.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
+
+namespace quarry {
+
+// The form of a binary copy (/B). MacBinary I is the program's own and stays the default;
+// the others are what today's tools read: MacBinary II and III with their CRC, AppleDouble's
+// "._" pair, AppleSingle and BinHex 4.0.
+enum class BinaryFormat : uint8_t { MacBinaryI, MacBinaryII, MacBinaryIII, AppleDouble, AppleSingle, BinHex };
+
+inline constexpr size_t kMacBinaryHeaderSize = 128;
+
+// CRC-16/XMODEM (polynomial 0x1021, initial value 0), as MacBinary II and BinHex use it.
+uint16_t Crc16Xmodem(const uint8_t* data, size_t length, uint16_t crc = 0);
+
+// quarry-cli's names of the formats: mb1, mb2, mb3, appledouble, applesingle, binhex.
+std::optional<BinaryFormat> BinaryFormatNamed(std::string_view name);
+// The name a person reads: "MacBinary II", "AppleDouble" ...
+std::string_view BinaryFormatTitle(BinaryFormat format);
+
+}  // namespace quarry
 
 namespace quarry::forklayout {
 

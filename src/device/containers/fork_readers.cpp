@@ -1,4 +1,4 @@
-#include "copy/fork_readers.h"
+#include "device/containers/fork_readers.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,9 +12,8 @@
 #include <span>
 #include <string_view>
 
-#include "copy/fork_formats.h"
-#include "copy/fork_layout.h"
-#include "hfs/byte_order.h"
+#include "device/containers/fork_layout.h"
+#include "device/containers/image_source.h"
 
 namespace quarry {
 namespace {
@@ -43,6 +42,16 @@ public:
         struct stat st {};
         if (file.fd_ < 0 || ::fstat(file.fd_, &st) != 0) return file.cannotRead(std::strerror(errno));
         if (!S_ISREG(st.st_mode)) return file.cannotRead("not a regular file");
+        file.size_ = static_cast<uint64_t>(st.st_size);
+        return file;
+    }
+    // A file already open (a temporary one has no name to open it by); `name` is what faults
+    // call it. The descriptor is duplicated, so the caller keeps its own.
+    static Result<PcFile> borrow(int fd, const std::string& name) {
+        PcFile file(name);
+        file.fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        struct stat st {};
+        if (file.fd_ < 0 || ::fstat(file.fd_, &st) != 0) return file.cannotRead(std::strerror(errno));
         file.size_ = static_cast<uint64_t>(st.st_size);
         return file;
     }
@@ -118,14 +127,14 @@ struct MacBinaryForks {
 
 MacBinaryForks macBinaryForks(const MacBinaryHead& h, bool secondaryHeader) {
     MacBinaryForks f{};
-    f.dataOffset = kMacBinaryHeaderSize + (secondaryHeader ? roundedTo128(loadBE16(&h[mb::kSecondaryHeader])) : 0);
-    f.dataLength = loadBE32(&h[mb::kDataLength]);
+    f.dataOffset = kMacBinaryHeaderSize + (secondaryHeader ? roundedTo128(be16(&h[mb::kSecondaryHeader])) : 0);
+    f.dataLength = be32(&h[mb::kDataLength]);
     f.rsrcOffset = f.dataOffset + roundedTo128(f.dataLength);
-    f.rsrcLength = loadBE32(&h[mb::kRsrcLength]);
+    f.rsrcLength = be32(&h[mb::kRsrcLength]);
     return f;
 }
 
-bool macBinaryCrcMatches(const MacBinaryHead& h) { return Crc16Xmodem(h.data(), mb::kCrc) == loadBE16(&h[mb::kCrc]); }
+bool macBinaryCrcMatches(const MacBinaryHead& h) { return Crc16Xmodem(h.data(), mb::kCrc) == be16(&h[mb::kCrc]); }
 
 bool nameLengthValid(const MacBinaryHead& h) { return h[mb::kNameLength] >= 1 && h[mb::kNameLength] <= mb::kMaxName; }
 
@@ -161,7 +170,7 @@ Result<MacFileParts> readMacBinary(const PcFile& file, const MacBinaryHead& h, B
     if (version == BinaryFormat::MacBinaryIII) {
         if (!macBinaryCrcMatches(h))
             return file.damaged(title + " header CRC " + hex16(Crc16Xmodem(h.data(), mb::kCrc)) + ", expected " +
-                                hex16(loadBE16(&h[mb::kCrc])));
+                                hex16(be16(&h[mb::kCrc])));
         if (!nameLengthValid(h))
             return file.damaged(title + " header gives a name of " + std::to_string(h[mb::kNameLength]) + " characters");
     }
@@ -185,8 +194,8 @@ Result<MacFileParts> readMacBinary(const PcFile& file, const MacBinaryHead& h, B
         parts.extendedFinderInfo[finfo::kExtendedFlags] = h[mb::kExtendedFlags];
     }
     parts.locked = (h[mb::kProtected] & 0x01) != 0;
-    parts.created = macBinaryDate(loadBE32(&h[mb::kCreated]));
-    parts.modified = macBinaryDate(loadBE32(&h[mb::kModified]));
+    parts.created = macBinaryDate(be32(&h[mb::kCreated]));
+    parts.modified = macBinaryDate(be32(&h[mb::kModified]));
     parts.data = forkRange(file, f.dataOffset, f.dataLength);
     parts.rsrc = forkRange(file, f.rsrcOffset, f.rsrcLength);
     return parts;
@@ -203,16 +212,16 @@ Result<std::optional<MacFileParts>> readAppleFile(const PcFile& file, AppleFileR
     std::array<uint8_t, as::kHeaderSize> head{};
     if (file.size() < head.size()) return std::optional<MacFileParts>();
     if (Status s = file.read(0, head.size(), head.data()); !s) return Fault{s.fault()};
-    const uint32_t magic = loadBE32(&head[as::kMagic]);
+    const uint32_t magic = be32(&head[as::kMagic]);
     const bool single = magic == as::kSingleMagic;
     if (!single && !(role == AppleFileRole::DoubleHeader && magic == as::kDoubleMagic)) return std::optional<MacFileParts>();
     const std::string title = single ? "AppleSingle" : "AppleDouble";
-    const uint32_t version = loadBE32(&head[as::kVersion]);
+    const uint32_t version = be32(&head[as::kVersion]);
     if (version != as::kVersion1 && version != as::kVersion2)
         return file.damaged(title + " version " + std::to_string(version >> 16) + "." + std::to_string(version & 0xFFFF) +
                             " is not one this program reads");
 
-    const size_t count = loadBE16(&head[as::kEntryCount]);
+    const size_t count = be16(&head[as::kEntryCount]);
     if (count * as::kDescriptorSize > file.size() - as::kHeaderSize)
         return file.damaged(title + " entry table of " + std::to_string(count) + " entries runs past the end of the file");
     std::vector<uint8_t> table(count * as::kDescriptorSize);
@@ -230,7 +239,7 @@ Result<std::optional<MacFileParts>> readAppleFile(const PcFile& file, AppleFileR
     };
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* d = &table[i * as::kDescriptorSize];
-        const uint32_t id = loadBE32(d), offset = loadBE32(d + 4), length = loadBE32(d + 8);
+        const uint32_t id = be32(d), offset = be32(d + 4), length = be32(d + 8);
         if (offset > file.size() || length > file.size() - offset)
             return file.damaged(title + " entry " + std::to_string(id) + " of " + std::to_string(length) + " bytes at byte " +
                                 std::to_string(offset) + " runs past the end of the file (" + std::to_string(file.size()) +
@@ -255,7 +264,7 @@ Result<std::optional<MacFileParts>> readAppleFile(const PcFile& file, AppleFileR
                 if (!dates) return Fault{dates.fault()};
                 std::optional<uint32_t>* fields[] = {&parts.created, &parts.modified, &parts.backedUp};
                 for (size_t k = 0; k < as::kDateCount && 4 * k + 4 <= dates->size(); ++k)
-                    *fields[k] = appleSingleDate(loadBE32(dates->data() + 4 * k));
+                    *fields[k] = appleSingleDate(be32(dates->data() + 4 * k));
                 break;
             }
             case as::kFinderInfo: {
@@ -410,29 +419,48 @@ Result<std::optional<uint64_t>> binHexStart(const PcFile& file, std::string_view
     return file.damaged("no line starting with ':' follows the BinHex introduction");
 }
 
-// One section's bytes and the CRC after them, appended to `out`, whose bytes the CRC covers
-// (CRC-16/XMODEM: the value BinHex's definition gets by running its CRC over two zero bytes in
-// the CRC's place).
-Status readBinHexSection(const PcFile& file, BinHexDecoder& decoder, const char* what, uint64_t length, std::vector<uint8_t>& out) {
+// One section's bytes, handed to `take` in pieces, and the CRC after them (CRC-16/XMODEM: the
+// value BinHex's definition gets by running its CRC over two zero bytes in the CRC's place).
+// `crc` covers what of the section was read before.
+Status readBinHexSection(const PcFile& file, BinHexDecoder& decoder, const char* what, uint64_t length, const ForkTaker& take,
+                         uint16_t crc = 0) {
     auto cutShort = [&] {
         return decoder.failed() ? file.damaged(decoder.fault()) : file.damaged(std::string("BinHex text ends in the ") + what);
     };
-    // Grown as bytes arrive rather than reserved, so that a length the text does not bear out
-    // costs nothing.
+    // Handed on as bytes arrive rather than held whole, so that a length the text does not bear
+    // out costs nothing, and a disk image in the data fork need not fit in memory.
+    std::vector<uint8_t> piece;
+    piece.reserve(static_cast<size_t>(std::min<uint64_t>(length, 64 * 1024)));
+    auto handOn = [&]() -> Status {
+        crc = Crc16Xmodem(piece.data(), piece.size(), crc);
+        Status s = piece.empty() ? Status::ok() : take(piece.data(), piece.size());
+        piece.clear();
+        return s;
+    };
     uint8_t byte;
     for (uint64_t i = 0; i < length; ++i) {
         if (!decoder.next(byte)) return cutShort();
-        out.push_back(byte);
+        piece.push_back(byte);
+        if (piece.size() == piece.capacity())
+            if (Status s = handOn(); !s) return s;
     }
+    if (Status s = handOn(); !s) return s;
     uint8_t crcBytes[2];
     if (!decoder.next(crcBytes[0]) || !decoder.next(crcBytes[1])) return cutShort();
-    const uint16_t stored = loadBE16(crcBytes);
-    const uint16_t computed = Crc16Xmodem(out.data(), out.size());
-    if (stored != computed) return file.damaged(std::string("BinHex ") + what + " CRC " + hex16(computed) + ", expected " + hex16(stored));
+    const uint16_t stored = be16(crcBytes);
+    if (stored != crc) return file.damaged(std::string("BinHex ") + what + " CRC " + hex16(crc) + ", expected " + hex16(stored));
     return Status::ok();
 }
 
-Result<MacFileParts> readBinHex(const PcFile& file, uint64_t start) {
+// A taker that keeps the bytes in `out`.
+ForkTaker keptIn(std::vector<uint8_t>& out) {
+    return [&out](const uint8_t* p, size_t n) {
+        out.insert(out.end(), p, p + n);
+        return Status::ok();
+    };
+}
+
+Result<MacFileParts> readBinHex(const PcFile& file, uint64_t start, const ForkTaker* takeDataFork) {
     constexpr uint32_t kLargestFork = 0x7FFFFFFF;
     BinHexDecoder decoder(file, start);
     // The header: the name's length and the name, a version byte, type, creator, Finder flags
@@ -441,12 +469,14 @@ Result<MacFileParts> readBinHex(const PcFile& file, uint64_t start) {
     if (!decoder.next(header[0]))
         return decoder.failed() ? file.damaged(decoder.fault()) : file.damaged("BinHex text ends in the header");
     const size_t nameLength = header[0];
-    if (Status s = readBinHexSection(file, decoder, "header", nameLength + 1 + hqx::kHeaderTail, header); !s) return Fault{s.fault()};
+    const uint16_t lengthCrc = Crc16Xmodem(header.data(), 1);
+    if (Status s = readBinHexSection(file, decoder, "header", nameLength + 1 + hqx::kHeaderTail, keptIn(header), lengthCrc); !s)
+        return Fault{s.fault()};
     if (nameLength > hqx::kMaxName)
         return file.damaged("BinHex header gives a name of " + std::to_string(nameLength) + " characters");
-    BeReader fields(header);
+    // The section read the whole tail, so both lengths lie inside the header.
     const size_t tail = 1 + nameLength + 1;
-    const uint32_t dataLength = fields.be32(tail + 10), rsrcLength = fields.be32(tail + 14);
+    const uint32_t dataLength = be32(header.data() + tail + 10), rsrcLength = be32(header.data() + tail + 14);
     // Each fork's length is held against what the rest of the text could stand for before any
     // byte of it is decoded.
     // A fork past 2 GB, which no HFS fork holds, is refused too: decoded into memory, it could
@@ -466,9 +496,10 @@ Result<MacFileParts> readBinHex(const PcFile& file, uint64_t start) {
     std::copy_n(header.begin() + static_cast<std::ptrdiff_t>(tail), 10, parts.finderInfo.begin());  // type, creator, flags
     parts.data.inMemory = parts.rsrc.inMemory = true;
     parts.data.path = parts.rsrc.path = file.path();
-    if (Status s = readBinHexSection(file, decoder, "data fork", dataLength, parts.data.decoded); !s) return Fault{s.fault()};
-    if (Status s = readBinHexSection(file, decoder, "resource fork", rsrcLength, parts.rsrc.decoded); !s) return Fault{s.fault()};
-    parts.data.length = parts.data.decoded.size();
+    const ForkTaker dataTaker = takeDataFork ? *takeDataFork : keptIn(parts.data.decoded);
+    if (Status s = readBinHexSection(file, decoder, "data fork", dataLength, dataTaker); !s) return Fault{s.fault()};
+    if (Status s = readBinHexSection(file, decoder, "resource fork", rsrcLength, keptIn(parts.rsrc.decoded)); !s) return Fault{s.fault()};
+    parts.data.length = takeDataFork ? dataLength : parts.data.decoded.size();
     parts.rsrc.length = parts.rsrc.decoded.size();
     return parts;
 }
@@ -478,12 +509,7 @@ Result<std::optional<MacFileParts>> recognised(Result<MacFileParts> parts) {
     return std::optional<MacFileParts>(std::move(*parts));
 }
 
-}  // namespace
-
-Result<std::optional<MacFileParts>> ReadMacFile(const std::string& path) {
-    auto opened = PcFile::open(path);
-    if (!opened) return Fault{opened.fault()};
-    const PcFile& file = *opened;
+Result<std::optional<MacFileParts>> readMacFile(const PcFile& file, const ForkTaker* takeDataFork) {
     std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(file.size(), hqx::kSearchedHead)));
     if (Status s = file.read(0, head.size(), head.data()); !s) return Fault{s.fault()};
 
@@ -494,9 +520,23 @@ Result<std::optional<MacFileParts>> ReadMacFile(const std::string& path) {
     if (auto apple = readAppleFile(file, AppleFileRole::Single); !apple || *apple) return apple;
     auto start = binHexStart(file, std::string_view(reinterpret_cast<const char*>(head.data()), head.size()));
     if (!start) return Fault{start.fault()};
-    if (*start) return recognised(readBinHex(file, **start));
+    if (*start) return recognised(readBinHex(file, **start, takeDataFork));
     if (auto version = macBinaryVersion(mbHead, file.size(), true)) return recognised(readMacBinary(file, mbHead, *version));
     return std::optional<MacFileParts>();
+}
+
+}  // namespace
+
+Result<std::optional<MacFileParts>> ReadMacFile(const std::string& path) {
+    auto opened = PcFile::open(path);
+    if (!opened) return Fault{opened.fault()};
+    return readMacFile(*opened, nullptr);
+}
+
+Result<std::optional<MacFileParts>> ReadOpenMacFile(int fd, const std::string& name, const ForkTaker& takeDataFork) {
+    auto borrowed = PcFile::borrow(fd, name);
+    if (!borrowed) return Fault{borrowed.fault()};
+    return readMacFile(*borrowed, &takeDataFork);
 }
 
 Result<std::optional<MacFileParts>> ReadAppleDouble(const std::string& dataPath, const std::string& headerPath) {

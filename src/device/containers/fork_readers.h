@@ -1,7 +1,8 @@
 #pragma once
-// Reading the forms of fork_formats.h back: a PC file in MacBinary I, II or III, AppleSingle or
-// BinHex 4.0, or an AppleDouble pair, recognised by its content (never by its name), as the
-// forks and Finder information of one Macintosh file.
+// Reading the forms that the copy layer writes (copy/fork_formats.h) back: a PC file in
+// MacBinary I, II or III, AppleSingle or BinHex 4.0, or an AppleDouble pair, recognised by its
+// content (never by its name), as the forks and Finder information of one Macintosh file. PUT
+// takes files in with it, and the image opener unwraps disk images with it.
 //
 //     Result<std::optional<MacFileParts>> parts = ReadMacFile("/home/me/Game.bin");
 //     if (parts && *parts) ForEachForkChunk((*parts)->data, [&](const uint8_t* p, size_t n) { ... });
@@ -17,7 +18,7 @@
 #include <vector>
 
 #include "common/result.h"
-#include "copy/copy_context.h"
+#include "device/containers/fork_layout.h"
 
 namespace quarry {
 
@@ -52,6 +53,13 @@ struct MacFileParts {
 // anything else is nothing rather than a fault. MacBinary II whose CRC does not match is not
 // MacBinary II.
 Result<std::optional<MacFileParts>> ReadMacFile(const std::string& path);
+// Where a fork's bytes are handed as they are decoded.
+using ForkTaker = std::function<Status(const uint8_t*, size_t)>;
+// The same for a file already open, which faults call `name`: a disk image wrapped in one of the
+// forms. BinHex's data fork is handed to takeDataFork as it is decoded rather than kept (its
+// ForkBytes then has the length and no bytes); the other forms' forks are byte ranges of fd,
+// to be read there (their path is only the name, so ForEachForkChunk cannot read them).
+Result<std::optional<MacFileParts>> ReadOpenMacFile(int fd, const std::string& name, const ForkTaker& takeDataFork);
 // The AppleDouble pair: the data file and its "._" file (AppleDouble version 1 or 2, or an
 // AppleSingle header holding no data fork). Nothing when headerPath is not AppleDouble.
 Result<std::optional<MacFileParts>> ReadAppleDouble(const std::string& dataPath, const std::string& headerPath);
