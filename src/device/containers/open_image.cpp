@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "device/containers/cd_image.h"
+#include "device/containers/dart.h"
 #include "device/containers/diskcopy.h"
 #include "device/containers/udif.h"
 
@@ -138,6 +139,8 @@ Result<OpenedImage> openContent(std::shared_ptr<FileHandle> file, const std::str
     if (koly == KolyPlace::CutShort) return Fault{"The UDIF image is damaged: its koly trailer is cut short"};
     if (koly == KolyPlace::AtEnd) {
         image = openUdif(file, *size);
+    } else if (looksLikeDart(head.data(), head.size())) {
+        image = openDart(file, *size);
     } else if (looksLikeDiskCopy(head.data(), head.size())) {
         image = openDiskCopy(file, *size, access);
     } else if (looksLikeRawCdSector(head.data(), head.size())) {
