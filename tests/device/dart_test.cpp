@@ -167,12 +167,22 @@ private:
     int filled_ = 0;
 };
 
+// Random bytes; or, `sparse`, 16 random bytes in every 64 and zeros between, which both packings
+// make smaller.
+std::string randomBytes(size_t n, uint32_t seed, bool sparse = false) {
+    std::mt19937 random(seed);
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        if (!sparse || i % 64 < 16) s[i] = static_cast<char>(random());
+    return s;
+}
+
 struct Dart {
     std::string bytes;
     std::vector<size_t> chunkAt;  // where each chunk lies in the file
 };
 
-// A DART file of the disk: the header, then each chunk of 40 sectors and their tags (a pattern
+// A DART file of the disk: the header, then each chunk of 40 sectors and their tags (random
 // here, which must never be served), packed; one that does not get smaller is stored. A chunk
 // may be spoilt: left out with length 0, or its packed bytes cut to half with the length to match.
 enum class Spoil { None, Missing, Halved };
@@ -187,8 +197,7 @@ Dart makeDart(const std::string& disk, Packing packing, uint8_t type, Spoil spoi
             d.chunkAt.push_back(0);
             continue;
         }
-        std::string chunk = disk.substr(i * kChunkData, kChunkData);
-        for (size_t t = 0; t < kChunkBytes - kChunkData; ++t) chunk += static_cast<char>(0xC0 | (t % 12));
+        const std::string chunk = disk.substr(i * kChunkData, kChunkData) + randomBytes(kChunkBytes - kChunkData, static_cast<uint32_t>(i));
         std::string packed = packing == kFast ? packFast(chunk) : packing == kBest ? LzhEncoder().pack(chunk) : chunk;
         unsigned length = static_cast<unsigned>(packing == kFast ? packed.size() / 2 : packed.size());
         if (packed.size() >= kChunkBytes && packing != kNone) packed = chunk, length = 0xFFFF;
@@ -203,16 +212,6 @@ Dart makeDart(const std::string& disk, Packing packing, uint8_t type, Spoil spoi
 }
 
 void writeFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-// Random bytes; or, `sparse`, 16 random bytes in every 64 and zeros between, which both packings
-// make smaller.
-std::string randomBytes(size_t n, uint32_t seed, bool sparse = false) {
-    std::mt19937 random(seed);
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i)
-        if (!sparse || i % 64 < 16) s[i] = static_cast<char>(random());
-    return s;
-}
 
 // The decoders against the packers, on chunks of the kinds a floppy holds and the extremes.
 TEST(Dart, UnpacksWhatThePackersMade) {
@@ -319,7 +318,14 @@ TEST(Dart, ServesTheFloppyAndCopiesAsHfsutils) {
         SCOPED_TRACE(floppy + " packing " + std::to_string(c.packing));
         const std::string disk = test::slurp(floppy);
         const std::string file = dir.file("image.dart");
-        writeFile(file, makeDart(disk, c.packing, c.type).bytes);
+        const Dart dart = makeDart(disk, c.packing, c.type);
+        writeFile(file, dart.bytes);
+        // The random file's chunks do not get smaller, and are stored.
+        if (c.floppy == 0 && c.packing != kNone) {
+            bool stored = false;
+            for (size_t i = 4; i < 84; i += 2) stored |= dart.bytes.compare(i, 2, "\xFF\xFF") == 0;
+            EXPECT_TRUE(stored);
+        }
 
         ImageAdapter images;
         ASSERT_TRUE(images.addImage(file, ImageAccess::ReadOnly));
