@@ -386,6 +386,12 @@ TEST(Dart, ABadChunkLosesOnlyItsSectors) {
         const std::string warning = "The DART image is damaged: " + c.warning;
         EXPECT_EQ(images.imageWarnings(0)[0].substr(0, warning.size()), warning);
         EXPECT_NE(images.imageWarnings(0)[0].find("; those sectors cannot be read"), std::string::npos);
+        // A chunk is ten 2048-byte blocks: the chunk's last fails, the next chunk's first is read.
+        std::vector<uint8_t> block(2048);
+        for (const auto& [number, status] : {std::pair{uint32_t(bad * 10 + 9), aspi::kError}, std::pair{uint32_t(bad * 10 + 10), aspi::kCompleted}}) {
+            ScsiCommand read = devicetest::commandOf(devicetest::transferCdb(scsi::kRead10, number, 1), DataDirection::In, 2048, block.data());
+            EXPECT_EQ(images.execute(0, read), status) << "block " << number;
+        }
 
         Copies copies = copyAll(file);
         EXPECT_EQ(copies.exitCode, 1);

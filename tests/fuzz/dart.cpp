@@ -3,6 +3,8 @@
 // Input: the file's bytes. A header that is not DART's, or does not fit the file, is refused;
 // otherwise every chunk is unpacked at open, and every sector of the disk is then read, each
 // either served or failing with its chunk's fault, never reading or writing outside a buffer.
+// A file rarely keeps its chunk lengths adding up to its size under mutation, so the bytes are
+// also unpacked as one chunk of each packing.
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -22,6 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (n <= 0) __builtin_trap();
         done += static_cast<size_t>(n);
     }
+    std::vector<uint8_t> chunk(20960);
+    (void)quarry::unpackDartFast(std::span(data, size), chunk);
+    (void)quarry::unpackDartBest(std::span(data, size), chunk);
     if (!quarry::looksLikeDart(data, size)) return 0;
     auto file = std::make_shared<quarry::FileHandle>(dup(fd));
     quarry::Result<quarry::OpenedImage> image = quarry::openDart(file, size);
