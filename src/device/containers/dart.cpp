@@ -246,14 +246,14 @@ Status unpackDartFast(std::span<const uint8_t> in, std::span<uint8_t> out) {
     while (put < out.size()) {
         if (in.size() - at < 2) return Fault{"the run-length code ends after " + std::to_string(put) + " of " + std::to_string(out.size()) + " bytes"};
         const auto count = static_cast<int16_t>(be16(in.data() + at));
-        const std::string where = "the run at byte " + std::to_string(at);
+        const auto fault = [&, run = at](const char* what) { return Fault{"the run at byte " + std::to_string(run) + " " + what}; };
         at += 2;
         // A positive count is of words that follow as they are; a negative one repeats the one word that follows.
         const size_t bytes = 2 * static_cast<size_t>(count < 0 ? -int{count} : int{count});
-        if (count == 0) return Fault{where + " has no words"};
-        if (bytes > out.size() - put) return Fault{where + " passes the chunk's end"};
+        if (count == 0) return fault("has no words");
+        if (bytes > out.size() - put) return fault("passes the chunk's end");
         const size_t taken = count > 0 ? bytes : 2;
-        if (taken > in.size() - at) return Fault{where + " passes the code's end"};
+        if (taken > in.size() - at) return fault("passes the code's end");
         if (count > 0) {
             std::memcpy(out.data() + put, in.data() + at, bytes);
         } else {
