@@ -8,7 +8,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "get files off classic Macintosh HFS CD-ROMs and disk images")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "Quarry reads Macintosh volumes in the Hierarchical File System (HFS) from CD-ROM
-drives and from disk images (plain, DiskCopy 4.2, BIN/CUE, UDIF, gzip, zip), shows
+drives and from disk images (plain, DiskCopy 4.2, DART, BIN/CUE, UDIF, gzip, zip), shows
 their folders and copies files to the PC: the data fork, the resource fork or a
 MacBinary file. On images opened for writing it also makes folders, deletes,
 renames and swaps forks.

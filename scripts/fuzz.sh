@@ -33,7 +33,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 status=0
 summary=()
-for harness in mount command_line type_creator macbinary lzvn decmpfs partition_scan hfsplus changes forms; do
+for harness in mount command_line type_creator macbinary lzvn decmpfs partition_scan hfsplus changes forms dart; do
   dir=build-fuzz/runs/$harness
   rm -rf "$dir"
   mkdir -p "$dir/corpus" "$dir/artifacts"

@@ -29,7 +29,7 @@ public:
     ImageAdapter& operator=(const ImageAdapter&) = delete;
 
     // Opens an image file or block device as the next free target and returns its target number.
-    // Containers (DiskCopy 4.2, BIN/CUE, UDIF, gzip, zip) are recognised by their content and
+    // Containers (DiskCopy 4.2, DART, BIN/CUE, UDIF, gzip, zip) are recognised by their content and
     // serve the medium they hold.
     Result<int> addImage(const std::string& path, ImageAccess access);
     // Opens every medium the file holds as a target of its own, in the file's order: one for an

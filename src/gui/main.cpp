@@ -33,7 +33,7 @@ constexpr const char* kUsage =
     "Usage: quarry [OPTION]... [--] [IMAGE|DEVICE]...\n"
     "\n"
     "Opens the Macintosh HFS volume of each IMAGE (a disk image file: plain, DiskCopy 4.2,\n"
-    "BIN/CUE, UDIF, gzip or zip) or DEVICE (a block device or a /dev/sg* drive) beside the\n"
+    "DART, BIN/CUE, UDIF, gzip or zip) or DEVICE (a block device or a /dev/sg* drive) beside the\n"
     "CD-ROM drives found, in the desktop program. With more than one, the drive dialog offers\n"
     "the choice; with none and no drive found, it offers to open an image file.\n"
     "\n"

@@ -8,7 +8,7 @@
 set -euo pipefail
 fixtures=${1:?usage: make_corpus.sh FIXTURE_DIR}
 out=$(cd "$(dirname "$0")" && pwd)/corpus
-mkdir -p "$out"/{mount,command_line,type_creator,macbinary,lzvn,decmpfs,partition_scan,hfsplus,changes,forms}
+mkdir -p "$out"/{mount,command_line,type_creator,macbinary,lzvn,decmpfs,partition_scan,hfsplus,changes,forms,dart}
 rm -f "$out"/*/*
 
 # cut IMAGE [MAX_BYTES]: the image without its alternate MDB (the second-to-last sector, which
@@ -169,4 +169,31 @@ for form in applesingle appledouble; do
 done
 cp "$home/Runs.txt.as" "$f/applesingle"
 cp "$home/._Runs.txt" "$f/appledouble-header"
+rm -rf "$home"
+
+# dart: blank 800K and 1440K HFS floppies made by hformat, as DART images packed with the
+# run-length code (a few hundred bytes each); the fuzzer reaches the LZH decoder by changing the
+# packing byte.
+d=$out/dart
+home=$(mktemp -d)
+for size in 800 1440; do
+  head -c $((size * 1024)) /dev/zero >"$home/disk"
+  HOME=$home hformat -l "Blank $size" "$home/disk" >/dev/null
+  perl -e 'my $type = $ARGV[0]; local $/; my $disk = <STDIN>; my $kb = length($disk) / 1024;
+    my ($head, $body) = (pack("CCn", 0, $type, $kb), "");
+    for my $i (0 .. ($kb == 1440 ? 71 : 39)) {
+      if ($i * 20480 >= length $disk) { $head .= pack("n", 0); next }
+      my @w = unpack("n*", substr($disk, $i * 20480, 20480) . ("\0" x 480));
+      my ($out, @lit) = ("");
+      for (my $j = 0; $j < @w;) {
+        my $n = 1; $n++ while $j + $n < @w && $w[$j + $n] == $w[$j];
+        if ($n >= 3) { $out .= pack("n*", scalar @lit, @lit) if @lit; @lit = (); $out .= pack("nn", 65536 - $n, $w[$j]) }
+        else { push @lit, @w[$j .. $j + $n - 1] }
+        $j += $n;
+      }
+      $out .= pack("n*", scalar @lit, @lit) if @lit;
+      $head .= pack("n", length($out) / 2); $body .= $out;
+    }
+    print $head, $body' $([ $size = 1440 ] && echo 16 || echo 1) <"$home/disk" >"$d/blank-$size"
+done
 rm -rf "$home"

@@ -1,7 +1,7 @@
 #pragma once
 // What the image adapter reads its blocks from. A plain image is a file served byte for byte; a
-// container (DiskCopy 4.2, BIN/CUE, UDIF, a gzip or zip wrapper) is a file whose medium has to be
-// found, cut out or decompressed first. Each kind is an ImageSource, so the adapter above serves
+// container (DiskCopy 4.2, DART, BIN/CUE, UDIF, a gzip or zip wrapper) is a file whose medium has
+// to be found, cut out or decompressed first. Each kind is an ImageSource, so the adapter above serves
 // 2048-byte blocks the same way whatever the file holds.
 
 #include <cstdint>

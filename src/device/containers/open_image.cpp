@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device/containers/cd_image.h"
+#include "device/containers/dart.h"
 #include "device/containers/diskcopy.h"
 #include "device/containers/fork_readers.h"
 #include "device/containers/ndif.h"
@@ -381,7 +382,7 @@ Result<OpenedImage> openContent(std::shared_ptr<FileHandle> file, uint64_t start
     const KolyPlace koly = findKoly(tail, std::min(*tailGot, tailLength));
     if (start != 0) {
         const bool plain = !gzip && !zip && koly == KolyPlace::None && !looksLikeDiskCopy(head.data(), head.size()) &&
-                           !looksLikeRawCdSector(head.data(), head.size());
+                           !looksLikeDart(head.data(), head.size()) && !looksLikeRawCdSector(head.data(), head.size());
         if (plain) {
             OpenedImage image;
             image.source = std::make_unique<FileSource>(file, start, size, ImageAccess::ReadOnly);
@@ -403,7 +404,8 @@ Result<OpenedImage> openContent(std::shared_ptr<FileHandle> file, uint64_t start
         return image;
     }
 
-    if (!holdsDisk(head) && !looksLikeDiskCopy(head.data(), head.size()) && !looksLikeRawCdSector(head.data(), head.size())) {
+    if (!holdsDisk(head) && !looksLikeDiskCopy(head.data(), head.size()) && !looksLikeDart(head.data(), head.size()) &&
+        !looksLikeRawCdSector(head.data(), head.size())) {
         Result<std::optional<OpenedImage>> unwrapped = openMacFile(file, path, access, wrapping);
         if (!unwrapped) return Fault{unwrapped.fault()};
         if (*unwrapped) return std::move(**unwrapped);
@@ -419,6 +421,8 @@ Result<OpenedImage> openContent(std::shared_ptr<FileHandle> file, uint64_t start
     if (koly == KolyPlace::CutShort) return Fault{"The UDIF image is damaged: its koly trailer is cut short"};
     if (koly == KolyPlace::AtEnd) {
         image = openUdif(file, size);
+    } else if (looksLikeDart(head.data(), head.size())) {
+        image = openDart(file, size);
     } else if (looksLikeDiskCopy(head.data(), head.size())) {
         image = openDiskCopy(file, size, access);
     } else if (looksLikeRawCdSector(head.data(), head.size())) {

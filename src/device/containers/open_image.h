@@ -1,8 +1,8 @@
 #pragma once
 // Opens an image file for the image adapter, whatever holds the medium. The kind of file is
 // decided here, in one place, from its content and never from its name: a gzip or zip wrapper
-// (unwrapped into a temporary file, then looked at again), a UDIF trailer, a DiskCopy 4.2 header,
-// raw CD sectors with their sync pattern, a cue sheet, or else a plain image.
+// (unwrapped into a temporary file, then looked at again), a UDIF trailer, a DART or DiskCopy 4.2
+// header, raw CD sectors with their sync pattern, a cue sheet, or else a plain image.
 
 #include <string>
 #include <vector>
