@@ -6,7 +6,7 @@
 set -euo pipefail
 src=${1:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../src" && pwd)}
 
-ladder=(common device volume hfs hfsplus copy app dump commands dialogs)
+ladder=(common device volume hfs hfsplus mfs copy app dump commands dialogs)
 declare -A allowed
 below=""
 for layer in "${ladder[@]}"; do

@@ -12,13 +12,15 @@
 #include "hfs/hfs_volume.h"
 #include "hfsplus/hfsplus_volume.h"
 #include "hfsplus/medium.h"
+#include "mfs/mfs_volume.h"
 
 namespace quarry {
 namespace {
 
+// The volumes Quarry mounts: the HFS family and MFS.
 bool isHfsFamily(VolumeKind kind) {
     return kind == VolumeKind::Hfs || kind == VolumeKind::WrappedHfsPlus || kind == VolumeKind::HfsPlus ||
-           kind == VolumeKind::Hfsx;
+           kind == VolumeKind::Hfsx || kind == VolumeKind::Mfs;
 }
 
 // "partition 3 (HFS, "Classic")" for the notice that names the medium's other volumes.
@@ -53,8 +55,24 @@ int mountHfsPlus(Session& session, const FoundVolume& chosen) {
     return 1;
 }
 
+int mountMfs(Session& session, const FoundVolume& chosen) {
+    VolumeState& volume = session.volume;
+    closeWorkFiles(volume);
+    volume.firstBlockSector = 0;
+    Result<std::unique_ptr<MfsVolume>> opened =
+        MfsVolume::open(std::make_unique<hfsplus::DeviceMedium>(session.device), chosen.start,
+                        session.settings.mfsFolders ? MfsFolders::FromDesktop : MfsFolders::Flat);
+    if (!opened) {
+        volume.mountFault = opened.fault();
+        session.device.targetId = kNoSelection;
+        return 0;
+    }
+    session.mounted = std::move(*opened);
+    return 1;
+}
+
 // The one place where the medium's volume format is chosen. The medium's partitions are
-// scanned: the one the person chose, or else the first HFS or HFS+ volume, is mounted (an HFS
+// scanned: the one the person chose, or else the first HFS, HFS+ or MFS volume, is mounted (an HFS
 // wrapper's embedded HFS+ volume, never the wrapper). Classic HFS is found by its own search
 // unless a partition other than the one that search takes was chosen. Same results as
 // loadVolume.
@@ -104,7 +122,9 @@ int loadMountedVolume(Session& session) {
                                        messageWith(Msg::OtherVolumes, others));
 
     int loaded = 0;
-    if (chosen && chosen->kind != VolumeKind::Hfs) {
+    if (chosen && chosen->kind == VolumeKind::Mfs) {
+        loaded = mountMfs(session, *chosen);
+    } else if (chosen && chosen->kind != VolumeKind::Hfs) {
         loaded = mountHfsPlus(session, *chosen);
     } else {
         // HFS's own search takes the first Apple_HFS entry of an Apple map, or a bare volume;
@@ -164,7 +184,7 @@ std::vector<std::string> TakeReadWarnings(Session& session) {
 
 std::vector<std::string> TakeDamageReports(Session& session) {
     std::vector<std::string> reports;
-    if (auto* plus = dynamic_cast<HfsPlusVolume*>(session.mounted.get())) reports = plus->takeDamage();
+    if (session.mounted) reports = session.mounted->takeDamage();
     if (!session.volume.cutShortTold) {
         if (std::string cut = imageCutShort(session.volume); !cut.empty()) reports.push_back(std::move(cut));
         session.volume.cutShortTold = true;
@@ -179,8 +199,8 @@ std::vector<std::string> TakeDamageReports(Session& session) {
 std::vector<std::string> TakeMountNotices(Session& session) {
     std::vector<std::string> notices = std::move(session.mountNotices);
     session.mountNotices.clear();
-    if (auto* plus = dynamic_cast<HfsPlusVolume*>(session.mounted.get())) {
-        std::vector<std::string> more = plus->takeNotices();
+    if (session.mounted) {
+        std::vector<std::string> more = session.mounted->takeNotices();
         notices.insert(notices.end(), more.begin(), more.end());
     }
     return notices;

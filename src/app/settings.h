@@ -16,6 +16,9 @@ struct AppSettings : CopySettings {
     bool useCurrentDirectory = false;
     // "Checksum manifest" of the log dialog: a log created or opened keeps a manifest beside it.
     bool manifestWithLog = false;
+    // "MFS folders": an MFS volume shows the folders of the Finder's Desktop file instead of
+    // every file in its root. Taken when a volume is mounted.
+    bool mfsFolders = false;
 };
 
 }  // namespace quarry

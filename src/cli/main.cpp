@@ -94,6 +94,8 @@ constexpr const char* kUsage =
     "                        make a new, empty HFS volume named NAME of SIZE (400k, 800k,\n"
     "                        1440k, 20M, up to 2G) in SOURCE, which must be a new or empty\n"
     "                        file, then open it for writing and run the lines\n"
+    "  --mfs-folders         on an MFS volume, show the folders the Finder kept in its\n"
+    "                        Desktop file (default: every file in the root)\n"
     "  --check               check the volume's structures instead of running lines: one\n"
     "                        line per problem on standard output, notes on standard\n"
     "                        error; exit status 0 when sound, 1 when problems were found\n"
@@ -148,6 +150,7 @@ struct Options {
     bool quiet = false;
     std::optional<uint32_t> partition;
     std::string member;  // of a zip archive of several images
+    bool mfsFolders = false;
     std::optional<std::string> newVolume;  // its name, as typed
     std::optional<std::string> newSize;
     // The command line as given, for the DFXML report's creator.
@@ -277,6 +280,7 @@ public:
 private:
     int runAll(const Options& options) {
         session_.partitionChoice = options.partition;
+        session_.settings.mfsFolders = options.mfsFolders;
         if (int status = startUp(options.source, options.write, options.member); status != kExitOk) return status;
         if (options.check) return checkOnly();
         if (options.json || !options.dfxml.empty()) return reportOnly(options);
@@ -601,6 +605,8 @@ int main(int argc, char** argv) {
         };
         if (arg == "--yes") {
             options.answerYes = true;
+        } else if (arg == "--mfs-folders") {
+            options.mfsFolders = true;
         } else if (arg == "--check") {
             options.check = true;
         } else if (arg == "--write") {

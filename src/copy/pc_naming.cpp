@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -98,6 +99,23 @@ bool createPair(const std::string& utf8, const PcNameForm& form, PcFile& file) {
     return false;
 }
 
+// Linux file systems take names of at most 255 bytes. A longer name (one of 255 Macintosh
+// characters with an extension added, or a Unicode name in UTF-8) keeps its extensions, which
+// say what the file holds, and loses the characters before them, never half a character.
+std::string fittedName(std::string name, size_t limit) {
+    constexpr size_t kExtensionsTail = 12;
+    if (name.size() <= limit) return name;
+    size_t tail = name.size();
+    for (size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0 && name.size() - dot <= kExtensionsTail;
+         dot = name.rfind('.', dot - 1))
+        tail = dot;
+    const std::string ending = name.substr(tail);
+    size_t head = std::min(tail, limit - std::min(limit, ending.size()));
+    while (head > 0 && (static_cast<uint8_t>(name[head]) & 0xC0) == 0x80) --head;
+    return name.substr(0, head) + ending;
+}
+constexpr size_t kMaxNameBytes = 255;
+
 // The name for the n-th try: the plain name first, then numbered ones from the file counter
 // on; an added extension of long names follows the number.
 std::string candidateName(const CopyContext& context, const std::string& pc, const PcNameForm& form, uint32_t n) {
@@ -107,7 +125,8 @@ std::string candidateName(const CopyContext& context, const std::string& pc, con
         name.push_back('.');
         name.append(form.addedExtension);
     }
-    return safeComponent(fromUnicode(context, form) ? name : toFileSystem(context, name));
+    return fittedName(safeComponent(fromUnicode(context, form) ? name : toFileSystem(context, name)),
+                      kMaxNameBytes - form.sidecarPrefix.size());
 }
 
 // Creates the name, or when it is taken the first free numbered name from the file counter
@@ -196,7 +215,8 @@ std::string PcFileNameFor(const CopyContext& context, std::string_view rawName, 
 
 std::string PcDirectoryNameFor(const CopyContext& context, std::string_view rawName, std::string_view unicodeName) {
     std::string pc;
-    if (context.state.longNamesAvailable && !unicodeName.empty()) return safeComponent(longUnicodeName(unicodeName));
+    if (context.state.longNamesAvailable && !unicodeName.empty())
+        return fittedName(safeComponent(longUnicodeName(unicodeName)), kMaxNameBytes);
     if (context.state.longNamesAvailable) {
         // Folder names pass the same filter as file names, so that none reaches outside the
         // directory being filled.

@@ -7,7 +7,7 @@ namespace quarry {
 
 NamingOptionsDialogModel::NamingOptionsDialogModel(Session& session)
     : session_(session), remembered_(session.settings.destinationSetting & 0xFF),
-      rememberedFormat_(session.settings.binaryFormat) {}
+      rememberedFormat_(session.settings.binaryFormat), rememberedMfsFolders_(session.settings.mfsFolders) {}
 
 int NamingOptionsDialogModel::checkedButton() const {
     return namingdlg::kLongNames + (session_.settings.destinationSetting & 0xFF);
@@ -16,6 +16,8 @@ int NamingOptionsDialogModel::checkedButton() const {
 int NamingOptionsDialogModel::checkedFormatButton() const {
     return namingdlg::kMacBinaryI + static_cast<int>(session_.settings.binaryFormat);
 }
+
+bool NamingOptionsDialogModel::mfsFoldersChecked() const { return session_.settings.mfsFolders; }
 
 std::optional<int> NamingOptionsDialogModel::press(int control) {
     AppSettings& settings = session_.settings;
@@ -29,12 +31,14 @@ std::optional<int> NamingOptionsDialogModel::press(int control) {
         case namingdlg::kRenameOnTheFly:
             settings.setNamingMode(static_cast<NamingMode>(control - namingdlg::kLongNames));
             break;
+        case namingdlg::kMfsFolders: settings.mfsFolders = !settings.mfsFolders; break;
         case dlg::kOk:
         case dlg::kEnter: return 1;
         case dlg::kCancel:
         case dlg::kEscape:
             settings.destinationSetting = static_cast<uint16_t>((settings.destinationSetting & 0xFF00) | remembered_);
             settings.binaryFormat = rememberedFormat_;
+            settings.mfsFolders = rememberedMfsFolders_;
             return 0;
         case dlg::kSystemClose: return 0;
         case dlg::kHelp: session_.ui.openHelp("dlg_OPT"); break;

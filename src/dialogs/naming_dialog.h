@@ -20,6 +20,8 @@ inline constexpr int kRenameOnTheFly = 402;
 // AppleSingle, BinHex 4.0.
 inline constexpr int kMacBinaryI = 403;
 inline constexpr int kBinHex = 408;
+// "Folders of the Desktop file on MFS volumes": taken at the next mount.
+inline constexpr int kMfsFolders = 409;
 // The Options menu's File Naming.
 inline constexpr int kFileNamingItem = 126;
 }  // namespace namingdlg
@@ -33,8 +35,9 @@ public:
     int checkedButton() const;
     // 403 + the binary format: the format's radio button that is checked.
     int checkedFormatButton() const;
+    bool mfsFoldersChecked() const;
 
-    // 400-402 choose a mode, 403-408 a binary format; OK and Enter end with 1 keeping it; Cancel and Esc restore the
+    // 400-402 choose a mode, 403-408 a binary format, 409 turns the MFS folders on or off; OK and Enter end with 1 keeping it; Cancel and Esc restore the
     // remembered mode and end with 0; the close box ends with 0 keeping the choice. Help opens
     // "dlg_OPT".
     std::optional<int> press(int control);
@@ -43,6 +46,7 @@ private:
     Session& session_;
     unsigned remembered_;
     BinaryFormat rememberedFormat_;
+    bool rememberedMfsFolders_;
 };
 
 }  // namespace quarry

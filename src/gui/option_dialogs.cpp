@@ -59,12 +59,17 @@ NamingDialog::NamingDialog(QWidget* owner, QtUi& ui, Session& session)
         formatColumn->addWidget(r);
         connect(r, &QRadioButton::clicked, this, [this, id] { press(id); });
     }
+    // MFS keeps no folders; the Finder's Desktop file does. Taken when a volume is next mounted.
+    auto* mfsFolders = numbered(new QCheckBox(tr("Show the Desktop file's folders on MFS volumes"), this), namingdlg::kMfsFolders);
+    mfsFolders->setChecked(model_->mfsFoldersChecked());
+    connect(mfsFolders, &QCheckBox::clicked, this, [this] { press(namingdlg::kMfsFolders); });
     QPushButton* ok = addPressButton(kOk, tr("OK"));
     ok->setDefault(true);
     QPushButton* cancel = addPressButton(kCancel, tr("Cancel"));
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(column);
     layout->addWidget(formats);
+    layout->addWidget(mfsFolders);
     layout->addLayout(buttonRow({ok, cancel, helpButton()}));
 }
 

@@ -39,9 +39,9 @@ public:
     VolumeCheckResult check() override;
 
     // What the person hears once of this volume: the journal's state.
-    std::vector<std::string> takeNotices();
+    std::vector<std::string> takeNotices() override;
     // Each place of damage met since the last call, each once, as the person reads it.
-    std::vector<std::string> takeDamage();
+    std::vector<std::string> takeDamage() override;
 
     hfsplus::Volume& reader() { return *volume_; }
 

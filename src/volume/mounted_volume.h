@@ -101,6 +101,12 @@ public:
     // Whether Quarry may change this volume: a fault with the reason to tell when it may not.
     // Every changing command asks before it writes anything.
     virtual Status mayChange() const = 0;
+
+    // What the person hears once of this volume besides damage (a journal not replayed, folders
+    // that cannot be shown); HFS tells its own through the session.
+    virtual std::vector<std::string> takeNotices() { return {}; }
+    // Each place of damage met since the last call, each once, as the person reads it.
+    virtual std::vector<std::string> takeDamage() { return {}; }
 };
 
 // The refusal of every format that Quarry reads but does not change.

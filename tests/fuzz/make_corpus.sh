@@ -44,6 +44,21 @@ cut "$fixtures/truncated.hfs" > "$m/truncated"
 cut "$fixtures/msdos.img" 1024 > "$m/msdos"
 wrap ts 64 2880 < "$m/basic" > "$m/basic-ts-map"
 wrap apm2048 64 2880 < "$m/basic" > "$m/basic-apm-2048"
+# MFS floppies from their builder (fixtures/mfs_build.py): a few files with both forks, and the
+# same with the Finder's Desktop file and two folders, one inside the other.
+mfs() {
+  local spec
+  spec=$(mktemp)
+  printf '%s' "$2" > "$spec"
+  python3 "$(dirname "$0")/../fixtures/mfs_build.py" build "$spec" "$spec.img"
+  cut "$spec.img" > "$m/$1"
+  rm -f "$spec" "$spec.img"
+}
+mfs mfs '{"name": "Old Disk", "files": [{"name": "Read Me", "data": {"text": "Hello"}, "rsrc": {"len": 1500, "seed": 1}},
+  {"name": "Chain", "type": "APPL", "creator": "TEST", "data": {"len": 3000, "seed": 2}}, {"name": "Empty"}]}'
+mfs mfs-folders '{"name": "Folders", "files": [{"name": "Read Me", "folder": 5, "data": {"text": "Hello"}},
+  {"name": "Chain", "folder": 6, "data": {"len": 1500, "seed": 2}}, {"name": "Trash", "folder": -3}],
+  "folders": [{"id": 5, "parent": 0, "name": "Outer"}, {"id": 6, "parent": 5, "name": "Inner"}]}'
 
 c=$out/command_line
 printf 'COPY "Big Forks" /B' > "$c/copy-macbinary"

@@ -35,6 +35,7 @@
 #include "app/session.h"
 #include "common/messages.h"
 #include "commands/attributes.h"
+#include "dialogs/naming_dialog.h"
 #include "dialogs/target_chooser.h"
 #include "dump/dump_model.h"
 #include "gui/attribute_dialogs.h"
@@ -594,6 +595,20 @@ private slots:
         for (const auto& e : std::filesystem::directory_iterator(theirs)) b[e.path().filename()] = quarry::test::slurp(e.path());
         QCOMPARE(a.size(), size_t{2});
         QVERIFY(a == b);
+    }
+
+    // The dialog's MFS box: OK keeps what it was turned to, Cancel puts the one before back.
+    void mfsFoldersChosenInTheNamingDialog() {
+        Program p("formats.hfs");
+        for (const int ending : {dlg::kCancel, dlg::kOk}) {
+            onNextModal([&](QWidget* d) {
+                QVERIFY(!d->findChild<QAbstractButton*>(QString::number(namingdlg::kMfsFolders))->isChecked());
+                clickControl(d, namingdlg::kMfsFolders);
+                clickControl(d, ending);
+            });
+            p.window.runCommand(command::kFileNaming);
+            QCOMPARE(p.session.settings.mfsFolders, ending == dlg::kOk);
+        }
     }
 
     // A timed message closes itself and goes to the log; the progress bar fills from the left.
