@@ -59,6 +59,16 @@ mfs mfs '{"name": "Old Disk", "files": [{"name": "Read Me", "data": {"text": "He
 mfs mfs-folders '{"name": "Folders", "files": [{"name": "Read Me", "folder": 5, "data": {"text": "Hello"}},
   {"name": "Chain", "folder": 6, "data": {"len": 1500, "seed": 2}}, {"name": "Trash", "folder": -3}],
   "folders": [{"id": 5, "parent": 0, "name": "Outer"}, {"id": 6, "parent": 5, "name": "Inner"}]}'
+# The folders' floppy as archives pass disk images around: in MacBinary II and in BinHex, as
+# hfsutils writes them.
+home=$(mktemp -d)
+dd if=/dev/zero of="$home/carrier" bs=1k count=800 2>/dev/null
+HOME=$home hformat -l Carrier "$home/carrier" >/dev/null
+HOME=$home hcopy -r "$m/mfs-folders" :floppy
+HOME=$home hcopy -m :floppy "$m/mfs-folders-macbinary"
+HOME=$home hcopy -b :floppy "$m/mfs-folders-binhex"
+HOME=$home humount
+rm -rf "$home"
 
 c=$out/command_line
 printf 'COPY "Big Forks" /B' > "$c/copy-macbinary"
