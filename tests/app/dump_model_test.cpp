@@ -1,4 +1,5 @@
-// The dump window's state: its lines checked against the fork bytes hcopy extracts, the scroll
+// The dump window's state: its lines checked against the fork bytes hcopy (and for MFS the tests'
+// own reader) extracts, the scroll
 // arithmetic (up to an HFS+ fork past 4 GiB), the fork switch, and what a damaged length or a
 // failed read leaves on the screen.
 
@@ -6,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <set>
 #include <string>
 #include <tuple>
@@ -17,6 +19,7 @@
 #include "support/hfs_oracle.h"
 #include "support/image_builder.h"
 #include "support/mounted_image.h"
+#include "support/run_process.h"
 #include "support/temp_dir.h"
 
 namespace quarry {
@@ -101,6 +104,30 @@ TEST(DumpLines, ShowTheBytesHcopyReadsEverywhereInTheFork) {
         }
         scrollDump(m.session, model, ScrollRequest::Bottom);
         expectScreen(model, fork);
+        EXPECT_TRUE(model.readFault.empty()) << model.readFault;
+    }
+}
+
+// An MFS floppy from the tests' builder, its application's forks scattered over the volume: the
+// screens show the bytes the builder's own reader follows the block map to.
+TEST(DumpLines, ShowTheForksOfAnMfsFloppyAsItsReaderReadsThem) {
+    const std::string script = std::string(QUARRY_SAMPLE_DIR) + "/../tests/fixtures/mfs_build.py";
+    test::TempDir dir;
+    std::ofstream(dir.file("spec.json")) << R"({"scatter": true, "files": [{"name": "Filler", "data": {"len": 9000, "seed": 1}},
+        {"name": "MacPaint", "type": "APPL", "data": {"len": 70000, "seed": 3}, "rsrc": {"len": 20000, "seed": 4}}]})";
+    ASSERT_TRUE(test::runProcess({"python3", script, "build", dir.file("spec.json"), dir.file("mfs.img")}).succeeded());
+    MountedImage m(dir.file("mfs.img"));
+    for (const auto& [which, command] : {std::pair{"data", dumpcmd::kData}, std::pair{"rsrc", dumpcmd::kResource}}) {
+        SCOPED_TRACE(which);
+        ASSERT_TRUE(test::runProcess({"python3", script, "fork", dir.file("mfs.img"), "MacPaint", which, dir.file(which)}).succeeded());
+        const std::string fork = test::slurp(dir.file(which));
+        DumpModel model;
+        ASSERT_EQ(openDump(m.session, model, "MacPaint"), DumpOpen::Shown);
+        ASSERT_EQ(dumpCommand(m.session, model, command), DumpReply::Repaint);
+        for (uint32_t thumb : {0u, model.scrollMaximum / 3 + 1, model.scrollMaximum / 2, model.scrollMaximum}) {
+            scrollDump(m.session, model, ScrollRequest::Thumb, thumb);
+            expectScreen(model, fork);
+        }
         EXPECT_TRUE(model.readFault.empty()) << model.readFault;
     }
 }
