@@ -1,7 +1,6 @@
 // The dump window's state: its lines checked against the fork bytes hcopy (and for MFS the tests'
-// own reader) extracts, the scroll
-// arithmetic (up to an HFS+ fork past 4 GiB), the fork switch, and what a damaged length or a
-// failed read leaves on the screen.
+// own reader) extracts, the scroll arithmetic (up to an HFS+ fork past 4 GiB), the fork switch,
+// and what a damaged length or a failed read leaves on the screen.
 
 #include <gtest/gtest.h>
 
