@@ -57,7 +57,7 @@ constexpr int kExitUsage = 2;
 constexpr const char* kUsage =
     "usage: quarry-cli [options] SOURCE [LINE ...]\n"
     "\n"
-    "Mounts the Macintosh HFS, HFS+ or HFSX volume of SOURCE (an image file, a block device\n"
+    "Mounts the Macintosh HFS, HFS+, HFSX or MFS volume of SOURCE (an image file, a block device\n"
     "or a /dev/sg* drive) and runs each LINE of the command language as typed in the command-line dialog;\n"
     "with no LINE, lines are read from standard input.\n"
     "\n"
