@@ -16,7 +16,6 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <tuple>
 
@@ -292,8 +291,7 @@ void compareFolder(Walk& w, const std::string& hfsPath, const std::string& shown
 
 std::vector<json> jsonLines(const std::string& text) {
     std::vector<json> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(json::parse(line));
+    for (const std::string& line : test::outputLines(text)) out.push_back(json::parse(line));
     return out;
 }
 
@@ -317,26 +315,18 @@ std::string sha256(const std::string& bytes) {
     unsigned int length = 0;
     EVP_Digest(bytes.data(), bytes.size(), sum, &length, EVP_sha256(), nullptr);
     std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        static constexpr char kHex[] = "0123456789abcdef";
-        hex += kHex[sum[i] >> 4];
-        hex += kHex[sum[i] & 15];
-    }
+    for (unsigned int i = 0; i < length; ++i) hex += {"0123456789abcdef"[sum[i] >> 4], "0123456789abcdef"[sum[i] & 15]};
     return hex;
 }
 
-std::string attribute(xmlNode* n, const char* name) {
-    xmlChar* v = xmlGetProp(n, reinterpret_cast<const xmlChar*>(name));
+// A string libxml2 hands over, taken into a std::string and freed.
+std::string taken(xmlChar* v) {
     std::string out = v ? reinterpret_cast<const char*>(v) : "";
     xmlFree(v);
     return out;
 }
-std::string text(xmlNode* n) {
-    xmlChar* v = xmlNodeGetContent(n);
-    std::string out = v ? reinterpret_cast<const char*>(v) : "";
-    xmlFree(v);
-    return out;
-}
+std::string attribute(xmlNode* n, const char* name) { return taken(xmlGetProp(n, reinterpret_cast<const xmlChar*>(name))); }
+std::string text(xmlNode* n) { return taken(xmlNodeGetContent(n)); }
 std::vector<xmlNode*> children(xmlNode* n, const char* name) {
     std::vector<xmlNode*> out;
     for (xmlNode* c = n ? n->children : nullptr; c; c = c->next)
