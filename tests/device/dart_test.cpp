@@ -12,7 +12,6 @@
 #include <fstream>
 #include <map>
 #include <random>
-#include <regex>
 
 #include "device/containers/dart.h"
 #include "device/containers/image_source.h"
@@ -260,10 +259,8 @@ Copies copyAll(const std::string& image) {
     test::TempDir target;
     const test::ProcessResult run = test::runCli({"--binary-format", "mb2", "--to", target.path(), image, "COPY /B /F *"});
     Copies c{{}, run.exitCode, run.err};
-    const std::regex line("Copy of \"(.*)\" to \"(.*)\"");
-    std::smatch m;
-    for (const std::string& l : test::outputLines(run.out))
-        if (std::regex_match(l, m, line) && std::filesystem::exists(target.file(m[2].str()))) c.files[m[1]] = test::slurp(target.file(m[2].str()));
+    for (const auto& [mac, pc] : test::copiesReported(run.out))
+        if (std::filesystem::exists(target.file(pc))) c.files[mac] = test::slurp(target.file(pc));
     return c;
 }
 

@@ -14,7 +14,6 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <set>
 #include <string>
 #include <tuple>
@@ -223,12 +222,7 @@ void compareSheetsAndCopies(Walk& w, const std::string& hfsPath, const std::vect
         args.push_back(std::string("COPY ") + fork + " /F *");
         const auto copy = test::runCli(args);
         ASSERT_TRUE(copy.succeeded()) << copy.err;
-        // "Copy of "Mac" to "PC"" lines; names are shown without their leading and trailing blanks.
-        std::map<std::string, std::string> pcName;
-        const std::regex line("Copy of \"(.*)\" to \"(.*)\"");
-        std::smatch match;
-        for (const std::string& l : test::outputLines(copy.out))
-            if (std::regex_match(l, match, line)) pcName[match[1]] = match[2];
+        const std::map<std::string, std::string> pcName = test::copiesReported(copy.out);
         for (const OracleEntry& o : files) {
             const std::string path = (hfsPath == ":" ? "" : hfsPath) + ":" + o.name;
             const std::string expected = fork == std::string("/D") ? test::hcopyData(w.image, path) : test::hcopyResource(w.image, path);
