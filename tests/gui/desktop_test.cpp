@@ -922,11 +922,7 @@ private slots:
         using namespace quarry::test;
         TempDir dir;
         const std::string image = writableCopy(dir, "basic.hfs");
-        Program p("basic.hfs");
-        {
-            ModalAnswers answers({chooseImage(image, true)});
-            QTest::keyClick(&p.window, Qt::Key_O, Qt::ControlModifier);
-        }
+        Program p(image, ImageAccess::ReadWrite);
         const uint32_t id = hlsList(image, ":Puzzle").front().catalogId;
         p.select("Puzzle");
         bool stayedOpen = false;
