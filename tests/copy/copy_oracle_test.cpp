@@ -33,16 +33,6 @@ namespace fs = std::filesystem;
 using test::be32;
 using test::trim;
 
-// "Copy of "Mac" to "PC"" lines: Macintosh name (UTF-8) to PC name.
-std::map<std::string, std::string> copiesReported(const std::string& out) {
-    std::map<std::string, std::string> m;
-    const std::regex line("Copy of \"(.*)\" to \"(.*)\"");
-    std::smatch match;
-    for (const std::string& l : test::outputLines(out))
-        if (std::regex_match(l, match, line)) m[match[1]] = match[2];
-    return m;
-}
-
 // The entries of lsarContents in lsar's JSON, as it lays them out: each object opens with a line
 // "    {" and holds its fields, one a line, six spaces in.
 std::vector<std::map<std::string, std::string>> lsarEntries(const std::string& path) {
@@ -57,12 +47,6 @@ std::vector<std::map<std::string, std::string>> lsarEntries(const std::string& p
         else if (!entries.empty() && std::regex_match(line, m, field)) entries.back()[m[1]] = m[2];
     }
     return entries;
-}
-
-uint32_t fourCharCode(const std::string& s) {
-    uint32_t code = 0;
-    for (unsigned char c : s) code = code << 8 | c;
-    return code;
 }
 
 std::string utcDate(int64_t unixSeconds) {
@@ -190,7 +174,7 @@ TEST(BinaryFormats, ReadBackByLsarUnarAndHfsutils) {
             test::TempDir target;
             const auto r = test::runCli({"--binary-format", format.option, "--to", target.path(), image, "COPY /B /F *"});
             ASSERT_TRUE(r.succeeded()) << r.err;
-            const auto copies = copiesReported(r.out);
+            const auto copies = test::copiesReported(r.out);
             const bool pair = std::string(format.option) == "appledouble";
             test::TempDir fresh;
             const std::string freshImage = fresh.file("fresh.hfs");
@@ -213,8 +197,8 @@ TEST(BinaryFormats, ReadBackByLsarUnarAndHfsutils) {
                 const std::string name = o.name.substr(o.name.find_first_not_of(' '));
                 EXPECT_TRUE(first.at("XADFileName") == lsarName(name) || first.at("XADFileName") == macNameToUtf8(name))
                     << first.at("XADFileName");
-                EXPECT_EQ(first.at("XADFileType"), std::to_string(fourCharCode(o.type)));
-                EXPECT_EQ(first.at("XADFileCreator"), std::to_string(fourCharCode(o.creator)));
+                EXPECT_EQ(first.at("XADFileType"), std::to_string(be32(o.type, 0)));
+                EXPECT_EQ(first.at("XADFileCreator"), std::to_string(be32(o.creator, 0)));
                 const uint16_t flags = format.lowFlagByte ? f.finderFlags() : f.finderFlags() & 0xFF00;
                 // lsar leaves zero Finder flags of AppleSingle out.
                 EXPECT_EQ(first.count("XADFinderFlags") ? first.at("XADFinderFlags") : "0", std::to_string(flags));

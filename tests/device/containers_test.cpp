@@ -25,18 +25,6 @@ namespace {
 
 std::string container(const std::string& name) { return test::fixturePath("containers/") + name; }
 
-// Every block the adapter serves for an image, read as the mount reads them.
-std::string served(ImageAdapter& images, uint8_t target = 0) {
-    std::string bytes((images.imageSize(target) + 2047) / 2048 * 2048, '\0');
-    for (uint32_t block = 0; block * 2048ull < bytes.size(); block += 8) {
-        const uint32_t count = std::min<uint32_t>(8, static_cast<uint32_t>(bytes.size() / 2048 - block));
-        ScsiCommand c = devicetest::commandOf(devicetest::transferCdb(scsi::kRead10, block, static_cast<uint16_t>(count)), DataDirection::In,
-                                              count * 2048, reinterpret_cast<uint8_t*>(bytes.data()) + block * 2048ull);
-        EXPECT_EQ(images.execute(target, c), aspi::kCompleted) << "block " << block;
-    }
-    return bytes;
-}
-
 enum class Oracle { None, Bchunk, Dmg2img };
 
 struct Wrapped {
@@ -129,7 +117,7 @@ TEST(Containers, ServeTheVolumeInsideAsTheBareOneAndTheOtherTools) {
         EXPECT_EQ(images.imageSize(0), w.size);
         std::string expected = test::slurp(test::fixturePath(w.bare)).substr(w.skip, w.size);
         expected.resize((w.size + 2047) / 2048 * 2048, '\0');
-        const std::string bytes = served(images);
+        const std::string bytes = devicetest::served(images);
         EXPECT_TRUE(bytes == expected) << "the blocks served differ from " << w.bare;
         // The BINs carry the EDC that Digest::CRC computed: every sector passes the check.
         EXPECT_EQ(images.takeReadWarnings(), std::vector<std::string>{});
@@ -168,9 +156,9 @@ TEST(Containers, SectorsThatFailTheirEdcAreServedAsStoredAndNamedOnce) {
         ASSERT_TRUE(images.addImage(container(file), ImageAccess::ReadOnly));
         EXPECT_EQ(images.takeReadWarnings(), std::vector<std::string>{});
         // Byte for byte as stored, as bchunk (which ignores the EDC) converts it.
-        EXPECT_TRUE(served(images) == converted);
+        EXPECT_TRUE(devicetest::served(images) == converted);
         EXPECT_EQ(images.takeReadWarnings(), std::vector<std::string>{kEdcWarning});
-        served(images);
+        devicetest::served(images);
         EXPECT_EQ(images.takeReadWarnings(), std::vector<std::string>{}) << "each sector is named once";
     }
     // The mount reads sector 4, where the volume begins, and not sector 300: DIR names the one.
@@ -231,7 +219,7 @@ TEST(Containers, WhichSectorsTheEdcCheckNames) {
         }
         ImageAdapter images;
         ASSERT_TRUE(images.addImage(dir.file("changed.bin"), ImageAccess::ReadOnly));
-        served(images);
+        devicetest::served(images);
         EXPECT_EQ(images.takeReadWarnings(), c.warnings);
     }
 }
@@ -313,7 +301,7 @@ TEST(Containers, ZipsOfSeveralFilesOpenTheirImages) {
     ASSERT_TRUE(targets) << targets.fault();
     ASSERT_EQ(*targets, (std::vector<int>{0, 1}));
     EXPECT_EQ(images.imageMember(1), "disks/hybrid.iso");
-    EXPECT_EQ(test::slurp(test::fixturePath("hybrid.iso")), served(images, 1).substr(0, images.imageSize(1)));
+    EXPECT_EQ(test::slurp(test::fixturePath("hybrid.iso")), devicetest::served(images, 1).substr(0, images.imageSize(1)));
     uint8_t reply[36] = {};
     ScsiCommand inquiry = devicetest::commandOf({scsi::kInquiry, 0, 0, 0, sizeof reply, 0}, DataDirection::In, sizeof reply, reply);
     ASSERT_EQ(images.execute(1, inquiry), aspi::kCompleted);

@@ -12,7 +12,6 @@
 #include <fstream>
 #include <map>
 #include <random>
-#include <regex>
 
 #include "device/containers/dart.h"
 #include "device/containers/image_source.h"
@@ -35,23 +34,15 @@ std::string be16Of(unsigned v) { return {static_cast<char>(v >> 8 & 0xFF), stati
 // DART's "fast" code: a negative count repeats the word after it, a positive one counts the
 // words that follow as they are.
 std::string packFast(const std::string& chunk) {
-    std::vector<std::string> words;
-    for (size_t i = 0; i < chunk.size(); i += 2) words.push_back(chunk.substr(i, 2));
     std::string out, literal;
     const auto flush = [&] {
         if (!literal.empty()) out += be16Of(static_cast<unsigned>(literal.size() / 2)) + literal;
         literal.clear();
     };
-    for (size_t i = 0; i < words.size();) {
-        size_t run = 1;
-        while (i + run < words.size() && words[i + run] == words[i]) ++run;
-        if (run >= 3) {
-            flush();
-            out += be16Of(static_cast<unsigned>(0x10000 - run)) + words[i];
-        } else {
-            for (size_t k = 0; k < run; ++k) literal += words[i + k];
-        }
-        i += run;
+    for (size_t i = 0, run; i < chunk.size(); i += run) {
+        for (run = 2; i + run < chunk.size() && chunk.compare(i + run, 2, chunk, i, 2) == 0;) run += 2;
+        if (run >= 6) flush(), out += be16Of(static_cast<unsigned>(0x10000 - run / 2)) + chunk.substr(i, 2);
+        else literal += chunk.substr(i, run);
     }
     flush();
     return out;
@@ -62,6 +53,13 @@ std::string packFast(const std::string& chunk) {
 // distance less one as six upper bits in a fixed code and six lower bits plain.
 class LzhEncoder {
 public:
+    // Every leaf starts with weight 1, paired in order under the inner nodes up to the root.
+    LzhEncoder() {
+        for (int i = 0; i < kSymbols; ++i) weight_[i] = 1, down_[i] = i + kNodes, up_[i + kNodes] = i;
+        for (int i = 0, j = kSymbols; j < kNodes; i += 2, ++j) weight_[j] = weight_[i] + weight_[i + 1], down_[j] = i, up_[i] = up_[i + 1] = j;
+        weight_[kNodes] = 0xFFFF;
+        up_[kRoot] = 0;
+    }
     std::string pack(const std::string& chunk) {
         const std::string text = std::string(kWindow - kAhead, '\0') + chunk;
         std::vector<int> head(1 << 16, -1), previous(text.size(), -1);
@@ -142,26 +140,9 @@ private:
         } while ((node = up_[node]) != 0);
     }
 
-    std::array<uint32_t, kNodes + 1> weight_ = [] {
-        std::array<uint32_t, kNodes + 1> w{};
-        for (int i = 0; i < kSymbols; ++i) w[static_cast<size_t>(i)] = 1;
-        for (int i = 0, j = kSymbols; j < kNodes; i += 2, ++j) w[static_cast<size_t>(j)] = w[static_cast<size_t>(i)] + w[static_cast<size_t>(i) + 1];
-        w[kNodes] = 0xFFFF;
-        return w;
-    }();
-    std::array<int, kNodes> down_ = [] {
-        std::array<int, kNodes> d{};
-        for (int i = 0; i < kSymbols; ++i) d[static_cast<size_t>(i)] = i + kNodes;
-        for (int i = 0, j = kSymbols; j < kNodes; i += 2, ++j) d[static_cast<size_t>(j)] = i;
-        return d;
-    }();
-    std::array<int, kNodes + kSymbols> up_ = [] {
-        std::array<int, kNodes + kSymbols> u{};
-        for (int i = 0; i < kSymbols; ++i) u[static_cast<size_t>(i + kNodes)] = i;
-        for (int i = 0, j = kSymbols; j < kNodes; i += 2, ++j) u[static_cast<size_t>(i)] = u[static_cast<size_t>(i) + 1] = j;
-        u[kRoot] = 0;
-        return u;
-    }();
+    std::array<uint32_t, kNodes + 1> weight_{};
+    std::array<int, kNodes> down_{};
+    std::array<int, kNodes + kSymbols> up_{};
     std::string out_;
     uint32_t byte_ = 0;
     int filled_ = 0;
@@ -247,17 +228,6 @@ TEST(Dart, UnpacksWhatThePackersMade) {
     }
 }
 
-// Every block the adapter serves, read as the mount reads them.
-std::string served(ImageAdapter& images) {
-    std::string bytes(images.imageSize(0), '\0');
-    for (uint32_t block = 0; block * 2048ull < bytes.size(); ++block) {
-        ScsiCommand c = devicetest::commandOf(devicetest::transferCdb(scsi::kRead10, block, 1), DataDirection::In, 2048,
-                                              reinterpret_cast<uint8_t*>(bytes.data()) + block * 2048ull);
-        EXPECT_EQ(images.execute(0, c), aspi::kCompleted) << "block " << block;
-    }
-    return bytes;
-}
-
 // An HFS floppy made by hformat, holding a file of sparse random bytes, one of random bytes (whose
 // chunks are stored), a text and two files with resource forks from the basic fixture.
 std::string makeFloppy(const test::TempDir& dir, size_t kilobytes) {
@@ -289,10 +259,8 @@ Copies copyAll(const std::string& image) {
     test::TempDir target;
     const test::ProcessResult run = test::runCli({"--binary-format", "mb2", "--to", target.path(), image, "COPY /B /F *"});
     Copies c{{}, run.exitCode, run.err};
-    const std::regex line("Copy of \"(.*)\" to \"(.*)\"");
-    std::smatch m;
-    for (const std::string& l : test::outputLines(run.out))
-        if (std::regex_match(l, m, line) && std::filesystem::exists(target.file(m[2].str()))) c.files[m[1]] = test::slurp(target.file(m[2].str()));
+    for (const auto& [mac, pc] : test::copiesReported(run.out))
+        if (std::filesystem::exists(target.file(pc))) c.files[mac] = test::slurp(target.file(pc));
     return c;
 }
 
@@ -331,7 +299,7 @@ TEST(Dart, ServesTheFloppyAndCopiesAsHfsutils) {
         ASSERT_TRUE(images.addImage(file, ImageAccess::ReadOnly));
         EXPECT_EQ(images.imageFormat(0), "DART");
         EXPECT_EQ(images.imageWarnings(0), std::vector<std::string>{});
-        EXPECT_TRUE(served(images) == disk) << "the sectors served differ from the floppy";
+        EXPECT_TRUE(devicetest::served(images) == disk) << "the sectors served differ from the floppy";
         if (c.floppy == 1) continue;
 
         EXPECT_EQ(test::runCli({file, "DIR"}).out, test::runCli({floppy, "DIR"}).out);

@@ -2,11 +2,14 @@
 // What the device tests share: media whose every sector can be recognised, and a bus of scripted
 // adapters with the CD-ROM sector source installed as at start-up.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "device/image_adapter.h"
 #include "device/scsi_cdb.h"
 #include "device/sector_source.h"
 #include "support/scripted_adapter.h"
@@ -45,6 +48,18 @@ inline ScsiCommand commandOf(const Bytes& cdb, DataDirection direction = DataDir
     c.bufferLength = length;
     c.buffer = buffer;
     return c;
+}
+
+// Every block the adapter serves for an image, read eight at a time as the mount reads them.
+inline std::string served(ImageAdapter& images, uint8_t target = 0) {
+    std::string bytes((images.imageSize(target) + 2047) / 2048 * 2048, '\0');
+    for (uint32_t block = 0; block * 2048ull < bytes.size(); block += 8) {
+        const uint32_t count = std::min<uint32_t>(8, static_cast<uint32_t>(bytes.size() / 2048 - block));
+        ScsiCommand c = commandOf(transferCdb(scsi::kRead10, block, static_cast<uint16_t>(count)), DataDirection::In, count * 2048,
+                                  reinterpret_cast<uint8_t*>(bytes.data()) + block * 2048ull);
+        EXPECT_EQ(images.execute(target, c), aspi::kCompleted) << "block " << block;
+    }
+    return bytes;
 }
 
 struct ScriptedBus {

@@ -558,11 +558,11 @@ private slots:
         QVERIFY(p.window.functionButton(command::kRoot)->isEnabled());
     }
 
-    // Each binary copy format chosen in the File Naming dialog becomes the session's, and Cancel
-    // puts the one before back. Binary Copy of a file with both forks, a colour label and dates
-    // before 1970 then writes what quarry-cli writes with --binary-format, name for name and byte
-    // for byte: once, in AppleDouble, whose pair the copy names too (each format is read back by
-    // lsar, unar and hfsutils in copy_oracle_test).
+    // Each binary copy format chosen in the File Naming dialog becomes the session's, and so does
+    // the flip of its MFS box; Cancel puts the ones before back. Binary Copy of a file with both
+    // forks, a colour label and dates before 1970 then writes what quarry-cli writes with
+    // --binary-format, name for name and byte for byte: once, in AppleDouble, whose pair the copy
+    // names too (each format is read back by lsar, unar and hfsutils in copy_oracle_test).
     void binaryFormatChosenInTheNamingDialog() {
         quarry::test::CurrentTempDir dir;
         const std::string mine = dir.file("desktop"), theirs = dir.file("cli");
@@ -572,13 +572,17 @@ private slots:
         for (const int format : {1, 2, 0, 4, 5, 3}) {  // mb2, mb3, mb1, applesingle, binhex, appledouble
             for (const int ending : {dlg::kCancel, dlg::kOk}) {
                 const int before = static_cast<int>(p.session.settings.binaryFormat);
+                const bool mfsBefore = p.session.settings.mfsFolders;
                 onNextModal([&](QWidget* d) {
                     QVERIFY(d->findChild<QAbstractButton*>(QString::number(403 + before))->isChecked());
+                    QCOMPARE(d->findChild<QAbstractButton*>(QString::number(namingdlg::kMfsFolders))->isChecked(), mfsBefore);
                     clickControl(d, 403 + format);
+                    clickControl(d, namingdlg::kMfsFolders);
                     clickControl(d, ending);
                 });
                 p.window.runCommand(command::kFileNaming);
                 QCOMPARE(static_cast<int>(p.session.settings.binaryFormat), ending == dlg::kOk ? format : before);
+                QCOMPARE(p.session.settings.mfsFolders, ending == dlg::kOk ? !mfsBefore : mfsBefore);
             }
         }
         QTest::keyClick(&p.window, Qt::Key_B, Qt::AltModifier);
@@ -595,20 +599,6 @@ private slots:
         for (const auto& e : std::filesystem::directory_iterator(theirs)) b[e.path().filename()] = quarry::test::slurp(e.path());
         QCOMPARE(a.size(), size_t{2});
         QVERIFY(a == b);
-    }
-
-    // The dialog's MFS box: OK keeps what it was turned to, Cancel puts the one before back.
-    void mfsFoldersChosenInTheNamingDialog() {
-        Program p("formats.hfs");
-        for (const int ending : {dlg::kCancel, dlg::kOk}) {
-            onNextModal([&](QWidget* d) {
-                QVERIFY(!d->findChild<QAbstractButton*>(QString::number(namingdlg::kMfsFolders))->isChecked());
-                clickControl(d, namingdlg::kMfsFolders);
-                clickControl(d, ending);
-            });
-            p.window.runCommand(command::kFileNaming);
-            QCOMPARE(p.session.settings.mfsFolders, ending == dlg::kOk);
-        }
     }
 
     // A timed message closes itself and goes to the log; the progress bar fills from the left.
@@ -932,11 +922,7 @@ private slots:
         using namespace quarry::test;
         TempDir dir;
         const std::string image = writableCopy(dir, "basic.hfs");
-        Program p("basic.hfs");
-        {
-            ModalAnswers answers({chooseImage(image, true)});
-            QTest::keyClick(&p.window, Qt::Key_O, Qt::ControlModifier);
-        }
+        Program p(image, ImageAccess::ReadWrite);
         const uint32_t id = hlsList(image, ":Puzzle").front().catalogId;
         p.select("Puzzle");
         bool stayedOpen = false;

@@ -14,9 +14,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <tuple>
 
@@ -224,12 +222,7 @@ void compareSheetsAndCopies(Walk& w, const std::string& hfsPath, const std::vect
         args.push_back(std::string("COPY ") + fork + " /F *");
         const auto copy = test::runCli(args);
         ASSERT_TRUE(copy.succeeded()) << copy.err;
-        // "Copy of "Mac" to "PC"" lines; names are shown without their leading and trailing blanks.
-        std::map<std::string, std::string> pcName;
-        const std::regex line("Copy of \"(.*)\" to \"(.*)\"");
-        std::smatch match;
-        for (const std::string& l : test::outputLines(copy.out))
-            if (std::regex_match(l, match, line)) pcName[match[1]] = match[2];
+        const std::map<std::string, std::string> pcName = test::copiesReported(copy.out);
         for (const OracleEntry& o : files) {
             const std::string path = (hfsPath == ":" ? "" : hfsPath) + ":" + o.name;
             const std::string expected = fork == std::string("/D") ? test::hcopyData(w.image, path) : test::hcopyResource(w.image, path);
@@ -292,8 +285,7 @@ void compareFolder(Walk& w, const std::string& hfsPath, const std::string& shown
 
 std::vector<json> jsonLines(const std::string& text) {
     std::vector<json> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(json::parse(line));
+    for (const std::string& line : test::outputLines(text)) out.push_back(json::parse(line));
     return out;
 }
 
@@ -317,26 +309,18 @@ std::string sha256(const std::string& bytes) {
     unsigned int length = 0;
     EVP_Digest(bytes.data(), bytes.size(), sum, &length, EVP_sha256(), nullptr);
     std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        static constexpr char kHex[] = "0123456789abcdef";
-        hex += kHex[sum[i] >> 4];
-        hex += kHex[sum[i] & 15];
-    }
+    for (unsigned int i = 0; i < length; ++i) hex += {"0123456789abcdef"[sum[i] >> 4], "0123456789abcdef"[sum[i] & 15]};
     return hex;
 }
 
-std::string attribute(xmlNode* n, const char* name) {
-    xmlChar* v = xmlGetProp(n, reinterpret_cast<const xmlChar*>(name));
+// A string libxml2 hands over, taken into a std::string and freed.
+std::string taken(xmlChar* v) {
     std::string out = v ? reinterpret_cast<const char*>(v) : "";
     xmlFree(v);
     return out;
 }
-std::string text(xmlNode* n) {
-    xmlChar* v = xmlNodeGetContent(n);
-    std::string out = v ? reinterpret_cast<const char*>(v) : "";
-    xmlFree(v);
-    return out;
-}
+std::string attribute(xmlNode* n, const char* name) { return taken(xmlGetProp(n, reinterpret_cast<const xmlChar*>(name))); }
+std::string text(xmlNode* n) { return taken(xmlNodeGetContent(n)); }
 std::vector<xmlNode*> children(xmlNode* n, const char* name) {
     std::vector<xmlNode*> out;
     for (xmlNode* c = n ? n->children : nullptr; c; c = c->next)

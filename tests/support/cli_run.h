@@ -3,6 +3,8 @@
 // another (the date tests run under several, tests/CMakeLists.txt).
 
 #include <cstdlib>
+#include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,6 +49,17 @@ inline std::vector<std::string> firstFields(const std::string& text) {
     std::vector<std::string> out;
     for (const std::string& line : outputLines(text)) out.push_back(tabFields(line)[0]);
     return out;
+}
+
+// The copies a run reported in its lines "Copy of "MAC" to "PC"": each Macintosh name (UTF-8,
+// without its leading and trailing blanks) to the name of its PC file.
+inline std::map<std::string, std::string> copiesReported(const std::string& text) {
+    std::map<std::string, std::string> copies;
+    const std::regex line("Copy of \"(.*)\" to \"(.*)\"");
+    std::smatch m;
+    for (const std::string& l : outputLines(text))
+        if (std::regex_match(l, m, line)) copies[m[1]] = m[2];
+    return copies;
 }
 
 }  // namespace quarry::test
