@@ -29,6 +29,7 @@ cmake --build build-fuzz -j2
 # at most 10 seconds (-timeout); the harnesses bound their own work per input, so only a hang
 # reaches that.
 export ASAN_OPTIONS=quarantine_size_mb=64:detect_leaks=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/fuzz/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 status=0

@@ -191,12 +191,26 @@ Result<OpenedImage> openRawCdBin(std::shared_ptr<FileHandle> file, uint64_t file
     return image;
 }
 
+// A cue sheet's commands each begin a line; "FILE" and "TRACK" merely somewhere in a text (a
+// BinHex file's "(This file must be converted …") do not make one.
 bool looksLikeCueSheet(const uint8_t* head, size_t length, uint64_t fileSize) {
     if (fileSize > kMaxCueSheet || length == 0) return false;
-    std::string text(reinterpret_cast<const char*>(head), length);
+    const std::string text(reinterpret_cast<const char*>(head), length);
     if (text.find('\0') != std::string::npos) return false;
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text.find("FILE") != std::string::npos && text.find("TRACK") != std::string::npos;
+    bool file = false, track = false;
+    for (size_t line = 0; line < text.size();) {
+        size_t end = text.find_first_of("\r\n", line);
+        if (end == std::string::npos) end = text.size();
+        const size_t first = text.find_first_not_of(" \t", line);
+        if (first < end) {
+            std::string command = text.substr(first, std::min(end, text.find_first_of(" \t", first)) - first);
+            std::transform(command.begin(), command.end(), command.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+            file = file || command == "FILE";
+            track = track || command == "TRACK";
+        }
+        line = end + 1;
+    }
+    return file && track;
 }
 
 Result<OpenedImage> openCueSheet(const FileHandle& cue, uint64_t fileSize, const std::string& path) {
