@@ -112,7 +112,7 @@ public:
                 const std::span piece(buffer.data(), n);
                 if (Status s = medium_.read(run.mediumOffset + done, piece); !s) {
                     if (!zeroFill) return Fault{fork_.what() + ": " + s.fault()};
-                    readSectorBySector(run.mediumOffset + done, piece, *zeroFill);
+                    hfsplus::readSectorBySector(medium_, run.mediumOffset + done, piece, *zeroFill);
                 }
                 if (!sink.write(buffer.data(), n)) return Fault{"cannot write: " + sink.error()};
                 done += n;
@@ -139,18 +139,6 @@ public:
     }
 
 private:
-    // A piece that would not read whole is read a sector at a time; each sector that still
-    // fails is zeros, and named.
-    void readSectorBySector(uint64_t at, std::span<uint8_t> piece, UnreadableSectors& zeroFill) {
-        for (size_t off = 0; off < piece.size(); off += kForkUnitSize) {
-            const auto part = piece.subspan(off, std::min<size_t>(kForkUnitSize, piece.size() - off));
-            if (!medium_.read(at + off, part)) {
-                std::fill(part.begin(), part.end(), uint8_t{0});
-                zeroFill.sectors.push_back(static_cast<uint32_t>((at + off) / kForkUnitSize));
-            }
-        }
-    }
-
     hfsplus::Medium& medium_;
     hfsplus::ForkReader fork_;
     hfsplus::ForkReader allocated_;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "volume/fork_reader.h"
+
 namespace quarry::hfsplus {
 
 DeviceMedium::DeviceMedium(DeviceState& device) : device_(device) {
@@ -70,6 +72,16 @@ Status DeviceMedium::read(uint64_t offset, std::span<uint8_t> out) {
         done += want;
     }
     return Status::ok();
+}
+
+void readSectorBySector(Medium& medium, uint64_t at, std::span<uint8_t> piece, UnreadableSectors& zeroFill) {
+    for (size_t off = 0; off < piece.size(); off += kForkUnitSize) {
+        const auto part = piece.subspan(off, std::min<size_t>(kForkUnitSize, piece.size() - off));
+        if (!medium.read(at + off, part)) {
+            std::fill(part.begin(), part.end(), uint8_t{0});
+            zeroFill.sectors.push_back(static_cast<uint32_t>((at + off) / kForkUnitSize));
+        }
+    }
 }
 
 }  // namespace quarry::hfsplus

@@ -9,6 +9,7 @@
 
 #include "common/result.h"
 #include "device/sector_source.h"
+#include "volume/byte_sink.h"
 
 namespace quarry::hfsplus {
 
@@ -42,5 +43,9 @@ private:
     std::vector<uint8_t> window_;
     uint64_t windowBlock_ = 0;  // the device block at the window's start
 };
+
+// Reads a piece that would not read whole a sector at a time; each sector that still fails reads
+// as zeros, and is named in zeroFill.
+void readSectorBySector(Medium& medium, uint64_t at, std::span<uint8_t> piece, UnreadableSectors& zeroFill);
 
 }  // namespace quarry::hfsplus

@@ -60,7 +60,7 @@ public:
                 const std::span piece(buffer.data(), count);
                 if (Status s = medium_.read(run.mediumOffset + done, piece); !s) {
                     if (!zeroFill) return Fault{what_ + ": " + s.fault()};
-                    readSectorBySector(run.mediumOffset + done, piece, *zeroFill);
+                    hfsplus::readSectorBySector(medium_, run.mediumOffset + done, piece, *zeroFill);
                 }
                 if (!sink.write(buffer.data(), count)) return Fault{"cannot write: " + sink.error()};
                 done += count;
@@ -97,16 +97,6 @@ public:
     }
 
 private:
-    void readSectorBySector(uint64_t at, std::span<uint8_t> piece, UnreadableSectors& zeroFill) {
-        for (size_t off = 0; off < piece.size(); off += kForkUnitSize) {
-            const auto part = piece.subspan(off, std::min<size_t>(kForkUnitSize, piece.size() - off));
-            if (!medium_.read(at + off, part)) {
-                std::fill(part.begin(), part.end(), uint8_t{0});
-                zeroFill.sectors.push_back(static_cast<uint32_t>((at + off) / kForkUnitSize));
-            }
-        }
-    }
-
     hfsplus::Medium& medium_;
     uint64_t length_;
     uint64_t physical_ = 0;
