@@ -40,28 +40,14 @@ std::vector<FoundVolume> scanMedium(DeviceState& device) {
     return found ? *found : std::vector<FoundVolume>{};
 }
 
-int mountHfsPlus(Session& session, const FoundVolume& chosen) {
+// Mounts a volume that is read through its own code (HFS+, MFS) rather than HFS's: `open` makes
+// it from the selected drive; its fault is the mount's.
+template <class Open>
+int mountOther(Session& session, const Open& open) {
     VolumeState& volume = session.volume;
     closeWorkFiles(volume);
     volume.firstBlockSector = 0;
-    Result<std::unique_ptr<HfsPlusVolume>> opened =
-        HfsPlusVolume::open(std::make_unique<hfsplus::DeviceMedium>(session.device), chosen.start);
-    if (!opened) {
-        volume.mountFault = opened.fault();
-        session.device.targetId = kNoSelection;
-        return 0;
-    }
-    session.mounted = std::move(*opened);
-    return 1;
-}
-
-int mountMfs(Session& session, const FoundVolume& chosen) {
-    VolumeState& volume = session.volume;
-    closeWorkFiles(volume);
-    volume.firstBlockSector = 0;
-    Result<std::unique_ptr<MfsVolume>> opened =
-        MfsVolume::open(std::make_unique<hfsplus::DeviceMedium>(session.device), chosen.start,
-                        session.settings.mfsFolders ? MfsFolders::FromDesktop : MfsFolders::Flat);
+    auto opened = open(std::make_unique<hfsplus::DeviceMedium>(session.device));
     if (!opened) {
         volume.mountFault = opened.fault();
         session.device.targetId = kNoSelection;
@@ -123,9 +109,10 @@ int loadMountedVolume(Session& session) {
 
     int loaded = 0;
     if (chosen && chosen->kind == VolumeKind::Mfs) {
-        loaded = mountMfs(session, *chosen);
+        const MfsFolders folders = session.settings.mfsFolders ? MfsFolders::FromDesktop : MfsFolders::Flat;
+        loaded = mountOther(session, [&](auto medium) { return MfsVolume::open(std::move(medium), chosen->start, folders); });
     } else if (chosen && chosen->kind != VolumeKind::Hfs) {
-        loaded = mountHfsPlus(session, *chosen);
+        loaded = mountOther(session, [&](auto medium) { return HfsPlusVolume::open(std::move(medium), chosen->start); });
     } else {
         // HFS's own search takes the first Apple_HFS entry of an Apple map, or a bare volume;
         // any other partition is named to it.
