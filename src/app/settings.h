@@ -17,7 +17,8 @@ struct AppSettings : CopySettings {
     // "Checksum manifest" of the log dialog: a log created or opened keeps a manifest beside it.
     bool manifestWithLog = false;
     // "MFS folders": an MFS volume shows the folders of the Finder's Desktop file instead of
-    // every file in its root. Taken when a volume is mounted.
+    // every file in its root. Taken when a volume is mounted (the desktop program mounts a
+    // shown MFS volume again when the box changes).
     bool mfsFolders = false;
 };
 

@@ -427,8 +427,12 @@ void MainWindow::runDialogCommand(int command) {
             break;
         }
         case command::kFileNaming: {
+            const bool mfsFolders = session_.settings.mfsFolders;
             NamingDialog dialog(this, ui_, session_);
             dialog.exec();
+            // A mounted MFS volume shows its Desktop file's folders, or no longer shows them, at once.
+            if (session_.settings.mfsFolders != mfsFolders && session_.mounted && session_.mounted->format() == VolumeFormat::Mfs)
+                mountSelected();
             break;
         }
         case command::kOutputPorts: {

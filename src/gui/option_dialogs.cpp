@@ -59,7 +59,8 @@ NamingDialog::NamingDialog(QWidget* owner, QtUi& ui, Session& session)
         formatColumn->addWidget(r);
         connect(r, &QRadioButton::clicked, this, [this, id] { press(id); });
     }
-    // MFS keeps no folders; the Finder's Desktop file does. Taken when a volume is next mounted.
+    // MFS keeps no folders; the Finder's Desktop file does. A mounted MFS volume is mounted again
+    // when the box changes (MainWindow).
     auto* mfsFolders = numbered(new QCheckBox(tr("Show the Desktop file's folders on MFS volumes"), this), namingdlg::kMfsFolders);
     mfsFolders->setChecked(model_->mfsFoldersChecked());
     connect(mfsFolders, &QCheckBox::clicked, this, [this] { press(namingdlg::kMfsFolders); });

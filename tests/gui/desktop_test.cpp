@@ -658,6 +658,23 @@ private slots:
         QVERIFY(p.indexOf("aardvark") != kNoIndex);
     }
 
+    // On a mounted MFS floppy the naming dialog's MFS box takes effect at OK: the Desktop file's
+    // folders are shown at once, and the flat list comes back when it is cleared.
+    void mfsFoldersShownAsTheBoxIsSet() {
+        Program p("mfs-folders.dsk");
+        QVERIFY(p.indexOf("Read Me") != kNoIndex && p.indexOf("Outer") == kNoIndex);
+        for (const bool shown : {true, false}) {
+            onNextModal([](QWidget* d) {
+                clickControl(d, namingdlg::kMfsFolders);
+                clickControl(d, dlg::kOk);
+            });
+            p.window.runCommand(command::kFileNaming);
+            QCOMPARE(p.indexOf("Outer") != kNoIndex, shown);
+            QCOMPARE(p.indexOf("Read Me") != kNoIndex, !shown);
+            QVERIFY(p.indexOf("Loose") != kNoIndex);
+        }
+    }
+
     void targetChooserMovesAndConfirms() {
         quarry::test::CurrentTempDir dir;
         std::filesystem::create_directory(dir.file("archive"));
