@@ -112,9 +112,9 @@ TEST(DumpLines, ShowTheBytesHcopyReadsEverywhereInTheFork) {
 TEST(DumpLines, ShowTheForksOfAnMfsFloppyAsItsReaderReadsThem) {
     const std::string script = std::string(QUARRY_SAMPLE_DIR) + "/../tests/fixtures/mfs_build.py";
     test::TempDir dir;
-    std::ofstream(dir.file("spec.json")) << R"({"scatter": true, "files": [{"name": "Filler", "data": {"len": 9000, "seed": 1}},
-        {"name": "MacPaint", "type": "APPL", "data": {"len": 70000, "seed": 3}, "rsrc": {"len": 20000, "seed": 4}}]})";
-    ASSERT_TRUE(test::runProcess({"python3", script, "build", dir.file("spec.json"), dir.file("mfs.img")}).succeeded());
+    std::ofstream(dir.file("plan.json")) << R"({"scatter": true, "files": [{"name": "Filler", "data": {"len": 9000, "pattern": 1}},
+        {"name": "MacPaint", "type": "APPL", "data": {"len": 70000, "pattern": 3}, "rsrc": {"len": 20000, "pattern": 4}}]})";
+    ASSERT_TRUE(test::runProcess({"python3", script, "build", dir.file("plan.json"), dir.file("mfs.img")}).succeeded());
     MountedImage m(dir.file("mfs.img"));
     for (const auto& [which, command] : {std::pair{"data", dumpcmd::kData}, std::pair{"rsrc", dumpcmd::kResource}}) {
         SCOPED_TRACE(which);

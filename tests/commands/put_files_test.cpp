@@ -22,8 +22,8 @@ namespace quarry::test {
 namespace {
 
 // Bytes that differ from file to file and from block to block, the same in every run.
-std::string bytesOf(size_t length, uint32_t seed) {
-    std::mt19937 next(seed);
+std::string bytesOf(size_t length, uint32_t pattern) {
+    std::mt19937 next(pattern);
     std::string out(length, '\0');
     for (char& c : out) c = static_cast<char>(next() & 0xFF);
     return out;

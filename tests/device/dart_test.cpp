@@ -150,8 +150,8 @@ private:
 
 // Random bytes; or, `sparse`, 16 random bytes in every 64 and zeros between, which both packings
 // make smaller.
-std::string randomBytes(size_t n, uint32_t seed, bool sparse = false) {
-    std::mt19937 random(seed);
+std::string randomBytes(size_t n, uint32_t pattern, bool sparse = false) {
+    std::mt19937 random(pattern);
     std::string s(n, '\0');
     for (size_t i = 0; i < n; ++i)
         if (!sparse || i % 64 < 16) s[i] = static_cast<char>(random());

@@ -47,17 +47,17 @@ wrap apm2048 64 2880 < "$m/basic" > "$m/basic-apm-2048"
 # MFS floppies from their builder (fixtures/mfs_build.py): a few files with both forks, and the
 # same with the Finder's Desktop file and two folders, one inside the other.
 mfs() {
-  local spec
-  spec=$(mktemp)
-  printf '%s' "$2" > "$spec"
-  python3 "$(dirname "$0")/../fixtures/mfs_build.py" build "$spec" "$spec.img"
-  cut "$spec.img" > "$m/$1"
-  rm -f "$spec" "$spec.img"
+  local plan
+  plan=$(mktemp)
+  printf '%s' "$2" > "$plan"
+  python3 "$(dirname "$0")/../fixtures/mfs_build.py" build "$plan" "$plan.img"
+  cut "$plan.img" > "$m/$1"
+  rm -f "$plan" "$plan.img"
 }
-mfs mfs '{"name": "Old Disk", "files": [{"name": "Read Me", "data": {"text": "Hello"}, "rsrc": {"len": 1500, "seed": 1}},
-  {"name": "Chain", "type": "APPL", "creator": "TEST", "data": {"len": 3000, "seed": 2}}, {"name": "Empty"}]}'
+mfs mfs '{"name": "Old Disk", "files": [{"name": "Read Me", "data": {"text": "Hello"}, "rsrc": {"len": 1500, "pattern": 1}},
+  {"name": "Chain", "type": "APPL", "creator": "TEST", "data": {"len": 3000, "pattern": 2}}, {"name": "Empty"}]}'
 mfs mfs-folders '{"name": "Folders", "files": [{"name": "Read Me", "folder": 5, "data": {"text": "Hello"}},
-  {"name": "Chain", "folder": 6, "data": {"len": 1500, "seed": 2}}, {"name": "Trash", "folder": -3}],
+  {"name": "Chain", "folder": 6, "data": {"len": 1500, "pattern": 2}}, {"name": "Trash", "folder": -3}],
   "folders": [{"id": 5, "parent": 0, "name": "Outer"}, {"id": 6, "parent": 5, "name": "Inner"}]}'
 # The folders' floppy as archives pass disk images around: in MacBinary II and in BinHex, as
 # hfsutils writes them.

@@ -29,11 +29,11 @@ std::vector<json> jsonLines(const std::string& text) {
     return out;
 }
 
-// The image the spec describes, made in dir.
-std::string buildImage(const test::TempDir& dir, const json& spec, const std::string& name = "mfs.img") {
-    const std::string specPath = dir.file(name + ".json");
-    std::ofstream(specPath) << spec.dump();
-    const Strings argv{"python3", kScript, "build", specPath, dir.file(name)};
+// The image the plan describes, made in dir.
+std::string buildImage(const test::TempDir& dir, const json& plan, const std::string& name = "mfs.img") {
+    const std::string planPath = dir.file(name + ".json");
+    std::ofstream(planPath) << plan.dump();
+    const Strings argv{"python3", kScript, "build", planPath, dir.file(name)};
     const test::ProcessResult r = test::runProcess(argv);
     EXPECT_TRUE(r.succeeded()) << r.describe(argv);
     return dir.file(name);
@@ -47,7 +47,7 @@ std::vector<json> readImage(const std::string& image) {
     return jsonLines(r.out);
 }
 
-json fork(int length, int seed) { return {{"len", length}, {"seed", seed}}; }
+json fork(int length, int pattern) { return {{"len", length}, {"pattern", pattern}}; }
 
 // A few files of every kind: text, both forks, an empty one, a locked one, an application of
 // many blocks given from both ends of the volume, so that its chain is not contiguous.
@@ -121,9 +121,9 @@ TEST(Mfs, FullDirectoryAndNamesOf255Characters) {
     EXPECT_EQ(test::runCli({"--check", image}).exitCode, 0);
     // One more does not fit in the directory.
     files.push_back({{"name", "One too many"}});
-    const std::string spec = dir.file("over.json");
-    std::ofstream(spec) << json{{"files", files}}.dump();
-    EXPECT_FALSE(test::runProcess({"python3", kScript, "build", spec, dir.file("over.img")}).succeeded());
+    const std::string plan = dir.file("over.json");
+    std::ofstream(plan) << json{{"files", files}}.dump();
+    EXPECT_FALSE(test::runProcess({"python3", kScript, "build", plan, dir.file("over.img")}).succeeded());
 
     // Names of 255 characters, copied out under names the PC takes, their bytes whole.
     test::TempDir out;
@@ -142,12 +142,12 @@ TEST(Mfs, FullDirectoryAndNamesOf255Characters) {
 // The Finder's folders, from the Desktop file, only when asked for.
 TEST(Mfs, DesktopFoldersWithTheOption) {
     test::TempDir dir;
-    json spec = fewFiles(400);
-    spec["files"][0]["folder"] = 5;
-    spec["files"][1]["folder"] = 6;
-    spec["files"][3]["folder"] = -3;  // the trash: shown in the root
-    spec["folders"] = {{{"id", 5}, {"parent", 0}, {"name", "Documents"}}, {{"id", 6}, {"parent", 5}, {"name", "Apps"}}};
-    const std::string image = buildImage(dir, spec);
+    json plan = fewFiles(400);
+    plan["files"][0]["folder"] = 5;
+    plan["files"][1]["folder"] = 6;
+    plan["files"][3]["folder"] = -3;  // the trash: shown in the root
+    plan["folders"] = {{{"id", 5}, {"parent", 0}, {"name", "Documents"}}, {{"id", 6}, {"parent", 5}, {"name", "Apps"}}};
+    const std::string image = buildImage(dir, plan);
     const std::vector<json> seen = readImage(image);
     auto pathOf = [&](const std::string& name) {
         for (const json& f : seen) if (f.contains("path") && f["name"] == name) return f["path"].get<std::string>();
@@ -169,8 +169,8 @@ TEST(Mfs, DesktopFoldersWithTheOption) {
     EXPECT_TRUE(std::filesystem::exists(dir.file("Documents/Read Me.txt")));
 
     // Folders that lie inside themselves: the flat list, and a notice.
-    spec["folders"] = {{{"id", 5}, {"parent", 6}, {"name", "Documents"}}, {{"id", 6}, {"parent", 5}, {"name", "Apps"}}};
-    const std::string looped = buildImage(dir, spec, "loop.img");
+    plan["folders"] = {{{"id", 5}, {"parent", 6}, {"name", "Documents"}}, {{"id", 6}, {"parent", 5}, {"name", "Apps"}}};
+    const std::string looped = buildImage(dir, plan, "loop.img");
     const test::ProcessResult fallback = test::runCli({"-q", "--mfs-folders", looped, "DIR"});
     EXPECT_EQ(test::firstFields(fallback.out).size(), 5u) << fallback.out;
     EXPECT_NE(fallback.err.find("inside itself"), std::string::npos) << fallback.err;
@@ -203,9 +203,9 @@ TEST(Mfs, CheckNamesEachPlantedFault) {
         {"orphan", "is marked in use, and no file's fork holds it"},
     };
     for (const auto& [fault, said] : faults) {
-        json spec = fewFiles(400);
-        spec["faults"] = {fault};
-        const test::ProcessResult r = test::runCli({"--check", buildImage(dir, spec, std::string(fault) + ".img")});
+        json plan = fewFiles(400);
+        plan["faults"] = {fault};
+        const test::ProcessResult r = test::runCli({"--check", buildImage(dir, plan, std::string(fault) + ".img")});
         EXPECT_EQ(r.exitCode, 1) << fault;
         EXPECT_NE(r.out.find(said), std::string::npos) << fault << ":\n" << r.out;
     }
